@@ -1,0 +1,150 @@
+// The one bounded reader that every decoder reads its bytes through.
+//
+// A reader holds the first byte, the current position and the end. Every read
+// checks that enough bytes remain; a read past the end throws OutOfData and
+// moves nothing. The length-less C entry points make an unbounded reader (no
+// end is known, so no check can fail), the sized ones give the real end, and
+// both run the same decoding code.
+#ifndef VORPIX_BYTE_READER_HPP
+#define VORPIX_BYTE_READER_HPP
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <span>
+#include <stdexcept>
+#include <string>
+
+namespace vorpix {
+
+class OutOfData : public std::runtime_error {
+public:
+    OutOfData(size_t position, size_t wanted, size_t remaining)
+        : std::runtime_error(describe(position, wanted, remaining)),
+          position_(position), wanted_(wanted), remaining_(remaining) {}
+    size_t position() const { return position_; }
+    size_t wanted() const { return wanted_; }
+    size_t remaining() const { return remaining_; }
+
+private:
+    static std::string describe(size_t position, size_t wanted, size_t remaining) {
+        return "at byte " + std::to_string(position) + ": " + std::to_string(wanted) +
+               " bytes needed, " + std::to_string(remaining) + " remain";
+    }
+    size_t position_, wanted_, remaining_;
+};
+
+class ByteReader {
+public:
+    static constexpr size_t unbounded_size = std::numeric_limits<size_t>::max() / 2;
+
+    ByteReader(const unsigned char *data, size_t size) : begin_(data), size_(size) {}
+    explicit ByteReader(std::span<const unsigned char> bytes)
+        : begin_(bytes.data()), size_(bytes.size()) {}
+    // For callers that pass no length: trusts the data to be long enough.
+    static ByteReader unbounded(const unsigned char *data) {
+        return ByteReader(data, unbounded_size);
+    }
+    static ByteReader unbounded(const char *data) {
+        return unbounded(reinterpret_cast<const unsigned char *>(data));
+    }
+
+    bool bounded() const { return size_ != unbounded_size; }
+    const unsigned char *begin() const { return begin_; }
+    const unsigned char *cursor() const { return begin_ + pos_; }
+    size_t position() const { return pos_; }
+    size_t size() const { return size_; }
+    size_t remaining() const { return size_ - pos_; }
+    bool at_end() const { return pos_ >= size_; }
+
+    // True when n more bytes can be read; n may be any size, even huge.
+    bool has(size_t n) const { return n <= size_ - pos_; }
+    // True when count items of item_size bytes each can be read, without
+    // overflowing the product.
+    bool has(size_t count, size_t item_size) const {
+        return item_size == 0 || count <= (size_ - pos_) / item_size;
+    }
+    void need(size_t n) const {
+        if (!has(n)) throw OutOfData(pos_, n, size_ - pos_);
+    }
+    void need(size_t count, size_t item_size) const {
+        if (!has(count, item_size)) throw OutOfData(pos_, count * item_size, size_ - pos_);
+    }
+
+    void skip(size_t n) {
+        need(n);
+        pos_ += n;
+    }
+    // Moves to an absolute position in the data (at most the end).
+    void seek(size_t position) {
+        if (position > size_) throw OutOfData(position, 0, 0);
+        pos_ = position;
+    }
+    // A reader over the next n bytes, which this reader then skips.
+    ByteReader take(size_t n) {
+        need(n);
+        ByteReader part(begin_ + pos_, n);
+        pos_ += n;
+        return part;
+    }
+
+    void copy(void *dst, size_t n) {
+        need(n);
+        if (n) std::memcpy(dst, begin_ + pos_, n);
+        pos_ += n;
+    }
+    std::uint8_t u8() {
+        need(1);
+        return begin_[pos_++];
+    }
+
+    std::uint16_t be16() { return load<std::uint16_t, true>(); }
+    std::uint32_t be32() { return load<std::uint32_t, true>(); }
+    std::uint64_t be64() { return load<std::uint64_t, true>(); }
+    std::uint16_t le16() { return load<std::uint16_t, false>(); }
+    std::uint32_t le32() { return load<std::uint32_t, false>(); }
+    std::uint64_t le64() { return load<std::uint64_t, false>(); }
+    std::int16_t be16s() { return static_cast<std::int16_t>(be16()); }
+    std::int32_t be32s() { return static_cast<std::int32_t>(be32()); }
+    std::int16_t le16s() { return static_cast<std::int16_t>(le16()); }
+    std::int32_t le32s() { return static_cast<std::int32_t>(le32()); }
+    double le_double() { return bits_to<double>(le64()); }
+    double be_double() { return bits_to<double>(be64()); }
+    float be_float() { return bits_to<float>(be32()); }
+
+    // Decoding helpers for bytes already known to be there.
+    template <typename T, bool BigEndian>
+    static T peek(const unsigned char *p) {
+        T value = 0;
+        for (size_t i = 0; i < sizeof(T); ++i) {
+            const size_t shift = BigEndian ? (sizeof(T) - 1 - i) * 8 : i * 8;
+            value |= static_cast<T>(static_cast<T>(p[i]) << shift);
+        }
+        return value;
+    }
+
+private:
+    template <typename T, bool BigEndian>
+    T load() {
+        need(sizeof(T));
+        const T value = peek<T, BigEndian>(begin_ + pos_);
+        pos_ += sizeof(T);
+        return value;
+    }
+    template <typename To, typename From>
+    static To bits_to(From bits) {
+        static_assert(sizeof(To) == sizeof(From));
+        To out;
+        std::memcpy(&out, &bits, sizeof out);
+        return out;
+    }
+
+    const unsigned char *begin_;
+    size_t size_;
+    size_t pos_ = 0;
+};
+
+}  // namespace vorpix
+
+#endif

@@ -1,0 +1,62 @@
+/* Shoreline maps: GSHHS polygon files, selection by resolution, kind, level
+ * and box, delivery clipped to the box, and the even-odd polygon test. */
+#ifndef VORPIX_GSHHSMAP_H
+#define VORPIX_GSHHSMAP_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#include "vorpix_export.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* One decoded polygon header. */
+typedef struct GSHHSHdr {
+    int32_t id;
+    int32_t n;
+    int32_t level;
+    int32_t west;
+    int32_t east;
+    int32_t south;
+    int32_t north;
+    int32_t area;
+    int16_t greenwich;
+    int16_t source;
+    int32_t version;
+    int32_t area_full;
+    int32_t container;
+    int32_t ancestor;
+} GSHHSHdr;
+
+/* Decodes the polygon header at *stream into *gshhshdr (allocated when NULL)
+ * and moves *stream to the polygon's first point. 0, or -1 when out of memory. */
+VORPIX_API int gshhs_unstuff_hdr(GSHHSHdr **gshhshdr, char **stream);
+/* Moves *stream past the polygon's points. Returns 0. */
+VORPIX_API int gshhs_skip_pts(GSHHSHdr *gshhshdr, char **stream);
+
+/* Sized forms: decode from a file of size bytes at offset *position, which
+ * they advance. -1 with a message naming the offset when the header or the
+ * points run past the end or the point count is negative. */
+VORPIX_API int gshhs_unstuff_hdr_sized(GSHHSHdr *gshhshdr, const char *data, long size, long *position);
+VORPIX_API int gshhs_skip_pts_sized(const GSHHSHdr *gshhshdr, long size, long *position);
+
+VORPIX_API int gshhsmap_open(void **handle);
+VORPIX_API int gshhsmap_select(void *handle, char *types, char *resolution, double bb_lonwest,
+                               double bb_loneast, double bb_latsouth, double bb_latnorth,
+                               double bb_lonref, double bb_latref);
+VORPIX_API int gshhsmap_reset(void *handle);
+VORPIX_API int gshhsmap_nextseg(void *handle, int *npts, int *npts_size, float **lon, float **lat,
+                                char *type, int *level, int *antipode);
+VORPIX_API int gshhsmap_inside_eo(float lontest, float lattest, int npts, float *lon, float *lat);
+
+/* The header of the segment that the next gshhsmap_nextseg call delivers, or
+ * NULL at the end: for clients that want the polygon's id or extent. */
+VORPIX_API const GSHHSHdr *gshhsmap_peek(void *handle);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Builds everything and runs the whole test suite: once plainly, once under
+# AddressSanitizer and UndefinedBehaviorSanitizer.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh
+jobs=$(nproc)
+for preset in default sanitize; do
+  echo "== $preset build" >&2
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset" -j "$jobs" 2>&1 | grep -vE '^\[[0-9]+/[0-9]+\] ' || true
+  cmake --build --preset "$preset" -j "$jobs" >/dev/null
+  echo "== $preset tests" >&2
+  ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+    ctest --preset "$preset" -j "$jobs" --output-on-failure
+done

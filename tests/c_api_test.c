@@ -1,0 +1,35 @@
+/* The public headers compile as C11 and the libraries link from C. */
+#include "arrays.h"
+#include "byteorder.h"
+#include "datafile.h"
+#include "elog.h"
+#include "gshhsmap.h"
+#include "redblack.h"
+#include "words.h"
+
+#include <stdio.h>
+#include <stdlib.h>
+
+int main(void) {
+    void *map = NULL;
+    Tbl *t = newtbl(0);
+    Arr *a = newarr(NULL);
+    int n = 0;
+    char **words = NULL;
+    float lon[4] = {0, 1, 1, 0}, lat[4] = {0, 0, 1, 1};
+    unsigned char be[4] = {0, 0, 1, 2};
+    int host = 0;
+    if (!t || !a || gshhsmap_open(&map) != 0) return 1;
+    settbl(t, -1, a);
+    setarr(a, "key", t);
+    if (gettbl(t, 0) != a || getarr(a, "key") != t || cnttbl(t) != 1) return 1;
+    if (splitlist("c:1 f:15", &n, &words) != 0 || n != 2) return 1;
+    freeargs(n, words);
+    N2H4(&host, be, 1);
+    if (host != 258) return 1;
+    if (gshhsmap_inside_eo(0.5f, 0.5f, 4, lon, lat) != 1) return 1;
+    freearr(a, NULL);
+    freetbl(t, NULL);
+    puts("C API links");
+    return 0;
+}

@@ -1,0 +1,51 @@
+// Captures what the error log receives while in scope.
+#ifndef VORPIX_TEST_LOG_CAPTURE_HPP
+#define VORPIX_TEST_LOG_CAPTURE_HPP
+
+#include "elog.h"
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace vorpix::test {
+
+class LogCapture {
+public:
+    struct Entry {
+        int flags;
+        std::string message;
+    };
+
+    LogCapture() { previous_ = elog_set_handler(&LogCapture::receive, this, &previous_context_); }
+    ~LogCapture() { elog_set_handler(previous_, previous_context_, nullptr); }
+    LogCapture(const LogCapture &) = delete;
+    LogCapture &operator=(const LogCapture &) = delete;
+
+    const std::vector<Entry> &entries() const { return entries_; }
+    std::vector<std::string> messages() const {
+        std::vector<std::string> out;
+        for (const auto &e : entries_) out.push_back(e.message);
+        return out;
+    }
+    // Everything logged, concatenated.
+    std::string text() const {
+        std::string out;
+        for (const auto &e : entries_) out += e.message;
+        return out;
+    }
+    bool empty() const { return entries_.empty(); }
+    void clear() { entries_.clear(); }
+
+private:
+    static void receive(int flags, const char *message, void *context) {
+        static_cast<LogCapture *>(context)->entries_.push_back({flags, message});
+    }
+    std::vector<Entry> entries_;
+    elog_handler previous_ = nullptr;
+    void *previous_context_ = nullptr;
+};
+
+}  // namespace vorpix::test
+
+#endif

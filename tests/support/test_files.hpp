@@ -1,0 +1,101 @@
+// Temporary directories, file helpers and running external programs in tests.
+#ifndef VORPIX_TEST_FILES_HPP
+#define VORPIX_TEST_FILES_HPP
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+#include <string>
+#include <sys/wait.h>
+#include <vector>
+
+namespace vorpix::test {
+
+inline std::string fixture_path(const std::string &relative) {
+    return std::string(VORPIX_FIXTURES) + "/" + relative;
+}
+
+inline std::vector<unsigned char> read_file(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw std::runtime_error("cannot read " + path);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+inline std::string read_text(const std::string &path) {
+    auto bytes = read_file(path);
+    return {bytes.begin(), bytes.end()};
+}
+
+inline void write_file(const std::string &path, const void *data, size_t size) {
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    std::ofstream out(path, std::ios::binary);
+    out.write(static_cast<const char *>(data), static_cast<std::streamsize>(size));
+    if (!out) throw std::runtime_error("cannot write " + path);
+}
+
+// A directory under the system's temporary directory, removed with its contents.
+class TempDir {
+public:
+    TempDir() {
+        std::string pattern = (std::filesystem::temp_directory_path() / "vorpix-test-XXXXXX").string();
+        if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+        path_ = pattern;
+    }
+    ~TempDir() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path_, ignored);
+    }
+    TempDir(const TempDir &) = delete;
+    TempDir &operator=(const TempDir &) = delete;
+    const std::string &path() const { return path_; }
+    std::string file(const std::string &relative) const { return path_ + "/" + relative; }
+
+private:
+    std::string path_;
+};
+
+// Sets an environment variable for the life of the object.
+class ScopedEnv {
+public:
+    ScopedEnv(const char *name, const std::string &value) : name_(name) {
+        if (const char *old = std::getenv(name)) old_ = old, had_ = true;
+        setenv(name, value.c_str(), 1);
+    }
+    ~ScopedEnv() {
+        if (had_) setenv(name_, old_.c_str(), 1);
+        else unsetenv(name_);
+    }
+
+private:
+    const char *name_;
+    std::string old_;
+    bool had_ = false;
+};
+
+struct CommandResult {
+    int status;
+    std::string output;  // standard output
+};
+
+// Runs a shell command; standard error goes to err_path when given.
+inline CommandResult run_command(const std::string &command) {
+    CommandResult result{-1, {}};
+    FILE *pipe = popen(command.c_str(), "r");
+    if (!pipe) return result;
+    char buffer[4096];
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) result.output.append(buffer, n);
+    const int status = pclose(pipe);
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return result;
+}
+
+inline std::string python_command() { return VORPIX_PYTHON; }
+inline std::string tool_command() { return VORPIX_TOOL; }
+
+}  // namespace vorpix::test
+
+#endif

@@ -1,0 +1,182 @@
+#include "cli.hpp"
+
+#include "elog.h"
+
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <unistd.h>
+
+namespace vorpix::cli {
+
+Args::Args(int argc, char **argv, std::set<std::string> value_options) {
+    for (int i = 1; i < argc; ++i) {
+        std::string word = argv[i];
+        if (word.size() > 1 && word[0] == '-' && !(std::isdigit(static_cast<unsigned char>(word[1])) || word[1] == '.')) {
+            std::string name = word.substr(word[1] == '-' ? 2 : 1);
+            std::string value;
+            const auto equals = name.find('=');
+            const bool inline_value = equals != std::string::npos;
+            if (inline_value) value = name.substr(equals + 1), name.resize(equals);
+            if (value_options.count(name)) {
+                if (!inline_value) {
+                    if (i + 1 >= argc) throw UsageError("option --" + name + " needs a value");
+                    value = argv[++i];
+                }
+                values_[name] = value;
+            } else {
+                if (inline_value) throw UsageError("option --" + name + " takes no value");
+                flags_.insert(name);
+            }
+        } else {
+            positional_.push_back(word);
+        }
+    }
+}
+
+std::string Args::get(const std::string &name, const std::string &fallback) const {
+    auto it = values_.find(name);
+    return it == values_.end() ? fallback : it->second;
+}
+
+double Args::number(const std::string &name, double fallback) const {
+    return has(name) ? parse_number(get(name), "--" + name) : fallback;
+}
+
+long Args::integer(const std::string &name, long fallback) const {
+    if (!has(name)) return fallback;
+    const std::string text = get(name);
+    long value = 0;
+    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec != std::errc() || end != text.data() + text.size())
+        throw UsageError("--" + name + " wants a whole number, not \"" + text + "\"");
+    return value;
+}
+
+void Args::allow_flags(const std::set<std::string> &known) const {
+    for (const auto &f : flags_)
+        if (!known.count(f)) throw UsageError("unknown option --" + f);
+}
+
+double parse_number(const std::string &text, const std::string &what) {
+    errno = 0;
+    char *end = nullptr;
+    const double value = std::strtod(text.c_str(), &end);
+    if (text.empty() || *end != '\0' || errno == ERANGE || !std::isfinite(value))
+        throw UsageError(what + " wants a number, not \"" + text + "\"");
+    return value;
+}
+
+Box parse_box(const std::string &text) {
+    std::vector<std::string> parts;
+    size_t start = 0;
+    while (true) {
+        const size_t slash = text.find('/', start);
+        parts.push_back(text.substr(start, slash - start));
+        if (slash == std::string::npos) break;
+        start = slash + 1;
+    }
+    if (parts.size() != 4) throw UsageError("a box is WEST/EAST/SOUTH/NORTH in degrees, not \"" + text + "\"");
+    Box box{parse_number(parts[0], "the box's west edge"), parse_number(parts[1], "the box's east edge"),
+            parse_number(parts[2], "the box's south edge"), parse_number(parts[3], "the box's north edge")};
+    if (box.south > box.north) throw UsageError("the box's south edge lies north of its north edge");
+    return box;
+}
+
+void write_file_atomically(const std::string &path, const std::string &bytes) {
+    const std::string temporary = path + ".part-" + std::to_string(::getpid());
+    {
+        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+        if (!out) throw InputError(path + ": cannot write: " + std::strerror(errno));
+        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        out.flush();
+        if (!out) {
+            std::remove(temporary.c_str());
+            throw InputError(path + ": cannot write: " + std::strerror(errno));
+        }
+    }
+    if (std::rename(temporary.c_str(), path.c_str()) != 0) {
+        const int error = errno;
+        std::remove(temporary.c_str());
+        throw InputError(path + ": cannot write: " + std::strerror(error));
+    }
+}
+
+void Output::commit() const {
+    if (path_.empty() || path_ == "-") {
+        std::fwrite(text_.data(), 1, text_.size(), stdout);
+        std::fflush(stdout);
+    } else {
+        write_file_atomically(path_, text_);
+    }
+}
+
+LogCollector::LogCollector() {
+    previous_handler_ = reinterpret_cast<void *>(elog_set_handler(&LogCollector::receive, this, &previous_context_));
+}
+
+LogCollector::~LogCollector() {
+    elog_set_handler(reinterpret_cast<elog_handler>(previous_handler_), previous_context_, nullptr);
+}
+
+void LogCollector::receive(int, const char *message, void *context) {
+    static_cast<LogCollector *>(context)->messages_.emplace_back(message);
+}
+
+static std::string chomp(std::string s) {
+    while (!s.empty() && (s.back() == '\n' || s.back() == ' ')) s.pop_back();
+    return s;
+}
+
+std::string LogCollector::first() const { return messages_.empty() ? "" : chomp(messages_.front()); }
+
+std::string LogCollector::all() const {
+    std::string out;
+    for (const auto &m : messages_) out += (out.empty() ? "" : "; ") + chomp(m);
+    return out;
+}
+
+std::string json_string(const std::string &s) {
+    std::string out = "\"";
+    for (unsigned char c : s) {
+        switch (c) {
+        case '"': out += "\\\""; break;
+        case '\\': out += "\\\\"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        case '\t': out += "\\t"; break;
+        default:
+            if (c < 0x20) {
+                char buffer[8];
+                std::snprintf(buffer, sizeof buffer, "\\u%04x", c);
+                out += buffer;
+            } else {
+                out += static_cast<char>(c);
+            }
+        }
+    }
+    return out + "\"";
+}
+
+std::string format_coordinate(double value) {
+    if (!std::isfinite(value)) return "null";
+    char buffer[32];
+    auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, static_cast<float>(value));
+    if (ec != std::errc()) return "null";
+    return std::string(buffer, end);
+}
+
+std::vector<unsigned char> read_input(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw InputError(path + ": cannot open: " + std::strerror(errno));
+    std::vector<unsigned char> bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    if (in.bad()) throw InputError(path + ": cannot read");
+    return bytes;
+}
+
+}  // namespace vorpix::cli

@@ -1,0 +1,91 @@
+// What the commands of the vorpix tool share: arguments, output, errors.
+#ifndef VORPIX_CLI_HPP
+#define VORPIX_CLI_HPP
+
+#include <map>
+#include <set>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace vorpix::cli {
+
+// A wrong command line: printed with the command's usage hint, exit status 2.
+struct UsageError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+// Bad input: printed as one line "vorpix: WHAT", exit status 1. Name the file.
+struct InputError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+// Options are "--name value" (or "--name=value") for the names in
+// value_options, "--name" alone for any other; everything else is positional.
+class Args {
+public:
+    Args(int argc, char **argv, std::set<std::string> value_options);
+    bool flag(const std::string &name) const { return flags_.count(name) != 0; }
+    bool has(const std::string &name) const { return values_.count(name) != 0; }
+    std::string get(const std::string &name, const std::string &fallback = "") const;
+    double number(const std::string &name, double fallback) const;
+    long integer(const std::string &name, long fallback) const;
+    const std::vector<std::string> &positional() const { return positional_; }
+    // Fails on options that the command does not know.
+    void allow_flags(const std::set<std::string> &known) const;
+
+private:
+    std::map<std::string, std::string> values_;
+    std::set<std::string> flags_;
+    std::vector<std::string> positional_;
+};
+
+double parse_number(const std::string &text, const std::string &what);
+// "W/E/S/N" in degrees.
+struct Box {
+    double west, east, south, north;
+};
+Box parse_box(const std::string &text);
+
+// Output collected in memory and written only when the command succeeds,
+// to the -o file (through a temporary file and a rename) or standard output.
+class Output {
+public:
+    explicit Output(std::string path) : path_(std::move(path)) {}
+    std::string &text() { return text_; }
+    void append(const std::string &s) { text_ += s; }
+    void commit() const;
+    const std::string &path() const { return path_; }
+
+private:
+    std::string path_;
+    std::string text_;
+};
+void write_file_atomically(const std::string &path, const std::string &bytes);
+
+// Collects library log messages while in scope instead of printing them.
+class LogCollector {
+public:
+    LogCollector();
+    ~LogCollector();
+    LogCollector(const LogCollector &) = delete;
+    LogCollector &operator=(const LogCollector &) = delete;
+    // The first message, without its trailing newline ("" when none).
+    std::string first() const;
+    std::string all() const;
+
+private:
+    std::vector<std::string> messages_;
+    void *previous_handler_;
+    void *previous_context_;
+    static void receive(int flags, const char *message, void *context);
+};
+
+std::string json_string(const std::string &s);
+std::string format_coordinate(double value);  // shortest text that reads back as the float
+
+// Reads a whole file into memory (for the decoders that take bytes).
+std::vector<unsigned char> read_input(const std::string &path);
+
+}  // namespace vorpix::cli
+
+#endif

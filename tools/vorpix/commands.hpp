@@ -1,0 +1,38 @@
+// The commands of the vorpix tool. Each takes argv with argv[0] the command's
+// name and returns the process exit status; errors are thrown as
+// cli::UsageError or cli::InputError.
+#ifndef VORPIX_COMMANDS_HPP
+#define VORPIX_COMMANDS_HPP
+
+#include <string>
+#include <vector>
+
+namespace vorpix::cli {
+
+struct Command {
+    const char *name;
+    const char *summary;
+    const char *usage;  // the full help text of the command
+    int (*run)(int argc, char **argv);
+};
+
+// Defined by the command files, one family each.
+extern const Command coast_command;    // shorelines
+extern const Command borders_command;  // borders and rivers
+extern const Command shapes_command;   // shapefiles
+extern const Command texture_command;  // DDS textures
+extern const Command index_command;    // database index of shapes
+extern const Command fetch_command;    // fetch shapes through the database
+extern const Command info_command;     // listings of any supported file
+
+// Listings used by "info", one per family; each writes to out and throws
+// InputError when the file does not decode.
+std::string list_shoreline_file(const std::string &path, const std::vector<unsigned char> &bytes);
+std::string list_netcdf_file(const std::string &path, const std::vector<unsigned char> &bytes);
+std::string list_shapefile(const std::string &path, const std::vector<unsigned char> &bytes);
+std::string list_dbase_file(const std::string &path, const std::vector<unsigned char> &bytes);
+std::string list_dds_file(const std::string &path, const std::vector<unsigned char> &bytes);
+
+}  // namespace vorpix::cli
+
+#endif
