@@ -1,10 +1,191 @@
+// vorpix coast: shorelines, lakes and islands for a box; and the listing of a
+// shoreline file's polygon headers for "vorpix info".
 #include "cli.hpp"
 #include "commands.hpp"
+#include "geo_output.hpp"
+
+#include "gshhsmap.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
 
 namespace vorpix::cli {
-std::string list_shoreline_file(const std::string &path, const std::vector<unsigned char> &) {
-    throw InputError(path + ": not yet");
+namespace {
+
+// Library failures come back as log lines; a missing file gets a friendlier one.
+[[noreturn]] void fail_from_log(const LogCollector &log) {
+    const std::string first = log.first();
+    const std::string missing = "gshhs_select: datafile(";
+    if (first.rfind(missing, 0) == 0) {
+        const std::string name = first.substr(missing.size(), first.find(") error") - missing.size());
+        throw InputError(name + ": no such shoreline file in the data directories (set VORPIX_DATA_PATH)");
+    }
+    throw InputError(first.empty() ? "shoreline selection failed" : log.all());
 }
-static int run_coast(int, char **) { throw InputError("coast: not yet"); }
-const Command coast_command{"coast", "shorelines in a box", "usage: vorpix coast\n", run_coast};
+
+struct Polygon {
+    GSHHSHdr hdr;
+    std::vector<float> lon, lat;
+    std::string type;
+    int level;
+    int antipode;
+};
+
+// Selects and delivers every polygon; the map object lives for the process.
+std::vector<Polygon> deliver(const std::string &kinds, const std::string &resolution, const Box &box,
+                             double lonref, double latref) {
+    static void *map = nullptr;
+    LogCollector log;
+    if (gshhsmap_open(&map) < 0) fail_from_log(log);
+    std::string types = kinds, res = resolution;
+    if (gshhsmap_select(map, types.data(), res.data(), box.west, box.east, box.south, box.north, lonref,
+                        latref) < 0)
+        fail_from_log(log);
+    std::vector<Polygon> out;
+    float *lon = nullptr, *lat = nullptr;
+    int size = 0;
+    while (const GSHHSHdr *hdr = gshhsmap_peek(map)) {
+        Polygon p{*hdr, {}, {}, "", 0, 0};
+        char type[2] = "";
+        int npts = 0;
+        const int r = gshhsmap_nextseg(map, &npts, &size, &lon, &lat, type, &p.level, &p.antipode);
+        if (r < 0) {
+            std::free(lon);
+            std::free(lat);
+            fail_from_log(log);
+        }
+        if (r == 0) break;
+        if (npts == 0) continue;
+        p.type = type;
+        p.lon.assign(lon, lon + npts);
+        p.lat.assign(lat, lat + npts);
+        out.push_back(std::move(p));
+    }
+    std::free(lon);
+    std::free(lat);
+    return out;
+}
+
+std::string as_list(const std::vector<Polygon> &polygons) {
+    std::string out;
+    char line[256];
+    std::snprintf(line, sizeof line, "%8s %5s %4s %8s %11s %11s %10s %10s\n", "id", "level", "type", "points",
+                  "west", "east", "south", "north");
+    out += line;
+    for (const auto &p : polygons) {
+        std::snprintf(line, sizeof line, "%8d %5d %4s %8zu %11.6f %11.6f %10.6f %10.6f\n", p.hdr.id, p.level,
+                      p.type.c_str(), p.lon.size(), p.hdr.west * 1e-6, p.hdr.east * 1e-6, p.hdr.south * 1e-6,
+                      p.hdr.north * 1e-6);
+        out += line;
+    }
+    return out;
+}
+
+std::string as_geojson(const std::vector<Polygon> &polygons) {
+    GeoJson json;
+    for (const auto &p : polygons) {
+        const std::string properties = "\"id\":" + std::to_string(p.hdr.id) + ",\"level\":" +
+                                       std::to_string(p.level) + ",\"type\":" + json_string(p.type) +
+                                       ",\"antipode\":" + std::to_string(p.antipode);
+        json.feature("Polygon", p.lon.data(), p.lat.data(), static_cast<int>(p.lon.size()), properties);
+    }
+    return json.finish();
+}
+
+const char *fill_for_level(int level) {
+    switch (level) {
+    case 1: return "#d9c7a0";  // land
+    case 2: return "#a8cbe8";  // lake
+    case 3: return "#c9b98f";  // island in a lake
+    case 4: return "#9cc0e0";  // pond on such an island
+    default: return "#cccccc";
+    }
+}
+
+std::string as_svg(const std::vector<Polygon> &polygons, const Box &box) {
+    SvgMap svg(box, 1000);
+    svg.background("#bcd8f0");
+    for (const auto &p : polygons) {
+        std::string style = "fill=\"" + std::string(fill_for_level(p.level)) +
+                            "\" stroke=\"#5a4a30\" stroke-width=\"0.6\" fill-rule=\"evenodd\"";
+        svg.path(p.lon.data(), p.lat.data(), static_cast<int>(p.lon.size()), true, style);
+    }
+    return svg.finish();
+}
+
+int run_coast(int argc, char **argv) {
+    Args args(argc, argv, {"res", "kinds", "box", "ref", "o"});
+    args.allow_flags({"list", "svg", "geojson"});
+    if (!args.positional().empty()) throw UsageError("unexpected argument \"" + args.positional()[0] + "\"");
+    const Box box = parse_box(args.get("box", "-180/180/-90/90"));
+    double lonref = 0, latref = 0;
+    if (args.has("ref")) {
+        const std::string ref = args.get("ref");
+        const auto slash = ref.find('/');
+        if (slash == std::string::npos) throw UsageError("--ref is LON/LAT in degrees");
+        lonref = parse_number(ref.substr(0, slash), "--ref longitude");
+        latref = parse_number(ref.substr(slash + 1), "--ref latitude");
+    }
+    const auto polygons = deliver(args.get("kinds", "c:0"), args.get("res", "l"), box, lonref, latref);
+    Output out(args.get("o"));
+    if (args.flag("list"))
+        out.append(as_list(polygons));
+    else if (args.flag("svg"))
+        out.append(as_svg(polygons, box));
+    else
+        out.append(as_geojson(polygons));
+    out.commit();
+    return 0;
+}
+
+}  // namespace
+
+std::string list_shoreline_file(const std::string &path, const std::vector<unsigned char> &bytes) {
+    std::string out;
+    char line[256];
+    std::snprintf(line, sizeof line, "%8s %8s %8s %5s %7s %11s %11s %10s %10s %12s\n", "offset", "id", "points",
+                  "level", "version", "west", "east", "south", "north", "area");
+    out += line;
+    const char *data = reinterpret_cast<const char *>(bytes.data());
+    const long size = static_cast<long>(bytes.size());
+    long position = 0;
+    GSHHSHdr hdr;
+    LogCollector log;
+    while (position < size) {
+        const long at = position;
+        if (gshhs_unstuff_hdr_sized(&hdr, data, size, &position) < 0 ||
+            gshhs_skip_pts_sized(&hdr, size, &position) < 0)
+            throw InputError(path + ": " + log.first().substr(log.first().find(": ") + 2));
+        std::snprintf(line, sizeof line, "%8ld %8d %8d %5d %7d %11.6f %11.6f %10.6f %10.6f %12d\n", at, hdr.id,
+                      hdr.n, hdr.level, hdr.version, hdr.west * 1e-6, hdr.east * 1e-6, hdr.south * 1e-6,
+                      hdr.north * 1e-6, hdr.area);
+        out += line;
+    }
+    return out;
+}
+
+const Command coast_command{
+    "coast", "shorelines, lakes and islands in a box as GeoJSON, SVG or a list",
+    "usage: vorpix coast [--res RES] [--kinds KINDS] [--box W/E/S/N] [--ref LON/LAT]\n"
+    "                    [--list | --svg] [-o OUT]\n\n"
+    "Selects the shoreline polygons of a box and writes them clipped to it.\n"
+    "  --res RES      resolution: c(rude), l(ow), i(ntermediate), h(igh), f(ull);\n"
+    "                 default l\n"
+    "  --kinds KINDS  up to two words c:LEVELS (coastlines) and f:LEVELS (filled\n"
+    "                 land \"l\" and water \"w\"); LEVELS is a bitmap, bit k selects\n"
+    "                 level k+1 (1 land, 2 lake, 3 island, 4 pond), 0 selects all;\n"
+    "                 default \"c:0\"\n"
+    "  --box W/E/S/N  the box in degrees; default the whole world\n"
+    "  --ref LON/LAT  reference point whose antipode is tested against each polygon\n"
+    "  --list         a table of the delivered polygons (id, level, type, points,\n"
+    "                 extent)\n"
+    "  --svg          an SVG picture of the box instead of GeoJSON\n"
+    "  -o OUT         write to OUT instead of standard output\n\n"
+    "GeoJSON output has one Polygon Feature per polygon with its id, level, type\n"
+    "and antipode flag. Files are found as maps/vorpix/gshhs_RES.b in the data\n"
+    "directories (VORPIX_DATA_PATH first).\n",
+    run_coast};
+
 }  // namespace vorpix::cli

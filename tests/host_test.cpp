@@ -1,0 +1,176 @@
+// The host support layer: lists, arrays, words, byte order, data files, log.
+#include "arrays.h"
+#include "byteorder.h"
+#include "datafile.h"
+#include "elog.h"
+#include "redblack.h"
+#include "words.h"
+
+#include "log_capture.hpp"
+#include "test_files.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+using vorpix::test::LogCapture;
+using vorpix::test::ScopedEnv;
+using vorpix::test::TempDir;
+using vorpix::test::write_file;
+
+TEST(HostList, AppendsAtMinusOneOrTheCountAndReplacesInside) {
+    Tbl *t = newtbl(0);
+    int a, b, c;
+    EXPECT_EQ(settbl(t, -1, &a), 0);
+    EXPECT_EQ(cnttbl(t), 1);
+    EXPECT_EQ(settbl(t, 1, &b), 1);
+    EXPECT_EQ(settbl(t, 0, &c), 0);
+    EXPECT_EQ(settbl(t, 5, &c), -1);
+    EXPECT_EQ(cnttbl(t), 2);
+    EXPECT_EQ(gettbl(t, 0), &c);
+    EXPECT_EQ(gettbl(t, 1), &b);
+    EXPECT_EQ(gettbl(t, 2), nullptr);
+    clrtbl(t, nullptr);
+    EXPECT_EQ(cnttbl(t), 0);
+    Tbl *fresh = newtbl(1);
+    EXPECT_EQ(settbl(fresh, 0, &a), 0);
+    EXPECT_EQ(cnttbl(fresh), 1);
+    freetbl(fresh, nullptr);
+    settbl(t, -1, std::malloc(8));
+    settbl(t, -1, std::malloc(8));
+    freetbl(t, std::free);  // the sanitizer build checks both are released
+}
+
+TEST(HostArray, KeepsItsOwnKeysInByteOrder) {
+    Arr *a = newarr(nullptr);
+    char key[16];
+    int one = 1, two = 2, three = 3;
+    std::strcpy(key, "beta");
+    EXPECT_EQ(setarr(a, key, &one), nullptr);
+    std::strcpy(key, "alpha");  // the first key's buffer is overwritten
+    setarr(a, key, &two);
+    EXPECT_EQ(getarr(a, "beta"), &one);
+    EXPECT_EQ(getarr(a, "alpha"), &two);
+    EXPECT_EQ(setarr(a, "beta", &three), &one);
+    EXPECT_EQ(getarr(a, "beta"), &three);
+    EXPECT_EQ(getarr(a, "gamma"), nullptr);
+    setarr(a, "\xc3\xa9t\xc3\xa9", &one);  // bytes above 127 sort after ASCII
+    setarr(a, "Zulu", &one);
+    Tbl *keys = keysarr(a);
+    ASSERT_EQ(cnttbl(keys), 4);
+    const std::vector<std::string> expected = {"Zulu", "alpha", "beta", "\xc3\xa9t\xc3\xa9"};
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(static_cast<char *>(gettbl(keys, i)), expected[i]);
+    freetbl(keys, nullptr);
+    EXPECT_EQ(cntarr(a), 4);
+    freearr(a, nullptr);
+}
+
+TEST(HostWords, SplitsOnWhiteSpaceAndLeavesTheInputAlone) {
+    const char *input = "  c:1\tf:15\n x  ";
+    const std::string before = input;
+    int n = -1;
+    char **words = nullptr;
+    ASSERT_EQ(splitlist(input, &n, &words), 0);
+    EXPECT_EQ(before, input);
+    ASSERT_EQ(n, 3);
+    EXPECT_STREQ(words[0], "c:1");
+    EXPECT_STREQ(words[1], "f:15");
+    EXPECT_STREQ(words[2], "x");
+    freeargs(n, words);
+    ASSERT_EQ(splitlist("", &n, &words), 0);
+    EXPECT_EQ(n, 0);
+    freeargs(n, words);
+    EXPECT_EQ(splitlist(nullptr, &n, &words), -1);
+    char text[] = " \t padded value \n";
+    EXPECT_STREQ(strtrim(text), "padded value");
+    char blank[] = "   ";
+    EXPECT_STREQ(strtrim(blank), "");
+}
+
+TEST(HostByteOrder, ConvertsBigEndianItemsFromUnalignedSources) {
+    const unsigned char bytes[] = {0xff, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08, 0xc0, 0x00,
+                                   0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
+    std::uint16_t s[2];
+    N2H2(s, bytes + 1, 2);
+    EXPECT_EQ(s[0], 0x0102);
+    EXPECT_EQ(s[1], 0x0304);
+    std::uint32_t i;
+    N2H4(&i, bytes + 1, 1);
+    EXPECT_EQ(i, 0x01020304u);
+    double d;
+    N2H8(&d, bytes + 9, 1);
+    EXPECT_EQ(d, -2.0);
+    N2H4(&i, bytes, 0);  // nothing to do
+}
+
+TEST(HostDataFile, SearchesTheListedDirectoriesInOrder) {
+    TempDir first, second;
+    write_file(second.file("maps/vorpix/x.b"), "2", 1);
+    write_file(first.file("maps/vorpix/y.b"), "1", 1);
+    write_file(second.file("maps/vorpix/y.b"), "2", 1);
+    {
+        ScopedEnv env(VORPIX_DATA_PATH_ENV, first.path() + "::" + second.path() + "/");
+        char *x = datafile(nullptr, "maps/vorpix/x.b");
+        char *y = datafile(nullptr, "maps/vorpix/y.b");
+        ASSERT_TRUE(x && y);
+        EXPECT_EQ(std::string(x), second.path() + "/maps/vorpix/x.b");
+        EXPECT_EQ(std::string(y), first.path() + "/maps/vorpix/y.b");
+        EXPECT_EQ(datafile(nullptr, "maps/vorpix/none.b"), nullptr);
+        EXPECT_EQ(datafile(nullptr, "maps/vorpix"), nullptr);  // directories are not data files
+        std::free(x);
+        std::free(y);
+    }
+    ScopedEnv other("VORPIX_OTHER_PATH", second.path());
+    char *y = datafile("VORPIX_OTHER_PATH", "maps/vorpix/y.b");
+    ASSERT_NE(y, nullptr);
+    EXPECT_EQ(std::string(y), second.path() + "/maps/vorpix/y.b");
+    std::free(y);
+    // The source tree is searched by default: it holds the sample shorelines.
+    ScopedEnv none(VORPIX_DATA_PATH_ENV, "");
+    char *sample = datafile(nullptr, "maps/vorpix/gshhs_c.b");
+    ASSERT_NE(sample, nullptr);
+    EXPECT_EQ(std::string(sample), std::string(VORPIX_SOURCE_DIR) + "/maps/vorpix/gshhs_c.b");
+    std::free(sample);
+}
+
+TEST(HostMapFile, CachesByPathAndHandlesEmptyAndMissingFiles) {
+    TempDir dir;
+    const std::string path = dir.file("data.bin"), empty = dir.file("empty.bin");
+    write_file(path, "hello", 5);
+    write_file(empty, "", 0);
+    char *data = nullptr;
+    EXPECT_EQ(mapfile(path.c_str(), nullptr, &data), 5);
+    EXPECT_EQ(std::string(data, 5), "hello");
+    Arr *cache = nullptr;
+    char *first = nullptr, *again = nullptr;
+    EXPECT_EQ(mapfile(path.c_str(), &cache, &first), 5);
+    ASSERT_NE(cache, nullptr);
+    write_file(path, "HELLO, WORLD", 12);  // a cached path is not read again
+    EXPECT_EQ(mapfile(path.c_str(), &cache, &again), 5);
+    EXPECT_EQ(again, first);
+    char *zero = nullptr;
+    EXPECT_EQ(mapfile(empty.c_str(), nullptr, &zero), 0);
+    EXPECT_NE(zero, nullptr);
+    EXPECT_EQ(mapfile(dir.file("missing").c_str(), &cache, &zero), -1);
+    EXPECT_EQ(mapfile(dir.path().c_str(), nullptr, &zero), -1);
+}
+
+TEST(HostLog, CapturesMessagesWithFlagsAndDefaultsToStandardError) {
+    {
+        LogCapture log;
+        elog_log(1, "f: malloc(%s,%ld) error.\n", "x", 12L);
+        elog_log(0, "g: plain.\n");
+        ASSERT_EQ(log.entries().size(), 2u);
+        EXPECT_EQ(log.entries()[0].flags, 1);
+        EXPECT_EQ(log.entries()[0].message, "f: malloc(x,12) error.\n");
+        EXPECT_EQ(log.entries()[1].flags, 0);
+    }
+    testing::internal::CaptureStderr();
+    elog_log(0, "to stderr.\n");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "to stderr.\n");
+    EXPECT_EXIT(elog_die(0, "inconsistent table %d.\n", 7), testing::ExitedWithCode(1), "inconsistent table 7");
+}
