@@ -145,7 +145,7 @@ TEST(HostMapFile, CachesByPathAndHandlesEmptyAndMissingFiles) {
     char *data = nullptr;
     EXPECT_EQ(mapfile(path.c_str(), nullptr, &data), 5);
     EXPECT_EQ(std::string(data, 5), "hello");
-    Arr *cache = nullptr;
+    static Arr *cache = nullptr;  // a cache lives as long as the process
     char *first = nullptr, *again = nullptr;
     EXPECT_EQ(mapfile(path.c_str(), &cache, &first), 5);
     ASSERT_NE(cache, nullptr);

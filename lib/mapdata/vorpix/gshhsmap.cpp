@@ -498,6 +498,9 @@ int gshhsmap_nextseg(void *handle, int *npts, int *npts_size, float **lon, float
     double last_lon = 0, last_lat = 0;
     int last_zone = 4;
     long j = 0;
+    // The arrays are used through locals and refreshed only when they grow.
+    float *out_lon = *lon, *out_lat = *lat;
+    long capacity = out_lon && out_lat ? *npts_size : 0;
     for (int i = 0; i < n; ++i) {
         const unsigned char *p = points + 8L * i;
         double x = point_coordinate(p);
@@ -521,15 +524,20 @@ int gshhsmap_nextseg(void *handle, int *npts, int *npts_size, float **lon, float
                     box.move_onto(zone, w, y);
             }
         }
-        if (make_room(j + plot_this + plot_last, n, npts_size, lon, lat) < 0) return -1;
+        const long needed = j + plot_this + plot_last;
+        if (needed > capacity || !out_lon) {
+            if (make_room(needed, n, npts_size, lon, lat) < 0) return -1;
+            out_lon = *lon, out_lat = *lat;
+            capacity = *npts_size;
+        }
         if (plot_last) {
-            (*lon)[j] = static_cast<float>(last_lon);
-            (*lat)[j] = static_cast<float>(last_lat);
+            out_lon[j] = static_cast<float>(last_lon);
+            out_lat[j] = static_cast<float>(last_lat);
             ++j;
         }
         if (plot_this) {
-            (*lon)[j] = static_cast<float>(w);
-            (*lat)[j] = static_cast<float>(y);
+            out_lon[j] = static_cast<float>(w);
+            out_lat[j] = static_cast<float>(y);
             ++j;
         }
         last_zone = zone;
@@ -557,12 +565,13 @@ int gshhsmap_inside_eo(float lontest, float lattest, int npts, float *lon, float
         const float x1 = lon[i], y1 = lat[i];
         float x2 = lon[next];
         const float y2 = lat[next];
+        // Wholly south of the test point: the longitudes do not matter.
+        if (lattest > y1 && lattest > y2) continue;
         // Each edge is taken the short way round.
         if (static_cast<double>(x1) - 180.0 > static_cast<double>(x2))
             x2 = static_cast<float>(static_cast<double>(x2) + 360.0);
         if (static_cast<double>(x2) > static_cast<double>(x1) + 180.0)
             x2 = static_cast<float>(static_cast<double>(x2) - 360.0);
-        if (lattest > y1 && lattest > y2) continue;
         float a, b;
         if (y1 >= lattest && y2 >= lattest) {
             a = x1;
