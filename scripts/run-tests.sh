@@ -14,3 +14,6 @@ for preset in default sanitize; do
   ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     ctest --preset "$preset" -j "$jobs" --output-on-failure
 done
+# Every decoder also meets arbitrary bytes for a short while.
+echo "== fuzz smoke" >&2
+scripts/run-fuzz.sh "${VORPIX_FUZZ_SECONDS:-30}"

@@ -58,6 +58,17 @@ const char *const resolution_names[5] = {"crude", "low", "intermediate", "high",
 constexpr int header_common_size = 32;
 constexpr int point_size = 8;
 
+// Resolutions by their first character; anything else is intermediate.
+int resolution_index(const char *resolution) {
+    switch (resolution ? resolution[0] : '\0') {
+    case 'c': return 0;
+    case 'l': return 1;
+    case 'h': return 3;
+    case 'f': return 4;
+    default: return 2;
+    }
+}
+
 int header_size_for_version(int version) { return version > 3 ? 44 : 36; }
 
 // Fills hdr from the reader, which must hold the whole header.
@@ -382,20 +393,26 @@ int gshhsmap_reset(void *handle) {
     return gs->nsegs;
 }
 
+int gshhsmap_use_data(void *handle, const char *resolution, const char *data, long size) {
+    auto *gs = static_cast<GSHHSMap *>(handle);
+    if (!gs || size < 0 || size > INT_MAX || (!data && size > 0)) {
+        elog_log(0, "gshhsmap_use_data: %ld bytes cannot be a shoreline file.\n", size);
+        return -1;
+    }
+    static char empty[1];
+    const int index = resolution_index(resolution);
+    gs->streams[index] = data ? const_cast<char *>(data) : empty;
+    gs->size[index] = static_cast<int>(size);
+    empty_selection(gs);
+    return 0;
+}
+
 int gshhsmap_select(void *handle, char *types, char *resolution, double bb_lonwest, double bb_loneast,
                     double bb_latsouth, double bb_latnorth, double bb_lonref, double bb_latref) {
     auto *gs = static_cast<GSHHSMap *>(handle);
     empty_selection(gs);
 
-    int index = 2;
-    switch (resolution ? resolution[0] : '\0') {
-    case 'c': index = 0; break;
-    case 'l': index = 1; break;
-    case 'i': index = 2; break;
-    case 'h': index = 3; break;
-    case 'f': index = 4; break;
-    default: index = 2; break;
-    }
+    const int index = resolution_index(resolution);
     std::snprintf(gs->resolution, sizeof gs->resolution, "%s", resolution_names[index]);
 
     if (bb_loneast - bb_lonwest >= 360) {

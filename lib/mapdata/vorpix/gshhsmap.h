@@ -51,6 +51,12 @@ VORPIX_API int gshhsmap_nextseg(void *handle, int *npts, int *npts_size, float *
                                 char *type, int *level, int *antipode);
 VORPIX_API int gshhsmap_inside_eo(float lontest, float lattest, int npts, float *lon, float *lat);
 
+/* Makes size bytes at data the shoreline file of the resolution named by its
+ * first character, as if it had been found and mapped: later selections of
+ * that resolution read it. The bytes must outlive the map object or the next
+ * call for the same resolution. 0, or -1 for a negative size. */
+VORPIX_API int gshhsmap_use_data(void *handle, const char *resolution, const char *data, long size);
+
 /* The header of the segment that the next gshhsmap_nextseg call delivers, or
  * NULL at the end: for clients that want the polygon's id or extent. */
 VORPIX_API const GSHHSHdr *gshhsmap_peek(void *handle);
