@@ -2,6 +2,7 @@
 
 #include "redblack.h"
 
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -14,6 +15,9 @@
 
 #ifndef VORPIX_BUILTIN_DATA_PATH
 #define VORPIX_BUILTIN_DATA_PATH ""
+#endif
+#ifndef VORPIX_LIB_TO_DATA
+#define VORPIX_LIB_TO_DATA "../share/vorpix"
 #endif
 
 namespace {
@@ -73,11 +77,26 @@ long map_whole_file(const char *path, char **data) {
     return static_cast<long>(st.st_size);
 }
 
+// The data directory beside this library, as installed, then the built-in ones.
+const std::string &default_path() {
+    static const std::string path = [] {
+        std::string out;
+        Dl_info info;
+        if (dladdr(reinterpret_cast<void *>(&datafile), &info) && info.dli_fname) {
+            std::string lib = info.dli_fname;
+            const size_t slash = lib.rfind('/');
+            if (slash != std::string::npos) out = lib.substr(0, slash + 1) + VORPIX_LIB_TO_DATA + ":";
+        }
+        return out + VORPIX_BUILTIN_DATA_PATH;
+    }();
+    return path;
+}
+
 }  // namespace
 
 extern "C" {
 
-const char *datafile_default_path(void) { return VORPIX_BUILTIN_DATA_PATH; }
+const char *datafile_default_path(void) { return default_path().c_str(); }
 
 char *datafile(const char *env, const char *name) {
     if (!name || !*name) return nullptr;
@@ -85,7 +104,7 @@ char *datafile(const char *env, const char *name) {
         if (name[0] == '/') return is_regular_file(name) ? copy_string(name) : nullptr;
         if (const char *listed = std::getenv(env ? env : VORPIX_DATA_PATH_ENV))
             if (char *found = search(listed, name)) return found;
-        return search(VORPIX_BUILTIN_DATA_PATH, name);
+        return search(default_path(), name);
     } catch (...) {
         return nullptr;
     }
