@@ -24,6 +24,7 @@ extern const Command texture_command;  // DDS textures
 extern const Command index_command;    // database index of shapes
 extern const Command fetch_command;    // fetch shapes through the database
 extern const Command info_command;     // listings of any supported file
+extern const Command render_command;   // one picture from every layer
 
 // Listings used by "info", one per family; each writes to out and throws
 // InputError when the file does not decode.

@@ -11,7 +11,7 @@ using namespace vorpix::cli;
 namespace {
 
 const Command *const commands[] = {&info_command,  &coast_command, &borders_command, &shapes_command,
-                                   &texture_command, &index_command, &fetch_command};
+                                   &texture_command, &render_command, &index_command, &fetch_command};
 
 void print_help() {
     std::printf("usage: vorpix COMMAND [OPTIONS] [ARGS]\n\n"

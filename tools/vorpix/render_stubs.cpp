@@ -1,0 +1,16 @@
+// Layers whose readers are not in the library yet.
+#include "render_layers.hpp"
+
+namespace vorpix::cli {
+
+void add_line_layer(Picture &, bool rivers, const std::string &, Progress &) {
+    throw InputError(std::string(rivers ? "rivers" : "borders") + " cannot be drawn yet");
+}
+void add_shape_layer(Picture &, const std::string &path, Progress &) {
+    throw InputError(path + ": shapes cannot be drawn yet");
+}
+void add_texture_layer(Picture &, const std::string &path, Progress &) {
+    throw InputError(path + ": textures cannot be drawn yet");
+}
+
+}  // namespace vorpix::cli
