@@ -1,16 +1,195 @@
-// vorpix borders, and the netCDF listing (placeholder until the readers land).
+// vorpix borders: national borders and rivers of a box as GeoJSON or SVG;
+// and the netCDF classic header listing for "vorpix info".
 #include "cli.hpp"
 #include "commands.hpp"
+#include "geo_output.hpp"
+
+#include "netcdf.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
 
 namespace vorpix::cli {
+namespace {
 
-std::string list_netcdf_file(const std::string &path, const std::vector<unsigned char> &) {
-    throw InputError(path + ": netCDF listings are not available yet");
+// The text after the reporting function's "name: " prefix.
+std::string without_function(const std::string &message) {
+    const auto colon = message.find(": ");
+    return colon == std::string::npos ? message : message.substr(colon + 2);
 }
 
-static int run_borders(int, char **) { throw InputError("borders: not available yet"); }
+// Library failures come back as log lines, innermost first; the outer line
+// names the file, the inner one says what was wrong with it.
+std::vector<std::string> split_lines(const std::string &joined);
 
-const Command borders_command{"borders", "borders and rivers in a box as GeoJSON or SVG",
-                              "usage: vorpix borders (not available yet)\n", run_borders};
+[[noreturn]] void fail_from_log(const LogCollector &log) {
+    const std::vector<std::string> lines = split_lines(log.all());
+    const std::string missing = "gmtmap_select: datafile(";
+    for (const auto &line : lines)
+        if (line.rfind(missing, 0) == 0) {
+            const std::string name = line.substr(missing.size(), line.find(") error") - missing.size());
+            throw InputError(name + ": no such border or river file in the data directories (set VORPIX_DATA_PATH)");
+        }
+    if (lines.empty()) throw InputError("border selection failed");
+    std::string file;
+    const std::string &last = lines.back();
+    const auto open = last.find('('), close = last.rfind(") error");
+    if (open != std::string::npos && close != std::string::npos && close > open)
+        file = last.substr(open + 1, close - open - 1);
+    throw InputError(file.empty() ? without_function(lines.front()) : file + ": " + without_function(lines.front()));
+}
+
+std::vector<std::string> split_lines(const std::string &joined) {
+    std::vector<std::string> out;
+    size_t start = 0;
+    while (start < joined.size()) {
+        const auto end = joined.find("; ", start);
+        out.push_back(joined.substr(start, end - start));
+        if (end == std::string::npos) break;
+        start = end + 2;
+    }
+    return out;
+}
+
+struct Segment {
+    std::vector<float> lon, lat;
+    std::string type;
+    int level;
+};
+
+std::vector<Segment> deliver(const std::string &kinds, const std::string &resolution, const Box &box) {
+    static void *map = nullptr;
+    LogCollector log;
+    if (gmtmap_open(&map) < 0) fail_from_log(log);
+    std::string types = kinds, res = resolution;
+    if (gmtmap_select(map, types.data(), res.data(), box.west, box.east, box.south, box.north) < 0)
+        fail_from_log(log);
+    std::vector<Segment> out;
+    float *lon = nullptr, *lat = nullptr;
+    int size = 0;
+    while (true) {
+        char type[2] = "";
+        int npts = 0, level = 0;
+        const int r = gmtmap_nextseg(map, &npts, &size, &lon, &lat, type, &level);
+        if (r < 0) {
+            std::free(lon);
+            std::free(lat);
+            fail_from_log(log);
+        }
+        if (r == 0) break;
+        if (npts == 0) continue;
+        out.push_back({{lon, lon + npts}, {lat, lat + npts}, type, level});
+    }
+    std::free(lon);
+    std::free(lat);
+    return out;
+}
+
+// Segments come in their bins' 0 to 360 frame; move each by whole turns to
+// lie nearest the box's middle, so that a box across 0 or 180 draws whole.
+void shift_into_box(std::vector<Segment> &segments, const Box &box) {
+    const double east = box.east < box.west ? box.east + 360 : box.east;
+    const double middle = (box.west + east) / 2;
+    for (auto &s : segments) {
+        const double lo = *std::min_element(s.lon.begin(), s.lon.end());
+        const double hi = *std::max_element(s.lon.begin(), s.lon.end());
+        const double turns = std::round((middle - (lo + hi) / 2) / 360);
+        if (turns == 0) continue;
+        for (auto &v : s.lon) v = static_cast<float>(v + turns * 360);
+    }
+}
+
+std::string as_geojson(const std::vector<Segment> &segments) {
+    GeoJson json;
+    for (const auto &s : segments)
+        json.feature("LineString", s.lon.data(), s.lat.data(), static_cast<int>(s.lon.size()),
+                     "\"level\":" + std::to_string(s.level) + ",\"type\":" + json_string(s.type));
+    return json.finish();
+}
+
+std::string as_svg(const std::vector<Segment> &segments, const Box &box) {
+    Box frame = box;
+    if (frame.east < frame.west) frame.east += 360;
+    SvgMap svg(frame, 1000);
+    svg.background("#f4f1e8");
+    for (const auto &s : segments) {
+        const bool river = s.type == "r";
+        const std::string style = std::string("fill=\"none\" stroke=\"") + (river ? "#3a78c2" : "#a0303a") +
+                                  "\" stroke-width=\"" + (s.level <= 1 ? "1" : "0.6") + "\"" +
+                                  (!river && s.level > 1 ? " stroke-dasharray=\"3 2\"" : "");
+        svg.path(s.lon.data(), s.lat.data(), static_cast<int>(s.lon.size()), false, style);
+    }
+    return svg.finish();
+}
+
+int run_borders(int argc, char **argv) {
+    Args args(argc, argv, {"res", "kinds", "box", "o"});
+    args.allow_flags({"rivers", "svg", "geojson"});
+    if (!args.positional().empty()) throw UsageError("unexpected argument \"" + args.positional()[0] + "\"");
+    if (!args.has("box")) throw UsageError("--box W/E/S/N is required");
+    const Box box = parse_box(args.get("box"));
+    const std::string res = args.get("res", "l");
+    if (res.size() != 1 || std::string("clihf").find(res[0]) == std::string::npos)
+        throw UsageError("--res is one of c, l, i, h, f, not \"" + res + "\"");
+    const std::string kinds = args.get("kinds", args.flag("rivers") ? "r:4095" : "p:7");
+    auto segments = deliver(kinds, res, box);
+    shift_into_box(segments, box);
+    Output out(args.get("o"));
+    out.append(args.flag("svg") ? as_svg(segments, box) : as_geojson(segments));
+    out.commit();
+    return 0;
+}
+
+}  // namespace
+
+std::string list_netcdf_file(const std::string &path, const std::vector<unsigned char> &bytes) {
+    NETCDFHdr *hdr = nullptr;
+    LogCollector log;
+    if (netcdf_unstuff_header_sized(bytes.data(), static_cast<long>(bytes.size()), &hdr) < 0) {
+        netcdf_clear_header(hdr);
+        std::free(hdr);
+        throw InputError(path + ": " + without_function(log.first()));
+    }
+    char *text = nullptr;
+    size_t length = 0;
+    FILE *memory = open_memstream(&text, &length);
+    if (!memory) {
+        netcdf_clear_header(hdr);
+        std::free(hdr);
+        throw InputError(path + ": out of memory for the listing");
+    }
+    netcdf_print_header(hdr, memory);
+    std::fclose(memory);
+    std::string listing(text, length);
+    std::free(text);
+    netcdf_clear_header(hdr);
+    std::free(hdr);
+    return listing;
+}
+
+const Command borders_command{
+    "borders", "borders and rivers in a box as GeoJSON or SVG",
+    "usage: vorpix borders --box W/E/S/N [--rivers] [--kinds KINDS] [--res RES]\n"
+    "                      [--svg] [-o OUT]\n\n"
+    "Selects the border or river segments of the bins that a box touches.\n"
+    "  --box W/E/S/N  the box in degrees, west and east as -180 to 180 or 0 to 360\n"
+    "  --rivers       rivers instead of borders (kinds \"r:4095\", every level)\n"
+    "  --kinds KINDS  up to four words p:LEVELS (borders) and r:LEVELS (rivers);\n"
+    "                 LEVELS is a bitmap, bit k selects level k+1 (borders: 1\n"
+    "                 national, 2 internal, 3 maritime); default \"p:7\"\n"
+    "  --res RES      resolution: c(rude), l(ow), i(ntermediate), h(igh), f(ull);\n"
+    "                 default l\n"
+    "  --svg          an SVG picture of the box instead of GeoJSON\n"
+    "  -o OUT         write to OUT instead of standard output\n\n"
+    "GeoJSON output has one LineString Feature per segment with its level and\n"
+    "type (\"p\" border, \"r\" river). Every point of a selected segment is written,\n"
+    "also those a little outside the box; segments are moved by whole turns to\n"
+    "the box's longitudes. Files are found as maps/vorpix/binned_border_RES.cdf\n"
+    "and binned_river_RES.cdf in the data directories (VORPIX_DATA_PATH first).\n",
+    run_borders};
 
 }  // namespace vorpix::cli

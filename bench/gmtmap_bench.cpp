@@ -1,0 +1,108 @@
+// Selecting and delivering every segment of the world from the largest
+// border and river files at hand, against a bare pass that turns the same
+// 16-bit big-endian coordinates into floats.
+#include "netcdf.h"
+
+#include "redblack.h"
+
+#include <benchmark/benchmark.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct File {
+    std::string path;
+    std::vector<unsigned char> bytes;
+};
+
+// The finest resolution found: build-data/ holds what make-border-samples.sh
+// converted beyond the committed crude and low samples.
+const File &largest(const std::string &kind) {
+    static File files[2];
+    File &f = files[kind == "river"];
+    if (!f.bytes.empty()) return f;
+    const std::string roots[] = {std::string(VORPIX_SOURCE_DIR) + "/build-data", VORPIX_SOURCE_DIR};
+    for (const char *res : {"f", "h", "i", "l", "c"})
+        for (const auto &root : roots) {
+            const std::string path = root + "/maps/vorpix/binned_" + kind + "_" + res + ".cdf";
+            if (f.path.empty() && std::filesystem::exists(path)) f.path = path;
+        }
+    std::ifstream in(f.path, std::ios::binary);
+    f.bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    std::fprintf(stderr, "%s: %zu bytes\n", f.path.c_str(), f.bytes.size());
+    return f;
+}
+
+char resolution_of(const std::string &path) { return path[path.size() - 5]; }
+
+void BM_VorpixSelectAndDeliver(benchmark::State &state, const char *kind) {
+    const File &f = largest(kind);
+    void *map = nullptr;
+    gmtmap_open(&map);
+    const char res[2] = {resolution_of(f.path), 0};
+    const char letter = kind[0] == 'b' ? 'p' : 'r';
+    if (gmtmap_use_data(map, letter, res, f.bytes.data(), static_cast<long>(f.bytes.size())) < 0) {
+        state.SkipWithError("gmtmap_use_data");
+        return;
+    }
+    std::string types = std::string(1, letter) + ":4294967295";
+    std::string resolution = res;
+    float *lon = nullptr, *lat = nullptr;
+    int size = 0, npts = 0, level = 0;
+    char type[2];
+    long points = 0;
+    for (auto _ : state) {
+        gmtmap_select(map, types.data(), resolution.data(), -180, 180, -90, 90);
+        while (gmtmap_nextseg(map, &npts, &size, &lon, &lat, type, &level) == 1) {
+            benchmark::DoNotOptimize(lon);
+            points += npts;
+        }
+    }
+    state.counters["points"] = benchmark::Counter(static_cast<double>(points), benchmark::Counter::kIsRate);
+    std::free(lon);
+    std::free(lat);
+}
+BENCHMARK_CAPTURE(BM_VorpixSelectAndDeliver, borders, "border");
+BENCHMARK_CAPTURE(BM_VorpixSelectAndDeliver, rivers, "river");
+
+void BM_BareByteSwap(benchmark::State &state, const char *kind) {
+    const File &f = largest(kind);
+    NETCDFHdr *hdr = nullptr;
+    if (netcdf_unstuff_header_sized(f.bytes.data(), static_cast<long>(f.bytes.size()), &hdr) < 0) {
+        state.SkipWithError("header");
+        return;
+    }
+    auto *vlon = static_cast<NETCDFVar *>(getarr(hdr->vars_array, "Relative_longitude_from_SW_corner_of_bin"));
+    auto *vlat = static_cast<NETCDFVar *>(getarr(hdr->vars_array, "Relative_latitude_from_SW_corner_of_bin"));
+    const int n = vlon->dims[0]->value;
+    const unsigned char *plon = f.bytes.data() + vlon->begin, *plat = f.bytes.data() + vlat->begin;
+    std::vector<float> lon(static_cast<size_t>(n)), lat(static_cast<size_t>(n));
+    const double scale = 1.0 / 65535.0;
+    long points = 0;
+    for (auto _ : state) {
+        for (int i = 0; i < n; ++i) {
+            lon[i] = static_cast<float>(10.0 + ((plon[2 * i] << 8) | plon[2 * i + 1]) * scale);
+            lat[i] = static_cast<float>(20.0 + ((plat[2 * i] << 8) | plat[2 * i + 1]) * scale);
+        }
+        benchmark::DoNotOptimize(lon.data());
+        benchmark::DoNotOptimize(lat.data());
+        points += n;
+    }
+    state.counters["points"] = benchmark::Counter(static_cast<double>(points), benchmark::Counter::kIsRate);
+    netcdf_clear_header(hdr);
+    std::free(hdr);
+}
+BENCHMARK_CAPTURE(BM_BareByteSwap, borders, "border");
+BENCHMARK_CAPTURE(BM_BareByteSwap, rivers, "river");
+
+}  // namespace
+
+BENCHMARK_MAIN();

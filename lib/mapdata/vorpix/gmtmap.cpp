@@ -1,0 +1,524 @@
+// Border and river maps: binned netCDF classic files loaded once per kind
+// and resolution, segments selected bin by bin, points decoded in place.
+#include "netcdf.h"
+
+#include "byte_reader.hpp"
+
+#include "byteorder.h"
+#include "datafile.h"
+#include "elog.h"
+#include "redblack.h"
+#include "words.h"
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+struct map_list_ {
+    void *map;
+    char type[4];
+    int itype;
+    unsigned int levels_bitmap;
+};
+
+struct NETCDFMapSegment {
+    double lon0;
+    double lat0;
+    short type;
+    short level;
+    unsigned short npts;
+    unsigned char *lon_pts;
+    unsigned char *lat_pts;
+    void *map;
+};
+
+// How many bins, segments and points a file's arrays hold, so that no id
+// read from the file can reach outside them. Trusted files have no limits.
+struct Limits {
+    long long bins = LLONG_MAX;
+    long long segments = LLONG_MAX;
+    long long points = LLONG_MAX;
+};
+
+constexpr int file_count = 10;
+
+struct GMTMap {
+    char resolution[64];
+    int nmaps;
+    map_list_ map_list[4];
+    int nsegs;
+    int segs_size;
+    int iseg;
+    NETCDFMapSegment *segs;
+    NETCDFMapBorder map_border[file_count];
+    Limits limits[file_count];
+};
+
+struct GMTDef {
+    const char *name;
+    const char *dim;
+    int type;
+    int offset;
+};
+
+constexpr int bind_int = 4;
+constexpr int bind_short_array = 23;
+constexpr int bind_int_array = 24;
+
+const GMTDef border_defs[] = {
+    {"N_bins_in_360_longitude_range", "Dimension_of_scalar", bind_int, offsetof(NETCDFMapBorder, nbinlon)},
+    {"N_bins_in_180_degree_latitude_range", "Dimension_of_scalar", bind_int, offsetof(NETCDFMapBorder, nbinlat)},
+    {"N_bins_in_file", "Dimension_of_scalar", bind_int, offsetof(NETCDFMapBorder, nbin)},
+    {"Id_of_first_segment_in_a_bin", "Dimension_of_bin_arrays", bind_int_array, offsetof(NETCDFMapBorder, seg0_bin)},
+    {"N_segments_in_a_bin", "Dimension_of_bin_arrays", bind_short_array, offsetof(NETCDFMapBorder, nseg_bin)},
+    {"N_points_for_a_segment", "Dimension_of_segment_arrays", bind_short_array, offsetof(NETCDFMapBorder, npts_seg)},
+    {"Hierarchial_level_of_a_segment", "Dimension_of_segment_arrays", bind_short_array,
+     offsetof(NETCDFMapBorder, levl_seg)},
+    {"Id_of_first_point_in_a_segment", "Dimension_of_segment_arrays", bind_int_array,
+     offsetof(NETCDFMapBorder, pts0_seg)},
+    {"Relative_longitude_from_SW_corner_of_bin", "Dimension_of_point_arrays", bind_short_array,
+     offsetof(NETCDFMapBorder, lon_pts)},
+    {"Relative_latitude_from_SW_corner_of_bin", "Dimension_of_point_arrays", bind_short_array,
+     offsetof(NETCDFMapBorder, lat_pts)},
+};
+constexpr int border_defs_n = sizeof border_defs / sizeof border_defs[0];
+static_assert(border_defs_n == 10);
+
+const char *const gmtmap_names_borders[file_count] = {
+    "border_c.cdf", "border_l.cdf", "border_i.cdf", "border_h.cdf", "border_f.cdf",
+    "river_c.cdf",  "river_l.cdf",  "river_i.cdf",  "river_h.cdf",  "river_f.cdf",
+};
+const char *const resolution_names[5] = {"crude", "low", "intermediate", "high", "full"};
+
+// A relative coordinate spans its bin in 65535 steps, not 65536: 65535 is
+// exactly the north or east edge.
+constexpr double point_scale = 1.0 / 65535.0;
+
+int resolution_index(const char *resolution) {
+    switch (resolution ? resolution[0] : '\0') {
+    case 'c': return 0;
+    case 'l': return 1;
+    case 'h': return 3;
+    case 'f': return 4;
+    default: return 2;
+    }
+}
+
+int first_file_of_kind(char letter) { return letter == 'p' ? 0 : (letter == 'r' ? 5 : -1); }
+
+inline std::int16_t be16s(const unsigned char *p) {
+    return static_cast<std::int16_t>(vorpix::ByteReader::peek<std::uint16_t, true>(p));
+}
+inline std::uint16_t be16u(const unsigned char *p) { return vorpix::ByteReader::peek<std::uint16_t, true>(p); }
+inline std::int32_t be32s(const unsigned char *p) {
+    return static_cast<std::int32_t>(vorpix::ByteReader::peek<std::uint32_t, true>(p));
+}
+
+// Truncation toward zero as a cast would do it, clamped so that huge or
+// non-finite box edges cannot overflow.
+long long trunc_clamped(double v) {
+    constexpr double limit = 4.0e15;
+    if (std::isnan(v)) return 0;
+    if (v > limit) return static_cast<long long>(limit);
+    if (v < -limit) return -static_cast<long long>(limit);
+    return static_cast<long long>(v);
+}
+
+void empty_selection(GMTMap *gmt) {
+    for (auto &entry : gmt->map_list) entry.map = nullptr;
+    gmt->nmaps = 0;
+    gmt->nsegs = 0;
+    gmt->iseg = 0;
+}
+
+// Binds map->hdr; with size >= 0 also checks every bound array against the
+// file's size and fills limits.
+int bind_border(NETCDFMapBorder *map, long size, Limits *limits) {
+    NETCDFHdr *hdr = map->hdr;
+    long long lengths[border_defs_n] = {};
+    for (int r = 0; r < border_defs_n; ++r) {
+        const GMTDef &def = border_defs[r];
+        auto *var = hdr && hdr->vars_array ? static_cast<NETCDFVar *>(getarr(hdr->vars_array, def.name)) : nullptr;
+        if (!var) {
+            elog_log(0, "gmtmap_process_border_hdr: Cannot find \"%s\" variable in netcdf header.\n", def.name);
+            return -1;
+        }
+        if (!var->fixed) {
+            elog_log(0,
+                     "gmtmap_process_border_hdr: netcdf \"%s\" variable is a record variable, must be a non-record "
+                     "variable (fixed).\n",
+                     def.name);
+            return -1;
+        }
+        if (var->ndims != 1) {
+            elog_log(0, "gmtmap_process_border_hdr: netcdf \"%s\" variable ndims = %d, must be 1.\n", def.name,
+                     var->ndims);
+            return -1;
+        }
+        if (std::strcmp(var->dims[0]->name, def.dim) != 0) {
+            elog_log(0, "gmtmap_process_border_hdr: netcdf \"%s\" variable dim = \"%s\", must be \"%s\".\n", def.name,
+                     var->dims[0]->name, def.dim);
+            return -1;
+        }
+        const int required = def.type == bind_short_array ? NETCDF_SHORT : NETCDF_INT;
+        if (var->type != required) {
+            elog_log(0, "gmtmap_process_border_hdr: netcdf \"%s\" variable type = %d, must be %d.\n", def.name,
+                     var->type, required);
+            return -1;
+        }
+        const long long length = var->dims[0]->value;
+        const long long item = required == NETCDF_SHORT ? 2 : 4;
+        if (size >= 0 && (var->begin < 0 || length < 1 || length * item > size - var->begin)) {
+            elog_log(0,
+                     "gmtmap_process_border_hdr: netcdf \"%s\" variable of %lld values at byte %d lies outside the "
+                     "%ld bytes of the file.\n",
+                     def.name, length, var->begin, size);
+            return -1;
+        }
+        lengths[r] = length;
+        unsigned char *at = hdr->stream + var->begin;
+        auto *field = reinterpret_cast<unsigned char *>(map) + def.offset;
+        if (def.type == bind_int) {
+            int value;
+            N2H4(&value, at, 1);
+            std::memcpy(field, &value, sizeof value);
+        } else {
+            std::memcpy(field, &at, sizeof at);
+        }
+    }
+    // Guards the divisions below and the bin arithmetic of the selection.
+    if (map->nbinlon <= 0 || map->nbinlat <= 0 || map->nbin < 0) {
+        elog_log(0,
+                 "gmtmap_process_border_hdr: a file of %d bins by %d bins (%d in the file) cannot be binned; the "
+                 "counts must be positive.\n",
+                 map->nbinlon, map->nbinlat, map->nbin);
+        return -1;
+    }
+    if (size >= 0) {
+        const long long bins = std::min(lengths[3], lengths[4]);
+        if (map->nbin > bins) {
+            elog_log(0, "gmtmap_process_border_hdr: \"N_bins_in_file\" = %d, but the bin arrays hold %lld bins.\n",
+                     map->nbin, bins);
+            return -1;
+        }
+        if (limits) {
+            limits->bins = bins;
+            limits->segments = std::min(lengths[5], std::min(lengths[6], lengths[7]));
+            limits->points = std::min(lengths[8], lengths[9]);
+        }
+    } else if (limits) {
+        *limits = Limits{};
+    }
+    map->lon_binsize = 360.0 / map->nbinlon;
+    map->lat_binsize = 180.0 / map->nbinlat;
+    return 0;
+}
+
+void release_header(NETCDFMapBorder *mapb) {
+    netcdf_clear_header(mapb->hdr);
+    std::free(mapb->hdr);
+    mapb->hdr = nullptr;
+}
+
+// Decodes and binds size bytes as the file of map_border[index]. 0 or -1.
+int attach_file(GMTMap *gmt, int index, const unsigned char *bytes, long size, const char *what,
+                const char *function) {
+    NETCDFMapBorder *mapb = &gmt->map_border[index];
+    NETCDFHdr *hdr = nullptr;
+    if (netcdf_unstuff_header_sized(bytes, size, &hdr) < 0) {
+        elog_log(0, "%s: netcdf_unstuff_header(%s) error.\n", function, what);
+        netcdf_clear_header(hdr);
+        std::free(hdr);
+        return -1;
+    }
+    if (mapb->hdr) release_header(mapb);
+    mapb->hdr = hdr;
+    Limits limits;
+    if (bind_border(mapb, size, &limits) < 0) {
+        elog_log(0, "%s: gmtmap_process_border_hdr(%s) error.\n", function, what);
+        release_header(mapb);
+        return -1;
+    }
+    gmt->limits[index] = limits;
+    return 0;
+}
+
+int load_file(GMTMap *gmt, int index) {
+    NETCDFMapBorder *mapb = &gmt->map_border[index];
+    char name[256];
+    std::snprintf(name, sizeof name, "%s/%s%s", "maps/vorpix", "binned_", mapb->name);
+    char *path = datafile(nullptr, name);
+    if (!path) {
+        elog_log(0, "gmtmap_select: datafile(%s) error.\n", name);
+        return -1;
+    }
+    char *bytes = nullptr;
+    const long size = mapfile(path, nullptr, &bytes);
+    if (size < 0) {
+        elog_log(0, "gmtmap_select: mapfile(%s) error.\n", path);
+        std::free(path);
+        return -1;
+    }
+    const int result = attach_file(gmt, index, reinterpret_cast<unsigned char *>(bytes), size, path, "gmtmap_select");
+    std::free(path);
+    return result;
+}
+
+// Room for extra more segments; after a failed growth the list is emptied,
+// so that no count ever refers to an absent array.
+int make_room(GMTMap *gmt, int extra) {
+    if (!gmt->segs) {
+        gmt->segs_size = 2000;
+        gmt->nsegs = 0;
+        const long bytes = 2000L * static_cast<long>(sizeof(NETCDFMapSegment));
+        gmt->segs = static_cast<NETCDFMapSegment *>(std::malloc(static_cast<size_t>(bytes)));
+        if (!gmt->segs) {
+            elog_log(1, "gmtmap: malloc(gmt->segs,%ld).\n", bytes);
+            return -1;
+        }
+    }
+    if (static_cast<long long>(gmt->nsegs) + extra <= gmt->segs_size) return 0;
+    long long capacity = gmt->segs_size;
+    while (gmt->nsegs + static_cast<long long>(extra) > capacity) capacity *= 2;
+    const long long bytes = capacity * static_cast<long long>(sizeof(NETCDFMapSegment));
+    void *grown = capacity > INT_MAX ? nullptr : std::realloc(gmt->segs, static_cast<size_t>(bytes));
+    if (!grown) {
+        elog_log(1, "gmtmap_select: realloc(gmt->segs,%ld) error.\n", static_cast<long>(bytes));
+        std::free(gmt->segs);
+        gmt->segs = nullptr;
+        gmt->segs_size = capacity > INT_MAX ? INT_MAX : static_cast<int>(capacity);
+        gmt->nsegs = 0;
+        return -1;
+    }
+    gmt->segs = static_cast<NETCDFMapSegment *>(grown);
+    gmt->segs_size = static_cast<int>(capacity);
+    return 0;
+}
+
+int select_entry(GMTMap *gmt, map_list_ &entry, int index, double bb_lonwest, double bb_loneast, double bb_latsouth,
+                 double bb_latnorth) {
+    NETCDFMapBorder *mapb = &gmt->map_border[index];
+    const Limits &limits = gmt->limits[index];
+    const double dlon = mapb->lon_binsize;
+    const double dlat = mapb->lat_binsize;
+    const long long iw = trunc_clamped(std::floor(bb_lonwest / dlon) * dlon);
+    const long long ie = trunc_clamped(std::ceil(bb_loneast / dlon) * dlon);
+    const long long is = 90 - trunc_clamped(std::ceil((90.0 - bb_latsouth) / dlat) * dlat);
+    const long long in = 90 - trunc_clamped(std::floor((90.0 - bb_latnorth) / dlat) * dlat);
+    const unsigned int bitmap = entry.levels_bitmap;
+    for (int ibin = 0; ibin < mapb->nbin; ++ibin) {
+        const int row = ibin / mapb->nbinlon;
+        const int col = ibin % mapb->nbinlon;
+        const long long south = 90 - trunc_clamped(dlat * (row + 1));
+        if (south < is || south >= in) continue;
+        long long west = trunc_clamped(dlon * col) - 360;
+        // The same as adding 360 while west < iw, in one step.
+        if (west < iw) west += (iw - west + 359) / 360 * 360;
+        if (west >= ie) continue;
+        const int nseg = be16s(mapb->nseg_bin + 2 * static_cast<size_t>(ibin));
+        if (nseg <= 0) continue;
+        const double lon0 = col * dlon;
+        const double lat0 = 90.0 - (row + 1) * dlat;
+        const int seg0 = be32s(mapb->seg0_bin + 4 * static_cast<size_t>(ibin));
+        if (seg0 < 0 || seg0 + static_cast<long long>(nseg) > limits.segments) {
+            elog_log(0, "gmtmap_select: %s: bin %d: segments %d to %lld lie outside the %lld segments of the file.\n",
+                     mapb->name, ibin, seg0, seg0 + static_cast<long long>(nseg) - 1, limits.segments);
+            return -1;
+        }
+        if (make_room(gmt, nseg) < 0) return -1;
+        int nsegs = gmt->nsegs;
+        for (int k = 0; k < nseg; ++k) {
+            const size_t j = static_cast<size_t>(seg0) + static_cast<size_t>(k);
+            const int level = be16s(mapb->levl_seg + 2 * j);
+            if (level < 1 || level > 32 || !((bitmap >> (level - 1)) & 1u)) continue;
+            const std::uint16_t npts = be16u(mapb->npts_seg + 2 * j);
+            const int pts0 = be32s(mapb->pts0_seg + 4 * j);
+            if (pts0 < 0 || pts0 + static_cast<long long>(npts) > limits.points) {
+                gmt->nsegs = nsegs;
+                elog_log(0,
+                         "gmtmap_select: %s: segment %zu of bin %d: points %d to %lld lie outside the %lld points of "
+                         "the file.\n",
+                         mapb->name, j, ibin, pts0, pts0 + static_cast<long long>(npts) - 1, limits.points);
+                return -1;
+            }
+            NETCDFMapSegment &seg = gmt->segs[nsegs++];
+            seg.lon0 = lon0;
+            seg.lat0 = lat0;
+            seg.type = static_cast<short>(entry.itype);
+            seg.level = static_cast<short>(level);
+            seg.npts = npts;
+            seg.lon_pts = mapb->lon_pts + 2 * static_cast<size_t>(pts0);
+            seg.lat_pts = mapb->lat_pts + 2 * static_cast<size_t>(pts0);
+            seg.map = mapb;
+        }
+        gmt->nsegs = nsegs;
+    }
+    return 0;
+}
+
+// As the C library's atoi reads it (strtol narrowed to int), minus the
+// undefined behaviour on overflow: "4294967295" gives all 32 bits.
+unsigned int parse_levels(const char *word) {
+    if (std::strlen(word) < 3) return 0;
+    const long value = std::strtol(word + 2, nullptr, 10);
+    return static_cast<unsigned int>(static_cast<int>(value));
+}
+
+int grow_output(int n, int *npts_size, float **lon, float **lat) {
+    const long bytes = static_cast<long>(n) * static_cast<long>(sizeof(float));
+    if (!*lon || !*lat) {
+        std::free(*lon);
+        std::free(*lat);
+        *lon = nullptr;
+        *lat = nullptr;
+        *lon = static_cast<float *>(std::malloc(static_cast<size_t>(bytes)));
+        if (!*lon) {
+            elog_log(1, "gmtmap_nextseg: malloc(lon,%ld) error.\n", bytes);
+            return -1;
+        }
+        *lat = static_cast<float *>(std::malloc(static_cast<size_t>(bytes)));
+        if (!*lat) {
+            elog_log(1, "gmtmap_nextseg: malloc(lat,%ld) error.\n", bytes);
+            return -1;
+        }
+        *npts_size = n;
+    } else if (n > *npts_size) {
+        auto *grown = static_cast<float *>(std::realloc(*lon, static_cast<size_t>(bytes)));
+        if (!grown) {
+            std::free(*lon);
+            *lon = nullptr;
+            elog_log(1, "gmtmap_nextseg: realloc(lon,%ld) error.\n", bytes);
+            return -1;
+        }
+        *lon = grown;
+        grown = static_cast<float *>(std::realloc(*lat, static_cast<size_t>(bytes)));
+        if (!grown) {
+            std::free(*lat);
+            *lat = nullptr;
+            elog_log(1, "gmtmap_nextseg: realloc(lat,%ld) error.\n", bytes);
+            return -1;
+        }
+        *lat = grown;
+        *npts_size = n;
+    }
+    return 0;
+}
+
+}  // namespace
+
+extern "C" {
+
+int gmtmap_open(void **handle) {
+    if (!*handle) {
+        auto *gmt = static_cast<GMTMap *>(std::calloc(1, sizeof(GMTMap)));
+        if (!gmt) {
+            elog_log(1, "gmtmap_open: malloc(gmtmap) error.\n");
+            return -1;
+        }
+        for (int i = 0; i < file_count; ++i) {
+            std::snprintf(gmt->map_border[i].name, sizeof gmt->map_border[i].name, "%s", gmtmap_names_borders[i]);
+            gmt->limits[i] = Limits{};
+        }
+        *handle = gmt;
+    }
+    empty_selection(static_cast<GMTMap *>(*handle));
+    return 0;
+}
+
+int gmtmap_process_border_hdr(NETCDFMapBorder *map) { return map ? bind_border(map, -1, nullptr) : -1; }
+
+int gmtmap_process_border_hdr_sized(NETCDFMapBorder *map, long size) {
+    if (!map || size < 0) {
+        elog_log(0, "gmtmap_process_border_hdr_sized: invalid arguments (size %ld).\n", size);
+        return -1;
+    }
+    return bind_border(map, size, nullptr);
+}
+
+int gmtmap_use_data(void *handle, char kind, const char *resolution, const unsigned char *data, long size) {
+    auto *gmt = static_cast<GMTMap *>(handle);
+    const int first = first_file_of_kind(kind);
+    if (!gmt || first < 0 || size < 0 || (!data && size > 0)) {
+        elog_log(0, "gmtmap_use_data: kind '%c' with %ld bytes cannot be a border or river file.\n", kind ? kind : '?',
+                 size);
+        return -1;
+    }
+    const int index = first + resolution_index(resolution);
+    empty_selection(gmt);  // the selected segments may come from the file replaced
+    return attach_file(gmt, index, data, size, gmt->map_border[index].name, "gmtmap_use_data");
+}
+
+int gmtmap_select(void *handle, char *types, char *resolution, double bb_lonwest, double bb_loneast,
+                  double bb_latsouth, double bb_latnorth) {
+    auto *gmt = static_cast<GMTMap *>(handle);
+    empty_selection(gmt);
+    int argc = 0;
+    char **argv = nullptr;
+    if (splitlist(types, &argc, &argv) < 0) {
+        elog_log(0, "gmtmap_select: splitlist() error.\n");
+        return -1;
+    }
+    int nmaps = 0;
+    for (int i = 0; i < argc && nmaps < 4; ++i) {
+        const char letter = argv[i][0];
+        const int first = first_file_of_kind(letter);
+        if (first < 0) continue;
+        map_list_ &entry = gmt->map_list[nmaps++];
+        entry.type[0] = letter;
+        entry.type[1] = '\0';
+        entry.itype = letter == 'p' ? 4 : 3;
+        entry.map = &gmt->map_border[first];
+        entry.levels_bitmap = parse_levels(argv[i]);
+    }
+    freeargs(argc, argv);
+    gmt->nmaps = nmaps;
+    if (nmaps == 0) return 0;
+    const int res = resolution_index(resolution);
+    std::snprintf(gmt->resolution, sizeof gmt->resolution, "%s", resolution_names[res]);
+    for (int m = 0; m < nmaps; ++m) {
+        map_list_ &entry = gmt->map_list[m];
+        const int index = static_cast<int>(static_cast<NETCDFMapBorder *>(entry.map) - gmt->map_border) + res;
+        entry.map = &gmt->map_border[index];
+        if (!gmt->map_border[index].hdr && load_file(gmt, index) < 0) return -1;
+        if (select_entry(gmt, entry, index, bb_lonwest, bb_loneast, bb_latsouth, bb_latnorth) < 0) return -1;
+    }
+    return gmt->nsegs;
+}
+
+int gmtmap_nextseg(void *handle, int *npts, int *npts_size, float **lon, float **lat, char *type, int *level) {
+    auto *gmt = static_cast<GMTMap *>(handle);
+    if (gmt->iseg >= gmt->nsegs || !gmt->segs) return 0;
+    const NETCDFMapSegment &seg = gmt->segs[gmt->iseg];
+    const int n = seg.npts;
+    if (n == 0) {
+        *npts = 0;
+        gmt->iseg += 1;
+        return 1;
+    }
+    if (grow_output(n, npts_size, lon, lat) < 0) return -1;
+    *npts = n;
+    const auto *mapb = static_cast<const NETCDFMapBorder *>(seg.map);
+    const double sclon = point_scale * mapb->lon_binsize;
+    const double sclat = point_scale * mapb->lat_binsize;
+    const double lon0 = seg.lon0, lat0 = seg.lat0;
+    const unsigned char *plon = seg.lon_pts, *plat = seg.lat_pts;
+    float *out_lon = *lon, *out_lat = *lat;
+    for (int i = 0; i < n; ++i) {
+        out_lon[i] = static_cast<float>(lon0 + be16u(plon + 2 * i) * sclon);
+        out_lat[i] = static_cast<float>(lat0 + be16u(plat + 2 * i) * sclat);
+    }
+    *level = seg.level;
+    type[0] = seg.type == 4 ? 'p' : 'r';
+    type[1] = '\0';
+    gmt->iseg += 1;
+    return 1;
+}
+
+}  // extern "C"

@@ -1,0 +1,585 @@
+// netCDF classic headers: decoding from memory and the text listing.
+#include "netcdf.h"
+
+#include "byte_reader.hpp"
+
+#include "byteorder.h"
+#include "elog.h"
+#include "redblack.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <string>
+
+namespace {
+
+using vorpix::ByteReader;
+
+constexpr std::int32_t tag_absent = 0;
+constexpr std::int32_t tag_dimension = 10;
+constexpr std::int32_t tag_variable = 11;
+constexpr std::int32_t tag_attribute = 12;
+
+// Smallest encodings, so that a count can be checked against what remains
+// before anything is allocated for it.
+constexpr size_t min_dimension_bytes = 8;   // empty name, length
+constexpr size_t min_attribute_bytes = 12;  // empty name, type, count
+constexpr size_t min_variable_bytes = 28;   // empty name, ndims, ABSENT, type, vsize, begin
+
+// A count, length or offset that is negative: only the sized decoder meets it
+// as an error of its own; the plain one fails as its allocation would.
+struct BadValue {
+    std::string what;
+};
+
+// What is being read, for the messages of the sized decoder.
+// A variable whose data lies outside the file (sized decoder only).
+struct DataOutside {
+    std::string what;
+};
+
+struct Where {
+    const char *item = "header";
+    int index = -1;
+    const char *var = nullptr;
+    int attr = -1;
+
+    std::string describe() const {
+        char buffer[64];
+        std::string s = item;
+        if (var || item == std::string("variable")) {
+            std::snprintf(buffer, sizeof buffer, "variable %d", index);
+            s = buffer;
+            if (var) s += std::string(" (\"") + var + "\")";
+        } else if (index >= 0) {
+            std::snprintf(buffer, sizeof buffer, " %d", index);
+            s += buffer;
+        }
+        if (attr >= 0) {
+            std::snprintf(buffer, sizeof buffer, var || item == std::string("variable") ? " attribute %d" : " %d", attr);
+            s += buffer;
+        }
+        return s;
+    }
+};
+
+inline size_t fill_of(size_t size) { return (4 - size % 4) % 4; }
+
+int value_size(int type) {
+    switch (type) {
+    case NETCDF_BYTE:
+    case NETCDF_CHAR: return 1;
+    case NETCDF_SHORT: return 2;
+    case NETCDF_INT:
+    case NETCDF_FLOAT: return 4;
+    case NETCDF_DOUBLE: return 8;
+    default: return 0;
+    }
+}
+
+char *decode_string(ByteReader &in) {
+    const std::int32_t length = in.be32s();
+    if (length < 0) throw BadValue{"name length " + std::to_string(length)};
+    const size_t n = static_cast<size_t>(length);
+    in.need(n + fill_of(n));
+    auto *s = static_cast<char *>(std::malloc(n + 1));
+    if (!s) {
+        elog_log(1, "netcdf_unstuff_string: malloc() error.\n");
+        return nullptr;
+    }
+    in.copy(s, n);
+    s[n] = '\0';
+    in.skip(fill_of(n));
+    return s;
+}
+
+int decode_values(ByteReader &in, NETCDFValues *values) {
+    if (!values) {
+        elog_log(0, "netcdf_unstuff_values: values == NULL.\n");
+        return -1;
+    }
+    std::free(values->values);
+    values->values = nullptr;
+    const int item = value_size(values->type);
+    if (item == 0) {
+        elog_log(0, "netcdf_unstuff_values: Unrecognized values type = %d.\n", values->type);
+        return -1;
+    }
+    if (values->n < 0) throw BadValue{"value count " + std::to_string(values->n)};
+    const size_t n = static_cast<size_t>(values->n);
+    in.need(n, static_cast<size_t>(item));
+    const size_t size = n * static_cast<size_t>(item);
+    in.need(size + fill_of(size));
+    void *buffer = std::malloc(values->type == NETCDF_CHAR ? size + 1 : (size ? size : 1));
+    if (!buffer) {
+        elog_log(1, "netcdf_unstuff_values: malloc(values->values,%d) error.\n", static_cast<int>(size));
+        return -1;
+    }
+    const unsigned char *src = in.cursor();
+    switch (values->type) {
+    case NETCDF_BYTE: std::memcpy(buffer, src, size); break;
+    case NETCDF_CHAR:
+        std::memcpy(buffer, src, size);
+        static_cast<char *>(buffer)[size] = '\0';
+        break;
+    case NETCDF_SHORT: N2H2(buffer, src, values->n); break;
+    case NETCDF_INT:
+    case NETCDF_FLOAT: N2H4(buffer, src, values->n); break;
+    default: N2H8(buffer, src, values->n); break;
+    }
+    values->values = buffer;
+    in.skip(size + fill_of(size));
+    return 0;
+}
+
+int decode_attrs(ByteReader &in, int *nattrs, NETCDFAttr **attrs, Where &where) {
+    const std::int32_t tag = in.be32s();
+    if (tag == tag_absent) {
+        if (in.be32s() != 0) {
+            elog_log(0, "netcdf_unstuff_attrs: file error: expecting NC_ATTRIBUTE or ABSENT.\n");
+            return -1;
+        }
+        return 0;
+    }
+    if (tag != tag_attribute) {
+        elog_log(0, "netcdf_unstuff_attrs: file error: expecting NC_ATTRIBUTE.\n");
+        return -1;
+    }
+    const std::int32_t count = in.be32s();
+    if (count < 0) throw BadValue{"attribute count " + std::to_string(count)};
+    in.need(static_cast<size_t>(count), min_attribute_bytes);
+    auto *list = static_cast<NETCDFAttr *>(std::calloc(count ? static_cast<size_t>(count) : 1, sizeof(NETCDFAttr)));
+    if (!list) {
+        elog_log(1, "netcdf_unstuff_attrs: malloc(attrs) error.\n");
+        return -1;
+    }
+    *attrs = list;
+    *nattrs = count;
+    for (int i = 0; i < count; ++i) {
+        where.attr = i;
+        NETCDFAttr &a = list[i];
+        a.name = decode_string(in);
+        if (!a.name) {
+            elog_log(1, "netcdf_unstuff_attrs: netcdf_unstuff_string(attrs->name) error.\n");
+            return -1;
+        }
+        a.values.type = in.be32s();
+        a.values.n = in.be32s();
+        if (decode_values(in, &a.values) < 0) {
+            elog_log(1, "netcdf_unstuff_attrs: netcdf_unstuff_values(attrs->values) error.\n");
+            return -1;
+        }
+    }
+    where.attr = -1;
+    return 0;
+}
+
+int decode_header(ByteReader &in, NETCDFHdr **hdrp, Where &where) {
+    const unsigned char *start = in.cursor();
+    where.item = "magic";
+    const std::uint8_t m0 = in.u8(), m1 = in.u8(), m2 = in.u8(), m3 = in.u8();
+    if (m0 != 'C' || m1 != 'D' || m2 != 'F' || m3 != 1) {
+        elog_log(0, "netcdf_unstuff_header: Wrong magic number.\n");
+        return -1;
+    }
+    if (!*hdrp) {
+        auto *fresh = static_cast<NETCDFHdr *>(std::calloc(1, sizeof(NETCDFHdr)));
+        if (!fresh) {
+            elog_log(1, "netcdf_unstuff_header: malloc(hdr) error.\n");
+            return -1;
+        }
+        *hdrp = fresh;
+    }
+    NETCDFHdr *hdr = *hdrp;
+    netcdf_clear_header(hdr);
+    hdr->stream = const_cast<unsigned char *>(start);
+    where.item = "numrecs";
+    hdr->numrecs = in.be32s();
+
+    where.item = "dimension list";
+    std::int32_t tag = in.be32s();
+    if (tag == tag_absent) {
+        if (in.be32s() != 0) {
+            elog_log(0, "netcdf_unstuff_header: file error: expecting NC_DIMENSION or ABSENT.\n");
+            return -1;
+        }
+    } else if (tag != tag_dimension) {
+        elog_log(0, "netcdf_unstuff_header: file error: expecting NC_DIMENSION.\n");
+        return -1;
+    } else {
+        const std::int32_t count = in.be32s();
+        if (count < 0) throw BadValue{"dimension count " + std::to_string(count)};
+        in.need(static_cast<size_t>(count), min_dimension_bytes);
+        hdr->dims = static_cast<NETCDFDim *>(std::calloc(count ? static_cast<size_t>(count) : 1, sizeof(NETCDFDim)));
+        if (!hdr->dims) {
+            elog_log(1, "netcdf_unstuff_header: malloc(hdr->dims) error.\n");
+            return -1;
+        }
+        hdr->dims_n = count;
+        where.item = "dimension";
+        for (int i = 0; i < count; ++i) {
+            where.index = i;
+            hdr->dims[i].name = decode_string(in);
+            if (!hdr->dims[i].name) {
+                elog_log(1, "netcdf_unstuff_header: netcdf_unstuff_string(hdr->dims->name) error.\n");
+                return -1;
+            }
+            hdr->dims[i].value = in.be32s();
+            if (hdr->dims[i].value < 0 && in.bounded())
+                throw BadValue{"length " + std::to_string(hdr->dims[i].value)};
+        }
+        where.index = -1;
+    }
+
+    where.item = "global attribute";
+    if (decode_attrs(in, &hdr->attrs_n, &hdr->attrs, where) < 0) {
+        elog_log(0, "netcdf_unstuff_header: netcdf_unstuff_attrs() error.\n");
+        return -1;
+    }
+    where.attr = -1;
+
+    where.item = "variable list";
+    tag = in.be32s();
+    if (tag == tag_absent) {
+        if (in.be32s() != 0) {
+            elog_log(0, "netcdf_unstuff_header: file error: expecting NC_VARIABLE or ABSENT.\n");
+            return -1;
+        }
+        return 0;
+    }
+    if (tag != tag_variable) {
+        elog_log(0, "netcdf_unstuff_header: file error: expecting NC_VARIABLE.\n");
+        return -1;
+    }
+    const std::int32_t count = in.be32s();
+    if (count < 0) throw BadValue{"variable count " + std::to_string(count)};
+    in.need(static_cast<size_t>(count), min_variable_bytes);
+    hdr->vars = static_cast<NETCDFVar *>(std::calloc(count ? static_cast<size_t>(count) : 1, sizeof(NETCDFVar)));
+    if (!hdr->vars) {
+        elog_log(1, "netcdf_unstuff_header: malloc(hdr->vars) error.\n");
+        return -1;
+    }
+    hdr->vars_n = count;
+    hdr->vars_array = newarr(nullptr);
+    if (!hdr->vars_array) {
+        elog_log(0, "netcdf_unstuff_header: newarr(hdr->vars_array) error.\n");
+        return -1;
+    }
+    where.item = "variable";
+    for (int i = 0; i < count; ++i) {
+        NETCDFVar &v = hdr->vars[i];
+        where.index = i;
+        where.var = nullptr;
+        v.name = decode_string(in);
+        if (!v.name) {
+            elog_log(1, "netcdf_unstuff_header: netcdf_unstuff_string(hdr->vars->name) error.\n");
+            return -1;
+        }
+        where.var = v.name;
+        setarr(hdr->vars_array, v.name, &v);
+        const std::int32_t ndims = in.be32s();
+        if (ndims < 0) throw BadValue{"dimension count " + std::to_string(ndims)};
+        in.need(static_cast<size_t>(ndims), 4);
+        v.dims = static_cast<NETCDFDim **>(std::calloc(ndims ? static_cast<size_t>(ndims) : 1, sizeof(NETCDFDim *)));
+        if (!v.dims) {
+            elog_log(1, "netcdf_unstuff_header: malloc(hdr->vars[%s].dims) error.\n", v.name);
+            return -1;
+        }
+        v.ndims = ndims;
+        v.fixed = 1;
+        for (int j = 0; j < ndims; ++j) {
+            const std::int32_t id = in.be32s();
+            if (id < 0) {
+                elog_log(0, "netcdf_unstuff_header: hdr->vars[%s].idim[%d]=%d error - cannot be less than 0.\n",
+                         v.name, j, id);
+                return -1;
+            }
+            if (id > hdr->dims_n - 1) {
+                elog_log(0,
+                         "netcdf_unstuff_header: hdr->vars[%s].idim[%d]=%d error - cannot be greater than %d.\n",
+                         v.name, j, id, hdr->dims_n - 1);
+                return -1;
+            }
+            v.dims[j] = &hdr->dims[id];
+            if (hdr->dims[id].value == 0) v.fixed = 0;
+        }
+        if (decode_attrs(in, &v.nattrs, &v.attrs, where) < 0) {
+            elog_log(0, "netcdf_unstuff_header: netcdf_unstuff_attrs() error for hdr->vars[%s].\n", v.name);
+            return -1;
+        }
+        where.attr = -1;
+        v.type = in.be32s();
+        v.vsize = in.be32s();
+        v.begin = in.be32s();
+    }
+    return 0;
+}
+
+// Checks that each variable's data lies inside the size bytes. Record data
+// is laid out record by record, each record holding every record variable.
+void check_data_extents(const NETCDFHdr *hdr, size_t size) {
+    constexpr long long cap = 1LL << 62;
+    long long record_size = 0;
+    int record_vars = 0;
+    for (int i = 0; i < hdr->vars_n; ++i)
+        if (!hdr->vars[i].fixed) {
+            record_size = std::min(cap, record_size + static_cast<std::uint32_t>(hdr->vars[i].vsize));
+            ++record_vars;
+        }
+    for (int i = 0; i < hdr->vars_n; ++i) {
+        const NETCDFVar &v = hdr->vars[i];
+        char buffer[160];
+        if (v.begin < 0 || static_cast<size_t>(v.begin) > size) {
+            std::snprintf(buffer, sizeof buffer, "variable %d (\"%s\") data offset %d outside the %zu bytes", i,
+                          v.name, v.begin, size);
+            throw DataOutside{buffer};
+        }
+        const int item = value_size(v.type);
+        if (item == 0) continue;
+        long long bytes = item;
+        for (int j = 0; j < v.ndims && bytes; ++j) {
+            const int length = v.dims[j]->value;
+            if (length == 0) continue;  // the record dimension
+            bytes = bytes > cap / length ? cap : bytes * length;
+        }
+        if (!v.fixed) {
+            const long long records = hdr->numrecs;
+            auto times = [](long long a, long long b) { return b && a > cap / b ? cap : a * b; };
+            if (records <= 0) bytes = 0;
+            else if (record_vars > 1) bytes = std::min(cap, bytes + times(records - 1, record_size));
+            else bytes = times(bytes, records);
+        }
+        const long long remain = static_cast<long long>(size) - v.begin;
+        if (bytes > remain) {
+            std::snprintf(buffer, sizeof buffer, "variable %d (\"%s\") data at byte %d: %lld bytes needed, %lld remain",
+                          i, v.name, v.begin, bytes, remain);
+            throw DataOutside{buffer};
+        }
+    }
+}
+
+template <typename Decode>
+int run_plain(unsigned char **stream, const char *function, Decode decode) {
+    auto in = ByteReader::unbounded(*stream);
+    int result;
+    try {
+        result = decode(in);
+    } catch (const BadValue &bad) {
+        elog_log(1, "%s: %s: negative.\n", function, bad.what.c_str());
+        result = -1;
+    } catch (const vorpix::OutOfData &) {
+        result = -1;  // an unbounded reader never runs out
+    } catch (const std::bad_alloc &) {
+        elog_log(1, "%s: out of memory.\n", function);
+        result = -1;
+    }
+    *stream += in.position();
+    return result;
+}
+
+}  // namespace
+
+extern "C" {
+
+int netcdf_unstuff_header(unsigned char **stream, NETCDFHdr **hdr) {
+    return run_plain(stream, "netcdf_unstuff_header", [hdr](ByteReader &in) {
+        Where where;
+        return decode_header(in, hdr, where);
+    });
+}
+
+int netcdf_unstuff_attrs(unsigned char **stream, int *nattrs, NETCDFAttr **attrs) {
+    return run_plain(stream, "netcdf_unstuff_attrs", [nattrs, attrs](ByteReader &in) {
+        Where where;
+        return decode_attrs(in, nattrs, attrs, where);
+    });
+}
+
+int netcdf_unstuff_values(unsigned char **stream, NETCDFValues *values) {
+    return run_plain(stream, "netcdf_unstuff_values", [values](ByteReader &in) { return decode_values(in, values); });
+}
+
+char *netcdf_unstuff_string(unsigned char **stream) {
+    char *s = nullptr;
+    run_plain(stream, "netcdf_unstuff_string", [&s](ByteReader &in) {
+        s = decode_string(in);
+        return s ? 0 : -1;
+    });
+    return s;
+}
+
+int netcdf_unstuff_header_sized(const unsigned char *data, long size, NETCDFHdr **hdr) {
+    if (!hdr || size < 0 || (!data && size > 0)) {
+        elog_log(0, "netcdf_unstuff_header_sized: invalid arguments (size %ld).\n", size);
+        return -1;
+    }
+    static const unsigned char nothing = 0;
+    ByteReader in(data ? data : &nothing, static_cast<size_t>(size));
+    Where where;
+    try {
+        if (decode_header(in, hdr, where) < 0) return -1;
+        check_data_extents(*hdr, static_cast<size_t>(size));
+        return 0;
+    } catch (const vorpix::OutOfData &out) {
+        elog_log(0, "netcdf_unstuff_header_sized: truncated header: %s at byte %zu: %zu bytes needed, %zu remain.\n",
+                 where.describe().c_str(), out.position(), out.wanted(), out.remaining());
+    } catch (const DataOutside &outside) {
+        elog_log(0, "netcdf_unstuff_header_sized: %s.\n", outside.what.c_str());
+    } catch (const BadValue &bad) {
+        elog_log(0, "netcdf_unstuff_header_sized: %s at byte %zu: %s.\n", where.describe().c_str(), in.position(),
+                 bad.what.c_str());
+    } catch (const std::bad_alloc &) {
+        elog_log(1, "netcdf_unstuff_header_sized: out of memory.\n");
+    }
+    return -1;
+}
+
+int netcdf_clear_header(NETCDFHdr *hdr) {
+    if (!hdr) return 0;
+    if (hdr->dims) {
+        for (int i = 0; i < hdr->dims_n; ++i) std::free(hdr->dims[i].name);
+        std::free(hdr->dims);
+    }
+    hdr->dims = nullptr;
+    hdr->dims_n = 0;
+    auto clear_attrs = [](NETCDFAttr *attrs, int n) {
+        if (!attrs) return;
+        for (int i = 0; i < n; ++i) {
+            std::free(attrs[i].name);
+            std::free(attrs[i].values.values);
+        }
+        std::free(attrs);
+    };
+    clear_attrs(hdr->attrs, hdr->attrs_n);
+    hdr->attrs = nullptr;
+    hdr->attrs_n = 0;
+    if (hdr->vars) {
+        for (int i = 0; i < hdr->vars_n; ++i) {
+            std::free(hdr->vars[i].name);
+            std::free(hdr->vars[i].dims);
+            clear_attrs(hdr->vars[i].attrs, hdr->vars[i].nattrs);
+        }
+        std::free(hdr->vars);
+    }
+    hdr->vars = nullptr;
+    hdr->vars_n = 0;
+    if (hdr->vars_array) freearr(hdr->vars_array, nullptr);
+    hdr->vars_array = nullptr;
+    return 0;
+}
+
+char *netcdf_type2str(int type) {
+    static char buffer[32];
+    switch (type) {
+    case NETCDF_BYTE: std::strcpy(buffer, "byte"); break;
+    case NETCDF_CHAR: std::strcpy(buffer, "char"); break;
+    case NETCDF_SHORT: std::strcpy(buffer, "short"); break;
+    case NETCDF_INT: std::strcpy(buffer, "int"); break;
+    case NETCDF_FLOAT: std::strcpy(buffer, "float"); break;
+    case NETCDF_DOUBLE: std::strcpy(buffer, "double"); break;
+    case NETCDF_DIMENSION: std::strcpy(buffer, "dimension"); break;
+    case NETCDF_VARIABLE: std::strcpy(buffer, "variable"); break;
+    case NETCDF_ATTRIBUTE: std::strcpy(buffer, "attribute"); break;
+    default: std::snprintf(buffer, sizeof buffer, "UNKNOWNTYPE(%d)", type); break;
+    }
+    return buffer;
+}
+
+// snprintf cuts a text longer than the buffer ("%f" of 1e23 and beyond).
+char *netcdf_value2str(int type, int i, void *values) {
+    static char buffer[32];
+    switch (type) {
+    case NETCDF_BYTE:
+        std::snprintf(buffer, sizeof buffer, "0x%2.2X", static_cast<unsigned>(static_cast<unsigned char *>(values)[i]));
+        break;
+    case NETCDF_CHAR: std::snprintf(buffer, sizeof buffer, "%c", static_cast<char *>(values)[i]); break;
+    case NETCDF_SHORT: {
+        std::int16_t v;
+        std::memcpy(&v, static_cast<unsigned char *>(values) + 2 * static_cast<size_t>(i), 2);
+        std::snprintf(buffer, sizeof buffer, "%d", v);
+        break;
+    }
+    case NETCDF_INT: {
+        std::int32_t v;
+        std::memcpy(&v, static_cast<unsigned char *>(values) + 4 * static_cast<size_t>(i), 4);
+        std::snprintf(buffer, sizeof buffer, "%d", v);
+        break;
+    }
+    case NETCDF_FLOAT: {
+        float v;
+        std::memcpy(&v, static_cast<unsigned char *>(values) + 4 * static_cast<size_t>(i), 4);
+        std::snprintf(buffer, sizeof buffer, "%f", static_cast<double>(v));
+        break;
+    }
+    case NETCDF_DOUBLE: {
+        double v;
+        std::memcpy(&v, static_cast<unsigned char *>(values) + 8 * static_cast<size_t>(i), 8);
+        std::snprintf(buffer, sizeof buffer, "%f", v);
+        break;
+    }
+    case NETCDF_DIMENSION:
+    case NETCDF_VARIABLE:
+    case NETCDF_ATTRIBUTE: std::snprintf(buffer, sizeof buffer, "%s", netcdf_type2str(type)); break;
+    default: std::snprintf(buffer, sizeof buffer, "UNKNOWNTYPE(%d)", type); break;
+    }
+    return buffer;
+}
+
+}  // extern "C"
+
+namespace {
+
+int netcdf_print_vals(NETCDFValues *vals, char *pre, FILE *file) {
+    std::fprintf(file, "%svalues.type  =  %s\n", pre, netcdf_type2str(vals->type));
+    std::fprintf(file, "%svalues.n     =  %d\n", pre, vals->n);
+    if (vals->type != NETCDF_CHAR) {
+        for (int i = 0; i < vals->n; ++i)
+            std::fprintf(file, "%svalues.values[%2.2d]  =  %s\n", pre, i, netcdf_value2str(vals->type, i, vals->values));
+        return 0;
+    }
+    std::fprintf(file, "%svalues.values[..]  =  ", pre);
+    for (int i = 0; i < vals->n; ++i) std::fprintf(file, "%s", netcdf_value2str(vals->type, i, vals->values));
+    std::fprintf(file, "\n");
+    return 0;
+}
+
+}  // namespace
+
+extern "C" int netcdf_print_header(NETCDFHdr *hdr, FILE *file) {
+    char pre[512];
+    std::fprintf(file, "numrecs  =  %d\n", hdr->numrecs);
+    std::fprintf(file, "dims_n   =  %d\n", hdr->dims_n);
+    for (int i = 0; i < hdr->dims_n; ++i) {
+        std::fprintf(file, "dims[%2.2d].name   =  %s\n", i, hdr->dims[i].name);
+        std::fprintf(file, "dims[%2.2d].value  =  %d\n", i, hdr->dims[i].value);
+    }
+    std::fprintf(file, "attrs_n  =  %d\n", hdr->attrs_n);
+    for (int i = 0; i < hdr->attrs_n; ++i) {
+        std::fprintf(file, "attrs[%2.2d].name  =  %s\n", i, hdr->attrs[i].name);
+        std::snprintf(pre, sizeof pre, "attrs[%2.2d].", i);
+        netcdf_print_vals(&hdr->attrs[i].values, pre, file);
+    }
+    std::fprintf(file, "vars_n   =  %d\n", hdr->vars_n);
+    for (int i = 0; i < hdr->vars_n; ++i) {
+        const NETCDFVar &v = hdr->vars[i];
+        std::fprintf(file, "vars[%2.2d].name   =  %s\n", i, v.name);
+        std::fprintf(file, "vars[%2.2d].type   =  %s\n", i, netcdf_type2str(v.type));
+        std::fprintf(file, "vars[%2.2d].vsize  =  %d\n", i, v.vsize);
+        std::fprintf(file, "vars[%2.2d].begin  =  %d\n", i, v.begin);
+        std::fprintf(file, "vars[%2.2d].fixed  =  %d\n", i, v.fixed);
+        std::fprintf(file, "vars[%2.2d].dims_n =  %d\n", i, v.ndims);
+        for (int j = 0; j < v.ndims; ++j)
+            std::fprintf(file, "vars[%2.2d].dims[%2.2d].name   =  %s (%d)\n", i, j, v.dims[j]->name, v.dims[j]->value);
+        std::fprintf(file, "vars[%2.2d].attrs_n=  %d\n", i, v.nattrs);
+        for (int j = 0; j < v.nattrs; ++j) {
+            std::fprintf(file, "vars[%2.2d].attrs[%2.2d].name  =  %s\n", i, j, v.attrs[j].name);
+            std::snprintf(pre, sizeof pre, "vars[%2.2d].attrs[%2.2d].", i, j);
+            netcdf_print_vals(&v.attrs[j].values, pre, file);
+        }
+    }
+    return 0;
+}

@@ -1,0 +1,441 @@
+#include "netcdf.h"
+
+#include "datafile.h"
+#include "log_capture.hpp"
+#include "test_files.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <tuple>
+#include <vector>
+
+using vorpix::test::fixture_path;
+using vorpix::test::LogCapture;
+using vorpix::test::read_file;
+using vorpix::test::run_command;
+using vorpix::test::ScopedEnv;
+using vorpix::test::TempDir;
+using vorpix::test::tool_command;
+using vorpix::test::write_file;
+
+namespace {
+
+using Bytes = std::vector<unsigned char>;
+
+// Map objects live for the process, as clients keep them; holding them here
+// keeps them reachable for the leak checker.
+void *new_map() {
+    static auto *maps = new std::vector<void *>;  // never destroyed: still reachable at exit
+    void *map = nullptr;
+    EXPECT_EQ(gmtmap_open(&map), 0);
+    maps->push_back(map);
+    return map;
+}
+
+// A data root searched first, holding border and river files under maps/vorpix/.
+class BorderData {
+public:
+    BorderData() : env_(VORPIX_DATA_PATH_ENV, dir_.path()) {}
+    void add(const std::string &file, const std::string &fixture) {
+        const Bytes bytes = read_file(fixture_path("netcdf/" + fixture));
+        write_file(path(file), bytes.data(), bytes.size());
+    }
+    std::string path(const std::string &file) const { return dir_.file("maps/vorpix/binned_" + file); }
+    const std::string &root() const { return dir_.path(); }
+
+private:
+    TempDir dir_;
+    ScopedEnv env_;
+};
+
+struct Delivered {
+    std::vector<float> lon, lat;
+    std::string type;
+    int level;
+    int npts;
+};
+
+int select(void *map, const std::string &kinds, const std::string &res, double w, double e, double s, double n) {
+    std::string k = kinds, r = res;
+    return gmtmap_select(map, k.data(), r.data(), w, e, s, n);
+}
+
+std::vector<Delivered> deliver_all(void *map) {
+    std::vector<Delivered> out;
+    float *lon = nullptr, *lat = nullptr;
+    int size = 0;
+    char type[2] = "-";
+    int level = -1, npts = 0;
+    while (gmtmap_nextseg(map, &npts, &size, &lon, &lat, type, &level) == 1) {
+        Delivered d{{}, {}, type, level, npts};
+        if (npts) d.lon.assign(lon, lon + npts), d.lat.assign(lat, lat + npts);
+        out.push_back(d);
+    }
+    std::free(lon);
+    std::free(lat);
+    return out;
+}
+
+// What identifies a segment of the synthetic file: where its first point
+// lies (a point on a bin's north edge counts to the row above), its level
+// (a segment without points keeps the one before) and its point count.
+using Identity = std::tuple<int, int, int, int>;
+std::vector<Identity> identities(const std::vector<Delivered> &segments) {
+    std::vector<Identity> out;
+    for (const auto &s : segments)
+        out.emplace_back(s.npts ? static_cast<int>(std::floor(s.lon[0])) : -1,
+                         s.npts ? static_cast<int>(std::floor(s.lat[0])) : -1, s.level, s.npts);
+    return out;
+}
+
+struct SelectCase {
+    const char *name;
+    const char *kinds;
+    double w, e, s, n;
+    std::vector<Identity> expected;
+};
+
+void PrintTo(const SelectCase &c, std::ostream *os) { *os << c.name; }
+
+class BorderSelect : public ::testing::TestWithParam<SelectCase> {};
+
+// border_good.nc: 36 by 18 bins of 10 degrees, segments listed in make_fixtures.py.
+TEST_P(BorderSelect, DeliversTheSegmentsOfTheBinsTheBoxTouches) {
+    const SelectCase &c = GetParam();
+    BorderData data;
+    data.add("border_c.cdf", "border_good.nc");
+    data.add("river_c.cdf", "border_good.nc");
+    void *map = new_map();
+    const int n = select(map, c.kinds, "c", c.w, c.e, c.s, c.n);
+    EXPECT_EQ(n, static_cast<int>(c.expected.size()));
+    EXPECT_EQ(identities(deliver_all(map)), c.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Boxes, BorderSelect,
+    ::testing::Values(
+        SelectCase{"AcrossZeroKeepsBinCornersFrom330Up", "p:7", -30, 30, 30, 40,
+                   {{0, 30, 1, 2}, {0, 30, 3, 3}, {20, 40, 1, 2}, {-1, -1, 1, 0}, {330, 30, 1, 2}}},
+        SelectCase{"MaskOneKeepsLevelOne", "p:1", -30, 30, 30, 40, {{0, 30, 1, 2}, {20, 40, 1, 2}, {330, 30, 1, 2}}},
+        SelectCase{"MaskZeroSelectsNothing", "p:0", -30, 30, 30, 40, {}},
+        SelectCase{"EastPast180AsGreaterNumber", "p:7", 170, 190, 30, 40, {{170, 30, 1, 2}, {180, 30, 2, 2}}},
+        SelectCase{"EastGivenAsSmallerNumberSelectsNothing", "p:7", 170, -170, 30, 40, {}},
+        SelectCase{"LatitudeRowsUpTo45", "p:1", 0, 10, 30, 45, {{0, 40, 1, 2}, {0, 30, 1, 2}}},
+        SelectCase{"LatitudeRowsUpTo50", "p:1", 0, 10, 30, 50, {{0, 40, 1, 2}, {0, 30, 1, 2}}},
+        SelectCase{"KindsInTheOrderNamed", "r:1 p:2", 0, 20, 60, 90, {{0, 80, 1, 3}, {10, 70, 2, 2}}},
+        SelectCase{"FiveWordsFillFourEntries", "p:1 p:1 p:1 p:1 p:1", 0, 10, 80, 90,
+                   {{0, 80, 1, 3}, {0, 80, 1, 3}, {0, 80, 1, 3}, {0, 80, 1, 3}}},
+        SelectCase{"OtherLettersAreIgnored", "x:1 P:1 q r", 0, 10, 80, 90, {}}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+TEST(BorderSelect, KindsNamingNothingLoadNoFile) {
+    BorderData data;  // no files at all
+    void *map = new_map();
+    LogCapture log;
+    EXPECT_EQ(select(map, "", "c", 0, 10, 0, 10), 0);
+    EXPECT_EQ(select(map, "c:1 x", "c", 0, 10, 0, 10), 0);
+    EXPECT_TRUE(log.empty());
+    EXPECT_EQ(select(map, "p:1", "i", 0, 10, 0, 10), -1);
+    EXPECT_EQ(log.text(), "gmtmap_select: datafile(maps/vorpix/binned_border_i.cdf) error.\n");
+}
+
+TEST(BorderSelect, ResolutionByFirstCharacter) {
+    BorderData data;
+    data.add("border_i.cdf", "border_good.nc");
+    void *map = new_map();
+    for (const char *res : {"C", "", "intermediate", "x"}) EXPECT_EQ(select(map, "p:1", res, 0, 10, 80, 90), 1) << res;
+}
+
+TEST(BorderSelect, AFileIsReadOnce) {
+    BorderData data;
+    data.add("border_c.cdf", "border_good.nc");
+    void *map = new_map();
+    ASSERT_EQ(select(map, "p:7", "c", -180, 180, -90, 90), 14);
+    std::filesystem::remove(data.path("border_c.cdf"));
+    EXPECT_EQ(select(map, "p:7", "c", -180, 180, -90, 90), 14);
+    EXPECT_EQ(deliver_all(map).size(), 14u);
+}
+
+TEST(BorderSegments, RelativeCoordinatesSpanTheBinIn65535Steps) {
+    BorderData data;
+    data.add("border_c.cdf", "border_good.nc");
+    void *map = new_map();
+    ASSERT_EQ(select(map, "p:3", "c", 0, 20, 60, 90), 2);
+    const auto segs = deliver_all(map);
+    ASSERT_EQ(segs.size(), 2u);
+    EXPECT_EQ(segs[0].type, "p");
+    EXPECT_EQ(segs[0].lon[0], 0.0f);
+    EXPECT_EQ(segs[0].lat[0], 80.0f);
+    EXPECT_EQ(segs[0].lon[1], 10.0f);
+    EXPECT_EQ(segs[0].lat[1], 90.0f);
+    EXPECT_NEAR(segs[0].lon[2], 5.000076, 5e-7);
+    EXPECT_NEAR(segs[0].lat[2], 85.000076, 5e-6);
+    // bin 37: south-west corner at 10, 70
+    EXPECT_NEAR(segs[1].lon[0], 10 + 100 * 10 / 65535.0, 1e-5);
+    EXPECT_NEAR(segs[1].lat[1], 70 + 400 * 10 / 65535.0, 1e-5);
+}
+
+TEST(BorderSegments, OutputArraysGrowToTheLongestSegmentOnly) {
+    BorderData data;
+    data.add("border_c.cdf", "border_good.nc");
+    void *map = new_map();
+    // bin 180 holds segments of 2 and 3 points, bin 182 one of 2 and one of none.
+    ASSERT_EQ(select(map, "p:7", "c", 0, 30, 30, 40), 4);
+    float *lon = nullptr, *lat = nullptr;
+    int size = 0, npts = -1, level = -1;
+    char type[2] = "";
+    ASSERT_EQ(gmtmap_nextseg(map, &npts, &size, &lon, &lat, type, &level), 1);
+    EXPECT_EQ(npts, 2);
+    EXPECT_EQ(size, 2);
+    ASSERT_EQ(gmtmap_nextseg(map, &npts, &size, &lon, &lat, type, &level), 1);
+    EXPECT_EQ(npts, 3);
+    EXPECT_EQ(size, 3);
+    EXPECT_EQ(level, 3);
+    // With one array missing both are allocated afresh.
+    std::free(lat);
+    lat = nullptr;
+    ASSERT_EQ(gmtmap_nextseg(map, &npts, &size, &lon, &lat, type, &level), 1);
+    EXPECT_EQ(npts, 2);
+    EXPECT_EQ(size, 2);
+    EXPECT_EQ(level, 1);
+    EXPECT_EQ(lon[0], 20.0f);
+    // The segment without points leaves type, level and the arrays alone.
+    level = 99, type[0] = 'z';
+    ASSERT_EQ(gmtmap_nextseg(map, &npts, &size, &lon, &lat, type, &level), 1);
+    EXPECT_EQ(npts, 0);
+    EXPECT_EQ(level, 99);
+    EXPECT_EQ(type[0], 'z');
+    EXPECT_EQ(size, 2);
+    EXPECT_EQ(gmtmap_nextseg(map, &npts, &size, &lon, &lat, type, &level), 0);
+    EXPECT_EQ(gmtmap_nextseg(map, &npts, &size, &lon, &lat, type, &level), 0);
+    std::free(lon);
+    std::free(lat);
+    ASSERT_EQ(select(map, "p:7", "c", 0, 10, -90, -80), 0);
+    EXPECT_EQ(gmtmap_nextseg(map, &npts, &size, &lon, &lat, type, &level), 0);
+}
+
+struct BindCase {
+    const char *fixture;
+    std::string message;
+};
+
+void PrintTo(const BindCase &c, std::ostream *os) { *os << c.fixture; }
+
+class BorderBinding : public ::testing::TestWithParam<BindCase> {};
+
+TEST_P(BorderBinding, RefusesTheFileWithItsMessage) {
+    const BindCase &c = GetParam();
+    BorderData data;
+    data.add("border_c.cdf", c.fixture);
+    void *map = new_map();
+    {
+        LogCapture log;
+        EXPECT_EQ(select(map, "p:1", "c", -180, 180, -90, 90), -1);
+        ASSERT_EQ(log.entries().size(), 2u) << log.text();
+        EXPECT_EQ(log.entries()[0].message, c.message);
+        EXPECT_EQ(log.entries()[0].flags, 0);
+        char *path = datafile(nullptr, "maps/vorpix/binned_border_c.cdf");
+        EXPECT_EQ(log.entries()[1].message, "gmtmap_select: gmtmap_process_border_hdr(" + std::string(path) + ") error.\n");
+        std::free(path);
+    }
+    // A failed load is tried again by the next selection.
+    data.add("border_c.cdf", "border_good.nc");
+    EXPECT_EQ(select(map, "p:1", "c", 0, 10, 80, 90), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, BorderBinding,
+    ::testing::Values(
+        BindCase{"border_missing.nc",
+                 "gmtmap_process_border_hdr: Cannot find \"N_bins_in_file\" variable in netcdf header.\n"},
+        BindCase{"border_record.nc",
+                 "gmtmap_process_border_hdr: netcdf \"Id_of_first_segment_in_a_bin\" variable is a record variable, "
+                 "must be a non-record variable (fixed).\n"},
+        BindCase{"border_dimname.nc",
+                 "gmtmap_process_border_hdr: netcdf \"N_points_for_a_segment\" variable dim = "
+                 "\"Dimension_of_points\", must be \"Dimension_of_segment_arrays\".\n"},
+        BindCase{"border_type.nc",
+                 "gmtmap_process_border_hdr: netcdf \"Hierarchial_level_of_a_segment\" variable type = 4, must be "
+                 "3.\n"},
+        BindCase{"border_twodims.nc",
+                 "gmtmap_process_border_hdr: netcdf \"N_bins_in_180_degree_latitude_range\" variable ndims = 2, "
+                 "must be 1.\n"},
+        BindCase{"border_zerobins.nc",
+                 "gmtmap_process_border_hdr: a file of 0 bins by 18 bins (648 in the file) cannot be binned; the "
+                 "counts must be positive.\n"}),
+    [](const auto &info) {
+        std::string name = info.param.fixture;
+        return name.substr(7, name.size() - 10);
+    });
+
+TEST(BorderBinding, FieldsBoundBeforeAMissingVariableStay) {
+    const Bytes bytes = read_file(fixture_path("netcdf/border_missing.nc"));
+    NETCDFMapBorder map{};
+    ASSERT_EQ(netcdf_unstuff_header_sized(bytes.data(), static_cast<long>(bytes.size()), &map.hdr), 0);
+    LogCapture log;
+    EXPECT_EQ(gmtmap_process_border_hdr(&map), -1);
+    EXPECT_EQ(map.nbinlon, 36);
+    EXPECT_EQ(map.nbinlat, 18);
+    EXPECT_EQ(map.nbin, 0);
+    netcdf_clear_header(map.hdr);
+    std::free(map.hdr);
+}
+
+TEST(BorderBinding, PointIdsOutsideTheFileFailTheSelection) {
+    BorderData data;
+    data.add("border_c.cdf", "border_farpoints.nc");
+    void *map = new_map();
+    LogCapture log;
+    EXPECT_EQ(select(map, "p:1", "c", -180, 180, -90, 90), -1);
+    EXPECT_EQ(log.text(),
+              "gmtmap_select: border_c.cdf: segment 0 of bin 0: points 27 to 29 lie outside the 28 points of the "
+              "file.\n");
+    EXPECT_EQ(deliver_all(map).size(), 0u);
+}
+
+// Every prefix of a border file is refused before anything is selected from it.
+TEST(BorderBinding, EveryTruncatedFileIsRefused) {
+    const Bytes bytes = read_file(fixture_path("netcdf/border_good.nc"));
+    void *map = new_map();
+    for (size_t n = 0; n < bytes.size(); ++n) {
+        Bytes prefix(bytes.begin(), bytes.begin() + static_cast<long>(n));
+        LogCapture log;
+        ASSERT_EQ(gmtmap_use_data(map, 'p', "c", n ? prefix.data() : nullptr, static_cast<long>(n)), -1) << n;
+        ASSERT_FALSE(log.empty());
+    }
+    ASSERT_EQ(gmtmap_use_data(map, 'p', "c", bytes.data(), static_cast<long>(bytes.size())), 0);
+    std::string kinds = "p:7", res = "c";
+    EXPECT_EQ(gmtmap_select(map, kinds.data(), res.data(), -180, 180, -90, 90), 14);
+}
+
+// Corrupted words anywhere in a border file: whatever decodes is selected and
+// delivered without reading outside the bytes (checked under the sanitizers).
+TEST(BorderBinding, CorruptedFilesStayInsideTheirBytes) {
+    const Bytes good = read_file(fixture_path("netcdf/border_good.nc"));
+    std::uint32_t seed = 12345;
+    auto next = [&seed] { return seed = seed * 1664525u + 1013904223u; };
+    void *map = new_map();
+    int decoded = 0;
+    for (int round = 0; round < 3000; ++round) {
+        Bytes bytes = good;
+        for (int k = 0; k < 1 + round % 4; ++k) {
+            const size_t at = next() % (bytes.size() - 3) & ~size_t{1};
+            const std::uint32_t word = next() % 3 == 0 ? 0xFFFFFFFFu - next() % 4 : next();
+            for (int b = 0; b < 2 + 2 * (round % 2); ++b) bytes[at + b] = static_cast<unsigned char>(word >> (8 * b));
+        }
+        LogCapture log;
+        if (gmtmap_use_data(map, 'p', "c", bytes.data(), static_cast<long>(bytes.size())) < 0) continue;
+        ++decoded;
+        std::string kinds = "p:7", res = "c";
+        if (gmtmap_select(map, kinds.data(), res.data(), -180, 180, -90, 90) < 0) continue;
+        deliver_all(map);
+    }
+    EXPECT_GT(decoded, 100);
+    ASSERT_EQ(gmtmap_use_data(map, 'p', "c", good.data(), static_cast<long>(good.size())), 0);
+}
+
+// The oracle files were written by border_oracle.py from the committed
+// crude samples with scipy's reader.
+class RealBorders : public ::testing::TestWithParam<std::pair<const char *, char>> {};
+
+TEST_P(RealBorders, MatchTheIndependentDecoder) {
+    const auto [oracle, letter] = GetParam();
+    std::ifstream in(fixture_path(std::string("netcdf/") + oracle));
+    ASSERT_TRUE(in);
+    void *map = new_map();
+    std::string line;
+    int cases = 0;
+    while (std::getline(in, line)) {
+        std::istringstream head(line);
+        std::string word;
+        unsigned mask;
+        double w, e, s, n;
+        size_t count;
+        head >> word >> mask >> w >> e >> s >> n >> count;
+        ASSERT_EQ(word, "case");
+        SCOPED_TRACE(line);
+        std::string kinds = std::string(1, letter) + ":" + std::to_string(mask);
+        ASSERT_EQ(select(map, kinds, "c", w, e, s, n), static_cast<int>(count));
+        const auto segs = deliver_all(map);
+        ASSERT_EQ(segs.size(), count);
+        for (size_t i = 0; i < count; ++i) {
+            ASSERT_TRUE(std::getline(in, line));
+            std::istringstream row(line);
+            double lon0, lat0;
+            int level, npts;
+            std::string f[4];
+            row >> lon0 >> lat0 >> level >> npts >> f[0] >> f[1] >> f[2] >> f[3];
+            const Delivered &d = segs[i];
+            ASSERT_EQ(d.level, level) << i;
+            ASSERT_EQ(d.npts, npts) << i;
+            ASSERT_EQ(d.type, std::string(1, letter));
+            if (!npts) continue;
+            ASSERT_EQ(d.lon[0], std::strtof(f[0].c_str(), nullptr)) << i;
+            ASSERT_EQ(d.lat[0], std::strtof(f[1].c_str(), nullptr)) << i;
+            ASSERT_EQ(d.lon[npts - 1], std::strtof(f[2].c_str(), nullptr)) << i;
+            ASSERT_EQ(d.lat[npts - 1], std::strtof(f[3].c_str(), nullptr)) << i;
+            ASSERT_GE(d.lon[0], lon0);
+        }
+        ++cases;
+    }
+    EXPECT_GT(cases, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Crude, RealBorders,
+                         ::testing::Values(std::make_pair("border_c_expected.txt", 'p'),
+                                           std::make_pair("river_c_expected.txt", 'r')),
+                         [](const auto &info) { return std::string(info.param.second == 'p' ? "Borders" : "Rivers"); });
+
+// The intermediate files are not committed; make-border-samples.sh puts them in build-data/.
+TEST(RealBorders, IntermediateFilesDecodeWhenPresent) {
+    const std::string extra = std::string(VORPIX_SOURCE_DIR) + "/build-data";
+    if (!std::filesystem::exists(extra + "/maps/vorpix/binned_border_i.cdf"))
+        GTEST_SKIP() << "run scripts/make-border-samples.sh for the intermediate files";
+    ScopedEnv env(VORPIX_DATA_PATH_ENV, extra);
+    void *map = new_map();
+    const int n = select(map, "p:7 r:4095", "i", -180, 180, -90, 90);
+    ASSERT_GT(n, 0);
+    EXPECT_EQ(static_cast<int>(deliver_all(map).size()), n);
+}
+
+TEST(BordersTool, WritesGeoJsonAndSvgAndNamesMissingFiles) {
+    BorderData data;
+    data.add("border_c.cdf", "border_good.nc");
+    auto r = run_command(tool_command() + " borders --res c --box -30/30/30/40 2>&1");
+    ASSERT_EQ(r.status, 0) << r.output;
+    size_t features = 0;
+    for (size_t at = 0; (at = r.output.find("\"type\":\"Feature\"", at)) != std::string::npos; ++at) ++features;
+    EXPECT_EQ(features, 4u);  // the segment without points is left out
+    EXPECT_NE(r.output.find("{\"level\":3,\"type\":\"p\"}"), std::string::npos);
+    EXPECT_NE(r.output.find("\"coordinates\":[[-30,30],"), std::string::npos) << r.output;
+
+    r = run_command(tool_command() + " borders --res c --box -30/30/30/40 --svg 2>&1");
+    ASSERT_EQ(r.status, 0);
+    EXPECT_EQ(r.output.rfind("<svg", 0), 0u);
+    EXPECT_NE(r.output.find("<path d=\"M"), std::string::npos);
+
+    r = run_command(tool_command() + " borders --rivers --res h --box 0/10/0/10 2>&1");
+    EXPECT_NE(r.status, 0);
+    EXPECT_EQ(r.output,
+              "vorpix: maps/vorpix/binned_river_h.cdf: no such border or river file in the data directories (set "
+              "VORPIX_DATA_PATH)\n");
+
+    data.add("border_l.cdf", "border_farpoints.nc");
+    r = run_command(tool_command() + " borders --box 0/10/80/90 -o " + data.root() + "/out.json 2>&1");
+    EXPECT_NE(r.status, 0);
+    EXPECT_EQ(r.output.find('\n'), r.output.size() - 1) << r.output;
+    EXPECT_FALSE(std::filesystem::exists(data.root() + "/out.json"));
+
+    r = run_command(tool_command() + " borders --help 2>&1");
+    EXPECT_NE(r.output.find("usage: vorpix borders --box W/E/S/N"), std::string::npos) << r.output;
+}
+
+}  // namespace

@@ -1,0 +1,517 @@
+#include "netcdf.h"
+
+#include "log_capture.hpp"
+#include "redblack.h"
+#include "test_files.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+using vorpix::test::fixture_path;
+using vorpix::test::LogCapture;
+using vorpix::test::read_file;
+using vorpix::test::run_command;
+using vorpix::test::TempDir;
+using vorpix::test::tool_command;
+using vorpix::test::write_file;
+
+namespace {
+
+using Bytes = std::vector<unsigned char>;
+
+Bytes fixture(const std::string &name) { return read_file(fixture_path("netcdf/" + name)); }
+
+struct Header {
+    NETCDFHdr *hdr = nullptr;
+    ~Header() {
+        netcdf_clear_header(hdr);
+        std::free(hdr);
+    }
+};
+
+std::string listing(NETCDFHdr *hdr) {
+    char *text = nullptr;
+    size_t length = 0;
+    FILE *out = open_memstream(&text, &length);
+    netcdf_print_header(hdr, out);
+    std::fclose(out);
+    std::string s(text, length);
+    std::free(text);
+    return s;
+}
+
+// Big-endian words for the few layouts no netCDF writer produces.
+void put32(Bytes &b, std::int32_t v) {
+    for (int shift = 24; shift >= 0; shift -= 8) b.push_back(static_cast<unsigned char>(static_cast<std::uint32_t>(v) >> shift));
+}
+void put_name(Bytes &b, const std::string &s) {
+    put32(b, static_cast<std::int32_t>(s.size()));
+    b.insert(b.end(), s.begin(), s.end());
+    while (b.size() % 4) b.push_back(0);
+}
+
+std::vector<std::string> split(const std::string &s, char sep) {
+    std::vector<std::string> out;
+    std::string item;
+    std::istringstream in(s);
+    while (std::getline(in, item, sep)) out.push_back(item);
+    if (!s.empty() && s.back() == sep) out.push_back("");
+    return out;
+}
+
+std::vector<std::string> value_texts(const NETCDFValues &v) {
+    if (v.type == NETCDF_CHAR) return {static_cast<char *>(v.values)};
+    std::vector<std::string> out;
+    for (int i = 0; i < v.n; ++i) out.push_back(netcdf_value2str(v.type, i, v.values));
+    return out;
+}
+
+const NETCDFAttr *find_attr(const NETCDFAttr *attrs, int n, const std::string &name) {
+    for (int i = 0; i < n; ++i)
+        if (name == attrs[i].name) return &attrs[i];
+    return nullptr;
+}
+
+// facts.txt lines come from scipy's reader (make_fixtures.py): the same facts
+// must come out of our decoder, values in the listing's texts.
+TEST(NetcdfHeader, DecodesWhatAnIndependentReaderFinds) {
+    const Bytes bytes = fixture("types.nc");
+    Header h;
+    ASSERT_EQ(netcdf_unstuff_header_sized(bytes.data(), static_cast<long>(bytes.size()), &h.hdr), 0);
+    std::ifstream facts(fixture_path("netcdf/types.facts"));
+    std::string line;
+    int dims = 0, gattrs = 0, vars = 0;
+    while (std::getline(facts, line)) {
+        const auto tab = line.find('\t');
+        const auto words = split(line.substr(0, tab), ' ');
+        const auto values = tab == std::string::npos ? std::vector<std::string>{} : split(line.substr(tab + 1), '\t');
+        SCOPED_TRACE(line);
+        if (words[0] == "numrecs") {
+            EXPECT_EQ(h.hdr->numrecs, std::stoi(words[1]));
+        } else if (words[0] == "dim") {
+            ASSERT_LT(dims, h.hdr->dims_n);
+            EXPECT_STREQ(h.hdr->dims[dims].name, words[1].c_str());
+            EXPECT_EQ(h.hdr->dims[dims].value, std::stoi(words[2]));
+            ++dims;
+        } else if (words[0] == "gattr" || words[0] == "vattr") {
+            const bool global = words[0] == "gattr";
+            const NETCDFVar *var = global ? nullptr : static_cast<NETCDFVar *>(getarr(h.hdr->vars_array, words[1].c_str()));
+            if (!global) {
+                ASSERT_NE(var, nullptr);
+            }
+            const size_t at = global ? 1 : 2;
+            const NETCDFAttr *a = global ? find_attr(h.hdr->attrs, h.hdr->attrs_n, words[at])
+                                         : find_attr(var->attrs, var->nattrs, words[at]);
+            ASSERT_NE(a, nullptr);
+            EXPECT_EQ(a->values.type, std::stoi(words[at + 1]));
+            if (a->values.type == NETCDF_CHAR) {
+                // scipy drops trailing NULs: ncgen writes "" as one NUL.
+                EXPECT_GE(a->values.n, std::stoi(words[at + 2]));
+                EXPECT_EQ(value_texts(a->values)[0], values.empty() ? "" : values[0]);
+            } else {
+                EXPECT_EQ(a->values.n, std::stoi(words[at + 2]));
+                EXPECT_EQ(value_texts(a->values), values);
+            }
+            gattrs += global;
+        } else if (words[0] == "var") {
+            auto *var = static_cast<NETCDFVar *>(getarr(h.hdr->vars_array, words[1].c_str()));
+            ASSERT_NE(var, nullptr);
+            EXPECT_EQ(var, &h.hdr->vars[vars]);
+            EXPECT_EQ(var->type, std::stoi(words[2]));
+            ASSERT_EQ(var->ndims, std::stoi(words[3]));
+            bool record = false;
+            for (int j = 0; j < var->ndims; ++j) {
+                EXPECT_STREQ(var->dims[j]->name, words[4 + j].c_str());
+                record |= var->dims[j]->value == 0;
+            }
+            EXPECT_EQ(var->fixed, record ? 0 : 1);
+            if (values[0] != "-") {
+                // The first value at begin, in the file's byte order.
+                const size_t size = var->type == NETCDF_DOUBLE ? 8 : var->type == NETCDF_SHORT ? 2 : var->type == NETCDF_BYTE ? 1 : 4;
+                ASSERT_LE(var->begin + size, bytes.size());
+                unsigned char host[8];
+                for (size_t k = 0; k < size; ++k) host[k] = bytes[var->begin + size - 1 - k];
+                EXPECT_EQ(netcdf_value2str(var->type, 0, host), values[0]);
+            }
+            ++vars;
+        }
+    }
+    EXPECT_EQ(dims, h.hdr->dims_n);
+    EXPECT_EQ(gattrs, h.hdr->attrs_n);
+    EXPECT_EQ(vars, h.hdr->vars_n);
+    EXPECT_EQ(h.hdr->stream, bytes.data());
+}
+
+TEST(NetcdfHeader, PlainDecoderLeavesTheCursorAfterTheVariableList) {
+    Bytes bytes = fixture("example.nc");  // header written byte by byte: 128 bytes
+    unsigned char *cursor = bytes.data();
+    Header h;
+    ASSERT_EQ(netcdf_unstuff_header(&cursor, &h.hdr), 0);
+    EXPECT_EQ(cursor - bytes.data(), 128);
+    EXPECT_EQ(h.hdr->vars[0].begin, 128);
+    EXPECT_EQ(h.hdr->vars[0].vsize, 8);
+    EXPECT_STREQ(static_cast<char *>(h.hdr->attrs[0].values.values), "abc");
+}
+
+TEST(NetcdfHeader, AllListsAbsentGiveAnEmptyHeader) {
+    Bytes bytes = {0x43, 0x44, 0x46, 0x01, 0, 0, 0, 5};
+    bytes.resize(32 + 8, 0xEE);
+    std::fill(bytes.begin() + 8, bytes.begin() + 32, 0);
+    unsigned char *cursor = bytes.data();
+    Header h;
+    ASSERT_EQ(netcdf_unstuff_header(&cursor, &h.hdr), 0);
+    EXPECT_EQ(cursor - bytes.data(), 32);
+    EXPECT_EQ(h.hdr->numrecs, 5);
+    EXPECT_EQ(h.hdr->dims, nullptr);
+    EXPECT_EQ(h.hdr->attrs, nullptr);
+    EXPECT_EQ(h.hdr->vars, nullptr);
+    EXPECT_EQ(h.hdr->vars_array, nullptr);
+    EXPECT_EQ(listing(h.hdr), "numrecs  =  5\ndims_n   =  0\nattrs_n  =  0\nvars_n   =  0\n");
+
+    const Bytes from_ncgen = fixture("absent.nc");
+    Header g;
+    ASSERT_EQ(netcdf_unstuff_header_sized(from_ncgen.data(), static_cast<long>(from_ncgen.size()), &g.hdr), 0);
+    EXPECT_EQ(g.hdr->dims_n + g.hdr->attrs_n + g.hdr->vars_n, 0);
+}
+
+TEST(NetcdfHeader, NamesAndValuesConsumeTheirFill) {
+    struct Case {
+        std::string name;
+        long consumed;
+    };
+    for (const Case &c : {Case{"abcde", 12}, Case{"abcd", 8}, Case{"", 4}}) {
+        Bytes b;
+        put_name(b, c.name);
+        b.resize(b.size() + 4, 0xEE);
+        unsigned char *cursor = b.data();
+        char *s = netcdf_unstuff_string(&cursor);
+        ASSERT_NE(s, nullptr);
+        EXPECT_EQ(s, c.name);
+        EXPECT_EQ(cursor - b.data(), c.consumed);
+        std::free(s);
+    }
+    struct ValueCase {
+        int type, n;
+        Bytes data;
+        long consumed;
+        std::vector<std::string> texts;
+    };
+    const ValueCase cases[] = {
+        {NETCDF_CHAR, 3, {'a', 'b', 'c', 0xEE}, 4, {"abc"}},
+        {NETCDF_SHORT, 3, {0xFF, 0xFB, 0, 7, 1, 44, 0xEE, 0xEE}, 8, {"-5", "7", "300"}},
+        {NETCDF_DOUBLE, 1, {0x40, 0x04, 0, 0, 0, 0, 0, 0}, 8, {"2.500000"}},
+        {NETCDF_BYTE, 2, {10, 255, 0xEE, 0xEE}, 4, {"0x0A", "0xFF"}},
+        {NETCDF_FLOAT, 1, {0x3D, 0xCC, 0xCC, 0xCD}, 4, {"0.100000"}},
+    };
+    for (const auto &c : cases) {
+        NETCDFValues v{c.type, c.n, nullptr};
+        Bytes data = c.data;
+        unsigned char *cursor = data.data();
+        ASSERT_EQ(netcdf_unstuff_values(&cursor, &v), 0);
+        EXPECT_EQ(cursor - data.data(), c.consumed);
+        EXPECT_EQ(value_texts(v), c.texts);
+        if (c.type == NETCDF_CHAR) {
+            EXPECT_EQ(static_cast<char *>(v.values)[3], 0);
+        }
+        std::free(v.values);
+    }
+}
+
+TEST(NetcdfHeader, TwoVariablesOfOneNameIndexTheLater) {
+    Bytes b = {'C', 'D', 'F', 1};
+    put32(b, 0);
+    put32(b, 0), put32(b, 0);  // no dimensions
+    put32(b, 0), put32(b, 0);  // no attributes
+    put32(b, 11), put32(b, 2);
+    for (int begin : {100, 200}) {
+        put_name(b, "twin");
+        put32(b, 0);               // no dimensions: fixed
+        put32(b, 0), put32(b, 0);  // no attributes
+        put32(b, NETCDF_INT), put32(b, 4), put32(b, begin);
+    }
+    unsigned char *cursor = b.data();
+    Header h;
+    ASSERT_EQ(netcdf_unstuff_header(&cursor, &h.hdr), 0);
+    ASSERT_EQ(h.hdr->vars_n, 2);
+    EXPECT_EQ(getarr(h.hdr->vars_array, "twin"), &h.hdr->vars[1]);
+    EXPECT_EQ(h.hdr->vars[0].fixed, 1);
+    EXPECT_EQ(h.hdr->vars[0].ndims, 0);
+}
+
+TEST(NetcdfHeader, DecodingAgainReplacesTheFirstFile) {
+    const Bytes types = fixture("types.nc"), example = fixture("example.nc");
+    Header h;
+    ASSERT_EQ(netcdf_unstuff_header_sized(types.data(), static_cast<long>(types.size()), &h.hdr), 0);
+    NETCDFHdr *first = h.hdr;
+    ASSERT_EQ(netcdf_unstuff_header_sized(example.data(), static_cast<long>(example.size()), &h.hdr), 0);
+    EXPECT_EQ(h.hdr, first);
+    EXPECT_EQ(h.hdr->vars_n, 1);
+    EXPECT_EQ(getarr(h.hdr->vars_array, "grid"), nullptr);
+    EXPECT_NE(getarr(h.hdr->vars_array, "v"), nullptr);
+}
+
+// example.nc with one word changed, and the messages that must follow, innermost first.
+struct Corruption {
+    const char *what;
+    size_t offset;
+    std::int32_t word;
+    std::vector<std::pair<int, std::string>> messages;
+};
+
+class NetcdfCorruptHeader : public ::testing::TestWithParam<Corruption> {};
+
+TEST_P(NetcdfCorruptHeader, FailsWithItsMessages) {
+    const Corruption &c = GetParam();
+    Bytes bytes = fixture("example.nc");
+    for (int k = 0; k < 4; ++k) bytes[c.offset + k] = static_cast<unsigned char>(static_cast<std::uint32_t>(c.word) >> (24 - 8 * k));
+    for (bool sized : {false, true}) {
+        SCOPED_TRACE(sized ? "sized" : "plain");
+        LogCapture log;
+        Header h;
+        unsigned char *cursor = bytes.data();
+        const int r = sized ? netcdf_unstuff_header_sized(bytes.data(), static_cast<long>(bytes.size()), &h.hdr)
+                            : netcdf_unstuff_header(&cursor, &h.hdr);
+        EXPECT_EQ(r, -1);
+        ASSERT_EQ(log.entries().size(), c.messages.size());
+        for (size_t i = 0; i < c.messages.size(); ++i) {
+            EXPECT_EQ(log.entries()[i].flags, c.messages[i].first);
+            EXPECT_EQ(log.entries()[i].message, c.messages[i].second);
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Messages, NetcdfCorruptHeader,
+    ::testing::Values(
+        Corruption{"dimension_tag", 8, 11, {{0, "netcdf_unstuff_header: file error: expecting NC_DIMENSION.\n"}}},
+        Corruption{"dimension_absent", 8, 0, {{0, "netcdf_unstuff_header: file error: expecting NC_DIMENSION or ABSENT.\n"}}},
+        Corruption{"attribute_tag",
+                   28,
+                   13,
+                   {{0, "netcdf_unstuff_attrs: file error: expecting NC_ATTRIBUTE.\n"},
+                    {0, "netcdf_unstuff_header: netcdf_unstuff_attrs() error.\n"}}},
+        Corruption{"attribute_absent",
+                   28,
+                   0,
+                   {{0, "netcdf_unstuff_attrs: file error: expecting NC_ATTRIBUTE or ABSENT.\n"},
+                    {0, "netcdf_unstuff_header: netcdf_unstuff_attrs() error.\n"}}},
+        Corruption{"variable_tag", 60, 12, {{0, "netcdf_unstuff_header: file error: expecting NC_VARIABLE.\n"}}},
+        Corruption{"variable_absent", 60, 0, {{0, "netcdf_unstuff_header: file error: expecting NC_VARIABLE or ABSENT.\n"}}},
+        Corruption{"dimension_id_high",
+                   80,
+                   1,
+                   {{0, "netcdf_unstuff_header: hdr->vars[v].idim[0]=1 error - cannot be greater than 0.\n"}}},
+        Corruption{"dimension_id_negative",
+                   80,
+                   -1,
+                   {{0, "netcdf_unstuff_header: hdr->vars[v].idim[0]=-1 error - cannot be less than 0.\n"}}},
+        Corruption{"value_type",
+                   104,
+                   7,
+                   {{0, "netcdf_unstuff_values: Unrecognized values type = 7.\n"},
+                    {1, "netcdf_unstuff_attrs: netcdf_unstuff_values(attrs->values) error.\n"},
+                    {0, "netcdf_unstuff_header: netcdf_unstuff_attrs() error for hdr->vars[v].\n"}}}),
+    [](const auto &info) { return std::string(info.param.what); });
+
+TEST(NetcdfHeader, WrongVersionLeavesTheHeaderAlone) {
+    Bytes bytes = fixture("example.nc");
+    Header h;
+    ASSERT_EQ(netcdf_unstuff_header_sized(bytes.data(), static_cast<long>(bytes.size()), &h.hdr), 0);
+    bytes[3] = 2;
+    LogCapture log;
+    unsigned char *cursor = bytes.data();
+    EXPECT_EQ(netcdf_unstuff_header(&cursor, &h.hdr), -1);
+    EXPECT_EQ(cursor - bytes.data(), 4);
+    EXPECT_EQ(log.text(), "netcdf_unstuff_header: Wrong magic number.\n");
+    EXPECT_EQ(h.hdr->vars_n, 1);
+    EXPECT_STREQ(h.hdr->vars[0].name, "v");
+}
+
+// Every prefix of every fixture: a cut into the header or into a variable's
+// values fails with a message and reads nothing outside the prefix (the
+// prefix is copied into an exact-size buffer for the sanitizers).
+TEST(NetcdfHeader, EveryTruncationFailsCleanly) {
+    struct File {
+        const char *name;
+        size_t complete;  // the shortest length holding every variable's values
+    };
+    for (const File f : {File{"types.nc", 716}, File{"example.nc", 134}, File{"border_good.nc", 4908},
+                         File{"absent.nc", 32}}) {
+        SCOPED_TRACE(f.name);
+        const Bytes bytes = fixture(f.name);
+        for (size_t n = 0; n < bytes.size(); ++n) {
+            std::vector<unsigned char> prefix(bytes.begin(), bytes.begin() + static_cast<long>(n));
+            LogCapture log;
+            Header h;
+            const int r = netcdf_unstuff_header_sized(n ? prefix.data() : nullptr, static_cast<long>(n), &h.hdr);
+            if (n < f.complete) {
+                ASSERT_EQ(r, -1) << n;
+                ASSERT_FALSE(log.empty());
+                ASSERT_EQ(log.entries().back().message.rfind("netcdf_unstuff_header", 0), 0u);
+            } else {
+                ASSERT_EQ(r, 0) << n << log.text();
+            }
+        }
+    }
+}
+
+// Random words over the header of types.nc: the sized decoder either fails
+// with a message or yields a header that prints, never reading outside.
+TEST(NetcdfHeader, CorruptedHeadersFailOrDecodeWithinTheBytes) {
+    const Bytes good = fixture("types.nc");
+    std::uint32_t seed = 777;
+    auto next = [&seed] { return seed = seed * 1664525u + 1013904223u; };
+    int failed = 0;
+    for (int round = 0; round < 4000; ++round) {
+        Bytes bytes = good;
+        const size_t at = next() % 600 & ~size_t{3};
+        const std::uint32_t word = round % 3 == 0 ? 0x7FFFFFF0u + next() % 32 : round % 3 == 1 ? next() % 16 : next();
+        for (int b = 0; b < 4; ++b) bytes[at + b] = static_cast<unsigned char>(word >> (24 - 8 * b));
+        LogCapture log;
+        Header h;
+        if (netcdf_unstuff_header_sized(bytes.data(), static_cast<long>(bytes.size()), &h.hdr) < 0) {
+            ASSERT_FALSE(log.empty());
+            ++failed;
+            continue;
+        }
+        FILE *sink = std::fopen("/dev/null", "w");
+        netcdf_print_header(h.hdr, sink);
+        std::fclose(sink);
+    }
+    EXPECT_GT(failed, 100);
+}
+
+TEST(NetcdfHeader, SizedDecoderNamesWhatRunsPast) {
+    const Bytes bytes = fixture("types.nc");
+    struct Case {
+        size_t size;
+        std::string message;
+    };
+    LogCapture log;
+    Header h;
+    EXPECT_EQ(netcdf_unstuff_header_sized(bytes.data(), 2, &h.hdr), -1);
+    EXPECT_EQ(log.text(), "netcdf_unstuff_header_sized: truncated header: magic at byte 2: 1 bytes needed, 0 remain.\n");
+    log.clear();
+    EXPECT_EQ(netcdf_unstuff_header_sized(bytes.data(), 715, &h.hdr), -1);
+    EXPECT_EQ(log.text(), "netcdf_unstuff_header_sized: variable 3 (\"temp\") data at byte 696: 20 bytes needed, 19 remain.\n");
+    // A negative name length.
+    Bytes bad = fixture("example.nc");
+    bad[16] = 0xFF;
+    log.clear();
+    EXPECT_EQ(netcdf_unstuff_header_sized(bad.data(), static_cast<long>(bad.size()), &h.hdr), -1);
+    EXPECT_NE(log.text().find("dimension 0 at byte 20: name length -"), std::string::npos) << log.text();
+}
+
+// The listing of the documented example, line by line.
+const char *const example_listing =
+    "numrecs  =  0\n"
+    "dims_n   =  1\n"
+    "dims[00].name   =  x\n"
+    "dims[00].value  =  3\n"
+    "attrs_n  =  1\n"
+    "attrs[00].name  =  title\n"
+    "attrs[00].values.type  =  char\n"
+    "attrs[00].values.n     =  3\n"
+    "attrs[00].values.values[..]  =  abc\n"
+    "vars_n   =  1\n"
+    "vars[00].name   =  v\n"
+    "vars[00].type   =  short\n"
+    "vars[00].vsize  =  8\n"
+    "vars[00].begin  =  100\n"
+    "vars[00].fixed  =  1\n"
+    "vars[00].dims_n =  1\n"
+    "vars[00].dims[00].name   =  x (3)\n"
+    "vars[00].attrs_n=  1\n"
+    "vars[00].attrs[00].name  =  scale\n"
+    "vars[00].attrs[00].values.type  =  float\n"
+    "vars[00].attrs[00].values.n     =  1\n"
+    "vars[00].attrs[00].values.values[00]  =  2.500000\n";
+
+TEST(NetcdfListing, PrintsTheExampleByteForByte) {
+    char x[] = "x", title[] = "title", v[] = "v", scale[] = "scale", abc[] = "abc";
+    float two_and_half = 2.5f;
+    NETCDFDim dim{x, 3};
+    NETCDFDim *dims[] = {&dim};
+    NETCDFAttr global{title, {NETCDF_CHAR, 3, abc}};
+    NETCDFAttr attr{scale, {NETCDF_FLOAT, 1, &two_and_half}};
+    NETCDFVar var{v, 1, dims, 1, &attr, NETCDF_SHORT, 8, 100, 1};
+    NETCDFHdr hdr{nullptr, 0, &dim, 1, &global, 1, &var, 1, nullptr};
+    EXPECT_EQ(listing(&hdr), example_listing);
+
+    // The same header decoded from its file, whose data starts at 128.
+    const Bytes bytes = fixture("example.nc");
+    Header h;
+    ASSERT_EQ(netcdf_unstuff_header_sized(bytes.data(), static_cast<long>(bytes.size()), &h.hdr), 0);
+    std::string expected = example_listing;
+    expected.replace(expected.find("begin  =  100"), 13, "begin  =  128");
+    EXPECT_EQ(listing(h.hdr), expected);
+}
+
+TEST(NetcdfListing, ConversionTexts) {
+    EXPECT_STREQ(netcdf_type2str(7), "UNKNOWNTYPE(7)");
+    EXPECT_STREQ(netcdf_type2str(0), "UNKNOWNTYPE(0)");
+    EXPECT_STREQ(netcdf_type2str(11), "variable");
+    EXPECT_STREQ(netcdf_value2str(12, 0, nullptr), "attribute");
+    EXPECT_STREQ(netcdf_value2str(9, 0, nullptr), "UNKNOWNTYPE(9)");
+    const double huge[] = {-1e300, 1e23};
+    const std::string cut = netcdf_value2str(NETCDF_DOUBLE, 0, const_cast<double *>(huge));
+    EXPECT_EQ(cut.size(), 31u);
+    EXPECT_EQ(cut.substr(0, 3), "-10");
+    EXPECT_STREQ(netcdf_value2str(NETCDF_DOUBLE, 1, const_cast<double *>(huge)), "99999999999999991611392.000000");
+}
+
+TEST(NetcdfListing, EmptyCharAttributeAndWideIndices) {
+    char name[] = "empty", nothing[] = "";
+    NETCDFAttr attrs[124] = {};
+    std::vector<std::string> names(124);
+    for (int i = 0; i < 124; ++i) {
+        names[i] = "a" + std::to_string(i);
+        attrs[i] = {names[i].data(), {NETCDF_CHAR, 0, nothing}};
+    }
+    attrs[0].name = name;
+    NETCDFHdr hdr{nullptr, 0, nullptr, 0, attrs, 124, nullptr, 0, nullptr};
+    const std::string text = listing(&hdr);
+    EXPECT_NE(text.find("attrs[00].name  =  empty\nattrs[00].values.type  =  char\nattrs[00].values.n     =  0\n"
+                        "attrs[00].values.values[..]  =  \n"),
+              std::string::npos);
+    EXPECT_NE(text.find("attrs[05].name  =  a5\n"), std::string::npos);
+    EXPECT_NE(text.find("attrs[123].name  =  a123\n"), std::string::npos);
+}
+
+TEST(NetcdfTool, InfoListsClassicFilesAndRefusesOthers) {
+    const std::string dir = fixture_path("netcdf/");
+    auto r = run_command(tool_command() + " info " + dir + "example.nc 2>&1");
+    EXPECT_EQ(r.status, 0);
+    std::string expected = example_listing;
+    expected.replace(expected.find("begin  =  100"), 13, "begin  =  128");
+    EXPECT_EQ(r.output, expected);
+
+    struct Refusal {
+        std::string file, says;
+    };
+    for (const auto &c : {Refusal{"types_64bit.nc", "64-bit offset"}, Refusal{"types_nc4.nc", "netCDF-4"}}) {
+        r = run_command(tool_command() + " info " + dir + c.file + " 2>&1");
+        EXPECT_NE(r.status, 0);
+        EXPECT_EQ(r.output.find('\n'), r.output.size() - 1) << r.output;
+        EXPECT_NE(r.output.find(c.file), std::string::npos);
+        EXPECT_NE(r.output.find(c.says), std::string::npos) << r.output;
+    }
+
+    TempDir tmp;
+    const Bytes bytes = fixture("types.nc");
+    write_file(tmp.file("cut.nc"), bytes.data(), 300);
+    r = run_command(tool_command() + " info " + tmp.file("cut.nc") + " 2>&1");
+    EXPECT_NE(r.status, 0);
+    EXPECT_EQ(r.output.rfind("vorpix: " + tmp.file("cut.nc") + ": truncated header: ", 0), 0u) << r.output;
+    EXPECT_EQ(r.output.find('\n'), r.output.size() - 1);
+}
+
+}  // namespace
