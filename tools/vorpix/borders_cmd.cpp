@@ -146,6 +146,15 @@ int run_borders(int argc, char **argv) {
 
 }  // namespace
 
+std::vector<LineRun> border_lines(const std::string &kinds, const std::string &resolution, const Box &box) {
+    auto segments = deliver(kinds, resolution, box);
+    shift_into_box(segments, box);
+    std::vector<LineRun> out;
+    out.reserve(segments.size());
+    for (auto &s : segments) out.push_back({std::move(s.lon), std::move(s.lat), s.level});
+    return out;
+}
+
 std::string list_netcdf_file(const std::string &path, const std::vector<unsigned char> &bytes) {
     NETCDFHdr *hdr = nullptr;
     LogCollector log;

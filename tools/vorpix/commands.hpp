@@ -34,6 +34,15 @@ std::string list_shapefile(const std::string &path, const std::vector<unsigned c
 std::string list_dbase_file(const std::string &path, const std::vector<unsigned char> &bytes);
 std::string list_dds_file(const std::string &path, const std::vector<unsigned char> &bytes);
 
+// Border or river segments of a box, each moved by whole turns to lie
+// nearest the box's middle (for pictures that combine layers).
+struct LineRun {
+    std::vector<float> lon, lat;
+    int level;
+};
+struct Box;
+std::vector<LineRun> border_lines(const std::string &kinds, const std::string &resolution, const Box &box);
+
 }  // namespace vorpix::cli
 
 #endif

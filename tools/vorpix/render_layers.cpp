@@ -1,6 +1,7 @@
 // The layers of "vorpix render", one per reader.
 #include "render_layers.hpp"
 
+#include "commands.hpp"
 #include "gshhsmap.h"
 
 #include <cstdlib>
@@ -54,6 +55,20 @@ void add_coast_layer(Picture &pic, const std::string &res, const std::string &ki
     std::free(lon);
     std::free(lat);
     if (r < 0) throw InputError(log.all());
+}
+
+void add_line_layer(Picture &pic, bool rivers, const std::string &res, Progress &progress) {
+    progress.say(rivers ? "rivers" : "borders");
+    // Rivers of every level; national borders (level 1) and the others.
+    const auto runs = border_lines(rivers ? "r:4095" : "p:7", res, pic.box);
+    const std::uint32_t colour = rivers ? 0xff2f6fb5u : 0xffb03030u;
+    for (const auto &run : runs) {
+        Ring line;
+        for (size_t i = 0; i < run.lon.size(); ++i) line.emplace_back(run.lon[i], run.lat[i]);
+        const double width = rivers ? (run.level <= 2 ? 1.2 : 0.7) : (run.level == 1 ? 1.4 : 0.8);
+        pic.ops.push_back({Op::Stroke, {std::move(line)}, colour, width, {}, 0, 0, ""});
+    }
+    pic.add_legend(rivers ? "rivers" : "borders", colour, true);
 }
 
 }  // namespace vorpix::cli

@@ -3,9 +3,6 @@
 
 namespace vorpix::cli {
 
-void add_line_layer(Picture &, bool rivers, const std::string &, Progress &) {
-    throw InputError(std::string(rivers ? "rivers" : "borders") + " cannot be drawn yet");
-}
 void add_shape_layer(Picture &, const std::string &path, Progress &) {
     throw InputError(path + ": shapes cannot be drawn yet");
 }
