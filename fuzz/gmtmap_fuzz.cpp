@@ -1,0 +1,35 @@
+// Any bytes as a binned border or river file: bind it, select boxes and
+// deliver every segment.
+#include "elog.h"
+#include "netcdf.h"
+
+#include <cstdint>
+#include <cstdlib>
+#include <vector>
+
+static void quiet(int, const char *, void *) {}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+    static void *map = nullptr;
+    static float *lon = nullptr, *lat = nullptr;
+    static int capacity = 0;
+    if (!map) {
+        elog_set_handler(quiet, nullptr, nullptr);
+        gmtmap_open(&map);
+    }
+    // An exact-size copy, so that any read past the end is caught.
+    std::vector<unsigned char> bytes(data, data + size);
+    if (gmtmap_use_data(map, 'p', "c", bytes.data(), static_cast<long>(bytes.size())) < 0) return 0;
+    static const double boxes[][4] = {{-180, 180, -90, 90}, {-30, 30, -10, 10}, {170, -170, -5, 60}, {10, 20, 10, 20}};
+    for (const auto &b : boxes) {
+        char types[] = "p:4294967295", res[] = "c";
+        if (gmtmap_select(map, types, res, b[0], b[1], b[2], b[3]) < 0) continue;
+        int npts = 0, level = 0;
+        char type[2];
+        while (gmtmap_nextseg(map, &npts, &capacity, &lon, &lat, type, &level) == 1) {
+        }
+    }
+    // The bytes are released; the map must not be asked to read them again.
+    gmtmap_use_data(map, 'p', "c", nullptr, 0);
+    return 0;
+}
