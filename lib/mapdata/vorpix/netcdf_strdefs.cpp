@@ -30,8 +30,7 @@ constexpr size_t min_dimension_bytes = 8;   // empty name, length
 constexpr size_t min_attribute_bytes = 12;  // empty name, type, count
 constexpr size_t min_variable_bytes = 28;   // empty name, ndims, ABSENT, type, vsize, begin
 
-// A count, length or offset that is negative: only the sized decoder meets it
-// as an error of its own; the plain one fails as its allocation would.
+// A count, length or offset that is negative, met by the sized decoder.
 struct BadValue {
     std::string what;
 };
@@ -67,6 +66,21 @@ struct Where {
     }
 };
 
+const char *type_name(int type) {
+    switch (type) {
+    case NETCDF_BYTE: return "byte";
+    case NETCDF_CHAR: return "char";
+    case NETCDF_SHORT: return "short";
+    case NETCDF_INT: return "int";
+    case NETCDF_FLOAT: return "float";
+    case NETCDF_DOUBLE: return "double";
+    case NETCDF_DIMENSION: return "dimension";
+    case NETCDF_VARIABLE: return "variable";
+    case NETCDF_ATTRIBUTE: return "attribute";
+    default: return nullptr;
+    }
+}
+
 inline size_t fill_of(size_t size) { return (4 - size % 4) % 4; }
 
 int value_size(int type) {
@@ -81,9 +95,19 @@ int value_size(int type) {
     }
 }
 
+// The sized decoder reports a negative count in one message with its place;
+// the plain one fails at the level that read it, so that every caller above
+// adds its own line as for any other failure.
+bool negative(ByteReader &in, const char *function, const char *what, std::int32_t value) {
+    if (value >= 0) return false;
+    if (in.bounded()) throw BadValue{std::string(what) + " " + std::to_string(value)};
+    elog_log(0, "%s: file error: %s %d is negative.\n", function, what, static_cast<int>(value));
+    return true;
+}
+
 char *decode_string(ByteReader &in) {
     const std::int32_t length = in.be32s();
-    if (length < 0) throw BadValue{"name length " + std::to_string(length)};
+    if (negative(in, "netcdf_unstuff_string", "name length", length)) return nullptr;
     const size_t n = static_cast<size_t>(length);
     in.need(n + fill_of(n));
     auto *s = static_cast<char *>(std::malloc(n + 1));
@@ -109,7 +133,7 @@ int decode_values(ByteReader &in, NETCDFValues *values) {
         elog_log(0, "netcdf_unstuff_values: Unrecognized values type = %d.\n", values->type);
         return -1;
     }
-    if (values->n < 0) throw BadValue{"value count " + std::to_string(values->n)};
+    if (negative(in, "netcdf_unstuff_values", "value count", values->n)) return -1;
     const size_t n = static_cast<size_t>(values->n);
     in.need(n, static_cast<size_t>(item));
     const size_t size = n * static_cast<size_t>(item);
@@ -150,7 +174,7 @@ int decode_attrs(ByteReader &in, int *nattrs, NETCDFAttr **attrs, Where &where) 
         return -1;
     }
     const std::int32_t count = in.be32s();
-    if (count < 0) throw BadValue{"attribute count " + std::to_string(count)};
+    if (negative(in, "netcdf_unstuff_attrs", "attribute count", count)) return -1;
     in.need(static_cast<size_t>(count), min_attribute_bytes);
     auto *list = static_cast<NETCDFAttr *>(std::calloc(count ? static_cast<size_t>(count) : 1, sizeof(NETCDFAttr)));
     if (!list) {
@@ -212,7 +236,7 @@ int decode_header(ByteReader &in, NETCDFHdr **hdrp, Where &where) {
         return -1;
     } else {
         const std::int32_t count = in.be32s();
-        if (count < 0) throw BadValue{"dimension count " + std::to_string(count)};
+        if (negative(in, "netcdf_unstuff_header", "dimension count", count)) return -1;
         in.need(static_cast<size_t>(count), min_dimension_bytes);
         hdr->dims = static_cast<NETCDFDim *>(std::calloc(count ? static_cast<size_t>(count) : 1, sizeof(NETCDFDim)));
         if (!hdr->dims) {
@@ -256,7 +280,7 @@ int decode_header(ByteReader &in, NETCDFHdr **hdrp, Where &where) {
         return -1;
     }
     const std::int32_t count = in.be32s();
-    if (count < 0) throw BadValue{"variable count " + std::to_string(count)};
+    if (negative(in, "netcdf_unstuff_header", "variable count", count)) return -1;
     in.need(static_cast<size_t>(count), min_variable_bytes);
     hdr->vars = static_cast<NETCDFVar *>(std::calloc(count ? static_cast<size_t>(count) : 1, sizeof(NETCDFVar)));
     if (!hdr->vars) {
@@ -282,7 +306,7 @@ int decode_header(ByteReader &in, NETCDFHdr **hdrp, Where &where) {
         where.var = v.name;
         setarr(hdr->vars_array, v.name, &v);
         const std::int32_t ndims = in.be32s();
-        if (ndims < 0) throw BadValue{"dimension count " + std::to_string(ndims)};
+        if (negative(in, "netcdf_unstuff_header", "variable dimension count", ndims)) return -1;
         in.need(static_cast<size_t>(ndims), 4);
         v.dims = static_cast<NETCDFDim **>(std::calloc(ndims ? static_cast<size_t>(ndims) : 1, sizeof(NETCDFDim *)));
         if (!v.dims) {
@@ -368,9 +392,6 @@ int run_plain(unsigned char **stream, const char *function, Decode decode) {
     int result;
     try {
         result = decode(in);
-    } catch (const BadValue &bad) {
-        elog_log(1, "%s: %s: negative.\n", function, bad.what.c_str());
-        result = -1;
     } catch (const vorpix::OutOfData &) {
         result = -1;  // an unbounded reader never runs out
     } catch (const std::bad_alloc &) {
@@ -474,18 +495,8 @@ int netcdf_clear_header(NETCDFHdr *hdr) {
 
 char *netcdf_type2str(int type) {
     static char buffer[32];
-    switch (type) {
-    case NETCDF_BYTE: std::strcpy(buffer, "byte"); break;
-    case NETCDF_CHAR: std::strcpy(buffer, "char"); break;
-    case NETCDF_SHORT: std::strcpy(buffer, "short"); break;
-    case NETCDF_INT: std::strcpy(buffer, "int"); break;
-    case NETCDF_FLOAT: std::strcpy(buffer, "float"); break;
-    case NETCDF_DOUBLE: std::strcpy(buffer, "double"); break;
-    case NETCDF_DIMENSION: std::strcpy(buffer, "dimension"); break;
-    case NETCDF_VARIABLE: std::strcpy(buffer, "variable"); break;
-    case NETCDF_ATTRIBUTE: std::strcpy(buffer, "attribute"); break;
-    default: std::snprintf(buffer, sizeof buffer, "UNKNOWNTYPE(%d)", type); break;
-    }
+    if (const char *name = type_name(type)) std::snprintf(buffer, sizeof buffer, "%s", name);
+    else std::snprintf(buffer, sizeof buffer, "UNKNOWNTYPE(%d)", type);
     return buffer;
 }
 
@@ -521,9 +532,10 @@ char *netcdf_value2str(int type, int i, void *values) {
         std::snprintf(buffer, sizeof buffer, "%f", v);
         break;
     }
+    // Not through netcdf_type2str: its buffer is the caller's until its next call.
     case NETCDF_DIMENSION:
     case NETCDF_VARIABLE:
-    case NETCDF_ATTRIBUTE: std::snprintf(buffer, sizeof buffer, "%s", netcdf_type2str(type)); break;
+    case NETCDF_ATTRIBUTE: std::snprintf(buffer, sizeof buffer, "%s", type_name(type)); break;
     default: std::snprintf(buffer, sizeof buffer, "UNKNOWNTYPE(%d)", type); break;
     }
     return buffer;
