@@ -438,4 +438,15 @@ TEST(BordersTool, WritesGeoJsonAndSvgAndNamesMissingFiles) {
     EXPECT_NE(r.output.find("usage: vorpix borders --box W/E/S/N"), std::string::npos) << r.output;
 }
 
+// The library's line reaches the user whole, whatever punctuation it holds.
+TEST(BordersTool, RefusalShowsTheWholeMessage) {
+    BorderData data;
+    data.add("border_c.cdf", "border_zerobins.nc");
+    const auto r = run_command(tool_command() + " borders --res c --box 0/10/0/10 2>&1");
+    EXPECT_NE(r.status, 0);
+    EXPECT_EQ(r.output, "vorpix: " + data.path("border_c.cdf") +
+                            ": a file of 0 bins by 18 bins (648 in the file) cannot be binned; the counts must be "
+                            "positive.\n");
+}
+
 }  // namespace

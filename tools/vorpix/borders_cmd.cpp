@@ -4,6 +4,7 @@
 #include "commands.hpp"
 #include "geo_output.hpp"
 
+#include "elog.h"
 #include "netcdf.h"
 
 #include <algorithm>
@@ -11,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace vorpix::cli {
@@ -23,11 +25,29 @@ std::string without_function(const std::string &message) {
 }
 
 // Library failures come back as log lines, innermost first; the outer line
-// names the file, the inner one says what was wrong with it.
-std::vector<std::string> split_lines(const std::string &joined);
+// names the file, the inner one says what was wrong with it. The lines are
+// kept apart as logged: a message may itself contain any separator.
+class LogLines {
+public:
+    LogLines() { previous_ = elog_set_handler(&LogLines::receive, this, &previous_context_); }
+    ~LogLines() { elog_set_handler(previous_, previous_context_, nullptr); }
+    LogLines(const LogLines &) = delete;
+    LogLines &operator=(const LogLines &) = delete;
+    const std::vector<std::string> &lines() const { return lines_; }
 
-[[noreturn]] void fail_from_log(const LogCollector &log) {
-    const std::vector<std::string> lines = split_lines(log.all());
+private:
+    static void receive(int, const char *message, void *context) {
+        std::string line = message;
+        while (!line.empty() && (line.back() == '\n' || line.back() == ' ')) line.pop_back();
+        static_cast<LogLines *>(context)->lines_.push_back(std::move(line));
+    }
+    std::vector<std::string> lines_;
+    elog_handler previous_ = nullptr;
+    void *previous_context_ = nullptr;
+};
+
+[[noreturn]] void fail_from_log(const LogLines &log) {
+    const std::vector<std::string> &lines = log.lines();
     const std::string missing = "gmtmap_select: datafile(";
     for (const auto &line : lines)
         if (line.rfind(missing, 0) == 0) {
@@ -43,18 +63,6 @@ std::vector<std::string> split_lines(const std::string &joined);
     throw InputError(file.empty() ? without_function(lines.front()) : file + ": " + without_function(lines.front()));
 }
 
-std::vector<std::string> split_lines(const std::string &joined) {
-    std::vector<std::string> out;
-    size_t start = 0;
-    while (start < joined.size()) {
-        const auto end = joined.find("; ", start);
-        out.push_back(joined.substr(start, end - start));
-        if (end == std::string::npos) break;
-        start = end + 2;
-    }
-    return out;
-}
-
 struct Segment {
     std::vector<float> lon, lat;
     std::string type;
@@ -63,7 +71,7 @@ struct Segment {
 
 std::vector<Segment> deliver(const std::string &kinds, const std::string &resolution, const Box &box) {
     static void *map = nullptr;
-    LogCollector log;
+    LogLines log;
     if (gmtmap_open(&map) < 0) fail_from_log(log);
     std::string types = kinds, res = resolution;
     if (gmtmap_select(map, types.data(), res.data(), box.west, box.east, box.south, box.north) < 0)
