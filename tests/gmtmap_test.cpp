@@ -438,6 +438,19 @@ TEST(BordersTool, WritesGeoJsonAndSvgAndNamesMissingFiles) {
     EXPECT_NE(r.output.find("usage: vorpix borders --box W/E/S/N"), std::string::npos) << r.output;
 }
 
+// East given as the smaller number means across the 180-degree meridian to
+// the user, as it does for the picture's frame.
+TEST(BordersTool, BoxAcrossTheMeridianGivenAsMinus170) {
+    BorderData data;
+    data.add("border_c.cdf", "border_good.nc");
+    const auto across = run_command(tool_command() + " borders --res c --box 170/-170/30/40 2>&1");
+    ASSERT_EQ(across.status, 0) << across.output;
+    size_t features = 0;
+    for (size_t at = 0; (at = across.output.find("\"type\":\"Feature\"", at)) != std::string::npos; ++at) ++features;
+    EXPECT_EQ(features, 2u);
+    EXPECT_EQ(across.output, run_command(tool_command() + " borders --res c --box 170/190/30/40 2>&1").output);
+}
+
 // The library's line reaches the user whole, whatever punctuation it holds.
 TEST(BordersTool, RefusalShowsTheWholeMessage) {
     BorderData data;

@@ -74,7 +74,10 @@ std::vector<Segment> deliver(const std::string &kinds, const std::string &resolu
     LogLines log;
     if (gmtmap_open(&map) < 0) fail_from_log(log);
     std::string types = kinds, res = resolution;
-    if (gmtmap_select(map, types.data(), res.data(), box.west, box.east, box.south, box.north) < 0)
+    // The library reads an east edge below the west one as an empty window;
+    // here it means the box runs east across the 180-degree meridian.
+    const double east = box.east < box.west ? box.east + 360 : box.east;
+    if (gmtmap_select(map, types.data(), res.data(), box.west, east, box.south, box.north) < 0)
         fail_from_log(log);
     std::vector<Segment> out;
     float *lon = nullptr, *lat = nullptr;
