@@ -260,6 +260,9 @@ TEST(ShorelineSelect, LongitudeFramesAcrossTheSeam) {
         {-30, -20, {30, 27}},           // touching at the west end counts
         {175, 185, {21, 22, 23, 31}},   // touching on both sides
         {180, 190, {22, 23, 31}},
+        // Becomes 10..365 (seam at 7.5): the ladder at 0.2..0.7 goes up a turn, and its
+        // east end past 360 brings it back, west of the box; 290..365 goes to -70..5.
+        {10, 5, {21, 22, 23, 24, 25, 26, 28, 29, 30, 31}},
     };
     for (const auto &c : cases) {
         Shorelines map;
@@ -352,9 +355,19 @@ TEST(ShorelineSelect, TruncatedFileNeverReadsPastTheMapping) {
     while (std::getline(expected, line)) boundaries.insert(std::stoul(line.substr(line.find_last_of(' ', line.rfind(' ') - 1) + 1)));
     boundaries.insert(bytes.size());
     for (size_t cut = 1; cut < bytes.size(); ++cut) {
-        // Each cut goes into its own exact-size heap copy, so ASan sees any overread.
+        const std::vector<unsigned char> part(bytes.begin(), bytes.begin() + static_cast<long>(cut));
         ShorelineData data;
-        data.add('c', std::vector<unsigned char>(bytes.begin(), bytes.begin() + static_cast<long>(cut)));
+        data.add('c', part);
+        {
+            // The same bytes as an exact-size heap block, so the sanitizer sees any
+            // overread that a mapped page would hide.
+            Shorelines heap;
+            LogCapture quiet;
+            gshhsmap_use_data(heap.handle(), "c", reinterpret_cast<const char *>(part.data()),
+                              static_cast<long>(part.size()));
+            heap.select("c:0", "c", -180, 180, -90, 90);
+            heap.read_all();
+        }
         Shorelines map;
         LogCapture log;
         const int n = map.select("c:0", "c", -180, 180, -90, 90);
@@ -516,6 +529,21 @@ TEST(ShorelineDeliver, SeamIsCrossedContinuouslyInTheBoxFrame) {
     // A box whose frame runs from 30 to 390 (160..260) keeps it at 180.
     map.select("c:0", "c", -200, -100, -5, 5);
     EXPECT_EQ(map.read_all()[0].points, (Points{{179.5f, 0}, {180.5f, 0}, {180.5f, 1}}));
+}
+
+TEST(ShorelineDeliver, PolygonWindingManyTurnsStaysContinuous) {
+    // Point i lies at 170 * min(i, 300 - i) degrees once made continuous: 70 turns
+    // east and back. Point 18 (3060) is the first to sit on the frame's centre 180,
+    // so the offset is -2880; of the two passes through 0..360 only the crossing
+    // points and their neighbours are kept.
+    ShorelineData data({{'c', "winding.b"}});
+    Shorelines map;
+    ASSERT_EQ(map.select("c:0", "c", -180, 180, -90, 90), 1);
+    const auto all = map.read_all();
+    ASSERT_EQ(all.size(), 1u);
+    EXPECT_EQ(all[0].points, (Points{{-2880, 0}, {-500, 0}, {-330, 0}, {-160, 0}, {10, 0}, {180, 0},
+                                     {350, 0}, {520, 0}, {360, 0}, {520, 0}, {350, 0}, {180, 0},
+                                     {10, 0}, {-160, 0}, {-330, 0}, {-500, 0}, {0, 0}}));
 }
 
 TEST(ShorelineDeliver, TypeLettersLevelsAndEmptyPolygons) {

@@ -96,15 +96,25 @@ void decode_header(vorpix::ByteReader &in, GSHHSHdr &hdr) {
     if (hdr.level == 6) hdr.level = 1;
 }
 
-// Repeats v += step while keep_going(v), as the plain loop would, but ends for
-// any input: far-off or non-finite values jump by whole turns at once.
-template <typename Condition>
-double step_turns(double v, double step, Condition keep_going) {
-    constexpr int plain_steps = 64;
-    for (int i = 0; i < plain_steps && keep_going(v); ++i) v += step;
-    if (!keep_going(v)) return v;
-    v = std::fmod(v, 360.0);
-    for (int i = 0; i < plain_steps && keep_going(v); ++i) v += step;
+// `while (v < limit) v += 360` and `while (v > limit) v -= 360`. Values more
+// than 64 turns from the limit (a polygon's continuous longitude can drift
+// that far) jump by whole turns at once, and non-finite ones stop, so both
+// end for any input.
+double raise_by_turns(double v, double limit) {
+    for (int i = 0; i < 64 && v < limit; ++i) v += 360;
+    if (v < limit) {
+        v = limit - std::fmod(limit, 360.0) + std::fmod(v, 360.0) - 720;
+        for (int i = 0; i < 8 && v < limit; ++i) v += 360;
+    }
+    return v;
+}
+
+double lower_by_turns(double v, double limit) {
+    for (int i = 0; i < 64 && v > limit; ++i) v -= 360;
+    if (v > limit) {
+        v = limit - std::fmod(limit, 360.0) + std::fmod(v, 360.0) + 720;
+        for (int i = 0; i < 8 && v > limit; ++i) v -= 360;
+    }
     return v;
 }
 
@@ -115,9 +125,8 @@ inline double point_coordinate(const unsigned char *p) {
 
 // Brings lon within half a turn of the previous continuous longitude.
 inline double continue_longitude(double lon, double previous) {
-    if (lon > previous + 180) lon = step_turns(lon, -360.0, [previous](double v) { return v > previous + 180; });
-    if (lon < previous - 180) lon = step_turns(lon, 360.0, [previous](double v) { return v < previous - 180; });
-    return lon;
+    lon = lower_by_turns(lon, previous + 180);
+    return raise_by_turns(lon, previous - 180);
 }
 
 bool level_selected(unsigned int bitmap, int level) {
@@ -419,17 +428,16 @@ int gshhsmap_select(void *handle, char *types, char *resolution, double bb_lonwe
         bb_lonwest = 0;
         bb_loneast = 360;
     } else {
-        bb_lonwest = step_turns(bb_lonwest, 360.0, [](double v) { return v < -180; });
-        bb_lonwest = step_turns(bb_lonwest, -360.0, [](double v) { return v > 180; });
-        const double west = bb_lonwest;
-        bb_loneast = step_turns(bb_loneast, 360.0, [west](double v) { return v < west; });
-        bb_loneast = step_turns(bb_loneast, -360.0, [west](double v) { return v > west + 360; });
+        bb_lonwest = raise_by_turns(bb_lonwest, -180);
+        bb_lonwest = lower_by_turns(bb_lonwest, 180);
+        bb_loneast = raise_by_turns(bb_loneast, bb_lonwest);
+        bb_loneast = lower_by_turns(bb_loneast, bb_lonwest + 360);
     }
     const double wrap = 0.5 * (bb_lonwest + bb_loneast) - 180;
     gs->bb_lonwrap = wrap;
     double lonanti = bb_lonref + 180;
-    lonanti = step_turns(lonanti, 360.0, [wrap](double v) { return wrap > v; });
-    lonanti = step_turns(lonanti, -360.0, [wrap](double v) { return v > wrap + 360; });
+    lonanti = raise_by_turns(lonanti, wrap);
+    lonanti = lower_by_turns(lonanti, wrap + 360);
     gs->bb_lonwest = bb_lonwest;
     gs->bb_loneast = bb_loneast;
     gs->bb_latsouth = bb_latsouth;
@@ -499,10 +507,7 @@ int gshhsmap_nextseg(void *handle, int *npts, int *npts_size, float **lon, float
         double x = point_coordinate(points + 8L * i);
         if (i > 0) x = continue_longitude(x, previous);
         previous = x;
-        double v = x;
-        if (frame_west > v) v = step_turns(v, 360.0, [frame_west](double t) { return frame_west > t; });
-        if (v > frame_west + 360)
-            v = step_turns(v, -360.0, [frame_west](double t) { return t > frame_west + 360; });
+        const double v = lower_by_turns(raise_by_turns(x, frame_west), frame_west + 360);
         const double distance = std::fabs(v - centre);
         if (distance < best) {
             best = distance;
