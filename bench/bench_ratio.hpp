@@ -1,5 +1,7 @@
 // A console reporter that also prints the ratios of benchmarks measured in
 // the same run, so that results are read against a peer, never as bare times.
+// The ratios use CPU time: every benchmark here runs on one thread, and CPU
+// time is less disturbed than wall time by other work on a shared machine.
 #ifndef VORPIX_BENCH_RATIO_HPP
 #define VORPIX_BENCH_RATIO_HPP
 
@@ -21,7 +23,7 @@ public:
 
     void ReportRuns(const std::vector<Run> &runs) override {
         for (const auto &run : runs)
-            if (run.run_type == Run::RT_Iteration) seconds_[run.benchmark_name()] = run.GetAdjustedRealTime();
+            if (run.run_type == Run::RT_Iteration) seconds_[run.benchmark_name()] = run.GetAdjustedCPUTime();
         ConsoleReporter::ReportRuns(runs);
     }
 

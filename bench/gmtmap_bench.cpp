@@ -1,6 +1,7 @@
 // Selecting and delivering every segment of the world from the largest
 // border and river files at hand, against a bare pass that turns the same
 // 16-bit big-endian coordinates into floats.
+#include "bench_ratio.hpp"
 #include "netcdf.h"
 
 #include "redblack.h"
@@ -105,4 +106,8 @@ BENCHMARK_CAPTURE(BM_BareByteSwap, rivers, "river");
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char **argv) {
+    return vorpix::bench::run_with_ratios(argc, argv,
+                                          {{"BM_VorpixSelectAndDeliver/borders", "BM_BareByteSwap/borders"},
+                                           {"BM_VorpixSelectAndDeliver/rivers", "BM_BareByteSwap/rivers"}});
+}

@@ -1,6 +1,7 @@
 // Header decoding of a real classic border file held in memory: ours against
 // netCDF-C opening the same bytes (nc_open_mem) and inquiring every
 // dimension, variable and attribute.
+#include "bench_ratio.hpp"
 #include "netcdf.h"
 
 #include <benchmark/benchmark.h>
@@ -99,4 +100,6 @@ BENCHMARK(BM_NetcdfCHeader);
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char **argv) {
+    return vorpix::bench::run_with_ratios(argc, argv, {{"BM_VorpixHeader", "BM_NetcdfCHeader"}});
+}

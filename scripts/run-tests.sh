@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds everything and runs the whole test suite: once plainly, once under
-# AddressSanitizer and UndefinedBehaviorSanitizer.
+# AddressSanitizer and UndefinedBehaviorSanitizer, then under valgrind, and
+# fuzzes every decoder for a short while.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -14,6 +15,9 @@ for preset in default sanitize; do
   ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     ctest --preset "$preset" -j "$jobs" --output-on-failure
 done
+# The plain build's tests once more under valgrind memcheck.
+echo "== valgrind" >&2
+scripts/run-valgrind.sh build
 # Every decoder also meets arbitrary bytes for a short while.
 echo "== fuzz smoke" >&2
 scripts/run-fuzz.sh "${VORPIX_FUZZ_SECONDS:-30}"

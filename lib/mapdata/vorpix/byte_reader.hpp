@@ -8,6 +8,7 @@
 #ifndef VORPIX_BYTE_READER_HPP
 #define VORPIX_BYTE_READER_HPP
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -15,6 +16,7 @@
 #include <span>
 #include <stdexcept>
 #include <string>
+#include <type_traits>
 
 namespace vorpix {
 
@@ -116,15 +118,21 @@ public:
     // Decoding helpers for bytes already known to be there.
     template <typename T, bool BigEndian>
     static T peek(const unsigned char *p) {
-        T value = 0;
-        for (size_t i = 0; i < sizeof(T); ++i) {
-            const size_t shift = BigEndian ? (sizeof(T) - 1 - i) * 8 : i * 8;
-            value |= static_cast<T>(static_cast<T>(p[i]) << shift);
-        }
+        static_assert(std::is_unsigned_v<T> && sizeof(T) <= 8);
+        T value;
+        std::memcpy(&value, p, sizeof(T));
+        if constexpr (BigEndian != (std::endian::native == std::endian::big)) value = swap_bytes(value);
         return value;
     }
 
 private:
+    template <typename T>
+    static T swap_bytes(T v) {
+        if constexpr (sizeof(T) == 1) return v;
+        else if constexpr (sizeof(T) == 2) return static_cast<T>(__builtin_bswap16(v));
+        else if constexpr (sizeof(T) == 4) return static_cast<T>(__builtin_bswap32(v));
+        else return static_cast<T>(__builtin_bswap64(v));
+    }
     template <typename T, bool BigEndian>
     T load() {
         need(sizeof(T));
