@@ -81,13 +81,17 @@ const NETCDFAttr *find_attr(const NETCDFAttr *attrs, int n, const std::string &n
     return nullptr;
 }
 
-// facts.txt lines come from scipy's reader (make_fixtures.py): the same facts
-// must come out of our decoder, values in the listing's texts.
-TEST(NetcdfHeader, DecodesWhatAnIndependentReaderFinds) {
+// Facts about types.nc from two independent readers (make_fixtures.py):
+// scipy's (types.facts) and ncdump -h (types.dump.facts, no data values). The
+// same facts must come out of our decoder, values in the listing's texts.
+class NetcdfOracle : public ::testing::TestWithParam<const char *> {};
+
+TEST_P(NetcdfOracle, DecodesWhatAnIndependentReaderFinds) {
     const Bytes bytes = fixture("types.nc");
     Header h;
     ASSERT_EQ(netcdf_unstuff_header_sized(bytes.data(), static_cast<long>(bytes.size()), &h.hdr), 0);
-    std::ifstream facts(fixture_path("netcdf/types.facts"));
+    std::ifstream facts(fixture_path(std::string("netcdf/") + GetParam()));
+    ASSERT_TRUE(facts);
     std::string line;
     int dims = 0, gattrs = 0, vars = 0;
     while (std::getline(facts, line)) {
@@ -150,6 +154,9 @@ TEST(NetcdfHeader, DecodesWhatAnIndependentReaderFinds) {
     EXPECT_EQ(vars, h.hdr->vars_n);
     EXPECT_EQ(h.hdr->stream, bytes.data());
 }
+
+INSTANTIATE_TEST_SUITE_P(Readers, NetcdfOracle, ::testing::Values("types.facts", "types.dump.facts"),
+                         [](const auto &info) { return std::string(info.index ? "Ncdump" : "Scipy"); });
 
 TEST(NetcdfHeader, PlainDecoderLeavesTheCursorAfterTheVariableList) {
     Bytes bytes = fixture("example.nc");  // header written byte by byte: 128 bytes
