@@ -66,8 +66,8 @@ typedef struct NETCDFHdr {
 } NETCDFHdr;
 
 /* Decoders. Each advances *stream past what it read and trusts the counts
- * and lengths it meets. 0 (a new string for netcdf_unstuff_string), or -1
- * (NULL) with a message in the error log. */
+ * and lengths it meets, failing only on a negative one. 0 (a new string for
+ * netcdf_unstuff_string), or -1 (NULL) with a message in the error log. */
 VORPIX_API int netcdf_unstuff_header(unsigned char **stream, NETCDFHdr **hdr);
 VORPIX_API int netcdf_unstuff_attrs(unsigned char **stream, int *nattrs, NETCDFAttr **attrs);
 VORPIX_API int netcdf_unstuff_values(unsigned char **stream, NETCDFValues *values);
