@@ -254,6 +254,29 @@ TEST(NetcdfHeader, TwoVariablesOfOneNameIndexTheLater) {
     EXPECT_EQ(h.hdr->vars[0].ndims, 0);
 }
 
+// No writer puts the record dimension anywhere but first; a reader must
+// still look at every position.
+TEST(NetcdfHeader, ARecordDimensionInAnyPositionMakesTheVariableNotFixed) {
+    Bytes b = {'C', 'D', 'F', 1};
+    put32(b, 0);
+    put32(b, 10), put32(b, 2);
+    put_name(b, "x"), put32(b, 4);
+    put_name(b, "t"), put32(b, 0);
+    put32(b, 0), put32(b, 0);  // no attributes
+    put32(b, 11), put32(b, 2);
+    put_name(b, "late"), put32(b, 2), put32(b, 0), put32(b, 1);
+    put32(b, 0), put32(b, 0), put32(b, NETCDF_INT), put32(b, 16), put32(b, 200);
+    put_name(b, "plain"), put32(b, 1), put32(b, 0);
+    put32(b, 0), put32(b, 0), put32(b, NETCDF_INT), put32(b, 16), put32(b, 300);
+    unsigned char *cursor = b.data();
+    Header h;
+    ASSERT_EQ(netcdf_unstuff_header(&cursor, &h.hdr), 0);
+    EXPECT_EQ(cursor - b.data(), static_cast<long>(b.size()));
+    EXPECT_EQ(h.hdr->vars[0].fixed, 0);
+    EXPECT_EQ(h.hdr->vars[0].dims[1], &h.hdr->dims[1]);
+    EXPECT_EQ(h.hdr->vars[1].fixed, 1);
+}
+
 TEST(NetcdfHeader, DecodingAgainReplacesTheFirstFile) {
     const Bytes types = fixture("types.nc"), example = fixture("example.nc");
     Header h;
