@@ -100,7 +100,7 @@ void decode_header(vorpix::ByteReader &in, GSHHSHdr &hdr) {
 // than 64 turns from the limit (a polygon's continuous longitude can drift
 // that far) jump by whole turns at once, and non-finite ones stop, so both
 // end for any input.
-double raise_by_turns(double v, double limit) {
+[[gnu::noinline]] double raise_by_turns_loop(double v, double limit) {
     for (int i = 0; i < 64 && v < limit; ++i) v += 360;
     if (v < limit) {
         v = limit - std::fmod(limit, 360.0) + std::fmod(v, 360.0) - 720;
@@ -109,12 +109,24 @@ double raise_by_turns(double v, double limit) {
     return v;
 }
 
-double lower_by_turns(double v, double limit) {
+[[gnu::noinline]] double lower_by_turns_loop(double v, double limit) {
     for (int i = 0; i < 64 && v > limit; ++i) v -= 360;
     if (v > limit) {
         v = limit - std::fmod(limit, 360.0) + std::fmod(v, 360.0) + 720;
         for (int i = 0; i < 8 && v > limit; ++i) v -= 360;
     }
+    return v;
+}
+
+// Most points need no turn at all: keep that test inline.
+inline double raise_by_turns(double v, double limit) {
+    if (v < limit) [[unlikely]]
+        return raise_by_turns_loop(v, limit);
+    return v;
+}
+inline double lower_by_turns(double v, double limit) {
+    if (v > limit) [[unlikely]]
+        return lower_by_turns_loop(v, limit);
     return v;
 }
 
