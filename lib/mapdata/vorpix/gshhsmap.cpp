@@ -71,29 +71,33 @@ int resolution_index(const char *resolution) {
 
 int header_size_for_version(int version) { return version > 3 ? 44 : 36; }
 
-// Fills hdr from the reader, which must hold the whole header.
-void decode_header(vorpix::ByteReader &in, GSHHSHdr &hdr) {
+// Fills hdr from the header at p, through the host's byte-order conversion,
+// and returns the header's length. The caller has made sure it is all there.
+long decode_header(const char *p, GSHHSHdr &hdr) {
+    const char *const start = p;
     std::memset(&hdr, 0, sizeof hdr);
-    hdr.id = in.be32s();
-    hdr.n = in.be32s();
-    const std::uint32_t flag = in.be32();
-    hdr.west = in.be32s();
-    hdr.east = in.be32s();
-    hdr.south = in.be32s();
-    hdr.north = in.be32s();
-    hdr.area = in.be32s();
+    std::uint32_t flag = 0;
+    N2H4(&hdr.id, p, 1), p += 4;
+    N2H4(&hdr.n, p, 1), p += 4;
+    N2H4(&flag, p, 1), p += 4;
+    N2H4(&hdr.west, p, 1), p += 4;
+    N2H4(&hdr.east, p, 1), p += 4;
+    N2H4(&hdr.south, p, 1), p += 4;
+    N2H4(&hdr.north, p, 1), p += 4;
+    N2H4(&hdr.area, p, 1), p += 4;
     hdr.version = static_cast<std::int32_t>((flag >> 8) & 255);
     hdr.level = static_cast<std::int32_t>(flag & 255);
     if (hdr.version > 3) {
-        hdr.area_full = in.be32s();
-        hdr.container = in.be32s();
-        hdr.ancestor = in.be32s();
+        N2H4(&hdr.area_full, p, 1), p += 4;
+        N2H4(&hdr.container, p, 1), p += 4;
+        N2H4(&hdr.ancestor, p, 1), p += 4;
     } else {
-        hdr.greenwich = in.be16s();
-        hdr.source = in.be16s();
+        N2H2(&hdr.greenwich, p, 1), p += 2;
+        N2H2(&hdr.source, p, 1), p += 2;
     }
     // Level 6 marks Antarctica's grounding line in newer files: it is land.
     if (hdr.level == 6) hdr.level = 1;
+    return p - start;
 }
 
 // `while (v < limit) v += 360` and `while (v > limit) v -= 360`. Values more
@@ -337,9 +341,7 @@ int gshhs_unstuff_hdr(GSHHSHdr **gshhshdr, char **stream) {
         }
         *gshhshdr = hdr;
     }
-    auto in = vorpix::ByteReader::unbounded(*stream);
-    decode_header(in, **gshhshdr);
-    *stream += in.position();
+    *stream += decode_header(*stream, **gshhshdr);
     return 0;
 }
 
@@ -369,8 +371,7 @@ int gshhs_unstuff_hdr_sized(GSHHSHdr *gshhshdr, const char *data, long size, lon
                  version, *position, length, remain);
         return -1;
     }
-    vorpix::ByteReader in(at, static_cast<size_t>(length));
-    decode_header(in, *gshhshdr);
+    decode_header(data + *position, *gshhshdr);
     *position += length;
     return 0;
 }
