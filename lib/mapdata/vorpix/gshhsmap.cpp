@@ -170,12 +170,13 @@ int append_segment(GSHHSMap *gs, const GSHHSHdr &hdr, gshhsmap_list_ *entry, cha
         gs->segs = segs;
         gs->segs_size = 2000;
     } else if (gs->nsegs + 1 > gs->segs_size) {
+        const long bytes = 2L * gs->segs_size * static_cast<long>(sizeof(GSHHSMapSegment));
+        // The capacity is an int: past that, growing fails like a refused allocation.
         if (gs->segs_size > INT_MAX / 2) {
-            elog_log(1, "gshhs_select: realloc(gmt->segs,%ld).\n", -1L);
+            elog_log(1, "gshhs_select: realloc(gmt->segs,%ld).\n", bytes);
             return -1;
         }
         const int capacity = gs->segs_size * 2;
-        const long bytes = static_cast<long>(capacity) * static_cast<long>(sizeof(GSHHSMapSegment));
         auto *segs = static_cast<GSHHSMapSegment *>(std::realloc(gs->segs, static_cast<size_t>(bytes)));
         if (!segs) {
             elog_log(1, "gshhs_select: realloc(gmt->segs,%ld).\n", bytes);
@@ -346,7 +347,7 @@ int gshhs_unstuff_hdr(GSHHSHdr **gshhshdr, char **stream) {
 }
 
 int gshhs_skip_pts(GSHHSHdr *gshhshdr, char **stream) {
-    // 32-bit arithmetic as the format's own readers do; unsigned to keep it defined.
+    // n * 8 wraps as 32-bit signed arithmetic would; computed unsigned to keep it defined.
     const auto offset = static_cast<std::int32_t>(static_cast<std::uint32_t>(gshhshdr->n) * 8u);
     *stream += offset;
     return 0;
