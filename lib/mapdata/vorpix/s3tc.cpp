@@ -1,0 +1,157 @@
+// S3TC (DXT1 and DXT5) block decompression to 32-bit ARGB.
+#include "dds.h"
+
+#include "byte_reader.hpp"
+
+#include <array>
+#include <cstdint>
+
+namespace {
+
+using vorpix::ByteReader;
+
+// 5:6:5 endpoints expand with this shift-and-add form, not plain rounding:
+// the 5-bit values 20, 25 and 29 and the 6-bit value 53 come out one lower.
+constexpr std::array<std::uint8_t, 32> expand5 = [] {
+    std::array<std::uint8_t, 32> out{};
+    for (unsigned v = 0; v < 32; ++v) {
+        const unsigned t = v * 255 + 16;
+        out[v] = static_cast<std::uint8_t>(((t >> 5) + t) >> 5);
+    }
+    return out;
+}();
+constexpr std::array<std::uint8_t, 64> expand6 = [] {
+    std::array<std::uint8_t, 64> out{};
+    for (unsigned v = 0; v < 64; ++v) {
+        const unsigned t = v * 255 + 32;
+        out[v] = static_cast<std::uint8_t>(((t >> 6) + t) >> 6);
+    }
+    return out;
+}();
+static_assert(expand5[20] == 164 && expand5[25] == 205 && expand5[29] == 238 && expand5[31] == 255);
+static_assert(expand6[53] == 214 && expand6[63] == 255);
+
+inline std::uint32_t pack(unsigned a, unsigned r, unsigned g, unsigned b) {
+    return (a << 24) | (r << 16) | (g << 8) | b;
+}
+
+// The four colours of a colour block, alpha 255. DXT5 blocks always take
+// the four-colour form, whatever the order of their endpoints.
+inline void colour_palette(const unsigned char *block, bool dxt1, std::uint32_t palette[4]) {
+    const unsigned c0 = ByteReader::peek<std::uint16_t, false>(block);
+    const unsigned c1 = ByteReader::peek<std::uint16_t, false>(block + 2);
+    const unsigned r0 = expand5[c0 >> 11], g0 = expand6[(c0 >> 5) & 63], b0 = expand5[c0 & 31];
+    const unsigned r1 = expand5[c1 >> 11], g1 = expand6[(c1 >> 5) & 63], b1 = expand5[c1 & 31];
+    palette[0] = pack(255, r0, g0, b0);
+    palette[1] = pack(255, r1, g1, b1);
+    if (!dxt1 || c0 > c1) {
+        palette[2] = pack(255, (2 * r0 + r1) / 3, (2 * g0 + g1) / 3, (2 * b0 + b1) / 3);
+        palette[3] = pack(255, (r0 + 2 * r1) / 3, (g0 + 2 * g1) / 3, (b0 + 2 * b1) / 3);
+    } else {
+        palette[2] = pack(255, (r0 + r1) / 2, (g0 + g1) / 2, (b0 + b1) / 2);
+        // The three-colour mode's fourth value is opaque black, not transparent.
+        palette[3] = 0xFF000000u;
+    }
+}
+
+// The eight alpha values of a DXT5 block, in the top byte.
+inline void alpha_palette(const unsigned char *block, std::uint32_t alpha[8]) {
+    const unsigned a0 = block[0], a1 = block[1];
+    alpha[0] = a0 << 24;
+    alpha[1] = a1 << 24;
+    if (a0 > a1) {
+        for (unsigned code = 2; code < 8; ++code) alpha[code] = (((8 - code) * a0 + (code - 1) * a1) / 7) << 24;
+    } else {
+        for (unsigned code = 2; code < 6; ++code) alpha[code] = (((6 - code) * a0 + (code - 1) * a1) / 5) << 24;
+        alpha[6] = 0;
+        alpha[7] = 255u << 24;
+    }
+}
+
+// columns is 4 for a whole block, fewer at the image's right edge.
+template <bool Whole>
+inline void write_dxt1(const unsigned char *block, unsigned int *out, unsigned long width, unsigned long columns) {
+    std::uint32_t palette[4];
+    colour_palette(block, true, palette);
+    std::uint32_t indices = ByteReader::peek<std::uint32_t, false>(block + 4);
+    for (int j = 0; j < 4; ++j, out += width, indices >>= 8) {
+        if (Whole) {
+            out[0] = palette[indices & 3];
+            out[1] = palette[(indices >> 2) & 3];
+            out[2] = palette[(indices >> 4) & 3];
+            out[3] = palette[(indices >> 6) & 3];
+        } else {
+            for (unsigned long i = 0; i < columns; ++i) out[i] = palette[(indices >> (2 * i)) & 3];
+        }
+    }
+}
+
+template <bool Whole>
+inline void write_dxt5(const unsigned char *block, unsigned int *out, unsigned long width, unsigned long columns) {
+    std::uint32_t alpha[8], palette[4];
+    alpha_palette(block, alpha);
+    colour_palette(block + 8, false, palette);
+    for (auto &c : palette) c &= 0x00FFFFFFu;
+    std::uint64_t alpha_codes = ByteReader::peek<std::uint64_t, false>(block) >> 16;  // 48 bits after the two alphas
+    std::uint32_t indices = ByteReader::peek<std::uint32_t, false>(block + 12);
+    for (int j = 0; j < 4; ++j, out += width, indices >>= 8, alpha_codes >>= 12) {
+        if (Whole) {
+            out[0] = palette[indices & 3] | alpha[alpha_codes & 7];
+            out[1] = palette[(indices >> 2) & 3] | alpha[(alpha_codes >> 3) & 7];
+            out[2] = palette[(indices >> 4) & 3] | alpha[(alpha_codes >> 6) & 7];
+            out[3] = palette[(indices >> 6) & 3] | alpha[(alpha_codes >> 9) & 7];
+        } else {
+            for (unsigned long i = 0; i < columns; ++i)
+                out[i] = palette[(indices >> (2 * i)) & 3] | alpha[(alpha_codes >> (3 * i)) & 7];
+        }
+    }
+}
+
+inline unsigned long columns_left(unsigned long x, unsigned long width) {
+    return x >= width ? 0 : (width - x < 4 ? width - x : 4);
+}
+
+template <size_t BlockSize, void (*Whole)(const unsigned char *, unsigned int *, unsigned long, unsigned long),
+          void (*Part)(const unsigned char *, unsigned int *, unsigned long, unsigned long)>
+void decompress_image(unsigned long width, unsigned long height, const unsigned char *blocks, unsigned int *image) {
+    const unsigned long count_x = (width + 3) / 4, count_y = (height + 3) / 4;
+    const unsigned long whole = width / 4;
+    for (unsigned long by = 0; by < count_y; ++by) {
+        unsigned int *row = image + 4 * by * width;
+        for (unsigned long bx = 0; bx < whole; ++bx, blocks += BlockSize) Whole(blocks, row + 4 * bx, width, 4);
+        if (whole < count_x) {
+            Part(blocks, row + 4 * whole, width, width - 4 * whole);
+            blocks += BlockSize;
+        }
+    }
+}
+
+}  // namespace
+
+extern "C" {
+
+unsigned int PackARGB(unsigned char a, unsigned char r, unsigned char g, unsigned char b) { return pack(a, r, g, b); }
+
+void DecompressBlockDXT1(unsigned long x, unsigned long y, unsigned long width, const unsigned char *blockStorage,
+                         unsigned int *image) {
+    if (const unsigned long columns = columns_left(x, width))
+        write_dxt1<false>(blockStorage, image + y * width + x, width, columns);
+}
+
+void DecompressBlockDXT5(unsigned long x, unsigned long y, unsigned long width, const unsigned char *blockStorage,
+                         unsigned int *image) {
+    if (const unsigned long columns = columns_left(x, width))
+        write_dxt5<false>(blockStorage, image + y * width + x, width, columns);
+}
+
+void BlockDecompressImageDXT1(unsigned long width, unsigned long height, const unsigned char *blockStorage,
+                              unsigned int *image) {
+    decompress_image<8, write_dxt1<true>, write_dxt1<false>>(width, height, blockStorage, image);
+}
+
+void BlockDecompressImageDXT5(unsigned long width, unsigned long height, const unsigned char *blockStorage,
+                              unsigned int *image) {
+    decompress_image<16, write_dxt5<true>, write_dxt5<false>>(width, height, blockStorage, image);
+}
+
+}  // extern "C"

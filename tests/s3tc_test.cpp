@@ -1,0 +1,266 @@
+// S3TC block decompression: hand-worked blocks for every mode, the image
+// geometry at sides that are not multiples of 4, and every level of files
+// written by ImageMagick (and of random blocks) against Pillow's decodes.
+#include "dds.h"
+
+#include "dds_oracle.hpp"
+#include "test_files.hpp"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace {
+
+using vorpix::test::fixture_path;
+using vorpix::test::read_file;
+
+constexpr std::uint32_t sentinel = 0xDEADBEEFu;
+
+std::array<unsigned char, 8> dxt1_block(unsigned c0, unsigned c1, std::uint32_t indices) {
+    return {static_cast<unsigned char>(c0), static_cast<unsigned char>(c0 >> 8), static_cast<unsigned char>(c1),
+            static_cast<unsigned char>(c1 >> 8), static_cast<unsigned char>(indices),
+            static_cast<unsigned char>(indices >> 8), static_cast<unsigned char>(indices >> 16),
+            static_cast<unsigned char>(indices >> 24)};
+}
+
+// Alpha codes for pixels 0 to 15, then a colour block.
+std::array<unsigned char, 16> dxt5_block(unsigned a0, unsigned a1, const std::array<unsigned, 16> &codes, unsigned c0,
+                                         unsigned c1, std::uint32_t indices) {
+    std::uint64_t bits = 0;
+    for (int k = 0; k < 16; ++k) bits |= std::uint64_t(codes[k] & 7) << (3 * k);
+    std::array<unsigned char, 16> b{};
+    b[0] = static_cast<unsigned char>(a0);
+    b[1] = static_cast<unsigned char>(a1);
+    for (int i = 0; i < 6; ++i) b[2 + i] = static_cast<unsigned char>(bits >> (8 * i));
+    const auto colour = dxt1_block(c0, c1, indices);
+    for (int i = 0; i < 8; ++i) b[8 + i] = colour[i];
+    return b;
+}
+
+std::vector<std::uint32_t> decode_dxt1_block(const std::array<unsigned char, 8> &block) {
+    std::vector<std::uint32_t> image(16, sentinel);
+    DecompressBlockDXT1(0, 0, 4, block.data(), image.data());
+    return image;
+}
+
+TEST(S3tcPackArgb, PlacesAlphaRedGreenBlueFromTheTopByte) {
+    EXPECT_EQ(PackARGB(255, 1, 2, 3), 0xFF010203u);
+    EXPECT_EQ(PackARGB(0, 255, 0, 0), 0x00FF0000u);
+}
+
+// Every row uses indices 0, 1, 2, 3 from left to right, so each row shows
+// the block's four colours in order.
+struct Dxt1Case {
+    const char *name;
+    unsigned c0, c1;
+    std::array<std::uint32_t, 4> colours;
+};
+
+class S3tcDxt1Modes : public ::testing::TestWithParam<Dxt1Case> {};
+
+TEST_P(S3tcDxt1Modes, DecodesTheFourIndices) {
+    const auto &c = GetParam();
+    const auto image = decode_dxt1_block(dxt1_block(c.c0, c.c1, 0xE4E4E4E4u));
+    for (int j = 0; j < 4; ++j)
+        for (int i = 0; i < 4; ++i)
+            EXPECT_EQ(image[4 * j + i], c.colours[i]) << std::hex << "pixel " << i << "," << j;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    HandWorked, S3tcDxt1Modes,
+    ::testing::Values(
+        Dxt1Case{"FourColourWhiteOverBlackInterpolatesInThirds", 0xFFFF, 0x0000,
+                 {0xFFFFFFFFu, 0xFF000000u, 0xFFAAAAAAu, 0xFF555555u}},
+        Dxt1Case{"ThreeColourBlackUnderWhiteAveragesAndEndsInOpaqueBlack", 0x0000, 0xFFFF,
+                 {0xFF000000u, 0xFFFFFFFFu, 0xFF7F7F7Fu, 0xFF000000u}},
+        // 0x1234: red 2 -> 16, green 17 -> 69, blue 20 -> 164.
+        Dxt1Case{"EqualEndpointsAreThreeColour", 0x1234, 0x1234,
+                 {0xFF1045A4u, 0xFF1045A4u, 0xFF1045A4u, 0xFF000000u}},
+        // Red 31 -> 255 and 1 -> 8: (510 + 8) / 3 = 172, (255 + 16) / 3 = 90.
+        Dxt1Case{"ThirdsTruncate", 0xF800, 0x0800, {0xFFFF0000u, 0xFF080000u, 0xFFAC0000u, 0xFF5A0000u}},
+        // Red 20, green 53, blue 25 against red 29: 164, 214, 205 and 238, one
+        // below rounding; the half-way colour truncates (201, 107, 102).
+        Dxt1Case{"EndpointsExpandByTheShiftAndAddRule", (20u << 11) | (53u << 5) | 25u, 29u << 11,
+                 {0xFFA4D6CDu, 0xFFEE0000u, 0xFFC96B66u, 0xFF000000u}}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+TEST(S3tcDxt1, ThreeColourModeFourthValueIsOpaqueBlack) {
+    for (unsigned colour : {0x0000u, 0x8410u, 0xFFFFu}) {
+        const auto image = decode_dxt1_block(dxt1_block(colour, colour, 0xFFFFFFFFu));
+        for (auto pixel : image) EXPECT_EQ(pixel, 0xFF000000u) << std::hex << colour;
+    }
+}
+
+TEST(S3tcDxt1, EndpointsExpandLikeRoundingExceptFourValues) {
+    // Solid blocks of one component each; index 0 everywhere.
+    for (unsigned v = 0; v < 32; ++v) {
+        unsigned expected = (v * 255 * 2 + 31) / 62;  // rounded v * 255 / 31
+        if (v == 20 || v == 25 || v == 29) --expected;
+        EXPECT_EQ(decode_dxt1_block(dxt1_block(v << 11, 0, 0))[0], 0xFF000000u | expected << 16) << v;
+        EXPECT_EQ(decode_dxt1_block(dxt1_block(v, 0, 0))[0], 0xFF000000u | expected) << v;
+    }
+    for (unsigned v = 0; v < 64; ++v) {
+        unsigned expected = (v * 255 * 2 + 63) / 126;  // rounded v * 255 / 63
+        if (v == 53) --expected;
+        EXPECT_EQ(decode_dxt1_block(dxt1_block(v << 5, 0, 0))[0], 0xFF000000u | expected << 8) << v;
+    }
+}
+
+TEST(S3tcDxt1, PixelIndicesRunRowByRowFromTheLowBits) {
+    for (int k = 0; k < 16; ++k) {
+        const auto image = decode_dxt1_block(dxt1_block(0xFFFF, 0x0000, 1u << (2 * k)));
+        for (int p = 0; p < 16; ++p) EXPECT_EQ(image[p], p == k ? 0xFF000000u : 0xFFFFFFFFu) << k << " " << p;
+    }
+}
+
+struct AlphaCase {
+    const char *name;
+    unsigned a0, a1;
+    std::array<unsigned, 8> alphas;  // codes 0 to 7
+};
+
+class S3tcDxt5Alpha : public ::testing::TestWithParam<AlphaCase> {};
+
+TEST_P(S3tcDxt5Alpha, DecodesTheEightCodes) {
+    const auto &c = GetParam();
+    std::array<unsigned, 16> codes{};
+    for (int k = 0; k < 16; ++k) codes[k] = static_cast<unsigned>(k % 8);
+    const auto block = dxt5_block(c.a0, c.a1, codes, 0xFFFF, 0xFFFF, 0);
+    std::vector<std::uint32_t> image(16, sentinel);
+    DecompressBlockDXT5(0, 0, 4, block.data(), image.data());
+    for (int k = 0; k < 16; ++k) {
+        EXPECT_EQ(image[k] >> 24, c.alphas[k % 8]) << "code " << k % 8;
+        EXPECT_EQ(image[k] & 0xFFFFFFu, 0xFFFFFFu);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(HandWorked, S3tcDxt5Alpha,
+                         ::testing::Values(AlphaCase{"EightValuesWhenAlpha0IsGreater", 255, 0,
+                                                     {255, 0, 218, 182, 145, 109, 72, 36}},
+                                           AlphaCase{"SixValuesAndTheExtremesOtherwise", 0, 255,
+                                                     {0, 255, 51, 102, 153, 204, 0, 255}},
+                                           AlphaCase{"EqualAlphasTakeTheSixValueMode", 100, 100,
+                                                     {100, 100, 100, 100, 100, 100, 0, 255}},
+                                           // (6*7 + 3) / 7 = 6, (5*7 + 6) / 7 = 5, ...: truncated.
+                                           AlphaCase{"SeventhsTruncate", 7, 3, {7, 3, 6, 5, 5, 4, 4, 3}}),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+TEST(S3tcDxt5, AlphaCodesAreReadAcrossTheSixByteField) {
+    // Codes that straddle byte boundaries: pixel k takes bits 3k to 3k + 2.
+    std::array<unsigned, 16> codes;
+    for (int k = 0; k < 16; ++k) codes[k] = static_cast<unsigned>((5 * k + 3) % 8);
+    const auto block = dxt5_block(255, 0, codes, 0, 0, 0);
+    const unsigned alphas[8] = {255, 0, 218, 182, 145, 109, 72, 36};
+    std::vector<std::uint32_t> image(16);
+    DecompressBlockDXT5(0, 0, 4, block.data(), image.data());
+    for (int k = 0; k < 16; ++k) EXPECT_EQ(image[k] >> 24, alphas[codes[k]]) << k;
+}
+
+TEST(S3tcDxt5, ColoursInterpolateInThirdsWhateverTheEndpointOrder) {
+    std::array<unsigned, 16> codes{};  // alpha0 everywhere
+    const auto block = dxt5_block(128, 0, codes, 0x0000, 0xFFFF, 0xE4E4E4E4u);
+    std::vector<std::uint32_t> image(16);
+    DecompressBlockDXT5(0, 0, 4, block.data(), image.data());
+    const std::uint32_t expected[4] = {0x80000000u, 0x80FFFFFFu, 0x80555555u, 0x80AAAAAAu};
+    for (int k = 0; k < 16; ++k) EXPECT_EQ(image[k], expected[k % 4]) << k;
+}
+
+// Images of solid blocks, block b coloured with a distinct 5:6:5 value, so
+// that every pixel shows which block wrote it.
+struct Geometry {
+    unsigned long width, height;
+};
+
+class S3tcImageGeometry : public ::testing::TestWithParam<Geometry> {};
+
+TEST_P(S3tcImageGeometry, WritesWholeBlockRowsButNoColumnPastTheWidth) {
+    const auto [width, height] = GetParam();
+    const unsigned long bx = (width + 3) / 4, by = (height + 3) / 4;
+    std::vector<unsigned char> dxt1, dxt5;
+    std::vector<std::uint32_t> colour_of;  // the decoded colour of each block
+    for (unsigned long b = 0; b < bx * by; ++b) {
+        const unsigned c = static_cast<unsigned>(0x0841u * (b + 1));  // red, green, blue b+1 in their fields
+        const auto block = dxt1_block(c, c, 0);
+        dxt1.insert(dxt1.end(), block.begin(), block.end());
+        const auto block5 = dxt5_block(255, 255, {}, c, c, 0);
+        dxt5.insert(dxt5.end(), block5.begin(), block5.end());
+        colour_of.push_back(decode_dxt1_block(block)[0]);
+    }
+    const size_t rows = 4 * by, pixels = width * rows;
+    for (bool five : {false, true}) {
+        std::vector<std::uint32_t> image(pixels + 8, sentinel);
+        if (five) BlockDecompressImageDXT5(width, height, dxt5.data(), image.data());
+        else BlockDecompressImageDXT1(width, height, dxt1.data(), image.data());
+        for (size_t y = 0; y < rows; ++y)
+            for (size_t x = 0; x < width; ++x)
+                ASSERT_EQ(image[y * width + x], colour_of[(y / 4) * bx + x / 4])
+                    << (five ? "DXT5" : "DXT1") << " pixel " << x << "," << y;
+        for (size_t i = pixels; i < image.size(); ++i) EXPECT_EQ(image[i], sentinel) << "written past the rows";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Sides, S3tcImageGeometry,
+                         ::testing::Values(Geometry{5, 5}, Geometry{1, 1}, Geometry{13, 7}, Geometry{8, 4},
+                                           Geometry{2, 9}, Geometry{0, 5}, Geometry{5, 0}, Geometry{0, 0}),
+                         [](const auto &info) {
+                             return std::to_string(info.param.width) + "x" + std::to_string(info.param.height);
+                         });
+
+TEST(S3tcBlock, BlockAtTheRightEdgeWritesOnlyColumnsInsideTheWidth) {
+    // A 5-wide image: the block at x = 4 writes column 4 of rows 0 to 3 only.
+    std::vector<std::uint32_t> image(5 * 4, sentinel);
+    DecompressBlockDXT1(4, 0, 5, dxt1_block(0xFFFF, 0xFFFF, 0).data(), image.data());
+    for (size_t i = 0; i < image.size(); ++i)
+        EXPECT_EQ(image[i], i % 5 == 4 ? 0xFFFFFFFFu : sentinel) << i;
+    // A block wholly past the width writes nothing.
+    std::vector<std::uint32_t> small(4 * 4, sentinel);
+    DecompressBlockDXT5(4, 0, 4, dxt5_block(0, 0, {}, 0, 0, 0).data(), small.data());
+    for (auto p : small) EXPECT_EQ(p, sentinel);
+}
+
+// Every level of a fixture, decoded block by block at the sides Pillow gives
+// it, against Pillow's pixels.
+class S3tcAgainstPillow : public ::testing::TestWithParam<const char *> {};
+
+TEST_P(S3tcAgainstPillow, EveryLevelMatchesOrDiffersOnlyByOurRules) {
+    const std::string name = GetParam();
+    const auto file = read_file(fixture_path("dds/" + name + ".dds"));
+    const auto levels = vorpix::test::read_pillow_levels(fixture_path("dds/" + name + ".pillow"));
+    const bool dxt5 = name.rfind("dxt5", 0) == 0;
+    const size_t block_size = dxt5 ? 16 : 8;
+    size_t offset = 128;
+    vorpix::test::Comparison total;
+    for (size_t k = 0; k < levels.size(); ++k) {
+        const auto &level = levels[k];
+        const size_t blocks = std::max(1u, (level.width + 3) / 4) * std::max(1u, (level.height + 3) / 4);
+        ASSERT_LE(offset + blocks * block_size, file.size());
+        std::vector<std::uint32_t> ours(size_t(level.width) * ((level.height + 3) / 4 * 4));
+        if (dxt5) BlockDecompressImageDXT5(level.width, level.height, file.data() + offset, ours.data());
+        else BlockDecompressImageDXT1(level.width, level.height, file.data() + offset, ours.data());
+        const auto c = vorpix::test::compare_with_pillow(ours.data(), level, file.data() + offset, dxt5);
+        EXPECT_EQ(c.unexplained, 0u) << name << " level " << k << ": first at " << c.first_unexplained;
+        total.exact += c.exact;
+        total.opaque_black += c.opaque_black;
+        total.expansion += c.expansion;
+        offset += blocks * block_size;
+    }
+    EXPECT_EQ(offset, file.size());
+    EXPECT_GT(total.exact, 0u);
+    std::printf("%s: %zu levels, %zu pixels equal to Pillow's, %zu opaque black where Pillow is transparent, "
+                "%zu one apart by the endpoint expansion\n",
+                name.c_str(), levels.size(), total.exact, total.opaque_black, total.expansion);
+    if (name.find("random") != std::string::npos && !dxt5) {
+        EXPECT_GT(total.opaque_black, 0u);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Fixtures, S3tcAgainstPillow,
+                         ::testing::Values("dxt1_64x32", "dxt1_13x7", "dxt1_32x8", "dxt1_disc_32x32",
+                                           "dxt1_random_22x10", "dxt5_64x64", "dxt5_13x7", "dxt5_random_22x10"));
+
+}  // namespace
