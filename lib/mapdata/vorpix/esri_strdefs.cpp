@@ -1,0 +1,1071 @@
+// ESRI shapefiles and dBase files: one table-driven engine over the structure
+// tables below, the whole-file decoders, the listings, and the fetch of one
+// shape record through the database.
+#include "esri.h"
+
+#include "byte_reader.hpp"
+#include "esri_release.hpp"
+
+#include "arrays.h"
+#include "byteorder.h"
+#include "datafile.h"
+#include "db.h"
+#include "elog.h"
+#include "redblack.h"
+#include "words.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstdarg>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <new>
+#include <string>
+
+namespace {
+
+using vorpix::ByteReader;
+
+// ---------------------------------------------------------------------------
+// Structure tables
+
+constexpr ESRIStrdef make_row(const char *name, int type, int number, size_t offset_number, size_t offset,
+                              int bigendian) {
+    ESRIStrdef row{};
+    for (size_t i = 0; name[i] && i + 1 < sizeof row.name; ++i) row.name[i] = name[i];
+    row.type = type;
+    row.number = number;
+    row.offset_number = static_cast<int>(offset_number);
+    row.offset = static_cast<int>(offset);
+    row.bigendian = bigendian;
+    return row;
+}
+
+constexpr int LE = 0, BE = 1;
+
+// A row of n items stored in the member itself.
+#define FIXED(S, member, type, n, order) make_row(#member, type, n, 0, offsetof(S, member), order)
+// A row whose item count is the int member `counter`; the items go to a new array.
+#define COUNTED(S, member, type, counter) make_row(#member, type, 0, offsetof(S, counter), offsetof(S, member), LE)
+
+constexpr ESRIStrdef SHPPOINT_Strdef[] = {
+    FIXED(ESRISHPPOINTStr, x, ESRI_DOUBLE, 1, LE),
+    FIXED(ESRISHPPOINTStr, y, ESRI_DOUBLE, 1, LE),
+};
+
+constexpr ESRIStrdef SHPBOX_Strdef[] = {
+    FIXED(ESRISHPBOXStr, xmin, ESRI_DOUBLE, 1, LE),
+    FIXED(ESRISHPBOXStr, ymin, ESRI_DOUBLE, 1, LE),
+    FIXED(ESRISHPBOXStr, xmax, ESRI_DOUBLE, 1, LE),
+    FIXED(ESRISHPBOXStr, ymax, ESRI_DOUBLE, 1, LE),
+};
+
+// Lengths and the magic are big-endian, everything after them little-endian.
+constexpr ESRIStrdef SHPFILEHDR_Strdef[] = {
+    FIXED(ESRISHPFILEHDRStr, magic, ESRI_INT, 1, BE),
+    FIXED(ESRISHPFILEHDRStr, unused1, ESRI_INT, 1, BE),
+    FIXED(ESRISHPFILEHDRStr, unused2, ESRI_INT, 1, BE),
+    FIXED(ESRISHPFILEHDRStr, unused3, ESRI_INT, 1, BE),
+    FIXED(ESRISHPFILEHDRStr, unused4, ESRI_INT, 1, BE),
+    FIXED(ESRISHPFILEHDRStr, unused5, ESRI_INT, 1, BE),
+    FIXED(ESRISHPFILEHDRStr, length, ESRI_INT, 1, BE),
+    FIXED(ESRISHPFILEHDRStr, version, ESRI_INT, 1, LE),
+    FIXED(ESRISHPFILEHDRStr, shape_type, ESRI_INT, 1, LE),
+    FIXED(ESRISHPFILEHDRStr, xmin, ESRI_DOUBLE, 1, LE),
+    FIXED(ESRISHPFILEHDRStr, ymin, ESRI_DOUBLE, 1, LE),
+    FIXED(ESRISHPFILEHDRStr, xmax, ESRI_DOUBLE, 1, LE),
+    FIXED(ESRISHPFILEHDRStr, ymax, ESRI_DOUBLE, 1, LE),
+    FIXED(ESRISHPFILEHDRStr, zmin, ESRI_DOUBLE, 1, LE),
+    FIXED(ESRISHPFILEHDRStr, zmax, ESRI_DOUBLE, 1, LE),
+    FIXED(ESRISHPFILEHDRStr, mmin, ESRI_DOUBLE, 1, LE),
+    FIXED(ESRISHPFILEHDRStr, mmax, ESRI_DOUBLE, 1, LE),
+};
+
+constexpr ESRIStrdef SHPRECHDR_Strdef[] = {
+    FIXED(ESRISHPRECHDRStr, number, ESRI_INT, 1, BE),
+    FIXED(ESRISHPRECHDRStr, length, ESRI_INT, 1, BE),
+};
+
+constexpr ESRIStrdef SHPRECNULL_Strdef[] = {
+    FIXED(ESRISHPRECNULLStr, shape_type, ESRI_INT, 1, LE),
+};
+
+constexpr ESRIStrdef SHPRECPOINT_Strdef[] = {
+    FIXED(ESRISHPRECPOINTStr, shape_type, ESRI_INT, 1, LE),
+    FIXED(ESRISHPRECPOINTStr, x, ESRI_DOUBLE, 1, LE),
+    FIXED(ESRISHPRECPOINTStr, y, ESRI_DOUBLE, 1, LE),
+};
+
+constexpr ESRIStrdef SHPRECPOINTM_Strdef[] = {
+    FIXED(ESRISHPRECPOINTMStr, shape_type, ESRI_INT, 1, LE),
+    FIXED(ESRISHPRECPOINTMStr, x, ESRI_DOUBLE, 1, LE),
+    FIXED(ESRISHPRECPOINTMStr, y, ESRI_DOUBLE, 1, LE),
+    FIXED(ESRISHPRECPOINTMStr, m, ESRI_DOUBLE, 1, LE),
+};
+
+constexpr ESRIStrdef SHPRECPOINTZ_Strdef[] = {
+    FIXED(ESRISHPRECPOINTZStr, shape_type, ESRI_INT, 1, LE),
+    FIXED(ESRISHPRECPOINTZStr, x, ESRI_DOUBLE, 1, LE),
+    FIXED(ESRISHPRECPOINTZStr, y, ESRI_DOUBLE, 1, LE),
+    FIXED(ESRISHPRECPOINTZStr, z, ESRI_DOUBLE, 1, LE),
+    FIXED(ESRISHPRECPOINTZStr, m, ESRI_DOUBLE, 1, LE),
+};
+
+constexpr ESRIStrdef SHPRECMPOINT_Strdef[] = {
+    FIXED(ESRISHPRECMPOINTStr, shape_type, ESRI_INT, 1, LE),
+    FIXED(ESRISHPRECMPOINTStr, bbox, ESRI_BOX, 1, LE),
+    FIXED(ESRISHPRECMPOINTStr, numpoints, ESRI_INT, 1, LE),
+    COUNTED(ESRISHPRECMPOINTStr, points, ESRI_POINT, numpoints),
+};
+
+constexpr ESRIStrdef SHPRECMPOINTM_Strdef[] = {
+    FIXED(ESRISHPRECMPOINTMStr, shape_type, ESRI_INT, 1, LE),
+    FIXED(ESRISHPRECMPOINTMStr, bbox, ESRI_BOX, 1, LE),
+    FIXED(ESRISHPRECMPOINTMStr, numpoints, ESRI_INT, 1, LE),
+    COUNTED(ESRISHPRECMPOINTMStr, points, ESRI_POINT, numpoints),
+    FIXED(ESRISHPRECMPOINTMStr, mmin, ESRI_DOUBLE, 1, LE),
+    FIXED(ESRISHPRECMPOINTMStr, mmax, ESRI_DOUBLE, 1, LE),
+    COUNTED(ESRISHPRECMPOINTMStr, marray, ESRI_DOUBLE, numpoints),
+};
+
+constexpr ESRIStrdef SHPRECMPOINTZ_Strdef[] = {
+    FIXED(ESRISHPRECMPOINTZStr, shape_type, ESRI_INT, 1, LE),
+    FIXED(ESRISHPRECMPOINTZStr, bbox, ESRI_BOX, 1, LE),
+    FIXED(ESRISHPRECMPOINTZStr, numpoints, ESRI_INT, 1, LE),
+    COUNTED(ESRISHPRECMPOINTZStr, points, ESRI_POINT, numpoints),
+    FIXED(ESRISHPRECMPOINTZStr, zmin, ESRI_DOUBLE, 1, LE),
+    FIXED(ESRISHPRECMPOINTZStr, zmax, ESRI_DOUBLE, 1, LE),
+    COUNTED(ESRISHPRECMPOINTZStr, zarray, ESRI_DOUBLE, numpoints),
+    FIXED(ESRISHPRECMPOINTZStr, mmin, ESRI_DOUBLE, 1, LE),
+    FIXED(ESRISHPRECMPOINTZStr, mmax, ESRI_DOUBLE, 1, LE),
+    COUNTED(ESRISHPRECMPOINTZStr, marray, ESRI_DOUBLE, numpoints),
+};
+
+#define POLY_ROWS(S)                                                                                    \
+    FIXED(S, shape_type, ESRI_INT, 1, LE), FIXED(S, bbox, ESRI_BOX, 1, LE),                             \
+        FIXED(S, numparts, ESRI_INT, 1, LE), FIXED(S, numpoints, ESRI_INT, 1, LE),                      \
+        COUNTED(S, parts, ESRI_INT, numparts), COUNTED(S, points, ESRI_POINT, numpoints)
+#define M_ROWS(S)                                                                                       \
+    FIXED(S, mmin, ESRI_DOUBLE, 1, LE), FIXED(S, mmax, ESRI_DOUBLE, 1, LE),                             \
+        COUNTED(S, marray, ESRI_DOUBLE, numpoints)
+#define Z_ROWS(S)                                                                                       \
+    FIXED(S, zmin, ESRI_DOUBLE, 1, LE), FIXED(S, zmax, ESRI_DOUBLE, 1, LE),                             \
+        COUNTED(S, zarray, ESRI_DOUBLE, numpoints)
+
+constexpr ESRIStrdef SHPRECPOLYL_Strdef[] = {POLY_ROWS(ESRISHPRECPOLYGStr)};
+constexpr ESRIStrdef SHPRECPOLYG_Strdef[] = {POLY_ROWS(ESRISHPRECPOLYGStr)};
+constexpr ESRIStrdef SHPRECPOLYLM_Strdef[] = {POLY_ROWS(ESRISHPRECPOLYGMStr), M_ROWS(ESRISHPRECPOLYGMStr)};
+constexpr ESRIStrdef SHPRECPOLYGM_Strdef[] = {POLY_ROWS(ESRISHPRECPOLYGMStr), M_ROWS(ESRISHPRECPOLYGMStr)};
+constexpr ESRIStrdef SHPRECPOLYLZ_Strdef[] = {POLY_ROWS(ESRISHPRECPOLYGZStr), Z_ROWS(ESRISHPRECPOLYGZStr),
+                                              M_ROWS(ESRISHPRECPOLYGZStr)};
+constexpr ESRIStrdef SHPRECPOLYGZ_Strdef[] = {POLY_ROWS(ESRISHPRECPOLYGZStr), Z_ROWS(ESRISHPRECPOLYGZStr),
+                                              M_ROWS(ESRISHPRECPOLYGZStr)};
+
+constexpr ESRIStrdef SHPRECMULTIPA_Strdef[] = {
+    FIXED(ESRISHPRECMULTIPAStr, shape_type, ESRI_INT, 1, LE),
+    FIXED(ESRISHPRECMULTIPAStr, bbox, ESRI_BOX, 1, LE),
+    FIXED(ESRISHPRECMULTIPAStr, numparts, ESRI_INT, 1, LE),
+    FIXED(ESRISHPRECMULTIPAStr, numpoints, ESRI_INT, 1, LE),
+    COUNTED(ESRISHPRECMULTIPAStr, parts, ESRI_INT, numparts),
+    COUNTED(ESRISHPRECMULTIPAStr, parttypes, ESRI_INT, numparts),
+    COUNTED(ESRISHPRECMULTIPAStr, points, ESRI_POINT, numpoints),
+    Z_ROWS(ESRISHPRECMULTIPAStr),
+    M_ROWS(ESRISHPRECMULTIPAStr),
+};
+
+#define DBASEHDR_ROWS                                                                                   \
+    FIXED(ESRIDBASEHDRStr, flags, ESRI_UCHAR, 1, LE), FIXED(ESRIDBASEHDRStr, date_update, ESRI_UCHAR, 3, LE), \
+        FIXED(ESRIDBASEHDRStr, numrecs, ESRI_INT, 1, LE), FIXED(ESRIDBASEHDRStr, numbyteshdr, ESRI_SHORT, 1, LE), \
+        FIXED(ESRIDBASEHDRStr, numbytesrec, ESRI_SHORT, 1, LE), FIXED(ESRIDBASEHDRStr, unused1, ESRI_SHORT, 1, LE), \
+        FIXED(ESRIDBASEHDRStr, incomplete, ESRI_UCHAR, 1, LE), FIXED(ESRIDBASEHDRStr, encrypted, ESRI_UCHAR, 1, LE), \
+        FIXED(ESRIDBASEHDRStr, unused2, ESRI_INT, 1, LE), FIXED(ESRIDBASEHDRStr, unused3, ESRI_INT, 1, LE),     \
+        FIXED(ESRIDBASEHDRStr, unused4, ESRI_INT, 1, LE), FIXED(ESRIDBASEHDRStr, mdx, ESRI_UCHAR, 1, LE),       \
+        FIXED(ESRIDBASEHDRStr, langid, ESRI_UCHAR, 1, LE), FIXED(ESRIDBASEHDRStr, unused5, ESRI_SHORT, 1, LE)
+
+constexpr ESRIStrdef DBASEHDR5_Strdef[] = {DBASEHDR_ROWS};
+constexpr ESRIStrdef DBASEHDR7_Strdef[] = {
+    DBASEHDR_ROWS,
+    FIXED(ESRIDBASEHDRStr, langdr, ESRI_CHAR, 32, LE),
+    FIXED(ESRIDBASEHDRStr, unused6, ESRI_INT, 1, LE),
+};
+
+// File order, not member order.
+constexpr ESRIStrdef DBASEFIELDDESCR5_Strdef[] = {
+    FIXED(ESRIDBASEFIELDDESCRStr, name, ESRI_CHAR, 11, LE),
+    FIXED(ESRIDBASEFIELDDESCRStr, type, ESRI_CHAR, 1, LE),
+    FIXED(ESRIDBASEFIELDDESCRStr, unused4, ESRI_INT, 1, LE),
+    FIXED(ESRIDBASEFIELDDESCRStr, length, ESRI_UCHAR, 1, LE),
+    FIXED(ESRIDBASEFIELDDESCRStr, count, ESRI_UCHAR, 1, LE),
+    FIXED(ESRIDBASEFIELDDESCRStr, workid, ESRI_SHORT, 1, LE),
+    FIXED(ESRIDBASEFIELDDESCRStr, example, ESRI_UCHAR, 1, LE),
+    FIXED(ESRIDBASEFIELDDESCRStr, unused5, ESRI_UCHAR, 10, LE),
+    FIXED(ESRIDBASEFIELDDESCRStr, mdx, ESRI_UCHAR, 1, LE),
+};
+
+// A level-7 name is 32 bytes and spills over the members after name; level-7
+// files are refused before any descriptor is read, so only the listing of a
+// hand-made structure ever meets this table.
+constexpr ESRIStrdef DBASEFIELDDESCR7_Strdef[] = {
+    FIXED(ESRIDBASEFIELDDESCRStr, name, ESRI_CHAR, 32, LE),
+    FIXED(ESRIDBASEFIELDDESCRStr, type, ESRI_CHAR, 1, LE),
+    FIXED(ESRIDBASEFIELDDESCRStr, length, ESRI_UCHAR, 1, LE),
+    FIXED(ESRIDBASEFIELDDESCRStr, count, ESRI_UCHAR, 1, LE),
+    FIXED(ESRIDBASEFIELDDESCRStr, unused1, ESRI_SHORT, 1, LE),
+    FIXED(ESRIDBASEFIELDDESCRStr, mdx, ESRI_UCHAR, 1, LE),
+    FIXED(ESRIDBASEFIELDDESCRStr, unused2, ESRI_SHORT, 1, LE),
+    FIXED(ESRIDBASEFIELDDESCRStr, next, ESRI_INT, 1, LE),
+    FIXED(ESRIDBASEFIELDDESCRStr, unused3, ESRI_INT, 1, LE),
+};
+
+#undef FIXED
+#undef COUNTED
+#undef POLY_ROWS
+#undef M_ROWS
+#undef Z_ROWS
+#undef DBASEHDR_ROWS
+
+// Bytes of one item of a type code, in the stream and in memory alike.
+constexpr size_t item_bytes(int type) {
+    switch (type) {
+    case ESRI_INT: return 4;
+    case ESRI_DOUBLE: return 8;
+    case ESRI_POINT: return sizeof(ESRISHPPOINTStr);
+    case ESRI_BOX: return sizeof(ESRISHPBOXStr);
+    case ESRI_CHAR:
+    case ESRI_UCHAR: return 1;
+    case ESRI_SHORT: return 2;
+    default: return 0;
+    }
+}
+
+// Empty when the table is consistent, else what is wrong with it: every row
+// lies inside the destination, and every count member is an earlier int row.
+constexpr const char *table_defect(const ESRIStrdef *rows, size_t n, size_t str_size) {
+    for (size_t i = 0; i < n; ++i) {
+        const ESRIStrdef &r = rows[i];
+        if (!r.name[0]) return "a row has no name";
+        if (r.offset < 0 || r.number < 0) return "a row has a negative offset or count";
+        if (r.number > 0) {
+            if (static_cast<size_t>(r.offset) + static_cast<size_t>(r.number) * item_bytes(r.type) > str_size)
+                return "a row runs past the destination";
+            continue;
+        }
+        if (r.type < ESRI_INT || r.type > ESRI_BOX) continue;  // ignored by the engine
+        if (static_cast<size_t>(r.offset) + sizeof(void *) > str_size) return "an array member lies outside";
+        bool counted = false;
+        for (size_t j = 0; j < i; ++j)
+            if (rows[j].offset == r.offset_number && rows[j].type == ESRI_INT && rows[j].number == 1) counted = true;
+        if (!counted) return "a count member is not an earlier int row";
+    }
+    return "";
+}
+
+template <size_t N>
+constexpr bool consistent(const ESRIStrdef (&rows)[N], size_t str_size) {
+    return table_defect(rows, N, str_size)[0] == '\0';
+}
+
+static_assert(consistent(SHPPOINT_Strdef, sizeof(ESRISHPPOINTStr)));
+static_assert(consistent(SHPBOX_Strdef, sizeof(ESRISHPBOXStr)));
+static_assert(consistent(SHPFILEHDR_Strdef, sizeof(ESRISHPFILEHDRStr)));
+static_assert(consistent(SHPRECHDR_Strdef, sizeof(ESRISHPRECHDRStr)));
+static_assert(consistent(SHPRECNULL_Strdef, sizeof(ESRISHPRECNULLStr)));
+static_assert(consistent(SHPRECPOINT_Strdef, sizeof(ESRISHPRECPOINTStr)));
+static_assert(consistent(SHPRECPOINTM_Strdef, sizeof(ESRISHPRECPOINTMStr)));
+static_assert(consistent(SHPRECPOINTZ_Strdef, sizeof(ESRISHPRECPOINTZStr)));
+static_assert(consistent(SHPRECMPOINT_Strdef, sizeof(ESRISHPRECMPOINTStr)));
+static_assert(consistent(SHPRECMPOINTM_Strdef, sizeof(ESRISHPRECMPOINTMStr)));
+static_assert(consistent(SHPRECMPOINTZ_Strdef, sizeof(ESRISHPRECMPOINTZStr)));
+static_assert(consistent(SHPRECPOLYL_Strdef, sizeof(ESRISHPRECPOLYGStr)));
+static_assert(consistent(SHPRECPOLYG_Strdef, sizeof(ESRISHPRECPOLYGStr)));
+static_assert(consistent(SHPRECPOLYLM_Strdef, sizeof(ESRISHPRECPOLYGMStr)));
+static_assert(consistent(SHPRECPOLYGM_Strdef, sizeof(ESRISHPRECPOLYGMStr)));
+static_assert(consistent(SHPRECPOLYLZ_Strdef, sizeof(ESRISHPRECPOLYGZStr)));
+static_assert(consistent(SHPRECPOLYGZ_Strdef, sizeof(ESRISHPRECPOLYGZStr)));
+static_assert(consistent(SHPRECMULTIPA_Strdef, sizeof(ESRISHPRECMULTIPAStr)));
+static_assert(consistent(DBASEHDR5_Strdef, sizeof(ESRIDBASEHDRStr)));
+static_assert(consistent(DBASEHDR7_Strdef, sizeof(ESRIDBASEHDRStr)));
+static_assert(consistent(DBASEFIELDDESCR5_Strdef, sizeof(ESRIDBASEFIELDDESCRStr)));
+static_assert(consistent(DBASEFIELDDESCR7_Strdef, sizeof(ESRIDBASEFIELDDESCRStr)));
+
+struct Codedef {
+    int code;
+    const char *str;
+};
+
+// Searched in order; the first match wins, so code 0 reads "Null".
+constexpr Codedef SHAPETYPE_Codedef[] = {
+    {0, "Null"},
+    {63, "File"},
+    {62, "Record"},
+    {61, "Point"},
+    {60, "Box"},
+    {59, "FileHdr"},
+    {58, "RecordHdr"},
+    {0, "RecordNULL"},
+    {1, "RecordPoint"},
+    {8, "RecordMultiPoint"},
+    {3, "RecordPolyLine"},
+    {5, "RecordPolygon"},
+    {21, "RecordPointM"},
+    {28, "RecordMultiPointM"},
+    {23, "RecordPolyLineM"},
+    {25, "RecordPolygonM"},
+    {11, "RecordPointZ"},
+    {18, "RecordMultiPointZ"},
+    {13, "RecordPolyLineZ"},
+    {15, "RecordPolygonZ"},
+    {31, "RecordMultiPatch"},
+    {101, "DbaseFile"},
+    {102, "DbaseFileHDR5"},
+    {103, "DbaseFileHDR7"},
+    {104, "DbaseFieldDescriptor5"},
+    {105, "DbaseFieldDescriptor7"},
+    {106, "DbaseFieldProperties"},
+};
+
+}  // namespace
+
+// The functions that sets name in place of a table.
+static int esri_decode_shapefile_record(void *estruc, unsigned char *stream0, unsigned char **stream);
+static int esri_decode_dbase_field_properties(void *estruc, unsigned char *stream0, unsigned char **stream);
+static void esri_print_shapefile_callback(char *prefix, void *estruc, int recno);
+static void esri_print_dbase_file_callback(char *prefix, void *dstruc, int recno);
+static void esri_print_dbase_field_properties(char *prefix, void *estruc, int recno);
+
+namespace {
+
+#define SET(code, S, table) ESRIStrdefs{code, static_cast<int>(sizeof(S)), table, static_cast<int>(std::size(table)), nullptr, nullptr}
+
+const ESRIStrdefs esri_strdefs[] = {
+    {0x3f, static_cast<int>(sizeof(ESRISHPStr)), nullptr, 0, nullptr, esri_print_shapefile_callback},
+    {0x3e, static_cast<int>(sizeof(ESRISHPRECStr)), nullptr, 0, esri_decode_shapefile_record, nullptr},
+    SET(0x3d, ESRISHPPOINTStr, SHPPOINT_Strdef),
+    SET(0x3c, ESRISHPBOXStr, SHPBOX_Strdef),
+    SET(0x3b, ESRISHPFILEHDRStr, SHPFILEHDR_Strdef),
+    SET(0x3a, ESRISHPRECHDRStr, SHPRECHDR_Strdef),
+    SET(0, ESRISHPRECNULLStr, SHPRECNULL_Strdef),
+    SET(1, ESRISHPRECPOINTStr, SHPRECPOINT_Strdef),
+    SET(8, ESRISHPRECMPOINTStr, SHPRECMPOINT_Strdef),
+    SET(3, ESRISHPRECPOLYGStr, SHPRECPOLYL_Strdef),
+    SET(5, ESRISHPRECPOLYGStr, SHPRECPOLYG_Strdef),
+    SET(21, ESRISHPRECPOINTMStr, SHPRECPOINTM_Strdef),
+    SET(28, ESRISHPRECMPOINTMStr, SHPRECMPOINTM_Strdef),
+    SET(23, ESRISHPRECPOLYGMStr, SHPRECPOLYLM_Strdef),
+    SET(25, ESRISHPRECPOLYGMStr, SHPRECPOLYGM_Strdef),
+    SET(11, ESRISHPRECPOINTZStr, SHPRECPOINTZ_Strdef),
+    SET(18, ESRISHPRECMPOINTZStr, SHPRECMPOINTZ_Strdef),
+    SET(13, ESRISHPRECPOLYGZStr, SHPRECPOLYLZ_Strdef),
+    SET(15, ESRISHPRECPOLYGZStr, SHPRECPOLYGZ_Strdef),
+    SET(31, ESRISHPRECMULTIPAStr, SHPRECMULTIPA_Strdef),
+    {0x65, static_cast<int>(sizeof(ESRIDBASEStr)), nullptr, 0, nullptr, esri_print_dbase_file_callback},
+    SET(0x66, ESRIDBASEHDRStr, DBASEHDR5_Strdef),
+    SET(0x67, ESRIDBASEHDRStr, DBASEHDR7_Strdef),
+    SET(0x68, ESRIDBASEFIELDDESCRStr, DBASEFIELDDESCR5_Strdef),
+    SET(0x69, ESRIDBASEFIELDDESCRStr, DBASEFIELDDESCR7_Strdef),
+    {0x6a, static_cast<int>(sizeof(ESRIDBASEFIELDPROPSStr)), nullptr, 0, esri_decode_dbase_field_properties,
+     esri_print_dbase_field_properties},
+};
+#undef SET
+
+constexpr int index_slots = 512;
+constexpr int highest_str_type = 199;
+
+const ESRIStrdefs *esri_strdefs_index[index_slots];
+// Sets whose rows are fixed little-endian numbers filling the destination in
+// file order: an array of them is the file's bytes as they stand.
+bool esri_strdefs_flat[index_slots];
+bool esri_strdefs_first = true;
+std::once_flag esri_strdefs_once;
+
+bool is_flat(const ESRIStrdefs &set) {
+    if (!set.strdef) return false;
+    size_t at = 0;
+    for (int i = 0; i < set.strdef_size; ++i) {
+        const ESRIStrdef &r = set.strdef[i];
+        if (r.number < 1 || (r.type != ESRI_INT && r.type != ESRI_DOUBLE) || r.bigendian ||
+            static_cast<size_t>(r.offset) != at)
+            return false;
+        at += static_cast<size_t>(r.number) * item_bytes(r.type);
+    }
+    return at == static_cast<size_t>(set.str_size) && std::endian::native == std::endian::little;
+}
+
+void build_index() {
+    std::fill(std::begin(esri_strdefs_index), std::end(esri_strdefs_index), nullptr);
+    for (const ESRIStrdefs &set : esri_strdefs) {
+        if (set.str_type < 0 || set.str_type > highest_str_type)
+            elog_die(0, "esri_strdefs_init: str_type 0x%x out of range.\n", set.str_type);
+        if (set.strdef) {
+            const char *defect = table_defect(set.strdef, static_cast<size_t>(set.strdef_size),
+                                              static_cast<size_t>(set.str_size));
+            if (*defect) elog_die(0, "esri_strdefs_init: str_type 0x%x: %s.\n", set.str_type, defect);
+        }
+        esri_strdefs_index[set.str_type] = &set;
+        esri_strdefs_flat[set.str_type] = is_flat(set);
+    }
+    esri_strdefs_first = false;
+}
+
+const ESRIStrdefs *find_set(int str_type) {
+    esri_strdefs_init();
+    if (str_type < 0 || str_type >= index_slots) return nullptr;
+    return esri_strdefs_index[str_type];
+}
+
+bool is_shape_type(int type) {
+    switch (type) {
+    case 0: case 1: case 3: case 5: case 8: case 11: case 13:
+    case 15: case 18: case 21: case 23: case 25: case 28: case 31: return true;
+    default: return false;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// The engine
+
+// A problem with the data met by a sized decoder: a count, length or offset
+// that is negative or runs past the data.
+struct BadData {
+    std::string what;
+};
+
+std::string format(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
+std::string format(const char *fmt, ...) {
+    char buffer[256];
+    va_list args;
+    va_start(args, fmt);
+    std::vsnprintf(buffer, sizeof buffer, fmt, args);
+    va_end(args);
+    return buffer;
+}
+
+// What the decoders are reading, for the messages of the sized decoders.
+struct Where {
+    const char *item = "header";  // "header", "record" or "field descriptor"
+    int index = -1;
+    size_t at = 0;                 // byte offset of the item
+    const char *structure = nullptr;
+    const char *row = nullptr;
+
+    std::string describe() const {
+        std::string s = index >= 0 ? format("%s %d at byte %zu", item, index, at) : std::string(item);
+        if (row) s += format(": %s %s", structure ? structure : "", row);
+        return s;
+    }
+};
+
+struct Stream {
+    ByteReader in;
+    const unsigned char *stream0;
+    Where where;
+
+    size_t file_offset() const { return static_cast<size_t>(in.cursor() - stream0); }
+};
+
+// n items of N bytes each into dst, from most significant byte first when
+// bigendian, else least significant first.
+template <size_t N>
+void esri2h(void *dst, Stream &s, int n, int bigendian) {
+    const size_t bytes = static_cast<size_t>(n) * N;
+    s.in.need(bytes);
+    const unsigned char *src = s.in.cursor();
+    if (bigendian) {
+        if constexpr (N == 2) N2H2(dst, src, n);
+        else if constexpr (N == 4) N2H4(dst, src, n);
+        else N2H8(dst, src, n);
+    } else if constexpr (std::endian::native == std::endian::little) {
+        if (bytes) std::memcpy(dst, src, bytes);
+    } else {
+        auto *out = static_cast<unsigned char *>(dst);
+        for (size_t i = 0; i < bytes; i += N)
+            for (size_t b = 0; b < N; ++b) out[i + b] = src[i + N - 1 - b];
+    }
+    s.in.skip(bytes);
+}
+
+int unstuff(Stream &s, int str_type, void **estruc);
+
+const char *plural(int type) {
+    switch (type) {
+    case ESRI_INT: return "ints";
+    case ESRI_DOUBLE: return "doubles";
+    case ESRI_POINT: return "points";
+    case ESRI_BOX: return "boxes";
+    case ESRI_SHORT: return "shorts";
+    default: return "bytes";
+    }
+}
+
+// Fails unless count items of the row's type remain to be read.
+void need_items(Stream &s, const ESRIStrdef &row, size_t count) {
+    const size_t item = item_bytes(row.type);
+    if (s.in.has(count, item)) return;
+    s.where.row = row.name;
+    throw BadData{s.where.describe() + format(": %zu %s need %zu bytes, %zu remain", count, plural(row.type),
+                                              count * item, s.in.remaining())};
+}
+
+// count points or boxes into dst, each decoded as structure type str_type.
+int decode_elements(Stream &s, int str_type, unsigned char *dst, size_t count) {
+    const size_t size = static_cast<size_t>(esri_strdefs_index[str_type]->str_size);
+    if (esri_strdefs_flat[str_type]) {
+        s.in.copy(dst, count * size);
+        return 0;
+    }
+    for (size_t i = 0; i < count; ++i) {
+        void *element = dst + i * size;
+        if (unstuff(s, str_type, &element) < 0) {
+            elog_log(1, "esri_unstuff_stream: esri_unstuff_stream() error.\n");
+            return -1;
+        }
+    }
+    return 0;
+}
+
+int decode_fixed_row(Stream &s, const ESRIStrdef &row, unsigned char *member) {
+    const size_t n = static_cast<size_t>(row.number);
+    switch (row.type) {
+    case ESRI_INT: need_items(s, row, n); esri2h<4>(member, s, row.number, row.bigendian); return 0;
+    case ESRI_DOUBLE: need_items(s, row, n); esri2h<8>(member, s, row.number, row.bigendian); return 0;
+    case ESRI_SHORT: need_items(s, row, n); esri2h<2>(member, s, row.number, row.bigendian); return 0;
+    case ESRI_POINT: need_items(s, row, n); return decode_elements(s, 61, member, n);
+    case ESRI_BOX: need_items(s, row, n); return decode_elements(s, 60, member, n);
+    case ESRI_CHAR:
+    case ESRI_UCHAR: need_items(s, row, n); s.in.copy(member, n); return 0;
+    default: return 0;
+    }
+}
+
+const char *row_name_at(const ESRIStrdefs &set, int offset) {
+    for (int i = 0; i < set.strdef_size; ++i)
+        if (set.strdef[i].offset == offset) return set.strdef[i].name;
+    return "count";
+}
+
+int decode_counted_row(Stream &s, const ESRIStrdefs &set, const ESRIStrdef &row, unsigned char *base) {
+    if (row.type < ESRI_INT || row.type > ESRI_BOX) return 0;
+    int count;
+    std::memcpy(&count, base + row.offset_number, sizeof count);
+    if (count < 0) {
+        if (s.in.bounded()) {
+            s.where.row = row.name;
+            throw BadData{s.where.describe() + format(": %s %d is negative", row_name_at(set, row.offset_number), count)};
+        }
+        elog_log(1, "esri_unstuff_stream: malloc() error.\n");
+        return -1;
+    }
+    const size_t n = static_cast<size_t>(count), item = item_bytes(row.type);
+    // Checked before allocating, so that a hostile count allocates nothing.
+    need_items(s, row, n);
+    auto *array = static_cast<unsigned char *>(std::malloc(n ? n * item : 1));
+    if (!array) {
+        elog_log(1, "esri_unstuff_stream: malloc() error.\n");
+        return -1;
+    }
+    std::memcpy(base + row.offset, &array, sizeof array);
+    switch (row.type) {
+    case ESRI_INT: esri2h<4>(array, s, count, row.bigendian); return 0;
+    case ESRI_DOUBLE: esri2h<8>(array, s, count, row.bigendian); return 0;
+    case ESRI_POINT: return decode_elements(s, 61, array, n);
+    default: return decode_elements(s, 60, array, n);
+    }
+}
+
+int decode_record(Stream &s, ESRISHPRECStr *rec);
+
+int unstuff(Stream &s, int str_type, void **estruc) {
+    const ESRIStrdefs *set = find_set(str_type);
+    if (!set) {
+        elog_log(0, "esri_unstuff_stream: str_type 0x%x not defined.\n", static_cast<unsigned>(str_type));
+        return -1;
+    }
+    if (!*estruc) {
+        *estruc = std::malloc(static_cast<size_t>(set->str_size));
+        if (!*estruc) {
+            elog_log(1, "esri_unstuff_stream: malloc() error.\n");
+            return -1;
+        }
+    }
+    std::memset(*estruc, 0, static_cast<size_t>(set->str_size));
+    if (!set->strdef) {
+        if (set->unstuff == esri_decode_shapefile_record) return decode_record(s, static_cast<ESRISHPRECStr *>(*estruc));
+        if (set->unstuff == esri_decode_dbase_field_properties) return 0;
+        return 0;
+    }
+    const char *outer_structure = s.where.structure;
+    const char *outer_row = s.where.row;
+    s.where.structure = esri_get_shapetype(str_type);
+    auto *base = static_cast<unsigned char *>(*estruc);
+    for (int i = 0; i < set->strdef_size; ++i) {
+        const ESRIStrdef &row = set->strdef[i];
+        const int status =
+            row.number >= 1 ? decode_fixed_row(s, row, base + row.offset) : decode_counted_row(s, *set, row, base);
+        if (status < 0) return -1;
+    }
+    s.where.structure = outer_structure;
+    s.where.row = outer_row;
+    return 0;
+}
+
+// ---------------------------------------------------------------------------
+// Shapefiles
+
+int decode_record(Stream &s, ESRISHPRECStr *rec) {
+    rec->offset = static_cast<unsigned long>(s.file_offset());
+    void *hdr = &rec->hdr;
+    if (unstuff(s, 58, &hdr) < 0) {
+        elog_log(0, "esri_decode_shapefile_record: esri_unstuff_stream() error.\n");
+        return -1;
+    }
+    if (s.in.bounded()) {
+        const int length = rec->hdr.length;
+        if (length < 0) throw BadData{s.where.describe() + format(": content length %d words is negative", length)};
+        if (!s.in.has(2 * static_cast<size_t>(length)))
+            throw BadData{s.where.describe() + format(": content length %d words (%zu bytes) runs past the data, "
+                                                      "%zu remain",
+                                                      length, 2 * static_cast<size_t>(length), s.in.remaining())};
+    }
+    // The shape structure starts with its own shape_type row, so the type is
+    // read and the position stepped back over it.
+    const size_t contents = s.in.position();
+    esri2h<4>(&rec->shape_type, s, 1, 0);
+    s.in.seek(contents);
+    if (!is_shape_type(rec->shape_type)) {
+        if (s.in.bounded())
+            throw BadData{s.where.describe() + format(": shape type %d is not a shape type", rec->shape_type)};
+        // Framing and dBase types would decode in place of a shape, and type
+        // 62 would nest records without end: refused like an undefined type.
+        elog_log(0, "esri_unstuff_stream: str_type 0x%x not defined.\n", static_cast<unsigned>(rec->shape_type));
+        elog_log(0, "esri_decode_shapefile_record: esri_unstuff_stream() error.\n");
+        return -1;
+    }
+    if (unstuff(s, rec->shape_type, &rec->record) < 0) {
+        elog_log(0, "esri_decode_shapefile_record: esri_unstuff_stream() error.\n");
+        return -1;
+    }
+    return 0;
+}
+
+int decode_shapefile(Stream &s, ESRISHPStr *shp) {
+    if (shp->records) {
+        clrtbl(shp->records, nullptr);
+    } else if (!(shp->records = newtbl(0))) {
+        elog_log(0, "esri_decode_shapefile: newtbl() error.\n");
+        return -1;
+    }
+    void *hdr = &shp->hdr;
+    s.where = Where{};
+    if (unstuff(s, 59, &hdr) < 0) {
+        elog_log(0, "esri_decode_shapefile: esri_unstuff_stream() error.\n");
+        return -1;
+    }
+    const long long length = shp->hdr.length;
+    if (s.in.bounded()) {
+        if (length < 0) throw BadData{format("header: file length %lld words is negative", length)};
+        const size_t bytes = 2 * static_cast<size_t>(length);
+        if (bytes > s.in.size())
+            throw BadData{format("header: file length %lld words (%zu bytes) runs past the data, which has %zu",
+                                 length, bytes, s.in.size())};
+    }
+    long long remaining = length * 2 - 100;
+    for (int index = 0; remaining > 0; ++index) {
+        s.where = Where{"record", index, s.file_offset()};
+        void *rec = nullptr;
+        int status;
+        try {
+            status = unstuff(s, 62, &rec);
+        } catch (...) {
+            vorpix::esri::release_record(static_cast<ESRISHPRECStr *>(rec));
+            throw;
+        }
+        if (status < 0) {
+            vorpix::esri::release_record(static_cast<ESRISHPRECStr *>(rec));
+            elog_log(0, "esri_decode_shapefile: esri_unstuff_stream() error.\n");
+            return -1;
+        }
+        if (settbl(shp->records, -1, rec) < 0) {
+            vorpix::esri::release_record(static_cast<ESRISHPRECStr *>(rec));
+            throw std::bad_alloc();
+        }
+        remaining -= static_cast<long long>(static_cast<ESRISHPRECStr *>(rec)->hdr.length) * 2 + 8;
+    }
+    return 0;
+}
+
+// ---------------------------------------------------------------------------
+// dBase files
+
+constexpr unsigned char field_terminator = 0x0d;
+
+int decode_dbase(Stream &s, ESRIDBASEStr *dbf) {
+    if (dbf->field_descriptors) {
+        clrtbl(dbf->field_descriptors, nullptr);
+    } else if (!(dbf->field_descriptors = newtbl(0))) {
+        elog_log(0, "esri_decode_dbase_file: newtbl() error.\n");
+        return -1;
+    }
+    s.where = Where{};
+    s.in.need(1);
+    const int version = s.in.cursor()[0] & 7;
+    dbf->level = version == 3 ? 5 : version == 4 ? 7 : version;
+    if (dbf->level != 5) {
+        elog_log(0, "esri_decode_dbase_file: dbase level = %d - only level 5 supported.\n", dbf->level);
+        return -1;
+    }
+    void *hdr = &dbf->hdr;
+    if (unstuff(s, 102, &hdr) < 0) {
+        elog_log(0, "esri_decode_dbase_file: esri_unstuff_stream() error.\n");
+        return -1;
+    }
+    const ESRIDBASEHDRStr &h = dbf->hdr;
+    if (s.in.bounded()) {
+        if (h.numrecs < 0) throw BadData{format("header: numrecs %d is negative", h.numrecs)};
+        if (h.numbytesrec < 0) throw BadData{format("header: numbytesrec %d is negative", h.numbytesrec)};
+    }
+    for (int index = 0;; ++index) {
+        s.where = Where{"field descriptor", index, s.file_offset()};
+        s.in.need(1);
+        if (s.in.cursor()[0] == field_terminator) break;
+        void *descriptor = nullptr;
+        int status;
+        try {
+            status = unstuff(s, 104, &descriptor);
+        } catch (...) {
+            std::free(descriptor);
+            throw;
+        }
+        if (status < 0 || settbl(dbf->field_descriptors, -1, descriptor) < 0) {
+            std::free(descriptor);
+            elog_log(0, "esri_decode_dbase_file: esri_unstuff_stream() error.\n");
+            return -1;
+        }
+    }
+    s.where = Where{"records area"};
+    s.in.skip(1);
+    // In the usual layout numbyteshdr counts the terminator and is odd, so the
+    // byte passed over here is the first record's deletion flag.
+    const bool odd = (h.numbyteshdr & 1) != 0;
+    bool flag_missing = false;
+    if (odd) {
+        if (s.in.has(1)) s.in.skip(1);
+        else flag_missing = true;
+    }
+    std::free(dbf->records);
+    dbf->records = nullptr;
+    const long long size = static_cast<long long>(h.numrecs) * h.numbytesrec;
+    if (size < 0 || size > 0x7fffffffLL) {
+        elog_log(0, "esri_decode_dbase_file: malloc(%d) error.\n", static_cast<int>(size));
+        return -1;
+    }
+    const size_t bytes = static_cast<size_t>(size);
+    // A file that ends right after its records, without the end-of-file
+    // marker, is one byte short of the last slot: that byte is taken as zero.
+    size_t available = bytes;
+    if (flag_missing || !s.in.has(bytes)) {
+        const size_t remaining = flag_missing ? 0 : s.in.remaining();
+        if (!(odd && (flag_missing ? bytes == 0 : remaining + 1 == bytes)))
+            throw BadData{format("records area: %d records of %d bytes need %zu bytes at byte %zu, %zu remain",
+                                 h.numrecs, h.numbytesrec, bytes, s.file_offset() + (flag_missing ? 1 : 0),
+                                 remaining)};
+        available = remaining;
+    }
+    auto *records = static_cast<unsigned char *>(std::calloc(bytes ? bytes : 1, 1));
+    if (!records) {
+        elog_log(0, "esri_decode_dbase_file: malloc(%d) error.\n", static_cast<int>(size));
+        return -1;
+    }
+    if (available) std::memcpy(records, s.in.cursor(), available);
+    dbf->records = records;
+    return 0;
+}
+
+int get_dbase_fields(ESRIDBASEStr *dbstr, int recno, Arr **fields) {
+    if (*fields) freearr(*fields, std::free);
+    *fields = nullptr;
+    if (!dbstr->records) return 0;
+    const ESRIDBASEHDRStr &h = dbstr->hdr;
+    if (recno < 0 || recno >= h.numrecs || h.numbytesrec < 0) {
+        elog_log(0, "esri_get_dbase_fields: record %d outside 0 to %d.\n", recno, h.numrecs - 1);
+        return -1;
+    }
+    if (!(*fields = newarr(nullptr))) {
+        elog_log(0, "esri_get_dbase_fields: newarr() error.\n");
+        return -1;
+    }
+    // Fields wider than their record read into the next one, as the widths
+    // say, but never past the records copy.
+    ByteReader records(dbstr->records, static_cast<size_t>(h.numrecs) * static_cast<size_t>(h.numbytesrec));
+    records.seek(static_cast<size_t>(recno) * static_cast<size_t>(h.numbytesrec));
+    const int n = cnttbl(dbstr->field_descriptors);
+    for (int i = 0; i < n; ++i) {
+        const auto *d = static_cast<const ESRIDBASEFIELDDESCRStr *>(gettbl(dbstr->field_descriptors, i));
+        const size_t width = std::min<size_t>(d->length, records.remaining());
+        if (d->type == 'C' || d->type == 'N') {
+            char key[13];
+            std::memcpy(key, d->name, 12);
+            key[12] = '\0';
+            strtrim(key);
+            const unsigned char *field = records.cursor();
+            const size_t used = strnlen(reinterpret_cast<const char *>(field), width);
+            auto *value = static_cast<char *>(std::malloc(used + 1));
+            if (!value) {
+                elog_log(1, "esri_get_dbase_fields: malloc() error.\n");
+                return -1;
+            }
+            std::memcpy(value, field, used);
+            value[used] = '\0';
+            strtrim(value);
+            std::free(setarr(*fields, key, value));
+        }
+        records.skip(width);
+    }
+    return 0;
+}
+
+// ---------------------------------------------------------------------------
+// Listings
+
+constexpr size_t prefix_size = 512;
+
+void print_values(const ESRIStrdef &row, const unsigned char *base) {
+    const unsigned char *p = base + row.offset;
+    size_t count;
+    if (row.number >= 1) {
+        count = static_cast<size_t>(row.number);
+    } else {
+        int n;
+        std::memcpy(&n, base + row.offset_number, sizeof n);
+        std::memcpy(&p, base + row.offset, sizeof p);
+        count = row.type >= ESRI_INT && row.type <= ESRI_BOX && n > 0 && p ? static_cast<size_t>(n) : 0;
+    }
+    const bool names = std::strcmp(row.name, "shape_type") == 0;
+    size_t limit;
+    switch (row.type) {
+    case ESRI_INT:
+    case ESRI_DOUBLE: limit = 10; break;
+    case ESRI_POINT: limit = 4; break;
+    case ESRI_BOX: limit = 2; break;
+    case ESRI_CHAR: limit = 64; break;
+    case ESRI_UCHAR: limit = 32; break;
+    case ESRI_SHORT: limit = 20; break;
+    default: limit = 0; count = 0; break;
+    }
+    const size_t shown = std::min(count, limit);
+    if (row.type == ESRI_CHAR) {
+        const char *text = reinterpret_cast<const char *>(p);
+        std::printf("%.*s", static_cast<int>(strnlen(text, shown)), text);
+    } else {
+        for (size_t i = 0; i < shown; ++i) {
+            if (i) std::printf(", ");
+            switch (row.type) {
+            case ESRI_INT: {
+                int v;
+                std::memcpy(&v, p + 4 * i, sizeof v);
+                if (names) std::printf("%s", esri_get_shapetype(v));
+                else std::printf("%d", v);
+                break;
+            }
+            case ESRI_DOUBLE: {
+                double v;
+                std::memcpy(&v, p + 8 * i, sizeof v);
+                std::printf("%f", v);
+                break;
+            }
+            case ESRI_POINT: {
+                ESRISHPPOINTStr v;
+                std::memcpy(&v, p + sizeof v * i, sizeof v);
+                std::printf("(%f, %f)", v.x, v.y);
+                break;
+            }
+            case ESRI_BOX: {
+                ESRISHPBOXStr v;
+                std::memcpy(&v, p + sizeof v * i, sizeof v);
+                std::printf("(%f, %f, %f, %f)", v.xmin, v.ymin, v.xmax, v.ymax);
+                break;
+            }
+            case ESRI_UCHAR: std::printf("%d", p[i]); break;
+            case ESRI_SHORT: {
+                short v;
+                std::memcpy(&v, p + 2 * i, sizeof v);
+                if (names) std::printf("%s", esri_get_shapetype(v));
+                else std::printf("%d", v);
+                break;
+            }
+            default: break;
+            }
+        }
+    }
+    std::printf(shown < count ? ", ...\n" : "\n");
+}
+
+}  // namespace
+
+static void esri_print_generic(char *prefix, int str_type, void *record, int recno) {
+    const ESRIStrdefs *set = find_set(str_type);
+    if (!set || !record) return;
+    if (!set->strdef) {
+        if (set->print) set->print(prefix, record, recno);
+        return;
+    }
+    const char *name = esri_get_shapetype(str_type);
+    if (recno >= 0) std::printf("%s%s(%d):\n", prefix, name, recno);
+    else std::printf("%s%s:\n", prefix, name);
+    char inner[prefix_size];
+    std::snprintf(inner, sizeof inner, "%s  ", prefix);
+    const auto *base = static_cast<const unsigned char *>(record);
+    for (int i = 0; i < set->strdef_size; ++i) {
+        std::printf("%s%s=", inner, set->strdef[i].name);
+        print_values(set->strdef[i], base);
+    }
+}
+
+static void esri_print_shapefile_callback(char *prefix, void *estruc, int) {
+    auto *shp = static_cast<ESRISHPStr *>(estruc);
+    esri_print_generic(prefix, 59, &shp->hdr, -1);
+    for (int i = 0; i < cnttbl(shp->records); ++i) esri_print_shapefile_record(prefix, gettbl(shp->records, i), i);
+}
+
+static void esri_print_dbase_field_properties(char *, void *, int) {}
+
+static void esri_print_dbase_file_callback(char *prefix, void *dstruc, int) {
+    auto *dbf = static_cast<ESRIDBASEStr *>(dstruc);
+    const bool level5 = dbf->level == 5;
+    esri_print_generic(prefix, level5 ? 102 : 103, &dbf->hdr, -1);
+    for (int i = 0; i < cnttbl(dbf->field_descriptors); ++i)
+        esri_print_generic(prefix, level5 ? 104 : 105, gettbl(dbf->field_descriptors, i), i);
+    if (!level5) esri_print_dbase_field_properties(prefix, &dbf->field_properties, -1);
+    if (!dbf->records || dbf->hdr.numbytesrec <= 0) return;
+    const size_t width = static_cast<size_t>(dbf->hdr.numbytesrec);
+    for (int i = 0; i < dbf->hdr.numrecs; ++i) {
+        const char *slot = reinterpret_cast<const char *>(dbf->records) + width * static_cast<size_t>(i);
+        std::printf("%.*s\n", static_cast<int>(strnlen(slot, width)), slot);
+    }
+}
+
+static int esri_decode_dbase_field_properties(void *, unsigned char *, unsigned char **) { return 0; }
+
+// ---------------------------------------------------------------------------
+// Entry points
+
+namespace {
+
+// Runs a decoder over an unbounded reader at *stream and advances *stream.
+template <typename Decode>
+int run_plain(unsigned char *stream0, unsigned char **stream, const char *function, Decode decode) {
+    Stream s{ByteReader::unbounded(*stream), stream0 ? stream0 : *stream, {}};
+    int result;
+    try {
+        result = decode(s);
+    } catch (const std::bad_alloc &) {
+        elog_log(1, "%s: malloc() error.\n", function);
+        result = -1;
+    } catch (...) {
+        result = -1;  // an unbounded reader never runs out
+    }
+    *stream += s.in.position();
+    return result;
+}
+
+// Runs a decoder over size bytes at data; problems with the data become one
+// message naming where they were met.
+template <typename Decode>
+int run_sized(const unsigned char *data, long size, const char *function, Decode decode) {
+    if (size < 0 || (!data && size > 0)) {
+        elog_log(0, "%s: invalid arguments (size %ld).\n", function, size);
+        return -1;
+    }
+    static const unsigned char nothing = 0;
+    const unsigned char *begin = data ? data : &nothing;
+    Stream s{ByteReader(begin, static_cast<size_t>(size)), begin, {}};
+    try {
+        return decode(s);
+    } catch (const BadData &bad) {
+        elog_log(0, "%s: %s.\n", function, bad.what.c_str());
+    } catch (const vorpix::OutOfData &out) {
+        elog_log(0, "%s: %s: %zu bytes needed at byte %zu, %zu remain.\n", function, s.where.describe().c_str(),
+                 out.wanted(), out.position(), out.remaining());
+    } catch (const std::bad_alloc &) {
+        elog_log(1, "%s: malloc() error.\n", function);
+    }
+    return -1;
+}
+
+}  // namespace
+
+static int esri_decode_shapefile_record(void *estruc, unsigned char *stream0, unsigned char **stream) {
+    return run_plain(stream0, stream, "esri_decode_shapefile_record",
+                     [estruc](Stream &s) { return decode_record(s, static_cast<ESRISHPRECStr *>(estruc)); });
+}
+
+extern "C" {
+
+int esri_strdefs_init(void) {
+    std::call_once(esri_strdefs_once, build_index);
+    return 0;
+}
+
+char *esri_get_shapetype(int shape_type) {
+    for (const Codedef &c : SHAPETYPE_Codedef)
+        if (c.code == shape_type) return const_cast<char *>(c.str);
+    return const_cast<char *>("Unknown");
+}
+
+int esri_unstuff_stream(int str_type, void **estruc, unsigned char *stream0, unsigned char **stream) {
+    return run_plain(stream0, stream, "esri_unstuff_stream", [str_type, estruc](Stream &s) {
+        return unstuff(s, str_type, estruc);
+    });
+}
+
+int esri_decode_shapefile(void *estruc, unsigned char *stream0, unsigned char **stream) {
+    return run_plain(stream0, stream, "esri_decode_shapefile",
+                     [estruc](Stream &s) { return decode_shapefile(s, static_cast<ESRISHPStr *>(estruc)); });
+}
+
+int esri_decode_dbase_file(void *dstruc, unsigned char *stream0, unsigned char **stream) {
+    auto *dbf = static_cast<ESRIDBASEStr *>(dstruc);
+    return run_plain(stream0, stream, "esri_decode_dbase_file", [dbf](Stream &s) { return decode_dbase(s, dbf); });
+}
+
+int esri_get_dbase_fields(ESRIDBASEStr *dbstr, int recno, Arr **fields) {
+    try {
+        return get_dbase_fields(dbstr, recno, fields);
+    } catch (const std::bad_alloc &) {
+        elog_log(1, "esri_get_dbase_fields: malloc() error.\n");
+    } catch (...) {
+        elog_log(0, "esri_get_dbase_fields: record %d lies outside the records.\n", recno);
+    }
+    return -1;
+}
+
+int esri_decode_shapefile_sized(ESRISHPStr *shp, const unsigned char *data, long size) {
+    return run_sized(data, size, "esri_decode_shapefile_sized", [shp](Stream &s) { return decode_shapefile(s, shp); });
+}
+
+int esri_decode_dbase_file_sized(ESRIDBASEStr *dbf, const unsigned char *data, long size) {
+    return run_sized(data, size, "esri_decode_dbase_file_sized", [dbf](Stream &s) { return decode_dbase(s, dbf); });
+}
+
+void esri_print_shapefile(char *prefix, void *estruc) { esri_print_shapefile_callback(prefix, estruc, -1); }
+
+void esri_print_shapefile_record(char *prefix, void *estruc, int recno) {
+    auto *rec = static_cast<ESRISHPRECStr *>(estruc);
+    char inner[prefix_size];
+    if (recno >= 0) {
+        std::printf("%sRecord(%d):\n", prefix, recno);
+        std::snprintf(inner, sizeof inner, "%s  ", prefix);
+    } else {
+        std::snprintf(inner, sizeof inner, "%s", prefix);
+    }
+    std::printf("%soffset=%lu\n", inner, rec->offset);
+    esri_print_generic(inner, 58, &rec->hdr, -1);
+    esri_print_generic(inner, rec->shape_type, rec->record, recno);
+}
+
+void esri_print_dbase_file(char *prefix, void *estruc) { esri_print_dbase_file_callback(prefix, estruc, -1); }
+
+}  // extern "C"

@@ -1,0 +1,818 @@
+// Shapefiles and dBase files: the engine on hand-worked layouts, the file
+// decoders against what shapelib's dump tools print for files written by
+// shapelib, pyshp and real data, truncation at every byte, and the listings.
+#include "esri.h"
+#include "esri_release.hpp"
+
+#include "arrays.h"
+#include "log_capture.hpp"
+#include "redblack.h"
+#include "test_files.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+using vorpix::test::fixture_path;
+using vorpix::test::LogCapture;
+using vorpix::test::read_file;
+using vorpix::test::read_text;
+
+namespace {
+
+using Bytes = std::vector<unsigned char>;
+
+Bytes fixture(const std::string &name) { return read_file(fixture_path("esri/" + name)); }
+
+// Little- and big-endian writers for layouts that no tool writes.
+struct Builder {
+    Bytes b;
+    Builder &le32(std::int32_t v) {
+        for (int i = 0; i < 4; ++i) b.push_back(static_cast<unsigned char>(static_cast<std::uint32_t>(v) >> (8 * i)));
+        return *this;
+    }
+    Builder &be32(std::int32_t v) {
+        for (int i = 3; i >= 0; --i) b.push_back(static_cast<unsigned char>(static_cast<std::uint32_t>(v) >> (8 * i)));
+        return *this;
+    }
+    Builder &le16(int v) {
+        b.push_back(static_cast<unsigned char>(v & 0xff));
+        b.push_back(static_cast<unsigned char>((v >> 8) & 0xff));
+        return *this;
+    }
+    Builder &f64(double v) {
+        std::uint64_t bits;
+        std::memcpy(&bits, &v, 8);
+        for (int i = 0; i < 8; ++i) b.push_back(static_cast<unsigned char>(bits >> (8 * i)));
+        return *this;
+    }
+    Builder &bytes(const std::string &s) {
+        b.insert(b.end(), s.begin(), s.end());
+        return *this;
+    }
+    Builder &zeros(size_t n) {
+        b.insert(b.end(), n, 0);
+        return *this;
+    }
+};
+
+struct Shapefile {
+    ESRISHPStr shp{};
+    ~Shapefile() { vorpix::esri::release_shapefile(&shp); }
+    int count() const { return cnttbl(shp.records); }
+    ESRISHPRECStr *at(int i) const { return static_cast<ESRISHPRECStr *>(gettbl(shp.records, i)); }
+};
+
+struct Dbase {
+    ESRIDBASEStr dbf{};
+    ~Dbase() { vorpix::esri::release_dbase_file(&dbf); }
+    const ESRIDBASEFIELDDESCRStr *field(int i) const {
+        return static_cast<const ESRIDBASEFIELDDESCRStr *>(gettbl(dbf.field_descriptors, i));
+    }
+    std::map<std::string, std::string> fields(int recno) {
+        Arr *a = nullptr;
+        EXPECT_EQ(esri_get_dbase_fields(&dbf, recno, &a), 0);
+        std::map<std::string, std::string> out;
+        Tbl *keys = keysarr(a);
+        for (int i = 0; i < cnttbl(keys); ++i) {
+            auto *key = static_cast<const char *>(gettbl(keys, i));
+            out[key] = static_cast<const char *>(getarr(a, key));
+        }
+        freetbl(keys, nullptr);
+        freearr(a, std::free);
+        return out;
+    }
+};
+
+// Whatever the shape structure, the points, parts, Z and M it holds.
+struct Geometry {
+    int type = 0;
+    ESRISHPBOXStr bbox{};
+    std::vector<int> parts;
+    std::vector<ESRISHPPOINTStr> points;
+    std::vector<double> z, m;
+};
+
+Geometry geometry(const ESRISHPRECStr *rec) {
+    Geometry g;
+    g.type = rec->shape_type;
+    auto take = [&](const ESRISHPPOINTStr *p, int n) { g.points.assign(p, p + n); };
+    switch (rec->shape_type) {
+    case 1: {
+        auto *s = static_cast<ESRISHPRECPOINTStr *>(rec->record);
+        g.points = {{s->x, s->y}};
+        break;
+    }
+    case 21: {
+        auto *s = static_cast<ESRISHPRECPOINTMStr *>(rec->record);
+        g.points = {{s->x, s->y}};
+        g.m = {s->m};
+        break;
+    }
+    case 11: {
+        auto *s = static_cast<ESRISHPRECPOINTZStr *>(rec->record);
+        g.points = {{s->x, s->y}};
+        g.z = {s->z};
+        g.m = {s->m};
+        break;
+    }
+    case 8: {
+        auto *s = static_cast<ESRISHPRECMPOINTStr *>(rec->record);
+        g.bbox = s->bbox;
+        take(s->points, s->numpoints);
+        break;
+    }
+    case 28: {
+        auto *s = static_cast<ESRISHPRECMPOINTMStr *>(rec->record);
+        g.bbox = s->bbox;
+        take(s->points, s->numpoints);
+        g.m.assign(s->marray, s->marray + s->numpoints);
+        break;
+    }
+    case 18: {
+        auto *s = static_cast<ESRISHPRECMPOINTZStr *>(rec->record);
+        g.bbox = s->bbox;
+        take(s->points, s->numpoints);
+        g.z.assign(s->zarray, s->zarray + s->numpoints);
+        g.m.assign(s->marray, s->marray + s->numpoints);
+        break;
+    }
+    case 3:
+    case 5: {
+        auto *s = static_cast<ESRISHPRECPOLYGStr *>(rec->record);
+        g.bbox = s->bbox;
+        g.parts.assign(s->parts, s->parts + s->numparts);
+        take(s->points, s->numpoints);
+        break;
+    }
+    case 23:
+    case 25: {
+        auto *s = static_cast<ESRISHPRECPOLYGMStr *>(rec->record);
+        g.bbox = s->bbox;
+        g.parts.assign(s->parts, s->parts + s->numparts);
+        take(s->points, s->numpoints);
+        g.m.assign(s->marray, s->marray + s->numpoints);
+        break;
+    }
+    case 13:
+    case 15: {
+        auto *s = static_cast<ESRISHPRECPOLYGZStr *>(rec->record);
+        g.bbox = s->bbox;
+        g.parts.assign(s->parts, s->parts + s->numparts);
+        take(s->points, s->numpoints);
+        g.z.assign(s->zarray, s->zarray + s->numpoints);
+        g.m.assign(s->marray, s->marray + s->numpoints);
+        break;
+    }
+    case 31: {
+        auto *s = static_cast<ESRISHPRECMULTIPAStr *>(rec->record);
+        g.bbox = s->bbox;
+        g.parts.assign(s->parts, s->parts + s->numparts);
+        take(s->points, s->numpoints);
+        g.z.assign(s->zarray, s->zarray + s->numpoints);
+        g.m.assign(s->marray, s->marray + s->numpoints);
+        break;
+    }
+    default: break;
+    }
+    return g;
+}
+
+// What shpdump prints for one shape.
+struct DumpedShape {
+    int vertices = 0, nparts = 0;
+    std::vector<int> parts;
+    std::vector<std::vector<double>> points;  // x, y, z[, m]
+};
+
+std::vector<DumpedShape> parse_shpdump(const std::string &text) {
+    std::vector<DumpedShape> shapes;
+    std::istringstream in(text);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.rfind("Shape:", 0) == 0) {
+            DumpedShape s;
+            std::sscanf(line.c_str() + line.find("nVertices="), "nVertices=%d, nParts=%d", &s.vertices, &s.nparts);
+            shapes.push_back(s);
+            continue;
+        }
+        const auto open = line.find('(');
+        if (shapes.empty() || open == std::string::npos || line.find("Bounds") != std::string::npos ||
+            line.find("to (") != std::string::npos)
+            continue;
+        DumpedShape &s = shapes.back();
+        if (line.find('+') != std::string::npos && line.find('+') < open) s.parts.push_back(static_cast<int>(s.points.size()));
+        else if (s.points.empty() && s.nparts > 0) s.parts.push_back(0);
+        std::string inside = line.substr(open + 1, line.find(')') - open - 1);
+        for (char &c : inside)
+            if (c == ',') c = ' ';
+        std::istringstream values(inside);
+        std::vector<double> point;
+        double v;
+        while (values >> v) point.push_back(v);
+        s.points.push_back(point);
+    }
+    return shapes;
+}
+
+bool near(double a, double b) { return std::fabs(a - b) <= 1e-13 * std::max(1.0, std::fabs(b)); }
+
+bool has_m(int type) { return type == 21 || type == 23 || type == 25 || type == 28 || type == 11 || type == 13 || type == 15 || type == 18 || type == 31; }
+bool has_z(int type) { return type == 11 || type == 13 || type == 15 || type == 18 || type == 31; }
+
+int decode_plain(ESRISHPStr *shp, Bytes &bytes) {
+    unsigned char *stream = bytes.data();
+    return esri_decode_shapefile(shp, bytes.data(), &stream);
+}
+
+// ---------------------------------------------------------------------------
+// Names and the engine
+
+TEST(EsriNames, FirstMatchingRowNamesACode) {
+    const std::vector<std::pair<int, std::string>> cases = {
+        {0, "Null"},  {59, "FileHdr"},     {58, "RecordHdr"},        {62, "Record"},
+        {5, "RecordPolygon"}, {31, "RecordMultiPatch"}, {106, "DbaseFieldProperties"},
+        {2, "Unknown"}, {-1, "Unknown"}, {200, "Unknown"}};
+    for (const auto &[code, name] : cases) EXPECT_EQ(esri_get_shapetype(code), name) << code;
+}
+
+TEST(EsriEngine, UndefinedStructureTypesFailNamingTheTypeInHexAndConsumeNothing) {
+    for (const auto &[type, hex] : std::vector<std::pair<int, std::string>>{{2, "0x2"}, {200, "0xc8"}, {-5, "0xfffffffb"}}) {
+        LogCapture log;
+        Bytes bytes(64, 0);
+        unsigned char *stream = bytes.data();
+        void *out = nullptr;
+        EXPECT_EQ(esri_unstuff_stream(type, &out, bytes.data(), &stream), -1);
+        EXPECT_EQ(out, nullptr);
+        EXPECT_EQ(stream, bytes.data());
+        ASSERT_EQ(log.entries().size(), 1u);
+        EXPECT_EQ(log.entries()[0].message, "esri_unstuff_stream: str_type " + hex + " not defined.\n");
+        EXPECT_EQ(log.entries()[0].flags, 0);
+    }
+}
+
+// Bytes that each fixed-size structure takes, as the file formats lay them out.
+TEST(EsriEngine, EachFixedStructureConsumesItsDocumentedSize) {
+    const std::vector<std::pair<int, size_t>> sizes = {
+        {61, 16}, {60, 32},  {59, 100}, {58, 8},   {0, 4},    {1, 20},  {21, 28}, {11, 36},
+        {102, 32}, {103, 68}, {104, 32}, {105, 48}, {63, 0},  {101, 0}, {106, 0}};
+    EXPECT_EQ(esri_strdefs_init(), 0);
+    EXPECT_EQ(esri_strdefs_init(), 0);
+    for (const auto &[type, size] : sizes) {
+        Bytes bytes(128, 0);
+        unsigned char *stream = bytes.data();
+        void *out = nullptr;
+        ASSERT_EQ(esri_unstuff_stream(type, &out, bytes.data(), &stream), 0) << type;
+        EXPECT_EQ(static_cast<size_t>(stream - bytes.data()), size) << esri_get_shapetype(type);
+        std::free(out);
+    }
+}
+
+// Counted shapes: bytes consumed worked out from the record layouts by hand.
+TEST(EsriEngine, CountedShapesConsumeWhatTheirCountsSay) {
+    struct Case {
+        int type, numparts, numpoints;
+        size_t bytes;
+    };
+    const std::vector<Case> cases = {
+        {8, -1, 0, 40},  {8, -1, 3, 88},  {28, -1, 2, 40 + 32 + 16 + 16}, {18, -1, 2, 40 + 32 + 2 * (16 + 16)},
+        {3, 2, 5, 132},  {5, 1, 0, 48},   {23, 1, 2, 44 + 4 + 32 + 16 + 16}, {15, 2, 3, 44 + 8 + 48 + 2 * (16 + 24)},
+        {31, 2, 3, 44 + 16 + 48 + 2 * (16 + 24)}};
+    for (const Case &c : cases) {
+        Builder b;
+        b.le32(c.type).zeros(32);
+        if (c.numparts >= 0) b.le32(c.numparts);
+        b.le32(c.numpoints).zeros(1000);
+        unsigned char *stream = b.b.data();
+        void *out = nullptr;
+        ASSERT_EQ(esri_unstuff_stream(c.type, &out, b.b.data(), &stream), 0) << c.type;
+        EXPECT_EQ(static_cast<size_t>(stream - b.b.data()), c.bytes) << esri_get_shapetype(c.type);
+        vorpix::esri::release_shape(c.type, out);
+    }
+}
+
+TEST(EsriEngine, PolyLineArraysComeInHostOrder) {
+    Builder b;
+    b.le32(3).f64(-1).f64(-2).f64(3).f64(4).le32(2).le32(5).le32(0).le32(3);
+    for (int i = 0; i < 5; ++i) b.f64(i + 0.5).f64(-i * 2.0);
+    unsigned char *stream = b.b.data();
+    ESRISHPRECPOLYGStr *line = nullptr;
+    ASSERT_EQ(esri_unstuff_stream(3, reinterpret_cast<void **>(&line), b.b.data(), &stream), 0);
+    EXPECT_EQ(stream - b.b.data(), 132);
+    EXPECT_EQ(line->bbox.xmin, -1);
+    EXPECT_EQ(line->bbox.ymax, 4);
+    ASSERT_EQ(line->numparts, 2);
+    EXPECT_EQ(line->parts[1], 3);
+    EXPECT_EQ(line->points[4].x, 4.5);
+    EXPECT_EQ(line->points[4].y, -8);
+    vorpix::esri::release_shape(3, line);
+}
+
+TEST(EsriEngine, HeaderRowsKeepTheirOwnByteOrder) {
+    Builder b;
+    b.be32(9994).zeros(20).bytes(std::string("\0\0\0\x32", 4)).bytes(std::string("\x01\0\0\0", 4)).le32(5).zeros(64);
+    unsigned char *stream = b.b.data();
+    ESRISHPFILEHDRStr hdr;
+    std::memset(&hdr, 0x5a, sizeof hdr);  // a caller's destination is zeroed first
+    void *out = &hdr;
+    ASSERT_EQ(esri_unstuff_stream(59, &out, b.b.data(), &stream), 0);
+    EXPECT_EQ(out, &hdr);
+    EXPECT_EQ(hdr.magic, 9994);
+    EXPECT_EQ(hdr.unused3, 0);
+    EXPECT_EQ(hdr.length, 50);
+    EXPECT_EQ(hdr.version, 1);
+    EXPECT_EQ(hdr.shape_type, 5);
+    EXPECT_EQ(hdr.mmax, 0);
+}
+
+TEST(EsriEngine, TypesWithoutATableAllocateZeroedAndConsumeNothing) {
+    for (int type : {63, 101, 106}) {
+        Bytes bytes(8, 0xff);
+        unsigned char *stream = bytes.data();
+        void *out = nullptr;
+        ASSERT_EQ(esri_unstuff_stream(type, &out, bytes.data(), &stream), 0);
+        EXPECT_EQ(stream, bytes.data());
+        const Bytes zero(type == 63 ? sizeof(ESRISHPStr) : type == 101 ? sizeof(ESRIDBASEStr) : sizeof(ESRIDBASEFIELDDESCRStr), 0);
+        EXPECT_EQ(std::memcmp(out, zero.data(), type == 106 ? sizeof(ESRIDBASEFIELDPROPSStr) : zero.size()), 0);
+        std::free(out);
+    }
+}
+
+TEST(EsriEngine, NegativeCountFailsAsAnAllocation) {
+    Builder b;
+    b.le32(8).zeros(32).le32(-3).zeros(64);
+    unsigned char *stream = b.b.data();
+    void *out = nullptr;
+    LogCapture log;
+    EXPECT_EQ(esri_unstuff_stream(8, &out, b.b.data(), &stream), -1);
+    ASSERT_EQ(log.entries().size(), 1u);
+    EXPECT_EQ(log.entries()[0].message, "esri_unstuff_stream: malloc() error.\n");
+    EXPECT_EQ(log.entries()[0].flags, 1);
+    vorpix::esri::release_shape(8, out);
+}
+
+// ---------------------------------------------------------------------------
+// Shapefiles
+
+class ShapefileOracle : public testing::TestWithParam<const char *> {};
+
+TEST_P(ShapefileOracle, DecodesWhatShpdumpPrints) {
+    const std::string name = GetParam();
+    Bytes bytes = fixture(name + ".shp");
+    const auto dumped = parse_shpdump(read_text(fixture_path("esri/" + name + ".shpdump")));
+    Shapefile sized, plain;
+    ASSERT_EQ(esri_decode_shapefile_sized(&sized.shp, bytes.data(), static_cast<long>(bytes.size())), 0);
+    ASSERT_EQ(decode_plain(&plain.shp, bytes), 0);
+    ASSERT_EQ(sized.count(), static_cast<int>(dumped.size()));
+    ASSERT_EQ(plain.count(), sized.count());
+    EXPECT_EQ(sized.shp.hdr.magic, 9994);
+    EXPECT_EQ(sized.shp.hdr.length * 2, static_cast<int>(bytes.size()));
+    unsigned long offset = 100;
+    for (int i = 0; i < sized.count(); ++i) {
+        const ESRISHPRECStr *rec = sized.at(i);
+        SCOPED_TRACE(name + " shape " + std::to_string(i));
+        EXPECT_EQ(rec->offset, offset);
+        offset += 8 + 2 * static_cast<unsigned long>(rec->hdr.length);
+        EXPECT_EQ(rec->hdr.number, i + 1);
+        EXPECT_EQ(rec->shape_type, *static_cast<int *>(rec->record));
+        const Geometry g = geometry(rec), p = geometry(plain.at(i));
+        const DumpedShape &d = dumped[static_cast<size_t>(i)];
+        ASSERT_EQ(static_cast<int>(g.points.size()), d.vertices);
+        EXPECT_EQ(static_cast<int>(g.parts.size()), d.nparts);
+        if (d.nparts) {
+            EXPECT_EQ(g.parts, d.parts);
+        }
+        for (size_t k = 0; k < g.points.size(); ++k) {
+            EXPECT_TRUE(near(g.points[k].x, d.points[k][0])) << g.points[k].x << " vs " << d.points[k][0];
+            EXPECT_TRUE(near(g.points[k].y, d.points[k][1]));
+            EXPECT_EQ(g.points[k].x, p.points[k].x);
+            if (has_z(g.type)) {
+                EXPECT_TRUE(near(g.z[k], d.points[k][2]));
+            }
+            if (has_m(g.type) && d.points[k].size() == 4) {
+                EXPECT_TRUE(near(g.m[k], d.points[k][3]));
+            }
+        }
+    }
+    EXPECT_EQ(offset, bytes.size());
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryShapeType, ShapefileOracle,
+                         testing::Values("point", "arc", "polygon", "multipoint", "pointz", "arcz", "polygonz",
+                                         "multipointz", "pointm", "arcm", "polygonm", "multipointm", "multipatch",
+                                         "nulls", "fieldtypes", "nc"));
+
+TEST(ShapefileDecode, RealCountiesMatchTheirHeaderAndIndex) {
+    Bytes bytes = fixture("nc.shp");
+    const Bytes index = fixture("nc.shx");
+    Shapefile f;
+    ASSERT_EQ(esri_decode_shapefile_sized(&f.shp, bytes.data(), static_cast<long>(bytes.size())), 0);
+    EXPECT_EQ(f.shp.hdr.shape_type, 5);
+    EXPECT_NEAR(f.shp.hdr.xmin, -84.3238525390625, 1e-12);
+    ASSERT_EQ(f.count(), static_cast<int>((index.size() - 100) / 8));
+    for (int i = 0; i < f.count(); ++i) {
+        // The index file holds each record's offset in 16-bit words, big-endian.
+        const size_t at = 100 + 8 * static_cast<size_t>(i);
+        const unsigned long words = (static_cast<unsigned long>(index[at]) << 24) | (index[at + 1] << 16) |
+                                    (index[at + 2] << 8) | index[at + 3];
+        EXPECT_EQ(f.at(i)->offset, 2 * words);
+    }
+}
+
+TEST(ShapefileDecode, PointRecordsFollowEachOtherEveryTwentyEightBytes) {
+    Bytes bytes = fixture("point.shp");
+    Shapefile f;
+    ASSERT_EQ(decode_plain(&f.shp, bytes), 0);
+    EXPECT_EQ(f.at(0)->offset, 100u);
+    EXPECT_EQ(f.at(1)->offset, 128u);
+    EXPECT_EQ(f.at(0)->hdr.length, 10);
+}
+
+TEST(ShapefileDecode, HeaderOfFiftyWordsGivesAnEmptyList) {
+    Bytes bytes = fixture("point.shp");
+    bytes.resize(100);
+    bytes[24] = bytes[25] = bytes[26] = 0;
+    bytes[27] = 50;
+    Shapefile f;
+    ASSERT_EQ(esri_decode_shapefile_sized(&f.shp, bytes.data(), 100), 0);
+    EXPECT_NE(f.shp.records, nullptr);
+    EXPECT_EQ(f.count(), 0);
+}
+
+TEST(ShapefileDecode, RecordLengthsPastTheFileLengthStopAfterTheRecordThatReachesIt) {
+    Bytes bytes = fixture("point.shp");  // three records of 28 bytes
+    bytes[27] = static_cast<unsigned char>((100 + 28 + 10) / 2);
+    Shapefile f;
+    ASSERT_EQ(decode_plain(&f.shp, bytes), 0);
+    EXPECT_EQ(f.count(), 2);
+}
+
+TEST(ShapefileDecode, ASecondFileReplacesTheRecordsOfTheFirst) {
+    Bytes first = fixture("point.shp"), second = fixture("arc.shp");
+    Shapefile f;
+    ASSERT_EQ(decode_plain(&f.shp, first), 0);
+    std::vector<ESRISHPRECStr *> old;
+    for (int i = 0; i < f.count(); ++i) old.push_back(f.at(i));
+    ASSERT_EQ(decode_plain(&f.shp, second), 0);
+    EXPECT_EQ(f.count(), 2);
+    EXPECT_EQ(f.at(0)->shape_type, 3);
+    for (auto *r : old) vorpix::esri::release_record(r);  // dropped from the list, not released
+}
+
+TEST(ShapefileDecode, UndefinedShapeTypeFailsTheFileWithEveryLevelsMessage) {
+    Bytes bytes = fixture("point.shp");
+    bytes[100 + 28 + 8] = 2;  // second record's shape type
+    Shapefile f;
+    LogCapture log;
+    ASSERT_EQ(decode_plain(&f.shp, bytes), -1);
+    EXPECT_EQ(log.messages(), (std::vector<std::string>{"esri_unstuff_stream: str_type 0x2 not defined.\n",
+                                                        "esri_decode_shapefile_record: esri_unstuff_stream() error.\n",
+                                                        "esri_decode_shapefile: esri_unstuff_stream() error.\n"}));
+    EXPECT_EQ(f.count(), 1);  // the failing record is not appended
+}
+
+TEST(ShapefileDecode, FramingTypesAreRefusedAsShapes) {
+    for (unsigned char type : {58, 62, 63, 101}) {
+        Bytes bytes = fixture("point.shp");
+        bytes[100 + 8] = type;
+        Shapefile f;
+        LogCapture log;
+        EXPECT_EQ(decode_plain(&f.shp, bytes), -1) << int(type);
+        EXPECT_EQ(log.messages().size(), 3u);
+    }
+}
+
+// Sized decoding: one message naming where the data went wrong.
+TEST(ShapefileDecodeSized, BadCountsAndLengthsFailNamingTheRecord) {
+    struct Case {
+        const char *file;
+        size_t at;
+        std::int32_t value;
+        bool big;
+        std::string message;
+    };
+    const Bytes arc = fixture("arc.shp");
+    const std::vector<Case> cases = {
+        {"arc.shp", 256 + 4, 0x7fff, true,
+         "esri_decode_shapefile_sized: record 1 at byte 256: content length 32767 words (65534 bytes) runs past the "
+         "data, 80 remain.\n"},
+        {"arc.shp", 256 + 4, -4, true,
+         "esri_decode_shapefile_sized: record 1 at byte 256: content length -4 words is negative.\n"},
+        {"arc.shp", 256 + 8 + 40, 1000, false,
+         "esri_decode_shapefile_sized: record 1 at byte 256: RecordPolyLine points: 1000 points need 16000 bytes, "
+         "32 remain.\n"},
+        {"arc.shp", 256 + 8 + 36, -1, false,
+         "esri_decode_shapefile_sized: record 1 at byte 256: RecordPolyLine parts: numparts -1 is negative.\n"},
+        {"arc.shp", 24, 0x10000, true,
+         "esri_decode_shapefile_sized: header: file length 65536 words (131072 bytes) runs past the data, which has "
+         "344.\n"},
+        {"arc.shp", 100 + 8, 2, false, "esri_decode_shapefile_sized: record 0 at byte 100: shape type 2 is not a shape type.\n"},
+    };
+    for (const Case &c : cases) {
+        Bytes bytes = fixture(c.file);
+        for (int i = 0; i < 4; ++i)
+            bytes[c.at + static_cast<size_t>(i)] =
+                static_cast<unsigned char>(static_cast<std::uint32_t>(c.value) >> (8 * (c.big ? 3 - i : i)));
+        Shapefile f;
+        LogCapture log;
+        EXPECT_EQ(esri_decode_shapefile_sized(&f.shp, bytes.data(), static_cast<long>(bytes.size())), -1);
+        EXPECT_EQ(log.text(), c.message);
+    }
+}
+
+// Measures are optional in the format but always read here: a Z record
+// written without them reaches past its own contents into the next record.
+TEST(ShapefileDecodeSized, ZRecordWithoutMeasuresRunsPastTheData) {
+    Bytes bytes = fixture("arcz_nom.shp");
+    Shapefile f;
+    LogCapture log;
+    EXPECT_EQ(esri_decode_shapefile_sized(&f.shp, bytes.data(), static_cast<long>(bytes.size())), -1);
+    EXPECT_EQ(log.text(), "esri_decode_shapefile_sized: record 0 at byte 100: RecordPolyLineZ mmin: 1 doubles need 8 "
+                          "bytes, 0 remain.\n");
+}
+
+class TruncatedFile : public testing::TestWithParam<const char *> {};
+
+// Every cut fails with one message and reads nothing past the cut (the
+// bytes are an exact-size copy, so the address sanitizer sees any stray read).
+TEST_P(TruncatedFile, EveryCutFailsWithOneMessage) {
+    const std::string name = GetParam();
+    const Bytes whole = fixture(name);
+    const bool dbf = name.size() > 4 && name.substr(name.size() - 4) == ".dbf";
+    const size_t step = whole.size() > 5000 ? 97 : 1;  // the real files: a spread of cuts
+    for (size_t cut = 0; cut < whole.size(); cut += (cut + 300 > whole.size() ? 1 : step)) {
+        std::vector<unsigned char> bytes(whole.begin(), whole.begin() + static_cast<long>(cut));
+        LogCapture log;
+        int status;
+        if (dbf) {
+            Dbase d;
+            status = esri_decode_dbase_file_sized(&d.dbf, bytes.data(), static_cast<long>(cut));
+            // Without its end-of-file marker the last slot's final byte is taken as zero.
+            if (cut + 1 == whole.size() && whole.back() == 0x1a) {
+                EXPECT_EQ(status, 0);
+                EXPECT_EQ(d.dbf.records[static_cast<size_t>(d.dbf.hdr.numrecs) * d.dbf.hdr.numbytesrec - 1], 0);
+                continue;
+            }
+        } else {
+            Shapefile f;
+            status = esri_decode_shapefile_sized(&f.shp, bytes.data(), static_cast<long>(cut));
+        }
+        EXPECT_EQ(status, -1) << name << " cut at " << cut;
+        ASSERT_EQ(log.entries().size(), 1u) << name << " cut at " << cut << ": " << log.text();
+        EXPECT_EQ(log.text().rfind(dbf ? "esri_decode_dbase_file_sized: " : "esri_decode_shapefile_sized: ", 0), 0u);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Fixtures, TruncatedFile,
+                         testing::Values("point.shp", "arc.shp", "polygon.shp", "multipoint.shp", "pointz.shp",
+                                         "arcz.shp", "polygonz.shp", "multipointz.shp", "pointm.shp", "arcm.shp",
+                                         "polygonm.shp", "multipointm.shp", "multipatch.shp", "nulls.shp",
+                                         "nc.shp", "cities.dbf", "fieldtypes.dbf", "nulls.dbf", "nc.dbf"));
+
+// ---------------------------------------------------------------------------
+// dBase files
+
+// Field name, width and value of each record as dbfdump prints them.
+struct DumpedTable {
+    std::vector<std::pair<std::string, char>> fields;
+    std::vector<std::map<std::string, std::string>> records;
+};
+
+std::string trimmed(std::string s) {
+    const auto first = s.find_first_not_of(" \t");
+    if (first == std::string::npos) return "";
+    return s.substr(first, s.find_last_not_of(" \t") - first + 1);
+}
+
+DumpedTable parse_dbfdump(const std::string &text) {
+    DumpedTable t;
+    std::istringstream in(text);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.rfind("Field ", 0) == 0) {
+            const auto title = line.find("Title=`") + 7;
+            t.fields.emplace_back(line.substr(title, line.find('\'', title) - title), line[line.find("Type=") + 5]);
+        } else if (line.rfind("Record: ", 0) == 0) {
+            t.records.emplace_back();
+        } else if (!t.records.empty() && line.find(": ") != std::string::npos) {
+            const auto colon = line.find(": ");
+            t.records.back()[line.substr(0, colon)] = trimmed(line.substr(colon + 2));
+        }
+    }
+    return t;
+}
+
+class DbaseOracle : public testing::TestWithParam<const char *> {};
+
+TEST_P(DbaseOracle, CharacterAndNumericFieldsAreWhatDbfdumpPrints) {
+    const std::string name = GetParam();
+    Bytes bytes = fixture(name + ".dbf");
+    const DumpedTable dumped = parse_dbfdump(read_text(fixture_path("esri/" + name + ".dbfdump")));
+    Dbase d;
+    ASSERT_EQ(esri_decode_dbase_file_sized(&d.dbf, bytes.data(), static_cast<long>(bytes.size())), 0);
+    EXPECT_EQ(d.dbf.level, 5);
+    ASSERT_EQ(cnttbl(d.dbf.field_descriptors), static_cast<int>(dumped.fields.size()));
+    ASSERT_EQ(d.dbf.hdr.numrecs, static_cast<int>(dumped.records.size()));
+    for (size_t i = 0; i < dumped.fields.size(); ++i) {
+        EXPECT_EQ(d.field(static_cast<int>(i))->name, dumped.fields[i].first);
+        EXPECT_EQ(d.field(static_cast<int>(i))->type, dumped.fields[i].second);
+    }
+    for (int r = 0; r < d.dbf.hdr.numrecs; ++r) {
+        const auto ours = d.fields(r);
+        std::map<std::string, std::string> expected;
+        for (const auto &[field, type] : dumped.fields)
+            if (type == 'C' || type == 'N') expected[field] = dumped.records[static_cast<size_t>(r)].at(field);
+        EXPECT_EQ(ours, expected) << name << " record " << r;
+    }
+    Dbase plain;
+    unsigned char *stream = bytes.data();
+    ASSERT_EQ(esri_decode_dbase_file(&plain.dbf, bytes.data(), &stream), 0);
+    EXPECT_EQ(stream - bytes.data(), d.dbf.hdr.numbyteshdr + 1);  // past the first deletion flag
+    EXPECT_EQ(plain.fields(d.dbf.hdr.numrecs - 1), d.fields(d.dbf.hdr.numrecs - 1));
+}
+
+INSTANTIATE_TEST_SUITE_P(Tables, DbaseOracle, testing::Values("cities", "fieldtypes", "nulls", "multipatch", "nc"));
+
+// A two-field level-5 file laid out by hand: a 'C' of width 10, an 'N' of 6.
+Builder two_field_file(int version, int numbyteshdr, const std::string &record) {
+    Builder b;
+    b.b.push_back(static_cast<unsigned char>(version));
+    b.bytes("\x7c\x0c\x1f").le32(1).le16(numbyteshdr).le16(17).zeros(20);
+    b.bytes(std::string("NAME\0\0\0\0\0\0\0C", 12)).zeros(4);
+    b.b.push_back(10);
+    b.zeros(15);
+    b.bytes(std::string("VALUE\0\0\0\0\0\0N", 12)).zeros(4);
+    b.b.push_back(6);
+    b.b.push_back(1);
+    b.zeros(14);
+    b.b.push_back(0x0d);
+    if (numbyteshdr % 2 == 0) b.b.push_back(' ');
+    b.bytes(" " + record).bytes("\x1a");
+    return b;
+}
+
+TEST(DbaseDecode, VersionBitsChooseTheLevel) {
+    for (const auto &[first, level] : std::vector<std::pair<int, int>>{{0x03, 5}, {0x83, 5}, {0x8b, 5}, {0x04, 7}, {0x30, 0}}) {
+        Bytes bytes = two_field_file(first, 97, "  LISBON    12.5").b;
+        Dbase d;
+        LogCapture log;
+        unsigned char *stream = bytes.data();
+        const int status = esri_decode_dbase_file(&d.dbf, bytes.data(), &stream);
+        EXPECT_EQ(d.dbf.level, level);
+        if (level == 5) {
+            EXPECT_EQ(status, 0);
+            EXPECT_TRUE(log.empty());
+        } else {
+            EXPECT_EQ(status, -1);
+            EXPECT_EQ(stream, bytes.data());
+            EXPECT_EQ(log.text(), "esri_decode_dbase_file: dbase level = " + std::to_string(level) +
+                                      " - only level 5 supported.\n");
+        }
+    }
+}
+
+TEST(DbaseDecode, OddHeaderLengthSkipsTheFirstDeletionFlagEvenDoesNot) {
+    for (int numbyteshdr : {97, 98}) {
+        Bytes bytes = two_field_file(3, numbyteshdr, "  LISBON    12.5").b;
+        Dbase d;
+        ASSERT_EQ(esri_decode_dbase_file_sized(&d.dbf, bytes.data(), static_cast<long>(bytes.size())), 0);
+        ASSERT_EQ(cnttbl(d.dbf.field_descriptors), 2);
+        const size_t start = numbyteshdr == 97 ? 98 : 97;
+        EXPECT_EQ(std::memcmp(d.dbf.records, bytes.data() + start, 17), 0) << numbyteshdr;
+        EXPECT_EQ(d.field(1)->length, 6);
+        EXPECT_EQ(d.field(1)->count, 1);
+    }
+}
+
+TEST(DbaseFields, ValuesAndNamesAreTrimmedAndOtherTypesLeftOut) {
+    Bytes bytes = two_field_file(3, 97, "  LISBON    12.5").b;
+    Dbase d;
+    ASSERT_EQ(esri_decode_dbase_file_sized(&d.dbf, bytes.data(), static_cast<long>(bytes.size())), 0);
+    EXPECT_EQ(d.fields(0), (std::map<std::string, std::string>{{"NAME", "LISBON"}, {"VALUE", "12.5"}}));
+    // A date before the name: left out, and the name's value taken 8 bytes on.
+    Bytes dated = fixture("fieldtypes.dbf");
+    Dbase f;
+    ASSERT_EQ(esri_decode_dbase_file_sized(&f.dbf, dated.data(), static_cast<long>(dated.size())), 0);
+    const auto fields = f.fields(1);
+    EXPECT_EQ(fields.count("DATE"), 0u);
+    EXPECT_EQ(fields.count("OPEN"), 0u);
+    EXPECT_EQ(fields.at("CITY"), "Coimbra");
+    EXPECT_EQ(fields.at("NOTE"), "");
+}
+
+TEST(DbaseFields, NoRecordsCopyGivesNoArrayAndReleasesTheOldOne) {
+    ESRIDBASEStr empty{};
+    Arr *a = newarr(nullptr);
+    setarr(a, "x", std::malloc(4));
+    EXPECT_EQ(esri_get_dbase_fields(&empty, 0, &a), 0);
+    EXPECT_EQ(a, nullptr);
+}
+
+TEST(DbaseDecode, NoRecordsGivesAnEmptyCopy) {
+    Builder b = two_field_file(3, 97, "");
+    b.b[4] = 0;
+    Dbase d;
+    ASSERT_EQ(esri_decode_dbase_file_sized(&d.dbf, b.b.data(), static_cast<long>(b.b.size())), 0);
+    EXPECT_NE(d.dbf.records, nullptr);
+    EXPECT_EQ(d.dbf.hdr.numrecs, 0);
+}
+
+TEST(DbaseDecodeSized, NegativeCountsAndShortRecordsFailWithAMessage) {
+    struct Case {
+        size_t at;
+        int value;
+        std::string message;
+    };
+    const std::vector<Case> cases = {
+        {4, -1, "esri_decode_dbase_file_sized: header: numrecs -1 is negative.\n"},
+        {4, 3,
+         "esri_decode_dbase_file_sized: records area: 3 records of 17 bytes need 51 bytes at byte 98, 17 remain.\n"},
+        {10, 0xfff0, "esri_decode_dbase_file_sized: header: numbytesrec -16 is negative.\n"},
+    };
+    for (const Case &c : cases) {
+        Bytes bytes = two_field_file(3, 97, "  LISBON    12.5").b;
+        if (c.at == 4) {
+            for (int i = 0; i < 4; ++i) bytes[4 + static_cast<size_t>(i)] = static_cast<unsigned char>(static_cast<std::uint32_t>(c.value) >> (8 * i));
+        } else {
+            bytes[c.at] = static_cast<unsigned char>(c.value & 0xff);
+            bytes[c.at + 1] = static_cast<unsigned char>(c.value >> 8);
+        }
+        Dbase d;
+        LogCapture log;
+        EXPECT_EQ(esri_decode_dbase_file_sized(&d.dbf, bytes.data(), static_cast<long>(bytes.size())), -1);
+        EXPECT_EQ(log.text(), c.message);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Listings
+
+std::string printed(const std::function<void()> &print) {
+    testing::internal::CaptureStdout();
+    print();
+    std::fflush(stdout);
+    return testing::internal::GetCapturedStdout();
+}
+
+TEST(EsriPrint, OnePointFileListsHeaderRecordAndShape) {
+    Builder b;
+    b.be32(9994).zeros(20).be32(64).le32(1000).le32(1).f64(1.5).f64(2.25).f64(1.5).f64(2.25).zeros(32);
+    b.be32(1).be32(10).le32(1).f64(1.5).f64(2.25);
+    Shapefile f;
+    ASSERT_EQ(esri_decode_shapefile_sized(&f.shp, b.b.data(), static_cast<long>(b.b.size())), 0);
+    char prefix[] = "";
+    const std::string text = printed([&] { esri_print_shapefile(prefix, &f.shp); });
+    EXPECT_EQ(text,
+              "FileHdr:\n  magic=9994\n  unused1=0\n  unused2=0\n  unused3=0\n  unused4=0\n  unused5=0\n"
+              "  length=64\n  version=1000\n  shape_type=RecordPoint\n  xmin=1.500000\n  ymin=2.250000\n"
+              "  xmax=1.500000\n  ymax=2.250000\n  zmin=0.000000\n  zmax=0.000000\n  mmin=0.000000\n  mmax=0.000000\n"
+              "Record(0):\n  offset=100\n  RecordHdr:\n    number=1\n    length=10\n  RecordPoint(0):\n"
+              "    shape_type=RecordPoint\n    x=1.500000\n    y=2.250000\n");
+}
+
+TEST(EsriPrint, ArraysShowTheirFirstItemsAndMarkTheRest) {
+    Bytes bytes = fixture("nc.shp");
+    Shapefile f;
+    ASSERT_EQ(esri_decode_shapefile_sized(&f.shp, bytes.data(), static_cast<long>(bytes.size())), 0);
+    char prefix[] = "> ";
+    const std::string text = printed([&] { esri_print_shapefile_record(prefix, f.at(0), -1); });
+    std::istringstream lines(text);
+    std::vector<std::string> all;
+    for (std::string line; std::getline(lines, line);) all.push_back(line);
+    ASSERT_EQ(all.size(), 11u);
+    EXPECT_EQ(all[0], "> offset=100");
+    EXPECT_EQ(all[1], "> RecordHdr:");
+    EXPECT_EQ(all[4], "> RecordPolygon:");  // no record number with recno -1
+    EXPECT_EQ(all[5], ">   shape_type=RecordPolygon");
+    EXPECT_EQ(all[6], ">   bbox=(-81.741074, 36.234356, -81.239891, 36.589649)");
+    EXPECT_EQ(all[9], ">   parts=0");
+    EXPECT_EQ(all[10], ">   points=(-81.472755, 36.234356), (-81.540840, 36.272507), (-81.561981, 36.273594), "
+                       "(-81.633064, 36.340687), ...");
+}
+
+TEST(EsriPrint, DbaseListingShowsHeaderDescriptorsAndRecordSlots) {
+    Bytes bytes = two_field_file(3, 97, "  LISBON    12.5").b;
+    Dbase d;
+    ASSERT_EQ(esri_decode_dbase_file_sized(&d.dbf, bytes.data(), static_cast<long>(bytes.size())), 0);
+    char prefix[] = "";
+    const std::string text = printed([&] { esri_print_dbase_file(prefix, &d.dbf); });
+    EXPECT_EQ(text,
+              "DbaseFileHDR5:\n  flags=3\n  date_update=124, 12, 31\n  numrecs=1\n  numbyteshdr=97\n"
+              "  numbytesrec=17\n  unused1=0\n  incomplete=0\n  encrypted=0\n  unused2=0\n  unused3=0\n  unused4=0\n"
+              "  mdx=0\n  langid=0\n  unused5=0\n"
+              "DbaseFieldDescriptor5(0):\n  name=NAME\n  type=C\n  unused4=0\n  length=10\n  count=0\n  workid=0\n"
+              "  example=0\n  unused5=0, 0, 0, 0, 0, 0, 0, 0, 0, 0\n  mdx=0\n"
+              "DbaseFieldDescriptor5(1):\n  name=VALUE\n  type=N\n  unused4=0\n  length=6\n  count=1\n  workid=0\n"
+              "  example=0\n  unused5=0, 0, 0, 0, 0, 0, 0, 0, 0, 0\n  mdx=0\n"
+              "  LISBON    12.5\x1a\n");
+}
+
+}  // namespace
