@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -238,6 +240,32 @@ TEST(ShorelineSelect, TypesWithoutKindsLookUpNoFile) {
     EXPECT_EQ(map.select("x:1 p:3", "f", 0, 10, 0, 10), 0);
     EXPECT_EQ(map.select("", "f", 0, 10, 0, 10), 0);
     EXPECT_TRUE(log.empty());
+}
+
+TEST(ShorelineSelect, LookupFailuresAreLoggedOnceWithTheirNames) {
+    ShorelineData data({{'c', "selection.b"}});
+    {
+        Shorelines map;
+        LogCapture log;
+        EXPECT_EQ(gshhsmap_select(map.handle(), nullptr, const_cast<char *>("c"), 0, 10, 0, 10, 0, 0), -1);
+        ASSERT_EQ(log.entries().size(), 1u);
+        EXPECT_EQ(log.entries()[0].flags, 0);
+        EXPECT_EQ(log.entries()[0].message, "gshhsmap_select: splitlist() error.\n");
+    }
+    // The file is found but cannot be opened (no descriptor is left): the message
+    // names the resolved path, not the relative one.
+    const std::string path = data.path('c');
+    const auto select_without_descriptors = [&path] {
+        Shorelines map;
+        LogCapture log;
+        const rlimit none{0, 0};
+        setrlimit(RLIMIT_NOFILE, &none);
+        const int n = map.select("c:0", "c", 0, 10, 0, 10);
+        const bool ok = n == -1 && log.entries().size() == 1 && log.entries()[0].flags == 0 &&
+                        log.entries()[0].message == "gshhsmap_select: mapfile(" + path + ") error.\n";
+        std::_Exit(ok ? 0 : 1);
+    };
+    EXPECT_EXIT(select_without_descriptors(), testing::ExitedWithCode(0), "");
 }
 
 TEST(ShorelineSelect, LongitudeFramesAcrossTheSeam) {
@@ -613,6 +641,13 @@ TEST(ShorelineDeliver, OutputArraysGrowFromOneHundredByDoubling) {
     ASSERT_EQ(gshhsmap_nextseg(h, &npts, &size, &lon, &lat, type, &level, &anti), 1);
     EXPECT_EQ(npts, 450);
     EXPECT_EQ(size, 800);
+    // So are arrays with a negative capacity.
+    gshhsmap_reset(h);
+    while (gshhsmap_peek(h)->id != 207) gshhsmap_nextseg(h, &npts, &size, &lon, &lat, type, &level, &anti);
+    size = -5;
+    ASSERT_EQ(gshhsmap_nextseg(h, &npts, &size, &lon, &lat, type, &level, &anti), 1);
+    EXPECT_EQ(npts, 150);
+    EXPECT_EQ(size, 200);
     std::free(lon);
     std::free(lat);
 }
