@@ -4,8 +4,8 @@
 
 #include <cstring>
 #include <map>
+#include <memory_resource>
 #include <new>
-#include <string>
 
 namespace {
 
@@ -17,16 +17,20 @@ int bytewise_compare(const char *a, const char *b) {
 
 struct KeyLess {
     KeyCompare cmp;
-    bool operator()(const std::string &a, const std::string &b) const {
-        return cmp(a.c_str(), b.c_str()) < 0;
-    }
+    bool operator()(const char *a, const char *b) const { return cmp(a, b) < 0; }
 };
+
+// Keys are never removed one by one, so the nodes and the key copies come
+// from one pool released with the array: an insert rarely calls malloc, and a
+// lookup compares the caller's key in place without copying it.
+constexpr size_t first_pool_bytes = 512;
 
 }  // namespace
 
 struct Arr {
-    explicit Arr(KeyCompare cmp) : entries(KeyLess{cmp}) {}
-    std::map<std::string, void *, KeyLess> entries;  // a red-black tree
+    explicit Arr(KeyCompare cmp) : entries(KeyLess{cmp}, &pool) {}
+    std::pmr::monotonic_buffer_resource pool{first_pool_bytes};  // declared first: outlives entries
+    std::pmr::map<const char *, void *, KeyLess> entries;         // a red-black tree
 };
 
 extern "C" {
@@ -38,11 +42,17 @@ Arr *newarr(int (*cmp)(const char *, const char *)) {
 void *setarr(Arr *a, const char *key, void *value) {
     if (!a || !key) return nullptr;
     try {
-        auto [it, inserted] = a->entries.try_emplace(key, value);
-        if (inserted) return nullptr;
-        void *old = it->second;
-        it->second = value;
-        return old;
+        auto it = a->entries.lower_bound(key);
+        if (it != a->entries.end() && !a->entries.key_comp()(key, it->first)) {
+            void *old = it->second;
+            it->second = value;
+            return old;
+        }
+        const size_t size = std::strlen(key) + 1;
+        auto *copy = static_cast<char *>(a->pool.allocate(size, 1));
+        std::memcpy(copy, key, size);
+        a->entries.emplace_hint(it, copy, value);
+        return nullptr;
     } catch (const std::bad_alloc &) {
         return nullptr;
     }
@@ -64,7 +74,7 @@ Tbl *keysarr(Arr *a) {
     Tbl *keys = newtbl(cntarr(a));
     if (!keys || !a) return keys;
     for (auto &entry : a->entries) {
-        if (settbl(keys, -1, const_cast<char *>(entry.first.c_str())) < 0) {
+        if (settbl(keys, -1, const_cast<char *>(entry.first)) < 0) {
             freetbl(keys, nullptr);
             return nullptr;
         }
