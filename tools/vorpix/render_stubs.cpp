@@ -3,9 +3,6 @@
 
 namespace vorpix::cli {
 
-void add_shape_layer(Picture &, const std::string &path, Progress &) {
-    throw InputError(path + ": shapes cannot be drawn yet");
-}
 void add_texture_layer(Picture &, const std::string &path, Progress &) {
     throw InputError(path + ": textures cannot be drawn yet");
 }

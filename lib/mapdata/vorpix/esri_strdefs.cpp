@@ -1069,3 +1069,102 @@ void esri_print_shapefile_record(char *prefix, void *estruc, int recno) {
 void esri_print_dbase_file(char *prefix, void *estruc) { esri_print_dbase_file_callback(prefix, estruc, -1); }
 
 }  // extern "C"
+
+// ---------------------------------------------------------------------------
+// One record named by a database row
+
+namespace {
+
+// File names by "database:fileid", and the files made available, for the
+// life of the process.
+Arr *fname_arr = nullptr;
+Arr *maparr = nullptr;
+
+// The record at offset in size bytes at data; problems with the data are
+// one message naming the file and the offset.
+int decode_record_at(ESRISHPRECStr *record, const char *path, const unsigned char *data, long size, long offset) {
+    Stream s{ByteReader(data, static_cast<size_t>(size)), data, Where{"record", -1}};
+    try {
+        if (offset < 0 || offset > size)
+            throw BadData{format("offset %ld lies outside the %ld bytes", offset, size)};
+        s.in.seek(static_cast<size_t>(offset));
+        return decode_record(s, record);
+    } catch (const BadData &bad) {
+        elog_log(0, "esri_decode_shapefile_record: %s: record at byte %ld: %s.\n", path, offset, bad.what.c_str());
+    } catch (const vorpix::OutOfData &out) {
+        elog_log(0, "esri_decode_shapefile_record: %s: record at byte %ld: %zu bytes needed at byte %zu, %zu remain.\n",
+                 path, offset, out.wanted(), out.position(), out.remaining());
+    } catch (const std::bad_alloc &) {
+        elog_log(1, "esri_decode_shapefile_record: malloc() error.\n");
+    }
+    return -1;
+}
+
+}  // namespace
+
+extern "C" int esri_get_db_shp_record(Dbptr db, ESRISHPRECStr *record) {
+    long fileid = 0, offset = 0;
+    if (dbgetv(db, nullptr, "fileid", &fileid, "offset", &offset, nullptr) < 0) {
+        elog_log(0, "esri_get_db_shp_record: dbgetv() error.\n");
+        return -1;
+    }
+    if (!fname_arr && !(fname_arr = newarr(nullptr))) {
+        elog_log(0, "esri_get_db_shp_record: newarr() error.\n");
+        return -1;
+    }
+    char *dbname = nullptr;
+    dbquery(db, dbDATABASE_NAME, &dbname);
+    char id[32], key[1024];
+    std::snprintf(id, sizeof id, "%ld", fileid);
+    std::snprintf(key, sizeof key, "%s:%s", dbname ? dbname : "", id);
+    auto *path = static_cast<char *>(getarr(fname_arr, key));
+    if (!path) {
+        Dbptr file = dblookup(db, nullptr, "filename", "fileid", id);
+        if (file.record == dbINVALID) {
+            elog_log(0, "esri_get_db_shp_record: Cannot find fileid=%ld in filename table.\n", fileid);
+            return -1;
+        }
+        file = dblookup(file, nullptr, nullptr, "dbALL", nullptr);
+        char filename[256];
+        if (dbgetv(file, nullptr, "filename", filename, nullptr) < 0) {
+            elog_log(0, "esri_get_db_shp_record: dbgetv() error.\n");
+            return -1;
+        }
+        if (filename[0] != '/') {
+            // Relative to the directory that holds the database.
+            char *name = nullptr;
+            dbquery(file, dbDATABASE_NAME, &name);
+            char full[256];
+            std::snprintf(full, sizeof full, "%s", name ? name : "");
+            if (char *slash = std::strrchr(full, '/')) {
+                slash[1] = '\0';
+                const size_t used = std::strlen(full);
+                if (used + std::strlen(filename) >= sizeof full) {
+                    elog_log(0, "esri_get_db_shp_record: %s%s is longer than 255 characters.\n", full, filename);
+                    return -1;
+                }
+                std::memcpy(full + used, filename, std::strlen(filename) + 1);
+                std::memcpy(filename, full, std::strlen(full) + 1);
+            }
+        }
+        const size_t length = std::strlen(filename);
+        path = static_cast<char *>(std::malloc(length + 1));
+        if (!path) {
+            elog_log(1, "esri_get_db_shp_record: malloc() error.\n");
+            return -1;
+        }
+        std::memcpy(path, filename, length + 1);
+        setarr(fname_arr, key, path);
+    }
+    char *data = nullptr;
+    const long size = mapfile(path, &maparr, &data);
+    if (size < 0) {
+        elog_log(0, "esri_get_db_shp_record: mapfile(%s) error.\n", path);
+        return -1;
+    }
+    if (decode_record_at(record, path, reinterpret_cast<const unsigned char *>(data), size, offset) < 0) {
+        elog_log(0, "esri_get_db_shp_record: esri_decode_shapefile_record() error.\n");
+        return -1;
+    }
+    return 0;
+}
