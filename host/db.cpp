@@ -244,6 +244,38 @@ int dbgetv(Dbptr db, const char *table, ...) {
     return status;
 }
 
+int dbexec(Dbptr db, const char *sql) {
+    Database *d = database_at(db.database);
+    if (!d || !sql) {
+        elog_log(0, "dbexec: no such database.\n");
+        return -1;
+    }
+    char *error = nullptr;
+    if (sqlite3_exec(d->handle, sql, nullptr, nullptr, &error) != SQLITE_OK) {
+        elog_log(0, "dbexec: %s: %s.\n", d->path.c_str(), error ? error : "failed");
+        sqlite3_free(error);
+        sqlite3_exec(d->handle, "ROLLBACK", nullptr, nullptr, nullptr);
+        return -1;
+    }
+    // Known tables keep their indexes (pointers hold them); their fields may
+    // have changed, so learn them afresh.
+    try {
+        const std::vector<std::string> known = d->tables;
+        d->tables.clear();
+        d->fields.clear();
+        for (const auto &name : known) {
+            if (table_index(*d, name) < 0) {
+                d->tables.push_back(name);
+                d->fields.emplace_back();
+            }
+        }
+    } catch (...) {
+        elog_log(1, "dbexec: %s: out of memory.\n", d->path.c_str());
+        return -1;
+    }
+    return 0;
+}
+
 int dbquery(Dbptr db, int code, void *result) {
     Database *d = database_at(db.database);
     if (!d || !result) return -1;

@@ -47,6 +47,10 @@ VORPIX_HOST_API Dbptr dblookup(Dbptr db, const char *database, const char *table
  * message in the error log. */
 VORPIX_HOST_API int dbgetv(Dbptr db, const char *table, ...);
 
+/* Runs one or more SQL statements on the database that db points to (opened
+ * with "r+"), for tools that build tables. 0, or -1 with a message. */
+VORPIX_HOST_API int dbexec(Dbptr db, const char *sql);
+
 /* Answers a query about what db points to (the dbDATABASE_NAME and
  * dbRECORD_COUNT codes) into result. 0 or -1. */
 VORPIX_HOST_API int dbquery(Dbptr db, int code, void *result);
