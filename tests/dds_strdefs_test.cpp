@@ -1,0 +1,605 @@
+// DDS files: names and flag words, the table-driven header decoder, mipmap
+// chains (hand-made files and ImageMagick's, against Pillow), truncation of
+// the sized entry point at every byte, and the listing.
+#include "dds.h"
+
+#include "arrays.h"
+#include "dds_oracle.hpp"
+#include "log_capture.hpp"
+#include "test_files.hpp"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace {
+
+using vorpix::test::fixture_path;
+using vorpix::test::LogCapture;
+using vorpix::test::read_file;
+
+using Bytes = std::vector<unsigned char>;
+
+void put32(Bytes &b, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) b.push_back(static_cast<unsigned char>(v >> (8 * i)));
+}
+
+// Solid colours of successive levels, as 5:6:5 and decoded.
+constexpr unsigned level_565[] = {0xF800, 0x07E0, 0x001F, 0xFFFF, 0x0000};
+constexpr std::uint32_t level_argb[] = {0xFFFF0000u, 0xFF00FF00u, 0xFF0000FFu, 0xFFFFFFFFu, 0xFF000000u};
+
+std::uint64_t level_blocks(std::uint64_t w, std::uint64_t h) {
+    return std::max<std::uint64_t>(1, (w + 3) / 4) * std::max<std::uint64_t>(1, (h + 3) / 4);
+}
+
+struct FileSpec {
+    std::uint32_t width = 8, height = 8, count = 4;
+    std::uint32_t flags = DSD_CAPS | DSD_HEIGHT | DSD_WIDTH | DSD_PIXELFORMAT | DSD_MIPMAPCOUNT;
+    std::uint32_t pf_flags = DPF_FOURCC, fourcc = DDS_FOURCC_DXT1;
+    std::uint32_t caps = DDSCAPS_COMPLEX | DDSCAPS_TEXTURE | DDSCAPS_MIPMAP;
+    std::uint32_t magic = 0x20534444u;  // "DDS "
+    bool dx10 = false;
+    std::uint32_t levels_written = ~0u;  // default: count
+};
+
+// A DXT1 file whose level k is solid level_565[k % 5], written by halving the
+// sides with no lower bound as the decoder reads them.
+Bytes make_file(const FileSpec &s) {
+    Bytes b;
+    put32(b, s.magic);
+    put32(b, 124);
+    put32(b, s.flags);
+    put32(b, s.height);
+    put32(b, s.width);
+    put32(b, static_cast<std::uint32_t>(level_blocks(s.width, s.height) * 8));
+    put32(b, 0);
+    put32(b, s.count);
+    for (int i = 0; i < 11; ++i) put32(b, 0);
+    put32(b, 32);
+    put32(b, s.pf_flags);
+    put32(b, s.fourcc);
+    for (int i = 0; i < 5; ++i) put32(b, 0);
+    put32(b, s.caps);
+    for (int i = 0; i < 4; ++i) put32(b, 0);
+    if (s.dx10) {
+        put32(b, DXGI_FORMAT_BC1_UNORM);
+        put32(b, D3D10_RESOURCE_DIMENSION_TEXTURE2D);
+        put32(b, 0);
+        put32(b, 1);
+        put32(b, 0);
+    }
+    std::uint64_t w = s.width, h = s.height;
+    const std::uint32_t levels = s.levels_written == ~0u ? s.count : s.levels_written;
+    for (std::uint32_t k = 0; k < levels; ++k, w /= 2, h /= 2)
+        for (std::uint64_t i = 0; i < level_blocks(w, h); ++i) {
+            const unsigned c = level_565[k % 5];
+            for (unsigned char byte : {c & 0xff, c >> 8, c & 0xff, c >> 8, 0u, 0u, 0u, 0u})
+                b.push_back(static_cast<unsigned char>(byte));
+        }
+    return b;
+}
+
+void release(DDSFILEStr *&file) {
+    if (file && file->argb_mipmaps) freetbl(file->argb_mipmaps, std::free);
+    std::free(file);
+    file = nullptr;
+}
+
+// Decodes through the length-less entry point; returns the bytes consumed.
+long decode_plain(Bytes &bytes, DDSFILEStr *&file, int index, int expected = 0) {
+    unsigned char *stream = bytes.data();
+    EXPECT_EQ(dds_decode_file(&file, index, bytes.data(), &stream), expected);
+    return stream - bytes.data();
+}
+
+std::string capture_stdout(const std::function<void()> &print) {
+    std::fflush(stdout);
+    FILE *tmp = std::tmpfile();
+    const int saved = dup(1);
+    dup2(fileno(tmp), 1);
+    print();
+    std::fflush(stdout);
+    dup2(saved, 1);
+    close(saved);
+    std::string out;
+    std::rewind(tmp);
+    for (int c; (c = std::fgetc(tmp)) != EOF;) out += static_cast<char>(c);
+    std::fclose(tmp);
+    return out;
+}
+
+TEST(DdsNames, StructureAndFieldTypesByCode) {
+    const std::pair<int, const char *> types[] = {{1, "File"},    {2, "Header"},  {3, "Header10"},
+                                                  {4, "PixelFormat"}, {0, "Unknown"}, {5, "Unknown"},
+                                                  {-1, "Unknown"}};
+    for (const auto &[code, name] : types) EXPECT_STREQ(dds_get_type(code), name) << code;
+    const std::pair<int, const char *> words[] = {
+        {1, "DWord"},        {4, "DXGIFormat"},          {5, "D3D!)ResourceDimension"}, {6, "Pixelformat"},
+        {7, "HeaderDwFlags"}, {8, "PixelformatDwFlags"}, {9, "Unknown"},                {10, "Unknown"},
+        {0, "Unknown"},      {-7, "Unknown"}};
+    for (const auto &[code, name] : words) EXPECT_STREQ(dds_get_word_type(code), name) << code;
+}
+
+struct BitmapCase {
+    void (*function)(int, char *);
+    int value;
+    const char *names;
+};
+
+TEST(DdsNames, FlagWordsListTheirNamedBitsInTableOrder) {
+    const BitmapCase cases[] = {
+        {dds_get_dds_bitmap, 0x21007, "DSD_CAPS DSD_HEIGHT DSD_WIDTH DSD_PIXELFORMAT DSD_MIPMAPCOUNT"},
+        {dds_get_dds_bitmap, 0, ""},
+        {dds_get_dds_bitmap, 0x10, ""},  // no named bit
+        {dds_get_dds_bitmap, -1,
+         "DSD_CAPS DSD_HEIGHT DSD_WIDTH DSD_PITCH DSD_PIXELFORMAT DSD_MIPMAPCOUNT DSD_LINEARSIZE DSD_DEPTH"},
+        {dds_get_pixelformat_bitmap, 0x4, "DPF_FOURCC"},
+        {dds_get_pixelformat_bitmap, -1, "DPF_ALPHAPIXELS DPF_ALPHA DPF_FOURCC DPF_RGB DPF_YUV DPF_LUMINANCE"},
+        {dds_get_ddscaps_bitmap, 0x401008, "DDSCAPS_COMPLEX DDSCAPS_MIPMAP DDSCAPS_TEXTURE"},
+        {dds_get_ddscaps_bitmap, 0x1000, "DDSCAPS_TEXTURE"},
+    };
+    for (const auto &c : cases) {
+        char bitmap[512];
+        std::memset(bitmap, 'x', sizeof bitmap);
+        c.function(c.value, bitmap);
+        EXPECT_STREQ(bitmap, c.names) << std::hex << c.value;
+    }
+    // The longest results fit the documented buffers: 96, 66 and 46 characters.
+    char bitmap[512];
+    dds_get_dds_bitmap(-1, bitmap);
+    EXPECT_EQ(std::strlen(bitmap), 96u);
+    dds_get_pixelformat_bitmap(-1, bitmap);
+    EXPECT_EQ(std::strlen(bitmap), 66u);
+    dds_get_ddscaps_bitmap(-1, bitmap);
+    EXPECT_EQ(std::strlen(bitmap), 46u);
+}
+
+// Words 1, 2, 3, ... in stream order.
+Bytes counting_words(int n) {
+    Bytes b;
+    for (int i = 1; i <= n; ++i) put32(b, static_cast<std::uint32_t>(i));
+    return b;
+}
+
+TEST(DdsUnstuff, HeaderTakes124BytesWithThePixelFormatAtBytes72To103) {
+    Bytes stream = counting_words(40);
+    unsigned char *p = stream.data();
+    void *record = nullptr;
+    ASSERT_EQ(dds_unstuff_stream(DDS_HEADER, &record, stream.data(), &p), 0);
+    EXPECT_EQ(p - stream.data(), 124);
+    const auto *h = static_cast<DDSHEADERStr *>(record);
+    EXPECT_EQ(h->dwSize, 1u);
+    EXPECT_EQ(h->dwFlags, 2u);
+    EXPECT_EQ(h->dwHeight, 3u);
+    EXPECT_EQ(h->dwWidth, 4u);
+    EXPECT_EQ(h->dwMipMapCount, 7u);
+    for (int k = 0; k < 11; ++k) EXPECT_EQ(h->dwReserved[k], 8u + k) << k;
+    EXPECT_EQ(h->ddspf.dwSize, 19u);  // the word at byte 72
+    EXPECT_EQ(h->ddspf.dwFourCC, 21u);
+    EXPECT_EQ(h->ddspf.dwABitMask, 26u);  // the word at byte 100
+    EXPECT_EQ(h->dwCaps, 27u);
+    EXPECT_EQ(h->dwReserved2, 31u);
+    std::free(record);
+}
+
+TEST(DdsUnstuff, Header10HoldsItsEnumerationsIn32Bits) {
+    Bytes stream = counting_words(6);
+    stream[0] = 71;
+    unsigned char *p = stream.data();
+    DDSHEADER10Str h10;
+    void *record = &h10;
+    ASSERT_EQ(dds_unstuff_stream(DDS_HEADER10, &record, stream.data(), &p), 0);
+    EXPECT_EQ(p - stream.data(), 20);
+    EXPECT_EQ(h10.dxgiFormat, DXGI_FORMAT_BC1_UNORM);
+    EXPECT_EQ(h10.resourceDimension, 2);
+    EXPECT_EQ(h10.miscFlag, 3u);
+    EXPECT_EQ(h10.arraySize, 4u);
+    EXPECT_EQ(h10.miscFlag2, 5u);
+}
+
+TEST(DdsUnstuff, WordsAreLittleEndianAndZeroExtended) {
+    Bytes stream = {0x01, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0x44, 0x58, 0x54, 0x31};
+    stream.resize(32);
+    unsigned char *p = stream.data();
+    DDSPIXELFORMATStr pf;
+    std::memset(&pf, 0xAB, sizeof pf);  // old contents are cleared
+    void *record = &pf;
+    ASSERT_EQ(dds_unstuff_stream(DDS_PIXELFORMAT, &record, stream.data(), &p), 0);
+    EXPECT_EQ(record, static_cast<void *>(&pf));
+    EXPECT_EQ(p - stream.data(), 32);
+    EXPECT_EQ(pf.dwSize, 1u);
+    EXPECT_EQ(pf.dwFlags, 0xFFFFFFFFull);
+    EXPECT_EQ(pf.dwFourCC, DDS_FOURCC_DXT1);
+    EXPECT_EQ(pf.dwABitMask, 0u);
+}
+
+TEST(DdsUnstuff, CodesWithoutADefinitionFailWithTheirHexCode) {
+    const std::pair<int, const char *> cases[] = {{1, "0x1"},     {0, "0x0"},     {5, "0x5"},
+                                                  {199, "0xc7"},  {511, "0x1ff"}, {512, "0x200"},
+                                                  {-1, "0xffffffff"}};
+    for (const auto &[code, hex] : cases) {
+        Bytes stream(200, 0);
+        unsigned char *p = stream.data();
+        void *record = nullptr;
+        LogCapture log;
+        EXPECT_EQ(dds_unstuff_stream(code, &record, stream.data(), &p), -1);
+        EXPECT_EQ(p, stream.data());
+        EXPECT_EQ(record, nullptr);
+        ASSERT_EQ(log.entries().size(), 1u);
+        EXPECT_EQ(log.entries()[0].flags, 0);
+        EXPECT_EQ(log.entries()[0].message, std::string("dds_unstuff_stream: str_type ") + hex + " not defined.\n");
+    }
+    EXPECT_EQ(dds_strdefs_init(), 0);
+    EXPECT_EQ(dds_strdefs_init(), 0);
+}
+
+TEST(DdsDecodeFile, EightByEightChainGivesFourLevelsAndEnds56BytesBehindTheHeaders) {
+    Bytes bytes = make_file({});
+    DDSFILEStr *file = nullptr;
+    EXPECT_EQ(decode_plain(bytes, file, -1), 128 + 32 + 8 + 8 + 8);
+    ASSERT_NE(file->argb_mipmaps, nullptr);
+    ASSERT_EQ(cnttbl(file->argb_mipmaps), 4);
+    EXPECT_EQ(file->dwMagic, 0x20534444u);
+    EXPECT_EQ(file->header.dwMipMapCount, 4u);
+    const int sides[] = {8, 4, 2, 1};
+    for (int k = 0; k < 4; ++k) {
+        const auto *image = static_cast<const std::uint32_t *>(gettbl(file->argb_mipmaps, k));
+        for (int i = 0; i < sides[k] * sides[k]; ++i) ASSERT_EQ(image[i], level_argb[k]) << k << " " << i;
+    }
+    release(file);
+}
+
+struct OneLevel {
+    int index, level, side;
+};
+
+class DdsDecodeOneLevel : public ::testing::TestWithParam<OneLevel> {};
+
+TEST_P(DdsDecodeOneLevel, KeepsOnlyTheChosenLevelAndStillWalksTheChain) {
+    const auto [index, level, side] = GetParam();
+    Bytes bytes = make_file({});
+    DDSFILEStr *file = nullptr;
+    EXPECT_EQ(decode_plain(bytes, file, index), 184);
+    ASSERT_EQ(cnttbl(file->argb_mipmaps), 1);
+    EXPECT_EQ(file->argb_first_level, level);
+    const auto *image = static_cast<const std::uint32_t *>(gettbl(file->argb_mipmaps, 0));
+    for (int i = 0; i < side * side; ++i) EXPECT_EQ(image[i], level_argb[level]) << i;
+    release(file);
+}
+
+INSTANTIATE_TEST_SUITE_P(Indices, DdsDecodeOneLevel,
+                         ::testing::Values(OneLevel{0, 0, 8}, OneLevel{2, 2, 2}, OneLevel{3, 3, 1},
+                                           OneLevel{9, 3, 1}));
+
+TEST(DdsDecodeFile, SidesHalveWithNoLowerBound) {
+    // 16x4 with five levels: 16x4, 8x2, 4x1, 2x0, 1x0 taking 32, 16, 8, 8, 8 bytes.
+    FileSpec spec;
+    spec.width = 16;
+    spec.height = 4;
+    spec.count = 5;
+    Bytes bytes = make_file(spec);
+    DDSFILEStr *file = nullptr;
+    EXPECT_EQ(decode_plain(bytes, file, -1), 128 + 72);
+    ASSERT_EQ(cnttbl(file->argb_mipmaps), 5);
+    const int widths[] = {16, 8, 4}, heights[] = {4, 2, 1};
+    for (int k = 0; k < 3; ++k) {
+        const auto *image = static_cast<const std::uint32_t *>(gettbl(file->argb_mipmaps, k));
+        for (int i = 0; i < widths[k] * heights[k]; ++i) ASSERT_EQ(image[i], level_argb[k]) << k;
+    }
+    const std::string listing = capture_stdout([&] { dds_print_file(const_cast<char *>(""), file); });
+    EXPECT_NE(listing.find("mipmap[2] = 4x1 ff0000ff ff0000ff ff0000ff ff0000ff\n"), std::string::npos) << listing;
+    EXPECT_NE(listing.find("mipmap[3] = 2x0\nmipmap[4] = 1x0\n"), std::string::npos) << listing;
+    release(file);
+}
+
+struct NoImages {
+    const char *name;
+    FileSpec spec;
+    long end;
+};
+
+FileSpec with(std::function<void(FileSpec &)> change) {
+    FileSpec s;
+    change(s);
+    return s;
+}
+
+class DdsDecodeHeadersOnly : public ::testing::TestWithParam<NoImages> {};
+
+TEST_P(DdsDecodeHeadersOnly, DecodesTheHeadersAndExtractsNoImage) {
+    const auto &c = GetParam();
+    Bytes bytes = make_file(c.spec);
+    DDSFILEStr *file = nullptr;
+    LogCapture log;
+    EXPECT_EQ(decode_plain(bytes, file, -1), c.end);
+    EXPECT_EQ(file->argb_mipmaps, nullptr);
+    EXPECT_EQ(file->header.dwWidth, 8u);
+    EXPECT_EQ(file->header.ddspf.dwFourCC, c.spec.fourcc);
+    EXPECT_EQ(file->header10.dxgiFormat, c.spec.dx10 ? DXGI_FORMAT_BC1_UNORM : DXGI_FORMAT_UNKNOWN);
+    EXPECT_TRUE(log.empty());
+    release(file);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, DdsDecodeHeadersOnly,
+    ::testing::Values(NoImages{"NoMipmapCountFlag", with([](FileSpec &s) { s.flags &= ~DSD_MIPMAPCOUNT; }), 128},
+                      NoImages{"NoPixelFormatFlag", with([](FileSpec &s) { s.flags &= ~DSD_PIXELFORMAT; }), 128},
+                      NoImages{"NoFourCCFlag", with([](FileSpec &s) { s.pf_flags = DPF_RGB; }), 128},
+                      NoImages{"Dxt5", with([](FileSpec &s) { s.fourcc = DDS_FOURCC_DXT5; }), 128},
+                      NoImages{"UncompressedRgb", with([](FileSpec &s) { s.pf_flags = DPF_RGB, s.fourcc = 0; }), 128},
+                      NoImages{"Dx10", with([](FileSpec &s) { s.fourcc = DDS_FOURCC_DX10, s.dx10 = true; }), 148}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+TEST(DdsDecodeFile, ZeroMipmapCountGivesAnEmptyList) {
+    for (int index : {-1, 0, 3}) {
+        FileSpec spec;
+        spec.count = 0;
+        Bytes bytes = make_file(spec);
+        DDSFILEStr *file = nullptr;
+        EXPECT_EQ(decode_plain(bytes, file, index), 128);
+        ASSERT_NE(file->argb_mipmaps, nullptr);
+        EXPECT_EQ(cnttbl(file->argb_mipmaps), 0);
+        release(file);
+    }
+}
+
+TEST(DdsDecodeFile, MagicWordIsKeptButNotChecked) {
+    FileSpec spec;
+    spec.magic = 0x12345678u;
+    Bytes bytes = make_file(spec);
+    DDSFILEStr *file = nullptr;
+    EXPECT_EQ(decode_plain(bytes, file, -1), 184);
+    EXPECT_EQ(file->dwMagic, 0x12345678u);
+    EXPECT_EQ(cnttbl(file->argb_mipmaps), 4);
+    release(file);
+}
+
+TEST(DdsDecodeFile, ReusedObjectReleasesOldImagesAndClearsEverything) {
+    FileSpec dx10;
+    dx10.fourcc = DDS_FOURCC_DX10;
+    dx10.dx10 = true;
+    Bytes first = make_file({}), second = make_file(dx10), third = make_file({});
+    DDSFILEStr *file = nullptr;
+    decode_plain(first, file, -1);
+    DDSFILEStr *kept = file;
+    decode_plain(second, file, -1);  // the leak checker sees the first images go
+    EXPECT_EQ(file, kept);
+    EXPECT_EQ(file->argb_mipmaps, nullptr);
+    EXPECT_EQ(file->header10.dxgiFormat, DXGI_FORMAT_BC1_UNORM);
+    decode_plain(third, file, 2);
+    EXPECT_EQ(file->header10.dxgiFormat, DXGI_FORMAT_UNKNOWN);
+    EXPECT_EQ(cnttbl(file->argb_mipmaps), 1);
+    release(file);
+}
+
+// ImageMagick's DXT1 files, decoded through the file decoder, against
+// Pillow's decode of every level. ImageMagick and Pillow stop halving at 1;
+// we halve to 0, so those levels hold no pixels here.
+class DdsDecodeAgainstPillow : public ::testing::TestWithParam<const char *> {};
+
+TEST_P(DdsDecodeAgainstPillow, EveryLevelMatchesPillowOrDiffersOnlyByOurRules) {
+    const std::string name = GetParam();
+    Bytes bytes = read_file(fixture_path("dds/" + name + ".dds"));
+    const auto levels = vorpix::test::read_pillow_levels(fixture_path("dds/" + name + ".pillow"));
+    if (!(bytes[10] & 0x2)) {  // a single level without the mipmap-count flag: announce one
+        bytes[10] |= 0x2;
+        bytes[28] = 1;
+    }
+    DDSFILEStr *file = nullptr;
+    ASSERT_EQ(dds_decode_file_sized(&file, -1, bytes.data(), static_cast<long>(bytes.size())), 0);
+    ASSERT_EQ(cnttbl(file->argb_mipmaps), static_cast<int>(levels.size()));
+    std::uint64_t w = file->header.dwWidth, h = file->header.dwHeight;
+    size_t offset = 128, compared = 0;
+    for (size_t k = 0; k < levels.size(); ++k, w /= 2, h /= 2) {
+        const auto &level = levels[k];
+        const auto *ours = static_cast<const std::uint32_t *>(gettbl(file->argb_mipmaps, static_cast<int>(k)));
+        if (w == 0 || h == 0) {
+            EXPECT_TRUE(level.width == 1 || level.height == 1);
+        } else {
+            ASSERT_EQ(w, level.width);
+            ASSERT_EQ(h, level.height);
+            const auto c = vorpix::test::compare_with_pillow(ours, level, bytes.data() + offset, false);
+            EXPECT_EQ(c.unexplained, 0u) << name << " level " << k << ": first at " << c.first_unexplained;
+            ++compared;
+        }
+        offset += level_blocks(level.width, level.height) * 8;
+    }
+    EXPECT_GT(compared, 0u);
+    release(file);
+}
+
+INSTANTIATE_TEST_SUITE_P(ImageMagick, DdsDecodeAgainstPillow,
+                         ::testing::Values("dxt1_64x32", "dxt1_32x8", "dxt1_13x7", "dxt1_disc_32x32",
+                                           "dxt1_random_22x10"));
+
+// Every prefix of a file shorter than what its header describes fails with
+// one message, reading nothing outside the exact-size copy.
+struct Truncation {
+    const char *name;
+    Bytes bytes;
+    size_t needed;  // the bytes that decoding reads
+};
+
+std::vector<Truncation> truncation_cases() {
+    std::vector<Truncation> cases;
+    for (const char *name : {"dxt1_64x32", "dxt1_13x7", "dxt5_64x64", "dxt1_random_22x10"}) {
+        Bytes b = read_file(fixture_path(std::string("dds/") + name + ".dds"));
+        const bool chain = (b[10] & 0x2) && b[84] == 'D' && b[87] == '1';
+        const size_t needed = chain ? b.size() : 128;
+        cases.push_back({name, std::move(b), needed});
+    }
+    FileSpec dx10;
+    dx10.fourcc = DDS_FOURCC_DX10;
+    dx10.dx10 = true;
+    FileSpec long_chain;
+    long_chain.width = 16;
+    long_chain.height = 4;
+    long_chain.count = 40;  // 35 levels of 0x0, 8 bytes each
+    cases.push_back({"hand-made 8x8", make_file({}), 184});
+    cases.push_back({"hand-made DX10", make_file(dx10), 148});
+    cases.push_back({"hand-made 16x4, 40 levels", make_file(long_chain), 128 + 32 + 16 + 8 * 38});
+    return cases;
+}
+
+TEST(DdsDecodeSized, EveryTruncationFailsWithOneMessageAndNoStrayRead) {
+    for (const auto &c : truncation_cases()) {
+        ASSERT_LE(c.needed, c.bytes.size()) << c.name;
+        for (size_t cut = 0; cut <= c.bytes.size(); ++cut) {
+            auto *copy = static_cast<unsigned char *>(std::malloc(cut ? cut : 1));
+            std::memcpy(copy, c.bytes.data(), cut);
+            DDSFILEStr *file = nullptr;
+            LogCapture log;
+            const int result = dds_decode_file_sized(&file, -1, copy, static_cast<long>(cut));
+            if (cut < c.needed) {
+                EXPECT_EQ(result, -1) << c.name << " cut at " << cut;
+                ASSERT_EQ(log.entries().size(), 1u) << c.name << " cut at " << cut;
+                EXPECT_EQ(log.entries()[0].message.rfind("dds_decode_file_sized: truncated file: ", 0), 0u)
+                    << log.text();
+            } else {
+                EXPECT_EQ(result, 0) << c.name << " cut at " << cut << ": " << log.text();
+            }
+            release(file);
+            std::free(copy);
+        }
+    }
+}
+
+TEST(DdsDecodeSized, MessagesNameThePartAndTheByte) {
+    const Bytes bytes = make_file({});
+    const std::pair<size_t, const char *> cases[] = {
+        {0, "magic word at byte 0: 4 bytes needed, 0 remain"},
+        {100, "header at byte 4: 124 bytes needed, 96 remain"},
+        {150, "mipmap level 0 (8x8) at byte 128: 32 bytes needed, 22 remain"},
+        {165, "mipmap level 1 (4x4) at byte 160: 8 bytes needed, 5 remain"},
+        {183, "mipmap level 3 (1x1) at byte 176: 8 bytes needed, 7 remain"},
+    };
+    for (const auto &[cut, text] : cases) {
+        Bytes copy(bytes.begin(), bytes.begin() + static_cast<long>(cut));
+        DDSFILEStr *file = nullptr;
+        LogCapture log;
+        EXPECT_EQ(dds_decode_file_sized(&file, 1, copy.data(), static_cast<long>(cut)), -1);
+        EXPECT_EQ(log.text(), std::string("dds_decode_file_sized: truncated file: ") + text + ".\n");
+        release(file);
+    }
+    DDSFILEStr *file = nullptr;
+    LogCapture log;
+    EXPECT_EQ(dds_decode_file_sized(&file, -1, bytes.data(), -1), -1);
+    EXPECT_EQ(log.text(), "dds_decode_file_sized: invalid arguments (size -1).\n");
+}
+
+TEST(DdsDecodeSized, HugeSidesAndCountsFailBeforeAllocating) {
+    FileSpec spec;
+    spec.width = 0xFFFFFFFFu;
+    spec.height = 0xFFFFFFFFu;
+    spec.count = 0xFFFFFFFFu;
+    spec.levels_written = 0;
+    Bytes bytes = make_file(spec);
+    DDSFILEStr *file = nullptr;
+    LogCapture log;
+    EXPECT_EQ(dds_decode_file_sized(&file, -1, bytes.data(), static_cast<long>(bytes.size())), -1);
+    EXPECT_EQ(log.text(), "dds_decode_file_sized: truncated file: mipmap level 0 (4294967295x4294967295) at byte "
+                          "128: 9223372036854775808 bytes needed, 0 remain.\n");
+    release(file);
+}
+
+const char *const listing_8x8 =
+    "Header:\n"
+    "  dwSize=124\n"
+    "  dwFlags=0x21007 DSD_CAPS DSD_HEIGHT DSD_WIDTH DSD_PIXELFORMAT DSD_MIPMAPCOUNT\n"
+    "  dwHeight=8\n"
+    "  dwWidth=8\n"
+    "  dwPitchOrLinearSize=32\n"
+    "  dwDepth=0\n"
+    "  dwMipMapCount=4\n"
+    "  dwReserved=0, 0, 0, 0, 0, 0, 0, 0, 0, 0, ...\n"
+    "  ddspf=  PixelFormat:\n"
+    "    dwSize=32\n"
+    "    dwFlags=0x4 DPF_FOURCC\n"
+    "    dwFourCC=DXT1\n"
+    "    dwRGBBitCount=0\n"
+    "    dwRBitMask=0\n"
+    "    dwGBitMask=0\n"
+    "    dwBBitMask=0\n"
+    "    dwABitMask=0\n"
+    "  dwCaps=0x401008 DDSCAPS_COMPLEX DDSCAPS_MIPMAP DDSCAPS_TEXTURE\n"
+    "  dwCaps2=0\n"
+    "  dwCaps3=0\n"
+    "  dwCaps4=0\n"
+    "  dwReserved2=0\n"
+    "mipmap[0] = 8x8 ffff0000 ffff0000 ffff0000 ffff0000 ffff0000 ffff0000 ffff0000 ffff0000 ffff0000 ffff0000\n"
+    "mipmap[1] = 4x4 ff00ff00 ff00ff00 ff00ff00 ff00ff00 ff00ff00 ff00ff00 ff00ff00 ff00ff00 ff00ff00 ff00ff00\n"
+    "mipmap[2] = 2x2 ff0000ff ff0000ff ff0000ff ff0000ff\n"
+    "mipmap[3] = 1x1 ffffffff\n";
+
+TEST(DdsPrint, ListsTheEightByEightTextureLineByLine) {
+    Bytes bytes = make_file({});
+    DDSFILEStr *file = nullptr;
+    decode_plain(bytes, file, -1);
+    EXPECT_EQ(capture_stdout([&] { dds_print_file(const_cast<char *>(""), file); }), listing_8x8);
+    release(file);
+}
+
+TEST(DdsPrint, PrefixStartsEveryLineAndTheNestedTitleRepeatsIt) {
+    Bytes bytes = make_file({});
+    DDSFILEStr *file = nullptr;
+    decode_plain(bytes, file, -1);
+    const std::string out = capture_stdout([&] { dds_print_file(const_cast<char *>("P>"), file); });
+    EXPECT_EQ(out.rfind("P>Header:\nP>  dwSize=124\n", 0), 0u) << out;
+    EXPECT_NE(out.find("\nP>  ddspf=P>  PixelFormat:\nP>    dwSize=32\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("\nP>mipmap[3] = 1x1 ffffffff\n"), std::string::npos) << out;
+    release(file);
+}
+
+TEST(DdsPrint, EmptyFlagWordPrintsZeroAndABlank) {
+    FileSpec spec;
+    spec.caps = 0;
+    spec.flags = 0;
+    Bytes bytes = make_file(spec);
+    DDSFILEStr *file = nullptr;
+    decode_plain(bytes, file, -1);
+    const std::string out = capture_stdout([&] { dds_print_file(const_cast<char *>(""), file); });
+    EXPECT_NE(out.find("\n  dwFlags=0x0 \n"), std::string::npos) << out;
+    EXPECT_NE(out.find("\n  dwCaps=0x0 \n"), std::string::npos) << out;
+    EXPECT_EQ(out.find("mipmap"), std::string::npos) << out;
+    release(file);
+}
+
+TEST(DdsPrint, Dx10HeaderIsListedOnlyWithItsFourCC) {
+    FileSpec dx10;
+    dx10.fourcc = DDS_FOURCC_DX10;
+    dx10.dx10 = true;
+    Bytes bytes = make_file(dx10);
+    DDSFILEStr *file = nullptr;
+    decode_plain(bytes, file, -1);
+    std::string out = capture_stdout([&] { dds_print_file(const_cast<char *>(""), file); });
+    EXPECT_NE(out.find("    dwFourCC=DX10\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("\nHeader10:\n  dxgiFormat=71 DXGI_FORMAT_BC1_UNORM\n"
+                       "  resourceDimension=3 D3D10_RESOURCE_DIMENSION_TEXTURE2D\n  miscFlag=0\n"
+                       "  arraySize=1\n  miscFlag2=0\n"),
+              std::string::npos)
+        << out;
+    file->header.ddspf.dwFlags = 0;  // the code alone does not make a DX10 file
+    out = capture_stdout([&] { dds_print_file(const_cast<char *>(""), file); });
+    EXPECT_EQ(out.find("Header10:"), std::string::npos) << out;
+    release(file);
+}
+
+TEST(DdsPrint, SingleLevelIsListedWithItsOwnNumberAndSize) {
+    Bytes bytes = make_file({});
+    DDSFILEStr *file = nullptr;
+    decode_plain(bytes, file, 2);
+    const std::string out = capture_stdout([&] { dds_print_file(const_cast<char *>(""), file); });
+    EXPECT_NE(out.find("\nmipmap[2] = 2x2 ff0000ff ff0000ff ff0000ff ff0000ff\n"), std::string::npos) << out;
+    EXPECT_EQ(out.find("mipmap[0]"), std::string::npos) << out;
+    release(file);
+}
+
+}  // namespace
