@@ -30,9 +30,12 @@
 namespace vorpix::cli {
 namespace {
 
+// The text after the reporting function's "name: ", without its full stop.
 std::string without_function(const std::string &message) {
     const auto colon = message.find(": ");
-    return colon == std::string::npos ? message : message.substr(colon + 2);
+    std::string text = colon == std::string::npos ? message : message.substr(colon + 2);
+    if (!text.empty() && text.back() == '.') text.pop_back();
+    return text;
 }
 
 struct Shapefile {
