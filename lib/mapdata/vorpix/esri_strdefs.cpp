@@ -1083,17 +1083,18 @@ Arr *maparr = nullptr;
 // The record at offset in size bytes at data; problems with the data are
 // one message naming the file and the offset.
 int decode_record_at(ESRISHPRECStr *record, const char *path, const unsigned char *data, long size, long offset) {
-    Stream s{ByteReader(data, static_cast<size_t>(size)), data, Where{"record", -1}};
+    const std::string item = format("record at byte %ld", offset);
+    Stream s{ByteReader(data, static_cast<size_t>(size)), data, Where{item.c_str()}};
     try {
         if (offset < 0 || offset > size)
-            throw BadData{format("offset %ld lies outside the %ld bytes", offset, size)};
+            throw BadData{item + format(": offset %ld lies outside the %ld bytes", offset, size)};
         s.in.seek(static_cast<size_t>(offset));
         return decode_record(s, record);
     } catch (const BadData &bad) {
-        elog_log(0, "esri_decode_shapefile_record: %s: record at byte %ld: %s.\n", path, offset, bad.what.c_str());
+        elog_log(0, "esri_decode_shapefile_record: %s: %s.\n", path, bad.what.c_str());
     } catch (const vorpix::OutOfData &out) {
-        elog_log(0, "esri_decode_shapefile_record: %s: record at byte %ld: %zu bytes needed at byte %zu, %zu remain.\n",
-                 path, offset, out.wanted(), out.position(), out.remaining());
+        elog_log(0, "esri_decode_shapefile_record: %s: %s: %zu bytes needed at byte %zu, %zu remain.\n", path,
+                 s.where.describe().c_str(), out.wanted(), out.position(), out.remaining());
     } catch (const std::bad_alloc &) {
         elog_log(1, "esri_decode_shapefile_record: malloc() error.\n");
     }
