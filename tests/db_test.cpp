@@ -1,5 +1,8 @@
-// The database layer over SQLite, on databases made by the sqlite3 client.
+// The database layer over SQLite, and the shape records fetched through it,
+// on databases made by the sqlite3 client.
 #include "db.h"
+#include "esri.h"
+#include "esri_release.hpp"
 
 #include "log_capture.hpp"
 #include "test_files.hpp"
@@ -7,6 +10,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <deque>
+#include <filesystem>
 #include <string>
 
 using vorpix::test::LogCapture;
@@ -81,13 +86,6 @@ TEST_F(ClientDatabase, FailuresAreMinusOneWithAMessage) {
 
 // ---------------------------------------------------------------------------
 // Shape records fetched through a row's "fileid" and "offset".
-
-#include "esri.h"
-#include "esri_release.hpp"
-
-#include <deque>
-#include <filesystem>
-#include <unistd.h>
 
 using vorpix::test::fixture_path;
 
