@@ -3,8 +3,5 @@
 
 namespace vorpix::cli {
 
-void add_texture_layer(Picture &, const std::string &path, Progress &) {
-    throw InputError(path + ": textures cannot be drawn yet");
-}
 
 }  // namespace vorpix::cli

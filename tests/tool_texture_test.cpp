@@ -1,0 +1,152 @@
+// The tool on DDS textures: "info" listings, "texture" PNGs read back by
+// Pillow, and the texture layer of "render" across the 180-degree seam.
+#include "dds.h"
+
+#include "arrays.h"
+#include "test_files.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace {
+
+using vorpix::test::fixture_path;
+using vorpix::test::python_command;
+using vorpix::test::read_file;
+using vorpix::test::run_command;
+using vorpix::test::TempDir;
+using vorpix::test::tool_command;
+
+struct Image {
+    std::uint32_t width = 0, height = 0;
+    std::vector<std::uint32_t> argb;
+};
+
+// A PNG's pixels as Pillow reads them.
+Image read_png(const std::string &path) {
+    const auto r = run_command(python_command() +
+                               " -c \"import sys; from PIL import Image; im = Image.open(sys.argv[1]).convert('RGBA'); "
+                               "print(im.size[0], im.size[1], im.tobytes().hex())\" " +
+                               path);
+    EXPECT_EQ(r.status, 0) << r.output;
+    Image image;
+    const auto first = r.output.find(' '), second = r.output.find(' ', first + 1);
+    if (second == std::string::npos) return image;
+    image.width = static_cast<std::uint32_t>(std::stoul(r.output.substr(0, first)));
+    image.height = static_cast<std::uint32_t>(std::stoul(r.output.substr(first + 1, second - first - 1)));
+    const std::string hex = r.output.substr(second + 1);
+    for (size_t i = 0; i + 8 <= hex.size() && image.argb.size() < size_t(image.width) * image.height; i += 8) {
+        const auto byte = [&](size_t k) { return std::stoul(hex.substr(i + 2 * k, 2), nullptr, 16); };
+        image.argb.push_back(static_cast<std::uint32_t>(byte(3) << 24 | byte(0) << 16 | byte(1) << 8 | byte(2)));
+    }
+    return image;
+}
+
+// Level `index` of a DXT1 chain as the library decodes it.
+Image library_level(const std::string &path, int index) {
+    auto bytes = read_file(path);
+    DDSFILEStr *file = nullptr;
+    Image image;
+    EXPECT_EQ(dds_decode_file_sized(&file, index, bytes.data(), static_cast<long>(bytes.size())), 0);
+    image.width = static_cast<std::uint32_t>(file->header.dwWidth >> index);
+    image.height = static_cast<std::uint32_t>(file->header.dwHeight >> index);
+    const auto *pixels = static_cast<const std::uint32_t *>(gettbl(file->argb_mipmaps, 0));
+    image.argb.assign(pixels, pixels + size_t(image.width) * image.height);
+    freetbl(file->argb_mipmaps, std::free);
+    std::free(file);
+    return image;
+}
+
+std::string world_texture() { return std::string(VORPIX_SOURCE_DIR) + "/maps/vorpix/world_texture.dds"; }
+
+TEST(ToolTexture, InfoPrintsTheLibraryListing) {
+    const auto r = run_command(tool_command() + " info " + fixture_path("dds/dxt1_32x8.dds") + " 2>&1");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.output.rfind("Header:\n  dwSize=124\n", 0), 0u) << r.output;
+    EXPECT_NE(r.output.find("\n    dwFourCC=DXT1\n"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("\nmipmap[3] = 4x1 "), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("\nmipmap[5] = 1x0\n"), std::string::npos) << r.output;
+}
+
+TEST(ToolTexture, TruncatedFileGivesOneLineNamingTheLevel) {
+    TempDir dir;
+    auto bytes = read_file(fixture_path("dds/dxt1_64x32.dds"));
+    bytes.resize(1500);
+    vorpix::test::write_file(dir.file("cut.dds"), bytes.data(), bytes.size());
+    for (const char *command : {" info ", " texture -o x.png "}) {
+        const auto r = run_command(tool_command() + command + dir.file("cut.dds") + " 2>&1");
+        EXPECT_EQ(r.status, 1) << command;
+        EXPECT_EQ(r.output, "vorpix: " + dir.file("cut.dds") +
+                                ": truncated file: mipmap level 5 (2x1) at byte 1496: 8 bytes needed, 4 remain.\n")
+            << command;
+    }
+}
+
+TEST(ToolTexture, WritesEachLevelAsAPngOfTheDecodedPixels) {
+    TempDir dir;
+    const std::string dds = fixture_path("dds/dxt1_64x32.dds");
+    for (int level : {0, 1, 3, 5}) {
+        const std::string out = dir.file("level" + std::to_string(level) + ".png");
+        const auto r = run_command(tool_command() + " texture " + dds + " --level " + std::to_string(level) + " -o " +
+                                   out + " 2>&1");
+        ASSERT_EQ(r.status, 0) << r.output;
+        const Image png = read_png(out), ours = library_level(dds, level);
+        EXPECT_EQ(png.width, ours.width);
+        EXPECT_EQ(png.height, ours.height);
+        EXPECT_EQ(png.argb, ours.argb) << "level " << level;
+    }
+}
+
+TEST(ToolTexture, Dxt5KeepsItsAlphaInThePng) {
+    TempDir dir;
+    const std::string dds = fixture_path("dds/dxt5_13x7.dds");
+    ASSERT_EQ(run_command(tool_command() + " texture " + dds + " -o " + dir.file("a.png")).status, 0);
+    const auto bytes = read_file(dds);
+    std::vector<std::uint32_t> ours(13 * 8);
+    BlockDecompressImageDXT5(13, 7, bytes.data() + 128, ours.data());
+    ours.resize(13 * 7);
+    const Image png = read_png(dir.file("a.png"));
+    EXPECT_EQ(png.argb, ours);
+    bool translucent = false;
+    for (auto p : png.argb) translucent |= (p >> 24) != 255;
+    EXPECT_TRUE(translucent);
+}
+
+TEST(ToolTexture, RefusesLevelsItCannotWrite) {
+    const std::string dds = fixture_path("dds/dxt1_32x8.dds");
+    const std::pair<const char *, const char *> cases[] = {
+        {" --level 6", ": has 6 mipmap levels, no level 6\n"},
+        {" --level 4", ": mipmap level 4 is 2x0 pixels: nothing to write\n"},
+    };
+    for (const auto &[option, message] : cases) {
+        const auto r = run_command(tool_command() + " texture " + dds + option + " -o /dev/null 2>&1");
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.output, "vorpix: " + dds + message);
+    }
+}
+
+// The whole world at the texture's own size draws the texture pixel for
+// pixel; a box from 90E to 270E shows its eastern half, then its western.
+TEST(ToolTexture, RenderDrawsTheTextureUnderTheMapAcrossTheSeam) {
+    TempDir dir;
+    const Image texture = library_level(world_texture(), 0);
+    ASSERT_EQ(texture.width, 256u);
+    const std::string common = tool_command() + " render --no-coast --no-graticule --png --texture " + world_texture();
+    ASSERT_EQ(run_command(common + " --width 256 -o " + dir.file("world.png")).status, 0);
+    const Image world = read_png(dir.file("world.png"));
+    EXPECT_EQ(world.argb, texture.argb);
+
+    ASSERT_EQ(run_command(common + " --box 90/270/-90/90 --width 128 -o " + dir.file("seam.png")).status, 0);
+    const Image seam = read_png(dir.file("seam.png"));
+    ASSERT_EQ(seam.width, 128u);
+    ASSERT_EQ(seam.height, 128u);
+    for (std::uint32_t y = 0; y < 128; ++y)
+        for (std::uint32_t x = 0; x < 128; ++x)
+            ASSERT_EQ(seam.argb[y * 128 + x], texture.argb[y * 256 + (x + 192) % 256]) << x << "," << y;
+}
+
+}  // namespace
