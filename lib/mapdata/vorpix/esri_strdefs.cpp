@@ -12,7 +12,6 @@
 #include "db.h"
 #include "elog.h"
 #include "redblack.h"
-#include "words.h"
 
 #include <algorithm>
 #include <bit>
@@ -22,9 +21,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <atomic>
 #include <mutex>
 #include <new>
 #include <string>
+#include <string_view>
+#include <type_traits>
 
 namespace {
 
@@ -379,8 +381,8 @@ const ESRIStrdefs *esri_strdefs_index[index_slots];
 // Sets whose rows are fixed little-endian numbers filling the destination in
 // file order: an array of them is the file's bytes as they stand.
 bool esri_strdefs_flat[index_slots];
-bool esri_strdefs_first = true;
-std::once_flag esri_strdefs_once;
+std::atomic<bool> esri_strdefs_first{true};
+std::mutex esri_strdefs_build;
 
 bool is_flat(const ESRIStrdefs &set) {
     if (!set.strdef) return false;
@@ -408,11 +410,11 @@ void build_index() {
         esri_strdefs_index[set.str_type] = &set;
         esri_strdefs_flat[set.str_type] = is_flat(set);
     }
-    esri_strdefs_first = false;
+    esri_strdefs_first.store(false, std::memory_order_release);
 }
 
 const ESRIStrdefs *find_set(int str_type) {
-    esri_strdefs_init();
+    if (esri_strdefs_first.load(std::memory_order_acquire)) esri_strdefs_init();
     if (str_type < 0 || str_type >= index_slots) return nullptr;
     return esri_strdefs_index[str_type];
 }
@@ -449,12 +451,12 @@ struct Where {
     const char *item = "header";  // "header", "record" or "field descriptor"
     int index = -1;
     size_t at = 0;                 // byte offset of the item
-    const char *structure = nullptr;
+    int structure = -1;  // the structure type being decoded
     const char *row = nullptr;
 
     std::string describe() const {
         std::string s = index >= 0 ? format("%s %d at byte %zu", item, index, at) : std::string(item);
-        if (row) s += format(": %s %s", structure ? structure : "", row);
+        if (row) s += format(": %s %s", esri_get_shapetype(structure), row);
         return s;
     }
 };
@@ -474,6 +476,13 @@ void esri2h(void *dst, Stream &s, int n, int bigendian) {
     const size_t bytes = static_cast<size_t>(n) * N;
     s.in.need(bytes);
     const unsigned char *src = s.in.cursor();
+    using Word = std::conditional_t<N == 2, std::uint16_t, std::conditional_t<N == 4, std::uint32_t, std::uint64_t>>;
+    if (n == 1) {  // most rows: one item, copied without a call
+        const Word v = bigendian ? ByteReader::peek<Word, true>(src) : ByteReader::peek<Word, false>(src);
+        std::memcpy(dst, &v, N);
+        s.in.skip(N);
+        return;
+    }
     if (bigendian) {
         if constexpr (N == 2) N2H2(dst, src, n);
         else if constexpr (N == 4) N2H4(dst, src, n);
@@ -501,13 +510,16 @@ const char *plural(int type) {
     }
 }
 
-// Fails unless count items of the row's type remain to be read.
-void need_items(Stream &s, const ESRIStrdef &row, size_t count) {
+[[noreturn, gnu::cold]] void short_of(Stream &s, const ESRIStrdef &row, size_t count) {
     const size_t item = item_bytes(row.type);
-    if (s.in.has(count, item)) return;
     s.where.row = row.name;
     throw BadData{s.where.describe() + format(": %zu %s need %zu bytes, %zu remain", count, plural(row.type),
                                               count * item, s.in.remaining())};
+}
+
+// Fails unless count items of the row's type remain to be read.
+inline void need_items(Stream &s, const ESRIStrdef &row, size_t count) {
+    if (!s.in.has(count, item_bytes(row.type))) short_of(s, row, count);
 }
 
 // count points or boxes into dst, each decoded as structure type str_type.
@@ -597,9 +609,9 @@ int unstuff(Stream &s, int str_type, void **estruc) {
         if (set->unstuff == esri_decode_dbase_field_properties) return 0;
         return 0;
     }
-    const char *outer_structure = s.where.structure;
+    const int outer_structure = s.where.structure;
     const char *outer_row = s.where.row;
-    s.where.structure = esri_get_shapetype(str_type);
+    s.where.structure = str_type;
     auto *base = static_cast<unsigned char *>(*estruc);
     for (int i = 0; i < set->strdef_size; ++i) {
         const ESRIStrdef &row = set->strdef[i];
@@ -784,6 +796,25 @@ int decode_dbase(Stream &s, ESRIDBASEStr *dbf) {
     return 0;
 }
 
+// Without leading and trailing blanks, as strtrim takes them (white space in
+// the C locale), but on the bytes where they stand, before any copy.
+std::string_view trimmed(const char *text, size_t n) {
+    auto blank = [](char c) { return c == ' ' || (c >= '\t' && c <= '\r'); };
+    // Fields are padded with long runs of spaces: pass them eight at a time.
+    constexpr std::uint64_t spaces = 0x2020202020202020ULL;
+    auto eight_spaces = [text](size_t at) {
+        std::uint64_t word;
+        std::memcpy(&word, text + at, sizeof word);
+        return word == spaces;
+    };
+    size_t begin = 0;
+    while (begin + 8 <= n && eight_spaces(begin)) begin += 8;
+    while (begin < n && blank(text[begin])) ++begin;
+    while (n >= begin + 8 && eight_spaces(n - 8)) n -= 8;
+    while (n > begin && blank(text[n - 1])) --n;
+    return {text + begin, n - begin};
+}
+
 int get_dbase_fields(ESRIDBASEStr *dbstr, int recno, Arr **fields) {
     if (*fields) freearr(*fields, std::free);
     *fields = nullptr;
@@ -807,19 +838,18 @@ int get_dbase_fields(ESRIDBASEStr *dbstr, int recno, Arr **fields) {
         const size_t width = std::min<size_t>(d->length, records.remaining());
         if (d->type == 'C' || d->type == 'N') {
             char key[13];
-            std::memcpy(key, d->name, 12);
-            key[12] = '\0';
-            strtrim(key);
-            const unsigned char *field = records.cursor();
-            const size_t used = strnlen(reinterpret_cast<const char *>(field), width);
-            auto *value = static_cast<char *>(std::malloc(used + 1));
+            const auto name = trimmed(d->name, strnlen(d->name, 12));
+            std::memcpy(key, name.data(), name.size());
+            key[name.size()] = '\0';
+            const auto *field = reinterpret_cast<const char *>(records.cursor());
+            const auto text = trimmed(field, strnlen(field, width));
+            auto *value = static_cast<char *>(std::malloc(text.size() + 1));
             if (!value) {
                 elog_log(1, "esri_get_dbase_fields: malloc() error.\n");
                 return -1;
             }
-            std::memcpy(value, field, used);
-            value[used] = '\0';
-            strtrim(value);
+            std::memcpy(value, text.data(), text.size());
+            value[text.size()] = '\0';
             std::free(setarr(*fields, key, value));
         }
         records.skip(width);
@@ -1005,7 +1035,10 @@ static int esri_decode_shapefile_record(void *estruc, unsigned char *stream0, un
 extern "C" {
 
 int esri_strdefs_init(void) {
-    std::call_once(esri_strdefs_once, build_index);
+    if (!esri_strdefs_first.load(std::memory_order_acquire)) return 0;
+    // The first decodes may come from several threads at once.
+    std::lock_guard<std::mutex> lock(esri_strdefs_build);
+    if (esri_strdefs_first.load(std::memory_order_relaxed)) build_index();
     return 0;
 }
 

@@ -1,0 +1,170 @@
+// A real shapefile and its dBase table (North Carolina counties) decoded from
+// memory: ours against shapelib reading every object (SHPReadObject) and
+// every attribute (DBFRead*Attribute) of the same bytes through memory hooks.
+#include "bench_ratio.hpp"
+
+#include "esri.h"
+#include "esri_release.hpp"
+
+#include "arrays.h"
+#include "redblack.h"
+
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#ifdef VORPIX_HAVE_SHAPELIB
+#include <shapefil.h>
+#endif
+
+namespace {
+
+using Bytes = std::vector<unsigned char>;
+
+const Bytes &file(const std::string &name) {
+    static std::vector<std::pair<std::string, Bytes>> cache;
+    for (const auto &[n, b] : cache)
+        if (n == name) return b;
+    const std::string path = std::string(VORPIX_SOURCE_DIR) + "/tests/fixtures/esri/" + name;
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        std::fprintf(stderr, "cannot read %s\n", path.c_str());
+        std::exit(1);
+    }
+    cache.emplace_back(name, Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()));
+    return cache.back().second;
+}
+
+void BM_VorpixShapefile(benchmark::State &state) {
+    const Bytes &shp = file("nc.shp");
+    for (auto _ : state) {
+        ESRISHPStr f{};
+        if (esri_decode_shapefile_sized(&f, shp.data(), static_cast<long>(shp.size())) < 0) state.SkipWithError("decode");
+        benchmark::DoNotOptimize(cnttbl(f.records));
+        vorpix::esri::release_shapefile(&f);
+    }
+    state.SetBytesProcessed(static_cast<long long>(state.iterations()) * static_cast<long long>(shp.size()));
+}
+BENCHMARK(BM_VorpixShapefile);
+
+void BM_VorpixDbase(benchmark::State &state) {
+    const Bytes &dbf = file("nc.dbf");
+    for (auto _ : state) {
+        ESRIDBASEStr d{};
+        if (esri_decode_dbase_file_sized(&d, dbf.data(), static_cast<long>(dbf.size())) < 0) state.SkipWithError("decode");
+        Arr *fields = nullptr;
+        for (int r = 0; r < d.hdr.numrecs; ++r) {
+            esri_get_dbase_fields(&d, r, &fields);
+            benchmark::DoNotOptimize(fields);
+        }
+        freearr(fields, std::free);
+        vorpix::esri::release_dbase_file(&d);
+    }
+    state.SetBytesProcessed(static_cast<long long>(state.iterations()) * static_cast<long long>(dbf.size()));
+}
+BENCHMARK(BM_VorpixDbase);
+
+#ifdef VORPIX_HAVE_SHAPELIB
+// shapelib's file operations over the bytes in memory, so that neither side
+// touches the disk.
+struct MemoryFile {
+    const Bytes *bytes;
+    size_t at;
+};
+
+SAFile memory_open(const char *name, const char *) {
+    const std::string n = name;
+    const std::string ext = n.substr(n.size() - 4);
+    const Bytes *b = ext == ".shp" ? &file("nc.shp") : ext == ".shx" ? &file("nc.shx") : ext == ".dbf" ? &file("nc.dbf") : nullptr;
+    if (!b) return nullptr;
+    return reinterpret_cast<SAFile>(new MemoryFile{b, 0});
+}
+SAOffset memory_read(void *p, SAOffset size, SAOffset count, SAFile f) {
+    auto *m = reinterpret_cast<MemoryFile *>(f);
+    const size_t want = static_cast<size_t>(size * count);
+    const size_t n = std::min(want, m->bytes->size() - m->at);
+    std::memcpy(p, m->bytes->data() + m->at, n);
+    m->at += n;
+    return size ? n / size : 0;
+}
+SAOffset memory_write(void *, SAOffset, SAOffset, SAFile) { return 0; }
+SAOffset memory_seek(SAFile f, SAOffset offset, int whence) {
+    auto *m = reinterpret_cast<MemoryFile *>(f);
+    const size_t base = whence == SEEK_SET ? 0 : whence == SEEK_CUR ? m->at : m->bytes->size();
+    m->at = std::min(base + static_cast<size_t>(offset), m->bytes->size());
+    return 0;
+}
+SAOffset memory_tell(SAFile f) { return reinterpret_cast<MemoryFile *>(f)->at; }
+int memory_flush(SAFile) { return 0; }
+int memory_close(SAFile f) {
+    delete reinterpret_cast<MemoryFile *>(f);
+    return 0;
+}
+
+SAHooks memory_hooks() {
+    SAHooks hooks;
+    SASetupDefaultHooks(&hooks);
+    hooks.FOpen = memory_open;
+    hooks.FRead = memory_read;
+    hooks.FWrite = memory_write;
+    hooks.FSeek = memory_seek;
+    hooks.FTell = memory_tell;
+    hooks.FFlush = memory_flush;
+    hooks.FClose = memory_close;
+    return hooks;
+}
+
+void BM_ShapelibShapefile(benchmark::State &state) {
+    SAHooks hooks = memory_hooks();
+    for (auto _ : state) {
+        SHPHandle h = SHPOpenLL("nc.shp", "rb", &hooks);
+        if (!h) {
+            state.SkipWithError("SHPOpenLL");
+            break;
+        }
+        int count, type;
+        SHPGetInfo(h, &count, &type, nullptr, nullptr);
+        for (int i = 0; i < count; ++i) {
+            SHPObject *o = SHPReadObject(h, i);
+            benchmark::DoNotOptimize(o->nVertices);
+            SHPDestroyObject(o);
+        }
+        SHPClose(h);
+    }
+    state.SetBytesProcessed(static_cast<long long>(state.iterations()) * static_cast<long long>(file("nc.shp").size()));
+}
+BENCHMARK(BM_ShapelibShapefile);
+
+void BM_ShapelibDbase(benchmark::State &state) {
+    SAHooks hooks = memory_hooks();
+    for (auto _ : state) {
+        DBFHandle h = DBFOpenLL("nc.dbf", "rb", &hooks);
+        if (!h) {
+            state.SkipWithError("DBFOpenLL");
+            break;
+        }
+        const int fields = DBFGetFieldCount(h), records = DBFGetRecordCount(h);
+        for (int r = 0; r < records; ++r)
+            for (int f = 0; f < fields; ++f) {
+                if (DBFGetNativeFieldType(h, f) == 'N') benchmark::DoNotOptimize(DBFReadDoubleAttribute(h, r, f));
+                else benchmark::DoNotOptimize(DBFReadStringAttribute(h, r, f));
+            }
+        DBFClose(h);
+    }
+    state.SetBytesProcessed(static_cast<long long>(state.iterations()) * static_cast<long long>(file("nc.dbf").size()));
+}
+BENCHMARK(BM_ShapelibDbase);
+#endif
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    return vorpix::bench::run_with_ratios(
+        argc, argv, {{"BM_VorpixShapefile", "BM_ShapelibShapefile"}, {"BM_VorpixDbase", "BM_ShapelibDbase"}});
+}
