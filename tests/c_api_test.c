@@ -3,6 +3,7 @@
 #include "byteorder.h"
 #include "datafile.h"
 #include "elog.h"
+#include "esri.h"
 #include "gshhsmap.h"
 #include "redblack.h"
 #include "words.h"
@@ -28,6 +29,7 @@ int main(void) {
     N2H4(&host, be, 1);
     if (host != 258) return 1;
     if (gshhsmap_inside_eo(0.5f, 0.5f, 4, lon, lat) != 1) return 1;
+    if (esri_get_shapetype(59)[0] != 'F' || esri_strdefs_init() != 0) return 1;
     freearr(a, NULL);
     freetbl(t, NULL);
     puts("C API links");
