@@ -2,6 +2,7 @@
 #include "arrays.h"
 #include "byteorder.h"
 #include "datafile.h"
+#include "dds.h"
 #include "elog.h"
 #include "esri.h"
 #include "gshhsmap.h"
@@ -29,6 +30,7 @@ int main(void) {
     N2H4(&host, be, 1);
     if (host != 258) return 1;
     if (gshhsmap_inside_eo(0.5f, 0.5f, 4, lon, lat) != 1) return 1;
+    if (PackARGB(255, 1, 2, 3) != 0xFF010203u) return 1;
     if (esri_get_shapetype(59)[0] != 'F' || esri_strdefs_init() != 0) return 1;
     freearr(a, NULL);
     freetbl(t, NULL);

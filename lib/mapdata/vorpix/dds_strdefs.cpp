@@ -211,7 +211,6 @@ static_assert(stream_length(*find_set(DDS_HEADER)) == 124);
 static_assert(stream_length(*find_set(DDS_HEADER10)) == 20);
 static_assert(stream_length(*find_set(DDS_PIXELFORMAT)) == 32);
 
-constexpr std::size_t magic_bytes = 4;
 constexpr std::size_t header_bytes = stream_length(*find_set(DDS_HEADER));
 constexpr std::size_t header10_bytes = stream_length(*find_set(DDS_HEADER10));
 constexpr std::size_t dxt1_block_bytes = 8;

@@ -54,18 +54,21 @@ inline void colour_palette(const unsigned char *block, bool dxt1, std::uint32_t 
     }
 }
 
-// The eight alpha values of a DXT5 block, in the top byte.
+// The eight alpha values of a DXT5 block, in the top byte. Both modes are
+// computed and one is chosen by a mask: the order of the two alphas is as
+// good as random from block to block, and a branch on it mispredicts.
 inline void alpha_palette(const unsigned char *block, std::uint32_t alpha[8]) {
     const unsigned a0 = block[0], a1 = block[1];
+    const unsigned eight = 0u - static_cast<unsigned>(a0 > a1);
     alpha[0] = a0 << 24;
     alpha[1] = a1 << 24;
-    if (a0 > a1) {
-        for (unsigned code = 2; code < 8; ++code) alpha[code] = (((8 - code) * a0 + (code - 1) * a1) / 7) << 24;
-    } else {
-        for (unsigned code = 2; code < 6; ++code) alpha[code] = (((6 - code) * a0 + (code - 1) * a1) / 5) << 24;
-        alpha[6] = 0;
-        alpha[7] = 255u << 24;
+    for (unsigned code = 2; code < 6; ++code) {
+        const unsigned sevenths = ((8 - code) * a0 + (code - 1) * a1) / 7;
+        const unsigned fifths = ((6 - code) * a0 + (code - 1) * a1) / 5;
+        alpha[code] = ((sevenths & eight) | (fifths & ~eight)) << 24;
     }
+    alpha[6] = (((2 * a0 + 5 * a1) / 7) & eight) << 24;
+    alpha[7] = ((((a0 + 6 * a1) / 7) & eight) | (255 & ~eight)) << 24;
 }
 
 // columns is 4 for a whole block, fewer at the image's right edge.
