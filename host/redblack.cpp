@@ -2,56 +2,175 @@
 
 #include "arrays.h"
 
+#include <algorithm>
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <map>
-#include <memory_resource>
 #include <new>
+#include <utility>
 
 namespace {
 
 using KeyCompare = int (*)(const char *, const char *);
 
-int bytewise_compare(const char *a, const char *b) {
-    return std::strcmp(a, b);  // strcmp compares as unsigned char
+std::uint64_t big_endian_word(const unsigned char *p) {
+    std::uint64_t w;
+    std::memcpy(&w, p, sizeof w);
+    if constexpr (std::endian::native == std::endian::little) w = __builtin_bswap64(w);
+    return w;
+}
+
+// A key's text (the array's copy; the caller's own while a lookup or an
+// insert is under way), its length, and its first 16 bytes padded with zeros
+// as two big-endian words, which settle most byte-wise comparisons without
+// touching the text. An insert walks the tree once with the caller's text
+// and then points the new entry at the copy.
+struct Key {
+    explicit Key(const char *text) : Key(text, std::strlen(text)) {}
+    Key(const char *text, size_t length) : s(text), n(length) {
+        const auto *bytes = reinterpret_cast<const unsigned char *>(text);
+        if (length >= 16) {
+            hi = big_endian_word(bytes);
+            lo = big_endian_word(bytes + 8);
+            return;
+        }
+        unsigned char head[16] = {};
+        std::memcpy(head, bytes, length);
+        hi = big_endian_word(head);
+        lo = big_endian_word(head + 8);
+    }
+    mutable const char *s;
+    size_t n;
+    std::uint64_t hi, lo;
+};
+
+// The order of strcmp on unsigned bytes. Texts hold no NUL, so when the
+// padded heads agree and one text is at most 16 bytes long, both are equal.
+bool bytewise_less(const Key &a, const Key &b) {
+    if (a.hi != b.hi) return a.hi < b.hi;
+    if (a.lo != b.lo) return a.lo < b.lo;
+    if (a.n <= 16 || b.n <= 16) return a.n < b.n;
+    const int c = std::memcmp(a.s + 16, b.s + 16, std::min(a.n, b.n) - 16);
+    return c != 0 ? c < 0 : a.n < b.n;
 }
 
 struct KeyLess {
-    KeyCompare cmp;
-    bool operator()(const char *a, const char *b) const { return cmp(a, b) < 0; }
+    KeyCompare cmp;  // NULL: byte-wise
+    bool operator()(const Key &a, const Key &b) const { return cmp ? cmp(a.s, b.s) < 0 : bytewise_less(a, b); }
 };
 
 // Keys are never removed one by one, so the nodes and the key copies come
-// from one pool released with the array: an insert rarely calls malloc, and a
-// lookup compares the caller's key in place without copying it.
-constexpr size_t first_pool_bytes = 512;
+// from one pool released with the array, its first buffer inside the array:
+// a small array costs a single malloc.
+class Pool {
+public:
+    Pool() = default;
+    Pool(const Pool &) = delete;
+    Pool &operator=(const Pool &) = delete;
+    ~Pool() {
+        while (chunks_) {
+            Chunk *next = chunks_->next;
+            std::free(chunks_);
+            chunks_ = next;
+        }
+    }
+    void *take(size_t size, size_t align) {
+        if (spare_ && size == spare_size_) return std::exchange(spare_, nullptr);
+        const size_t at = (used_ + align - 1) & ~(align - 1);
+        if (at <= capacity_ && size <= capacity_ - at) {
+            used_ = at + size;
+            return base_ + at;
+        }
+        return grow(size);
+    }
+    // Keeps one block handed back (a node made for a key already present) for
+    // the next request of its size.
+    void give_back(void *p, size_t size) {
+        if (spare_) return;
+        spare_ = p;
+        spare_size_ = size;
+    }
+
+private:
+    struct alignas(std::max_align_t) Chunk {
+        Chunk *next;
+    };
+    void *grow(size_t size) {
+        const size_t capacity = std::max(2 * capacity_, size);
+        if (capacity > SIZE_MAX - sizeof(Chunk)) throw std::bad_alloc();
+        auto *chunk = static_cast<Chunk *>(std::malloc(sizeof(Chunk) + capacity));
+        if (!chunk) throw std::bad_alloc();
+        chunk->next = chunks_;
+        chunks_ = chunk;
+        base_ = reinterpret_cast<unsigned char *>(chunk + 1);
+        capacity_ = capacity;
+        used_ = size;
+        return base_;
+    }
+
+    alignas(std::max_align_t) unsigned char first_[1536];
+    unsigned char *base_ = first_;
+    size_t capacity_ = sizeof first_;
+    size_t used_ = 0;
+    Chunk *chunks_ = nullptr;
+    void *spare_ = nullptr;
+    size_t spare_size_ = 0;
+};
+
+template <typename T>
+struct PoolAllocator {
+    using value_type = T;
+    explicit PoolAllocator(Pool *p) : pool(p) {}
+    template <typename U>
+    PoolAllocator(const PoolAllocator<U> &other) : pool(other.pool) {}
+    T *allocate(size_t n) {
+        if (n > SIZE_MAX / sizeof(T)) throw std::bad_alloc();
+        return static_cast<T *>(pool->take(n * sizeof(T), alignof(T)));
+    }
+    void deallocate(T *p, size_t n) { pool->give_back(p, n * sizeof(T)); }
+    template <typename U>
+    bool operator==(const PoolAllocator<U> &other) const { return pool == other.pool; }
+    Pool *pool;
+};
+
+using Entries = std::map<Key, void *, KeyLess, PoolAllocator<std::pair<const Key, void *>>>;
 
 }  // namespace
 
 struct Arr {
-    explicit Arr(KeyCompare cmp) : entries(KeyLess{cmp}, &pool) {}
-    std::pmr::monotonic_buffer_resource pool{first_pool_bytes};  // declared first: outlives entries
-    std::pmr::map<const char *, void *, KeyLess> entries;         // a red-black tree
+    explicit Arr(KeyCompare cmp) : entries(KeyLess{cmp}, PoolAllocator<Entries::value_type>(&pool)) {}
+    Pool pool;        // declared first: outlives entries
+    Entries entries;  // a red-black tree
 };
 
 extern "C" {
 
 Arr *newarr(int (*cmp)(const char *, const char *)) {
-    return new (std::nothrow) Arr(cmp ? cmp : bytewise_compare);
+    return new (std::nothrow) Arr(cmp);
 }
 
 void *setarr(Arr *a, const char *key, void *value) {
     if (!a || !key) return nullptr;
     try {
-        auto it = a->entries.lower_bound(key);
-        if (it != a->entries.end() && !a->entries.key_comp()(key, it->first)) {
+        const Key probe(key);
+        auto [it, inserted] = a->entries.emplace(probe, value);
+        if (!inserted) {
             void *old = it->second;
             it->second = value;
             return old;
         }
-        const size_t size = std::strlen(key) + 1;
-        auto *copy = static_cast<char *>(a->pool.allocate(size, 1));
-        std::memcpy(copy, key, size);
-        a->entries.emplace_hint(it, copy, value);
+        char *copy;
+        try {
+            copy = static_cast<char *>(a->pool.take(probe.n + 1, 1));
+        } catch (const std::bad_alloc &) {
+            a->entries.erase(it);  // it must not keep the caller's buffer
+            throw;
+        }
+        std::memcpy(copy, key, probe.n + 1);
+        it->first.s = copy;
         return nullptr;
     } catch (const std::bad_alloc &) {
         return nullptr;
@@ -61,7 +180,7 @@ void *setarr(Arr *a, const char *key, void *value) {
 void *getarr(Arr *a, const char *key) {
     if (!a || !key) return nullptr;
     try {
-        auto it = a->entries.find(key);
+        auto it = a->entries.find(Key(key));
         return it == a->entries.end() ? nullptr : it->second;
     } catch (const std::bad_alloc &) {
         return nullptr;
@@ -74,7 +193,7 @@ Tbl *keysarr(Arr *a) {
     Tbl *keys = newtbl(cntarr(a));
     if (!keys || !a) return keys;
     for (auto &entry : a->entries) {
-        if (settbl(keys, -1, const_cast<char *>(entry.first)) < 0) {
+        if (settbl(keys, -1, const_cast<char *>(entry.first.s)) < 0) {
             freetbl(keys, nullptr);
             return nullptr;
         }
