@@ -40,7 +40,7 @@ std::uint64_t level_blocks(std::uint64_t w, std::uint64_t h) {
     return std::max<std::uint64_t>(1, (w + 3) / 4) * std::max<std::uint64_t>(1, (h + 3) / 4);
 }
 
-struct FileSpec {
+struct Layout {
     std::uint32_t width = 8, height = 8, count = 4;
     std::uint32_t flags = DSD_CAPS | DSD_HEIGHT | DSD_WIDTH | DSD_PIXELFORMAT | DSD_MIPMAPCOUNT;
     std::uint32_t pf_flags = DPF_FOURCC, fourcc = DDS_FOURCC_DXT1;
@@ -52,7 +52,7 @@ struct FileSpec {
 
 // A DXT1 file whose level k is solid level_565[k % 5], written by halving the
 // sides with no lower bound as the decoder reads them.
-Bytes make_file(const FileSpec &s) {
+Bytes make_file(const Layout &s) {
     Bytes b;
     put32(b, s.magic);
     put32(b, 124);
@@ -281,11 +281,11 @@ INSTANTIATE_TEST_SUITE_P(Indices, DdsDecodeOneLevel,
 
 TEST(DdsDecodeFile, SidesHalveWithNoLowerBound) {
     // 16x4 with five levels: 16x4, 8x2, 4x1, 2x0, 1x0 taking 32, 16, 8, 8, 8 bytes.
-    FileSpec spec;
-    spec.width = 16;
-    spec.height = 4;
-    spec.count = 5;
-    Bytes bytes = make_file(spec);
+    Layout layout;
+    layout.width = 16;
+    layout.height = 4;
+    layout.count = 5;
+    Bytes bytes = make_file(layout);
     DDSFILEStr *file = nullptr;
     EXPECT_EQ(decode_plain(bytes, file, -1), 128 + 72);
     ASSERT_EQ(cnttbl(file->argb_mipmaps), 5);
@@ -302,12 +302,12 @@ TEST(DdsDecodeFile, SidesHalveWithNoLowerBound) {
 
 struct NoImages {
     const char *name;
-    FileSpec spec;
+    Layout layout;
     long end;
 };
 
-FileSpec with(std::function<void(FileSpec &)> change) {
-    FileSpec s;
+Layout with(std::function<void(Layout &)> change) {
+    Layout s;
     change(s);
     return s;
 }
@@ -316,33 +316,33 @@ class DdsDecodeHeadersOnly : public ::testing::TestWithParam<NoImages> {};
 
 TEST_P(DdsDecodeHeadersOnly, DecodesTheHeadersAndExtractsNoImage) {
     const auto &c = GetParam();
-    Bytes bytes = make_file(c.spec);
+    Bytes bytes = make_file(c.layout);
     DDSFILEStr *file = nullptr;
     LogCapture log;
     EXPECT_EQ(decode_plain(bytes, file, -1), c.end);
     EXPECT_EQ(file->argb_mipmaps, nullptr);
     EXPECT_EQ(file->header.dwWidth, 8u);
-    EXPECT_EQ(file->header.ddspf.dwFourCC, c.spec.fourcc);
-    EXPECT_EQ(file->header10.dxgiFormat, c.spec.dx10 ? DXGI_FORMAT_BC1_UNORM : DXGI_FORMAT_UNKNOWN);
+    EXPECT_EQ(file->header.ddspf.dwFourCC, c.layout.fourcc);
+    EXPECT_EQ(file->header10.dxgiFormat, c.layout.dx10 ? DXGI_FORMAT_BC1_UNORM : DXGI_FORMAT_UNKNOWN);
     EXPECT_TRUE(log.empty());
     release(file);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Files, DdsDecodeHeadersOnly,
-    ::testing::Values(NoImages{"NoMipmapCountFlag", with([](FileSpec &s) { s.flags &= ~DSD_MIPMAPCOUNT; }), 128},
-                      NoImages{"NoPixelFormatFlag", with([](FileSpec &s) { s.flags &= ~DSD_PIXELFORMAT; }), 128},
-                      NoImages{"NoFourCCFlag", with([](FileSpec &s) { s.pf_flags = DPF_RGB; }), 128},
-                      NoImages{"Dxt5", with([](FileSpec &s) { s.fourcc = DDS_FOURCC_DXT5; }), 128},
-                      NoImages{"UncompressedRgb", with([](FileSpec &s) { s.pf_flags = DPF_RGB, s.fourcc = 0; }), 128},
-                      NoImages{"Dx10", with([](FileSpec &s) { s.fourcc = DDS_FOURCC_DX10, s.dx10 = true; }), 148}),
+    ::testing::Values(NoImages{"NoMipmapCountFlag", with([](Layout &s) { s.flags &= ~DSD_MIPMAPCOUNT; }), 128},
+                      NoImages{"NoPixelFormatFlag", with([](Layout &s) { s.flags &= ~DSD_PIXELFORMAT; }), 128},
+                      NoImages{"NoFourCCFlag", with([](Layout &s) { s.pf_flags = DPF_RGB; }), 128},
+                      NoImages{"Dxt5", with([](Layout &s) { s.fourcc = DDS_FOURCC_DXT5; }), 128},
+                      NoImages{"UncompressedRgb", with([](Layout &s) { s.pf_flags = DPF_RGB, s.fourcc = 0; }), 128},
+                      NoImages{"Dx10", with([](Layout &s) { s.fourcc = DDS_FOURCC_DX10, s.dx10 = true; }), 148}),
     [](const auto &info) { return std::string(info.param.name); });
 
 TEST(DdsDecodeFile, ZeroMipmapCountGivesAnEmptyList) {
     for (int index : {-1, 0, 3}) {
-        FileSpec spec;
-        spec.count = 0;
-        Bytes bytes = make_file(spec);
+        Layout layout;
+        layout.count = 0;
+        Bytes bytes = make_file(layout);
         DDSFILEStr *file = nullptr;
         EXPECT_EQ(decode_plain(bytes, file, index), 128);
         ASSERT_NE(file->argb_mipmaps, nullptr);
@@ -352,9 +352,9 @@ TEST(DdsDecodeFile, ZeroMipmapCountGivesAnEmptyList) {
 }
 
 TEST(DdsDecodeFile, MagicWordIsKeptButNotChecked) {
-    FileSpec spec;
-    spec.magic = 0x12345678u;
-    Bytes bytes = make_file(spec);
+    Layout layout;
+    layout.magic = 0x12345678u;
+    Bytes bytes = make_file(layout);
     DDSFILEStr *file = nullptr;
     EXPECT_EQ(decode_plain(bytes, file, -1), 184);
     EXPECT_EQ(file->dwMagic, 0x12345678u);
@@ -363,7 +363,7 @@ TEST(DdsDecodeFile, MagicWordIsKeptButNotChecked) {
 }
 
 TEST(DdsDecodeFile, ReusedObjectReleasesOldImagesAndClearsEverything) {
-    FileSpec dx10;
+    Layout dx10;
     dx10.fourcc = DDS_FOURCC_DX10;
     dx10.dx10 = true;
     Bytes first = make_file({}), second = make_file(dx10), third = make_file({});
@@ -436,10 +436,10 @@ std::vector<Truncation> truncation_cases() {
         const size_t needed = chain ? b.size() : 128;
         cases.push_back({name, std::move(b), needed});
     }
-    FileSpec dx10;
+    Layout dx10;
     dx10.fourcc = DDS_FOURCC_DX10;
     dx10.dx10 = true;
-    FileSpec long_chain;
+    Layout long_chain;
     long_chain.width = 16;
     long_chain.height = 4;
     long_chain.count = 40;  // 35 levels of 0x0, 8 bytes each
@@ -496,12 +496,12 @@ TEST(DdsDecodeSized, MessagesNameThePartAndTheByte) {
 }
 
 TEST(DdsDecodeSized, HugeSidesAndCountsFailBeforeAllocating) {
-    FileSpec spec;
-    spec.width = 0xFFFFFFFFu;
-    spec.height = 0xFFFFFFFFu;
-    spec.count = 0xFFFFFFFFu;
-    spec.levels_written = 0;
-    Bytes bytes = make_file(spec);
+    Layout layout;
+    layout.width = 0xFFFFFFFFu;
+    layout.height = 0xFFFFFFFFu;
+    layout.count = 0xFFFFFFFFu;
+    layout.levels_written = 0;
+    Bytes bytes = make_file(layout);
     DDSFILEStr *file = nullptr;
     LogCapture log;
     EXPECT_EQ(dds_decode_file_sized(&file, -1, bytes.data(), static_cast<long>(bytes.size())), -1);
@@ -559,10 +559,10 @@ TEST(DdsPrint, PrefixStartsEveryLineAndTheNestedTitleRepeatsIt) {
 }
 
 TEST(DdsPrint, EmptyFlagWordPrintsZeroAndABlank) {
-    FileSpec spec;
-    spec.caps = 0;
-    spec.flags = 0;
-    Bytes bytes = make_file(spec);
+    Layout layout;
+    layout.caps = 0;
+    layout.flags = 0;
+    Bytes bytes = make_file(layout);
     DDSFILEStr *file = nullptr;
     decode_plain(bytes, file, -1);
     const std::string out = capture_stdout([&] { dds_print_file(const_cast<char *>(""), file); });
@@ -573,7 +573,7 @@ TEST(DdsPrint, EmptyFlagWordPrintsZeroAndABlank) {
 }
 
 TEST(DdsPrint, Dx10HeaderIsListedOnlyWithItsFourCC) {
-    FileSpec dx10;
+    Layout dx10;
     dx10.fourcc = DDS_FOURCC_DX10;
     dx10.dx10 = true;
     Bytes bytes = make_file(dx10);
