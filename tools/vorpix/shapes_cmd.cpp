@@ -382,20 +382,16 @@ int run_index(int argc, char **argv) {
     std::string sql = "BEGIN; CREATE TABLE IF NOT EXISTS filename (fileid INTEGER PRIMARY KEY, filename TEXT);"
                       "CREATE TABLE IF NOT EXISTS " + table + " (fileid INTEGER, offset INTEGER, recno INTEGER, "
                       "shape_type INTEGER, xmin REAL, ymin REAL, xmax REAL, ymax REAL);";
-    long next_id = 1;
-    {
-        Dbptr files = dblookup(db, nullptr, "filename", nullptr, nullptr);
-        long count = 0;
-        if (files.table >= 0 && dbquery(files, dbRECORD_COUNT, &count) == 0) next_id += count;
-    }
+    // A new file's id is the next after any in use, whatever rows went before.
+    const std::string this_file = "(SELECT max(fileid) FROM filename)";
     int total = 0;
     for (size_t i = 1; i < args.positional().size(); ++i) {
         const std::string &path = args.positional()[i];
         Shapefile f;
         decode(f, path, read_input(path));
-        const long id = next_id++;
         const std::string absolute = std::filesystem::absolute(path).lexically_normal().string();
-        sql += "INSERT INTO filename VALUES (" + std::to_string(id) + "," + sql_text(absolute) + ");";
+        sql += "INSERT INTO filename VALUES ((SELECT coalesce(max(fileid), 0) + 1 FROM (SELECT fileid FROM filename "
+               "UNION ALL SELECT fileid FROM " + table + "))," + sql_text(absolute) + ");";
         for (int r = 0; r < f.count(); ++r) {
             const ESRISHPRECStr *rec = f.at(r);
             double box[4] = {NAN, NAN, NAN, NAN};
@@ -407,7 +403,7 @@ int run_index(int argc, char **argv) {
                     box[2] = std::isnan(box[2]) ? p.x : std::max(box[2], p.x);
                     box[3] = std::isnan(box[3]) ? p.y : std::max(box[3], p.y);
                 }
-            sql += "INSERT INTO " + table + " VALUES (" + std::to_string(id) + "," + std::to_string(rec->offset) + "," +
+            sql += "INSERT INTO " + table + " VALUES (" + this_file + "," + std::to_string(rec->offset) + "," +
                    std::to_string(r) + "," + std::to_string(rec->shape_type);
             for (double v : box) sql += "," + (std::isnan(v) ? std::string("NULL") : number(v));
             sql += ");";
