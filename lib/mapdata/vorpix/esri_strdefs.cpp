@@ -14,6 +14,7 @@
 #include "redblack.h"
 
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <cstdarg>
 #include <cstddef>
@@ -21,7 +22,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <atomic>
 #include <mutex>
 #include <new>
 #include <string>
@@ -605,8 +605,9 @@ int unstuff(Stream &s, int str_type, void **estruc) {
     }
     std::memset(*estruc, 0, static_cast<size_t>(set->str_size));
     if (!set->strdef) {
+        // The record decoder runs on this reader, so that a sized decode stays
+        // bounded; the field-properties decoder consumes nothing.
         if (set->unstuff == esri_decode_shapefile_record) return decode_record(s, static_cast<ESRISHPRECStr *>(*estruc));
-        if (set->unstuff == esri_decode_dbase_field_properties) return 0;
         return 0;
     }
     const int outer_structure = s.where.structure;
