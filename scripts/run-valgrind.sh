@@ -15,7 +15,7 @@ for program in "$build"/tests/*_test; do
         "../$program" --gtest_brief=1) > "$log" 2>&1; then
     echo "valgrind $name: clean"
   else
-    echo "valgrind $name: FAILED, see $log"; grep -E '^==[0-9]+==' "$log" | head -40
+    echo "valgrind $name: FAILED, see $log"; { grep -E '^==[0-9]+==' "$log" || tail -20 "$log"; } | head -40
     status=1
   fi
 done

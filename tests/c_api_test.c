@@ -12,8 +12,10 @@
 #include <stdio.h>
 #include <stdlib.h>
 
+/* Map objects live as long as the process: keep it reachable. */
+static void *map = NULL;
+
 int main(void) {
-    void *map = NULL;
     Tbl *t = newtbl(0);
     Arr *a = newarr(NULL);
     int n = 0;
