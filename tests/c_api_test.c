@@ -2,10 +2,12 @@
 #include "arrays.h"
 #include "byteorder.h"
 #include "datafile.h"
+#include "db.h"
 #include "dds.h"
 #include "elog.h"
 #include "esri.h"
 #include "gshhsmap.h"
+#include "netcdf.h"
 #include "redblack.h"
 #include "words.h"
 
@@ -34,6 +36,11 @@ int main(void) {
     if (gshhsmap_inside_eo(0.5f, 0.5f, 4, lon, lat) != 1) return 1;
     if (PackARGB(255, 1, 2, 3) != 0xFF010203u) return 1;
     if (esri_get_shapetype(59)[0] != 'F' || esri_strdefs_init() != 0) return 1;
+    if (netcdf_type2str(NETCDF_INT)[0] == '\0') return 1;
+    {
+        int (*open_db)(const char *, const char *, Dbptr *) = dbopen;
+        if (!open_db) return 1;
+    }
     freearr(a, NULL);
     freetbl(t, NULL);
     puts("C API links");
