@@ -29,6 +29,7 @@ std::uint64_t big_endian_word(const unsigned char *p) {
 // touching the text. An insert walks the tree once with the caller's text
 // and then points the new entry at the copy.
 struct Key {
+    Key() = default;
     explicit Key(const char *text) : Key(text, std::strlen(text)) {}
     Key(const char *text, size_t length) : s(text), n(length) {
         const auto *bytes = reinterpret_cast<const unsigned char *>(text);
@@ -111,7 +112,7 @@ private:
         return base_;
     }
 
-    alignas(std::max_align_t) unsigned char first_[1536];
+    alignas(std::max_align_t) unsigned char first_[256];
     unsigned char *base_ = first_;
     size_t capacity_ = sizeof first_;
     size_t used_ = 0;
@@ -138,11 +139,47 @@ struct PoolAllocator {
 
 using Entries = std::map<Key, void *, KeyLess, PoolAllocator<std::pair<const Key, void *>>>;
 
+struct Entry {
+    Key key;
+    void *value;
+};
+
+// A few keys are kept in order in a flat array inside the array object,
+// found by binary search and inserted by moving the later ones up; past that
+// many they move into the tree, which then holds them all. The capacities
+// keep a new array within 1 KiB, which malloc serves from its fastest cache.
+constexpr int flat_capacity = 16;
+
 }  // namespace
 
 struct Arr {
-    explicit Arr(KeyCompare cmp) : entries(KeyLess{cmp}, PoolAllocator<Entries::value_type>(&pool)) {}
-    Pool pool;        // declared first: outlives entries
+    explicit Arr(KeyCompare cmp) : less{cmp}, entries(less, PoolAllocator<Entries::value_type>(&pool)) {}
+
+    // The index of the first flat entry not less than key.
+    int lower_bound(const Key &key) const {
+        int low = 0, high = flat_n;
+        while (low < high) {
+            const int middle = (low + high) / 2;
+            if (less(flat[middle].key, key)) low = middle + 1;
+            else high = middle;
+        }
+        return low;
+    }
+    void move_to_tree() {
+        try {
+            for (int i = 0; i < flat_n; ++i) entries.emplace_hint(entries.end(), flat[i].key, flat[i].value);
+        } catch (...) {
+            entries.clear();
+            throw;
+        }
+        in_tree = true;
+    }
+
+    KeyLess less;
+    Pool pool;  // declared before entries: outlives it
+    bool in_tree = false;
+    int flat_n = 0;
+    Entry flat[flat_capacity];
     Entries entries;  // a red-black tree
 };
 
@@ -156,6 +193,24 @@ void *setarr(Arr *a, const char *key, void *value) {
     if (!a || !key) return nullptr;
     try {
         const Key probe(key);
+        if (!a->in_tree) {
+            const int at = a->lower_bound(probe);
+            if (at < a->flat_n && !a->less(probe, a->flat[at].key)) {
+                void *old = a->flat[at].value;
+                a->flat[at].value = value;
+                return old;
+            }
+            if (a->flat_n < flat_capacity) {
+                auto *copy = static_cast<char *>(a->pool.take(probe.n + 1, 1));
+                std::memcpy(copy, key, probe.n + 1);
+                std::memmove(&a->flat[at + 1], &a->flat[at], static_cast<size_t>(a->flat_n - at) * sizeof(Entry));
+                a->flat[at] = Entry{probe, value};
+                a->flat[at].key.s = copy;
+                ++a->flat_n;
+                return nullptr;
+            }
+            a->move_to_tree();
+        }
         auto [it, inserted] = a->entries.emplace(probe, value);
         if (!inserted) {
             void *old = it->second;
@@ -179,31 +234,43 @@ void *setarr(Arr *a, const char *key, void *value) {
 
 void *getarr(Arr *a, const char *key) {
     if (!a || !key) return nullptr;
-    try {
-        auto it = a->entries.find(Key(key));
-        return it == a->entries.end() ? nullptr : it->second;
-    } catch (const std::bad_alloc &) {
-        return nullptr;
+    const Key probe(key);
+    if (!a->in_tree) {
+        const int at = a->lower_bound(probe);
+        return at < a->flat_n && !a->less(probe, a->flat[at].key) ? a->flat[at].value : nullptr;
     }
+    auto it = a->entries.find(probe);
+    return it == a->entries.end() ? nullptr : it->second;
 }
 
-int cntarr(Arr *a) { return a ? static_cast<int>(a->entries.size()) : 0; }
+int cntarr(Arr *a) {
+    if (!a) return 0;
+    return a->in_tree ? static_cast<int>(a->entries.size()) : a->flat_n;
+}
 
 Tbl *keysarr(Arr *a) {
     Tbl *keys = newtbl(cntarr(a));
     if (!keys || !a) return keys;
-    for (auto &entry : a->entries) {
-        if (settbl(keys, -1, const_cast<char *>(entry.first.s)) < 0) {
-            freetbl(keys, nullptr);
-            return nullptr;
-        }
+    auto add = [keys](const Key &key) {
+        if (settbl(keys, -1, const_cast<char *>(key.s)) >= 0) return true;
+        freetbl(keys, nullptr);
+        return false;
+    };
+    if (!a->in_tree) {
+        for (int i = 0; i < a->flat_n; ++i)
+            if (!add(a->flat[i].key)) return nullptr;
+        return keys;
     }
+    for (auto &entry : a->entries)
+        if (!add(entry.first)) return nullptr;
     return keys;
 }
 
 void freearr(Arr *a, void (*free_fn)(void *)) {
     if (!a) return;
-    if (free_fn)
+    if (free_fn && !a->in_tree)
+        for (int i = 0; i < a->flat_n; ++i) free_fn(a->flat[i].value);
+    if (free_fn && a->in_tree)
         for (auto &entry : a->entries) free_fn(entry.second);
     delete a;
 }

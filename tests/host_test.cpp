@@ -71,39 +71,44 @@ TEST(HostArray, KeepsItsOwnKeysInByteOrder) {
 }
 
 // Keys around 16 bytes that differ before, at and after that length, bytes
-// above 127 among them, in an order unrelated to theirs and in numbers that
-// outgrow any first buffer; a key given again replaces its value.
+// above 127 among them, in an order unrelated to theirs, a few and in
+// numbers that outgrow any first buffer; a key given again replaces its value.
 TEST(HostArray, ManyKeysOfSharedPrefixesKeepByteOrder) {
-    std::vector<std::string> keys;
+    std::vector<std::string> all;
     for (const std::string stem : {"", "a", "abcdefg", "abcdefgh", "abcdefghijklmno", "abcdefghijklmnop",
                                    "abcdefghijklmnopq", "abcdefghijklmnopqrstuvwxyz0123456789"})
         for (const char *tail : {"", "\x01", "A", "z", "\x7f", "\x80", "\xff", "zz\xff", "\xff\x01"})
-            for (int n = 0; n < 40; n += 13) keys.push_back(stem + tail + (n ? std::to_string(n) : ""));
-    std::vector<std::string> sorted = keys;
-    std::sort(sorted.begin(), sorted.end());  // std::string compares bytes as unsigned char
-    ASSERT_EQ(std::unique(sorted.begin(), sorted.end()), sorted.end());
+            for (int n = 0; n < 40; n += 13) all.push_back(stem + tail + (n ? std::to_string(n) : ""));
+    for (const size_t count : {size_t{3}, size_t{15}, size_t{17}, all.size()}) {
+        SCOPED_TRACE(count);
+        std::vector<std::string> keys;
+        for (size_t i = 0; i < count; ++i) keys.push_back(all[i * 37 % all.size()]);
+        std::vector<std::string> sorted = keys;
+        std::sort(sorted.begin(), sorted.end());  // std::string compares bytes as unsigned char
+        ASSERT_EQ(std::unique(sorted.begin(), sorted.end()), sorted.end());
 
-    Arr *a = newarr(nullptr);
-    std::vector<int> values(keys.size());
-    int other = 0;
-    for (size_t i = 0; i < keys.size(); ++i) {
-        const size_t k = i * 101 % keys.size();
-        std::string buffer = keys[k];
-        EXPECT_EQ(setarr(a, buffer.c_str(), &other), nullptr) << i;
-        buffer.assign(buffer.size(), '#');
-        EXPECT_EQ(setarr(a, keys[k].c_str(), &values[k]), &other) << i;
+        Arr *a = newarr(nullptr);
+        std::vector<int> values(count);
+        int other = 0;
+        for (size_t i = 0; i < count; ++i) {
+            const size_t k = i * 101 % count;
+            std::string buffer = keys[k];
+            EXPECT_EQ(setarr(a, buffer.c_str(), &other), nullptr) << i;
+            buffer.assign(buffer.size(), '#');
+            EXPECT_EQ(setarr(a, keys[k].c_str(), &values[k]), &other) << i;
+        }
+        ASSERT_EQ(cntarr(a), static_cast<int>(count));
+        Tbl *listed = keysarr(a);
+        ASSERT_EQ(cnttbl(listed), static_cast<int>(count));
+        for (size_t i = 0; i < count; ++i)
+            EXPECT_EQ(static_cast<char *>(gettbl(listed, static_cast<int>(i))), sorted[i]) << i;
+        freetbl(listed, nullptr);
+        for (size_t k = 0; k < count; ++k) {
+            EXPECT_EQ(getarr(a, keys[k].c_str()), &values[k]) << k;
+            EXPECT_EQ(getarr(a, (keys[k] + "?").c_str()), nullptr) << k;
+        }
+        freearr(a, nullptr);
     }
-    ASSERT_EQ(cntarr(a), static_cast<int>(keys.size()));
-    Tbl *listed = keysarr(a);
-    ASSERT_EQ(cnttbl(listed), static_cast<int>(sorted.size()));
-    for (size_t i = 0; i < sorted.size(); ++i)
-        EXPECT_EQ(static_cast<char *>(gettbl(listed, static_cast<int>(i))), sorted[i]) << i;
-    freetbl(listed, nullptr);
-    for (size_t k = 0; k < keys.size(); ++k) {
-        EXPECT_EQ(getarr(a, keys[k].c_str()), &values[k]) << k;
-        EXPECT_EQ(getarr(a, (keys[k] + "?").c_str()), nullptr) << k;
-    }
-    freearr(a, nullptr);
 }
 
 TEST(HostWords, SplitsOnWhiteSpaceAndLeavesTheInputAlone) {
