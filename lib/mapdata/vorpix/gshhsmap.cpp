@@ -14,9 +14,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#if defined(__SSE__)
-#include <xmmintrin.h>
-#endif
 
 namespace {
 
@@ -311,24 +308,6 @@ int make_room(long needed, int n, int *npts_size, float **lon, float **lat) {
     return 0;
 }
 
-// a < b ? a : b and a < b ? b : a, NaNs included, without a branch: a
-// polygon's edges run either way, so a branch here is mispredicted half the
-// time.
-inline float lesser(float a, float b) {
-#if defined(__SSE__)
-    return _mm_cvtss_f32(_mm_min_ss(_mm_set_ss(a), _mm_set_ss(b)));
-#else
-    return a < b ? a : b;
-#endif
-}
-inline float greater(float a, float b) {
-#if defined(__SSE__)
-    return _mm_cvtss_f32(_mm_max_ss(_mm_set_ss(b), _mm_set_ss(a)));
-#else
-    return a < b ? b : a;
-#endif
-}
-
 // Where a point outside the box sits relative to it: 3 * row + column, 4 inside.
 struct Box {
     double west, east, south, north;
@@ -349,6 +328,406 @@ struct Box {
         if (column == 2) lon = east;
     }
 };
+
+// Blocks of points and edges.
+//
+// Delivery and the even-odd test take their input eight at a time through
+// GCC/Clang vector extensions, compiled once for the baseline instruction set
+// and once for AVX2 (chosen at run time). A block takes the fast path only
+// when a check proves that the point-by-point code would do exactly what the
+// fast path does; otherwise the block goes through the point-by-point code.
+// The fast paths perform the same IEEE operations in the same order on the
+// same values, so every bit delivered is the same either way.
+#define VORPIX_INLINE [[gnu::always_inline]] inline
+
+typedef double f64x4 __attribute__((vector_size(32)));
+typedef long long i64x4 __attribute__((vector_size(32)));
+typedef float f32x4 __attribute__((vector_size(16)));
+typedef float f32x8 __attribute__((vector_size(32)));
+typedef int i32x4 __attribute__((vector_size(16)));
+typedef int i32x8 __attribute__((vector_size(32)));
+typedef unsigned u32x8 __attribute__((vector_size(32)));
+typedef unsigned char u8x32 __attribute__((vector_size(32)));
+
+// Vectors cross no function boundary by value (that would depend on whether
+// the caller has AVX): helpers take and give them through pointers, and
+// widenings are written lane by lane, which compilers turn into one
+// conversion instruction.
+constexpr int block = 8;
+
+VORPIX_INLINE bool none(const i64x4 &a, const i64x4 &b) {
+    const i64x4 m = a | b;
+    return (m[0] | m[1] | m[2] | m[3]) == 0;
+}
+VORPIX_INLINE bool every(const i64x4 &a, const i64x4 &b) { return none(~a, ~b); }
+
+// Eight point records: longitudes and latitudes in degrees, as point_coordinate gives them.
+template <bool Avx2>
+VORPIX_INLINE void decode_block(const unsigned char *p, f64x4 x[2], f64x4 y[2]) {
+    u32x8 a, b;
+    std::memcpy(&a, p, sizeof a);
+    std::memcpy(&b, p + sizeof a, sizeof b);
+    if constexpr (Avx2) {
+        // One byte shuffle per vector.
+        const u8x32 ab = (u8x32)a, bb = (u8x32)b;
+        a = (u32x8)__builtin_shufflevector(ab, ab, 3, 2, 1, 0, 7, 6, 5, 4, 11, 10, 9, 8, 15, 14, 13, 12, 19, 18, 17,
+                                           16, 23, 22, 21, 20, 27, 26, 25, 24, 31, 30, 29, 28);
+        b = (u32x8)__builtin_shufflevector(bb, bb, 3, 2, 1, 0, 7, 6, 5, 4, 11, 10, 9, 8, 15, 14, 13, 12, 19, 18, 17,
+                                           16, 23, 22, 21, 20, 27, 26, 25, 24, 31, 30, 29, 28);
+    } else {
+        // Without a byte shuffle instruction: shifts and masks.
+        a = (a >> 24) | ((a >> 8) & 0xff00u) | ((a << 8) & 0xff0000u) | (a << 24);
+        b = (b >> 24) | ((b >> 8) & 0xff00u) | ((b << 8) & 0xff0000u) | (b << 24);
+    }
+    const i32x8 xs = (i32x8)__builtin_shufflevector(a, b, 0, 2, 4, 6, 8, 10, 12, 14);
+    const i32x8 ys = (i32x8)__builtin_shufflevector(a, b, 1, 3, 5, 7, 9, 11, 13, 15);
+    x[0] = f64x4{double(xs[0]), double(xs[1]), double(xs[2]), double(xs[3])} * 1e-6;
+    x[1] = f64x4{double(xs[4]), double(xs[5]), double(xs[6]), double(xs[7])} * 1e-6;
+    y[0] = f64x4{double(ys[0]), double(ys[1]), double(ys[2]), double(ys[3])} * 1e-6;
+    y[1] = f64x4{double(ys[4]), double(ys[5]), double(ys[6]), double(ys[7])} * 1e-6;
+}
+
+// Makes the decoded longitudes x continuous after `previous` by adding
+// `shift` (-360, 0 or 360) to each, and says whether that is what
+// continue_longitude gives for every point. It is when each result c and its
+// predecessor p satisfy p - 180 <= c <= p + 180 and, for a shift of -360,
+// x > p + 180 (one subtraction, then no more) or, for +360, x < p - 180 (no
+// subtraction, one addition, then no more). Decoded longitudes are finite.
+VORPIX_INLINE bool continue_block(f64x4 x[2], double previous, double shift) {
+    const f64x4 c0 = x[0] + shift, c1 = x[1] + shift;
+    const f64x4 before = {previous, previous, previous, previous};
+    const f64x4 p0 = __builtin_shufflevector(before, c0, 3, 4, 5, 6);
+    const f64x4 p1 = __builtin_shufflevector(c0, c1, 3, 4, 5, 6);
+    const f64x4 hi0 = p0 + 180, hi1 = p1 + 180, lo0 = p0 - 180, lo1 = p1 - 180;
+    i64x4 ok0 = (c0 >= lo0) & (c0 <= hi0);
+    i64x4 ok1 = (c1 >= lo1) & (c1 <= hi1);
+    if (shift < 0) {
+        ok0 &= x[0] > hi0;
+        ok1 &= x[1] > hi1;
+    } else if (shift > 0) {
+        ok0 &= x[0] < lo0;
+        ok1 &= x[1] < lo1;
+    }
+    x[0] = c0, x[1] = c1;
+    return every(ok0, ok1);
+}
+
+// The shift the next block most likely continues with, from a point's
+// continuous longitude and its longitude as read.
+inline double likely_shift(double continuous, double as_read) {
+    const double turned = continuous - as_read;
+    return turned > 180 ? 360 : turned < -180 ? -360 : 0;
+}
+
+// Pass 1 over points decoded in blocks. The frame offset of each point is
+// found by one turn at most, and is exactly that of raise_by_turns and
+// lower_by_turns when the result lies in the frame.
+struct NearestToCentre {
+    double frame_west, frame_east, centre;
+    double best = 1e20, wrap = 0;
+
+    NearestToCentre(double west) : frame_west(west), frame_east(west + 360), centre(west + 180) {}
+
+    void take(double x) {
+        const double v = lower_by_turns(raise_by_turns(x, frame_west), frame_east);
+        const double distance = std::fabs(v - centre);
+        if (distance < best) {
+            best = distance;
+            wrap = v - x;
+        }
+    }
+
+    VORPIX_INLINE bool take_block(const f64x4 x[2]) {
+        f64x4 v[2], distance[2];
+        i64x4 ok[2], nearer[2];
+        for (int h = 0; h < 2; ++h) {
+            v[h] = x[h] < frame_west ? x[h] + 360 : x[h] > frame_east ? x[h] - 360 : x[h];
+            ok[h] = (v[h] >= frame_west) & (v[h] <= frame_east);
+            // |v - centre|: the sign bit cleared.
+            distance[h] = (f64x4)((i64x4)(v[h] - centre) & 0x7fffffffffffffffLL);
+            nearer[h] = distance[h] < best;
+        }
+        if (!every(ok[0], ok[1])) return false;
+        if (none(nearer[0], nearer[1])) return true;
+        // The first of equally near points wins, as point by point.
+        for (int k = 0; k < block; ++k) {
+            const double d = distance[k / 4][k % 4];
+            if (d < best) {
+                best = d;
+                wrap = v[k / 4][k % 4] - x[k / 4][k % 4];
+            }
+        }
+        return true;
+    }
+};
+
+// Pass 2: the clipping state and the output arrays.
+struct Delivery {
+    Box box;
+    int n;
+    int *npts_size;
+    float **lon, **lat;
+    float *out_lon, *out_lat;
+    long capacity;
+    long j = 0;
+    double last_lon = 0, last_lat = 0;
+    int last_zone = 4;
+
+    Delivery(const Box &b, int count, int *size, float **lon_array, float **lat_array)
+        : box(b), n(count), npts_size(size), lon(lon_array), lat(lat_array), out_lon(*lon_array),
+          out_lat(*lat_array), capacity(*lon_array && *lat_array ? *size : 0) {}
+
+    // One point with its continuous longitude w (the wrap added) and
+    // latitude y. False when the arrays could not grow.
+    bool take(bool first, double w, double y) {
+        const int zone = box.zone(w, y);
+        int plot_this = 1, plot_last = 0;
+        if (!first) {
+            if (zone == 4 && last_zone != 4) plot_last = 1;
+            if (zone != 4) {
+                if (last_zone == 4) {
+                    last_lon = w;
+                    last_lat = y;
+                    plot_last = 1;
+                }
+                if (zone == last_zone)
+                    plot_this = 0;
+                else
+                    box.move_onto(zone, w, y);
+            }
+        }
+        const long needed = j + plot_this + plot_last;
+        if (needed > capacity || !out_lon) {
+            if (make_room(needed, n, npts_size, lon, lat) < 0) return false;
+            out_lon = *lon, out_lat = *lat;
+            capacity = *npts_size;
+        }
+        if (plot_last) {
+            out_lon[j] = static_cast<float>(last_lon);
+            out_lat[j] = static_cast<float>(last_lat);
+            ++j;
+        }
+        if (plot_this) {
+            out_lon[j] = static_cast<float>(w);
+            out_lat[j] = static_cast<float>(y);
+            ++j;
+        }
+        last_zone = zone;
+        last_lon = w;
+        last_lat = y;
+        return true;
+    }
+
+    // Eight points after the first. Two cases go without the point-by-point
+    // code: all inside the box after an inside point (each is delivered as
+    // read, nothing moves, and the arrays have room), and all in the outside
+    // zone of the point before (each is dropped).
+    VORPIX_INLINE bool take_block(const f64x4 w[2], const f64x4 y[2]) {
+        i64x4 zone[2], outside[2];
+        for (int h = 0; h < 2; ++h) {
+            const f64x4 lon360 = w[h] < 0 ? w[h] + 360 : w[h];
+            const i64x4 south = y[h] < box.south, north = y[h] > box.north;
+            const i64x4 west = box.west > lon360, east = w[h] > box.east;
+            outside[h] = south | north | west | east;
+            // Masks are -1 where true: row 0, 1 or 2 and column 0, 1 or 2 as in Box::zone.
+            const i64x4 row = 1 + south - (north & ~south), column = 1 + west - (east & ~west);
+            zone[h] = 3 * row + column;
+        }
+        if (last_zone == 4) {
+            if (!none(outside[0], outside[1]) || j + block > capacity) return false;
+            const f32x4 lon0 = __builtin_convertvector(w[0], f32x4), lon1 = __builtin_convertvector(w[1], f32x4);
+            const f32x4 lat0 = __builtin_convertvector(y[0], f32x4), lat1 = __builtin_convertvector(y[1], f32x4);
+            std::memcpy(out_lon + j, &lon0, sizeof lon0);
+            std::memcpy(out_lon + j + 4, &lon1, sizeof lon1);
+            std::memcpy(out_lat + j, &lat0, sizeof lat0);
+            std::memcpy(out_lat + j + 4, &lat1, sizeof lat1);
+            j += block;
+        } else {
+            if (!every(zone[0] == last_zone, zone[1] == last_zone)) return false;
+        }
+        last_lon = w[1][3];
+        last_lat = y[1][3];
+        return true;
+    }
+};
+
+// Both passes of one delivery; the point count delivered, or -1.
+template <bool Avx2>
+VORPIX_INLINE long deliver_points(const GSHHSMap *gs, const unsigned char *points, int n, int *npts_size,
+                                  float **lon, float **lat) {
+    // Pass 1: the whole-turn offset that brings the point nearest the frame's
+    // centre into the frame; the first of equally near points wins.
+    NearestToCentre nearest(gs->bb_lonwrap);
+    double previous = point_coordinate(points);
+    nearest.take(previous);
+    double shift = 0;
+    int i = 1;
+    for (; i + block <= n; i += block) {
+        const unsigned char *p = points + 8L * i;
+        f64x4 x[2], y[2];
+        decode_block<Avx2>(p, x, y);
+        if (continue_block(x, previous, shift) && nearest.take_block(x)) {
+            previous = x[1][3];
+            continue;
+        }
+        for (int k = 0; k < block; ++k) {
+            previous = continue_longitude(point_coordinate(p + 8 * k), previous);
+            nearest.take(previous);
+        }
+        shift = likely_shift(previous, point_coordinate(p + 8 * (block - 1)));
+    }
+    for (; i < n; ++i) {
+        previous = continue_longitude(point_coordinate(points + 8L * i), previous);
+        nearest.take(previous);
+    }
+    const double wrap = nearest.wrap;
+
+    // Pass 2: deliver, replacing runs outside the box by points on its edges.
+    Delivery out(Box{gs->bb_lonwest, gs->bb_loneast, gs->bb_latsouth, gs->bb_latnorth}, n, npts_size, lon, lat);
+    previous = point_coordinate(points);
+    if (!out.take(true, previous + wrap, point_coordinate(points + 4))) return -1;
+    shift = 0;
+    for (i = 1; i + block <= n; i += block) {
+        const unsigned char *p = points + 8L * i;
+        f64x4 x[2], y[2];
+        decode_block<Avx2>(p, x, y);
+        if (continue_block(x, previous, shift)) {
+            const f64x4 w[2] = {x[0] + wrap, x[1] + wrap};
+            if (out.take_block(w, y)) {
+                previous = x[1][3];
+                continue;
+            }
+        }
+        for (int k = 0; k < block; ++k) {
+            previous = continue_longitude(point_coordinate(p + 8 * k), previous);
+            if (!out.take(false, previous + wrap, point_coordinate(p + 8 * k + 4))) return -1;
+        }
+        shift = likely_shift(previous, point_coordinate(p + 8 * (block - 1)));
+    }
+    for (; i < n; ++i) {
+        const unsigned char *p = points + 8L * i;
+        previous = continue_longitude(point_coordinate(p), previous);
+        if (!out.take(false, previous + wrap, point_coordinate(p + 4))) return -1;
+    }
+    return out.j;
+}
+
+// The even-odd test's edge from (x1, y1) to (x2, y2): 1 if it meets the test
+// point's meridian north of it.
+inline int crosses(float lontest, float lattest, float x1, float y1, float x2, float y2) {
+    float t = lontest;
+    // Wholly south of the test point: the longitudes do not matter.
+    if (lattest > y1 && lattest > y2) return 0;
+    // Each edge is taken the short way round.
+    if (static_cast<double>(x1) - 180.0 > static_cast<double>(x2))
+        x2 = static_cast<float>(static_cast<double>(x2) + 360.0);
+    if (static_cast<double>(x2) > static_cast<double>(x1) + 180.0)
+        x2 = static_cast<float>(static_cast<double>(x2) - 360.0);
+    float a, b;
+    if (y1 >= lattest && y2 >= lattest) {
+        a = x1;
+        b = x2;
+    } else if (y1 < lattest) {
+        a = x1 + (lattest - y1) * (x2 - x1) / (y2 - y1);
+        b = x2;
+    } else {
+        a = x1;
+        b = x2 + (lattest - y2) * (x1 - x2) / (y1 - y2);
+    }
+    const float west = a < b ? a : b, east = a < b ? b : a;
+    if (static_cast<double>(t) > static_cast<double>(east) + 180.0)
+        t = static_cast<float>(static_cast<double>(t) - 360.0);
+    if (static_cast<double>(west) - 180.0 > static_cast<double>(t))
+        t = static_cast<float>(static_cast<double>(t) + 360.0);
+    return west <= t && t < east;
+}
+
+// Eight edges at once: every branch of crosses() becomes a select between
+// values computed on every lane with the same operations (a division by zero
+// or a NaN on a lane whose value is not selected changes nothing). Rounding a
+// double to float and back is how a float variable takes a double's value.
+VORPIX_INLINE int crossings_block(float lontest, float lattest, const float *lon, const float *lat) {
+    f32x8 x1, x2, y1, y2;
+    std::memcpy(&x1, lon, sizeof x1);
+    std::memcpy(&x2, lon + 1, sizeof x2);
+    std::memcpy(&y1, lat, sizeof y1);
+    std::memcpy(&y2, lat + 1, sizeof y2);
+    f32x4 x2f[2];
+    for (int h = 0; h < 2; ++h) {
+        const int o = 4 * h;
+        const f64x4 a = {x1[o], x1[o + 1], x1[o + 2], x1[o + 3]};
+        f64x4 b = {x2[o], x2[o + 1], x2[o + 2], x2[o + 3]};
+        const f32x4 up = __builtin_convertvector(b + 360.0, f32x4);
+        b = a - 180.0 > b ? f64x4{up[0], up[1], up[2], up[3]} : b;
+        const f32x4 down = __builtin_convertvector(b - 360.0, f32x4);
+        b = b > a + 180.0 ? f64x4{down[0], down[1], down[2], down[3]} : b;
+        x2f[h] = __builtin_convertvector(b, f32x4);  // exact: b holds a float's value
+    }
+    x2 = __builtin_shufflevector(x2f[0], x2f[1], 0, 1, 2, 3, 4, 5, 6, 7);
+    const f32x8 lat_t = {lattest, lattest, lattest, lattest, lattest, lattest, lattest, lattest};
+    const i32x8 south = (lat_t > y1) & (lat_t > y2);
+    const i32x8 both = (y1 >= lat_t) & (y2 >= lat_t);
+    const i32x8 rising = ~both & (y1 < lat_t);
+    const i32x8 falling = ~both & ~(y1 < lat_t);
+    const f32x8 a = rising ? x1 + (lat_t - y1) * (x2 - x1) / (y2 - y1) : x1;
+    const f32x8 b = falling ? x2 + (lat_t - y2) * (x1 - x2) / (y1 - y2) : x2;
+    const f32x8 west = a < b ? a : b, east = a < b ? b : a;
+    f32x4 tf[2];
+    for (int h = 0; h < 2; ++h) {
+        const int o = 4 * h;
+        const f64x4 w = {west[o], west[o + 1], west[o + 2], west[o + 3]};
+        const f64x4 e = {east[o], east[o + 1], east[o + 2], east[o + 3]};
+        const double t = lontest;
+        f64x4 v = {t, t, t, t};
+        const f32x4 down = __builtin_convertvector(v - 360.0, f32x4);
+        v = v > e + 180.0 ? f64x4{down[0], down[1], down[2], down[3]} : v;
+        const f32x4 up = __builtin_convertvector(v + 360.0, f32x4);
+        v = w - 180.0 > v ? f64x4{up[0], up[1], up[2], up[3]} : v;
+        tf[h] = __builtin_convertvector(v, f32x4);  // exact: v holds a float's value
+    }
+    const f32x8 t = __builtin_shufflevector(tf[0], tf[1], 0, 1, 2, 3, 4, 5, 6, 7);
+    const i32x8 hit = ~south & (west <= t) & (t < east);
+    const i32x8 ones = hit & 1;
+    const i32x4 sum = __builtin_shufflevector(ones, ones, 0, 1, 2, 3) + __builtin_shufflevector(ones, ones, 4, 5, 6, 7);
+    return sum[0] + sum[1] + sum[2] + sum[3];
+}
+
+template <bool Avx2>
+VORPIX_INLINE int inside_eo_blocks(float lontest, float lattest, int npts, const float *lon, const float *lat) {
+    int crossings = 0;
+    int i = 0;
+    // Edges from vertex i to i + 1 for eight i at once, while i + 8 is a vertex.
+    for (; i + block < npts; i += block) crossings += crossings_block(lontest, lattest, lon + i, lat + i);
+    for (; i < npts; ++i) {
+        const int next = i + 1 < npts ? i + 1 : 0;
+        crossings += crosses(lontest, lattest, lon[i], lat[i], lon[next], lat[next]);
+    }
+    return crossings % 2;
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+#define VORPIX_GSHHS_DISPATCH 1
+[[gnu::target("avx2")]] long deliver_points_avx2(const GSHHSMap *gs, const unsigned char *points, int n,
+                                                 int *npts_size, float **lon, float **lat) {
+    return deliver_points<true>(gs, points, n, npts_size, lon, lat);
+}
+[[gnu::target("avx2")]] int inside_eo_avx2(float lontest, float lattest, int npts, const float *lon,
+                                           const float *lat) {
+    return inside_eo_blocks<true>(lontest, lattest, npts, lon, lat);
+}
+bool have_avx2() {
+    static const bool yes = __builtin_cpu_supports("avx2");
+    return yes;
+}
+#endif
+
+long deliver_points_plain(const GSHHSMap *gs, const unsigned char *points, int n, int *npts_size, float **lon,
+                          float **lat) {
+    return deliver_points<false>(gs, points, n, npts_size, lon, lat);
+}
+int inside_eo_plain(float lontest, float lattest, int npts, const float *lon, const float *lat) {
+    return inside_eo_blocks<false>(lontest, lattest, npts, lon, lat);
+}
 
 }  // namespace
 
@@ -531,77 +910,13 @@ int gshhsmap_nextseg(void *handle, int *npts, int *npts_size, float **lon, float
         return 1;
     }
     const auto *points = reinterpret_cast<const unsigned char *>(seg.data);
-
-    // Pass 1: the whole-turn offset that brings the point nearest the frame's
-    // centre into the frame; the first of equally near points wins.
-    const double frame_west = gs->bb_lonwrap;
-    const double centre = frame_west + 180;
-    double best = 1e20, wrap = 0;
-    double previous = 0;
-    for (int i = 0; i < n; ++i) {
-        double x = point_coordinate(points + 8L * i);
-        if (i > 0) x = continue_longitude(x, previous);
-        previous = x;
-        const double v = lower_by_turns(raise_by_turns(x, frame_west), frame_west + 360);
-        const double distance = std::fabs(v - centre);
-        if (distance < best) {
-            best = distance;
-            wrap = v - x;
-        }
-    }
-
-    // Pass 2: deliver, replacing runs outside the box by points on its edges.
-    const Box box{gs->bb_lonwest, gs->bb_loneast, gs->bb_latsouth, gs->bb_latnorth};
-    double last_lon = 0, last_lat = 0;
-    int last_zone = 4;
-    long j = 0;
-    // The arrays are used through locals and refreshed only when they grow.
-    float *out_lon = *lon, *out_lat = *lat;
-    long capacity = out_lon && out_lat ? *npts_size : 0;
-    for (int i = 0; i < n; ++i) {
-        const unsigned char *p = points + 8L * i;
-        double x = point_coordinate(p);
-        double y = point_coordinate(p + 4);
-        if (i > 0) x = continue_longitude(x, previous);
-        previous = x;
-        double w = x + wrap;
-        const int zone = box.zone(w, y);
-        int plot_this = 1, plot_last = 0;
-        if (i > 0) {
-            if (zone == 4 && last_zone != 4) plot_last = 1;
-            if (zone != 4) {
-                if (last_zone == 4) {
-                    last_lon = w;
-                    last_lat = y;
-                    plot_last = 1;
-                }
-                if (zone == last_zone)
-                    plot_this = 0;
-                else
-                    box.move_onto(zone, w, y);
-            }
-        }
-        const long needed = j + plot_this + plot_last;
-        if (needed > capacity || !out_lon) {
-            if (make_room(needed, n, npts_size, lon, lat) < 0) return -1;
-            out_lon = *lon, out_lat = *lat;
-            capacity = *npts_size;
-        }
-        if (plot_last) {
-            out_lon[j] = static_cast<float>(last_lon);
-            out_lat[j] = static_cast<float>(last_lat);
-            ++j;
-        }
-        if (plot_this) {
-            out_lon[j] = static_cast<float>(w);
-            out_lat[j] = static_cast<float>(y);
-            ++j;
-        }
-        last_zone = zone;
-        last_lon = w;
-        last_lat = y;
-    }
-
+#ifdef VORPIX_GSHHS_DISPATCH
+    const long j = have_avx2() ? deliver_points_avx2(gs, points, n, npts_size, lon, lat)
+                               : deliver_points_plain(gs, points, n, npts_size, lon, lat);
+#else
+    const long j = deliver_points_plain(gs, points, n, npts_size, lon, lat);
+#endif
+    if (j < 0) return -1;
     *npts = static_cast<int>(j);
     *level = seg.hdr.level;
     if (seg.type == 2)
@@ -615,39 +930,10 @@ int gshhsmap_nextseg(void *handle, int *npts, int *npts_size, float **lon, float
 }
 
 int gshhsmap_inside_eo(float lontest, float lattest, int npts, float *lon, float *lat) {
-    int crossings = 0;
-    for (int i = 0; i < npts; ++i) {
-        const int next = i + 1 < npts ? i + 1 : 0;
-        float t = lontest;
-        const float x1 = lon[i], y1 = lat[i];
-        float x2 = lon[next];
-        const float y2 = lat[next];
-        // Wholly south of the test point: the longitudes do not matter.
-        if (lattest > y1 && lattest > y2) continue;
-        // Each edge is taken the short way round.
-        if (static_cast<double>(x1) - 180.0 > static_cast<double>(x2))
-            x2 = static_cast<float>(static_cast<double>(x2) + 360.0);
-        if (static_cast<double>(x2) > static_cast<double>(x1) + 180.0)
-            x2 = static_cast<float>(static_cast<double>(x2) - 360.0);
-        float a, b;
-        if (y1 >= lattest && y2 >= lattest) {
-            a = x1;
-            b = x2;
-        } else if (y1 < lattest) {
-            a = x1 + (lattest - y1) * (x2 - x1) / (y2 - y1);
-            b = x2;
-        } else {
-            a = x1;
-            b = x2 + (lattest - y2) * (x1 - x2) / (y1 - y2);
-        }
-        const float west = lesser(a, b), east = greater(a, b);
-        if (static_cast<double>(t) > static_cast<double>(east) + 180.0)
-            t = static_cast<float>(static_cast<double>(t) - 360.0);
-        if (static_cast<double>(west) - 180.0 > static_cast<double>(t))
-            t = static_cast<float>(static_cast<double>(t) + 360.0);
-        if (west <= t && t < east) ++crossings;
-    }
-    return crossings % 2;
+#ifdef VORPIX_GSHHS_DISPATCH
+    if (have_avx2()) return inside_eo_avx2(lontest, lattest, npts, lon, lat);
+#endif
+    return inside_eo_plain(lontest, lattest, npts, lon, lat);
 }
 
 }  // extern "C"
