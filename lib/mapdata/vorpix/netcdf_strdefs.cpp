@@ -296,8 +296,8 @@ int decode_values(ByteReader &in, NETCDFValues *values, Alloc &alloc) {
     }
     if (negative(in, "netcdf_unstuff_values", "value count", values->n)) return -1;
     const size_t n = static_cast<size_t>(values->n);
-    in.need(n, static_cast<size_t>(item));
-    const size_t size = n * static_cast<size_t>(item);
+    const size_t size = n * static_cast<size_t>(item);  // n < 2^31 and item <= 8: no overflow
+    in.need(size);
     in.need(size + fill_of(size));
     void *buffer = alloc.raw(values->type == NETCDF_CHAR ? size + 1 : (size ? size : 1), array_alignment);
     if (!buffer) {
@@ -509,8 +509,17 @@ int decode_header(ByteReader &in, NETCDFHdr **hdrp, Where &where) {
 
 // Checks that each variable's data lies inside the size bytes. Record data
 // is laid out record by record, each record holding every record variable.
+constexpr long long cap = 1LL << 62;
+
+// a * b, or cap when that is more; a and b are 0 to cap. A multiply with an
+// overflow test, not a division: this runs for every dimension of every
+// variable.
+long long capped_product(long long a, long long b) {
+    long long product;
+    return __builtin_mul_overflow(a, b, &product) || product > cap ? cap : product;
+}
+
 void check_data_extents(const NETCDFHdr *hdr, size_t size) {
-    constexpr long long cap = 1LL << 62;
     long long record_size = 0;
     int record_vars = 0;
     for (int i = 0; i < hdr->vars_n; ++i)
@@ -532,14 +541,13 @@ void check_data_extents(const NETCDFHdr *hdr, size_t size) {
         for (int j = 0; j < v.ndims && bytes; ++j) {
             const int length = v.dims[j]->value;
             if (length == 0) continue;  // the record dimension
-            bytes = bytes > cap / length ? cap : bytes * length;
+            bytes = capped_product(bytes, length);
         }
         if (!v.fixed) {
             const long long records = hdr->numrecs;
-            auto times = [](long long a, long long b) { return b && a > cap / b ? cap : a * b; };
             if (records <= 0) bytes = 0;
-            else if (record_vars > 1) bytes = std::min(cap, bytes + times(records - 1, record_size));
-            else bytes = times(bytes, records);
+            else if (record_vars > 1) bytes = std::min(cap, bytes + capped_product(records - 1, record_size));
+            else bytes = capped_product(bytes, records);
         }
         const long long remain = static_cast<long long>(size) - v.begin;
         if (bytes > remain) {
