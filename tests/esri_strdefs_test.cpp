@@ -409,7 +409,7 @@ TEST_P(ShapefileOracle, DecodesWhatShpdumpPrints) {
 INSTANTIATE_TEST_SUITE_P(EveryShapeType, ShapefileOracle,
                          testing::Values("point", "arc", "polygon", "multipoint", "pointz", "arcz", "polygonz",
                                          "multipointz", "pointm", "arcm", "polygonm", "multipointm", "multipatch",
-                                         "nulls", "fieldtypes", "nc"));
+                                         "nulls", "fieldtypes", "areas", "nc"));
 
 TEST(ShapefileDecode, RealCountiesMatchTheirHeaderAndIndex) {
     Bytes bytes = fixture("nc.shp");
@@ -609,11 +609,13 @@ INSTANTIATE_TEST_SUITE_P(Fixtures, TruncatedFile,
                          testing::Values("point.shp", "arc.shp", "polygon.shp", "multipoint.shp", "pointz.shp",
                                          "arcz.shp", "polygonz.shp", "multipointz.shp", "pointm.shp", "arcm.shp",
                                          "polygonm.shp", "multipointm.shp", "multipatch.shp", "nulls.shp",
-                                         "nc.shp", "cities.dbf", "fieldtypes.dbf", "nulls.dbf", "nc.dbf"));
+                                         "areas.shp", "nc.shp", "cities.dbf", "fieldtypes.dbf", "nulls.dbf", "areas.dbf",
+                                         "nc.dbf"));
 INSTANTIATE_TEST_SUITE_P(Fixtures, TruncatedShapefile,
                          testing::Values("point.shp", "arc.shp", "polygon.shp", "multipoint.shp", "pointz.shp",
                                          "arcz.shp", "polygonz.shp", "multipointz.shp", "pointm.shp", "arcm.shp",
-                                         "polygonm.shp", "multipointm.shp", "multipatch.shp", "nulls.shp", "nc.shp"));
+                                         "polygonm.shp", "multipointm.shp", "multipatch.shp", "nulls.shp", "areas.shp",
+                                         "nc.shp"));
 
 // ---------------------------------------------------------------------------
 // dBase files
@@ -677,7 +679,7 @@ TEST_P(DbaseOracle, CharacterAndNumericFieldsAreWhatDbfdumpPrints) {
     EXPECT_EQ(plain.fields(d.dbf.hdr.numrecs - 1), d.fields(d.dbf.hdr.numrecs - 1));
 }
 
-INSTANTIATE_TEST_SUITE_P(Tables, DbaseOracle, testing::Values("cities", "fieldtypes", "nulls", "multipatch", "nc"));
+INSTANTIATE_TEST_SUITE_P(Tables, DbaseOracle, testing::Values("cities", "fieldtypes", "nulls", "multipatch", "areas", "nc"));
 
 // A two-field level-5 file laid out by hand: a 'C' of width 10, an 'N' of 6.
 Builder two_field_file(int version, int numbyteshdr, const std::string &record) {

@@ -50,7 +50,7 @@ TEST(ShapesTool, InfoListsEveryRecordOfShapefilesAndTables) {
 TEST(ShapesTool, GeoJsonAgreesWithPyshpOnEveryShapeAndAttribute) {
     if (!have_pyshp()) GTEST_SKIP() << "no pyshp";
     TempDir dir;
-    for (const char *name : {"nc", "arc", "multipoint", "polygonz", "cities_points"}) {
+    for (const char *name : {"nc", "arc", "multipoint", "polygonz", "areas", "cities_points"}) {
         std::string shp = esri(std::string(name) + ".shp");
         if (std::string(name) == "cities_points") {
             // The point file with the cities table beside it.
@@ -87,6 +87,18 @@ TEST(ShapesTool, GeoJsonAgreesWithPyshpOnEveryShapeAndAttribute) {
         EXPECT_EQ(check.status, 0) << name << ": " << check.output;
         EXPECT_EQ(check.output.rfind("ok ", 0), 0u) << check.output;
     }
+}
+
+// Clockwise rings start polygons, counter-clockwise ones are their holes
+// (written by GDAL from a multipolygon with a hole).
+TEST(ShapesTool, HolesStayWithThePolygonTheyFollow) {
+    TempDir dir;
+    const std::string out = dir.file("areas.geojson");
+    ASSERT_EQ(run_command(tool_command() + " shapes " + esri("areas.shp") + " -o " + out).status, 0);
+    const auto r = run_command(python_command() + " -c \"import json; f=json.load(open('" + out +
+                               "'))['features']; g=f[0]['geometry']; print(g['type'], [len(p) for p in "
+                               "g['coordinates']], f[1]['geometry']['type'], sorted(f[0]['properties']))\"");
+    EXPECT_EQ(r.output, "MultiPolygon [2, 1] Polygon ['area', 'count', 'name', 'record']\n");
 }
 
 TEST(ShapesTool, SvgFillsPolygonsAndLeavesTheirHolesOpen) {
