@@ -472,7 +472,7 @@ struct Stream {
 // n items of N bytes each into dst, from most significant byte first when
 // bigendian, else least significant first.
 template <size_t N>
-void esri2h(void *dst, Stream &s, int n, int bigendian) {
+[[gnu::always_inline]] inline void esri2h(void *dst, Stream &s, int n, int bigendian) {
     const size_t bytes = static_cast<size_t>(n) * N;
     s.in.need(bytes);
     const unsigned char *src = s.in.cursor();
