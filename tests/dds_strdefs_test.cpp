@@ -17,6 +17,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -311,6 +312,9 @@ Layout with(std::function<void(Layout &)> change) {
     change(s);
     return s;
 }
+
+// By name: the layout's padding bytes are not for printing.
+void PrintTo(const NoImages &c, std::ostream *out) { *out << c.name; }
 
 class DdsDecodeHeadersOnly : public ::testing::TestWithParam<NoImages> {};
 
