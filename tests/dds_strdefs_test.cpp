@@ -512,6 +512,13 @@ TEST(DdsDecodeSized, HugeSidesAndCountsFailBeforeAllocating) {
     EXPECT_EQ(log.text(), "dds_decode_file_sized: truncated file: mipmap level 0 (4294967295x4294967295) at byte "
                           "128: 9223372036854775808 bytes needed, 0 remain.\n");
     release(file);
+    // Without a size, such a level's data could not even be addressed.
+    log.clear();
+    unsigned char *stream = bytes.data();
+    EXPECT_EQ(dds_decode_file(&file, -1, bytes.data(), &stream), -1);
+    EXPECT_EQ(log.text(), "dds_decode_file: data size beyond the address space.\n");
+    EXPECT_EQ(stream - bytes.data(), 128);
+    release(file);
 }
 
 const char *const listing_8x8 =

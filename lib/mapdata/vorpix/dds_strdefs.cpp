@@ -439,7 +439,8 @@ int run_plain(unsigned char **stream, const char *function, Decode decode) {
     try {
         result = decode(in);
     } catch (const vorpix::OutOfData &) {
-        // An unbounded reader never runs out.
+        // An unbounded reader runs out only for sizes beyond the address space.
+        elog_log(0, "%s: data size beyond the address space.\n", function);
     } catch (const std::bad_alloc &) {
         elog_log(1, "%s: malloc() error.\n", function);
     }
