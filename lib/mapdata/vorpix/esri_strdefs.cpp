@@ -797,22 +797,45 @@ int decode_dbase(Stream &s, ESRIDBASEStr *dbf) {
     return 0;
 }
 
-// Without leading and trailing blanks, as strtrim takes them (white space in
-// the C locale), but on the bytes where they stand, before any copy.
-std::string_view trimmed(const char *text, size_t n) {
+// A field's value: its bytes up to the first zero byte, without leading and
+// trailing blanks as strtrim takes them (white space in the C locale), found
+// where the bytes stand, before any copy.
+std::string_view field_text(const char *text, size_t n) {
     auto blank = [](char c) { return c == ' ' || (c >= '\t' && c <= '\r'); };
-    // Fields are padded with long runs of spaces: pass them eight at a time.
+    // Fields are padded with long runs of spaces: a word of eight bytes tells
+    // how many of them are spaces.
     constexpr std::uint64_t spaces = 0x2020202020202020ULL;
-    auto eight_spaces = [text](size_t at) {
-        std::uint64_t word;
-        std::memcpy(&word, text + at, sizeof word);
-        return word == spaces;
+    constexpr bool little = std::endian::native == std::endian::little;
+    auto word = [text](size_t at) {
+        std::uint64_t w;
+        std::memcpy(&w, text + at, sizeof w);
+        return w ^ spaces;  // zero bytes where the spaces are
     };
+    // Trailing blanks hold no zero byte, so the zero byte is looked for only
+    // in front of them.
+    while (n >= 8) {
+        const std::uint64_t w = word(n - 8);
+        if (w) {
+            if (little) n -= static_cast<size_t>(std::countl_zero(w)) / 8;
+            break;
+        }
+        n -= 8;
+    }
+    while (n > 0 && blank(text[n - 1])) --n;
+    if (const void *zero = std::memchr(text, 0, n)) {
+        n = static_cast<size_t>(static_cast<const char *>(zero) - text);
+        while (n > 0 && blank(text[n - 1])) --n;
+    }
     size_t begin = 0;
-    while (begin + 8 <= n && eight_spaces(begin)) begin += 8;
+    while (begin + 8 <= n) {
+        const std::uint64_t w = word(begin);
+        if (w) {
+            if (little) begin += static_cast<size_t>(std::countr_zero(w)) / 8;
+            break;
+        }
+        begin += 8;
+    }
     while (begin < n && blank(text[begin])) ++begin;
-    while (n >= begin + 8 && eight_spaces(n - 8)) n -= 8;
-    while (n > begin && blank(text[n - 1])) --n;
     return {text + begin, n - begin};
 }
 
@@ -839,11 +862,10 @@ int get_dbase_fields(ESRIDBASEStr *dbstr, int recno, Arr **fields) {
         const size_t width = std::min<size_t>(d->length, records.remaining());
         if (d->type == 'C' || d->type == 'N') {
             char key[13];
-            const auto name = trimmed(d->name, strnlen(d->name, 12));
+            const auto name = field_text(d->name, sizeof d->name);
             std::memcpy(key, name.data(), name.size());
             key[name.size()] = '\0';
-            const auto *field = reinterpret_cast<const char *>(records.cursor());
-            const auto text = trimmed(field, strnlen(field, width));
+            const auto text = field_text(reinterpret_cast<const char *>(records.cursor()), width);
             auto *value = static_cast<char *>(std::malloc(text.size() + 1));
             if (!value) {
                 elog_log(1, "esri_get_dbase_fields: malloc() error.\n");
