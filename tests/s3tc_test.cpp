@@ -150,6 +150,23 @@ INSTANTIATE_TEST_SUITE_P(HandWorked, S3tcDxt5Alpha,
                                            AlphaCase{"SeventhsTruncate", 7, 3, {7, 3, 6, 5, 5, 4, 4, 3}}),
                          [](const auto &info) { return std::string(info.param.name); });
 
+TEST(S3tcDxt5, EveryPairOfAlphasGivesTheTruncatedSeventhsOrFifths) {
+    std::array<unsigned, 16> codes{};
+    for (int k = 0; k < 16; ++k) codes[k] = static_cast<unsigned>(k % 8);
+    std::vector<std::uint32_t> image(16);
+    for (unsigned a0 = 0; a0 < 256; ++a0)
+        for (unsigned a1 = 0; a1 < 256; ++a1) {
+            DecompressBlockDXT5(0, 0, 4, dxt5_block(a0, a1, codes, 0, 0, 0).data(), image.data());
+            for (unsigned code = 0; code < 8; ++code) {
+                unsigned expected = code == 0 ? a0 : code == 1 ? a1 : 0;
+                if (code >= 2 && a0 > a1) expected = ((8 - code) * a0 + (code - 1) * a1) / 7;
+                else if (code >= 2 && code <= 5) expected = ((6 - code) * a0 + (code - 1) * a1) / 5;
+                else if (code == 7) expected = 255;
+                ASSERT_EQ(image[code] >> 24, expected) << a0 << " " << a1 << " code " << code;
+            }
+        }
+}
+
 TEST(S3tcDxt5, AlphaCodesAreReadAcrossTheSixByteField) {
     // Codes that straddle byte boundaries: pixel k takes bits 3k to 3k + 2.
     std::array<unsigned, 16> codes;
