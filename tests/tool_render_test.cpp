@@ -48,3 +48,19 @@ TEST(RenderTool, SvgRendersTheSameMapWithAnIndependentRenderer) {
     EXPECT_NE(text.find(">land</text>"), std::string::npos) << "the legend names the land";
     EXPECT_NE(text.find(">80°W</text>"), std::string::npos) << "the graticule is labelled";
 }
+
+TEST(RenderTool, BordersAndRiversAreDrawnOverTheLand) {
+    TempDir dir;
+    const std::string png = dir.file("lines.png"), svg = dir.file("lines.svg");
+    const std::string args = " render --box -90/-70/30/40 --width 800 --borders --rivers --no-graticule";
+    ASSERT_EQ(run_command("VORPIX_DATA_PATH= " + tool_command() + args + " --png -o " + png).status, 0);
+    ASSERT_EQ(run_command("VORPIX_DATA_PATH= " + tool_command() + args + " -o " + svg).status, 0);
+    // Pixels of the border red and the river blue, counted by Pillow.
+    const auto r = run_command(python_command() + " -c \"from PIL import Image; im=Image.open('" + png +
+                               "').convert('RGB'); c=im.getcolors(1<<20); d=dict((v,n) for n,v in c); "
+                               "print(d.get((176,48,48),0) > 500, d.get((47,111,181),0) > 500)\"");
+    EXPECT_EQ(r.output, "True True\n");
+    const std::string text = vorpix::test::read_text(svg);
+    EXPECT_NE(text.find(">borders</text>"), std::string::npos);
+    EXPECT_NE(text.find(">rivers</text>"), std::string::npos);
+}
