@@ -479,6 +479,20 @@ TEST(NetcdfHeader, OneRecordDecodedAgainWithSmallerAndLargerContents) {
         EXPECT_EQ(cntarr(h.hdr->vars_array), 151);
         EXPECT_EQ(getarr(h.hdr->vars_array, bad.names[151].c_str()), nullptr);
 
+        // Cut inside the attributes of variable 5: the variables read so far,
+        // the one cut among them, are in the index.
+        if (sized) {
+            const Synthetic cut = synthetic_header(10, 30, 2);
+            const std::string sixth = cut.names[5];
+            const auto name_at = std::search(cut.bytes.begin(), cut.bytes.end(), sixth.begin(), sixth.end()) - cut.bytes.begin();
+            const long size = static_cast<long>(name_at) + 30 + 2 + 12 + 20;  // past the name, ndims, ids and list head
+            log.clear();
+            EXPECT_EQ(netcdf_unstuff_header_sized(cut.bytes.data(), size, &h.hdr), -1);
+            EXPECT_NE(log.text().find("truncated header: variable 5"), std::string::npos) << log.text();
+            EXPECT_EQ(cntarr(h.hdr->vars_array), 6);
+            EXPECT_EQ(getarr(h.hdr->vars_array, sixth.c_str()), &h.hdr->vars[5]);
+        }
+
         // And the record still takes a file after the failure.
         const Synthetic again = synthetic_header(10, 30, 2);
         ASSERT_EQ(netcdf_unstuff_header_sized(again.bytes.data(), static_cast<long>(again.bytes.size()), &h.hdr), 0);

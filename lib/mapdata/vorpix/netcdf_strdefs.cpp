@@ -364,6 +364,15 @@ int decode_attrs(ByteReader &in, int *nattrs, NETCDFAttr **attrs, Where &where, 
     return 0;
 }
 
+struct IndexAtExit {
+    IndexAtExit(Arr *a, NETCDFVar *v) : index(a), var(v) {}
+    IndexAtExit(const IndexAtExit &) = delete;
+    IndexAtExit &operator=(const IndexAtExit &) = delete;
+    ~IndexAtExit() { setarr(index, var->name, var); }
+    Arr *index;
+    NETCDFVar *var;
+};
+
 int decode_header(ByteReader &in, NETCDFHdr **hdrp, Where &where) {
     const unsigned char *start = in.cursor();
     where.item = "magic";
@@ -468,7 +477,11 @@ int decode_header(ByteReader &in, NETCDFHdr **hdrp, Where &where) {
             return -1;
         }
         where.var = v.name;
-        setarr(hdr->vars_array, v.name, &v);
+        // The name enters the index when this variable's decoding ends, by
+        // any way out, so before the caller can see the header; by then the
+        // bytes just written for the name have settled, which spares the
+        // host's reads of them a wait.
+        IndexAtExit index{hdr->vars_array, &v};
         const std::int32_t ndims = in.be32s();
         if (negative(in, "netcdf_unstuff_header", "variable dimension count", ndims)) return -1;
         in.need(static_cast<size_t>(ndims), 4);
