@@ -877,7 +877,10 @@ public:
         const int sizes[] = {1, 2, 3, 7, 8, 9, 15, 16, 17, 31, 33, 64, 65, 97, 150, 451, 1000, 2049};
         const int n = pick(8) == 0 ? static_cast<int>(uniform(1, 300)) : sizes[pick(std::size(sizes))];
         Polygon p;
-        double lon = uniform(-540, 540), lat = uniform(-95, 95);
+        // Often near a turn from a frame's edge, where one turn more or less decides the frame.
+        const double anchors[] = {-540, -360, -180, 0, 180, 360, 540, 720};
+        double lon = pick(3) == 0 ? anchors[pick(std::size(anchors))] + uniform(-3, 3) : uniform(-540, 540);
+        double lat = uniform(-95, 95);
         const int kind = pick(7);
         double step = kind == 0 ? 0.02 : kind == 1 ? 1 : kind == 2 ? 30 : kind == 3 ? 200 : 5;
         for (int i = 0; i < n; ++i) {
@@ -959,6 +962,88 @@ TEST(ShorelineDeliver, EveryBitAsThePointByPointReferenceGivesIt) {
         std::free(lat);
     }
     EXPECT_GT(points, 100000);
+}
+
+TEST(ShorelineDeliver, EquallyNearPointsLeaveTheWrapOfTheFirst) {
+    // 170 and -170 (360 + -170 = 190 in the frame) are exactly 10 from the
+    // centre 180 of the whole world's frame: the first of the two decides.
+    std::vector<std::int32_t> lons = {100, 170, 120, 60, 0, -60, -120, -170, -120, -60};
+    Polygon first, second;
+    for (int i = 0; i < 40; ++i) {
+        const std::int32_t x = i < static_cast<int>(lons.size()) ? lons[static_cast<size_t>(i)] : -60 + 10 * (i % 3);
+        first.emplace_back(x * 1000000, (i % 7) * 1000000);
+    }
+    // The same with the nearer point first, and the tie later in the polygon.
+    for (int i = 0; i < 70; ++i) {
+        const std::int32_t x = i == 40 ? -170 : i == 50 ? 170 : i < 40 ? -100 - (i % 3) : (i < 50 ? -120 : 120);
+        second.emplace_back(x * 1000000, -(i % 5) * 1000000);
+    }
+    ShorelineData data;
+    data.add('c', shoreline_file({first, second}));
+    Shorelines map;
+    ASSERT_EQ(map.select("c:0", "c", -180, 180, -90, 90), 2);
+    const auto all = map.read_all();
+    ASSERT_EQ(all.size(), 2u);
+    const auto f = reference::frame(-180, 180, -90, 90, 0, 0);
+    const Polygon polygons[] = {first, second};
+    for (int k = 0; k < 2; ++k) {
+        const auto expected = reference::deliver(f, polygons[k], 0);
+        ASSERT_EQ(all[static_cast<size_t>(k)].points.size(), expected.lon.size());
+        for (size_t i = 0; i < expected.lon.size(); ++i) {
+            EXPECT_EQ(bits(all[static_cast<size_t>(k)].points[i].first), bits(expected.lon[i])) << k << " " << i;
+            EXPECT_EQ(bits(all[static_cast<size_t>(k)].points[i].second), bits(expected.lat[i])) << k << " " << i;
+        }
+    }
+    // The first polygon keeps its longitudes (170 came first); the second is turned once (-170 came first).
+    EXPECT_EQ(all[0].points[0].first, 100.0f);
+    EXPECT_EQ(all[1].points[0].first, 260.0f);
+}
+
+TEST(ShorelineDeliver, PolygonsATurnOrTwoFromTheFrameTakeEveryTurn) {
+    // Polygons lying wholly just inside or just outside one or two turns
+    // from the frame's edges, for frames of several boxes.
+    const std::vector<std::array<double, 4>> boxes = {{-180, 180, -90, 90}, {-30, 30, -30, 30}, {100, 200, -50, 50}};
+    for (const auto &b : boxes) {
+        const auto f = reference::frame(b[0], b[1], b[2], b[3], 0, 0);
+        std::vector<Polygon> polygons;
+        // Ten points at one offset from the frame's west, then the rest at
+        // another, nearer the centre once taken into the frame by more turns.
+        const std::pair<double, double> offsets[] = {
+            {-720.5, -720.5}, {-359.7, -360.9}, {0.3, -0.9},    {359.7, 360.9},
+            {719.7, 720.9},   {-0.5, -0.5},     {360.5, 360.5}, {1080.5, 1080.5}};
+        for (const auto &[first, then] : offsets) {
+            Polygon p;
+            // 33 points: the first alone, then exactly one chunk of the fast path.
+            for (int i = 0; i < 33; ++i) {
+                const double x = f.wrap + (i < 10 ? first : then) + 0.0079 * (i % 13) - 0.003 * (i % 5);
+                p.emplace_back(static_cast<std::int32_t>(std::lround(x * 1e6)), 1000 * i);
+            }
+            polygons.push_back(p);
+        }
+        ShorelineData data;
+        data.add('c', shoreline_file(polygons));
+        Shorelines map;
+        ASSERT_GE(map.select("c:0", "c", b[0], b[1], b[2], b[3]), 0);
+        void *h = map.handle();
+        int size = 0, npts = 0, level = 0, anti = 0;
+        float *lon = nullptr, *lat = nullptr;
+        char type[4];
+        int delivered = 0;
+        while (const GSHHSHdr *hdr = gshhsmap_peek(h)) {
+            const auto &polygon = polygons[static_cast<size_t>(hdr->id)];
+            const auto expected = reference::deliver(f, polygon, lon ? size : 0);
+            ASSERT_EQ(gshhsmap_nextseg(h, &npts, &size, &lon, &lat, type, &level, &anti), 1);
+            ASSERT_EQ(npts, static_cast<int>(expected.lon.size()));
+            for (int k = 0; k < npts; ++k) {
+                EXPECT_EQ(bits(lon[k]), bits(expected.lon[static_cast<size_t>(k)])) << b[0] << " " << k;
+                EXPECT_EQ(bits(lat[k]), bits(expected.lat[static_cast<size_t>(k)])) << b[0] << " " << k;
+            }
+            ++delivered;
+        }
+        EXPECT_GT(delivered, 0);
+        std::free(lon);
+        std::free(lat);
+    }
 }
 
 TEST(ShorelineInside, EveryAnswerAsThePointByPointReferenceGivesIt) {

@@ -331,102 +331,116 @@ struct Box {
 
 // Blocks of points and edges.
 //
-// Delivery and the even-odd test take their input eight at a time through
-// GCC/Clang vector extensions, compiled once for the baseline instruction set
-// and once for AVX2 (chosen at run time). A block takes the fast path only
-// when a check proves that the point-by-point code would do exactly what the
-// fast path does; otherwise the block goes through the point-by-point code.
-// The fast paths perform the same IEEE operations in the same order on the
-// same values, so every bit delivered is the same either way.
+// Where the processor has AVX2 (known at run time), delivery and the even-odd
+// test take their input in blocks through GCC/Clang vector extensions;
+// elsewhere they go point by point (compilers lower these 256-bit vectors
+// poorly without AVX). A run of blocks (a chunk) is first done the
+// fast way; checks gathered on the way prove that the point-by-point code
+// would have done exactly the same, and when they fail the chunk is done
+// again point by point from the state it started with. Fast and plain paths
+// perform the same IEEE operations on the same values, so every bit delivered
+// is the same either way.
 #define VORPIX_INLINE [[gnu::always_inline]] inline
 
 typedef double f64x4 __attribute__((vector_size(32)));
 typedef long long i64x4 __attribute__((vector_size(32)));
+typedef long long i64x2 __attribute__((vector_size(16)));
 typedef float f32x4 __attribute__((vector_size(16)));
 typedef float f32x8 __attribute__((vector_size(32)));
 typedef int i32x4 __attribute__((vector_size(16)));
 typedef int i32x8 __attribute__((vector_size(32)));
-typedef unsigned u32x8 __attribute__((vector_size(32)));
 typedef unsigned char u8x32 __attribute__((vector_size(32)));
 
 // Vectors cross no function boundary by value (that would depend on whether
 // the caller has AVX): helpers take and give them through pointers, and
 // widenings are written lane by lane, which compilers turn into one
 // conversion instruction.
-constexpr int block = 8;
+constexpr int chunk_points = 32;  // points per chunk, in blocks of 4
+constexpr int chunk_edges = 64;   // edges per chunk, in blocks of 8
 
-VORPIX_INLINE bool none(const i64x4 &a, const i64x4 &b) {
-    const i64x4 m = a | b;
-    return (m[0] | m[1] | m[2] | m[3]) == 0;
+VORPIX_INLINE bool none(const i64x4 &m) {
+    const i64x2 h = __builtin_shufflevector(m, m, 0, 1) | __builtin_shufflevector(m, m, 2, 3);
+    return (h[0] | h[1]) == 0;
 }
-VORPIX_INLINE bool every(const i64x4 &a, const i64x4 &b) { return none(~a, ~b); }
 
-// Eight point records: longitudes and latitudes in degrees, as point_coordinate gives them.
-template <bool Avx2>
-VORPIX_INLINE void decode_block(const unsigned char *p, f64x4 x[2], f64x4 y[2]) {
-    u32x8 a, b;
-    std::memcpy(&a, p, sizeof a);
-    std::memcpy(&b, p + sizeof a, sizeof b);
-    if constexpr (Avx2) {
-        // One byte shuffle per vector.
-        const u8x32 ab = (u8x32)a, bb = (u8x32)b;
-        a = (u32x8)__builtin_shufflevector(ab, ab, 3, 2, 1, 0, 7, 6, 5, 4, 11, 10, 9, 8, 15, 14, 13, 12, 19, 18, 17,
-                                           16, 23, 22, 21, 20, 27, 26, 25, 24, 31, 30, 29, 28);
-        b = (u32x8)__builtin_shufflevector(bb, bb, 3, 2, 1, 0, 7, 6, 5, 4, 11, 10, 9, 8, 15, 14, 13, 12, 19, 18, 17,
-                                           16, 23, 22, 21, 20, 27, 26, 25, 24, 31, 30, 29, 28);
-    } else {
-        // Without a byte shuffle instruction: shifts and masks.
-        a = (a >> 24) | ((a >> 8) & 0xff00u) | ((a << 8) & 0xff0000u) | (a << 24);
-        b = (b >> 24) | ((b >> 8) & 0xff00u) | ((b << 8) & 0xff0000u) | (b << 24);
+// Running least and greatest; the values compared are never NaN.
+VORPIX_INLINE void take_lesser(f64x4 &acc, const f64x4 &v) { acc = v < acc ? v : acc; }
+VORPIX_INLINE void take_greater(f64x4 &acc, const f64x4 &v) { acc = acc < v ? v : acc; }
+VORPIX_INLINE double least(const f64x4 &v) {
+    f64x4 a = v;
+    take_lesser(a, __builtin_shufflevector(a, a, 2, 3, 0, 1));
+    take_lesser(a, __builtin_shufflevector(a, a, 1, 0, 3, 2));
+    return a[0];
+}
+VORPIX_INLINE double greatest(const f64x4 &v) {
+    f64x4 a = v;
+    take_greater(a, __builtin_shufflevector(a, a, 2, 3, 0, 1));
+    take_greater(a, __builtin_shufflevector(a, a, 1, 0, 3, 2));
+    return a[0];
+}
+
+// Four point records: longitudes and latitudes in degrees, as point_coordinate gives them.
+VORPIX_INLINE void decode4(const unsigned char *p, f64x4 *x, f64x4 *y) {
+    u8x32 raw;
+    std::memcpy(&raw, p, sizeof raw);
+    // One byte shuffle swaps the bytes and pairs the longitudes in each half,
+    // one quadword permutation gathers them: x0..x3, y0..y3.
+    const u8x32 s = __builtin_shufflevector(raw, raw, 3, 2, 1, 0, 11, 10, 9, 8, 7, 6, 5, 4, 15, 14, 13, 12, 19, 18, 17,
+                                            16, 27, 26, 25, 24, 23, 22, 21, 20, 31, 30, 29, 28);
+    const i64x4 q = (i64x4)s;
+    const i32x8 v = (i32x8)__builtin_shufflevector(q, q, 0, 2, 1, 3);
+    *x = f64x4{double(v[0]), double(v[1]), double(v[2]), double(v[3])} * 1e-6;
+    *y = f64x4{double(v[4]), double(v[5]), double(v[6]), double(v[7])} * 1e-6;
+}
+
+// Continuous longitudes for a block: c = x + shift (shift -360, 0 or 360)
+// for decoded longitudes x that follow the continuous longitudes in
+// `before` (its last lane is the point before the block). Records in *bad
+// the lanes where c is not what continue_longitude gives.
+//
+// Without a shift that holds when |c - p| <= 179 for the predecessor p: then
+// p - 180 < c < p + 180 exactly, so neither loop of continue_longitude runs
+// (p + 180 and p - 180 round towards c at most). With a shift it holds when
+// p - 180 <= c <= p + 180 as computed and, for -360, x > p + 180 (one
+// subtraction, then no more) or, for +360, x < p - 180 (no subtraction, one
+// addition, then no more). Decoded longitudes are finite.
+VORPIX_INLINE void continue4(const f64x4 &x, const f64x4 &before, double shift, f64x4 *c, f64x4 *bad) {
+    if (shift == 0) {
+        const f64x4 p = __builtin_shufflevector(before, x, 3, 4, 5, 6);
+        const f64x4 step = (f64x4)((i64x4)(x - p) & 0x7fffffffffffffffLL);
+        *bad = (f64x4)((i64x4)*bad | (step > 179.0));
+        *c = x;
+        return;
     }
-    const i32x8 xs = (i32x8)__builtin_shufflevector(a, b, 0, 2, 4, 6, 8, 10, 12, 14);
-    const i32x8 ys = (i32x8)__builtin_shufflevector(a, b, 1, 3, 5, 7, 9, 11, 13, 15);
-    x[0] = f64x4{double(xs[0]), double(xs[1]), double(xs[2]), double(xs[3])} * 1e-6;
-    x[1] = f64x4{double(xs[4]), double(xs[5]), double(xs[6]), double(xs[7])} * 1e-6;
-    y[0] = f64x4{double(ys[0]), double(ys[1]), double(ys[2]), double(ys[3])} * 1e-6;
-    y[1] = f64x4{double(ys[4]), double(ys[5]), double(ys[6]), double(ys[7])} * 1e-6;
+    const f64x4 cs = x + shift;
+    const f64x4 p = __builtin_shufflevector(before, cs, 3, 4, 5, 6);
+    const f64x4 hi = p + 180, lo = p - 180;
+    i64x4 ok = (cs >= lo) & (cs <= hi);
+    ok &= shift < 0 ? (x > hi) : (x < lo);
+    *bad = (f64x4)((i64x4)*bad | ~ok);
+    *c = cs;
 }
 
-// Makes the decoded longitudes x continuous after `previous` by adding
-// `shift` (-360, 0 or 360) to each, and says whether that is what
-// continue_longitude gives for every point. It is when each result c and its
-// predecessor p satisfy p - 180 <= c <= p + 180 and, for a shift of -360,
-// x > p + 180 (one subtraction, then no more) or, for +360, x < p - 180 (no
-// subtraction, one addition, then no more). Decoded longitudes are finite.
-VORPIX_INLINE bool continue_block(f64x4 x[2], double previous, double shift) {
-    const f64x4 c0 = x[0] + shift, c1 = x[1] + shift;
-    const f64x4 before = {previous, previous, previous, previous};
-    const f64x4 p0 = __builtin_shufflevector(before, c0, 3, 4, 5, 6);
-    const f64x4 p1 = __builtin_shufflevector(c0, c1, 3, 4, 5, 6);
-    const f64x4 hi0 = p0 + 180, hi1 = p1 + 180, lo0 = p0 - 180, lo1 = p1 - 180;
-    i64x4 ok0 = (c0 >= lo0) & (c0 <= hi0);
-    i64x4 ok1 = (c1 >= lo1) & (c1 <= hi1);
-    if (shift < 0) {
-        ok0 &= x[0] > hi0;
-        ok1 &= x[1] > hi1;
-    } else if (shift > 0) {
-        ok0 &= x[0] < lo0;
-        ok1 &= x[1] < lo1;
-    }
-    x[0] = c0, x[1] = c1;
-    return every(ok0, ok1);
-}
-
-// The shift the next block most likely continues with, from a point's
+// The shift the next chunk most likely continues with, from a point's
 // continuous longitude and its longitude as read.
 inline double likely_shift(double continuous, double as_read) {
     const double turned = continuous - as_read;
     return turned > 180 ? 360 : turned < -180 ? -360 : 0;
 }
 
-// Pass 1 over points decoded in blocks. The frame offset of each point is
-// found by one turn at most, and is exactly that of raise_by_turns and
-// lower_by_turns when the result lies in the frame.
+// Pass 1: the whole-turn offset that brings the point nearest the frame's
+// centre into the frame; the first of equally near points wins.
 struct NearestToCentre {
     double frame_west, frame_east, centre;
+    // Longitudes from which the frame is reached by at most one turn: from
+    // below west - 360 (one addition reaches west), from above east + 360.
+    // 359 rather than 360 keeps the bounds inside whatever their rounding.
+    double reach_low, reach_high;
     double best = 1e20, wrap = 0;
 
-    NearestToCentre(double west) : frame_west(west), frame_east(west + 360), centre(west + 180) {}
+    explicit NearestToCentre(double west)
+        : frame_west(west), frame_east(west + 360), centre(west + 180), reach_low(west - 359),
+          reach_high(frame_east + 359) {}
 
     void take(double x) {
         const double v = lower_by_turns(raise_by_turns(x, frame_west), frame_east);
@@ -437,26 +451,45 @@ struct NearestToCentre {
         }
     }
 
-    VORPIX_INLINE bool take_block(const f64x4 x[2]) {
-        f64x4 v[2], distance[2];
-        i64x4 ok[2], nearer[2];
-        for (int h = 0; h < 2; ++h) {
-            v[h] = x[h] < frame_west ? x[h] + 360 : x[h] > frame_east ? x[h] - 360 : x[h];
-            ok[h] = (v[h] >= frame_west) & (v[h] <= frame_east);
-            // |v - centre|: the sign bit cleared.
-            distance[h] = (f64x4)((i64x4)(v[h] - centre) & 0x7fffffffffffffffLL);
-            nearer[h] = distance[h] < best;
+    // The frame offset as raise_by_turns and lower_by_turns find it, for x
+    // between reach_low and reach_high: x below the frame's west goes up a
+    // turn and lands at or above it (x + 360 >= west exactly), x above its
+    // east goes down a turn and lands at or below it; neither loop runs again.
+    VORPIX_INLINE void in_frame(const f64x4 &x, f64x4 *v) const {
+        *v = x < frame_west ? x + 360 : (x > frame_east ? x - 360 : x);
+    }
+
+    // A chunk of 32 points from p, after the continuous longitude previous.
+    // False (nothing changed) when the plain code must do it.
+    VORPIX_INLINE bool take_chunk(const unsigned char *p, double &previous, double shift) {
+        f64x4 before = {previous, previous, previous, previous};
+        f64x4 bad = {}, low = before, high = before, nearest = {best, best, best, best};
+        double distances[chunk_points];
+        for (int b = 0; b < chunk_points / 4; ++b) {
+            f64x4 x, y, c;
+            decode4(p + 32 * b, &x, &y);
+            continue4(x, before, shift, &c, &bad);
+            take_lesser(low, c), take_greater(high, c);
+            f64x4 v;
+            in_frame(c, &v);
+            const f64x4 distance = (f64x4)((i64x4)(v - centre) & 0x7fffffffffffffffLL);
+            take_lesser(nearest, distance);
+            std::memcpy(distances + 4 * b, &distance, sizeof distance);
+            before = c;
         }
-        if (!every(ok[0], ok[1])) return false;
-        if (none(nearer[0], nearer[1])) return true;
-        // The first of equally near points wins, as point by point.
-        for (int k = 0; k < block; ++k) {
-            const double d = distance[k / 4][k % 4];
-            if (d < best) {
-                best = d;
-                wrap = v[k / 4][k % 4] - x[k / 4][k % 4];
+        if (!none((i64x4)bad) || !(least(low) >= reach_low) || !(greatest(high) <= reach_high)) return false;
+        if (least(nearest) < best) {
+            // Nearer than before somewhere in the chunk: in order, as point by point.
+            for (int k = 0; k < chunk_points; ++k) {
+                if (distances[k] < best) {
+                    best = distances[k];
+                    const double x = point_coordinate(p + 8 * k) + shift;
+                    const double v = x < frame_west ? x + 360 : (x > frame_east ? x - 360 : x);
+                    wrap = v - x;
+                }
             }
         }
+        previous = before[3];
         return true;
     }
 };
@@ -518,63 +551,83 @@ struct Delivery {
         return true;
     }
 
-    // Eight points after the first. Two cases go without the point-by-point
-    // code: all inside the box after an inside point (each is delivered as
-    // read, nothing moves, and the arrays have room), and all in the outside
-    // zone of the point before (each is dropped).
-    VORPIX_INLINE bool take_block(const f64x4 w[2], const f64x4 y[2]) {
-        i64x4 zone[2], outside[2];
-        for (int h = 0; h < 2; ++h) {
-            const f64x4 lon360 = w[h] < 0 ? w[h] + 360 : w[h];
-            const i64x4 south = y[h] < box.south, north = y[h] > box.north;
-            const i64x4 west = box.west > lon360, east = w[h] > box.east;
-            outside[h] = south | north | west | east;
-            // Masks are -1 where true: row 0, 1 or 2 and column 0, 1 or 2 as in Box::zone.
-            const i64x4 row = 1 + south - (north & ~south), column = 1 + west - (east & ~west);
-            zone[h] = 3 * row + column;
+    // A chunk of 32 points from p (not the polygon's first). Two cases go
+    // without the point-by-point code: all inside the box after an inside
+    // point (each is delivered as read: nothing moves, and the arrays have
+    // room, so stores made before the checks are kept or overwritten), and
+    // all in the outside zone of the point before (each is dropped). The
+    // zone of every point follows from the least and greatest latitude,
+    // longitude and longitude from 0 to 360 in the chunk, as Box::zone
+    // compares each. False (nothing kept) when the plain code must do it.
+    VORPIX_INLINE bool take_chunk(const unsigned char *p, double &previous, double shift, double wrap) {
+        const bool inside = last_zone == 4;
+        if (inside && j + chunk_points > capacity) return false;
+        f64x4 before = {previous, previous, previous, previous};
+        f64x4 bad = {}, w = {}, y = {};
+        f64x4 w_low, w_high, lon360_low, lon360_high, y_low, y_high;
+        for (int b = 0; b < chunk_points / 4; ++b) {
+            f64x4 x, c;
+            decode4(p + 32 * b, &x, &y);
+            continue4(x, before, shift, &c, &bad);
+            before = c;
+            w = c + wrap;
+            const f64x4 lon360 = w < 0 ? w + 360 : w;
+            if (b == 0) {
+                w_low = w_high = w, lon360_low = lon360_high = lon360, y_low = y_high = y;
+            } else {
+                take_lesser(w_low, w), take_greater(w_high, w);
+                take_lesser(lon360_low, lon360), take_greater(lon360_high, lon360);
+                take_lesser(y_low, y), take_greater(y_high, y);
+            }
+            if (inside) {
+                const f32x4 lons = __builtin_convertvector(w, f32x4), lats = __builtin_convertvector(y, f32x4);
+                std::memcpy(out_lon + j + 4 * b, &lons, sizeof lons);
+                std::memcpy(out_lat + j + 4 * b, &lats, sizeof lats);
+            }
         }
-        if (last_zone == 4) {
-            if (!none(outside[0], outside[1]) || j + block > capacity) return false;
-            const f32x4 lon0 = __builtin_convertvector(w[0], f32x4), lon1 = __builtin_convertvector(w[1], f32x4);
-            const f32x4 lat0 = __builtin_convertvector(y[0], f32x4), lat1 = __builtin_convertvector(y[1], f32x4);
-            std::memcpy(out_lon + j, &lon0, sizeof lon0);
-            std::memcpy(out_lon + j + 4, &lon1, sizeof lon1);
-            std::memcpy(out_lat + j, &lat0, sizeof lat0);
-            std::memcpy(out_lat + j + 4, &lat1, sizeof lat1);
-            j += block;
-        } else {
-            if (!every(zone[0] == last_zone, zone[1] == last_zone)) return false;
+        if (!none((i64x4)bad)) return false;
+        const double wl = least(w_low), wh = greatest(w_high), ll = least(lon360_low), lh = greatest(lon360_high);
+        const double yl = least(y_low), yh = greatest(y_high);
+        bool row_ok, column_ok;
+        switch (last_zone / 3) {
+        case 0: row_ok = yh < box.south; break;
+        case 1: row_ok = yl >= box.south && yh <= box.north; break;
+        default: row_ok = yl >= box.south && yl > box.north; break;
         }
-        last_lon = w[1][3];
-        last_lat = y[1][3];
+        switch (last_zone % 3) {
+        case 0: column_ok = box.west > lh; break;
+        case 1: column_ok = ll >= box.west && wh <= box.east; break;
+        default: column_ok = ll >= box.west && wl > box.east; break;
+        }
+        if (!row_ok || !column_ok) return false;
+        if (inside) j += chunk_points;
+        last_lon = w[3];
+        last_lat = y[3];
+        previous = before[3];
         return true;
     }
 };
 
-// Both passes of one delivery; the point count delivered, or -1.
-template <bool Avx2>
+// Both passes of one delivery; the point count delivered, or -1. Chunks go
+// the vector way with Vector, otherwise point by point.
+template <bool Vector>
 VORPIX_INLINE long deliver_points(const GSHHSMap *gs, const unsigned char *points, int n, int *npts_size,
                                   float **lon, float **lat) {
-    // Pass 1: the whole-turn offset that brings the point nearest the frame's
-    // centre into the frame; the first of equally near points wins.
     NearestToCentre nearest(gs->bb_lonwrap);
     double previous = point_coordinate(points);
     nearest.take(previous);
     double shift = 0;
     int i = 1;
-    for (; i + block <= n; i += block) {
+    for (; i + chunk_points <= n; i += chunk_points) {
         const unsigned char *p = points + 8L * i;
-        f64x4 x[2], y[2];
-        decode_block<Avx2>(p, x, y);
-        if (continue_block(x, previous, shift) && nearest.take_block(x)) {
-            previous = x[1][3];
-            continue;
+        if constexpr (Vector) {
+            if (nearest.take_chunk(p, previous, shift)) continue;
         }
-        for (int k = 0; k < block; ++k) {
+        for (int k = 0; k < chunk_points; ++k) {
             previous = continue_longitude(point_coordinate(p + 8 * k), previous);
             nearest.take(previous);
         }
-        shift = likely_shift(previous, point_coordinate(p + 8 * (block - 1)));
+        shift = likely_shift(previous, point_coordinate(p + 8 * (chunk_points - 1)));
     }
     for (; i < n; ++i) {
         previous = continue_longitude(point_coordinate(points + 8L * i), previous);
@@ -587,22 +640,16 @@ VORPIX_INLINE long deliver_points(const GSHHSMap *gs, const unsigned char *point
     previous = point_coordinate(points);
     if (!out.take(true, previous + wrap, point_coordinate(points + 4))) return -1;
     shift = 0;
-    for (i = 1; i + block <= n; i += block) {
+    for (i = 1; i + chunk_points <= n; i += chunk_points) {
         const unsigned char *p = points + 8L * i;
-        f64x4 x[2], y[2];
-        decode_block<Avx2>(p, x, y);
-        if (continue_block(x, previous, shift)) {
-            const f64x4 w[2] = {x[0] + wrap, x[1] + wrap};
-            if (out.take_block(w, y)) {
-                previous = x[1][3];
-                continue;
-            }
+        if constexpr (Vector) {
+            if (out.take_chunk(p, previous, shift, wrap)) continue;
         }
-        for (int k = 0; k < block; ++k) {
+        for (int k = 0; k < chunk_points; ++k) {
             previous = continue_longitude(point_coordinate(p + 8 * k), previous);
             if (!out.take(false, previous + wrap, point_coordinate(p + 8 * k + 4))) return -1;
         }
-        shift = likely_shift(previous, point_coordinate(p + 8 * (block - 1)));
+        shift = likely_shift(previous, point_coordinate(p + 8 * (chunk_points - 1)));
     }
     for (; i < n; ++i) {
         const unsigned char *p = points + 8L * i;
@@ -642,62 +689,125 @@ inline int crosses(float lontest, float lattest, float x1, float y1, float x2, f
     return west <= t && t < east;
 }
 
-// Eight edges at once: every branch of crosses() becomes a select between
-// values computed on every lane with the same operations (a division by zero
-// or a NaN on a lane whose value is not selected changes nothing). Rounding a
-// double to float and back is how a float variable takes a double's value.
-VORPIX_INLINE int crossings_block(float lontest, float lattest, const float *lon, const float *lat) {
+// Eight edges at once, from vertex k to k + 1 for the eight k from lon, lat.
+// The crossing longitude of a rising or a falling edge is one formula with
+// the ends given in either order, as crosses() writes it for each case.
+struct EdgeBlock {
     f32x8 x1, x2, y1, y2;
-    std::memcpy(&x1, lon, sizeof x1);
-    std::memcpy(&x2, lon + 1, sizeof x2);
-    std::memcpy(&y1, lat, sizeof y1);
-    std::memcpy(&y2, lat + 1, sizeof y2);
+    i32x8 south, rising, falling;
+
+    VORPIX_INLINE EdgeBlock(const float *lon, const float *lat, const f32x8 &lat_t) {
+        std::memcpy(&x1, lon, sizeof x1);
+        std::memcpy(&x2, lon + 1, sizeof x2);
+        std::memcpy(&y1, lat, sizeof y1);
+        std::memcpy(&y2, lat + 1, sizeof y2);
+        south = (lat_t > y1) & (lat_t > y2);
+        const i32x8 both = (y1 >= lat_t) & (y2 >= lat_t);
+        rising = ~both & (y1 < lat_t);
+        falling = ~both & ~(y1 < lat_t);
+    }
+
+    // The span's ends, west and east, for the edge ending at x2 (already taken the short way).
+    VORPIX_INLINE void span(const f32x8 &x2s, const f32x8 &lat_t, f32x8 *west, f32x8 *east) const {
+        const f32x8 p = falling ? x2s : x1, q = falling ? y2 : y1, r = falling ? x1 : x2s, s = falling ? y1 : y2;
+        const f32x8 m = p + (lat_t - q) * (r - p) / (s - q);
+        const f32x8 a = rising ? m : x1, b = falling ? m : x2s;
+        *west = a < b ? a : b;
+        *east = a < b ? b : a;
+    }
+};
+
+// The edges of a block as crosses() takes them, every branch a select
+// between values computed on every lane with the same operations (a division
+// by zero or a NaN on a lane whose value is not selected changes nothing).
+// Rounding a double to float and back is how a float variable takes a
+// double's value.
+VORPIX_INLINE void crossings_exact(const EdgeBlock &e, float lontest, const f32x8 &lat_t, i32x8 *hits) {
     f32x4 x2f[2];
     for (int h = 0; h < 2; ++h) {
         const int o = 4 * h;
-        const f64x4 a = {x1[o], x1[o + 1], x1[o + 2], x1[o + 3]};
-        f64x4 b = {x2[o], x2[o + 1], x2[o + 2], x2[o + 3]};
+        const f64x4 a = {e.x1[o], e.x1[o + 1], e.x1[o + 2], e.x1[o + 3]};
+        f64x4 b = {e.x2[o], e.x2[o + 1], e.x2[o + 2], e.x2[o + 3]};
         const f32x4 up = __builtin_convertvector(b + 360.0, f32x4);
         b = a - 180.0 > b ? f64x4{up[0], up[1], up[2], up[3]} : b;
         const f32x4 down = __builtin_convertvector(b - 360.0, f32x4);
         b = b > a + 180.0 ? f64x4{down[0], down[1], down[2], down[3]} : b;
         x2f[h] = __builtin_convertvector(b, f32x4);  // exact: b holds a float's value
     }
-    x2 = __builtin_shufflevector(x2f[0], x2f[1], 0, 1, 2, 3, 4, 5, 6, 7);
-    const f32x8 lat_t = {lattest, lattest, lattest, lattest, lattest, lattest, lattest, lattest};
-    const i32x8 south = (lat_t > y1) & (lat_t > y2);
-    const i32x8 both = (y1 >= lat_t) & (y2 >= lat_t);
-    const i32x8 rising = ~both & (y1 < lat_t);
-    const i32x8 falling = ~both & ~(y1 < lat_t);
-    const f32x8 a = rising ? x1 + (lat_t - y1) * (x2 - x1) / (y2 - y1) : x1;
-    const f32x8 b = falling ? x2 + (lat_t - y2) * (x1 - x2) / (y1 - y2) : x2;
-    const f32x8 west = a < b ? a : b, east = a < b ? b : a;
+    const f32x8 x2 = __builtin_shufflevector(x2f[0], x2f[1], 0, 1, 2, 3, 4, 5, 6, 7);
+    f32x8 west, east;
+    e.span(x2, lat_t, &west, &east);
     f32x4 tf[2];
     for (int h = 0; h < 2; ++h) {
         const int o = 4 * h;
         const f64x4 w = {west[o], west[o + 1], west[o + 2], west[o + 3]};
-        const f64x4 e = {east[o], east[o + 1], east[o + 2], east[o + 3]};
+        const f64x4 ea = {east[o], east[o + 1], east[o + 2], east[o + 3]};
         const double t = lontest;
         f64x4 v = {t, t, t, t};
         const f32x4 down = __builtin_convertvector(v - 360.0, f32x4);
-        v = v > e + 180.0 ? f64x4{down[0], down[1], down[2], down[3]} : v;
+        v = v > ea + 180.0 ? f64x4{down[0], down[1], down[2], down[3]} : v;
         const f32x4 up = __builtin_convertvector(v + 360.0, f32x4);
         v = w - 180.0 > v ? f64x4{up[0], up[1], up[2], up[3]} : v;
         tf[h] = __builtin_convertvector(v, f32x4);  // exact: v holds a float's value
     }
     const f32x8 t = __builtin_shufflevector(tf[0], tf[1], 0, 1, 2, 3, 4, 5, 6, 7);
-    const i32x8 hit = ~south & (west <= t) & (t < east);
-    const i32x8 ones = hit & 1;
-    const i32x4 sum = __builtin_shufflevector(ones, ones, 0, 1, 2, 3) + __builtin_shufflevector(ones, ones, 4, 5, 6, 7);
+    *hits = ~e.south & (west <= t) & (t < east);
+}
+
+// Crossings of nblocks blocks of eight edges from lon, lat (the vertex after
+// the last edge included).
+//
+// Edges wholly south of the test point count nothing. For the others the
+// double-precision turns of crosses() change nothing when, in single
+// precision, |x2 - x1| <= 179 and t - east <= 179 and west - t <= 179: the
+// exact differences are then below 180, so x1 - 180 < x2 < x1 + 180 and
+// west - 180 < t < east + 180 exactly, and rounding the double bounds cannot
+// carry them past x2 or t. A NaN fails these tests. Chunks where they fail
+// are counted again with every turn made in double precision.
+VORPIX_INLINE int crossings_chunk(float lontest, float lattest, const float *lon, const float *lat, int nblocks) {
+    const f32x8 lat_t = {lattest, lattest, lattest, lattest, lattest, lattest, lattest, lattest};
+    const f32x8 t = {lontest, lontest, lontest, lontest, lontest, lontest, lontest, lontest};
+    i32x8 north = {};
+    for (int b = 0; b < nblocks; ++b) {
+        f32x8 y1, y2;
+        std::memcpy(&y1, lat + 8 * b, sizeof y1);
+        std::memcpy(&y2, lat + 8 * b + 1, sizeof y2);
+        north |= ~((lat_t > y1) & (lat_t > y2));
+    }
+    if (none((i64x4)north)) return 0;
+    i32x8 count = {}, bad = {};
+    for (int b = 0; b < nblocks; ++b) {
+        const EdgeBlock e(lon + 8 * b, lat + 8 * b, lat_t);
+        f32x8 west, east;
+        e.span(e.x2, lat_t, &west, &east);
+        const f32x8 dx = e.x2 - e.x1;
+        const i32x8 near = (((f32x8)((i32x8)dx & 0x7fffffff)) <= 179.0f) & ((t - east) <= 179.0f) &
+                           ((west - t) <= 179.0f);
+        bad |= ~e.south & ~near;
+        count -= ~e.south & (west <= t) & (t < east);
+    }
+    if (!none((i64x4)bad)) {
+        count = i32x8{};
+        for (int b = 0; b < nblocks; ++b) {
+            i32x8 hits;
+            crossings_exact(EdgeBlock(lon + 8 * b, lat + 8 * b, lat_t), lontest, lat_t, &hits);
+            count -= hits;
+        }
+    }
+    const i32x4 sum = __builtin_shufflevector(count, count, 0, 1, 2, 3) + __builtin_shufflevector(count, count, 4, 5, 6, 7);
     return sum[0] + sum[1] + sum[2] + sum[3];
 }
 
-template <bool Avx2>
+template <bool Vector>
 VORPIX_INLINE int inside_eo_blocks(float lontest, float lattest, int npts, const float *lon, const float *lat) {
     int crossings = 0;
     int i = 0;
-    // Edges from vertex i to i + 1 for eight i at once, while i + 8 is a vertex.
-    for (; i + block < npts; i += block) crossings += crossings_block(lontest, lattest, lon + i, lat + i);
+    if constexpr (Vector) {
+        // Edges from vertex i on, while the vertex after the last is in the polygon.
+        for (; i + chunk_edges < npts; i += chunk_edges)
+            crossings += crossings_chunk(lontest, lattest, lon + i, lat + i, chunk_edges / 8);
+        for (; i + 8 < npts; i += 8) crossings += crossings_chunk(lontest, lattest, lon + i, lat + i, 1);
+    }
     for (; i < npts; ++i) {
         const int next = i + 1 < npts ? i + 1 : 0;
         crossings += crosses(lontest, lattest, lon[i], lat[i], lon[next], lat[next]);
@@ -705,7 +815,9 @@ VORPIX_INLINE int inside_eo_blocks(float lontest, float lattest, int npts, const
     return crossings % 2;
 }
 
-#if defined(__x86_64__) || defined(__i386__)
+// VORPIX_GSHHS_BASELINE_ONLY builds the point-by-point paths alone, so that
+// they can be tested on a machine with AVX2.
+#if (defined(__x86_64__) || defined(__i386__)) && !defined(VORPIX_GSHHS_BASELINE_ONLY)
 #define VORPIX_GSHHS_DISPATCH 1
 [[gnu::target("avx2")]] long deliver_points_avx2(const GSHHSMap *gs, const unsigned char *points, int n,
                                                  int *npts_size, float **lon, float **lat) {
