@@ -322,7 +322,8 @@ int decode_values(ByteReader &in, NETCDFValues *values, Alloc &alloc) {
 }
 
 template <typename Alloc>
-int decode_attrs(ByteReader &in, int *nattrs, NETCDFAttr **attrs, Where &where, Alloc &alloc) {
+[[gnu::always_inline]] inline int decode_attrs(ByteReader &in, int *nattrs, NETCDFAttr **attrs, Where &where,
+                                               Alloc &alloc) {
     const std::int32_t tag = in.be32s();
     if (tag == tag_absent) {
         if (in.be32s() != 0) {
