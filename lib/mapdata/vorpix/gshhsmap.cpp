@@ -349,7 +349,7 @@ typedef float f32x4 __attribute__((vector_size(16)));
 typedef float f32x8 __attribute__((vector_size(32)));
 typedef int i32x4 __attribute__((vector_size(16)));
 typedef int i32x8 __attribute__((vector_size(32)));
-typedef unsigned char u8x32 __attribute__((vector_size(32)));
+typedef unsigned char u8x16 __attribute__((vector_size(16)));
 
 // Vectors cross no function boundary by value (that would depend on whether
 // the caller has AVX): helpers take and give them through pointers, and
@@ -381,16 +381,16 @@ VORPIX_INLINE double greatest(const f64x4 &v) {
 
 // Four point records: longitudes and latitudes in degrees, as point_coordinate gives them.
 VORPIX_INLINE void decode4(const unsigned char *p, f64x4 *x, f64x4 *y) {
-    u8x32 raw;
-    std::memcpy(&raw, p, sizeof raw);
-    // One byte shuffle swaps the bytes and pairs the longitudes in each half,
-    // one quadword permutation gathers them: x0..x3, y0..y3.
-    const u8x32 s = __builtin_shufflevector(raw, raw, 3, 2, 1, 0, 11, 10, 9, 8, 7, 6, 5, 4, 15, 14, 13, 12, 19, 18, 17,
-                                            16, 27, 26, 25, 24, 23, 22, 21, 20, 31, 30, 29, 28);
-    const i64x4 q = (i64x4)s;
-    const i32x8 v = (i32x8)__builtin_shufflevector(q, q, 0, 2, 1, 3);
-    *x = f64x4{double(v[0]), double(v[1]), double(v[2]), double(v[3])} * 1e-6;
-    *y = f64x4{double(v[4]), double(v[5]), double(v[6]), double(v[7])} * 1e-6;
+    u8x16 a, b;
+    std::memcpy(&a, p, sizeof a);
+    std::memcpy(&b, p + sizeof a, sizeof b);
+    // A byte shuffle per two records swaps the bytes and pairs the
+    // longitudes and the latitudes; quadword unpacking gathers them.
+    const i64x2 sa = (i64x2)__builtin_shufflevector(a, a, 3, 2, 1, 0, 11, 10, 9, 8, 7, 6, 5, 4, 15, 14, 13, 12);
+    const i64x2 sb = (i64x2)__builtin_shufflevector(b, b, 3, 2, 1, 0, 11, 10, 9, 8, 7, 6, 5, 4, 15, 14, 13, 12);
+    const i32x4 xs = (i32x4)__builtin_shufflevector(sa, sb, 0, 2), ys = (i32x4)__builtin_shufflevector(sa, sb, 1, 3);
+    *x = f64x4{double(xs[0]), double(xs[1]), double(xs[2]), double(xs[3])} * 1e-6;
+    *y = f64x4{double(ys[0]), double(ys[1]), double(ys[2]), double(ys[3])} * 1e-6;
 }
 
 // Continuous longitudes for a block: c = x + shift (shift -360, 0 or 360)
@@ -404,8 +404,9 @@ VORPIX_INLINE void decode4(const unsigned char *p, f64x4 *x, f64x4 *y) {
 // p - 180 <= c <= p + 180 as computed and, for -360, x > p + 180 (one
 // subtraction, then no more) or, for +360, x < p - 180 (no subtraction, one
 // addition, then no more). Decoded longitudes are finite.
+template <bool Shifted>
 VORPIX_INLINE void continue4(const f64x4 &x, const f64x4 &before, double shift, f64x4 *c, f64x4 *bad) {
-    if (shift == 0) {
+    if constexpr (!Shifted) {
         const f64x4 p = __builtin_shufflevector(before, x, 3, 4, 5, 6);
         const f64x4 step = (f64x4)((i64x4)(x - p) & 0x7fffffffffffffffLL);
         *bad = (f64x4)((i64x4)*bad | (step > 179.0));
@@ -462,13 +463,18 @@ struct NearestToCentre {
     // A chunk of 32 points from p, after the continuous longitude previous.
     // False (nothing changed) when the plain code must do it.
     VORPIX_INLINE bool take_chunk(const unsigned char *p, double &previous, double shift) {
+        return shift == 0 ? take_chunk<false>(p, previous, shift) : take_chunk<true>(p, previous, shift);
+    }
+
+    template <bool Shifted>
+    VORPIX_INLINE bool take_chunk(const unsigned char *p, double &previous, double shift) {
         f64x4 before = {previous, previous, previous, previous};
         f64x4 bad = {}, low = before, high = before, nearest = {best, best, best, best};
         double distances[chunk_points];
         for (int b = 0; b < chunk_points / 4; ++b) {
             f64x4 x, y, c;
             decode4(p + 32 * b, &x, &y);
-            continue4(x, before, shift, &c, &bad);
+            continue4<Shifted>(x, before, shift, &c, &bad);
             take_lesser(low, c), take_greater(high, c);
             f64x4 v;
             in_frame(c, &v);
@@ -478,16 +484,16 @@ struct NearestToCentre {
             before = c;
         }
         if (!none((i64x4)bad) || !(least(low) >= reach_low) || !(greatest(high) <= reach_high)) return false;
-        if (least(nearest) < best) {
-            // Nearer than before somewhere in the chunk: in order, as point by point.
-            for (int k = 0; k < chunk_points; ++k) {
-                if (distances[k] < best) {
-                    best = distances[k];
-                    const double x = point_coordinate(p + 8 * k) + shift;
-                    const double v = x < frame_west ? x + 360 : (x > frame_east ? x - 360 : x);
-                    wrap = v - x;
-                }
-            }
+        const double least_distance = least(nearest);
+        if (least_distance < best) {
+            // Point by point, the last change is made by the first point at
+            // the chunk's least distance.
+            int k = 0;
+            while (distances[k] != least_distance) ++k;
+            best = least_distance;
+            const double x = point_coordinate(p + 8 * k) + shift;
+            const double v = x < frame_west ? x + 360 : (x > frame_east ? x - 360 : x);
+            wrap = v - x;
         }
         previous = before[3];
         return true;
@@ -560,15 +566,24 @@ struct Delivery {
     // longitude and longitude from 0 to 360 in the chunk, as Box::zone
     // compares each. False (nothing kept) when the plain code must do it.
     VORPIX_INLINE bool take_chunk(const unsigned char *p, double &previous, double shift, double wrap) {
-        const bool inside = last_zone == 4;
-        if (inside && j + chunk_points > capacity) return false;
+        if (last_zone == 4) {
+            if (j + chunk_points > capacity) return false;
+            return shift == 0 ? take_chunk<true, false>(p, previous, shift, wrap)
+                              : take_chunk<true, true>(p, previous, shift, wrap);
+        }
+        return shift == 0 ? take_chunk<false, false>(p, previous, shift, wrap)
+                          : take_chunk<false, true>(p, previous, shift, wrap);
+    }
+
+    template <bool Inside, bool Shifted>
+    VORPIX_INLINE bool take_chunk(const unsigned char *p, double &previous, double shift, double wrap) {
         f64x4 before = {previous, previous, previous, previous};
         f64x4 bad = {}, w = {}, y = {};
         f64x4 w_low, w_high, lon360_low, lon360_high, y_low, y_high;
         for (int b = 0; b < chunk_points / 4; ++b) {
             f64x4 x, c;
             decode4(p + 32 * b, &x, &y);
-            continue4(x, before, shift, &c, &bad);
+            continue4<Shifted>(x, before, shift, &c, &bad);
             before = c;
             w = c + wrap;
             const f64x4 lon360 = w < 0 ? w + 360 : w;
@@ -579,7 +594,7 @@ struct Delivery {
                 take_lesser(lon360_low, lon360), take_greater(lon360_high, lon360);
                 take_lesser(y_low, y), take_greater(y_high, y);
             }
-            if (inside) {
+            if constexpr (Inside) {
                 const f32x4 lons = __builtin_convertvector(w, f32x4), lats = __builtin_convertvector(y, f32x4);
                 std::memcpy(out_lon + j + 4 * b, &lons, sizeof lons);
                 std::memcpy(out_lat + j + 4 * b, &lats, sizeof lats);
@@ -600,7 +615,7 @@ struct Delivery {
         default: column_ok = ll >= box.west && wl > box.east; break;
         }
         if (!row_ok || !column_ok) return false;
-        if (inside) j += chunk_points;
+        if constexpr (Inside) j += chunk_points;
         last_lon = w[3];
         last_lat = y[3];
         previous = before[3];
