@@ -232,6 +232,36 @@ void *setarr(Arr *a, const char *key, void *value) {
     }
 }
 
+Arr *newarr_keys(Arr *model, void *const *values) {
+    if (!model) return nullptr;
+    Arr *a = new (std::nothrow) Arr(model->less.cmp);
+    if (!a) return nullptr;
+    // The model's keys are already in order with their heads worked out:
+    // only the texts are copied, and the tree is filled from its end.
+    auto copy_of = [a](const Key &key) {
+        Key k = key;
+        auto *text = static_cast<char *>(a->pool.take(key.n + 1, 1));
+        std::memcpy(text, key.s, key.n + 1);
+        k.s = text;
+        return k;
+    };
+    try {
+        if (!model->in_tree) {
+            for (int i = 0; i < model->flat_n; ++i) a->flat[i] = Entry{copy_of(model->flat[i].key), values[i]};
+            a->flat_n = model->flat_n;
+        } else {
+            a->in_tree = true;
+            size_t i = 0;
+            for (const auto &entry : model->entries)
+                a->entries.emplace_hint(a->entries.end(), copy_of(entry.first), values[i++]);
+        }
+    } catch (const std::bad_alloc &) {
+        delete a;
+        return nullptr;
+    }
+    return a;
+}
+
 void *getarr(Arr *a, const char *key) {
     if (!a || !key) return nullptr;
     const Key probe(key);

@@ -17,6 +17,12 @@ VORPIX_HOST_API Arr *newarr(int (*cmp)(const char *, const char *));
 /* Stores value under a private copy of key. Returns the value it replaced,
  * or NULL. */
 VORPIX_HOST_API void *setarr(Arr *a, const char *key, void *value);
+/* A new array with the comparison and the keys of model, as copies of its
+ * own, holding values[i] under the i-th key in order (the order of keysarr);
+ * values holds cntarr(model) pointers. Quicker than setarr key by key when
+ * many arrays share one set of keys. NULL when out of memory or model is
+ * NULL. */
+VORPIX_HOST_API Arr *newarr_keys(Arr *model, void *const *values);
 /* The value stored under key, or NULL. */
 VORPIX_HOST_API void *getarr(Arr *a, const char *key);
 /* The number of keys (0 for a NULL array). */

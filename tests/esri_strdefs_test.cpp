@@ -772,6 +772,104 @@ TEST(DbaseFields, ValuesAreCutAtTheFirstZeroByteAndTrimmedOfWhiteSpace) {
         EXPECT_EQ(d.fields(static_cast<int>(i)).at("TEXT"), cases[i].second) << i;
 }
 
+// A level-5 file with the given descriptors (name, type letter, width), the
+// given record length, and the records area as it stands.
+struct DbfField {
+    std::string name;
+    char type;
+    int length;
+};
+Bytes dbase_file(const std::vector<DbfField> &fields, int numrecs, int numbytesrec, const std::string &records) {
+    Builder b;
+    b.b.push_back(3);
+    b.zeros(3).le32(numrecs).le16(32 + 32 * static_cast<int>(fields.size()) + 1).le16(numbytesrec).zeros(20);
+    for (const auto &f : fields) {
+        std::string name = f.name;
+        name.resize(11, '\0');
+        b.bytes(name);
+        b.b.push_back(static_cast<unsigned char>(f.type));
+        b.zeros(4);
+        b.b.push_back(static_cast<unsigned char>(f.length));
+        b.zeros(15);
+    }
+    b.b.push_back(0x0d);
+    b.bytes(" " + records).bytes("\x1a");
+    return b.b;
+}
+
+// Fields that every record shares are worked out once per set of
+// descriptors: records of two files read in turn, and descriptors changed in
+// place between two reads, each give what their own descriptors say.
+TEST(DbaseFields, RecordsOfFilesReadInTurnFollowTheirOwnDescriptors) {
+    Bytes first = dbase_file({{"CITY", 'C', 6}, {"POP", 'N', 4}}, 2, 11, "Faro    60 Beja    20");
+    Bytes second = dbase_file({{"POP", 'N', 3}, {"D", 'D', 2}, {"CITY", 'C', 5}}, 1, 11, "  9xxEvora");
+    Dbase a, b;
+    ASSERT_EQ(esri_decode_dbase_file_sized(&a.dbf, first.data(), static_cast<long>(first.size())), 0);
+    ASSERT_EQ(esri_decode_dbase_file_sized(&b.dbf, second.data(), static_cast<long>(second.size())), 0);
+    using Fields = std::map<std::string, std::string>;
+    for (int round = 0; round < 2; ++round) {
+        EXPECT_EQ(a.fields(1), (Fields{{"CITY", "Beja"}, {"POP", "20"}}));
+        EXPECT_EQ(b.fields(0), (Fields{{"CITY", "Evora"}, {"POP", "9"}}));
+        EXPECT_EQ(a.fields(0), (Fields{{"CITY", "Faro"}, {"POP", "60"}}));
+    }
+    auto *city = static_cast<ESRIDBASEFIELDDESCRStr *>(gettbl(a.dbf.field_descriptors, 0));
+    std::strcpy(city->name, "TOWN");
+    EXPECT_EQ(a.fields(0), (Fields{{"TOWN", "Faro"}, {"POP", "60"}}));
+    city->length = 8;  // the population now starts two bytes later
+    EXPECT_EQ(a.fields(0), (Fields{{"TOWN", "Faro"}, {"POP", "60 B"}}));
+    city->type = 'L';
+    EXPECT_EQ(a.fields(0), (Fields{{"POP", "60 B"}}));
+    auto *pop = static_cast<ESRIDBASEFIELDDESCRStr *>(gettbl(a.dbf.field_descriptors, 1));
+    pop->type = 'C';
+    pop->length = 2;
+    EXPECT_EQ(a.fields(0), (Fields{{"POP", "60"}}));
+    // Both entries the same descriptor: two fields of one name, the later kept.
+    settbl(a.dbf.field_descriptors, 0, pop);
+    EXPECT_EQ(a.fields(0), (Fields{{"POP", "ro"}}));
+    settbl(a.dbf.field_descriptors, 0, city);
+}
+
+// A name given twice keeps the later field's value, as setarr replaces it;
+// names that differ only in blanks or after a zero byte are the same key.
+TEST(DbaseFields, ANameGivenTwiceKeepsTheLaterField) {
+    Bytes bytes = dbase_file({{"A", 'C', 3}, {"B", 'N', 2}, {" A", 'C', 3}, {std::string("B\0x", 3), 'N', 2}}, 1, 11,
+                             "one 1two 2");
+    Dbase d;
+    ASSERT_EQ(esri_decode_dbase_file_sized(&d.dbf, bytes.data(), static_cast<long>(bytes.size())), 0);
+    EXPECT_EQ(d.fields(0), (std::map<std::string, std::string>{{"A", "two"}, {"B", "2"}}));
+}
+
+// More fields than a small array holds, in an order unrelated to their
+// names' order, with empty values among them.
+TEST(DbaseFields, ManyFieldsAllAppearUnderTheirNames) {
+    std::vector<DbfField> fields;
+    std::string record;
+    std::map<std::string, std::string> expected;
+    for (int i = 0; i < 40; ++i) {
+        const int k = i * 17 % 40;
+        const std::string name = "F" + std::to_string(k);
+        fields.push_back({name, i % 2 ? 'N' : 'C', 4});
+        const std::string value = i % 5 == 0 ? "" : std::to_string(k * 7);
+        record += std::string(4 - value.size(), ' ') + value;
+        expected[name] = value;
+    }
+    Bytes bytes = dbase_file(fields, 1, static_cast<int>(record.size()) + 1, record);
+    Dbase d;
+    ASSERT_EQ(esri_decode_dbase_file_sized(&d.dbf, bytes.data(), static_cast<long>(bytes.size())), 0);
+    EXPECT_EQ(d.fields(0), expected);
+}
+
+// Widths that add up to more than a record read on into the next slot, and
+// at the last record stop at the end of the records copy.
+TEST(DbaseFields, FieldsWiderThanTheRecordStopAtTheEndOfTheCopy) {
+    Bytes bytes = dbase_file({{"NAME", 'C', 6}, {"CODE", 'N', 6}}, 2, 8, "Braga 12Porto 34");
+    Dbase d;
+    ASSERT_EQ(esri_decode_dbase_file_sized(&d.dbf, bytes.data(), static_cast<long>(bytes.size())), 0);
+    // The copy holds the 16 bytes of two slots; the last code has 2 of its 6.
+    EXPECT_EQ(d.fields(0), (std::map<std::string, std::string>{{"NAME", "Braga"}, {"CODE", "12Port"}}));
+    EXPECT_EQ(d.fields(1), (std::map<std::string, std::string>{{"NAME", "Porto"}, {"CODE", "34"}}));
+}
+
 TEST(DbaseFields, NoRecordsCopyGivesNoArrayAndReleasesTheOldOne) {
     ESRIDBASEStr empty{};
     Arr *a = newarr(nullptr);

@@ -111,6 +111,61 @@ TEST(HostArray, ManyKeysOfSharedPrefixesKeepByteOrder) {
     }
 }
 
+// An array made from another's keys: the keys in the model's order with the
+// values given in that order, its own copies of them (the model released
+// first), the model's comparison, and changes to either left out of the other;
+// few keys and more than a small array holds.
+TEST(HostArray, NewArrayFromAModelsKeysTakesValuesInKeyOrder) {
+    for (const int count : {0, 1, 5, 16, 17, 60}) {
+        SCOPED_TRACE(count);
+        Arr *model = newarr(nullptr);
+        std::vector<std::string> keys;
+        for (int i = 0; i < count; ++i) {
+            keys.push_back("key" + std::to_string(i * 7919 % 1009));
+            setarr(model, keys.back().c_str(), nullptr);
+        }
+        std::sort(keys.begin(), keys.end());
+        std::vector<int> values(static_cast<size_t>(count));
+        std::vector<void *> pointers;
+        for (auto &v : values) pointers.push_back(&v);
+        Arr *a = newarr_keys(model, pointers.data());
+        ASSERT_NE(a, nullptr);
+        freearr(model, nullptr);
+        ASSERT_EQ(cntarr(a), count);
+        Tbl *listed = keysarr(a);
+        for (int i = 0; i < count; ++i) {
+            EXPECT_EQ(static_cast<char *>(gettbl(listed, i)), keys[static_cast<size_t>(i)]) << i;
+            EXPECT_EQ(getarr(a, keys[static_cast<size_t>(i)].c_str()), &values[static_cast<size_t>(i)]) << i;
+        }
+        freetbl(listed, nullptr);
+        int extra = 0;
+        EXPECT_EQ(setarr(a, "a new key", &extra), nullptr);
+        if (count) EXPECT_EQ(setarr(a, keys[0].c_str(), &extra), &values[0]);
+        EXPECT_EQ(cntarr(a), count + 1);
+        EXPECT_EQ(getarr(a, "a new key"), &extra);
+        freearr(a, nullptr);
+    }
+    auto reversed = [](const char *x, const char *y) { return std::strcmp(y, x); };
+    Arr *model = newarr(reversed);
+    int one = 1, two = 2, three = 3;
+    setarr(model, "b", nullptr);
+    setarr(model, "a", nullptr);
+    void *values[] = {&one, &two};
+    Arr *a = newarr_keys(model, values);
+    EXPECT_EQ(getarr(a, "b"), &one);
+    EXPECT_EQ(getarr(a, "a"), &two);
+    setarr(a, "c", &three);
+    EXPECT_EQ(getarr(model, "c"), nullptr);
+    Tbl *listed = keysarr(a);
+    ASSERT_EQ(cnttbl(listed), 3);
+    EXPECT_STREQ(static_cast<char *>(gettbl(listed, 0)), "c");
+    EXPECT_STREQ(static_cast<char *>(gettbl(listed, 2)), "a");
+    freetbl(listed, nullptr);
+    freearr(a, nullptr);
+    freearr(model, nullptr);
+    EXPECT_EQ(newarr_keys(nullptr, values), nullptr);
+}
+
 TEST(HostWords, SplitsOnWhiteSpaceAndLeavesTheInputAlone) {
     const char *input = "  c:1\tf:15\n x  ";
     const std::string before = input;

@@ -27,6 +27,7 @@
 #include <string>
 #include <string_view>
 #include <type_traits>
+#include <vector>
 
 namespace {
 
@@ -839,6 +840,99 @@ std::string_view field_text(const char *text, size_t n) {
     return {text + begin, n - begin};
 }
 
+// What every record of a file shares, worked out once from the descriptors:
+// the array of trimmed names that each record's array copies its keys from
+// (a name given twice keeps the later field, as setarr would), and in the
+// order of those keys, where each field lies within a record.
+class FieldPlan {
+public:
+    FieldPlan() = default;
+    FieldPlan(const FieldPlan &) = delete;
+    FieldPlan &operator=(const FieldPlan &) = delete;
+    ~FieldPlan() { freearr(keys_, nullptr); }
+
+    // Made again whenever a descriptor's name, type or width differs from
+    // those it was made from, so that it is never stale.
+    bool matches(Tbl *descriptors) const {
+        const int n = cnttbl(descriptors);
+        if (n != count_) return false;
+        for (int i = 0; i < n; ++i)
+            if (std::memcmp(gettbl(descriptors, i), &made_from_[static_cast<size_t>(i) * used_bytes], used_bytes))
+                return false;
+        return true;
+    }
+
+    void make(Tbl *descriptors) {
+        count_ = -1;
+        freearr(keys_, nullptr);
+        keys_ = nullptr;
+        fields_.clear();
+        const int n = cnttbl(descriptors);
+        made_from_.resize(static_cast<size_t>(n) * used_bytes);
+        std::vector<Field> in_file_order;
+        Arr *keys = newarr(nullptr);
+        if (!keys) throw std::bad_alloc();
+        keys_ = keys;
+        size_t offset = 0;
+        for (int i = 0; i < n; ++i) {
+            const auto *d = static_cast<const ESRIDBASEFIELDDESCRStr *>(gettbl(descriptors, i));
+            std::memcpy(&made_from_[static_cast<size_t>(i) * used_bytes], d, used_bytes);
+            if (d->type == 'C' || d->type == 'N') {
+                char key[sizeof d->name + 1];
+                const auto name = field_text(d->name, sizeof d->name);
+                std::memcpy(key, name.data(), name.size());
+                key[name.size()] = '\0';
+                in_file_order.push_back({offset, d->length});
+                // The value slot holds the field's place in file order, plus one.
+                setarr(keys, key, reinterpret_cast<void *>(in_file_order.size()));
+                if (!getarr(keys, key)) throw std::bad_alloc();
+            }
+            offset += d->length;
+        }
+        Tbl *listed = keysarr(keys);
+        if (!listed) throw std::bad_alloc();
+        try {
+            for (int k = 0; k < cnttbl(listed); ++k) {
+                const auto place = reinterpret_cast<uintptr_t>(getarr(keys, static_cast<char *>(gettbl(listed, k))));
+                fields_.push_back(in_file_order[place - 1]);
+            }
+        } catch (...) {
+            freetbl(listed, nullptr);
+            throw;
+        }
+        freetbl(listed, nullptr);
+        values_.assign(fields_.size(), nullptr);
+        count_ = n;
+    }
+
+    struct Field {
+        size_t offset;  // from the start of the record's slot, the widths of the fields before it added up
+        size_t length;
+    };
+    Arr *keys() const { return keys_; }
+    const std::vector<Field> &fields() const { return fields_; }
+    std::vector<void *> &values() { return values_; }
+
+private:
+    // The members of a descriptor that decide the plan: name, type, length.
+    static constexpr size_t used_bytes = offsetof(ESRIDBASEFIELDDESCRStr, length) + 1;
+    static_assert(offsetof(ESRIDBASEFIELDDESCRStr, name) == 0 && offsetof(ESRIDBASEFIELDDESCRStr, type) < used_bytes);
+
+    int count_ = -1;  // -1: not made
+    std::vector<unsigned char> made_from_;
+    Arr *keys_ = nullptr;
+    std::vector<Field> fields_;
+    std::vector<void *> values_;
+};
+
+// One per thread: decodes of different files may run on several threads.
+// Reached through a call so that its address is looked up once per record,
+// not again after every call that the compiler cannot see into.
+[[gnu::noinline]] FieldPlan &thread_field_plan() {
+    thread_local FieldPlan plan;
+    return plan;
+}
+
 int get_dbase_fields(ESRIDBASEStr *dbstr, int recno, Arr **fields) {
     if (*fields) freearr(*fields, std::free);
     *fields = nullptr;
@@ -848,34 +942,32 @@ int get_dbase_fields(ESRIDBASEStr *dbstr, int recno, Arr **fields) {
         elog_log(0, "esri_get_dbase_fields: record %d outside 0 to %d.\n", recno, h.numrecs - 1);
         return -1;
     }
-    if (!(*fields = newarr(nullptr))) {
-        elog_log(0, "esri_get_dbase_fields: newarr() error.\n");
-        return -1;
-    }
+    FieldPlan &plan = thread_field_plan();
+    if (!plan.matches(dbstr->field_descriptors)) plan.make(dbstr->field_descriptors);
     // Fields wider than their record read into the next one, as the widths
     // say, but never past the records copy.
-    ByteReader records(dbstr->records, static_cast<size_t>(h.numrecs) * static_cast<size_t>(h.numbytesrec));
-    records.seek(static_cast<size_t>(recno) * static_cast<size_t>(h.numbytesrec));
-    const int n = cnttbl(dbstr->field_descriptors);
-    for (int i = 0; i < n; ++i) {
-        const auto *d = static_cast<const ESRIDBASEFIELDDESCRStr *>(gettbl(dbstr->field_descriptors, i));
-        const size_t width = std::min<size_t>(d->length, records.remaining());
-        if (d->type == 'C' || d->type == 'N') {
-            char key[13];
-            const auto name = field_text(d->name, sizeof d->name);
-            std::memcpy(key, name.data(), name.size());
-            key[name.size()] = '\0';
-            const auto text = field_text(reinterpret_cast<const char *>(records.cursor()), width);
-            auto *value = static_cast<char *>(std::malloc(text.size() + 1));
-            if (!value) {
-                elog_log(1, "esri_get_dbase_fields: malloc() error.\n");
-                return -1;
-            }
-            std::memcpy(value, text.data(), text.size());
-            value[text.size()] = '\0';
-            std::free(setarr(*fields, key, value));
+    const size_t start = static_cast<size_t>(recno) * static_cast<size_t>(h.numbytesrec);
+    const size_t room = static_cast<size_t>(h.numrecs) * static_cast<size_t>(h.numbytesrec) - start;
+    const char *record = reinterpret_cast<const char *>(dbstr->records) + start;
+    std::vector<void *> &values = plan.values();
+    const std::vector<FieldPlan::Field> &layout = plan.fields();
+    for (size_t k = 0; k < layout.size(); ++k) {
+        const size_t at = std::min(layout[k].offset, room);
+        const auto text = field_text(record + at, std::min(layout[k].length, room - at));
+        auto *value = static_cast<char *>(std::malloc(text.size() + 1));
+        if (!value) {
+            for (size_t j = 0; j < k; ++j) std::free(values[j]);
+            elog_log(1, "esri_get_dbase_fields: malloc() error.\n");
+            return -1;
         }
-        records.skip(width);
+        std::memcpy(value, text.data(), text.size());
+        value[text.size()] = '\0';
+        values[k] = value;
+    }
+    if (!(*fields = newarr_keys(plan.keys(), values.data()))) {
+        for (void *value : values) std::free(value);
+        elog_log(0, "esri_get_dbase_fields: newarr() error.\n");
+        return -1;
     }
     return 0;
 }
