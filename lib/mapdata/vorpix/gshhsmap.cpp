@@ -779,7 +779,7 @@ VORPIX_INLINE void crossings_exact(const EdgeBlock &e, float lontest, const f32x
 // west - 180 < t < east + 180 exactly, and rounding the double bounds cannot
 // carry them past x2 or t. A NaN fails these tests. Chunks where they fail
 // are counted again with every turn made in double precision.
-VORPIX_INLINE int crossings_chunk(float lontest, float lattest, const float *lon, const float *lat, int nblocks) {
+[[maybe_unused]] VORPIX_INLINE int crossings_chunk(float lontest, float lattest, const float *lon, const float *lat, int nblocks) {
     const f32x8 lat_t = {lattest, lattest, lattest, lattest, lattest, lattest, lattest, lattest};
     const f32x8 t = {lontest, lontest, lontest, lontest, lontest, lontest, lontest, lontest};
     i32x8 north = {};
