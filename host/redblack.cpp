@@ -240,8 +240,18 @@ Arr *newarr_keys(Arr *model, void *const *values) {
     // only the texts are copied, and the tree is filled from its end.
     auto copy_of = [a](const Key &key) {
         Key k = key;
-        auto *text = static_cast<char *>(a->pool.take(key.n + 1, 1));
-        std::memcpy(text, key.s, key.n + 1);
+        const size_t n = key.n + 1;
+        auto *text = static_cast<char *>(a->pool.take(n, 1));
+        // Most keys are short: two overlapping word moves, without a call.
+        if (n >= 8 && n <= 16) {
+            std::uint64_t first, last;
+            std::memcpy(&first, key.s, 8);
+            std::memcpy(&last, key.s + n - 8, 8);
+            std::memcpy(text, &first, 8);
+            std::memcpy(text + n - 8, &last, 8);
+        } else {
+            std::memcpy(text, key.s, n);
+        }
         k.s = text;
         return k;
     };
@@ -294,6 +304,15 @@ Tbl *keysarr(Arr *a) {
     for (auto &entry : a->entries)
         if (!add(entry.first)) return nullptr;
     return keys;
+}
+
+void takearr(Arr *a, void **values) {
+    if (!a) return;
+    if (!a->in_tree)
+        for (int i = 0; i < a->flat_n; ++i) *values++ = a->flat[i].value;
+    else
+        for (auto &entry : a->entries) *values++ = entry.second;
+    delete a;
 }
 
 void freearr(Arr *a, void (*free_fn)(void *)) {

@@ -32,6 +32,10 @@ VORPIX_HOST_API int cntarr(Arr *a);
 VORPIX_HOST_API Tbl *keysarr(Arr *a);
 /* Releases the array, calling free_fn on each value when it is not NULL. */
 VORPIX_HOST_API void freearr(Arr *a, void (*free_fn)(void *));
+/* Releases the array but not its values, which it stores in key order in
+ * values, a room for cntarr(a) pointers: for a caller that releases them in
+ * its own order. */
+VORPIX_HOST_API void takearr(Arr *a, void **values);
 
 #ifdef __cplusplus
 }

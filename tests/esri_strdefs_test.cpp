@@ -829,6 +829,34 @@ TEST(DbaseFields, RecordsOfFilesReadInTurnFollowTheirOwnDescriptors) {
     settbl(a.dbf.field_descriptors, 0, city);
 }
 
+// The array handed back for the next record is released by that call,
+// whatever it holds: an array of the caller's with more values than a record
+// has, one from another file with fewer, and one from the same file. The
+// sanitizer build checks that each value is released exactly once.
+TEST(DbaseFields, TheArrayHandedBackIsReleasedWhateverItHolds) {
+    Bytes first = dbase_file({{"CITY", 'C', 6}, {"POP", 'N', 4}}, 2, 11, "Faro    60 Beja    20");
+    Bytes second = dbase_file({{"A", 'C', 1}, {"B", 'C', 1}, {"C", 'C', 1}}, 1, 4, "xyz");
+    Dbase a, b;
+    ASSERT_EQ(esri_decode_dbase_file_sized(&a.dbf, first.data(), static_cast<long>(first.size())), 0);
+    ASSERT_EQ(esri_decode_dbase_file_sized(&b.dbf, second.data(), static_cast<long>(second.size())), 0);
+    Arr *fields = newarr(nullptr);
+    for (const char *key : {"k1", "k2", "k3", "k4", "k5"}) setarr(fields, key, std::calloc(100, 1));
+    ASSERT_EQ(esri_get_dbase_fields(&a.dbf, 1, &fields), 0);
+    EXPECT_EQ(cntarr(fields), 2);
+    EXPECT_STREQ(static_cast<char *>(getarr(fields, "CITY")), "Beja");
+    ASSERT_EQ(esri_get_dbase_fields(&b.dbf, 0, &fields), 0);
+    EXPECT_EQ(cntarr(fields), 3);
+    EXPECT_STREQ(static_cast<char *>(getarr(fields, "C")), "z");
+    ASSERT_EQ(esri_get_dbase_fields(&a.dbf, 0, &fields), 0);
+    ASSERT_EQ(esri_get_dbase_fields(&a.dbf, 0, &fields), 0);
+    EXPECT_EQ(cntarr(fields), 2);
+    EXPECT_STREQ(static_cast<char *>(getarr(fields, "POP")), "60");
+    LogCapture log;
+    EXPECT_EQ(esri_get_dbase_fields(&a.dbf, 2, &fields), -1);  // past the last record
+    EXPECT_EQ(fields, nullptr);
+    EXPECT_FALSE(log.empty());
+}
+
 // A name given twice keeps the later field's value, as setarr replaces it;
 // names that differ only in blanks or after a zero byte are the same key.
 TEST(DbaseFields, ANameGivenTwiceKeepsTheLaterField) {

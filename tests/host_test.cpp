@@ -166,6 +166,27 @@ TEST(HostArray, NewArrayFromAModelsKeysTakesValuesInKeyOrder) {
     EXPECT_EQ(newarr_keys(nullptr, values), nullptr);
 }
 
+// Taking an array's values releases the array and hands every value back in
+// key order, for a small array and one past the size of a small one.
+TEST(HostArray, TakingTheValuesReleasesTheArrayAndListsThemInKeyOrder) {
+    for (const int count : {0, 3, 16, 40}) {
+        SCOPED_TRACE(count);
+        Arr *a = newarr(nullptr);
+        std::vector<std::string> keys;
+        for (int i = 0; i < count; ++i) keys.push_back(std::to_string((i * 13) % 41 + 100));
+        for (const auto &k : keys) setarr(a, k.c_str(), std::strcpy(static_cast<char *>(std::malloc(k.size() + 1)), k.c_str()));
+        std::sort(keys.begin(), keys.end());
+        std::vector<void *> values(static_cast<size_t>(count) + 1, nullptr);
+        takearr(a, values.data());
+        for (int i = 0; i < count; ++i) {
+            EXPECT_STREQ(static_cast<char *>(values[static_cast<size_t>(i)]), keys[static_cast<size_t>(i)].c_str()) << i;
+            std::free(values[static_cast<size_t>(i)]);  // the sanitizer build checks each is released once
+        }
+        EXPECT_EQ(values[static_cast<size_t>(count)], nullptr);
+    }
+    takearr(nullptr, nullptr);
+}
+
 TEST(HostWords, SplitsOnWhiteSpaceAndLeavesTheInputAlone) {
     const char *input = "  c:1\tf:15\n x  ";
     const std::string before = input;

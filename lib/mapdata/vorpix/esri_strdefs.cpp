@@ -788,12 +788,13 @@ int decode_dbase(Stream &s, ESRIDBASEStr *dbf) {
                                  remaining)};
         available = remaining;
     }
-    auto *records = static_cast<unsigned char *>(std::calloc(bytes ? bytes : 1, 1));
+    auto *records = static_cast<unsigned char *>(std::malloc(bytes ? bytes : 1));
     if (!records) {
         elog_log(0, "esri_decode_dbase_file: malloc(%d) error.\n", static_cast<int>(size));
         return -1;
     }
     if (available) std::memcpy(records, s.in.cursor(), available);
+    std::memset(records + available, 0, (bytes ? bytes : 1) - available);
     dbf->records = records;
     return 0;
 }
@@ -838,6 +839,32 @@ std::string_view field_text(const char *text, size_t n) {
     }
     while (begin < n && blank(text[begin])) ++begin;
     return {text + begin, n - begin};
+}
+
+// n bytes from src to dst without a call for the short lengths that field
+// values mostly have: two overlapping moves of a fixed width.
+inline void copy_short(char *dst, const char *src, size_t n) {
+    auto two = [dst, src, n](auto word) {
+        std::memcpy(&word, src, sizeof word);
+        decltype(word) last;
+        std::memcpy(&last, src + n - sizeof word, sizeof word);
+        std::memcpy(dst, &word, sizeof word);
+        std::memcpy(dst + n - sizeof word, &last, sizeof last);
+    };
+    if (n >= 16 && n <= 32) {
+        struct Block {
+            std::uint64_t a, b;
+        };
+        two(Block{});
+    } else if (n >= 8 && n < 16) {
+        two(std::uint64_t{});
+    } else if (n >= 4 && n < 8) {
+        two(std::uint32_t{});
+    } else if (n < 4) {
+        for (size_t i = 0; i < n; ++i) dst[i] = src[i];
+    } else {
+        std::memcpy(dst, src, n);
+    }
 }
 
 // What every record of a file shares, worked out once from the descriptors:
@@ -912,6 +939,7 @@ public:
     Arr *keys() const { return keys_; }
     const std::vector<Field> &fields() const { return fields_; }
     std::vector<void *> &values() { return values_; }
+    std::vector<void *> &old_values() { return old_values_; }
 
 private:
     // The members of a descriptor that decide the plan: name, type, length.
@@ -923,6 +951,7 @@ private:
     Arr *keys_ = nullptr;
     std::vector<Field> fields_;
     std::vector<void *> values_;
+    std::vector<void *> old_values_;
 };
 
 // One per thread: decodes of different files may run on several threads.
@@ -933,16 +962,48 @@ private:
     return plan;
 }
 
+// The values of an array handed in, released in turn as the new values are
+// made, so that each new value may take the memory of an old one while it is
+// fresh in the allocator's per-thread cache; whatever is left goes at the end.
+class OldValues {
+public:
+    OldValues(std::vector<void *> &room, Arr *old) : values_(room) {
+        if (!old) return;
+        const size_t n = static_cast<size_t>(cntarr(old));
+        try {
+            if (values_.size() < n) values_.resize(n);
+        } catch (...) {
+            freearr(old, std::free);
+            throw;
+        }
+        takearr(old, values_.data());
+        count_ = n;
+    }
+    OldValues(const OldValues &) = delete;
+    OldValues &operator=(const OldValues &) = delete;
+    ~OldValues() {
+        while (next_ < count_) std::free(values_[next_++]);
+    }
+    void release_one() {
+        if (next_ < count_) std::free(values_[next_++]);
+    }
+
+private:
+    std::vector<void *> &values_;
+    size_t count_ = 0, next_ = 0;
+};
+
 int get_dbase_fields(ESRIDBASEStr *dbstr, int recno, Arr **fields) {
-    if (*fields) freearr(*fields, std::free);
+    FieldPlan &plan = thread_field_plan();
+    Arr *handed_in = *fields;
     *fields = nullptr;
+    OldValues old(plan.old_values(), handed_in);
     if (!dbstr->records) return 0;
     const ESRIDBASEHDRStr &h = dbstr->hdr;
     if (recno < 0 || recno >= h.numrecs || h.numbytesrec < 0) {
         elog_log(0, "esri_get_dbase_fields: record %d outside 0 to %d.\n", recno, h.numrecs - 1);
         return -1;
     }
-    FieldPlan &plan = thread_field_plan();
     if (!plan.matches(dbstr->field_descriptors)) plan.make(dbstr->field_descriptors);
     // Fields wider than their record read into the next one, as the widths
     // say, but never past the records copy.
@@ -954,13 +1015,14 @@ int get_dbase_fields(ESRIDBASEStr *dbstr, int recno, Arr **fields) {
     for (size_t k = 0; k < layout.size(); ++k) {
         const size_t at = std::min(layout[k].offset, room);
         const auto text = field_text(record + at, std::min(layout[k].length, room - at));
+        old.release_one();
         auto *value = static_cast<char *>(std::malloc(text.size() + 1));
         if (!value) {
             for (size_t j = 0; j < k; ++j) std::free(values[j]);
             elog_log(1, "esri_get_dbase_fields: malloc() error.\n");
             return -1;
         }
-        std::memcpy(value, text.data(), text.size());
+        copy_short(value, text.data(), text.size());
         value[text.size()] = '\0';
         values[k] = value;
     }
