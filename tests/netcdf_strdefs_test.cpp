@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <bit>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -38,6 +39,16 @@ struct Header {
         std::free(hdr);
     }
 };
+
+// Through the sized entry point, or the plain one (leaving *end after the header).
+int decode(const Bytes &bytes, Header &h, bool sized = true, long *end = nullptr) {
+    if (sized) return netcdf_unstuff_header_sized(bytes.data(), static_cast<long>(bytes.size()), &h.hdr);
+    Bytes copy = bytes;
+    unsigned char *cursor = copy.data();
+    const int r = netcdf_unstuff_header(&cursor, &h.hdr);
+    if (end) *end = cursor - copy.data();
+    return r;
+}
 
 std::string listing(NETCDFHdr *hdr) {
     char *text = nullptr;
@@ -90,7 +101,7 @@ class NetcdfOracle : public ::testing::TestWithParam<const char *> {};
 TEST_P(NetcdfOracle, DecodesWhatAnIndependentReaderFinds) {
     const Bytes bytes = fixture("types.nc");
     Header h;
-    ASSERT_EQ(netcdf_unstuff_header_sized(bytes.data(), static_cast<long>(bytes.size()), &h.hdr), 0);
+    ASSERT_EQ(decode(bytes, h), 0);
     std::ifstream facts(fixture_path(std::string("netcdf/") + GetParam()));
     ASSERT_TRUE(facts);
     std::string line;
@@ -187,7 +198,7 @@ TEST(NetcdfHeader, AllListsAbsentGiveAnEmptyHeader) {
 
     const Bytes from_ncgen = fixture("absent.nc");
     Header g;
-    ASSERT_EQ(netcdf_unstuff_header_sized(from_ncgen.data(), static_cast<long>(from_ncgen.size()), &g.hdr), 0);
+    ASSERT_EQ(decode(from_ncgen, g), 0);
     EXPECT_EQ(g.hdr->dims_n + g.hdr->attrs_n + g.hdr->vars_n, 0);
 }
 
@@ -281,9 +292,9 @@ TEST(NetcdfHeader, ARecordDimensionInAnyPositionMakesTheVariableNotFixed) {
 TEST(NetcdfHeader, DecodingAgainReplacesTheFirstFile) {
     const Bytes types = fixture("types.nc"), example = fixture("example.nc");
     Header h;
-    ASSERT_EQ(netcdf_unstuff_header_sized(types.data(), static_cast<long>(types.size()), &h.hdr), 0);
+    ASSERT_EQ(decode(types, h), 0);
     NETCDFHdr *first = h.hdr;
-    ASSERT_EQ(netcdf_unstuff_header_sized(example.data(), static_cast<long>(example.size()), &h.hdr), 0);
+    ASSERT_EQ(decode(example, h), 0);
     EXPECT_EQ(h.hdr, first);
     EXPECT_EQ(h.hdr->vars_n, 1);
     EXPECT_EQ(getarr(h.hdr->vars_array, "grid"), nullptr);
@@ -353,16 +364,9 @@ Synthetic synthetic_header(int vars, int name_length, int attrs) {
                 if (type == NETCDF_CHAR) b.push_back(static_cast<unsigned char>('A' + (v + 50) % 26));
                 if (type == NETCDF_SHORT) b.push_back(static_cast<unsigned char>((v * 301) >> 8)), b.push_back(static_cast<unsigned char>(v * 301));
                 if (type == NETCDF_INT) put32(b, v * 301);
-                if (type == NETCDF_FLOAT) {
-                    const float f = static_cast<float>(v + 0.25);
-                    std::uint32_t w;
-                    std::memcpy(&w, &f, 4);
-                    put32(b, static_cast<std::int32_t>(w));
-                }
+                if (type == NETCDF_FLOAT) put32(b, std::bit_cast<std::int32_t>(static_cast<float>(v + 0.25)));
                 if (type == NETCDF_DOUBLE) {
-                    const double d = v + 0.25;
-                    std::uint64_t w;
-                    std::memcpy(&w, &d, 8);
+                    const auto w = std::bit_cast<std::uint64_t>(v + 0.25);
                     put32(b, static_cast<std::int32_t>(w >> 32)), put32(b, static_cast<std::int32_t>(w));
                 }
             }
@@ -431,14 +435,9 @@ TEST(NetcdfHeader, OneRecordDecodedAgainWithSmallerAndLargerContents) {
         for (const Shape &shape : shapes) {
             SCOPED_TRACE(shape.vars);
             const Synthetic s = synthetic_header(shape.vars, shape.name_length, shape.attrs);
-            Bytes bytes = s.bytes;
-            unsigned char *cursor = bytes.data();
-            const int r = sized ? netcdf_unstuff_header_sized(bytes.data(), static_cast<long>(bytes.size()), &h.hdr)
-                                : netcdf_unstuff_header(&cursor, &h.hdr);
-            ASSERT_EQ(r, 0);
-            if (!sized) {
-                EXPECT_EQ(static_cast<size_t>(cursor - bytes.data()), s.header_size);
-            }
+            long end = static_cast<long>(s.header_size);
+            ASSERT_EQ(decode(s.bytes, h, sized, &end), 0);
+            EXPECT_EQ(end, static_cast<long>(s.header_size));
             expect_synthetic(h.hdr, s, shape.attrs);
             if (shape.vars == 50) {
                 netcdf_clear_header(h.hdr);
@@ -460,10 +459,7 @@ TEST(NetcdfHeader, OneRecordDecodedAgainWithSmallerAndLargerContents) {
         const size_t id = static_cast<size_t>(at) + 40 + 8;  // after the name and ndims: the second id
         bad.bytes[id + 3] = 2;
         LogCapture log;
-        unsigned char *cursor = bad.bytes.data();
-        const int r = sized ? netcdf_unstuff_header_sized(bad.bytes.data(), static_cast<long>(bad.bytes.size()), &h.hdr)
-                            : netcdf_unstuff_header(&cursor, &h.hdr);
-        EXPECT_EQ(r, -1);
+        EXPECT_EQ(decode(bad.bytes, h, sized), -1);
         EXPECT_EQ(log.text(), "netcdf_unstuff_header: hdr->vars[" + victim + "].idim[1]=2 error - cannot be greater than 1.\n");
         ASSERT_EQ(h.hdr->vars_n, 300);
         EXPECT_EQ(h.hdr->vars[149].nattrs, 6);
@@ -495,7 +491,7 @@ TEST(NetcdfHeader, OneRecordDecodedAgainWithSmallerAndLargerContents) {
 
         // And the record still takes a file after the failure.
         const Synthetic again = synthetic_header(10, 30, 2);
-        ASSERT_EQ(netcdf_unstuff_header_sized(again.bytes.data(), static_cast<long>(again.bytes.size()), &h.hdr), 0);
+        ASSERT_EQ(decode(again.bytes, h), 0);
         expect_synthetic(h.hdr, again, 2);
     }
 }
@@ -544,10 +540,7 @@ TEST_P(NetcdfCorruptHeader, FailsWithItsMessages) {
         SCOPED_TRACE(sized ? "sized" : "plain");
         LogCapture log;
         Header h;
-        unsigned char *cursor = bytes.data();
-        const int r = sized ? netcdf_unstuff_header_sized(bytes.data(), static_cast<long>(bytes.size()), &h.hdr)
-                            : netcdf_unstuff_header(&cursor, &h.hdr);
-        EXPECT_EQ(r, -1);
+        EXPECT_EQ(decode(bytes, h, sized), -1);
         const auto &expected = sized && !c.sized_messages.empty() ? c.sized_messages : c.messages;
         ASSERT_EQ(log.entries().size(), expected.size()) << log.text();
         for (size_t i = 0; i < expected.size(); ++i) {
@@ -618,12 +611,12 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(NetcdfHeader, WrongVersionLeavesTheHeaderAlone) {
     Bytes bytes = fixture("example.nc");
     Header h;
-    ASSERT_EQ(netcdf_unstuff_header_sized(bytes.data(), static_cast<long>(bytes.size()), &h.hdr), 0);
+    ASSERT_EQ(decode(bytes, h), 0);
     bytes[3] = 2;
     LogCapture log;
-    unsigned char *cursor = bytes.data();
-    EXPECT_EQ(netcdf_unstuff_header(&cursor, &h.hdr), -1);
-    EXPECT_EQ(cursor - bytes.data(), 4);
+    long end = 0;
+    EXPECT_EQ(decode(bytes, h, false, &end), -1);
+    EXPECT_EQ(end, 4);
     EXPECT_EQ(log.text(), "netcdf_unstuff_header: Wrong magic number.\n");
     EXPECT_EQ(h.hdr->vars_n, 1);
     EXPECT_STREQ(h.hdr->vars[0].name, "v");
@@ -671,7 +664,7 @@ TEST(NetcdfHeader, CorruptedHeadersFailOrDecodeWithinTheBytes) {
         for (int b = 0; b < 4; ++b) bytes[at + b] = static_cast<unsigned char>(word >> (24 - 8 * b));
         LogCapture log;
         Header h;
-        if (netcdf_unstuff_header_sized(bytes.data(), static_cast<long>(bytes.size()), &h.hdr) < 0) {
+        if (decode(bytes, h) < 0) {
             ASSERT_FALSE(log.empty());
             ++failed;
             continue;
@@ -700,7 +693,7 @@ TEST(NetcdfHeader, SizedDecoderNamesWhatRunsPast) {
     Bytes bad = fixture("example.nc");
     bad[16] = 0xFF;
     log.clear();
-    EXPECT_EQ(netcdf_unstuff_header_sized(bad.data(), static_cast<long>(bad.size()), &h.hdr), -1);
+    EXPECT_EQ(decode(bad, h), -1);
     EXPECT_NE(log.text().find("dimension 0 at byte 20: name length -"), std::string::npos) << log.text();
 }
 
@@ -729,6 +722,12 @@ const char *const example_listing =
     "vars[00].attrs[00].values.n     =  1\n"
     "vars[00].attrs[00].values.values[00]  =  2.500000\n";
 
+// The same from example.nc, whose data starts at 128.
+std::string example_file_listing() {
+    std::string expected = example_listing;
+    return expected.replace(expected.find("begin  =  100"), 13, "begin  =  128");
+}
+
 TEST(NetcdfListing, PrintsTheExampleByteForByte) {
     char x[] = "x", title[] = "title", v[] = "v", scale[] = "scale", abc[] = "abc";
     float two_and_half = 2.5f;
@@ -740,24 +739,17 @@ TEST(NetcdfListing, PrintsTheExampleByteForByte) {
     NETCDFHdr hdr{nullptr, 0, &dim, 1, &global, 1, &var, 1, nullptr};
     EXPECT_EQ(listing(&hdr), example_listing);
 
-    // The same header decoded from its file, whose data starts at 128.
-    const Bytes bytes = fixture("example.nc");
     Header h;
-    ASSERT_EQ(netcdf_unstuff_header_sized(bytes.data(), static_cast<long>(bytes.size()), &h.hdr), 0);
-    std::string expected = example_listing;
-    expected.replace(expected.find("begin  =  100"), 13, "begin  =  128");
-    EXPECT_EQ(listing(h.hdr), expected);
-}
-
-// Each conversion has its own buffer: a type name already taken survives a
-// value text of a list tag.
-TEST(NetcdfListing, ValueTextsLeaveTheTypeNameAlone) {
-    const char *name = netcdf_type2str(NETCDF_FLOAT);
-    EXPECT_STREQ(netcdf_value2str(NETCDF_VARIABLE, 0, nullptr), "variable");
-    EXPECT_STREQ(name, "float");
+    ASSERT_EQ(decode(fixture("example.nc"), h), 0);
+    EXPECT_EQ(listing(h.hdr), example_file_listing());
 }
 
 TEST(NetcdfListing, ConversionTexts) {
+    // Each conversion has its own buffer: a type name already taken survives a
+    // value text of a list tag.
+    const char *name = netcdf_type2str(NETCDF_FLOAT);
+    EXPECT_STREQ(netcdf_value2str(NETCDF_VARIABLE, 0, nullptr), "variable");
+    EXPECT_STREQ(name, "float");
     EXPECT_STREQ(netcdf_type2str(7), "UNKNOWNTYPE(7)");
     EXPECT_STREQ(netcdf_type2str(0), "UNKNOWNTYPE(0)");
     EXPECT_STREQ(netcdf_type2str(11), "variable");
@@ -792,9 +784,7 @@ TEST(NetcdfTool, InfoListsClassicFilesAndRefusesOthers) {
     const std::string dir = fixture_path("netcdf/");
     auto r = run_command(tool_command() + " info " + dir + "example.nc 2>&1");
     EXPECT_EQ(r.status, 0);
-    std::string expected = example_listing;
-    expected.replace(expected.find("begin  =  100"), 13, "begin  =  128");
-    EXPECT_EQ(r.output, expected);
+    EXPECT_EQ(r.output, example_file_listing());
 
     struct Refusal {
         std::string file, says;
