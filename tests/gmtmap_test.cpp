@@ -43,7 +43,10 @@ void *new_map() {
 // A data root searched first, holding border and river files under maps/vorpix/.
 class BorderData {
 public:
-    BorderData() : env_(VORPIX_DATA_PATH_ENV, dir_.path()) {}
+    // border_c: the fixture to serve as the crude border file, if any.
+    explicit BorderData(const std::string &border_c = "") : env_(VORPIX_DATA_PATH_ENV, dir_.path()) {
+        if (!border_c.empty()) add("border_c.cdf", border_c);
+    }
     void add(const std::string &file, const std::string &fixture) {
         const Bytes bytes = read_file(fixture_path("netcdf/" + fixture));
         write_file(path(file), bytes.data(), bytes.size());
@@ -110,8 +113,7 @@ class BorderSelect : public ::testing::TestWithParam<SelectCase> {};
 // border_good.nc: 36 by 18 bins of 10 degrees, segments listed in make_fixtures.py.
 TEST_P(BorderSelect, DeliversTheSegmentsOfTheBinsTheBoxTouches) {
     const SelectCase &c = GetParam();
-    BorderData data;
-    data.add("border_c.cdf", "border_good.nc");
+    BorderData data("border_good.nc");
     data.add("river_c.cdf", "border_good.nc");
     void *map = new_map();
     const int n = select(map, c.kinds, "c", c.w, c.e, c.s, c.n);
@@ -155,8 +157,7 @@ TEST(BorderSelect, ResolutionByFirstCharacter) {
 }
 
 TEST(BorderSelect, AFileIsReadOnce) {
-    BorderData data;
-    data.add("border_c.cdf", "border_good.nc");
+    BorderData data("border_good.nc");
     void *map = new_map();
     ASSERT_EQ(select(map, "p:7", "c", -180, 180, -90, 90), 14);
     std::filesystem::remove(data.path("border_c.cdf"));
@@ -165,8 +166,7 @@ TEST(BorderSelect, AFileIsReadOnce) {
 }
 
 TEST(BorderSegments, RelativeCoordinatesSpanTheBinIn65535Steps) {
-    BorderData data;
-    data.add("border_c.cdf", "border_good.nc");
+    BorderData data("border_good.nc");
     void *map = new_map();
     ASSERT_EQ(select(map, "p:3", "c", 0, 20, 60, 90), 2);
     const auto segs = deliver_all(map);
@@ -184,8 +184,7 @@ TEST(BorderSegments, RelativeCoordinatesSpanTheBinIn65535Steps) {
 }
 
 TEST(BorderSegments, OutputArraysGrowToTheLongestSegmentOnly) {
-    BorderData data;
-    data.add("border_c.cdf", "border_good.nc");
+    BorderData data("border_good.nc");
     void *map = new_map();
     // bin 180 holds segments of 2 and 3 points, bin 182 one of 2 and one of none.
     ASSERT_EQ(select(map, "p:7", "c", 0, 30, 30, 40), 4);
@@ -233,8 +232,7 @@ class BorderBinding : public ::testing::TestWithParam<BindCase> {};
 
 TEST_P(BorderBinding, RefusesTheFileWithItsMessage) {
     const BindCase &c = GetParam();
-    BorderData data;
-    data.add("border_c.cdf", c.fixture);
+    BorderData data(c.fixture);
     void *map = new_map();
     {
         LogCapture log;
@@ -290,8 +288,7 @@ TEST(BorderBinding, FieldsBoundBeforeAMissingVariableStay) {
 }
 
 TEST(BorderBinding, PointIdsOutsideTheFileFailTheSelection) {
-    BorderData data;
-    data.add("border_c.cdf", "border_farpoints.nc");
+    BorderData data("border_farpoints.nc");
     void *map = new_map();
     LogCapture log;
     EXPECT_EQ(select(map, "p:1", "c", -180, 180, -90, 90), -1);
@@ -312,8 +309,7 @@ TEST(BorderBinding, EveryTruncatedFileIsRefused) {
         ASSERT_FALSE(log.empty());
     }
     ASSERT_EQ(gmtmap_use_data(map, 'p', "c", bytes.data(), static_cast<long>(bytes.size())), 0);
-    std::string kinds = "p:7", res = "c";
-    EXPECT_EQ(gmtmap_select(map, kinds.data(), res.data(), -180, 180, -90, 90), 14);
+    EXPECT_EQ(select(map, "p:7", "c", -180, 180, -90, 90), 14);
 }
 
 // Corrupted words anywhere in a border file: whatever decodes is selected and
@@ -334,9 +330,7 @@ TEST(BorderBinding, CorruptedFilesStayInsideTheirBytes) {
         LogCapture log;
         if (gmtmap_use_data(map, 'p', "c", bytes.data(), static_cast<long>(bytes.size())) < 0) continue;
         ++decoded;
-        std::string kinds = "p:7", res = "c";
-        if (gmtmap_select(map, kinds.data(), res.data(), -180, 180, -90, 90) < 0) continue;
-        deliver_all(map);
+        if (select(map, "p:7", "c", -180, 180, -90, 90) >= 0) deliver_all(map);
     }
     EXPECT_GT(decoded, 100);
     ASSERT_EQ(gmtmap_use_data(map, 'p', "c", good.data(), static_cast<long>(good.size())), 0);
@@ -406,14 +400,17 @@ TEST(RealBorders, IntermediateFilesDecodeWhenPresent) {
     EXPECT_EQ(static_cast<int>(deliver_all(map).size()), n);
 }
 
+size_t features(const std::string &geojson) {
+    size_t n = 0;
+    for (size_t at = 0; (at = geojson.find("\"type\":\"Feature\"", at)) != std::string::npos; ++at) ++n;
+    return n;
+}
+
 TEST(BordersTool, WritesGeoJsonAndSvgAndNamesMissingFiles) {
-    BorderData data;
-    data.add("border_c.cdf", "border_good.nc");
+    BorderData data("border_good.nc");
     auto r = run_command(tool_command() + " borders --res c --box -30/30/30/40 2>&1");
     ASSERT_EQ(r.status, 0) << r.output;
-    size_t features = 0;
-    for (size_t at = 0; (at = r.output.find("\"type\":\"Feature\"", at)) != std::string::npos; ++at) ++features;
-    EXPECT_EQ(features, 4u);  // the segment without points is left out
+    EXPECT_EQ(features(r.output), 4u);  // the segment without points is left out
     EXPECT_NE(r.output.find("{\"level\":3,\"type\":\"p\"}"), std::string::npos);
     EXPECT_NE(r.output.find("\"coordinates\":[[-30,30],"), std::string::npos) << r.output;
 
@@ -441,20 +438,16 @@ TEST(BordersTool, WritesGeoJsonAndSvgAndNamesMissingFiles) {
 // East given as the smaller number means across the 180-degree meridian to
 // the user, as it does for the picture's frame.
 TEST(BordersTool, BoxAcrossTheMeridianGivenAsMinus170) {
-    BorderData data;
-    data.add("border_c.cdf", "border_good.nc");
+    BorderData data("border_good.nc");
     const auto across = run_command(tool_command() + " borders --res c --box 170/-170/30/40 2>&1");
     ASSERT_EQ(across.status, 0) << across.output;
-    size_t features = 0;
-    for (size_t at = 0; (at = across.output.find("\"type\":\"Feature\"", at)) != std::string::npos; ++at) ++features;
-    EXPECT_EQ(features, 2u);
+    EXPECT_EQ(features(across.output), 2u);
     EXPECT_EQ(across.output, run_command(tool_command() + " borders --res c --box 170/190/30/40 2>&1").output);
 }
 
 // The library's line reaches the user whole, whatever punctuation it holds.
 TEST(BordersTool, RefusalShowsTheWholeMessage) {
-    BorderData data;
-    data.add("border_c.cdf", "border_zerobins.nc");
+    BorderData data("border_zerobins.nc");
     const auto r = run_command(tool_command() + " borders --res c --box 0/10/0/10 2>&1");
     EXPECT_NE(r.status, 0);
     EXPECT_EQ(r.output, "vorpix: " + data.path("border_c.cdf") +
