@@ -11,6 +11,7 @@
 #include <array>
 #include <cstdint>
 #include <cstdio>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -61,6 +62,8 @@ struct Dxt1Case {
     std::array<std::uint32_t, 4> colours;
 };
 
+void PrintTo(const Dxt1Case &c, std::ostream *os) { *os << c.name; }
+
 class S3tcDxt1Modes : public ::testing::TestWithParam<Dxt1Case> {};
 
 TEST_P(S3tcDxt1Modes, DecodesTheFourIndices) {
@@ -89,13 +92,6 @@ INSTANTIATE_TEST_SUITE_P(
                  {0xFFA4D6CDu, 0xFFEE0000u, 0xFFC96B66u, 0xFF000000u}}),
     [](const auto &info) { return std::string(info.param.name); });
 
-TEST(S3tcDxt1, ThreeColourModeFourthValueIsOpaqueBlack) {
-    for (unsigned colour : {0x0000u, 0x8410u, 0xFFFFu}) {
-        const auto image = decode_dxt1_block(dxt1_block(colour, colour, 0xFFFFFFFFu));
-        for (auto pixel : image) EXPECT_EQ(pixel, 0xFF000000u) << std::hex << colour;
-    }
-}
-
 TEST(S3tcDxt1, EndpointsExpandLikeRoundingExceptFourValues) {
     // Solid blocks of one component each; index 0 everywhere.
     for (unsigned v = 0; v < 32; ++v) {
@@ -123,6 +119,8 @@ struct AlphaCase {
     unsigned a0, a1;
     std::array<unsigned, 8> alphas;  // codes 0 to 7
 };
+
+void PrintTo(const AlphaCase &c, std::ostream *os) { *os << c.name; }
 
 class S3tcDxt5Alpha : public ::testing::TestWithParam<AlphaCase> {};
 
@@ -167,17 +165,6 @@ TEST(S3tcDxt5, EveryPairOfAlphasGivesTheTruncatedSeventhsOrFifths) {
         }
 }
 
-TEST(S3tcDxt5, AlphaCodesAreReadAcrossTheSixByteField) {
-    // Codes that straddle byte boundaries: pixel k takes bits 3k to 3k + 2.
-    std::array<unsigned, 16> codes;
-    for (int k = 0; k < 16; ++k) codes[k] = static_cast<unsigned>((5 * k + 3) % 8);
-    const auto block = dxt5_block(255, 0, codes, 0, 0, 0);
-    const unsigned alphas[8] = {255, 0, 218, 182, 145, 109, 72, 36};
-    std::vector<std::uint32_t> image(16);
-    DecompressBlockDXT5(0, 0, 4, block.data(), image.data());
-    for (int k = 0; k < 16; ++k) EXPECT_EQ(image[k] >> 24, alphas[codes[k]]) << k;
-}
-
 TEST(S3tcDxt5, ColoursInterpolateInThirdsWhateverTheEndpointOrder) {
     std::array<unsigned, 16> codes{};  // alpha0 everywhere
     const auto block = dxt5_block(128, 0, codes, 0x0000, 0xFFFF, 0xE4E4E4E4u);
@@ -192,6 +179,8 @@ TEST(S3tcDxt5, ColoursInterpolateInThirdsWhateverTheEndpointOrder) {
 struct Geometry {
     unsigned long width, height;
 };
+
+void PrintTo(const Geometry &g, std::ostream *os) { *os << g.width << "x" << g.height; }
 
 class S3tcImageGeometry : public ::testing::TestWithParam<Geometry> {};
 
