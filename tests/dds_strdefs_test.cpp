@@ -273,6 +273,8 @@ struct OneLevel {
     int index, level, side;
 };
 
+void PrintTo(const OneLevel &c, std::ostream *os) { *os << "index " << c.index << ", level " << c.level; }
+
 class DdsDecodeOneLevel : public ::testing::TestWithParam<OneLevel> {};
 
 TEST_P(DdsDecodeOneLevel, KeepsOnlyTheChosenLevelAndStillWalksTheChain) {
