@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -30,19 +31,14 @@ struct Image {
 Image read_png(const std::string &path) {
     const auto r = run_command(python_command() +
                                " -c \"import sys; from PIL import Image; im = Image.open(sys.argv[1]).convert('RGBA'); "
-                               "print(im.size[0], im.size[1], im.tobytes().hex())\" " +
+                               "d = im.tobytes(); print(*im.size, *[d[i + 3] << 24 | d[i] << 16 | d[i + 1] << 8 | d[i + 2] "
+                               "for i in range(0, len(d), 4)])\" " +
                                path);
     EXPECT_EQ(r.status, 0) << r.output;
     Image image;
-    const auto first = r.output.find(' '), second = r.output.find(' ', first + 1);
-    if (second == std::string::npos) return image;
-    image.width = static_cast<std::uint32_t>(std::stoul(r.output.substr(0, first)));
-    image.height = static_cast<std::uint32_t>(std::stoul(r.output.substr(first + 1, second - first - 1)));
-    const std::string hex = r.output.substr(second + 1);
-    for (size_t i = 0; i + 8 <= hex.size() && image.argb.size() < size_t(image.width) * image.height; i += 8) {
-        const auto byte = [&](size_t k) { return std::stoul(hex.substr(i + 2 * k, 2), nullptr, 16); };
-        image.argb.push_back(static_cast<std::uint32_t>(byte(3) << 24 | byte(0) << 16 | byte(1) << 8 | byte(2)));
-    }
+    std::istringstream in(r.output);
+    in >> image.width >> image.height;
+    for (std::uint32_t pixel; in >> pixel;) image.argb.push_back(pixel);
     return image;
 }
 
