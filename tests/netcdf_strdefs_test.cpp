@@ -170,17 +170,6 @@ TEST_P(NetcdfOracle, DecodesWhatAnIndependentReaderFinds) {
 INSTANTIATE_TEST_SUITE_P(Readers, NetcdfOracle, ::testing::Values("types.facts", "types.dump.facts"),
                          [](const auto &info) { return std::string(info.index ? "Ncdump" : "Scipy"); });
 
-TEST(NetcdfHeader, PlainDecoderLeavesTheCursorAfterTheVariableList) {
-    Bytes bytes = fixture("example.nc");  // header written byte by byte: 128 bytes
-    unsigned char *cursor = bytes.data();
-    Header h;
-    ASSERT_EQ(netcdf_unstuff_header(&cursor, &h.hdr), 0);
-    EXPECT_EQ(cursor - bytes.data(), 128);
-    EXPECT_EQ(h.hdr->vars[0].begin, 128);
-    EXPECT_EQ(h.hdr->vars[0].vsize, 8);
-    EXPECT_STREQ(static_cast<char *>(h.hdr->attrs[0].values.values), "abc");
-}
-
 TEST(NetcdfHeader, AllListsAbsentGiveAnEmptyHeader) {
     Bytes bytes = {0x43, 0x44, 0x46, 0x01, 0, 0, 0, 5};
     bytes.resize(32 + 8, 0xEE);
@@ -287,18 +276,6 @@ TEST(NetcdfHeader, ARecordDimensionInAnyPositionMakesTheVariableNotFixed) {
     EXPECT_EQ(h.hdr->vars[0].fixed, 0);
     EXPECT_EQ(h.hdr->vars[0].dims[1], &h.hdr->dims[1]);
     EXPECT_EQ(h.hdr->vars[1].fixed, 1);
-}
-
-TEST(NetcdfHeader, DecodingAgainReplacesTheFirstFile) {
-    const Bytes types = fixture("types.nc"), example = fixture("example.nc");
-    Header h;
-    ASSERT_EQ(decode(types, h), 0);
-    NETCDFHdr *first = h.hdr;
-    ASSERT_EQ(decode(example, h), 0);
-    EXPECT_EQ(h.hdr, first);
-    EXPECT_EQ(h.hdr->vars_n, 1);
-    EXPECT_EQ(getarr(h.hdr->vars_array, "grid"), nullptr);
-    EXPECT_NE(getarr(h.hdr->vars_array, "v"), nullptr);
 }
 
 // A header written word by word: dimensions x (3) and y (5), one global
