@@ -88,6 +88,12 @@ Bytes make_file(const Layout &s) {
     return b;
 }
 
+// Image k of file holds pixels pixels of level's solid colour.
+void expect_solid(const DDSFILEStr *file, int k, int level, int pixels) {
+    const auto *image = static_cast<const std::uint32_t *>(gettbl(file->argb_mipmaps, k));
+    for (int i = 0; i < pixels; ++i) ASSERT_EQ(image[i], level_argb[level]) << "image " << k << " pixel " << i;
+}
+
 void release(DDSFILEStr *&file) {
     if (file && file->argb_mipmaps) freetbl(file->argb_mipmaps, std::free);
     std::free(file);
@@ -261,11 +267,7 @@ TEST(DdsDecodeFile, EightByEightChainGivesFourLevelsAndEnds56BytesBehindTheHeade
     ASSERT_EQ(cnttbl(file->argb_mipmaps), 4);
     EXPECT_EQ(file->dwMagic, 0x20534444u);
     EXPECT_EQ(file->header.dwMipMapCount, 4u);
-    const int sides[] = {8, 4, 2, 1};
-    for (int k = 0; k < 4; ++k) {
-        const auto *image = static_cast<const std::uint32_t *>(gettbl(file->argb_mipmaps, k));
-        for (int i = 0; i < sides[k] * sides[k]; ++i) ASSERT_EQ(image[i], level_argb[k]) << k << " " << i;
-    }
+    for (int k = 0, side = 8; k < 4; ++k, side /= 2) expect_solid(file, k, k, side * side);
     release(file);
 }
 
@@ -284,8 +286,7 @@ TEST_P(DdsDecodeOneLevel, KeepsOnlyTheChosenLevelAndStillWalksTheChain) {
     EXPECT_EQ(decode_plain(bytes, file, index), 184);
     ASSERT_EQ(cnttbl(file->argb_mipmaps), 1);
     EXPECT_EQ(file->argb_first_level, level);
-    const auto *image = static_cast<const std::uint32_t *>(gettbl(file->argb_mipmaps, 0));
-    for (int i = 0; i < side * side; ++i) EXPECT_EQ(image[i], level_argb[level]) << i;
+    expect_solid(file, 0, level, side * side);
     release(file);
 }
 
@@ -300,11 +301,7 @@ TEST(DdsDecodeFile, SidesHalveWithNoLowerBound) {
     DDSFILEStr *file = nullptr;
     EXPECT_EQ(decode_plain(bytes, file, -1), 128 + 72);
     ASSERT_EQ(cnttbl(file->argb_mipmaps), 5);
-    const int widths[] = {16, 8, 4}, heights[] = {4, 2, 1};
-    for (int k = 0; k < 3; ++k) {
-        const auto *image = static_cast<const std::uint32_t *>(gettbl(file->argb_mipmaps, k));
-        for (int i = 0; i < widths[k] * heights[k]; ++i) ASSERT_EQ(image[i], level_argb[k]) << k;
-    }
+    for (int k = 0, width = 16, height = 4; k < 3; ++k, width /= 2, height /= 2) expect_solid(file, k, k, width * height);
     release(file);
     const std::string listing = listing_of(layout);
     EXPECT_NE(listing.find("mipmap[2] = 4x1 ff0000ff ff0000ff ff0000ff ff0000ff\n"), std::string::npos) << listing;
