@@ -1,26 +1,18 @@
 // Any bytes as a DDS file: every level and one chosen level through the
 // sized decoder, the listing of what decoded, and the bytes after the first
 // two as DXT5 blocks of a small image whose sides those two give.
+#include "fuzz_input.hpp"
 #include "arrays.h"
 #include "dds.h"
-#include "elog.h"
 
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
 
-static void quiet(int, const char *, void *) {}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    static bool ready = false;
-    if (!ready) {
-        elog_set_handler(quiet, nullptr, nullptr);
-        if (!std::freopen("/dev/null", "w", stdout)) return 0;
-        ready = true;
-    }
-    // An exact-size copy, so that any read past the end is caught.
-    std::vector<unsigned char> bytes(data, data + size);
+    vorpix::fuzz::silence();
+    const auto bytes = vorpix::fuzz::exact_copy(data, size);
     DDSFILEStr *file = nullptr;
     for (int index : {-1, static_cast<int>(size % 7)}) {
         if (dds_decode_file_sized(&file, index, bytes.data(), static_cast<long>(bytes.size())) == 0)

@@ -1,24 +1,21 @@
 // Any bytes as a binned border or river file: bind it, select boxes and
 // deliver every segment.
-#include "elog.h"
+#include "fuzz_input.hpp"
 #include "netcdf.h"
 
 #include <cstdint>
 #include <cstdlib>
 #include <vector>
 
-static void quiet(int, const char *, void *) {}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     static void *map = nullptr;
     static float *lon = nullptr, *lat = nullptr;
     static int capacity = 0;
     if (!map) {
-        elog_set_handler(quiet, nullptr, nullptr);
+        vorpix::fuzz::silence();
         gmtmap_open(&map);
     }
-    // An exact-size copy, so that any read past the end is caught.
-    std::vector<unsigned char> bytes(data, data + size);
+    auto bytes = vorpix::fuzz::exact_copy(data, size);
     if (gmtmap_use_data(map, 'p', "c", bytes.data(), static_cast<long>(bytes.size())) < 0) return 0;
     static const double boxes[][4] = {{-180, 180, -90, 90}, {-30, 30, -10, 10}, {170, -170, -5, 60}, {10, 20, 10, 20}};
     for (const auto &b : boxes) {

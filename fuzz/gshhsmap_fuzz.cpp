@@ -1,5 +1,5 @@
 // Any bytes as a shoreline file: scan, select boxes and deliver everything.
-#include "elog.h"
+#include "fuzz_input.hpp"
 #include "gshhsmap.h"
 
 #include <cstdint>
@@ -7,18 +7,15 @@
 #include <cstring>
 #include <vector>
 
-static void quiet(int, const char *, void *) {}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     static void *map = nullptr;
     static float *lon = nullptr, *lat = nullptr;
     static int capacity = 0;
     if (!map) {
-        elog_set_handler(quiet, nullptr, nullptr);
+        vorpix::fuzz::silence();
         gshhsmap_open(&map);
     }
-    // An exact-size copy, so that any read past the end is caught.
-    std::vector<char> bytes(data, data + size);
+    auto bytes = vorpix::fuzz::exact_copy<char>(data, size);
     if (gshhsmap_use_data(map, "c", bytes.data(), static_cast<long>(bytes.size())) < 0) return 0;
     static const double boxes[][6] = {
         {-180, 180, -90, 90, 0, 0}, {-30, 30, -10, 10, 45, 10}, {170, -170, -5, 60, 180, -45}, {10, 20, 10, 20, 0, 0}};
