@@ -3,6 +3,7 @@
 #include "arrays.h"
 
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
@@ -150,6 +151,14 @@ struct Entry {
 // keep a new array within 1 KiB, which malloc serves from its fastest cache.
 constexpr int flat_capacity = 16;
 
+// A stamp for a set of keys: arrays that carry the same stamp hold the same
+// keys under the same order. A new array and every key added take a fresh
+// one; an array made from a model's keys takes the model's.
+std::uint64_t fresh_keyset() {
+    static std::atomic<std::uint64_t> next{1};
+    return next.fetch_add(1, std::memory_order_relaxed);
+}
+
 }  // namespace
 
 struct Arr {
@@ -176,6 +185,7 @@ struct Arr {
     }
 
     KeyLess less;
+    std::uint64_t keyset = fresh_keyset();
     Pool pool;  // declared before entries: outlives it
     bool in_tree = false;
     int flat_n = 0;
@@ -207,6 +217,7 @@ void *setarr(Arr *a, const char *key, void *value) {
                 a->flat[at] = Entry{probe, value};
                 a->flat[at].key.s = copy;
                 ++a->flat_n;
+                a->keyset = fresh_keyset();
                 return nullptr;
             }
             a->move_to_tree();
@@ -226,6 +237,7 @@ void *setarr(Arr *a, const char *key, void *value) {
         }
         std::memcpy(copy, key, probe.n + 1);
         it->first.s = copy;
+        a->keyset = fresh_keyset();
         return nullptr;
     } catch (const std::bad_alloc &) {
         return nullptr;
@@ -236,6 +248,7 @@ Arr *newarr_keys(Arr *model, void *const *values) {
     if (!model) return nullptr;
     Arr *a = new (std::nothrow) Arr(model->less.cmp);
     if (!a) return nullptr;
+    a->keyset = model->keyset;
     // The model's keys are already in order with their heads worked out:
     // only the texts are copied, and the tree is filled from its end.
     auto copy_of = [a](const Key &key) {
@@ -304,6 +317,16 @@ Tbl *keysarr(Arr *a) {
     for (auto &entry : a->entries)
         if (!add(entry.first)) return nullptr;
     return keys;
+}
+
+int samekeysarr(Arr *a, Arr *b) { return a && b && a->keyset == b->keyset; }
+
+void swapvaluesarr(Arr *a, void **values) {
+    if (!a) return;
+    if (!a->in_tree)
+        for (int i = 0; i < a->flat_n; ++i) std::swap(a->flat[i].value, *values++);
+    else
+        for (auto &entry : a->entries) std::swap(entry.second, *values++);
 }
 
 void takearr(Arr *a, void **values) {

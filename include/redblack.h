@@ -32,6 +32,14 @@ VORPIX_HOST_API int cntarr(Arr *a);
 VORPIX_HOST_API Tbl *keysarr(Arr *a);
 /* Releases the array, calling free_fn on each value when it is not NULL. */
 VORPIX_HOST_API void freearr(Arr *a, void (*free_fn)(void *));
+/* 1 when a and b are known to hold the same keys under the same order:
+ * one made from the other by newarr_keys, or both from one model, with no
+ * key added to either since; else 0 (also when either is NULL). */
+VORPIX_HOST_API int samekeysarr(Arr *a, Arr *b);
+/* Exchanges the values of a, in key order, with the cntarr(a) pointers in
+ * values: a caller that rewrites every value of an array whose keys it knows
+ * takes them out and puts the new ones in without touching the keys. */
+VORPIX_HOST_API void swapvaluesarr(Arr *a, void **values);
 /* Releases the array but not its values, which it stores in key order in
  * values, a room for cntarr(a) pointers: for a caller that releases them in
  * its own order. */

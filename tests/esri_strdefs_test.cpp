@@ -857,6 +857,73 @@ TEST(DbaseFields, TheArrayHandedBackIsReleasedWhateverItHolds) {
     EXPECT_FALSE(log.empty());
 }
 
+// An array handed back for the next record of the same file has its values
+// rewritten: a value the caller put there that is too small for the next one
+// (the sanitizer build checks the bounds), and values that grow and shrink
+// from record to record.
+TEST(DbaseFields, TheSameFilesArrayHandedBackHoldsTheNextRecordsValues) {
+    const std::string long_name(40, 'L');
+    Bytes bytes = dbase_file({{"CITY", 'C', 40}, {"POP", 'N', 4}}, 3, 45,
+                             std::string("Faro") + std::string(36, ' ') + "  60" + " " + long_name + "1234" + " " +
+                                 std::string(40, ' ') + "   7");
+    Dbase d;
+    ASSERT_EQ(esri_decode_dbase_file_sized(&d.dbf, bytes.data(), static_cast<long>(bytes.size())), 0);
+    Arr *fields = nullptr;
+    ASSERT_EQ(esri_get_dbase_fields(&d.dbf, 0, &fields), 0);
+    std::free(setarr(fields, "CITY", std::calloc(1, 1)));
+    for (const int recno : {1, 2, 1, 0, 1}) {
+        ASSERT_EQ(esri_get_dbase_fields(&d.dbf, recno, &fields), 0);
+        ASSERT_EQ(cntarr(fields), 2);
+        const char *city = recno == 0 ? "Faro" : recno == 1 ? long_name.c_str() : "";
+        const char *pop = recno == 0 ? "60" : recno == 1 ? "1234" : "7";
+        EXPECT_STREQ(static_cast<char *>(getarr(fields, "CITY")), city) << recno;
+        EXPECT_STREQ(static_cast<char *>(getarr(fields, "POP")), pop) << recno;
+    }
+    freearr(fields, std::free);
+}
+
+// Values of every width up to past what one vector of masks covers, made of
+// bytes that trimming and cutting treat differently, against the rule itself:
+// up to the first zero byte, without white space at either end.
+TEST(DbaseFields, RandomValuesAreCutAndTrimmedAsTheRuleSays) {
+    const char alphabet[] = {' ', ' ', ' ', ' ', '\t', '\n', '\v', '\f', '\r', '\0', 'a', '7', '.', '\x08', '\x0e',
+                             '\xa0', '\xff'};
+    auto expected = [](std::string v) {
+        v = v.substr(0, v.find('\0'));
+        auto blank = [](char c) { return c == ' ' || (c >= '\t' && c <= '\r'); };
+        while (!v.empty() && blank(v.back())) v.pop_back();
+        size_t begin = 0;
+        while (begin < v.size() && blank(v[begin])) ++begin;
+        return v.substr(begin);
+    };
+    std::uint32_t state = 12345;
+    auto next = [&state] { return state = state * 1664525u + 1013904223u; };
+    for (int width = 1; width <= 130; ++width) {
+        SCOPED_TRACE(width);
+        constexpr int records = 24;
+        std::string area;
+        std::vector<std::string> values;
+        for (int r = 0; r < records; ++r) {
+            std::string v(static_cast<size_t>(width), ' ');
+            // Mostly padding, with a stretch of other bytes somewhere.
+            const size_t from = next() % static_cast<size_t>(width), length = next() % (static_cast<size_t>(width) - from + 1);
+            for (size_t i = from; i < from + length; ++i) v[i] = alphabet[next() % sizeof alphabet];
+            values.push_back(v);
+            area += v + ' ';
+        }
+        area.pop_back();
+        Bytes bytes = dbase_file({{"V", 'C', width}}, records, width + 1, area);
+        Dbase d;
+        ASSERT_EQ(esri_decode_dbase_file_sized(&d.dbf, bytes.data(), static_cast<long>(bytes.size())), 0);
+        Arr *fields = nullptr;
+        for (int r = 0; r < records; ++r) {
+            ASSERT_EQ(esri_get_dbase_fields(&d.dbf, r, &fields), 0);
+            EXPECT_EQ(static_cast<char *>(getarr(fields, "V")), expected(values[static_cast<size_t>(r)])) << r;
+        }
+        freearr(fields, std::free);
+    }
+}
+
 // A name given twice keeps the later field's value, as setarr replaces it;
 // names that differ only in blanks or after a zero byte are the same key.
 TEST(DbaseFields, ANameGivenTwiceKeepsTheLaterField) {

@@ -140,7 +140,9 @@ TEST(HostArray, NewArrayFromAModelsKeysTakesValuesInKeyOrder) {
         freetbl(listed, nullptr);
         int extra = 0;
         EXPECT_EQ(setarr(a, "a new key", &extra), nullptr);
-        if (count) EXPECT_EQ(setarr(a, keys[0].c_str(), &extra), &values[0]);
+        if (count) {
+            EXPECT_EQ(setarr(a, keys[0].c_str(), &extra), &values[0]);
+        }
         EXPECT_EQ(cntarr(a), count + 1);
         EXPECT_EQ(getarr(a, "a new key"), &extra);
         freearr(a, nullptr);
@@ -185,6 +187,44 @@ TEST(HostArray, TakingTheValuesReleasesTheArrayAndListsThemInKeyOrder) {
         EXPECT_EQ(values[static_cast<size_t>(count)], nullptr);
     }
     takearr(nullptr, nullptr);
+}
+
+// Arrays made from one model are known to share its keys until a key is
+// added to one of them; replacing a value keeps the keys. Exchanging the
+// values goes in key order, for a small array and one past that size.
+TEST(HostArray, ArraysFromOneModelShareKeysAndExchangeValuesInKeyOrder) {
+    for (const int count : {3, 16, 40}) {
+        SCOPED_TRACE(count);
+        Arr *model = newarr(nullptr);
+        for (int i = count; i > 0; --i) setarr(model, ("k" + std::to_string(1000 + i)).c_str(), nullptr);
+        std::vector<int> numbers(static_cast<size_t>(count));
+        std::vector<void *> values;
+        for (auto &n : numbers) values.push_back(&n);
+        Arr *a = newarr_keys(model, values.data()), *b = newarr_keys(model, values.data());
+        EXPECT_TRUE(samekeysarr(a, model) && samekeysarr(a, b));
+        int other = 0;
+        setarr(b, "k1001", &other);  // a value replaced, not a key added
+        EXPECT_TRUE(samekeysarr(a, b));
+
+        std::vector<void *> swapped(values.rbegin(), values.rend());
+        swapvaluesarr(a, swapped.data());
+        EXPECT_EQ(swapped, values);  // the old values, in key order
+        EXPECT_EQ(getarr(a, "k1001"), &numbers.back());
+        EXPECT_EQ(getarr(a, ("k" + std::to_string(1000 + count)).c_str()), &numbers.front());
+
+        setarr(b, "k0", &other);
+        EXPECT_FALSE(samekeysarr(a, b));
+        EXPECT_FALSE(samekeysarr(b, model));
+        freearr(a, nullptr);
+        freearr(b, nullptr);
+        freearr(model, nullptr);
+    }
+    Arr *x = newarr(nullptr), *y = newarr(nullptr);
+    EXPECT_FALSE(samekeysarr(x, y));  // alike, but not made alike
+    EXPECT_TRUE(samekeysarr(x, x));
+    EXPECT_FALSE(samekeysarr(x, nullptr));
+    freearr(x, nullptr);
+    freearr(y, nullptr);
 }
 
 TEST(HostWords, SplitsOnWhiteSpaceAndLeavesTheInputAlone) {

@@ -27,7 +27,15 @@
 #include <string>
 #include <string_view>
 #include <type_traits>
+#include <utility>
 #include <vector>
+
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace {
 
@@ -398,6 +406,87 @@ bool is_flat(const ESRIStrdefs &set) {
     return at == static_cast<size_t>(set.str_size) && std::endian::native == std::endian::little;
 }
 
+// n bytes from src to dst, for the short lengths of header fields and field
+// values without a call: two overlapping moves of a fixed width.
+inline void copy_short(void *dst, const void *src, size_t n) {
+    auto *out = static_cast<unsigned char *>(dst);
+    const auto *in = static_cast<const unsigned char *>(src);
+    auto two = [out, in, n](auto word) {
+        decltype(word) last;
+        std::memcpy(&word, in, sizeof word);
+        std::memcpy(&last, in + n - sizeof last, sizeof last);
+        std::memcpy(out, &word, sizeof word);
+        std::memcpy(out + n - sizeof last, &last, sizeof last);
+    };
+    struct Block16 {
+        std::uint64_t a, b;
+    };
+    struct Block32 {
+        std::uint64_t a, b, c, d;
+    };
+    if (n >= 32 && n <= 64) two(Block32{});
+    else if (n >= 16 && n < 32) two(Block16{});
+    else if (n >= 8 && n < 16) two(std::uint64_t{});
+    else if (n >= 4 && n < 8) two(std::uint32_t{});
+    else if (n < 4)
+        for (size_t i = 0; i < n; ++i) out[i] = in[i];
+    else std::memcpy(out, in, n);
+}
+
+// A table's rows in the steps the engine takes: a run of fixed rows whose
+// items lie one after the other in the file and in memory alike, in one byte
+// order, is one copy (reversing the bytes of each item when the file's order
+// is not the host's); a counted row of items that stand in the file as in
+// memory is an allocation and one copy; any other row is decoded by itself.
+struct Step {
+    enum Kind { Row, Copy, CountedCopy } kind;
+    int first_row, rows;
+    int offset;        // a copy's destination, or the member that takes the array
+    int bytes;         // Copy: the length; CountedCopy: the bytes of one item
+    int swap;          // Copy: 0, or the width of the items whose bytes are reversed
+    int count_offset;  // CountedCopy: the member that holds the count
+};
+std::vector<Step> esri_strdefs_steps[index_slots];
+
+// For a row's items: 0 when they stand in the file as in memory, the item
+// width when only their byte order differs, -1 when they take more than that.
+int copy_swap(const ESRIStrdef &r) {
+    const bool host_order = (r.bigendian != 0) == (std::endian::native == std::endian::big);
+    switch (r.type) {
+    case ESRI_CHAR:
+    case ESRI_UCHAR: return 0;
+    case ESRI_INT:
+    case ESRI_DOUBLE:
+    case ESRI_SHORT: return host_order ? 0 : static_cast<int>(item_bytes(r.type));
+    case ESRI_POINT: return esri_strdefs_flat[61] ? 0 : -1;
+    case ESRI_BOX: return esri_strdefs_flat[60] ? 0 : -1;
+    default: return -1;
+    }
+}
+
+std::vector<Step> make_steps(const ESRIStrdefs &set) {
+    std::vector<Step> steps;
+    for (int i = 0; i < set.strdef_size; ++i) {
+        const ESRIStrdef &r = set.strdef[i];
+        const int item = static_cast<int>(item_bytes(r.type)), swap = copy_swap(r);
+        if (r.number >= 1 && swap >= 0) {
+            const int bytes = r.number * item;
+            Step *last = steps.empty() ? nullptr : &steps.back();
+            if (last && last->kind == Step::Copy && last->swap == swap && last->offset + last->bytes == r.offset) {
+                ++last->rows;
+                last->bytes += bytes;
+            } else {
+                steps.push_back(Step{Step::Copy, i, 1, r.offset, bytes, swap, 0});
+            }
+        } else if (r.number == 0 && r.type >= ESRI_INT && r.type <= ESRI_BOX && swap == 0) {
+            steps.push_back(Step{Step::CountedCopy, i, 1, r.offset, item, 0, r.offset_number});
+        } else {
+            steps.push_back(Step{Step::Row, i, 1, r.offset, 0, 0, 0});
+        }
+    }
+    return steps;
+}
+
 void build_index() {
     std::fill(std::begin(esri_strdefs_index), std::end(esri_strdefs_index), nullptr);
     for (const ESRIStrdefs &set : esri_strdefs) {
@@ -411,6 +500,8 @@ void build_index() {
         esri_strdefs_index[set.str_type] = &set;
         esri_strdefs_flat[set.str_type] = is_flat(set);
     }
+    for (const ESRIStrdefs &set : esri_strdefs)
+        if (set.strdef) esri_strdefs_steps[set.str_type] = make_steps(set);
     esri_strdefs_first.store(false, std::memory_order_release);
 }
 
@@ -591,6 +682,24 @@ int decode_counted_row(Stream &s, const ESRIStrdefs &set, const ESRIStrdef &row,
 
 int decode_record(Stream &s, ESRISHPRECStr *rec);
 
+// A run of n bytes of items into memory, the bytes of each item of width
+// swap reversed when swap is not 0.
+inline void copy_run(unsigned char *dst, const unsigned char *src, size_t n, int swap) {
+    auto reversed = [&](auto word) {
+        using Word = decltype(word);
+        for (size_t at = 0; at < n; at += sizeof(Word)) {
+            const Word v = ByteReader::peek<Word, std::endian::native == std::endian::little>(src + at);
+            std::memcpy(dst + at, &v, sizeof v);
+        }
+    };
+    switch (swap) {
+    case 2: reversed(std::uint16_t{}); break;
+    case 4: reversed(std::uint32_t{}); break;
+    case 8: reversed(std::uint64_t{}); break;
+    default: copy_short(dst, src, n);
+    }
+}
+
 int unstuff(Stream &s, int str_type, void **estruc) {
     const ESRIStrdefs *set = find_set(str_type);
     if (!set) {
@@ -615,11 +724,36 @@ int unstuff(Stream &s, int str_type, void **estruc) {
     const char *outer_row = s.where.row;
     s.where.structure = str_type;
     auto *base = static_cast<unsigned char *>(*estruc);
-    for (int i = 0; i < set->strdef_size; ++i) {
-        const ESRIStrdef &row = set->strdef[i];
-        const int status =
-            row.number >= 1 ? decode_fixed_row(s, row, base + row.offset) : decode_counted_row(s, *set, row, base);
-        if (status < 0) return -1;
+    for (const Step &step : esri_strdefs_steps[str_type]) {
+        // Anything out of the ordinary (data that runs short, a negative
+        // count) goes row by row, so that its message names the row.
+        if (step.kind == Step::Copy && s.in.has(static_cast<size_t>(step.bytes))) {
+            copy_run(base + step.offset, s.in.cursor(), static_cast<size_t>(step.bytes), step.swap);
+            s.in.skip(static_cast<size_t>(step.bytes));
+            continue;
+        }
+        if (step.kind == Step::CountedCopy) {
+            int count;
+            std::memcpy(&count, base + step.count_offset, sizeof count);
+            const size_t item = static_cast<size_t>(step.bytes);
+            if (count >= 0 && s.in.has(static_cast<size_t>(count), item)) {
+                const size_t bytes = static_cast<size_t>(count) * item;
+                void *array = std::malloc(bytes ? bytes : 1);
+                if (!array) {
+                    elog_log(1, "esri_unstuff_stream: malloc() error.\n");
+                    return -1;
+                }
+                std::memcpy(base + step.offset, &array, sizeof array);
+                s.in.copy(array, bytes);
+                continue;
+            }
+        }
+        for (int i = step.first_row; i < step.first_row + step.rows; ++i) {
+            const ESRIStrdef &row = set->strdef[i];
+            const int status =
+                row.number >= 1 ? decode_fixed_row(s, row, base + row.offset) : decode_counted_row(s, *set, row, base);
+            if (status < 0) return -1;
+        }
     }
     s.where.structure = outer_structure;
     s.where.row = outer_row;
@@ -799,10 +933,31 @@ int decode_dbase(Stream &s, ESRIDBASEStr *dbf) {
     return 0;
 }
 
+// The place of the first zero byte among n, or n. Field values are short, so
+// this looks at a word of eight bytes at a time without a call.
+size_t first_zero(const char *text, size_t n) {
+    constexpr std::uint64_t low7 = 0x7f7f7f7f7f7f7f7fULL;
+    // The top bit of each byte that is zero, and of no other.
+    auto zeros = [](std::uint64_t w) { return ~(((w & low7) + low7) | w | low7); };
+    size_t at = 0;
+    for (; at + 8 <= n; at += 8) {
+        std::uint64_t w;
+        std::memcpy(&w, text + at, sizeof w);
+        if (const std::uint64_t z = zeros(w)) {
+            if constexpr (std::endian::native == std::endian::little) return at + static_cast<size_t>(std::countr_zero(z)) / 8;
+            else return at + static_cast<size_t>(std::countl_zero(z)) / 8;
+        }
+    }
+    for (; at < n; ++at)
+        if (text[at] == 0) return at;
+    return n;
+}
+
 // A field's value: its bytes up to the first zero byte, without leading and
 // trailing blanks as strtrim takes them (white space in the C locale), found
-// where the bytes stand, before any copy.
-std::string_view field_text(const char *text, size_t n) {
+// where the bytes stand, before any copy. This form works a word of eight
+// bytes at a time on any machine.
+std::string_view field_text_words(const char *text, size_t n) {
     auto blank = [](char c) { return c == ' ' || (c >= '\t' && c <= '\r'); };
     // Fields are padded with long runs of spaces: a word of eight bytes tells
     // how many of them are spaces.
@@ -824,8 +979,8 @@ std::string_view field_text(const char *text, size_t n) {
         n -= 8;
     }
     while (n > 0 && blank(text[n - 1])) --n;
-    if (const void *zero = std::memchr(text, 0, n)) {
-        n = static_cast<size_t>(static_cast<const char *>(zero) - text);
+    if (const size_t zero = first_zero(text, n); zero < n) {
+        n = zero;
         while (n > 0 && blank(text[n - 1])) --n;
     }
     size_t begin = 0;
@@ -841,31 +996,84 @@ std::string_view field_text(const char *text, size_t n) {
     return {text + begin, n - begin};
 }
 
-// n bytes from src to dst without a call for the short lengths that field
-// values mostly have: two overlapping moves of a fixed width.
-inline void copy_short(char *dst, const char *src, size_t n) {
-    auto two = [dst, src, n](auto word) {
-        std::memcpy(&word, src, sizeof word);
-        decltype(word) last;
-        std::memcpy(&last, src + n - sizeof word, sizeof word);
-        std::memcpy(dst, &word, sizeof word);
-        std::memcpy(dst + n - sizeof word, &last, sizeof last);
-    };
-    if (n >= 16 && n <= 32) {
-        struct Block {
-            std::uint64_t a, b;
-        };
-        two(Block{});
-    } else if (n >= 8 && n < 16) {
-        two(std::uint64_t{});
-    } else if (n >= 4 && n < 8) {
-        two(std::uint32_t{});
-    } else if (n < 4) {
-        for (size_t i = 0; i < n; ++i) dst[i] = src[i];
-    } else {
-        std::memcpy(dst, src, n);
+// The values of one record's fields. With SSE2 the record's bytes are looked
+// at once, 16 at a time, into two bit maps (bytes kept: neither blank nor
+// zero; zero bytes), and each field's ends follow by counting bits within its
+// range; elsewhere each field is trimmed where it stands.
+class RecordText {
+public:
+#if defined(__SSE2__) && !defined(VORPIX_PORTABLE_FIELDS)
+    // The first span bytes at record.
+    void read(const char *record, size_t span) {
+        record_ = record;
+        const size_t chunks = (span + 15) / 16, words = (chunks + 3) / 4;
+        kept_.assign(4 * words, 0);
+        zero_.assign(4 * words, 0);
+        size_t i = 0;
+        for (; 16 * i + 16 <= span; ++i) classify(record + 16 * i, i);
+        if (const size_t tail = span - 16 * i) {
+            // Padded with blanks, which are neither kept nor zero.
+            char padded[16];
+            std::memset(padded, ' ', sizeof padded);
+            std::memcpy(padded, record + 16 * i, tail);
+            classify(padded, i);
+        }
     }
-}
+
+    // The field of len bytes at byte at of the record (within the span read).
+    std::string_view field(size_t at, size_t len) const {
+        const size_t end = first_set(zero_, at, at + len);
+        const size_t begin = first_set(kept_, at, end);
+        if (begin == end) return {record_ + at, 0};
+        return {record_ + begin, last_set(kept_, end) + 1 - begin};
+    }
+
+private:
+    void classify(const char *p, size_t i) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+        const __m128i control = _mm_sub_epi8(v, _mm_set1_epi8('\t'));  // \t to \r become 0 to 4
+        const __m128i blank = _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(' ')),
+                                           _mm_cmpeq_epi8(_mm_min_epu8(control, _mm_set1_epi8(4)), control));
+        const __m128i zero = _mm_cmpeq_epi8(v, _mm_setzero_si128());
+        kept_[i] = static_cast<std::uint16_t>(~_mm_movemask_epi8(_mm_or_si128(blank, zero)));
+        zero_[i] = static_cast<std::uint16_t>(_mm_movemask_epi8(zero));
+    }
+    // Bit i of a map is byte i of the record: words of 64 bits, bytes first
+    // to last from the lowest bit.
+    static std::uint64_t word(const std::vector<std::uint16_t> &map, size_t w) {
+        std::uint64_t bits;
+        std::memcpy(&bits, &map[4 * w], sizeof bits);
+        return bits;
+    }
+    // The first set bit in [from, to), or to.
+    static size_t first_set(const std::vector<std::uint16_t> &map, size_t from, size_t to) {
+        if (from >= to) return to;
+        size_t w = from / 64;
+        std::uint64_t bits = word(map, w) & (~std::uint64_t{0} << (from % 64));
+        for (;;) {
+            if (bits) return std::min(to, 64 * w + static_cast<size_t>(std::countr_zero(bits)));
+            if (64 * ++w >= to) return to;
+            bits = word(map, w);
+        }
+    }
+    // The last set bit before to; one is known to be set.
+    static size_t last_set(const std::vector<std::uint16_t> &map, size_t to) {
+        size_t w = (to - 1) / 64;
+        std::uint64_t bits = word(map, w) & (~std::uint64_t{0} >> (63 - (to - 1) % 64));
+        while (!bits) bits = word(map, --w);
+        return 64 * w + 63 - static_cast<size_t>(std::countl_zero(bits));
+    }
+
+    const char *record_ = nullptr;
+    std::vector<std::uint16_t> kept_, zero_;
+#else
+    void read(const char *record, size_t) { record_ = record; }
+    std::string_view field(size_t at, size_t len) const { return field_text_words(record_ + at, len); }
+
+private:
+    const char *record_ = nullptr;
+#endif
+};
 
 // What every record of a file shares, worked out once from the descriptors:
 // the array of trimmed names that each record's array copies its keys from
@@ -894,6 +1102,7 @@ public:
         freearr(keys_, nullptr);
         keys_ = nullptr;
         fields_.clear();
+        span_ = 0;
         const int n = cnttbl(descriptors);
         made_from_.resize(static_cast<size_t>(n) * used_bytes);
         std::vector<Field> in_file_order;
@@ -906,10 +1115,11 @@ public:
             std::memcpy(&made_from_[static_cast<size_t>(i) * used_bytes], d, used_bytes);
             if (d->type == 'C' || d->type == 'N') {
                 char key[sizeof d->name + 1];
-                const auto name = field_text(d->name, sizeof d->name);
+                const auto name = field_text_words(d->name, sizeof d->name);
                 std::memcpy(key, name.data(), name.size());
                 key[name.size()] = '\0';
                 in_file_order.push_back({offset, d->length});
+                span_ = std::max(span_, offset + d->length);
                 // The value slot holds the field's place in file order, plus one.
                 setarr(keys, key, reinterpret_cast<void *>(in_file_order.size()));
                 if (!getarr(keys, key)) throw std::bad_alloc();
@@ -940,6 +1150,11 @@ public:
     const std::vector<Field> &fields() const { return fields_; }
     std::vector<void *> &values() { return values_; }
     std::vector<void *> &old_values() { return old_values_; }
+    // The bytes of a record slot that its fields take, the widths of the
+    // fields up to the last character or numeric one added up.
+    size_t span() const { return span_; }
+    RecordText &text() { return text_; }
+    const RecordText &text() const { return text_; }
 
 private:
     // The members of a descriptor that decide the plan: name, type, length.
@@ -952,6 +1167,8 @@ private:
     std::vector<Field> fields_;
     std::vector<void *> values_;
     std::vector<void *> old_values_;
+    size_t span_ = 0;
+    RecordText text_;
 };
 
 // One per thread: decodes of different files may run on several threads.
@@ -993,28 +1210,93 @@ private:
     size_t count_ = 0, next_ = 0;
 };
 
+// A value block of an array handed back that can hold a new value of need
+// bytes in place. Blocks far larger than any field value are not kept.
+bool reusable(void *block, size_t need) {
+#if defined(__GLIBC__)
+    constexpr size_t largest_kept = 1024;
+    if (!block) return false;
+    const size_t usable = malloc_usable_size(block);
+    return usable >= need && usable <= largest_kept;
+#else
+    (void)block;
+    (void)need;
+    return false;
+#endif
+}
+
+// The value of the field at place k of the plan, in the record that the
+// plan's text has read, whose room bytes run to the end of the records copy.
+std::string_view plan_field(const FieldPlan &plan, size_t k, size_t room) {
+    const FieldPlan::Field &f = plan.fields()[k];
+    const size_t at = std::min(f.offset, room);
+    return plan.text().field(at, std::min(f.length, room - at));
+}
+
+// The values of an array handed back whose keys are the plan's are
+// rewritten in place, each in its old block when that is large enough: the
+// caller sees a fresh array as always, and a pass over a file's records
+// costs no allocation once the blocks have grown to the values' widths.
+int refill_fields(FieldPlan &plan, Arr *array, size_t room) {
+    std::vector<void *> &values = plan.values();
+    swapvaluesarr(array, values.data());
+    for (size_t k = 0; k < values.size(); ++k) {
+        const auto text = plan_field(plan, k, room);
+        const size_t need = text.size() + 1;
+        if (!reusable(values[k], need)) {
+            std::free(std::exchange(values[k], nullptr));
+            if (!(values[k] = std::malloc(need))) {
+                for (void *value : values) std::free(value);
+                freearr(array, nullptr);  // holds no value of its own now
+                elog_log(1, "esri_get_dbase_fields: malloc() error.\n");
+                return -1;
+            }
+        }
+        auto *value = static_cast<char *>(values[k]);
+        copy_short(value, text.data(), text.size());
+        value[text.size()] = '\0';
+    }
+    swapvaluesarr(array, values.data());
+    return 0;
+}
+
 int get_dbase_fields(ESRIDBASEStr *dbstr, int recno, Arr **fields) {
     FieldPlan &plan = thread_field_plan();
     Arr *handed_in = *fields;
     *fields = nullptr;
-    OldValues old(plan.old_values(), handed_in);
-    if (!dbstr->records) return 0;
+    auto release_handed_in = [&handed_in] { freearr(std::exchange(handed_in, nullptr), std::free); };
+    if (!dbstr->records) {
+        release_handed_in();
+        return 0;
+    }
     const ESRIDBASEHDRStr &h = dbstr->hdr;
     if (recno < 0 || recno >= h.numrecs || h.numbytesrec < 0) {
+        release_handed_in();
         elog_log(0, "esri_get_dbase_fields: record %d outside 0 to %d.\n", recno, h.numrecs - 1);
         return -1;
     }
-    if (!plan.matches(dbstr->field_descriptors)) plan.make(dbstr->field_descriptors);
+    if (!plan.matches(dbstr->field_descriptors)) {
+        try {
+            plan.make(dbstr->field_descriptors);
+        } catch (...) {
+            release_handed_in();
+            throw;
+        }
+    }
     // Fields wider than their record read into the next one, as the widths
     // say, but never past the records copy.
     const size_t start = static_cast<size_t>(recno) * static_cast<size_t>(h.numbytesrec);
     const size_t room = static_cast<size_t>(h.numrecs) * static_cast<size_t>(h.numbytesrec) - start;
-    const char *record = reinterpret_cast<const char *>(dbstr->records) + start;
+    plan.text().read(reinterpret_cast<const char *>(dbstr->records) + start, std::min(plan.span(), room));
+    if (handed_in && samekeysarr(handed_in, plan.keys())) {
+        if (refill_fields(plan, handed_in, room) < 0) return -1;
+        *fields = handed_in;
+        return 0;
+    }
+    OldValues old(plan.old_values(), handed_in);
     std::vector<void *> &values = plan.values();
-    const std::vector<FieldPlan::Field> &layout = plan.fields();
-    for (size_t k = 0; k < layout.size(); ++k) {
-        const size_t at = std::min(layout[k].offset, room);
-        const auto text = field_text(record + at, std::min(layout[k].length, room - at));
+    for (size_t k = 0; k < values.size(); ++k) {
+        const auto text = plan_field(plan, k, room);
         old.release_one();
         auto *value = static_cast<char *>(std::malloc(text.size() + 1));
         if (!value) {
