@@ -65,7 +65,8 @@ public:
     // True when count items of item_size bytes each can be read, without
     // overflowing the product.
     bool has(size_t count, size_t item_size) const {
-        return item_size == 0 || count <= (size_ - pos_) / item_size;
+        size_t bytes;  // a product that overflows is more than any data holds
+        return !__builtin_mul_overflow(count, item_size, &bytes) && bytes <= size_ - pos_;
     }
     void need(size_t n) const {
         if (!has(n)) throw OutOfData(pos_, n, size_ - pos_);

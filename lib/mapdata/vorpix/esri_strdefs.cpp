@@ -996,84 +996,48 @@ std::string_view field_text_words(const char *text, size_t n) {
     return {text + begin, n - begin};
 }
 
-// The values of one record's fields. With SSE2 the record's bytes are looked
-// at once, 16 at a time, into two bit maps (bytes kept: neither blank nor
-// zero; zero bytes), and each field's ends follow by counting bits within its
-// range; elsewhere each field is trimmed where it stands.
-class RecordText {
-public:
 #if defined(__SSE2__) && !defined(VORPIX_PORTABLE_FIELDS)
-    // The first span bytes at record.
-    void read(const char *record, size_t span) {
-        record_ = record;
-        const size_t chunks = (span + 15) / 16, words = (chunks + 3) / 4;
-        kept_.assign(4 * words, 0);
-        zero_.assign(4 * words, 0);
-        size_t i = 0;
-        for (; 16 * i + 16 <= span; ++i) classify(record + 16 * i, i);
-        if (const size_t tail = span - 16 * i) {
-            // Padded with blanks, which are neither kept nor zero.
-            char padded[16];
-            std::memset(padded, ' ', sizeof padded);
-            std::memcpy(padded, record + 16 * i, tail);
-            classify(padded, i);
-        }
-    }
-
-    // The field of len bytes at byte at of the record (within the span read).
-    std::string_view field(size_t at, size_t len) const {
-        const size_t end = first_set(zero_, at, at + len);
-        const size_t begin = first_set(kept_, at, end);
-        if (begin == end) return {record_ + at, 0};
-        return {record_ + begin, last_set(kept_, end) + 1 - begin};
-    }
-
-private:
-    void classify(const char *p, size_t i) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+// The same with 16 bytes at a time: runs of trailing spaces are passed over,
+// and what is left, when at most 64 bytes, becomes two masks (blank bytes,
+// zero bytes) from which both ends follow by counting bits.
+std::string_view field_text(const char *text, size_t n) {
+    const __m128i spaces = _mm_set1_epi8(' ');
+    auto load = [](const char *p) { return _mm_loadu_si128(reinterpret_cast<const __m128i *>(p)); };
+    while (n > 16 && _mm_movemask_epi8(_mm_cmpeq_epi8(load(text + n - 16), spaces)) == 0xffff) n -= 16;
+    if (n > 64) return field_text_words(text, n);
+    // Bit i: byte i is blank, or zero.
+    std::uint64_t blank = 0, zero = 0;
+    auto classify = [&](__m128i v, size_t at) {
         const __m128i control = _mm_sub_epi8(v, _mm_set1_epi8('\t'));  // \t to \r become 0 to 4
-        const __m128i blank = _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(' ')),
-                                           _mm_cmpeq_epi8(_mm_min_epu8(control, _mm_set1_epi8(4)), control));
-        const __m128i zero = _mm_cmpeq_epi8(v, _mm_setzero_si128());
-        kept_[i] = static_cast<std::uint16_t>(~_mm_movemask_epi8(_mm_or_si128(blank, zero)));
-        zero_[i] = static_cast<std::uint16_t>(_mm_movemask_epi8(zero));
-    }
-    // Bit i of a map is byte i of the record: words of 64 bits, bytes first
-    // to last from the lowest bit.
-    static std::uint64_t word(const std::vector<std::uint16_t> &map, size_t w) {
-        std::uint64_t bits;
-        std::memcpy(&bits, &map[4 * w], sizeof bits);
-        return bits;
-    }
-    // The first set bit in [from, to), or to.
-    static size_t first_set(const std::vector<std::uint16_t> &map, size_t from, size_t to) {
-        if (from >= to) return to;
-        size_t w = from / 64;
-        std::uint64_t bits = word(map, w) & (~std::uint64_t{0} << (from % 64));
-        for (;;) {
-            if (bits) return std::min(to, 64 * w + static_cast<size_t>(std::countr_zero(bits)));
-            if (64 * ++w >= to) return to;
-            bits = word(map, w);
+        const __m128i is_control = _mm_cmpeq_epi8(_mm_min_epu8(control, _mm_set1_epi8(4)), control);
+        const auto b = static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, spaces), is_control)));
+        const auto z = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_setzero_si128())));
+        blank |= std::uint64_t{b} << at;
+        zero |= std::uint64_t{z} << at;
+    };
+    if (n >= 16) {
+        // The last 16 bytes may overlap the ones before: the same bits again.
+        for (size_t at = 0;; at += 16) {
+            const size_t from = std::min(at, n - 16);
+            classify(load(text + from), from);
+            if (from + 16 == n) break;
         }
+    } else {
+        char padded[16];
+        std::memset(padded, ' ', sizeof padded);
+        std::memcpy(padded, text, n);
+        classify(load(padded), 0);
     }
-    // The last set bit before to; one is known to be set.
-    static size_t last_set(const std::vector<std::uint16_t> &map, size_t to) {
-        size_t w = (to - 1) / 64;
-        std::uint64_t bits = word(map, w) & (~std::uint64_t{0} >> (63 - (to - 1) % 64));
-        while (!bits) bits = word(map, --w);
-        return 64 * w + 63 - static_cast<size_t>(std::countl_zero(bits));
-    }
-
-    const char *record_ = nullptr;
-    std::vector<std::uint16_t> kept_, zero_;
+    std::uint64_t kept = ~blank & (n == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << n) - 1);
+    if (zero) kept &= (std::uint64_t{1} << std::countr_zero(zero)) - 1;
+    if (!kept) return {text, 0};
+    const auto begin = static_cast<size_t>(std::countr_zero(kept));
+    const auto end = 64 - static_cast<size_t>(std::countl_zero(kept));
+    return {text + begin, end - begin};
+}
 #else
-    void read(const char *record, size_t) { record_ = record; }
-    std::string_view field(size_t at, size_t len) const { return field_text_words(record_ + at, len); }
-
-private:
-    const char *record_ = nullptr;
+std::string_view field_text(const char *text, size_t n) { return field_text_words(text, n); }
 #endif
-};
 
 // What every record of a file shares, worked out once from the descriptors:
 // the array of trimmed names that each record's array copies its keys from
@@ -1102,7 +1066,6 @@ public:
         freearr(keys_, nullptr);
         keys_ = nullptr;
         fields_.clear();
-        span_ = 0;
         const int n = cnttbl(descriptors);
         made_from_.resize(static_cast<size_t>(n) * used_bytes);
         std::vector<Field> in_file_order;
@@ -1115,11 +1078,10 @@ public:
             std::memcpy(&made_from_[static_cast<size_t>(i) * used_bytes], d, used_bytes);
             if (d->type == 'C' || d->type == 'N') {
                 char key[sizeof d->name + 1];
-                const auto name = field_text_words(d->name, sizeof d->name);
+                const auto name = field_text(d->name, sizeof d->name);
                 std::memcpy(key, name.data(), name.size());
                 key[name.size()] = '\0';
                 in_file_order.push_back({offset, d->length});
-                span_ = std::max(span_, offset + d->length);
                 // The value slot holds the field's place in file order, plus one.
                 setarr(keys, key, reinterpret_cast<void *>(in_file_order.size()));
                 if (!getarr(keys, key)) throw std::bad_alloc();
@@ -1150,11 +1112,6 @@ public:
     const std::vector<Field> &fields() const { return fields_; }
     std::vector<void *> &values() { return values_; }
     std::vector<void *> &old_values() { return old_values_; }
-    // The bytes of a record slot that its fields take, the widths of the
-    // fields up to the last character or numeric one added up.
-    size_t span() const { return span_; }
-    RecordText &text() { return text_; }
-    const RecordText &text() const { return text_; }
 
 private:
     // The members of a descriptor that decide the plan: name, type, length.
@@ -1167,8 +1124,6 @@ private:
     std::vector<Field> fields_;
     std::vector<void *> values_;
     std::vector<void *> old_values_;
-    size_t span_ = 0;
-    RecordText text_;
 };
 
 // One per thread: decodes of different files may run on several threads.
@@ -1225,23 +1180,23 @@ bool reusable(void *block, size_t need) {
 #endif
 }
 
-// The value of the field at place k of the plan, in the record that the
-// plan's text has read, whose room bytes run to the end of the records copy.
-std::string_view plan_field(const FieldPlan &plan, size_t k, size_t room) {
+// The value of the field at place k of the plan, within the record at record
+// whose room bytes run to the end of the records copy.
+std::string_view plan_field(const FieldPlan &plan, size_t k, const char *record, size_t room) {
     const FieldPlan::Field &f = plan.fields()[k];
     const size_t at = std::min(f.offset, room);
-    return plan.text().field(at, std::min(f.length, room - at));
+    return field_text(record + at, std::min(f.length, room - at));
 }
 
 // The values of an array handed back whose keys are the plan's are
 // rewritten in place, each in its old block when that is large enough: the
 // caller sees a fresh array as always, and a pass over a file's records
 // costs no allocation once the blocks have grown to the values' widths.
-int refill_fields(FieldPlan &plan, Arr *array, size_t room) {
+int refill_fields(FieldPlan &plan, Arr *array, const char *record, size_t room) {
     std::vector<void *> &values = plan.values();
     swapvaluesarr(array, values.data());
     for (size_t k = 0; k < values.size(); ++k) {
-        const auto text = plan_field(plan, k, room);
+        const auto text = plan_field(plan, k, record, room);
         const size_t need = text.size() + 1;
         if (!reusable(values[k], need)) {
             std::free(std::exchange(values[k], nullptr));
@@ -1287,16 +1242,16 @@ int get_dbase_fields(ESRIDBASEStr *dbstr, int recno, Arr **fields) {
     // say, but never past the records copy.
     const size_t start = static_cast<size_t>(recno) * static_cast<size_t>(h.numbytesrec);
     const size_t room = static_cast<size_t>(h.numrecs) * static_cast<size_t>(h.numbytesrec) - start;
-    plan.text().read(reinterpret_cast<const char *>(dbstr->records) + start, std::min(plan.span(), room));
+    const char *record = reinterpret_cast<const char *>(dbstr->records) + start;
     if (handed_in && samekeysarr(handed_in, plan.keys())) {
-        if (refill_fields(plan, handed_in, room) < 0) return -1;
+        if (refill_fields(plan, handed_in, record, room) < 0) return -1;
         *fields = handed_in;
         return 0;
     }
     OldValues old(plan.old_values(), handed_in);
     std::vector<void *> &values = plan.values();
     for (size_t k = 0; k < values.size(); ++k) {
-        const auto text = plan_field(plan, k, room);
+        const auto text = plan_field(plan, k, record, room);
         old.release_one();
         auto *value = static_cast<char *>(std::malloc(text.size() + 1));
         if (!value) {
