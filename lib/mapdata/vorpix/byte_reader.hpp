@@ -79,6 +79,8 @@ public:
         need(n);
         pos_ += n;
     }
+    // Passes over n bytes that has() has already vouched for.
+    void skip_checked(size_t n) { pos_ += n; }
     // Moves to an absolute position in the data (at most the end).
     void seek(size_t position) {
         if (position > size_) throw OutOfData(position, 0, 0);

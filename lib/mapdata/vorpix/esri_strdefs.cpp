@@ -729,7 +729,7 @@ int unstuff(Stream &s, int str_type, void **estruc) {
         // count) goes row by row, so that its message names the row.
         if (step.kind == Step::Copy && s.in.has(static_cast<size_t>(step.bytes))) {
             copy_run(base + step.offset, s.in.cursor(), static_cast<size_t>(step.bytes), step.swap);
-            s.in.skip(static_cast<size_t>(step.bytes));
+            s.in.skip_checked(static_cast<size_t>(step.bytes));
             continue;
         }
         if (step.kind == Step::CountedCopy) {
@@ -744,7 +744,8 @@ int unstuff(Stream &s, int str_type, void **estruc) {
                     return -1;
                 }
                 std::memcpy(base + step.offset, &array, sizeof array);
-                s.in.copy(array, bytes);
+                copy_short(array, s.in.cursor(), bytes);
+                s.in.skip_checked(bytes);
                 continue;
             }
         }
