@@ -105,85 +105,12 @@ struct Geometry {
 Geometry geometry(const ESRISHPRECStr *rec) {
     Geometry g;
     g.type = rec->shape_type;
-    auto take = [&](const ESRISHPPOINTStr *p, int n) { g.points.assign(p, p + n); };
-    switch (rec->shape_type) {
-    case 1: {
-        auto *s = static_cast<ESRISHPRECPOINTStr *>(rec->record);
-        g.points = {{s->x, s->y}};
-        break;
-    }
-    case 21: {
-        auto *s = static_cast<ESRISHPRECPOINTMStr *>(rec->record);
-        g.points = {{s->x, s->y}};
-        g.m = {s->m};
-        break;
-    }
-    case 11: {
-        auto *s = static_cast<ESRISHPRECPOINTZStr *>(rec->record);
-        g.points = {{s->x, s->y}};
-        g.z = {s->z};
-        g.m = {s->m};
-        break;
-    }
-    case 8: {
-        auto *s = static_cast<ESRISHPRECMPOINTStr *>(rec->record);
-        g.bbox = s->bbox;
-        take(s->points, s->numpoints);
-        break;
-    }
-    case 28: {
-        auto *s = static_cast<ESRISHPRECMPOINTMStr *>(rec->record);
-        g.bbox = s->bbox;
-        take(s->points, s->numpoints);
-        g.m.assign(s->marray, s->marray + s->numpoints);
-        break;
-    }
-    case 18: {
-        auto *s = static_cast<ESRISHPRECMPOINTZStr *>(rec->record);
-        g.bbox = s->bbox;
-        take(s->points, s->numpoints);
-        g.z.assign(s->zarray, s->zarray + s->numpoints);
-        g.m.assign(s->marray, s->marray + s->numpoints);
-        break;
-    }
-    case 3:
-    case 5: {
-        auto *s = static_cast<ESRISHPRECPOLYGStr *>(rec->record);
-        g.bbox = s->bbox;
-        g.parts.assign(s->parts, s->parts + s->numparts);
-        take(s->points, s->numpoints);
-        break;
-    }
-    case 23:
-    case 25: {
-        auto *s = static_cast<ESRISHPRECPOLYGMStr *>(rec->record);
-        g.bbox = s->bbox;
-        g.parts.assign(s->parts, s->parts + s->numparts);
-        take(s->points, s->numpoints);
-        g.m.assign(s->marray, s->marray + s->numpoints);
-        break;
-    }
-    case 13:
-    case 15: {
-        auto *s = static_cast<ESRISHPRECPOLYGZStr *>(rec->record);
-        g.bbox = s->bbox;
-        g.parts.assign(s->parts, s->parts + s->numparts);
-        take(s->points, s->numpoints);
-        g.z.assign(s->zarray, s->zarray + s->numpoints);
-        g.m.assign(s->marray, s->marray + s->numpoints);
-        break;
-    }
-    case 31: {
-        auto *s = static_cast<ESRISHPRECMULTIPAStr *>(rec->record);
-        g.bbox = s->bbox;
-        g.parts.assign(s->parts, s->parts + s->numparts);
-        take(s->points, s->numpoints);
-        g.z.assign(s->zarray, s->zarray + s->numpoints);
-        g.m.assign(s->marray, s->marray + s->numpoints);
-        break;
-    }
-    default: break;
-    }
+    const vorpix::esri::ShapeView v = vorpix::esri::view_shape(rec->shape_type, rec->record);
+    if (v.bbox) g.bbox = *v.bbox;
+    if (v.parts) g.parts.assign(v.parts, v.parts + v.numparts);
+    if (const ESRISHPPOINTStr *p = v.first_point()) g.points.assign(p, p + v.numpoints);
+    if (v.zarray) g.z.assign(v.zarray, v.zarray + v.numpoints);
+    if (v.marray) g.m.assign(v.marray, v.marray + v.numpoints);
     return g;
 }
 

@@ -91,72 +91,22 @@ struct Shape {
     std::vector<double> z;
 };
 
-template <typename S>
-void split_parts(Shape &out, const S *s) {
-    for (int p = 0; p < s->numparts; ++p) {
-        const int begin = std::clamp(s->parts[p], 0, s->numpoints);
-        const int end = p + 1 < s->numparts ? std::clamp(s->parts[p + 1], begin, s->numpoints) : s->numpoints;
-        out.parts.emplace_back(s->points + begin, s->points + end);
-    }
-}
-
 Shape shape_of(const ESRISHPRECStr *rec) {
     Shape s;
     s.type = rec->shape_type;
-    const void *r = rec->record;
-    switch (rec->shape_type) {
-    case 1: {
-        auto *p = static_cast<const ESRISHPRECPOINTStr *>(r);
-        s.parts = {{{p->x, p->y}}};
-        break;
+    const esri::ShapeView v = esri::view_shape(rec->shape_type, rec->record);
+    const ESRISHPPOINTStr *points = v.first_point();
+    if (v.parts) {
+        for (int p = 0; p < v.numparts; ++p) {
+            const int begin = std::clamp(v.parts[p], 0, v.numpoints);
+            const int end = p + 1 < v.numparts ? std::clamp(v.parts[p + 1], begin, v.numpoints) : v.numpoints;
+            s.parts.emplace_back(points + begin, points + end);
+        }
+    } else if (v.single || v.bbox) {
+        s.parts = {{points, points + v.numpoints}};
     }
-    case 11: {
-        auto *p = static_cast<const ESRISHPRECPOINTZStr *>(r);
-        s.parts = {{{p->x, p->y}}};
-        s.z = {p->z};
-        break;
-    }
-    case 21: {
-        auto *p = static_cast<const ESRISHPRECPOINTMStr *>(r);
-        s.parts = {{{p->x, p->y}}};
-        break;
-    }
-    case 8: {
-        auto *p = static_cast<const ESRISHPRECMPOINTStr *>(r);
-        s.parts = {{p->points, p->points + p->numpoints}};
-        break;
-    }
-    case 18: {
-        auto *p = static_cast<const ESRISHPRECMPOINTZStr *>(r);
-        s.parts = {{p->points, p->points + p->numpoints}};
-        s.z.assign(p->zarray, p->zarray + p->numpoints);
-        break;
-    }
-    case 28: {
-        auto *p = static_cast<const ESRISHPRECMPOINTMStr *>(r);
-        s.parts = {{p->points, p->points + p->numpoints}};
-        break;
-    }
-    case 3:
-    case 5: split_parts(s, static_cast<const ESRISHPRECPOLYGStr *>(r)); break;
-    case 23:
-    case 25: split_parts(s, static_cast<const ESRISHPRECPOLYGMStr *>(r)); break;
-    case 13:
-    case 15: {
-        auto *p = static_cast<const ESRISHPRECPOLYGZStr *>(r);
-        split_parts(s, p);
-        s.z.assign(p->zarray, p->zarray + p->numpoints);
-        break;
-    }
-    case 31: {
-        auto *p = static_cast<const ESRISHPRECMULTIPAStr *>(r);
-        split_parts(s, p);
-        s.part_types.assign(p->parttypes, p->parttypes + p->numparts);
-        s.z.assign(p->zarray, p->zarray + p->numpoints);
-        break;
-    }
-    default: break;
-    }
+    if (v.parttypes) s.part_types.assign(v.parttypes, v.parttypes + v.numparts);
+    if (v.zarray) s.z.assign(v.zarray, v.zarray + v.numpoints);
     return s;
 }
 

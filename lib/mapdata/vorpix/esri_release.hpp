@@ -1,4 +1,5 @@
-// Releasing what the ESRI decoders hand out: shape structures with their
+// Reading and releasing what the ESRI decoders hand out: one view of a shape
+// structure of any type, and the release of shape structures with their
 // arrays, shapefile records and lists, dBase descriptors and records copy.
 // Header-only, for C++ callers (the library itself, the tool, tests).
 #ifndef VORPIX_ESRI_RELEASE_HPP
@@ -12,58 +13,79 @@
 
 namespace vorpix::esri {
 
+// What a shape structure holds, whatever its type, seen in one form: the
+// members that only some types have are null or 0 for the others. A single
+// point (types 1, 11 and 21) is one point, its Z and M arrays of one inside
+// the structure itself.
+struct ShapeView {
+    bool single = false;                  // a single point: nothing here is a block of its own
+    const ESRISHPBOXStr *bbox = nullptr;  // null for a single point
+    ESRISHPPOINTStr point{};              // a single point's x and y
+    int numparts = 0, numpoints = 0;
+    int *parts = nullptr, *parttypes = nullptr;
+    ESRISHPPOINTStr *points = nullptr;  // null for a single point
+    double *zarray = nullptr, *marray = nullptr;
+
+    // The numpoints points, a single point's included.
+    const ESRISHPPOINTStr *first_point() const { return single ? &point : points; }
+};
+
+template <typename S>
+ShapeView view_of(S *s) {
+    ShapeView v;
+    if constexpr (requires { s->points; }) {
+        v.bbox = &s->bbox;
+        v.numpoints = s->numpoints;
+        v.points = s->points;
+    } else {
+        v.single = true;
+        v.numpoints = 1;
+        v.point = {s->x, s->y};
+    }
+    if constexpr (requires { s->parts; }) {
+        v.numparts = s->numparts;
+        v.parts = s->parts;
+    }
+    if constexpr (requires { s->parttypes; }) v.parttypes = s->parttypes;
+    if constexpr (requires { s->zarray; }) v.zarray = s->zarray;
+    else if constexpr (requires { s->z; }) v.zarray = &s->z;
+    if constexpr (requires { s->marray; }) v.marray = s->marray;
+    else if constexpr (requires { s->m; }) v.marray = &s->m;
+    return v;
+}
+
+// The view of a shape structure of the given shape type; empty for a Null
+// shape, an unknown type or no structure.
+inline ShapeView view_shape(int shape_type, void *shape) {
+    if (!shape) return {};
+    switch (shape_type) {
+    case 1: return view_of(static_cast<ESRISHPRECPOINTStr *>(shape));
+    case 11: return view_of(static_cast<ESRISHPRECPOINTZStr *>(shape));
+    case 21: return view_of(static_cast<ESRISHPRECPOINTMStr *>(shape));
+    case 8: return view_of(static_cast<ESRISHPRECMPOINTStr *>(shape));
+    case 18: return view_of(static_cast<ESRISHPRECMPOINTZStr *>(shape));
+    case 28: return view_of(static_cast<ESRISHPRECMPOINTMStr *>(shape));
+    case 3:
+    case 5: return view_of(static_cast<ESRISHPRECPOLYGStr *>(shape));
+    case 13:
+    case 15: return view_of(static_cast<ESRISHPRECPOLYGZStr *>(shape));
+    case 23:
+    case 25: return view_of(static_cast<ESRISHPRECPOLYGMStr *>(shape));
+    case 31: return view_of(static_cast<ESRISHPRECMULTIPAStr *>(shape));
+    default: return {};
+    }
+}
+
 // A shape structure of the given shape type and the arrays it points to.
 inline void release_shape(int shape_type, void *shape) {
     if (!shape) return;
-    switch (shape_type) {
-    case 8: std::free(static_cast<ESRISHPRECMPOINTStr *>(shape)->points); break;
-    case 28: {
-        auto *s = static_cast<ESRISHPRECMPOINTMStr *>(shape);
-        std::free(s->points);
-        std::free(s->marray);
-        break;
-    }
-    case 18: {
-        auto *s = static_cast<ESRISHPRECMPOINTZStr *>(shape);
-        std::free(s->points);
-        std::free(s->zarray);
-        std::free(s->marray);
-        break;
-    }
-    case 3:
-    case 5: {
-        auto *s = static_cast<ESRISHPRECPOLYGStr *>(shape);
-        std::free(s->parts);
-        std::free(s->points);
-        break;
-    }
-    case 23:
-    case 25: {
-        auto *s = static_cast<ESRISHPRECPOLYGMStr *>(shape);
-        std::free(s->parts);
-        std::free(s->points);
-        std::free(s->marray);
-        break;
-    }
-    case 13:
-    case 15: {
-        auto *s = static_cast<ESRISHPRECPOLYGZStr *>(shape);
-        std::free(s->parts);
-        std::free(s->points);
-        std::free(s->zarray);
-        std::free(s->marray);
-        break;
-    }
-    case 31: {
-        auto *s = static_cast<ESRISHPRECMULTIPAStr *>(shape);
-        std::free(s->parts);
-        std::free(s->parttypes);
-        std::free(s->points);
-        std::free(s->zarray);
-        std::free(s->marray);
-        break;
-    }
-    default: break;
+    const ShapeView v = view_shape(shape_type, shape);
+    if (!v.single) {
+        std::free(v.parts);
+        std::free(v.parttypes);
+        std::free(v.points);
+        std::free(v.zarray);
+        std::free(v.marray);
     }
     std::free(shape);
 }
