@@ -4,7 +4,6 @@
 #include "commands.hpp"
 #include "geo_output.hpp"
 
-#include "elog.h"
 #include "netcdf.h"
 
 #include <algorithm>
@@ -18,36 +17,10 @@
 namespace vorpix::cli {
 namespace {
 
-// The text after the reporting function's "name: " prefix.
-std::string without_function(const std::string &message) {
-    const auto colon = message.find(": ");
-    return colon == std::string::npos ? message : message.substr(colon + 2);
-}
-
 // Library failures come back as log lines, innermost first; the outer line
-// names the file, the inner one says what was wrong with it. The lines are
-// kept apart as logged: a message may itself contain any separator.
-class LogLines {
-public:
-    LogLines() { previous_ = elog_set_handler(&LogLines::receive, this, &previous_context_); }
-    ~LogLines() { elog_set_handler(previous_, previous_context_, nullptr); }
-    LogLines(const LogLines &) = delete;
-    LogLines &operator=(const LogLines &) = delete;
-    const std::vector<std::string> &lines() const { return lines_; }
-
-private:
-    static void receive(int, const char *message, void *context) {
-        std::string line = message;
-        while (!line.empty() && (line.back() == '\n' || line.back() == ' ')) line.pop_back();
-        static_cast<LogLines *>(context)->lines_.push_back(std::move(line));
-    }
-    std::vector<std::string> lines_;
-    elog_handler previous_ = nullptr;
-    void *previous_context_ = nullptr;
-};
-
-[[noreturn]] void fail_from_log(const LogLines &log) {
-    const std::vector<std::string> &lines = log.lines();
+// names the file, the inner one says what was wrong with it.
+[[noreturn]] void fail_from_log(const LogCollector &log) {
+    const std::vector<std::string> lines = log.lines();
     const std::string missing = "gmtmap_select: datafile(";
     for (const auto &line : lines)
         if (line.rfind(missing, 0) == 0) {
@@ -71,7 +44,7 @@ struct Segment {
 
 std::vector<Segment> deliver(const std::string &kinds, const std::string &resolution, const Box &box) {
     static void *map = nullptr;
-    LogLines log;
+    LogCollector log;
     if (gmtmap_open(&map) < 0) fail_from_log(log);
     std::string types = kinds, res = resolution;
     // The library reads an east edge below the west one as an empty window;

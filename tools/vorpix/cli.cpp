@@ -135,6 +135,68 @@ static std::string chomp(std::string s) {
 
 std::string LogCollector::first() const { return messages_.empty() ? "" : chomp(messages_.front()); }
 
+std::vector<std::string> LogCollector::lines() const {
+    std::vector<std::string> out;
+    for (const auto &m : messages_) out.push_back(chomp(m));
+    return out;
+}
+
+std::string without_function(const std::string &message) {
+    const auto colon = message.find(": ");
+    return colon == std::string::npos ? message : message.substr(colon + 2);
+}
+
+namespace {
+
+// Standard output sent to a temporary file while in scope.
+class StdoutCapture {
+public:
+    StdoutCapture() : file_(std::tmpfile()) {
+        if (!file_) throw InputError("cannot make a temporary file for the listing");
+        std::fflush(stdout);
+        saved_ = dup(1);
+        if (saved_ < 0 || dup2(fileno(file_), 1) < 0) {
+            if (saved_ >= 0) close(saved_);
+            std::fclose(file_);
+            throw InputError("cannot redirect standard output for the listing");
+        }
+    }
+    ~StdoutCapture() {
+        restore();
+        std::fclose(file_);
+    }
+    StdoutCapture(const StdoutCapture &) = delete;
+    StdoutCapture &operator=(const StdoutCapture &) = delete;
+
+    std::string text() {
+        restore();
+        std::string out;
+        std::rewind(file_);
+        char buffer[65536];
+        for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, file_)) > 0;) out.append(buffer, n);
+        return out;
+    }
+
+private:
+    void restore() {
+        if (saved_ < 0) return;
+        std::fflush(stdout);
+        dup2(saved_, 1);
+        close(saved_);
+        saved_ = -1;
+    }
+    FILE *file_;
+    int saved_ = -1;
+};
+
+}  // namespace
+
+std::string captured_stdout(const std::function<void()> &print) {
+    StdoutCapture capture;
+    print();
+    return capture.text();
+}
+
 std::string LogCollector::all() const {
     std::string out;
     for (const auto &m : messages_) out += (out.empty() ? "" : "; ") + chomp(m);

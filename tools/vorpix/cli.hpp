@@ -2,6 +2,7 @@
 #ifndef VORPIX_CLI_HPP
 #define VORPIX_CLI_HPP
 
+#include <functional>
 #include <map>
 #include <set>
 #include <stdexcept>
@@ -72,6 +73,9 @@ public:
     // The first message, without its trailing newline ("" when none).
     std::string first() const;
     std::string all() const;
+    // Every message in the order logged (innermost failure first), each
+    // without its trailing newline.
+    std::vector<std::string> lines() const;
 
 private:
     std::vector<std::string> messages_;
@@ -79,6 +83,13 @@ private:
     void *previous_context_;
     static void receive(int flags, const char *message, void *context);
 };
+
+// A library message without the reporting function's "name: " prefix.
+std::string without_function(const std::string &message);
+
+// What print writes to standard output, where the library prints its
+// listings, caught through a temporary file.
+std::string captured_stdout(const std::function<void()> &print);
 
 std::string json_string(const std::string &s);
 std::string format_coordinate(double value);  // shortest text that reads back as the float

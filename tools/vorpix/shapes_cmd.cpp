@@ -14,7 +14,6 @@
 #include "db.h"
 #include "redblack.h"
 
-#include <unistd.h>
 
 #include <algorithm>
 #include <charconv>
@@ -30,10 +29,10 @@
 namespace vorpix::cli {
 namespace {
 
-// The text after the reporting function's "name: ", without its full stop.
-std::string without_function(const std::string &message) {
-    const auto colon = message.find(": ");
-    std::string text = colon == std::string::npos ? message : message.substr(colon + 2);
+// A library message as this command reports it: without the reporting
+// function's name and without the full stop.
+std::string reason(const std::string &message) {
+    std::string text = without_function(message);
     if (!text.empty() && text.back() == '.') text.pop_back();
     return text;
 }
@@ -53,34 +52,13 @@ struct Dbase {
 void decode(Shapefile &f, const std::string &path, const std::vector<unsigned char> &bytes) {
     LogCollector log;
     if (esri_decode_shapefile_sized(&f.shp, bytes.data(), static_cast<long>(bytes.size())) < 0)
-        throw InputError(path + ": " + without_function(log.first()));
+        throw InputError(path + ": " + reason(log.first()));
 }
 
 void decode(Dbase &d, const std::string &path, const std::vector<unsigned char> &bytes) {
     LogCollector log;
     if (esri_decode_dbase_file_sized(&d.dbf, bytes.data(), static_cast<long>(bytes.size())) < 0)
-        throw InputError(path + ": " + without_function(log.first()));
-}
-
-// The library prints its listings on standard output; they are taken from
-// there through a temporary file.
-std::string captured_stdout(const std::function<void()> &print) {
-    std::fflush(stdout);
-    FILE *sink = std::tmpfile();
-    if (!sink) throw InputError("cannot make a temporary file for the listing");
-    const int saved = ::dup(1);
-    ::dup2(::fileno(sink), 1);
-    print();
-    std::fflush(stdout);
-    ::dup2(saved, 1);
-    ::close(saved);
-    std::string text;
-    std::rewind(sink);
-    char buffer[65536];
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, sink)) > 0) text.append(buffer, n);
-    std::fclose(sink);
-    return text;
+        throw InputError(path + ": " + reason(log.first()));
 }
 
 // Rings, lines or points of one shape, whatever its type.
@@ -315,7 +293,7 @@ std::string sql_text(const std::string &s) {
 
 void exec(Dbptr db, const std::string &sql, const std::string &path) {
     LogCollector log;
-    if (dbexec(db, sql.c_str()) < 0) throw InputError(path + ": " + without_function(log.first()));
+    if (dbexec(db, sql.c_str()) < 0) throw InputError(path + ": " + reason(log.first()));
 }
 
 int run_index(int argc, char **argv) {
@@ -327,7 +305,7 @@ int run_index(int argc, char **argv) {
     Dbptr db;
     {
         LogCollector log;
-        if (dbopen(db_path.c_str(), "r+", &db) < 0) throw InputError(db_path + ": " + without_function(log.first()));
+        if (dbopen(db_path.c_str(), "r+", &db) < 0) throw InputError(db_path + ": " + reason(log.first()));
     }
     std::string sql = "BEGIN; CREATE TABLE IF NOT EXISTS filename (fileid INTEGER PRIMARY KEY, filename TEXT);"
                       "CREATE TABLE IF NOT EXISTS " + table + " (fileid INTEGER, offset INTEGER, recno INTEGER, "
@@ -376,7 +354,7 @@ int run_fetch(int argc, char **argv) {
     Dbptr db;
     {
         LogCollector log;
-        if (dbopen(db_path.c_str(), "r", &db) < 0) throw InputError(db_path + ": " + without_function(log.first()));
+        if (dbopen(db_path.c_str(), "r", &db) < 0) throw InputError(db_path + ": " + reason(log.first()));
     }
     Dbptr rows = dblookup(db, nullptr, table.c_str(), nullptr, nullptr);
     long count = 0;
@@ -410,7 +388,7 @@ int run_fetch(int argc, char **argv) {
         const int status = esri_get_db_shp_record(row, &rec);
         if (status < 0) {
             esri::release_shape(rec.shape_type, rec.record);
-            throw InputError(db_path + ": row " + std::to_string(r) + ": " + without_function(log.first()));
+            throw InputError(db_path + ": row " + std::to_string(r) + ": " + reason(log.first()));
         }
         if (args.flag("list")) {
             list += captured_stdout([&] {

@@ -8,7 +8,6 @@
 
 #include "arrays.h"
 
-#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -22,50 +21,6 @@
 
 namespace vorpix::cli {
 namespace {
-
-std::string without_function(const std::string &message) {
-    const auto colon = message.find(": ");
-    return colon == std::string::npos ? message : message.substr(colon + 2);
-}
-
-// The library prints listings to standard output; they are caught in a
-// temporary file so that "info" can write them where it was told to.
-class StdoutCapture {
-public:
-    StdoutCapture() : file_(std::tmpfile()) {
-        if (!file_) throw InputError("cannot make a temporary file for the listing");
-        std::fflush(stdout);
-        saved_ = dup(1);
-        if (saved_ < 0 || dup2(fileno(file_), 1) < 0) {
-            if (saved_ >= 0) close(saved_);
-            std::fclose(file_);
-            throw InputError("cannot redirect standard output for the listing");
-        }
-    }
-    ~StdoutCapture() { restore(); }
-    StdoutCapture(const StdoutCapture &) = delete;
-    StdoutCapture &operator=(const StdoutCapture &) = delete;
-
-    std::string text() {
-        restore();
-        std::string out;
-        std::rewind(file_);
-        char buffer[4096];
-        for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, file_)) > 0;) out.append(buffer, n);
-        return out;
-    }
-
-private:
-    void restore() {
-        if (saved_ < 0) return;
-        std::fflush(stdout);
-        dup2(saved_, 1);
-        close(saved_);
-        saved_ = -1;
-    }
-    FILE *file_;
-    int saved_ = -1;
-};
 
 struct DdsFile {
     DDSFILEStr *file = nullptr;
@@ -204,9 +159,7 @@ std::string list_dds_file(const std::string &path, const std::vector<unsigned ch
     LogCollector log;
     if (dds_decode_file_sized(&decoded.file, -1, bytes.data(), static_cast<long>(bytes.size())) < 0)
         throw InputError(path + ": " + without_function(log.first()));
-    StdoutCapture capture;
-    dds_print_file(const_cast<char *>(""), decoded.file);
-    return capture.text();
+    return captured_stdout([&] { dds_print_file(const_cast<char *>(""), decoded.file); });
 }
 
 // The texture covers the whole world in plate carree, 180W to 180E and 90N
