@@ -2,6 +2,7 @@
 // memory: ours against shapelib reading every object (SHPReadObject) and
 // every attribute (DBFRead*Attribute) of the same bytes through memory hooks.
 // Each side releases what it was handed before the next pass.
+#include "bench_files.hpp"
 #include "bench_ratio.hpp"
 
 #include "esri.h"
@@ -15,8 +16,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -32,13 +31,7 @@ const Bytes &file(const std::string &name) {
     static std::vector<std::pair<std::string, Bytes>> cache;
     for (const auto &[n, b] : cache)
         if (n == name) return b;
-    const std::string path = std::string(VORPIX_SOURCE_DIR) + "/tests/fixtures/esri/" + name;
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        std::fprintf(stderr, "cannot read %s\n", path.c_str());
-        std::exit(1);
-    }
-    cache.emplace_back(name, Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()));
+    cache.emplace_back(name, vorpix::bench::read_or_exit(std::string(VORPIX_SOURCE_DIR) + "/tests/fixtures/esri/" + name));
     return cache.back().second;
 }
 

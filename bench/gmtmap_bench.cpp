@@ -1,6 +1,7 @@
 // Selecting and delivering every segment of the world from the largest
 // border and river files at hand, against a bare pass that turns the same
 // 16-bit big-endian coordinates into floats.
+#include "bench_files.hpp"
 #include "bench_ratio.hpp"
 #include "netcdf.h"
 
@@ -12,8 +13,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -36,8 +35,7 @@ const File &largest(const std::string &kind) {
             const std::string path = root + "/maps/vorpix/binned_" + kind + "_" + res + ".cdf";
             if (f.path.empty() && std::filesystem::exists(path)) f.path = path;
         }
-    std::ifstream in(f.path, std::ios::binary);
-    f.bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    f.bytes = vorpix::bench::read_or_exit(f.path);
     std::fprintf(stderr, "%s: %zu bytes\n", f.path.c_str(), f.bytes.size());
     return f;
 }

@@ -2,6 +2,7 @@
 // netCDF-C opening the same bytes (nc_open_mem) and inquiring every
 // dimension, variable and attribute. The last ratio line is the measure:
 // ours decoding again into one header record, as a map object does.
+#include "bench_files.hpp"
 #include "bench_ratio.hpp"
 #include "netcdf.h"
 
@@ -9,8 +10,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -33,22 +32,15 @@ constexpr int NC_NOWRITE = 0, NC_NOERR = 0, NC_GLOBAL = -1, NC_MAX_NAME = 256, N
 
 namespace {
 
-const std::vector<char> &border_file() {
-    static const std::vector<char> bytes = [] {
-        const std::string path = std::string(VORPIX_SOURCE_DIR) + "/maps/vorpix/binned_border_c.cdf";
-        std::ifstream in(path, std::ios::binary);
-        if (!in) {
-            std::fprintf(stderr, "cannot read %s\n", path.c_str());
-            std::exit(1);
-        }
-        return std::vector<char>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }();
+const std::vector<unsigned char> &border_file() {
+    static const std::vector<unsigned char> bytes =
+        vorpix::bench::read_or_exit(std::string(VORPIX_SOURCE_DIR) + "/maps/vorpix/binned_border_c.cdf");
     return bytes;
 }
 
 void BM_VorpixHeader(benchmark::State &state) {
     const auto &bytes = border_file();
-    const auto *data = reinterpret_cast<const unsigned char *>(bytes.data());
+    const unsigned char *data = bytes.data();
     NETCDFHdr *hdr = nullptr;
     for (auto _ : state) {
         if (netcdf_unstuff_header_sized(data, static_cast<long>(bytes.size()), &hdr) < 0) state.SkipWithError("decode");
@@ -63,7 +55,7 @@ BENCHMARK(BM_VorpixHeader);
 // after the decode, so nothing is reused from one decode to the next.
 void BM_VorpixHeaderFresh(benchmark::State &state) {
     const auto &bytes = border_file();
-    const auto *data = reinterpret_cast<const unsigned char *>(bytes.data());
+    const unsigned char *data = bytes.data();
     for (auto _ : state) {
         NETCDFHdr *hdr = nullptr;
         if (netcdf_unstuff_header_sized(data, static_cast<long>(bytes.size()), &hdr) < 0) state.SkipWithError("decode");
