@@ -1189,21 +1189,19 @@ std::string_view plan_field(const FieldPlan &plan, size_t k, const char *record,
     return field_text(record + at, std::min(f.length, room - at));
 }
 
-// The values of an array handed back whose keys are the plan's are
-// rewritten in place, each in its old block when that is large enough: the
-// caller sees a fresh array as always, and a pass over a file's records
-// costs no allocation once the blocks have grown to the values' widths.
-int refill_fields(FieldPlan &plan, Arr *array, const char *record, size_t room) {
-    std::vector<void *> &values = plan.values();
-    swapvaluesarr(array, values.data());
+// The record's values in the plan's key order into values, each written into
+// the block already there when that is large enough, else into a new one
+// (before each, old releases one value of an array handed back, if any). On
+// failure every value is released and -1 returned.
+int fill_values(const FieldPlan &plan, std::vector<void *> &values, const char *record, size_t room, OldValues *old) {
     for (size_t k = 0; k < values.size(); ++k) {
         const auto text = plan_field(plan, k, record, room);
         const size_t need = text.size() + 1;
+        if (old) old->release_one();
         if (!reusable(values[k], need)) {
             std::free(std::exchange(values[k], nullptr));
             if (!(values[k] = std::malloc(need))) {
-                for (void *value : values) std::free(value);
-                freearr(array, nullptr);  // holds no value of its own now
+                for (void *&value : values) std::free(std::exchange(value, nullptr));
                 elog_log(1, "esri_get_dbase_fields: malloc() error.\n");
                 return -1;
             }
@@ -1212,7 +1210,6 @@ int refill_fields(FieldPlan &plan, Arr *array, const char *record, size_t room) 
         copy_short(value, text.data(), text.size());
         value[text.size()] = '\0';
     }
-    swapvaluesarr(array, values.data());
     return 0;
 }
 
@@ -1244,26 +1241,24 @@ int get_dbase_fields(ESRIDBASEStr *dbstr, int recno, Arr **fields) {
     const size_t start = static_cast<size_t>(recno) * static_cast<size_t>(h.numbytesrec);
     const size_t room = static_cast<size_t>(h.numrecs) * static_cast<size_t>(h.numbytesrec) - start;
     const char *record = reinterpret_cast<const char *>(dbstr->records) + start;
+    std::vector<void *> &values = plan.values();
+    // An array handed back with the plan's keys has its values rewritten in
+    // place: the caller sees a fresh array as always, and a pass over a
+    // file's records costs no allocation once the blocks have grown to the
+    // values' widths.
     if (handed_in && samekeysarr(handed_in, plan.keys())) {
-        if (refill_fields(plan, handed_in, record, room) < 0) return -1;
+        swapvaluesarr(handed_in, values.data());
+        if (fill_values(plan, values, record, room, nullptr) < 0) {
+            freearr(handed_in, nullptr);  // holds no value of its own now
+            return -1;
+        }
+        swapvaluesarr(handed_in, values.data());
         *fields = handed_in;
         return 0;
     }
     OldValues old(plan.old_values(), handed_in);
-    std::vector<void *> &values = plan.values();
-    for (size_t k = 0; k < values.size(); ++k) {
-        const auto text = plan_field(plan, k, record, room);
-        old.release_one();
-        auto *value = static_cast<char *>(std::malloc(text.size() + 1));
-        if (!value) {
-            for (size_t j = 0; j < k; ++j) std::free(values[j]);
-            elog_log(1, "esri_get_dbase_fields: malloc() error.\n");
-            return -1;
-        }
-        copy_short(value, text.data(), text.size());
-        value[text.size()] = '\0';
-        values[k] = value;
-    }
+    std::fill(values.begin(), values.end(), nullptr);  // those of the last array made, not ours now
+    if (fill_values(plan, values, record, room, &old) < 0) return -1;
     if (!(*fields = newarr_keys(plan.keys(), values.data()))) {
         for (void *value : values) std::free(value);
         elog_log(0, "esri_get_dbase_fields: newarr() error.\n");
