@@ -4,6 +4,7 @@
 #include "dds.h"
 
 #include "arrays.h"
+#include "byte_writer.hpp"
 #include "dds_oracle.hpp"
 #include "log_capture.hpp"
 #include "test_files.hpp"
@@ -25,13 +26,10 @@ namespace {
 
 using vorpix::test::fixture_path;
 using vorpix::test::LogCapture;
+using vorpix::test::put_le32;
 using vorpix::test::read_file;
 
 using Bytes = std::vector<unsigned char>;
-
-void put32(Bytes &b, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) b.push_back(static_cast<unsigned char>(v >> (8 * i)));
-}
 
 // Solid colours of successive levels, as 5:6:5 and decoded.
 constexpr unsigned level_565[] = {0xF800, 0x07E0, 0x001F, 0xFFFF, 0x0000};
@@ -55,27 +53,27 @@ struct Layout {
 // sides with no lower bound as the decoder reads them.
 Bytes make_file(const Layout &s) {
     Bytes b;
-    put32(b, s.magic);
-    put32(b, 124);
-    put32(b, s.flags);
-    put32(b, s.height);
-    put32(b, s.width);
-    put32(b, static_cast<std::uint32_t>(level_blocks(s.width, s.height) * 8));
-    put32(b, 0);
-    put32(b, s.count);
-    for (int i = 0; i < 11; ++i) put32(b, 0);
-    put32(b, 32);
-    put32(b, s.pf_flags);
-    put32(b, s.fourcc);
-    for (int i = 0; i < 5; ++i) put32(b, 0);
-    put32(b, s.caps);
-    for (int i = 0; i < 4; ++i) put32(b, 0);
+    put_le32(b, s.magic);
+    put_le32(b, 124);
+    put_le32(b, s.flags);
+    put_le32(b, s.height);
+    put_le32(b, s.width);
+    put_le32(b, static_cast<std::uint32_t>(level_blocks(s.width, s.height) * 8));
+    put_le32(b, 0);
+    put_le32(b, s.count);
+    for (int i = 0; i < 11; ++i) put_le32(b, 0);
+    put_le32(b, 32);
+    put_le32(b, s.pf_flags);
+    put_le32(b, s.fourcc);
+    for (int i = 0; i < 5; ++i) put_le32(b, 0);
+    put_le32(b, s.caps);
+    for (int i = 0; i < 4; ++i) put_le32(b, 0);
     if (s.dx10) {
-        put32(b, DXGI_FORMAT_BC1_UNORM);
-        put32(b, D3D10_RESOURCE_DIMENSION_TEXTURE2D);
-        put32(b, 0);
-        put32(b, 1);
-        put32(b, 0);
+        put_le32(b, DXGI_FORMAT_BC1_UNORM);
+        put_le32(b, D3D10_RESOURCE_DIMENSION_TEXTURE2D);
+        put_le32(b, 0);
+        put_le32(b, 1);
+        put_le32(b, 0);
     }
     std::uint64_t w = s.width, h = s.height;
     const std::uint32_t levels = s.levels_written == ~0u ? s.count : s.levels_written;
@@ -183,7 +181,7 @@ TEST(DdsNames, FlagWordsListTheirNamedBitsInTableOrder) {
 // Words 1, 2, 3, ... in stream order.
 Bytes counting_words(int n) {
     Bytes b;
-    for (int i = 1; i <= n; ++i) put32(b, static_cast<std::uint32_t>(i));
+    for (int i = 1; i <= n; ++i) put_le32(b, static_cast<std::uint32_t>(i));
     return b;
 }
 

@@ -5,6 +5,7 @@
 #include "esri_release.hpp"
 
 #include "arrays.h"
+#include "byte_writer.hpp"
 #include "log_capture.hpp"
 #include "redblack.h"
 #include "test_files.hpp"
@@ -37,22 +38,21 @@ Bytes fixture(const std::string &name) { return read_file(fixture_path("esri/" +
 struct Builder {
     Bytes b;
     Builder &le32(std::int32_t v) {
-        for (int i = 0; i < 4; ++i) b.push_back(static_cast<unsigned char>(static_cast<std::uint32_t>(v) >> (8 * i)));
+        vorpix::test::put_le32(b, static_cast<std::uint32_t>(v));
         return *this;
     }
     Builder &be32(std::int32_t v) {
-        for (int i = 3; i >= 0; --i) b.push_back(static_cast<unsigned char>(static_cast<std::uint32_t>(v) >> (8 * i)));
+        vorpix::test::put_be32(b, static_cast<std::uint32_t>(v));
         return *this;
     }
     Builder &le16(int v) {
-        b.push_back(static_cast<unsigned char>(v & 0xff));
-        b.push_back(static_cast<unsigned char>((v >> 8) & 0xff));
+        vorpix::test::put_le(b, static_cast<std::uint16_t>(v), 2);
         return *this;
     }
     Builder &f64(double v) {
         std::uint64_t bits;
         std::memcpy(&bits, &v, 8);
-        for (int i = 0; i < 8; ++i) b.push_back(static_cast<unsigned char>(bits >> (8 * i)));
+        vorpix::test::put_le(b, bits, 8);
         return *this;
     }
     Builder &bytes(const std::string &s) {

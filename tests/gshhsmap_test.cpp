@@ -1,6 +1,7 @@
 #include "gshhsmap.h"
 
 #include "datafile.h"
+#include "byte_writer.hpp"
 #include "log_capture.hpp"
 #include "test_files.hpp"
 
@@ -34,6 +35,7 @@ using vorpix::test::LogCapture;
 using vorpix::test::read_file;
 using vorpix::test::ScopedEnv;
 using vorpix::test::TempDir;
+using vorpix::test::put_be32;
 using vorpix::test::write_file;
 
 namespace {
@@ -783,10 +785,6 @@ namespace {
 
 using Polygon = std::vector<std::pair<std::int32_t, std::int32_t>>;
 
-void put32(std::vector<unsigned char> &out, std::int32_t v) {
-    const auto u = static_cast<std::uint32_t>(v);
-    for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<unsigned char>(u >> shift));
-}
 
 // A version 7 file whose extents cover the world, so that every polygon is selected.
 std::vector<unsigned char> shoreline_file(const std::vector<Polygon> &polygons) {
@@ -796,8 +794,8 @@ std::vector<unsigned char> shoreline_file(const std::vector<Polygon> &polygons) 
         for (std::int32_t v : {static_cast<std::int32_t>(id), static_cast<std::int32_t>(p.size()),
                                (7 << 8) | static_cast<std::int32_t>(1 + id % 4), 0, 360000000, -90000000,
                                90000000, 10, 10, -1, -1})
-            put32(out, v);
-        for (const auto &[x, y] : p) put32(out, x), put32(out, y);
+            put_be32(out, v);
+        for (const auto &[x, y] : p) put_be32(out, x), put_be32(out, y);
     }
     return out;
 }

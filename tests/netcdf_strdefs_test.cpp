@@ -1,5 +1,6 @@
 #include "netcdf.h"
 
+#include "byte_writer.hpp"
 #include "log_capture.hpp"
 #include "redblack.h"
 #include "test_files.hpp"
@@ -20,6 +21,7 @@
 
 using vorpix::test::fixture_path;
 using vorpix::test::LogCapture;
+using vorpix::test::put_be32;
 using vorpix::test::read_file;
 using vorpix::test::run_command;
 using vorpix::test::TempDir;
@@ -61,12 +63,9 @@ std::string listing(NETCDFHdr *hdr) {
     return s;
 }
 
-// Big-endian words for the few layouts no netCDF writer produces.
-void put32(Bytes &b, std::int32_t v) {
-    for (int shift = 24; shift >= 0; shift -= 8) b.push_back(static_cast<unsigned char>(static_cast<std::uint32_t>(v) >> shift));
-}
+// A name as the header stores it: its length, its bytes, padding to 4.
 void put_name(Bytes &b, const std::string &s) {
-    put32(b, static_cast<std::int32_t>(s.size()));
+    put_be32(b, static_cast<std::uint32_t>(s.size()));
     b.insert(b.end(), s.begin(), s.end());
     while (b.size() % 4) b.push_back(0);
 }
@@ -236,15 +235,15 @@ TEST(NetcdfHeader, NamesAndValuesConsumeTheirFill) {
 
 TEST(NetcdfHeader, TwoVariablesOfOneNameIndexTheLater) {
     Bytes b = {'C', 'D', 'F', 1};
-    put32(b, 0);
-    put32(b, 0), put32(b, 0);  // no dimensions
-    put32(b, 0), put32(b, 0);  // no attributes
-    put32(b, 11), put32(b, 2);
+    put_be32(b, 0);
+    put_be32(b, 0), put_be32(b, 0);  // no dimensions
+    put_be32(b, 0), put_be32(b, 0);  // no attributes
+    put_be32(b, 11), put_be32(b, 2);
     for (int begin : {100, 200}) {
         put_name(b, "twin");
-        put32(b, 0);               // no dimensions: fixed
-        put32(b, 0), put32(b, 0);  // no attributes
-        put32(b, NETCDF_INT), put32(b, 4), put32(b, begin);
+        put_be32(b, 0);               // no dimensions: fixed
+        put_be32(b, 0), put_be32(b, 0);  // no attributes
+        put_be32(b, NETCDF_INT), put_be32(b, 4), put_be32(b, begin);
     }
     unsigned char *cursor = b.data();
     Header h;
@@ -259,16 +258,16 @@ TEST(NetcdfHeader, TwoVariablesOfOneNameIndexTheLater) {
 // still look at every position.
 TEST(NetcdfHeader, ARecordDimensionInAnyPositionMakesTheVariableNotFixed) {
     Bytes b = {'C', 'D', 'F', 1};
-    put32(b, 0);
-    put32(b, 10), put32(b, 2);
-    put_name(b, "x"), put32(b, 4);
-    put_name(b, "t"), put32(b, 0);
-    put32(b, 0), put32(b, 0);  // no attributes
-    put32(b, 11), put32(b, 2);
-    put_name(b, "late"), put32(b, 2), put32(b, 0), put32(b, 1);
-    put32(b, 0), put32(b, 0), put32(b, NETCDF_INT), put32(b, 16), put32(b, 200);
-    put_name(b, "plain"), put32(b, 1), put32(b, 0);
-    put32(b, 0), put32(b, 0), put32(b, NETCDF_INT), put32(b, 16), put32(b, 300);
+    put_be32(b, 0);
+    put_be32(b, 10), put_be32(b, 2);
+    put_name(b, "x"), put_be32(b, 4);
+    put_name(b, "t"), put_be32(b, 0);
+    put_be32(b, 0), put_be32(b, 0);  // no attributes
+    put_be32(b, 11), put_be32(b, 2);
+    put_name(b, "late"), put_be32(b, 2), put_be32(b, 0), put_be32(b, 1);
+    put_be32(b, 0), put_be32(b, 0), put_be32(b, NETCDF_INT), put_be32(b, 16), put_be32(b, 200);
+    put_name(b, "plain"), put_be32(b, 1), put_be32(b, 0);
+    put_be32(b, 0), put_be32(b, 0), put_be32(b, NETCDF_INT), put_be32(b, 16), put_be32(b, 300);
     unsigned char *cursor = b.data();
     Header h;
     ASSERT_EQ(netcdf_unstuff_header(&cursor, &h.hdr), 0);
@@ -312,46 +311,46 @@ Synthetic synthetic_header(int vars, int name_length, int attrs) {
     Synthetic out;
     Bytes &b = out.bytes;
     b = {'C', 'D', 'F', 1};
-    put32(b, 0);
-    put32(b, 10), put32(b, 2);
-    put_name(b, "x"), put32(b, 3);
-    put_name(b, "y"), put32(b, 5);
-    put32(b, 12), put32(b, 1);
-    put_name(b, "title"), put32(b, NETCDF_CHAR), put32(b, 3);
+    put_be32(b, 0);
+    put_be32(b, 10), put_be32(b, 2);
+    put_name(b, "x"), put_be32(b, 3);
+    put_name(b, "y"), put_be32(b, 5);
+    put_be32(b, 12), put_be32(b, 1);
+    put_name(b, "title"), put_be32(b, NETCDF_CHAR), put_be32(b, 3);
     b.insert(b.end(), {'a', 'b', 'c', 0});
-    put32(b, 11), put32(b, vars);
+    put_be32(b, 11), put_be32(b, vars);
     std::vector<size_t> begins;
     for (int i = 0; i < vars; ++i) {
         out.names.push_back(synthetic_name(i, name_length));
         put_name(b, out.names.back());
-        put32(b, 2), put32(b, 0), put32(b, 1);
+        put_be32(b, 2), put_be32(b, 0), put_be32(b, 1);
         if (attrs == 0) {
-            put32(b, 0), put32(b, 0);
+            put_be32(b, 0), put_be32(b, 0);
         } else {
-            put32(b, 12), put32(b, attrs);
+            put_be32(b, 12), put_be32(b, attrs);
         }
         for (int k = 0; k < attrs; ++k) {
             const int type = k % 6 + 1, n = (i + k) % 4 + 1;
             put_name(b, "attribute_" + std::to_string(k));
-            put32(b, type), put32(b, n);
+            put_be32(b, type), put_be32(b, n);
             const size_t start = b.size();
             for (int j = 0; j < n; ++j) {
                 const int v = (i * 7 + k * 3 + j) % 100 - 50;
                 if (type == NETCDF_BYTE) b.push_back(static_cast<unsigned char>(v));
                 if (type == NETCDF_CHAR) b.push_back(static_cast<unsigned char>('A' + (v + 50) % 26));
                 if (type == NETCDF_SHORT) b.push_back(static_cast<unsigned char>((v * 301) >> 8)), b.push_back(static_cast<unsigned char>(v * 301));
-                if (type == NETCDF_INT) put32(b, v * 301);
-                if (type == NETCDF_FLOAT) put32(b, std::bit_cast<std::int32_t>(static_cast<float>(v + 0.25)));
+                if (type == NETCDF_INT) put_be32(b, v * 301);
+                if (type == NETCDF_FLOAT) put_be32(b, std::bit_cast<std::int32_t>(static_cast<float>(v + 0.25)));
                 if (type == NETCDF_DOUBLE) {
                     const auto w = std::bit_cast<std::uint64_t>(v + 0.25);
-                    put32(b, static_cast<std::int32_t>(w >> 32)), put32(b, static_cast<std::int32_t>(w));
+                    put_be32(b, static_cast<std::int32_t>(w >> 32)), put_be32(b, static_cast<std::int32_t>(w));
                 }
             }
             while ((b.size() - start) % 4) b.push_back(0);
         }
-        put32(b, NETCDF_INT), put32(b, 60);
+        put_be32(b, NETCDF_INT), put_be32(b, 60);
         begins.push_back(b.size());
-        put32(b, 0);
+        put_be32(b, 0);
     }
     out.header_size = b.size();
     for (int i = 0; i < vars; ++i) {
