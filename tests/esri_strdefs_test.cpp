@@ -675,30 +675,6 @@ TEST(DbaseFields, ValuesAndNamesAreTrimmedAndOtherTypesLeftOut) {
     EXPECT_EQ(fields.at("NOTE"), "");
 }
 
-// One 'C' field of width 12 per record: values are cut at the first zero
-// byte and lose leading and trailing white space of every kind.
-TEST(DbaseFields, ValuesAreCutAtTheFirstZeroByteAndTrimmedOfWhiteSpace) {
-    const std::vector<std::pair<std::string, std::string>> cases = {
-        {"  LISBON    ", "LISBON"},       {std::string("\tA B\t \0xyz  \n", 12), "A B"},
-        {std::string(12, '\0'), ""},      {"            ", ""},
-        {"x           ", "x"},            {"           y", "y"},
-        {"12345678901\t", "12345678901"}, {std::string("AB  \0\0\0\0\0\0\0\0", 12), "AB"},
-        {"\v\f\r ok \r\f\v  ", "ok"}};
-    Builder b;
-    b.b.push_back(3);
-    b.zeros(3).le32(static_cast<int>(cases.size())).le16(65).le16(13).zeros(20);
-    b.bytes(std::string("TEXT\0\0\0\0\0\0\0C", 12)).zeros(4);
-    b.b.push_back(12);
-    b.zeros(15);
-    b.b.push_back(0x0d);
-    for (const auto &c : cases) b.bytes(" " + c.first);
-    b.bytes("\x1a");
-    Dbase d;
-    ASSERT_EQ(esri_decode_dbase_file_sized(&d.dbf, b.b.data(), static_cast<long>(b.b.size())), 0);
-    for (size_t i = 0; i < cases.size(); ++i)
-        EXPECT_EQ(d.fields(static_cast<int>(i)).at("TEXT"), cases[i].second) << i;
-}
-
 // A level-5 file with the given descriptors (name, type letter, width), the
 // given record length, and the records area as it stands.
 struct DbfField {
@@ -722,6 +698,24 @@ Bytes dbase_file(const std::vector<DbfField> &fields, int numrecs, int numbytesr
     b.b.push_back(0x0d);
     b.bytes(" " + records).bytes("\x1a");
     return b.b;
+}
+
+// One 'C' field of width 12 per record: values are cut at the first zero
+// byte and lose leading and trailing white space of every kind.
+TEST(DbaseFields, ValuesAreCutAtTheFirstZeroByteAndTrimmedOfWhiteSpace) {
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"  LISBON    ", "LISBON"},       {std::string("\tA B\t \0xyz  \n", 12), "A B"},
+        {std::string(12, '\0'), ""},      {"            ", ""},
+        {"x           ", "x"},            {"           y", "y"},
+        {"12345678901\t", "12345678901"}, {std::string("AB  \0\0\0\0\0\0\0\0", 12), "AB"},
+        {"\v\f\r ok \r\f\v  ", "ok"}};
+    std::string records;
+    for (const auto &c : cases) records += (records.empty() ? "" : " ") + c.first;
+    Bytes bytes = dbase_file({{"TEXT", 'C', 12}}, static_cast<int>(cases.size()), 13, records);
+    Dbase d;
+    ASSERT_EQ(esri_decode_dbase_file_sized(&d.dbf, bytes.data(), static_cast<long>(bytes.size())), 0);
+    for (size_t i = 0; i < cases.size(); ++i)
+        EXPECT_EQ(d.fields(static_cast<int>(i)).at("TEXT"), cases[i].second) << i;
 }
 
 // Fields that every record shares are worked out once per set of
