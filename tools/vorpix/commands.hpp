@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+struct ESRISHPRECStr;
+
 namespace vorpix::cli {
 
 struct Command {
@@ -33,6 +35,19 @@ std::string list_netcdf_file(const std::string &path, const std::vector<unsigned
 std::string list_shapefile(const std::string &path, const std::vector<unsigned char> &bytes);
 std::string list_dbase_file(const std::string &path, const std::vector<unsigned char> &bytes);
 std::string list_dds_file(const std::string &path, const std::vector<unsigned char> &bytes);
+
+// What the database index keeps of each record of a shapefile: the
+// record's offset, its number from 0, its type and its bounding box
+// (xmin, ymin, xmax, ymax; NaN for a shape without points).
+struct IndexedShape {
+    long offset;
+    int recno;
+    int shape_type;
+    double box[4];
+};
+std::vector<IndexedShape> index_shapefile(const std::string &path, const std::vector<unsigned char> &bytes);
+// A decoded record's shape as a GeoJSON geometry.
+std::string shape_geometry_json(const ESRISHPRECStr &rec);
 
 // Border or river segments of a box, each moved by whole turns to lie
 // nearest the box's middle (for pictures that combine layers).

@@ -1,7 +1,7 @@
 // vorpix shapes: the shapes of a shapefile as GeoJSON or SVG, with the
 // attributes of the dBase file beside it; the shapefile and dBase listings
-// for "vorpix info"; the shape layer of "vorpix render"; and vorpix index and
-// fetch, which keep shapes in an SQLite database.
+// for "vorpix info"; the shape layer of "vorpix render"; and what vorpix
+// index and fetch need to know of shapes.
 #include "cli.hpp"
 #include "commands.hpp"
 #include "geo_output.hpp"
@@ -11,7 +11,6 @@
 #include "esri_release.hpp"
 
 #include "arrays.h"
-#include "db.h"
 #include "redblack.h"
 
 
@@ -282,133 +281,30 @@ int run_shapes(int argc, char **argv) {
     return 0;
 }
 
-// ---------------------------------------------------------------------------
-// vorpix index and fetch
-
-std::string sql_text(const std::string &s) {
-    std::string out = "'";
-    for (char c : s) out += c == '\'' ? std::string("''") : std::string(1, c);
-    return out + "'";
-}
-
-void exec(Dbptr db, const std::string &sql, const std::string &path) {
-    LogCollector log;
-    if (dbexec(db, sql.c_str()) < 0) throw InputError(path + ": " + reason(log.first()));
-}
-
-int run_index(int argc, char **argv) {
-    Args args(argc, argv, {"table"});
-    args.allow_flags({});
-    if (args.positional().size() < 2) throw UsageError("name a database and at least one shapefile");
-    const std::string db_path = args.positional()[0];
-    const std::string table = args.get("table", "shapes");
-    Dbptr db;
-    {
-        LogCollector log;
-        if (dbopen(db_path.c_str(), "r+", &db) < 0) throw InputError(db_path + ": " + reason(log.first()));
-    }
-    std::string sql = "BEGIN; CREATE TABLE IF NOT EXISTS filename (fileid INTEGER PRIMARY KEY, filename TEXT);"
-                      "CREATE TABLE IF NOT EXISTS " + table + " (fileid INTEGER, offset INTEGER, recno INTEGER, "
-                      "shape_type INTEGER, xmin REAL, ymin REAL, xmax REAL, ymax REAL);";
-    // A new file's id is the next after any in use, whatever rows went before.
-    const std::string this_file = "(SELECT max(fileid) FROM filename)";
-    int total = 0;
-    for (size_t i = 1; i < args.positional().size(); ++i) {
-        const std::string &path = args.positional()[i];
-        Shapefile f;
-        decode(f, path, read_input(path));
-        const std::string absolute = std::filesystem::absolute(path).lexically_normal().string();
-        sql += "INSERT INTO filename VALUES ((SELECT coalesce(max(fileid), 0) + 1 FROM (SELECT fileid FROM filename "
-               "UNION ALL SELECT fileid FROM " + table + "))," + sql_text(absolute) + ");";
-        for (int r = 0; r < f.count(); ++r) {
-            const ESRISHPRECStr *rec = f.at(r);
-            double box[4] = {NAN, NAN, NAN, NAN};
-            const Shape s = shape_of(rec);
-            for (const auto &part : s.parts)
-                for (const auto &p : part) {
-                    box[0] = std::isnan(box[0]) ? p.x : std::min(box[0], p.x);
-                    box[1] = std::isnan(box[1]) ? p.y : std::min(box[1], p.y);
-                    box[2] = std::isnan(box[2]) ? p.x : std::max(box[2], p.x);
-                    box[3] = std::isnan(box[3]) ? p.y : std::max(box[3], p.y);
-                }
-            sql += "INSERT INTO " + table + " VALUES (" + this_file + "," + std::to_string(rec->offset) + "," +
-                   std::to_string(r) + "," + std::to_string(rec->shape_type);
-            for (double v : box) sql += "," + (std::isnan(v) ? std::string("NULL") : number(v));
-            sql += ");";
-            ++total;
-        }
-    }
-    exec(db, sql + "COMMIT;", db_path);
-    dbclose(db);
-    std::printf("%s: %zu files, %d shapes in table %s\n", db_path.c_str(), args.positional().size() - 1, total,
-                table.c_str());
-    return 0;
-}
-
-int run_fetch(int argc, char **argv) {
-    Args args(argc, argv, {"table", "o", "box"});
-    args.allow_flags({"list"});
-    if (args.positional().empty()) throw UsageError("name a database, then optionally row numbers");
-    const std::string db_path = args.positional()[0];
-    const std::string table = args.get("table", "shapes");
-    Dbptr db;
-    {
-        LogCollector log;
-        if (dbopen(db_path.c_str(), "r", &db) < 0) throw InputError(db_path + ": " + reason(log.first()));
-    }
-    Dbptr rows = dblookup(db, nullptr, table.c_str(), nullptr, nullptr);
-    long count = 0;
-    if (rows.table < 0 || dbquery(rows, dbRECORD_COUNT, &count) < 0)
-        throw InputError(db_path + ": no table \"" + table + "\"");
-    std::vector<long> wanted;
-    for (size_t i = 1; i < args.positional().size(); ++i) {
-        long v = 0;
-        const std::string &t = args.positional()[i];
-        auto [end, ec] = std::from_chars(t.data(), t.data() + t.size(), v);
-        if (ec != std::errc() || end != t.data() + t.size() || v < 1)
-            throw UsageError("rows are numbered from 1, not \"" + t + "\"");
-        wanted.push_back(v);
-    }
-    if (wanted.empty())
-        for (long r = 1; r <= count; ++r) wanted.push_back(r);
-    const bool boxed = args.has("box");
-    const Box box = boxed ? parse_box(args.get("box")) : Box{};
-    GeoJson json;
-    std::string list;
-    for (long r : wanted) {
-        Dbptr row = dblookup(rows, nullptr, nullptr, nullptr, std::to_string(r).c_str());
-        if (boxed) {
-            double b[4];
-            LogCollector ignore;
-            if (dbgetv(row, nullptr, "xmin", &b[0], "ymin", &b[1], "xmax", &b[2], "ymax", &b[3], nullptr) < 0) continue;
-            if (b[2] < box.west || b[0] > box.east || b[3] < box.south || b[1] > box.north) continue;
-        }
-        ESRISHPRECStr rec{};
-        LogCollector log;
-        const int status = esri_get_db_shp_record(row, &rec);
-        if (status < 0) {
-            esri::release_shape(rec.shape_type, rec.record);
-            throw InputError(db_path + ": row " + std::to_string(r) + ": " + reason(log.first()));
-        }
-        if (args.flag("list")) {
-            list += captured_stdout([&] {
-                char prefix[] = "";
-                esri_print_shapefile_record(prefix, &rec, static_cast<int>(r));
-            });
-        } else {
-            json.raw_feature("{\"type\":\"Feature\",\"properties\":{\"row\":" + std::to_string(r) +
-                             ",\"offset\":" + std::to_string(rec.offset) + "},\"geometry\":" +
-                             geometry_json(shape_of(&rec)) + "}");
-        }
-        esri::release_shape(rec.shape_type, rec.record);
-    }
-    Output out(args.get("o"));
-    out.append(args.flag("list") ? list : json.finish());
-    out.commit();
-    return 0;
-}
-
 }  // namespace
+
+std::vector<IndexedShape> index_shapefile(const std::string &path, const std::vector<unsigned char> &bytes) {
+    Shapefile f;
+    decode(f, path, bytes);
+    std::vector<IndexedShape> out;
+    for (int r = 0; r < f.count(); ++r) {
+        const ESRISHPRECStr *rec = f.at(r);
+        IndexedShape e{static_cast<long>(rec->offset), r, rec->shape_type, {NAN, NAN, NAN, NAN}};
+        double *box = e.box;
+        const Shape s = shape_of(rec);
+        for (const auto &part : s.parts)
+            for (const auto &p : part) {
+                box[0] = std::isnan(box[0]) ? p.x : std::min(box[0], p.x);
+                box[1] = std::isnan(box[1]) ? p.y : std::min(box[1], p.y);
+                box[2] = std::isnan(box[2]) ? p.x : std::max(box[2], p.x);
+                box[3] = std::isnan(box[3]) ? p.y : std::max(box[3], p.y);
+            }
+        out.push_back(e);
+    }
+    return out;
+}
+
+std::string shape_geometry_json(const ESRISHPRECStr &rec) { return geometry_json(shape_of(&rec)); }
 
 std::string list_shapefile(const std::string &path, const std::vector<unsigned char> &bytes) {
     Shapefile f;
@@ -488,28 +384,5 @@ const Command shapes_command{
     "  --dbf FILE     the attributes from FILE;  --no-dbf  without attributes\n"
     "  -o OUT         write to OUT instead of standard output\n",
     run_shapes};
-
-const Command index_command{
-    "index", "index shapefiles in an SQLite database",
-    "usage: vorpix index DB FILE.shp... [--table NAME]\n\n"
-    "Adds each shapefile to the SQLite database DB (created when missing): a row\n"
-    "of table filename (fileid, filename: the absolute path) and, in table NAME\n"
-    "(default shapes), one row per shape: fileid, offset (of its record in the\n"
-    "file), recno (from 0), shape_type and its bounding box xmin, ymin, xmax,\n"
-    "ymax (NULL for Null shapes). Everything is added in one transaction.\n",
-    run_index};
-
-const Command fetch_command{
-    "fetch", "fetch shapes named by database rows",
-    "usage: vorpix fetch DB [ROW...] [--table NAME] [--box W/E/S/N] [--list] [-o OUT]\n\n"
-    "Fetches the shapes that rows of table NAME (default shapes) of the SQLite\n"
-    "database DB name by fileid and offset, each from its shapefile through the\n"
-    "database's filename table (a relative file name is taken from the\n"
-    "database's directory), and writes them as GeoJSON Features with their row\n"
-    "number and offset. ROWs are row numbers from 1; without them, every row.\n"
-    "  --box W/E/S/N  only rows whose bounding box meets the box\n"
-    "  --list         the record listings instead of GeoJSON\n"
-    "  -o OUT         write to OUT instead of standard output\n",
-    run_fetch};
 
 }  // namespace vorpix::cli
