@@ -5,21 +5,34 @@
 #include <sqlite3.h>
 
 #include <cerrno>
+#include <charconv>
 #include <climits>
+#include <cmath>
+#include <cctype>
+#include <cstdio>
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 namespace {
+
+// What dbgetv stores at a field's address.
+enum class Kind { Integer, Real, Text };
+
+struct Field {
+    std::string name;
+    Kind kind;
+};
 
 struct Database {
     std::string path;
     sqlite3 *handle = nullptr;
     std::vector<std::string> tables;  // a pointer's table member indexes this
-    std::vector<std::vector<std::string>> fields;
+    std::vector<std::vector<Field>> fields;
 };
 
 // Open databases by index; a closed one leaves a null slot.
@@ -55,15 +68,52 @@ private:
     sqlite3_stmt *stmt_ = nullptr;
 };
 
+std::string column_string(sqlite3_stmt *stmt, int column) {
+    const auto *text = reinterpret_cast<const char *>(sqlite3_column_text(stmt, column));
+    return text ? std::string(text, static_cast<size_t>(sqlite3_column_bytes(stmt, column))) : std::string();
+}
+
+// The fields whose destination callers fix by name, whatever a table
+// declares: the shape index's file ids, offsets, record numbers and boxes.
+struct KnownField {
+    const char *name;
+    Kind kind;
+};
+constexpr KnownField known_fields[] = {
+    {"fileid", Kind::Integer}, {"offset", Kind::Integer}, {"recno", Kind::Integer}, {"shape_type", Kind::Integer},
+    {"filename", Kind::Text},  {"xmin", Kind::Real},      {"ymin", Kind::Real},     {"xmax", Kind::Real},
+    {"ymax", Kind::Real},
+};
+
+bool contains(const std::string &text, const char *part) {
+    std::string upper = text;
+    for (char &c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return upper.find(part) != std::string::npos;
+}
+
+// A known field's kind, else the kind of the column's declared type as
+// SQLite gives it affinity: INTEGER to a long, REAL to a double, the rest
+// (TEXT, NUMERIC, BLOB or none) to text.
+Kind kind_of(const std::string &field, const std::string &declared) {
+    for (const KnownField &k : known_fields)
+        if (field == k.name) return k.kind;
+    if (contains(declared, "INT")) return Kind::Integer;
+    if (contains(declared, "CHAR") || contains(declared, "CLOB") || contains(declared, "TEXT")) return Kind::Text;
+    if (contains(declared, "REAL") || contains(declared, "FLOA") || contains(declared, "DOUB")) return Kind::Real;
+    return Kind::Text;
+}
+
 // The index of a table, learning its fields on first use; -1 if it has none.
 long table_index(Database &db, const std::string &name) {
     for (size_t i = 0; i < db.tables.size(); ++i)
         if (db.tables[i] == name) return static_cast<long>(i);
     Statement info(db.handle, "PRAGMA table_info(" + quoted(name) + ")");
     if (!info) return -1;
-    std::vector<std::string> fields;
-    while (sqlite3_step(info.get()) == SQLITE_ROW)
-        fields.emplace_back(reinterpret_cast<const char *>(sqlite3_column_text(info.get(), 1)));
+    std::vector<Field> fields;
+    while (sqlite3_step(info.get()) == SQLITE_ROW) {
+        const std::string field = column_string(info.get(), 1);
+        fields.push_back({field, kind_of(field, column_string(info.get(), 2))});
+    }
     if (fields.empty()) return -1;
     db.tables.push_back(name);
     db.fields.push_back(std::move(fields));
@@ -73,7 +123,7 @@ long table_index(Database &db, const std::string &name) {
 long field_index(const Database &db, long table, const std::string &name) {
     const auto &fields = db.fields[static_cast<size_t>(table)];
     for (size_t i = 0; i < fields.size(); ++i)
-        if (fields[i] == name) return static_cast<long>(i);
+        if (fields[i].name == name) return static_cast<long>(i);
     return -1;
 }
 
@@ -84,6 +134,116 @@ bool parse_long(const char *text, long *value) {
     if (!*text || *end || errno) return false;
     *value = v;
     return true;
+}
+
+// A stored value as a message shows it: text quoted, cut after 40 bytes,
+// with bytes other than printable ASCII escaped.
+std::string shown(sqlite3_stmt *get, int type) {
+    switch (type) {
+    case SQLITE_NULL: return "NULL";
+    case SQLITE_BLOB: return "a blob of " + std::to_string(sqlite3_column_bytes(get, 0)) + " bytes";
+    case SQLITE_TEXT: {
+        const auto *text = sqlite3_column_text(get, 0);
+        const int length = sqlite3_column_bytes(get, 0);
+        std::string out = "\"";
+        for (int i = 0; i < length && i < 40; ++i) {
+            const unsigned char c = text[i];
+            if (c >= 0x20 && c < 0x7f && c != '"' && c != '\\') {
+                out += static_cast<char>(c);
+            } else {
+                char escaped[8];
+                std::snprintf(escaped, sizeof escaped, "\\x%02x", c);
+                out += escaped;
+            }
+        }
+        return out + (length > 40 ? "\"... (" + std::to_string(length) + " bytes)" : "\"");
+    }
+    default: return column_string(get, 0);
+    }
+}
+
+// Text that is a whole decimal integer (T long) or finite number (T
+// double), with an optional sign and nothing else.
+template <typename T>
+bool clean_text(const char *text, size_t length, T *value) {
+    const char *begin = text, *end = text + length;
+    if (begin != end && *begin == '+' && ++begin != end && *begin == '-') return false;
+    const auto [stop, ec] = std::from_chars(begin, end, *value);
+    if constexpr (std::is_floating_point_v<T>)
+        if (!std::isfinite(*value)) return false;
+    return begin != end && ec == std::errc() && stop == end;
+}
+
+// Stores the value of get's first column, of the given storage type, at
+// address as kind says; NULL when it fits, else why not.
+const char *store(sqlite3_stmt *get, int type, Kind kind, void *address) {
+    const auto *text = type == SQLITE_NULL || type == SQLITE_BLOB
+                           ? nullptr : reinterpret_cast<const char *>(sqlite3_column_text(get, 0));
+    const size_t length = text ? static_cast<size_t>(sqlite3_column_bytes(get, 0)) : 0;
+    switch (kind) {
+    case Kind::Integer: {
+        long value = 0;
+        if (type == SQLITE_INTEGER) {
+            const sqlite3_int64 v = sqlite3_column_int64(get, 0);
+            if (v < LONG_MIN || v > LONG_MAX) return " is not an integer in the range of a long";
+            value = static_cast<long>(v);
+        } else if (type == SQLITE_FLOAT) {
+            // LONG_MIN is minus a power of two, which a double holds exactly.
+            const double v = sqlite3_column_double(get, 0), limit = -static_cast<double>(LONG_MIN);
+            if (!(v == std::trunc(v) && v >= -limit && v < limit)) return " is not an integer";
+            value = static_cast<long>(v);
+        } else if (type != SQLITE_TEXT || !clean_text(text, length, &value)) {
+            return " is not an integer";
+        }
+        *static_cast<long *>(address) = value;
+        return nullptr;
+    }
+    case Kind::Real: {
+        double value = 0;
+        if (type == SQLITE_INTEGER || type == SQLITE_FLOAT)
+            value = sqlite3_column_double(get, 0);
+        else if (type != SQLITE_TEXT || !clean_text(text, length, &value))
+            return " is not a number";
+        *static_cast<double *>(address) = value;
+        return nullptr;
+    }
+    case Kind::Text:
+        if (!text) return " is not text";
+        if (length > 255) return " is longer than 255 bytes";
+        if (std::memchr(text, 0, length)) return " holds a NUL byte";
+        std::memcpy(address, text, length);
+        static_cast<char *>(address)[length] = '\0';
+        return nullptr;
+    }
+    return " has no known kind";
+}
+
+// dbgetv's pairs of a field name and an address, for the record db names.
+int read_fields(Database &d, Dbptr db, va_list args) {
+    const std::string &table_name = d.tables[static_cast<size_t>(db.table)];
+    while (const char *name = va_arg(args, const char *)) {
+        void *address = va_arg(args, void *);
+        // Checked here: SQLite would take an unknown quoted name for a string.
+        const long index = field_index(d, db.table, name);
+        Statement get(d.handle, "SELECT " + quoted(name) + " FROM " + quoted(table_name) + " WHERE rowid = ?1");
+        if (index < 0 || !get) {
+            elog_log(0, "dbgetv: %s: no field \"%s\" in table \"%s\".\n", d.path.c_str(), name, table_name.c_str());
+            return -1;
+        }
+        sqlite3_bind_int64(get.get(), 1, db.record);
+        if (sqlite3_step(get.get()) != SQLITE_ROW) {
+            elog_log(0, "dbgetv: %s: table \"%s\" has no record %ld.\n", d.path.c_str(), table_name.c_str(), db.record);
+            return -1;
+        }
+        const int type = sqlite3_column_type(get.get(), 0);
+        const char *why = store(get.get(), type, d.fields[static_cast<size_t>(db.table)][static_cast<size_t>(index)].kind, address);
+        if (why) {
+            elog_log(0, "dbgetv: %s: table \"%s\" field \"%s\" row %ld: %s%s.\n", d.path.c_str(), table_name.c_str(),
+                     name, db.record, shown(get.get(), type).c_str(), why);
+            return -1;
+        }
+    }
+    return 0;
 }
 
 }  // namespace
@@ -153,7 +313,7 @@ Dbptr dblookup(Dbptr db, const char *database, const char *table, const char *fi
         if (record) {
             long value;
             if (db.field >= 0) {
-                const auto &name = d->fields[static_cast<size_t>(db.table)][static_cast<size_t>(db.field)];
+                const auto &name = d->fields[static_cast<size_t>(db.table)][static_cast<size_t>(db.field)].name;
                 Statement find(d->handle, "SELECT rowid FROM " + quoted(d->tables[static_cast<size_t>(db.table)]) +
                                                " WHERE " + quoted(name) + " = ?1 ORDER BY rowid LIMIT 1");
                 db.record = dbINVALID;
@@ -191,54 +351,14 @@ int dbgetv(Dbptr db, const char *table, ...) {
         elog_log(0, "dbgetv: %s: the pointer names no record.\n", d->path.c_str());
         return -1;
     }
-    const std::string &table_name = d->tables[static_cast<size_t>(db.table)];
     va_list args;
     va_start(args, table);
-    int status = 0;
-    while (const char *name = va_arg(args, const char *)) {
-        void *address = va_arg(args, void *);
-        // Checked here: SQLite would take an unknown quoted name for a string.
-        if (field_index(*d, db.table, name) < 0) {
-            elog_log(0, "dbgetv: %s: no field \"%s\" in table \"%s\".\n", d->path.c_str(), name, table_name.c_str());
-            status = -1;
-            break;
-        }
-        Statement get(d->handle, "SELECT " + quoted(name) + " FROM " + quoted(table_name) + " WHERE rowid = ?1");
-        if (!get) {
-            elog_log(0, "dbgetv: %s: no field \"%s\" in table \"%s\".\n", d->path.c_str(), name, table_name.c_str());
-            status = -1;
-            break;
-        }
-        sqlite3_bind_int64(get.get(), 1, db.record);
-        if (sqlite3_step(get.get()) != SQLITE_ROW) {
-            elog_log(0, "dbgetv: %s: table \"%s\" has no record %ld.\n", d->path.c_str(), table_name.c_str(), db.record);
-            status = -1;
-            break;
-        }
-        switch (sqlite3_column_type(get.get(), 0)) {
-        case SQLITE_INTEGER:
-            *static_cast<long *>(address) = static_cast<long>(sqlite3_column_int64(get.get(), 0));
-            break;
-        case SQLITE_FLOAT:
-            *static_cast<double *>(address) = sqlite3_column_double(get.get(), 0);
-            break;
-        case SQLITE_NULL:
-            elog_log(0, "dbgetv: %s: field \"%s\" of record %ld is empty.\n", d->path.c_str(), name, db.record);
-            status = -1;
-            break;
-        default: {
-            const auto *text = reinterpret_cast<const char *>(sqlite3_column_text(get.get(), 0));
-            const size_t length = text ? std::strlen(text) : 0;
-            if (length > 255) {
-                elog_log(0, "dbgetv: %s: field \"%s\" holds %zu characters, more than 255.\n", d->path.c_str(), name,
-                         length);
-                status = -1;
-                break;
-            }
-            std::memcpy(address, text ? text : "", length + 1);
-        }
-        }
-        if (status < 0) break;
+    int status;
+    try {
+        status = read_fields(*d, db, args);
+    } catch (...) {
+        elog_log(1, "dbgetv: %s: out of memory.\n", d->path.c_str());
+        status = -1;
     }
     va_end(args);
     return status;

@@ -42,9 +42,27 @@ VORPIX_HOST_API Dbptr dblookup(Dbptr db, const char *database, const char *table
 
 /* Reads fields of the record db points to into addresses: pairs of a field
  * name and an address, ended by NULL. table, when not NULL, names the table
- * instead of db's. Integer fields go to long, real fields to double, text to
- * a char buffer of at least 256 bytes (longer text fails). 0, or -1 with a
- * message in the error log. */
+ * instead of db's. 0, or -1 with a message in the error log naming the
+ * table, field and row; fields before the failing one have been stored.
+ *
+ * What an address must point to depends on the field alone, never on the
+ * value a row holds:
+ *   - fields named fileid, offset, recno or shape_type: a long;
+ *   - fields named xmin, ymin, xmax or ymax: a double;
+ *   - a field named filename: a char buffer of 256 bytes;
+ *   - any other field by the affinity of its column's declared type: INTEGER
+ *     a long, REAL a double, anything else (TEXT, NUMERIC, BLOB, none) a char
+ *     buffer of 256 bytes.
+ * A stored value is converted to that type or the read fails:
+ *   - a long takes an integer within its range, a real with an exact integer
+ *     value, or text that is a decimal integer with an optional sign and
+ *     nothing else;
+ *   - a double takes an integer or a real, or text that is a finite decimal
+ *     number and nothing else;
+ *   - text takes text (or a number's text) of at most 255 bytes without a
+ *     NUL byte, stored with a terminating NUL.
+ * NULL and blobs convert to nothing. No value writes outside its
+ * destination. */
 VORPIX_HOST_API int dbgetv(Dbptr db, const char *table, ...);
 
 /* Runs one or more SQL statements on the database that db points to (opened

@@ -85,6 +85,147 @@ TEST_F(ClientDatabase, FailuresAreMinusOneWithAMessage) {
 }
 
 // ---------------------------------------------------------------------------
+// Every value lands in its field's destination as that destination's type,
+// or fails with a message naming the table, field and row: never more bytes
+// than the destination holds.
+
+namespace {
+
+// A destination followed by bytes that must stay untouched.
+template <typename T>
+struct Guarded {
+    T value;
+    unsigned char after[300];
+    Guarded() {
+        std::memset(&value, 0x5a, sizeof value);
+        std::memset(after, 0x5a, sizeof after);
+    }
+    bool intact() const {
+        for (unsigned char c : after)
+            if (c != 0x5a) return false;
+        return true;
+    }
+};
+
+struct Read {
+    const char *table;
+    int row;
+    const char *field;
+    char kind;              // 'l' long, 'd' double, 't' 256-byte text
+    std::string expected;   // the value as text, or the message's tail after "row N: "
+    bool ok;
+};
+
+}  // namespace
+
+TEST(DatabaseValues, ConvertToTheFieldsTypeOrFailNamingTableFieldAndRow) {
+    if (run_command("command -v sqlite3 >/dev/null").status != 0) GTEST_SKIP() << "no sqlite3 client";
+    TempDir dir;
+    const std::string a200(200, 'a'), f255(255, 'f'), f256(256, 'f');
+    // .import of a CSV makes every column TEXT.
+    const std::string csv = "fileid,offset,xmin,filename,label\n"
+                            "3,236,2.25,shapes/coast.shp,x\n" +
+                            a200 + "," + a200 + "," + a200 + "," + a200 + "," + a200 + "\n"
+                            "12abc, 5,1e3," + f255 + ",\n"
+                            "99999999999999999999,-9223372036854775808,+.5," + f256 + ",7\n"
+                            "+-4,0x10,nan,a,b\n";
+    vorpix::test::write_file(dir.file("rows.csv"), csv.data(), csv.size());
+    const std::string db = dir.file("rows.db");
+    const std::string sql =
+        ".import --csv " + dir.file("rows.csv") + " imported\n"
+        "CREATE TABLE typed (fileid INTEGER, offset INTEGER, xmin REAL, filename TEXT, count INT, ratio DOUBLE, note, "
+        "price NUMERIC);\n"
+        "INSERT INTO typed VALUES (x'00112233445566778899', 7.0, 9223372036854775807, 12345, 4, 3, 42, 1.5);\n"
+        "INSERT INTO typed VALUES (NULL, 2.5, x'00', x'41424344', 'abc', '', NULL, 'cheap');\n"
+        "INSERT INTO typed VALUES (9223372036854775807, 1e300, '12abc', 'a' || char(0) || 'b', '" + a200 +
+        "', '-0.25', 'n', 7);\n"
+        "INSERT INTO typed VALUES (-9223372036854775808, 9223372036854775807.0, -1e308, NULL, 2, 1e308, x'ff', NULL);\n";
+    vorpix::test::write_file(dir.file("make.sql"), sql.data(), sql.size());
+    ASSERT_EQ(run_command("sqlite3 " + db + " < " + dir.file("make.sql")).status, 0);
+
+    const std::string a40 = "\"" + std::string(40, 'a') + "\"... (200 bytes)";
+    const std::vector<Read> reads = {
+        {"imported", 1, "fileid", 'l', "3", true},
+        {"imported", 1, "offset", 'l', "236", true},
+        {"imported", 1, "xmin", 'd', "2.25", true},
+        {"imported", 1, "filename", 't', "shapes/coast.shp", true},
+        {"imported", 1, "label", 't', "x", true},
+        {"imported", 2, "fileid", 'l', a40 + " is not an integer", false},
+        {"imported", 2, "offset", 'l', a40 + " is not an integer", false},
+        {"imported", 2, "xmin", 'd', a40 + " is not a number", false},
+        {"imported", 2, "filename", 't', std::string(200, 'a'), true},
+        {"imported", 3, "fileid", 'l', "\"12abc\" is not an integer", false},
+        {"imported", 3, "offset", 'l', "\" 5\" is not an integer", false},
+        {"imported", 3, "xmin", 'd', "1000", true},
+        {"imported", 3, "filename", 't', f255, true},
+        {"imported", 3, "label", 't', "", true},
+        {"imported", 4, "fileid", 'l', "\"99999999999999999999\" is not an integer", false},
+        {"imported", 4, "offset", 'l', "-9223372036854775808", true},
+        {"imported", 4, "xmin", 'd', "0.5", true},
+        {"imported", 4, "filename", 't', "\"" + std::string(40, 'f') + "\"... (256 bytes) is longer than 255 bytes", false},
+        {"imported", 5, "fileid", 'l', "\"+-4\" is not an integer", false},
+        {"imported", 5, "offset", 'l', "\"0x10\" is not an integer", false},
+        {"imported", 5, "xmin", 'd', "\"nan\" is not a number", false},
+        {"typed", 1, "fileid", 'l', "a blob of 10 bytes is not an integer", false},
+        {"typed", 1, "offset", 'l', "7", true},
+        {"typed", 1, "xmin", 'd', "9.2233720368547758e+18", true},
+        {"typed", 1, "filename", 't', "12345", true},
+        {"typed", 1, "count", 'l', "4", true},
+        {"typed", 1, "ratio", 'd', "3", true},
+        {"typed", 1, "note", 't', "42", true},
+        {"typed", 1, "price", 't', "1.5", true},
+        {"typed", 2, "fileid", 'l', "NULL is not an integer", false},
+        {"typed", 2, "offset", 'l', "2.5 is not an integer", false},
+        {"typed", 2, "xmin", 'd', "a blob of 1 bytes is not a number", false},
+        {"typed", 2, "filename", 't', "a blob of 4 bytes is not text", false},
+        {"typed", 2, "count", 'l', "\"abc\" is not an integer", false},
+        {"typed", 2, "ratio", 'd', "\"\" is not a number", false},
+        {"typed", 2, "note", 't', "NULL is not text", false},
+        {"typed", 2, "price", 't', "cheap", true},
+        {"typed", 3, "fileid", 'l', "9223372036854775807", true},
+        {"typed", 3, "offset", 'l', "1.0e+300 is not an integer", false},
+        {"typed", 3, "xmin", 'd', "\"12abc\" is not a number", false},
+        {"typed", 3, "filename", 't', "\"a\\x00b\" holds a NUL byte", false},
+        {"typed", 3, "count", 'l', a40 + " is not an integer", false},
+        {"typed", 3, "ratio", 'd', "-0.25", true},
+        {"typed", 4, "fileid", 'l', "-9223372036854775808", true},
+        {"typed", 4, "offset", 'l', "9.22337203685478e+18 is not an integer", false},
+        {"typed", 4, "xmin", 'd', "-1e+308", true},
+        {"typed", 4, "filename", 't', "NULL is not text", false},
+        {"typed", 4, "ratio", 'd', "1e+308", true},
+        {"typed", 4, "note", 't', "a blob of 1 bytes is not text", false},
+    };
+    Dbptr base{};
+    ASSERT_EQ(dbopen(db.c_str(), "r", &base), 0);
+    for (const Read &r : reads) {
+        SCOPED_TRACE(std::string(r.table) + " row " + std::to_string(r.row) + " " + r.field);
+        const Dbptr row = dblookup(dblookup(base, nullptr, r.table, nullptr, nullptr), nullptr, nullptr, nullptr,
+                                   std::to_string(r.row).c_str());
+        LogCapture log;
+        Guarded<long> l;
+        Guarded<double> d;
+        Guarded<char[256]> t;
+        void *address = r.kind == 'l' ? static_cast<void *>(&l.value)
+                        : r.kind == 'd' ? static_cast<void *>(&d.value) : static_cast<void *>(t.value);
+        const int status = dbgetv(row, nullptr, r.field, address, nullptr);
+        EXPECT_TRUE(l.intact() && d.intact() && t.intact());
+        if (r.ok) {
+            ASSERT_EQ(status, 0) << log.text();
+            EXPECT_EQ(log.text(), "");
+            char text[64];
+            if (r.kind == 'd') std::snprintf(text, sizeof text, "%.17g", d.value);
+            const std::string got = r.kind == 'l' ? std::to_string(l.value) : r.kind == 'd' ? text : t.value;
+            if (r.kind == 'd') EXPECT_EQ(d.value, std::strtod(r.expected.c_str(), nullptr));
+            else EXPECT_EQ(got, r.expected);
+        } else {
+            EXPECT_EQ(status, -1);
+            EXPECT_EQ(log.text(), "dbgetv: " + db + ": table \"" + r.table + "\" field \"" + r.field + "\" row " +
+                                      std::to_string(r.row) + ": " + r.expected + ".\n");
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------
 // Shape records fetched through a row's "fileid" and "offset".
 
 using vorpix::test::fixture_path;
@@ -193,4 +334,40 @@ TEST_F(ShapeFetch, FailuresLogTheNestedMessageThenTheirOwn) {
         fetch(row(t, c.row), -1);
         EXPECT_EQ(log.messages(), c.messages) << "row " << c.row;
     }
+}
+
+// Faults inside the file are logged as the record decoder logs them, and the
+// record header's length is never held against the contents.
+TEST_F(ShapeFetch, FaultsInsideTheFileKeepTheRecordDecodersMessages) {
+    const auto arc = vorpix::test::read_file(fixture_path("esri/arc.shp"));
+    // arc.shp with one 32-bit word changed: the first record's header length
+    // (at 104, big-endian), its shape type (108) or its part count (144).
+    auto patched = [&](const std::string &name, size_t at, std::uint32_t word, bool big) {
+        auto bytes = arc;
+        for (int i = 0; i < 4; ++i) bytes[at + static_cast<size_t>(i)] = static_cast<unsigned char>(word >> (big ? 24 - 8 * i : 8 * i));
+        vorpix::test::write_file(dir_.file("maps/shapes/" + name), bytes.data(), bytes.size());
+    };
+    patched("type2.shp", 108, 2, false);
+    patched("negative.shp", 144, 0xffffffffu, false);
+    patched("long.shp", 104, 100000, true);
+    const Dbptr t = make(dir_.file("maps/faults.db"),
+                         "(1, 'shapes/type2.shp'), (2, 'shapes/negative.shp'), (3, 'shapes/long.shp')",
+                         "(1, 100), (2, 100), (3, 100)");
+    const std::string nested = "esri_decode_shapefile_record: esri_unstuff_stream() error.\n";
+    const std::string own = "esri_get_db_shp_record: esri_decode_shapefile_record() error.\n";
+    const std::vector<std::pair<int, std::vector<std::string>>> cases = {
+        {1, {"esri_unstuff_stream: str_type 0x2 not defined.\n", nested, own}},
+        {2, {"esri_unstuff_stream: malloc() error.\n", nested, own}},
+    };
+    for (const auto &[n, messages] : cases) {
+        LogCapture log;
+        fetch(row(t, n), -1);
+        EXPECT_EQ(log.messages(), messages) << "row " << n;
+    }
+    LogCapture log;
+    const ESRISHPRECStr &r = fetch(row(t, 3));
+    EXPECT_EQ(r.hdr.length, 100000);
+    ASSERT_EQ(r.shape_type, 3);
+    EXPECT_EQ(static_cast<ESRISHPRECPOLYGStr *>(r.record)->numpoints, 6);
+    EXPECT_EQ(log.text(), "");
 }
