@@ -3,11 +3,12 @@
 // graticule and a legend; as SVG, or PNG when asked.
 #include "cli.hpp"
 #include "commands.hpp"
-#include "raster.hpp"
+#include "canvas.hpp"
 #include "render_layers.hpp"
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <string>
@@ -15,7 +16,13 @@
 
 namespace vorpix::cli {
 
-Picture::Picture(const Box &b, int w) : box(b), width(std::max(16, w)) {
+namespace {
+
+Box as_box(const geo::Frame &f) { return {f.west, f.east, f.south, f.north}; }
+
+}  // namespace
+
+Picture::Picture(const Box &b, int w) : box(as_box(geo::frame_of(b))), width(std::max(16, w)) {
     const double span_lon = std::max(box.east - box.west, 1e-9), span_lat = std::max(box.north - box.south, 1e-9);
     height = std::max(16, static_cast<int>(std::lround(width * span_lat / span_lon)));
 }
@@ -23,13 +30,31 @@ Picture::Picture(const Box &b, int w) : box(b), width(std::max(16, w)) {
 double Picture::x(double lon) const { return (lon - box.west) / (box.east - box.west) * width; }
 double Picture::y(double lat) const { return (box.north - lat) / (box.north - box.south) * height; }
 
-void Picture::add_legend(const std::string &label, std::uint32_t colour, bool line) {
-    for (const auto &entry : legend)
-        if (entry.label == label) return;
-    legend.push_back({label, colour, line});
+namespace {
+
+std::uint32_t darker(std::uint32_t argb) {
+    auto shade = [argb](int shift) { return ((argb >> shift) & 255) * 3 / 5 << shift; };
+    return 0xff000000u | shade(16) | shade(8) | shade(0);
 }
 
-Progress::Progress() : enabled_(::isatty(2) != 0) {}
+}  // namespace
+
+PathStyle fill_style(const Op &op) {
+    return {op.colour, op.outline ? op.outline : darker(op.colour), op.width > 0 ? op.width : 0.6, 0};
+}
+
+void Picture::add_legend(const std::string &label, std::uint32_t colour, bool line) {
+    Op model{line ? Op::Stroke : Op::Fill, {}, colour, line ? 2.0 : 0.0, {}, 0, 0, ""};
+    add_legend(label, line ? PathStyle{0, colour, 2, 0} : fill_style(model), line);
+}
+
+void Picture::add_legend(const std::string &label, const PathStyle &style, bool line) {
+    for (const auto &entry : legend)
+        if (entry.label == label) return;
+    legend.push_back({label, style, line});
+}
+
+Progress::Progress(bool to_terminal) : enabled_(to_terminal && ::isatty(2) != 0) {}
 
 void Progress::say(const std::string &what) {
     if (!enabled_) return;
@@ -44,195 +69,244 @@ Progress::~Progress() {
 
 namespace {
 
-PixelPath to_pixels(const Picture &pic, const Ring &ring) {
+constexpr std::uint32_t ink = 0xff202020u, halo = 0xd0ffffffu, graticule_colour = 0x70404040u;
+
+// Points closer than this to the last one kept add nothing a reader can see.
+constexpr double pixel_tolerance = 0.3;
+
+void append_pixels(const Picture &pic, const Ring &points, size_t from, size_t to, PixelPath &out) {
+    for (size_t i = from; i < to; ++i) {
+        const double x = pic.x(points[i].lon), y = pic.y(points[i].lat);
+        if (!out.empty() && i + 1 < to &&
+            std::fabs(x - out.back().first) + std::fabs(y - out.back().second) < pixel_tolerance)
+            continue;
+        out.emplace_back(x, y);
+    }
+}
+
+PixelPath to_pixels(const Picture &pic, const Ring &points) {
     PixelPath out;
-    out.reserve(ring.size());
-    for (const auto &[lon, lat] : ring) out.emplace_back(pic.x(lon), pic.y(lat));
+    out.reserve(points.size());
+    append_pixels(pic, points, 0, points.size(), out);
     return out;
 }
 
-std::string svg_path_data(const Picture &pic, const std::vector<Ring> &rings, bool closed) {
-    std::string d;
-    char buffer[64];
-    for (const auto &ring : rings) {
-        for (size_t i = 0; i < ring.size(); ++i) {
-            std::snprintf(buffer, sizeof buffer, "%c%.2f %.2f", i ? 'L' : 'M', pic.x(ring[i].first),
-                          pic.y(ring[i].second));
-            d += buffer;
-        }
-        if (closed && !ring.empty()) d += "Z";
+// A clipped fill's edges that run along the frame's border are not coast:
+// its outline is drawn without them.
+std::vector<PixelPath> outline_without_border(const Picture &pic, const Ring &ring) {
+    const Box &b = pic.box;
+    auto on_border = [&b](const geo::Point &p, const geo::Point &q) {
+        return (p.lon == q.lon && (p.lon == b.west || p.lon == b.east)) ||
+               (p.lat == q.lat && (p.lat == b.south || p.lat == b.north));
+    };
+    const size_t n = ring.size();
+    std::vector<PixelPath> out;
+    if (n < 2) return out;
+    size_t start = 0;  // a vertex that begins a border edge, where the outline may start
+    while (start < n && !on_border(ring[start], ring[(start + 1) % n])) ++start;
+    if (start == n) {
+        Ring closed = ring;
+        closed.push_back(ring[0]);
+        out.push_back(to_pixels(pic, closed));
+        return out;
     }
-    return d;
+    Ring run;
+    for (size_t k = 1; k <= n; ++k) {
+        const geo::Point &p = ring[(start + k) % n], &q = ring[(start + k + 1) % n];
+        if (run.empty()) run.push_back(p);
+        if (on_border(p, q)) {
+            if (run.size() > 1) out.push_back(to_pixels(pic, run));
+            run.clear();
+        } else {
+            run.push_back(q);
+        }
+    }
+    if (run.size() > 1) out.push_back(to_pixels(pic, run));
+    return out;
+}
+
+void draw_op(const Picture &pic, const Op &op, Canvas &canvas) {
+    if (op.kind == Op::Image) {
+        const Ring &r = op.rings.at(0);
+        canvas.image(op.image.data(), op.image_width, op.image_height, pic.x(r[0].lon), pic.y(r[1].lat),
+                     pic.x(r[1].lon), pic.y(r[0].lat));
+        return;
+    }
+    std::vector<PixelPath> paths;
+    paths.reserve(op.rings.size());
+    if (op.kind == Op::Stroke) {
+        for (const auto &line : op.rings) paths.push_back(to_pixels(pic, line));
+        canvas.path(paths, false, {0, op.colour, op.width, op.dash});
+        return;
+    }
+    const PathStyle style = fill_style(op);
+    for (const auto &ring : op.rings) paths.push_back(to_pixels(pic, ring));
+    canvas.path(paths, true, {style.fill, 0, 0, 0});
+    paths.clear();
+    for (const auto &ring : op.rings)
+        for (auto &part : outline_without_border(pic, ring)) paths.push_back(std::move(part));
+    canvas.path(paths, false, {0, style.stroke, style.width, 0});
+}
+
+// Layers come in their own longitudes; each fill and line is clipped to the
+// frame, with its copies a whole turn away, before it is drawn.
+void frame_ops(Picture &pic) {
+    const geo::Frame frame{pic.box.west, pic.box.east, pic.box.south, pic.box.north};
+    std::vector<Op> framed;
+    framed.reserve(pic.ops.size());
+    for (auto &op : pic.ops) {
+        if (op.framed || op.kind == Op::Image) {
+            framed.push_back(std::move(op));
+            continue;
+        }
+        const std::vector<Ring> rings = std::move(op.rings);
+        Op model = std::move(op);
+        model.rings.clear();
+        model.framed = true;
+        if (model.kind == Op::Fill) {
+            for (auto &polygon : geo::clip_polygon(rings, frame)) {
+                framed.push_back(model);
+                framed.back().rings = std::move(polygon);
+            }
+        } else {
+            for (const auto &line : rings)
+                for (auto &part : geo::clip_line(line, frame)) model.rings.push_back(std::move(part));
+            if (!model.rings.empty()) framed.push_back(std::move(model));
+        }
+    }
+    pic.ops = std::move(framed);
 }
 
 double graticule_step(const Box &box) {
     const double span = std::max(box.east - box.west, box.north - box.south);
-    for (double step : {1.0, 2.0, 5.0, 10.0, 15.0, 30.0})
+    for (double step : {0.1, 0.2, 0.25, 0.5, 1.0, 2.0, 5.0, 10.0, 15.0, 30.0})
         if (span / step <= 12) return step;
     return 60;
 }
 
-void add_graticule(Picture &pic) {
-    const double step = graticule_step(pic.box);
-    for (double lon = std::ceil(pic.box.west / step) * step; lon <= pic.box.east; lon += step)
-        pic.ops.push_back({Op::Stroke, {{{lon, pic.box.south}, {lon, pic.box.north}}}, 0x60404040u, 0.6, {}, 0, 0, ""});
-    for (double lat = std::ceil(pic.box.south / step) * step; lat <= pic.box.north; lat += step)
-        pic.ops.push_back({Op::Stroke, {{{pic.box.west, lat}, {pic.box.east, lat}}}, 0x60404040u, 0.6, {}, 0, 0, ""});
+// The multiples of step from low to high.
+std::vector<double> multiples(double low, double high, double step) {
+    std::vector<double> out;
+    for (double k = std::ceil(low / step - 1e-9); k * step <= high + 1e-9 * step; ++k) out.push_back(k * step);
+    return out;
 }
 
-std::string format_degrees(double v, char positive, char negative) {
+// Degrees as people write them: longitudes within 180 of Greenwich.
+std::string longitude_label(double lon) {
+    double v = std::remainder(lon, 360);
+    if (std::fabs(v) < 1e-9) v = 0;
     char buffer[32];
-    std::snprintf(buffer, sizeof buffer, "%g°%c", std::fabs(v), v < 0 ? negative : positive);
+    if (v == 0 || std::fabs(v) == 180) std::snprintf(buffer, sizeof buffer, "%g°", std::fabs(v));
+    else std::snprintf(buffer, sizeof buffer, "%g°%c", std::fabs(v), v < 0 ? 'W' : 'E');
     return buffer;
 }
 
-std::string to_svg(const Picture &pic) {
-    std::string out;
-    char head[256];
-    std::snprintf(head, sizeof head,
-                  "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%d\" height=\"%d\" viewBox=\"0 0 %d %d\" "
-                  "font-family=\"sans-serif\">\n",
-                  pic.width, pic.height, pic.width, pic.height);
-    out += head;
-    out += "<rect width=\"100%\" height=\"100%\" fill=\"" + svg_colour(pic.background) + "\"/>\n";
-    for (const auto &op : pic.ops) {
-        const double opacity = (op.colour >> 24) / 255.0;
-        char alpha[32];
-        std::snprintf(alpha, sizeof alpha, "%.3f", opacity);
-        switch (op.kind) {
-        case Op::Fill:
-            out += "<path d=\"" + svg_path_data(pic, op.rings, true) + "\" fill=\"" + svg_colour(op.colour) +
-                   "\" fill-opacity=\"" + alpha + "\" fill-rule=\"evenodd\" stroke=\"#6b5a3c\" stroke-width=\"0.4\"/>\n";
-            break;
-        case Op::Stroke: {
-            char width[32];
-            std::snprintf(width, sizeof width, "%.2f", op.width);
-            out += "<path d=\"" + svg_path_data(pic, op.rings, false) + "\" fill=\"none\" stroke=\"" +
-                   svg_colour(op.colour) + "\" stroke-opacity=\"" + alpha + "\" stroke-width=\"" + width + "\"/>\n";
-            break;
-        }
-        case Op::Image: {
-            const std::string png = encode_png(op.image.data(), op.image_width, op.image_height);
-            static const char *digits = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-            std::string b64;
-            for (size_t i = 0; i < png.size(); i += 3) {
-                const unsigned v = (static_cast<unsigned char>(png[i]) << 16) |
-                                   (i + 1 < png.size() ? static_cast<unsigned char>(png[i + 1]) << 8 : 0) |
-                                   (i + 2 < png.size() ? static_cast<unsigned char>(png[i + 2]) : 0);
-                b64 += digits[(v >> 18) & 63];
-                b64 += digits[(v >> 12) & 63];
-                b64 += i + 1 < png.size() ? digits[(v >> 6) & 63] : '=';
-                b64 += i + 2 < png.size() ? digits[v & 63] : '=';
-            }
-            const Ring &r = op.rings.at(0);
-            char place[160];
-            std::snprintf(place, sizeof place,
-                          "<image x=\"%.2f\" y=\"%.2f\" width=\"%.2f\" height=\"%.2f\" preserveAspectRatio=\"none\" ",
-                          pic.x(r[0].first), pic.y(r[1].second), pic.x(r[1].first) - pic.x(r[0].first),
-                          pic.y(r[0].second) - pic.y(r[1].second));
-            out += place + std::string("href=\"data:image/png;base64,") + b64 + "\"/>\n";
-            break;
-        }
-        }
-    }
-    // Graticule labels along the bottom and left edges.
-    const double step = graticule_step(pic.box);
-    char text[256];
-    for (double lon = std::ceil(pic.box.west / step) * step; lon <= pic.box.east; lon += step) {
-        std::snprintf(text, sizeof text, "<text x=\"%.1f\" y=\"%d\" font-size=\"11\" fill=\"#303030\">%s</text>\n",
-                      pic.x(lon) + 2, pic.height - 4, format_degrees(lon, 'E', 'W').c_str());
-        out += text;
-    }
-    for (double lat = std::ceil(pic.box.south / step) * step; lat <= pic.box.north; lat += step) {
-        if (pic.y(lat) > pic.height - 16) continue;  // the longitude labels sit there
-        std::snprintf(text, sizeof text, "<text x=\"3\" y=\"%.1f\" font-size=\"11\" fill=\"#303030\">%s</text>\n",
-                      pic.y(lat) - 3, format_degrees(lat, 'N', 'S').c_str());
-        out += text;
-    }
-    // The legend, top right.
-    const int rows = static_cast<int>(pic.legend.size());
-    if (rows) {
-        const int lx = pic.width - 170, ly = 10;
-        std::snprintf(text, sizeof text,
-                      "<rect x=\"%d\" y=\"%d\" width=\"160\" height=\"%d\" fill=\"#ffffff\" fill-opacity=\"0.85\" "
-                      "stroke=\"#606060\"/>\n",
-                      lx, ly, 10 + 18 * rows);
-        out += text;
-        for (int i = 0; i < rows; ++i) {
-            const auto &e = pic.legend[static_cast<size_t>(i)];
-            const int y = ly + 8 + 18 * i;
-            if (e.line)
-                std::snprintf(text, sizeof text,
-                              "<line x1=\"%d\" y1=\"%d\" x2=\"%d\" y2=\"%d\" stroke=\"%s\" stroke-width=\"2\"/>\n",
-                              lx + 8, y + 6, lx + 28, y + 6, svg_colour(e.colour).c_str());
-            else
-                std::snprintf(text, sizeof text,
-                              "<rect x=\"%d\" y=\"%d\" width=\"20\" height=\"12\" fill=\"%s\" stroke=\"#606060\"/>\n",
-                              lx + 8, y, svg_colour(e.colour).c_str());
-            out += text;
-            out += "<text x=\"" + std::to_string(lx + 36) + "\" y=\"" + std::to_string(y + 11) +
-                   "\" font-size=\"12\" fill=\"#202020\">" + e.label + "</text>\n";
-        }
-    }
-    return out + "</svg>\n";
+std::string latitude_label(double lat) {
+    char buffer[32];
+    if (std::fabs(lat) < 1e-9) return "0°";
+    std::snprintf(buffer, sizeof buffer, "%g°%c", std::fabs(lat), lat < 0 ? 'S' : 'N');
+    return buffer;
 }
 
-std::string to_png(const Picture &pic) {
-    Raster raster(pic.width, pic.height, pic.background);
-    for (const auto &op : pic.ops) {
-        switch (op.kind) {
-        case Op::Fill: {
-            std::vector<PixelPath> rings;
-            for (const auto &ring : op.rings) rings.push_back(to_pixels(pic, ring));
-            raster.fill(rings, op.colour);
-            break;
-        }
-        case Op::Stroke:
-            for (const auto &ring : op.rings) raster.stroke(to_pixels(pic, ring), op.width, op.colour);
-            break;
-        case Op::Image: {
-            const Ring &r = op.rings.at(0);
-            raster.image(op.image.data(), op.image_width, op.image_height, pic.x(r[0].first), pic.y(r[1].second),
-                         pic.x(r[1].first), pic.y(r[0].second));
-            break;
-        }
-        }
+void draw_graticule(const Picture &pic, Canvas &canvas) {
+    const double step = graticule_step(pic.box);
+    const Box &b = pic.box;
+    const auto lons = multiples(b.west, b.east, step), lats = multiples(b.south, b.north, step);
+    std::vector<PixelPath> lines;
+    for (const double lon : lons) lines.push_back({{pic.x(lon), 0.0}, {pic.x(lon), double(pic.height)}});
+    for (const double lat : lats) lines.push_back({{0.0, pic.y(lat)}, {double(pic.width), pic.y(lat)}});
+    canvas.path(lines, false, {0, graticule_colour, 0.6, 0});
+
+    TextStyle style;
+    style.size = 11;
+    style.colour = ink;
+    style.halo = halo;
+    style.anchor = Anchor::Middle;
+    const double bottom = pic.height - 5.0;
+    for (const double lon : lons) {
+        const std::string label = longitude_label(lon);
+        const double half = text_width(label, style) / 2 + 2;
+        canvas.text(std::clamp(pic.x(lon), half, pic.width - half), bottom, label, style);
     }
-    // The legend's swatches (a raster has no text).
-    const int lx = pic.width - 40;
+    style.anchor = Anchor::Start;
+    for (const double lat : lats) {
+        const double y = pic.y(lat) + 4;
+        if (y > bottom - 14 || y < 12) continue;  // clear of the longitude labels and the top edge
+        canvas.text(4, y, latitude_label(lat), style);
+    }
+}
+
+void draw_legend(const Picture &pic, Canvas &canvas) {
+    if (pic.legend.empty()) return;
+    TextStyle style;
+    style.size = 12;
+    style.colour = ink;
+    constexpr double pad = 8, row = 20, swatch = 26;
+    double widest = 0;
+    for (const auto &e : pic.legend) widest = std::max(widest, text_width(e.label, style));
+    const double w = pad + swatch + pad + widest + pad, h = pad + row * pic.legend.size() + pad / 2;
+    const double x0 = pic.width - w - 10, y0 = 10;
+    canvas.path({{{x0, y0}, {x0 + w, y0}, {x0 + w, y0 + h}, {x0, y0 + h}}}, true, {0xe6ffffffu, 0xff808080u, 1, 0});
     for (size_t i = 0; i < pic.legend.size(); ++i) {
-        const double y = 10 + 18.0 * static_cast<double>(i);
-        raster.rectangle(lx - 2, y - 2, lx + 22, y + 14, 0xff606060u);
-        raster.rectangle(lx, y, lx + 20, y + 12, pic.legend[i].colour | 0xff000000u);
+        const auto &e = pic.legend[i];
+        const double top = y0 + pad + row * i, middle = top + row / 2 - 2, left = x0 + pad;
+        if (e.line)
+            canvas.path({{{left, middle}, {left + swatch, middle}}}, false, e.style);
+        else
+            canvas.path({{{left, middle - 6}, {left + swatch, middle - 6}, {left + swatch, middle + 6}, {left, middle + 6}}},
+                        true, e.style);
+        canvas.text(left + swatch + pad, middle + 4.5, e.label, style);
     }
-    return encode_png(raster.pixels().data(), raster.width(), raster.height());
+}
+
+std::string draw(Picture &pic, bool graticule, bool png) {
+    frame_ops(pic);
+    auto canvas = png ? png_canvas(pic.width, pic.height) : svg_canvas(pic.width, pic.height);
+    const double w = pic.width, h = pic.height;
+    canvas->path({{{0, 0}, {w, 0}, {w, h}, {0, h}}}, true, {pic.background, 0, 0, 0});
+    for (const auto &op : pic.ops) draw_op(pic, op, *canvas);
+    if (graticule) draw_graticule(pic, *canvas);
+    draw_legend(pic, *canvas);
+    return canvas->finish();
 }
 
 int run_render(int argc, char **argv) {
     Args args(argc, argv, {"box", "res", "shapes", "texture", "width", "o", "kinds"});
     args.allow_flags({"png", "borders", "rivers", "no-coast", "no-graticule"});
     if (!args.positional().empty()) throw UsageError("unexpected argument \"" + args.positional()[0] + "\"");
-    const Box box = parse_box(args.get("box", "-180/180/-90/90"));
-    if (!(box.east > box.west)) throw UsageError("the box's east edge must lie east of its west edge");
+    RenderRequest request;
+    request.box = parse_box(args.get("box", "-180/180/-90/90"));
     const long width = args.integer("width", 1200);
     if (width < 16 || width > 20000) throw UsageError("--width wants 16 to 20000 pixels");
-    Picture pic(box, static_cast<int>(width));
-    const std::string res = args.get("res", "l");
+    request.width = static_cast<int>(width);
+    request.res = args.get("res", "l");
+    request.kinds = args.get("kinds", "f:0");
+    request.coast = !args.flag("no-coast");
+    request.borders = args.flag("borders");
+    request.rivers = args.flag("rivers");
+    request.graticule = !args.flag("no-graticule");
+    request.shapes = args.get("shapes");
+    request.texture = args.get("texture");
     Progress progress;
-    if (args.has("texture")) add_texture_layer(pic, args.get("texture"), progress);
-    if (!args.flag("no-coast")) add_coast_layer(pic, res, args.get("kinds", "f:0"), progress);
-    if (args.flag("rivers")) add_line_layer(pic, true, res, progress);
-    if (args.flag("borders")) add_line_layer(pic, false, res, progress);
-    if (args.has("shapes")) add_shape_layer(pic, args.get("shapes"), progress);
-    if (!args.flag("no-graticule")) add_graticule(pic);
     Output out(args.get("o"));
-    progress.say("writing");
-    out.append(args.flag("png") ? to_png(pic) : to_svg(pic));
+    out.append(render_map(request, args.flag("png"), progress));
     out.commit();
     return 0;
 }
 
 }  // namespace
+
+std::string render_map(const RenderRequest &request, bool png, Progress &progress) {
+    Picture pic(request.box, request.width);
+    if (!request.texture.empty()) add_texture_layer(pic, request.texture, progress);
+    if (request.coast) add_coast_layer(pic, request.res, request.kinds, progress);
+    const std::string &line_res = request.line_res.empty() ? request.res : request.line_res;
+    if (request.rivers) add_line_layer(pic, true, line_res, progress);
+    if (request.borders) add_line_layer(pic, false, line_res, progress);
+    if (!request.shapes.empty()) add_shape_layer(pic, request.shapes, progress);
+    progress.say("drawing");
+    return draw(pic, request.graticule, png);
+}
 
 const Command render_command{
     "render", "one map picture of a box from every layer, as SVG or PNG",
@@ -247,7 +321,7 @@ const Command render_command{
     "                 default l\n"
     "  --kinds KINDS  the shoreline kinds, as for 'vorpix coast'; default f:0\n"
     "  --width PIXELS the picture's width; its height follows the box; default 1200\n"
-    "  --png          write a PNG picture instead of SVG (the PNG has no text)\n"
+    "  --png          write a PNG picture instead of SVG (the same map and words)\n"
     "  -o OUT         write to OUT instead of standard output\n"
     "Progress is shown on standard error when it is a terminal.\n",
     run_render};

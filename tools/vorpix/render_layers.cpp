@@ -2,73 +2,88 @@
 #include "render_layers.hpp"
 
 #include "commands.hpp"
-#include "gshhsmap.h"
-
-#include <cstdlib>
 
 namespace vorpix::cli {
 
 namespace {
 
-std::uint32_t shoreline_colour(int level) {
-    switch (level) {
-    case 1: return 0xffd9c7a0u;  // land
-    case 2: return 0xffa8cbe8u;  // lake
-    case 3: return 0xffc9b98fu;  // island in a lake
-    default: return 0xff9cc0e0u;  // pond on such an island
-    }
-}
+struct LevelLook {
+    const char *label;
+    std::uint32_t fill, outline;
+};
 
-const char *shoreline_label(int level) {
+// Lakes and ponds are drawn over the land that holds them, a stronger blue
+// than the sea with a blue shore, so that they read as lakes, not as holes.
+LevelLook shoreline_look(int level) {
     switch (level) {
-    case 1: return "land";
-    case 2: return "lake";
-    case 3: return "island in a lake";
-    default: return "pond";
+    case 1: return {"land", 0xfff2e6c4u, 0xff8c7448u};
+    case 2: return {"lake", 0xff9cc7ebu, 0xff3f73a8u};
+    case 3: return {"island in a lake", 0xffe6d6a8u, 0xff8c7448u};
+    default: return {"pond", 0xff9cc7ebu, 0xff3f73a8u};
     }
 }
 
 }  // namespace
 
+// Fills are drawn with their own shorelines; line work ('c' kinds) as lines.
 void add_coast_layer(Picture &pic, const std::string &res, const std::string &kinds, Progress &progress) {
-    static void *map = nullptr;  // map objects live as long as the process
-    LogCollector log;
-    progress.say("shorelines: selecting");
-    std::string types = kinds, resolution = res;
-    if (gshhsmap_open(&map) < 0 ||
-        gshhsmap_select(map, types.data(), resolution.data(), pic.box.west, pic.box.east, pic.box.south,
-                        pic.box.north, 0, 0) < 0)
-        throw InputError(log.all());
-    float *lon = nullptr, *lat = nullptr;
-    int size = 0, npts = 0, level = 0, antipode = 0, count = 0;
-    char type[2];
-    int r;
-    while ((r = gshhsmap_nextseg(map, &npts, &size, &lon, &lat, type, &level, &antipode)) == 1) {
-        if (++count % 1000 == 0) progress.say("shorelines: " + std::to_string(count) + " polygons");
-        if (npts < 3) continue;
-        Ring ring;
-        ring.reserve(static_cast<size_t>(npts));
-        for (int i = 0; i < npts; ++i) ring.emplace_back(lon[i], lat[i]);
-        pic.ops.push_back({Op::Fill, {std::move(ring)}, shoreline_colour(level), 0, {}, 0, 0, ""});
-        pic.add_legend(shoreline_label(level), shoreline_colour(level), false);
+    progress.say("shorelines");
+    geo::ShoreRequest request;
+    request.resolution = res;
+    request.kinds = kinds;
+    const geo::Frame frame{pic.box.west, pic.box.east, pic.box.south, pic.box.north};
+    for (auto &feature : geo::shoreline_features(request, frame)) {
+        const LevelLook look = shoreline_look(feature.level);
+        if (feature.kind == 'f') {
+            Op model{Op::Fill, {}, look.fill, 0.6, {}, 0, 0, ""};
+            model.outline = look.outline;
+            model.framed = true;
+            pic.add_legend(look.label, fill_style(model), false);
+            for (auto &polygon : feature.polygons) {
+                pic.ops.push_back(model);
+                pic.ops.back().rings = std::move(polygon);
+            }
+        } else {
+            Op op{Op::Stroke, std::move(feature.lines), look.outline, 0.8, {}, 0, 0, ""};
+            op.framed = true;
+            pic.add_legend("shorelines", {0, shoreline_look(1).outline, 0.8, 0}, true);
+            pic.ops.push_back(std::move(op));
+        }
     }
-    std::free(lon);
-    std::free(lat);
-    if (r < 0) throw InputError(log.all());
 }
+
+namespace {
+
+// Rivers are thin and blue, major ones (levels 1 and 2) a little wider;
+// national borders are solid dark red, the others lighter and dashed.
+struct LineLook {
+    const char *label;
+    PathStyle style;
+};
+
+LineLook line_look(bool river, int level) {
+    if (river) return {"rivers", {0, 0xff2a6fbbu, level <= 2 ? 1.1 : 0.7, 0}};
+    if (level == 1) return {"national borders", {0, 0xffa3262au, 1.4, 0}};
+    if (level == 2) return {"internal borders", {0, 0xffc25a5cu, 0.8, 4}};
+    return {"maritime borders", {0, 0xff9a6e8cu, 0.8, 2}};
+}
+
+}  // namespace
 
 void add_line_layer(Picture &pic, bool rivers, const std::string &res, Progress &progress) {
     progress.say(rivers ? "rivers" : "borders");
-    // Rivers of every level; national borders (level 1) and the others.
     const auto runs = border_lines(rivers ? "r:4095" : "p:7", res, pic.box);
-    const std::uint32_t colour = rivers ? 0xff2f6fb5u : 0xffb03030u;
     for (const auto &run : runs) {
         Ring line;
+        line.reserve(run.lon.size());
         for (size_t i = 0; i < run.lon.size(); ++i) line.emplace_back(run.lon[i], run.lat[i]);
-        const double width = rivers ? (run.level <= 2 ? 1.2 : 0.7) : (run.level == 1 ? 1.4 : 0.8);
-        pic.ops.push_back({Op::Stroke, {std::move(line)}, colour, width, {}, 0, 0, ""});
+        const LineLook look = line_look(rivers, run.level);
+        Op op{Op::Stroke, {std::move(line)}, look.style.stroke, look.style.width, {}, 0, 0, ""};
+        op.dash = look.style.dash;
+        pic.ops.push_back(std::move(op));
+        // Every river level is one entry, drawn in the wider look.
+        pic.add_legend(look.label, rivers ? line_look(true, 1).style : look.style, true);
     }
-    pic.add_legend(rivers ? "rivers" : "borders", colour, true);
 }
 
 }  // namespace vorpix::cli

@@ -3,7 +3,9 @@
 #ifndef VORPIX_RENDER_LAYERS_HPP
 #define VORPIX_RENDER_LAYERS_HPP
 
+#include "canvas.hpp"
 #include "cli.hpp"
+#include "geometry.hpp"
 
 #include <cstdint>
 #include <string>
@@ -12,43 +14,58 @@
 
 namespace vorpix::cli {
 
-using Ring = std::vector<std::pair<double, double>>;  // longitude, latitude
+using Ring = geo::Ring;
 
 // One drawing operation in map coordinates; images take their corners
-// (south-west, north-east) from rings[0].
+// (south-west, north-east) from rings[0]. Fills are outlined in a darker
+// shade of their colour unless an outline is given; width is the outline's
+// or the line's width in pixels.
 struct Op {
     enum Kind { Fill, Stroke, Image } kind;
     std::vector<Ring> rings;
     std::uint32_t colour;  // ARGB
-    double width;          // stroke width in pixels
+    double width;
     std::vector<std::uint32_t> image;
     int image_width, image_height;
     std::string label;
+    std::uint32_t outline = 0;
+    double dash = 0;  // pixels; 0 draws a solid line
+    // Already clipped to the frame; others are clipped, and moved by whole
+    // turns into it, before they are drawn.
+    bool framed = false;
 };
 
 struct LegendEntry {
     std::string label;
-    std::uint32_t colour;
+    PathStyle style;
     bool line;
 };
 
+// The map's frame is its box as given, east of west: a box from 160 to 200
+// runs on across 180, and every layer is moved by whole turns into it.
 struct Picture {
+    // box is taken as a frame (see geo::frame_of).
     Picture(const Box &box, int width);
     double x(double lon) const;
     double y(double lat) const;
+    // A fill's or a line's legend entry, in the look its ops are drawn with.
     void add_legend(const std::string &label, std::uint32_t colour, bool line);
+    void add_legend(const std::string &label, const PathStyle &style, bool line);
 
     Box box;
     int width, height;
-    std::uint32_t background = 0xffbcd8f0u;  // sea
+    std::uint32_t background = 0xffc6dcefu;  // sea
     std::vector<Op> ops;
     std::vector<LegendEntry> legend;
 };
 
+// What a fill looks like on the map and in the legend.
+PathStyle fill_style(const Op &op);
+
 // Shows what is being done on standard error, when that is a terminal.
 class Progress {
 public:
-    Progress();
+    explicit Progress(bool to_terminal = true);
     ~Progress();
     void say(const std::string &what);
 
@@ -61,6 +78,18 @@ void add_coast_layer(Picture &pic, const std::string &res, const std::string &ki
 void add_line_layer(Picture &pic, bool rivers, const std::string &res, Progress &progress);
 void add_shape_layer(Picture &pic, const std::string &shapefile, Progress &progress);
 void add_texture_layer(Picture &pic, const std::string &dds, Progress &progress);
+
+struct RenderRequest {
+    Box box{-180, 180, -90, 90};
+    int width = 1200;
+    std::string res = "l", kinds = "f:0";
+    std::string line_res;  // borders and rivers, when not those of res
+    bool coast = true, borders = false, rivers = false, graticule = true;
+    std::string shapes, texture;  // files, or empty
+};
+
+// The finished picture's bytes, SVG or PNG.
+std::string render_map(const RenderRequest &request, bool png, Progress &progress);
 
 }  // namespace vorpix::cli
 

@@ -3,7 +3,7 @@
 #include "cli.hpp"
 #include "commands.hpp"
 #include "dds.h"
-#include "raster.hpp"
+#include "canvas.hpp"
 #include "render_layers.hpp"
 
 #include "arrays.h"

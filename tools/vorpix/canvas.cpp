@@ -1,0 +1,315 @@
+#include "canvas.hpp"
+
+#include "cli.hpp"
+
+#include <cairo.h>
+#include <png.h>
+
+#include <charconv>
+#include <csetjmp>
+#include <cstdio>
+
+namespace vorpix::cli {
+
+namespace {
+
+// DejaVu comes with every Debian desktop and the fonts-dejavu-core package;
+// fontconfig falls back to another sans face without it.
+constexpr const char *font_family = "DejaVu Sans";
+
+double channel(std::uint32_t argb, int shift) { return ((argb >> shift) & 255) / 255.0; }
+
+void set_colour(cairo_t *cr, std::uint32_t argb) {
+    cairo_set_source_rgba(cr, channel(argb, 16), channel(argb, 8), channel(argb, 0), channel(argb, 24));
+}
+
+// Greyscale antialiasing: colour fringes would show on a map's pastels.
+void prepare_text(cairo_t *cr) {
+    cairo_font_options_t *options = cairo_font_options_create();
+    cairo_font_options_set_antialias(options, CAIRO_ANTIALIAS_GRAY);
+    cairo_font_options_set_hint_style(options, CAIRO_HINT_STYLE_SLIGHT);
+    cairo_set_font_options(cr, options);
+    cairo_font_options_destroy(options);
+}
+
+void select_font(cairo_t *cr, const TextStyle &style) {
+    cairo_select_font_face(cr, font_family, CAIRO_FONT_SLANT_NORMAL,
+                           style.bold ? CAIRO_FONT_WEIGHT_BOLD : CAIRO_FONT_WEIGHT_NORMAL);
+    cairo_set_font_size(cr, style.size);
+}
+
+double anchored_x(double x, double advance, Anchor anchor) {
+    return anchor == Anchor::Start ? x : anchor == Anchor::Middle ? x - advance / 2 : x - advance;
+}
+
+cairo_status_t append_to_string(void *closure, const unsigned char *data, unsigned int length) {
+    static_cast<std::string *>(closure)->append(reinterpret_cast<const char *>(data), length);
+    return CAIRO_STATUS_SUCCESS;
+}
+
+class PngCanvas final : public Canvas {
+public:
+    PngCanvas(int width, int height)
+        : surface_(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height)), cr_(cairo_create(surface_)) {
+        prepare_text(cr_);
+        cairo_set_line_join(cr_, CAIRO_LINE_JOIN_ROUND);
+        cairo_set_line_cap(cr_, CAIRO_LINE_CAP_ROUND);
+        cairo_set_fill_rule(cr_, CAIRO_FILL_RULE_EVEN_ODD);
+    }
+    ~PngCanvas() override {
+        cairo_destroy(cr_);
+        cairo_surface_destroy(surface_);
+    }
+    PngCanvas(const PngCanvas &) = delete;
+    PngCanvas &operator=(const PngCanvas &) = delete;
+
+    void path(const std::vector<PixelPath> &paths, bool closed, const PathStyle &style) override {
+        cairo_new_path(cr_);
+        for (const auto &p : paths) {
+            if (p.empty()) continue;
+            cairo_move_to(cr_, p[0].first, p[0].second);
+            for (size_t i = 1; i < p.size(); ++i) cairo_line_to(cr_, p[i].first, p[i].second);
+            if (closed) cairo_close_path(cr_);
+        }
+        if (style.fill >> 24) {
+            set_colour(cr_, style.fill);
+            cairo_fill_preserve(cr_);
+        }
+        if (style.stroke >> 24 && style.width > 0) {
+            set_colour(cr_, style.stroke);
+            cairo_set_line_width(cr_, style.width);
+            const double dashes[] = {style.dash, style.dash * 0.7};
+            cairo_set_dash(cr_, dashes, style.dash > 0 ? 2 : 0, 0);
+            cairo_stroke_preserve(cr_);
+        }
+        cairo_new_path(cr_);
+    }
+
+    void image(const std::uint32_t *argb, int width, int height, double x0, double y0, double x1,
+               double y1) override {
+        if (width <= 0 || height <= 0) return;
+        cairo_surface_t *source = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height);
+        cairo_surface_flush(source);
+        unsigned char *data = cairo_image_surface_get_data(source);
+        const int stride = cairo_image_surface_get_stride(source);
+        // Cairo keeps its pixels with the colour multiplied by alpha.
+        for (int y = 0; y < height; ++y) {
+            auto *row = reinterpret_cast<std::uint32_t *>(data + static_cast<size_t>(y) * stride);
+            for (int x = 0; x < width; ++x) {
+                const std::uint32_t p = argb[static_cast<size_t>(y) * width + x], a = p >> 24;
+                auto mul = [a](std::uint32_t c) { return (c * a + 127) / 255; };
+                row[x] = (a << 24) | (mul((p >> 16) & 255) << 16) | (mul((p >> 8) & 255) << 8) | mul(p & 255);
+            }
+        }
+        cairo_surface_mark_dirty(source);
+        cairo_save(cr_);
+        cairo_rectangle(cr_, x0, y0, x1 - x0, y1 - y0);
+        cairo_clip(cr_);
+        cairo_translate(cr_, x0, y0);
+        cairo_scale(cr_, (x1 - x0) / width, (y1 - y0) / height);
+        cairo_set_source_surface(cr_, source, 0, 0);
+        cairo_pattern_set_extend(cairo_get_source(cr_), CAIRO_EXTEND_PAD);
+        cairo_paint(cr_);
+        cairo_restore(cr_);
+        cairo_surface_destroy(source);
+    }
+
+    void text(double x, double y, const std::string &utf8, const TextStyle &style) override {
+        select_font(cr_, style);
+        cairo_text_extents_t extents;
+        cairo_text_extents(cr_, utf8.c_str(), &extents);
+        cairo_new_path(cr_);
+        cairo_move_to(cr_, anchored_x(x, extents.x_advance, style.anchor), y);
+        if (style.halo >> 24) {
+            cairo_text_path(cr_, utf8.c_str());
+            set_colour(cr_, style.halo);
+            cairo_set_line_width(cr_, 3);
+            cairo_set_dash(cr_, nullptr, 0, 0);
+            cairo_stroke(cr_);
+            cairo_move_to(cr_, anchored_x(x, extents.x_advance, style.anchor), y);
+        }
+        set_colour(cr_, style.colour);
+        cairo_show_text(cr_, utf8.c_str());
+        cairo_new_path(cr_);
+    }
+
+    std::string finish() override {
+        cairo_surface_flush(surface_);
+        std::string out;
+        if (cairo_surface_write_to_png_stream(surface_, append_to_string, &out) != CAIRO_STATUS_SUCCESS)
+            throw InputError("cannot encode the PNG image");
+        return out;
+    }
+
+private:
+    cairo_surface_t *surface_;
+    cairo_t *cr_;
+};
+
+std::string colour_attribute(const char *name, std::uint32_t argb) {
+    char buffer[64];
+    const unsigned alpha = argb >> 24;
+    if (alpha == 255) std::snprintf(buffer, sizeof buffer, " %s=\"#%06x\"", name, argb & 0xffffffu);
+    else std::snprintf(buffer, sizeof buffer, " %s=\"#%06x\" %s-opacity=\"%.3f\"", name, argb & 0xffffffu, name, alpha / 255.0);
+    return buffer;
+}
+
+// Tenths of a pixel are finer than any renderer shows; shorter text keeps
+// large maps quick to write and to read.
+void append_number(std::string &out, double v) {
+    char buffer[32];
+    const auto r = std::to_chars(buffer, buffer + sizeof buffer, v, std::chars_format::fixed, 1);
+    out.append(buffer, r.ptr);
+}
+
+std::string escaped(const std::string &text) {
+    std::string out;
+    for (const char c : text) {
+        switch (c) {
+        case '&': out += "&amp;"; break;
+        case '<': out += "&lt;"; break;
+        case '>': out += "&gt;"; break;
+        case '"': out += "&quot;"; break;
+        default: out += c;
+        }
+    }
+    return out;
+}
+
+std::string base64(const std::string &bytes) {
+    static const char *digits = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    for (size_t i = 0; i < bytes.size(); i += 3) {
+        const unsigned v = (static_cast<unsigned char>(bytes[i]) << 16) |
+                           (i + 1 < bytes.size() ? static_cast<unsigned char>(bytes[i + 1]) << 8 : 0) |
+                           (i + 2 < bytes.size() ? static_cast<unsigned char>(bytes[i + 2]) : 0);
+        out += digits[(v >> 18) & 63];
+        out += digits[(v >> 12) & 63];
+        out += i + 1 < bytes.size() ? digits[(v >> 6) & 63] : '=';
+        out += i + 2 < bytes.size() ? digits[v & 63] : '=';
+    }
+    return out;
+}
+
+class SvgCanvas final : public Canvas {
+public:
+    SvgCanvas(int width, int height) {
+        char head[320];
+        std::snprintf(head, sizeof head,
+                      "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%d\" height=\"%d\" viewBox=\"0 0 %d %d\" "
+                      "font-family=\"%s, sans-serif\" stroke-linejoin=\"round\" stroke-linecap=\"round\">\n",
+                      width, height, width, height, font_family);
+        text_ = head;
+    }
+
+    void path(const std::vector<PixelPath> &paths, bool closed, const PathStyle &style) override {
+        text_ += "<path d=\"";
+        for (const auto &p : paths) {
+            for (size_t i = 0; i < p.size(); ++i) {
+                text_ += i ? (i == 1 ? 'L' : ' ') : 'M';
+                append_number(text_, p[i].first);
+                text_ += ' ';
+                append_number(text_, p[i].second);
+            }
+            if (closed && !p.empty()) text_ += 'Z';
+        }
+        text_ += '"';
+        if (style.fill >> 24) text_ += colour_attribute("fill", style.fill) + " fill-rule=\"evenodd\"";
+        else text_ += " fill=\"none\"";
+        if (style.stroke >> 24 && style.width > 0) {
+            text_ += colour_attribute("stroke", style.stroke) + " stroke-width=\"";
+            append_number(text_, style.width);
+            text_ += '"';
+            if (style.dash > 0) {
+                text_ += " stroke-dasharray=\"";
+                append_number(text_, style.dash);
+                text_ += ' ';
+                append_number(text_, style.dash * 0.7);
+                text_ += '"';
+            }
+        }
+        text_ += "/>\n";
+    }
+
+    void image(const std::uint32_t *argb, int width, int height, double x0, double y0, double x1,
+               double y1) override {
+        if (width <= 0 || height <= 0) return;
+        char place[192];
+        std::snprintf(place, sizeof place,
+                      "<image x=\"%.2f\" y=\"%.2f\" width=\"%.2f\" height=\"%.2f\" preserveAspectRatio=\"none\" ",
+                      x0, y0, x1 - x0, y1 - y0);
+        text_ += place + std::string("href=\"data:image/png;base64,") + base64(encode_png(argb, width, height)) +
+                 "\"/>\n";
+    }
+
+    void text(double x, double y, const std::string &utf8, const TextStyle &style) override {
+        char place[96];
+        std::snprintf(place, sizeof place, "<text x=\"%.1f\" y=\"%.1f\" font-size=\"%g\"", x, y, style.size);
+        text_ += place + colour_attribute("fill", style.colour);
+        if (style.anchor != Anchor::Start)
+            text_ += style.anchor == Anchor::Middle ? " text-anchor=\"middle\"" : " text-anchor=\"end\"";
+        if (style.bold) text_ += " font-weight=\"bold\"";
+        if (style.halo >> 24) text_ += colour_attribute("stroke", style.halo) + " stroke-width=\"3\" paint-order=\"stroke\"";
+        text_ += ">" + escaped(utf8) + "</text>\n";
+    }
+
+    std::string finish() override { return text_ + "</svg>\n"; }
+
+private:
+    std::string text_;
+};
+
+void append_bytes(png_structp png, png_bytep data, png_size_t length) {
+    static_cast<std::string *>(png_get_io_ptr(png))->append(reinterpret_cast<const char *>(data), length);
+}
+
+void no_flush(png_structp) {}
+
+}  // namespace
+
+std::unique_ptr<Canvas> svg_canvas(int width, int height) { return std::make_unique<SvgCanvas>(width, height); }
+std::unique_ptr<Canvas> png_canvas(int width, int height) { return std::make_unique<PngCanvas>(width, height); }
+
+double text_width(const std::string &utf8, const TextStyle &style) {
+    cairo_surface_t *surface = cairo_image_surface_create(CAIRO_FORMAT_A8, 1, 1);
+    cairo_t *cr = cairo_create(surface);
+    prepare_text(cr);
+    select_font(cr, style);
+    cairo_text_extents_t extents;
+    cairo_text_extents(cr, utf8.c_str(), &extents);
+    cairo_destroy(cr);
+    cairo_surface_destroy(surface);
+    return extents.x_advance;
+}
+
+std::string encode_png(const std::uint32_t *argb, int width, int height) {
+    std::string out;
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png ? png_create_info_struct(png) : nullptr;
+    if (!png || !info) {
+        png_destroy_write_struct(&png, &info);
+        throw InputError("cannot start a PNG image");
+    }
+    std::vector<unsigned char> row(static_cast<size_t>(width) * 4);
+    if (setjmp(png_jmpbuf(png))) {
+        png_destroy_write_struct(&png, &info);
+        throw InputError("cannot encode the PNG image");
+    }
+    png_set_write_fn(png, &out, append_bytes, no_flush);
+    png_set_IHDR(png, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), 8,
+                 PNG_COLOR_TYPE_RGB_ALPHA, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_write_info(png, info);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            const std::uint32_t p = argb[static_cast<size_t>(y) * width + x];
+            row[4 * x] = (p >> 16) & 255, row[4 * x + 1] = (p >> 8) & 255, row[4 * x + 2] = p & 255,
+                    row[4 * x + 3] = p >> 24;
+        }
+        png_write_row(png, row.data());
+    }
+    png_write_end(png, nullptr);
+    png_destroy_write_struct(&png, &info);
+    return out;
+}
+
+}  // namespace vorpix::cli
