@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -22,12 +23,24 @@
 
 namespace {
 
-struct Mapping {
+// A file's contents as read, and what identified the file at the time: a
+// cached path is read again once any of these differ.
+struct Copy {
     char *data;
     long size;
+    dev_t device;
+    ino_t inode;
+    off_t file_size;
+    timespec modified, changed;
 };
 
-// Zero-length files all share this address: mmap cannot map them.
+bool same_file(const struct stat &st, const Copy &c) {
+    return st.st_dev == c.device && st.st_ino == c.inode && st.st_size == c.file_size &&
+           st.st_mtim.tv_sec == c.modified.tv_sec && st.st_mtim.tv_nsec == c.modified.tv_nsec &&
+           st.st_ctim.tv_sec == c.changed.tv_sec && st.st_ctim.tv_nsec == c.changed.tv_nsec;
+}
+
+// Zero-length files all share this address.
 char empty_file[1];
 
 bool is_regular_file(const std::string &path) {
@@ -57,24 +70,52 @@ char *search(std::string_view dirs, const char *name) {
     }
 }
 
-long map_whole_file(const char *path, char **data) {
-    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return -1;
+class Descriptor {
+public:
+    explicit Descriptor(int fd) : fd_(fd) {}
+    ~Descriptor() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    Descriptor(const Descriptor &) = delete;
+    Descriptor &operator=(const Descriptor &) = delete;
+    int get() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+// Reads a regular file whole into memory of its own, which is never
+// released. The file is not opened unless it is a regular file (opening a
+// FIFO or a device for reading may wait or act), and the copy is private:
+// whatever later happens to the file, the memory stays as it was read.
+// Anonymous pages, not the heap: a copy never released is not a leak.
+bool read_whole_file(const char *path, Copy *copy) {
     struct stat st;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 0) {
-        ::close(fd);
-        return -1;
+    if (::stat(path, &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    const Descriptor fd(::open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 0) return false;
+    *copy = Copy{empty_file, 0, st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim};
+    if (st.st_size == 0) return true;
+    const auto size = static_cast<size_t>(st.st_size);
+    void *memory = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (memory == MAP_FAILED) return false;
+    auto *bytes = static_cast<char *>(memory);
+    // A file that shrinks while it is read gives what it still held.
+    size_t done = 0;
+    while (done < size) {
+        const ssize_t n = ::read(fd.get(), bytes + done, size - done);
+        if (n == 0) break;
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            ::munmap(memory, size);
+            return false;
+        }
+        done += static_cast<size_t>(n);
     }
-    if (st.st_size == 0) {
-        ::close(fd);
-        *data = empty_file;
-        return 0;
-    }
-    void *address = ::mmap(nullptr, static_cast<size_t>(st.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
-    ::close(fd);
-    if (address == MAP_FAILED) return -1;
-    *data = static_cast<char *>(address);
-    return static_cast<long>(st.st_size);
+    ::mprotect(memory, size, PROT_READ);
+    copy->data = done ? bytes : empty_file;
+    copy->size = static_cast<long>(done);
+    return true;
 }
 
 // The data directory beside this library, as installed, then the built-in ones.
@@ -112,26 +153,33 @@ char *datafile(const char *env, const char *name) {
 
 long mapfile(const char *path, Arr **cache, char **data) {
     if (!path || !data) return -1;
+    Copy *known = nullptr;
     if (cache) {
         if (!*cache && !(*cache = newarr(nullptr))) return -1;
-        if (auto *known = static_cast<Mapping *>(getarr(*cache, path))) {
-            *data = known->data;
-            return known->size;
+        if ((known = static_cast<Copy *>(getarr(*cache, path)))) {
+            // A file that is gone leaves the copy read before.
+            struct stat st;
+            if (::stat(path, &st) != 0 || same_file(st, *known)) {
+                *data = known->data;
+                return known->size;
+            }
         }
     }
-    char *address = nullptr;
-    const long size = map_whole_file(path, &address);
-    if (size < 0) return -1;
+    Copy fresh;
+    if (!read_whole_file(path, &fresh)) return -1;
     if (cache) {
-        // The record lives as long as the mapping: until the process ends.
-        auto *record = static_cast<Mapping *>(std::malloc(sizeof(Mapping)));
-        if (record) {
-            *record = Mapping{address, size};
-            setarr(*cache, path, record);
+        // The record lives as long as the copies: until the process ends.
+        // A changed file's record is updated in place; its older copy stays
+        // valid for whoever still holds it.
+        if (known) {
+            *known = fresh;
+        } else if (auto *record = static_cast<Copy *>(std::malloc(sizeof(Copy)))) {
+            *record = fresh;
+            if (setarr(*cache, path, record) == nullptr && getarr(*cache, path) != record) std::free(record);
         }
     }
-    *data = address;
-    return size;
+    *data = fresh.data;
+    return fresh.size;
 }
 
 }  // extern "C"

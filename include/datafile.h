@@ -26,10 +26,23 @@ VORPIX_HOST_API const char *datafile_default_path(void);
 
 /* Makes the whole file available read-only in memory: stores the address of
  * its first byte in *data and returns its size in bytes, or -1 on failure.
- * The memory stays valid until the process ends. A non-NULL cache is the
- * address of a caller-owned Arr pointer (NULL at first) through which a path
- * already made available is not opened again. A zero-length file gives 0 and
- * a valid, empty address. */
+ * Only a regular file is read: a FIFO, device, socket or directory is
+ * refused without being opened. A zero-length file gives 0 and a valid,
+ * empty address.
+ *
+ * The file is read into memory of its own, not mapped: nothing that later
+ * happens to the file (truncation, rewriting, removal) changes that memory
+ * or can end the process. The memory stays valid until the process ends.
+ *
+ * A non-NULL cache is the address of a caller-owned Arr pointer (NULL at
+ * first) that remembers each path made available, with the file's device,
+ * inode, size and modification and change times. A later call for the path
+ * compares them with the file's now: when they agree the copy made before is
+ * returned; when they differ (the file was rewritten, truncated, or replaced
+ * by a rename) the file is read afresh and the new copy returned, while
+ * every earlier copy stays valid for whoever holds it; when the path no
+ * longer names a file the copy made before is returned. So a long-running
+ * client sees each file as it was at its latest call, never a mixture. */
 VORPIX_HOST_API long mapfile(const char *path, Arr **cache, char **data);
 
 #ifdef __cplusplus

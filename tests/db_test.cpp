@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstring>
 #include <deque>
 #include <filesystem>
@@ -370,4 +372,28 @@ TEST_F(ShapeFetch, FaultsInsideTheFileKeepTheRecordDecodersMessages) {
     ASSERT_EQ(r.shape_type, 3);
     EXPECT_EQ(static_cast<ESRISHPRECPOLYGStr *>(r.record)->numpoints, 6);
     EXPECT_EQ(log.text(), "");
+}
+
+// A shapefile that changes after its first fetch is read again: truncated
+// in place it fails cleanly (it used to end the process with SIGBUS through
+// the old mapping), replaced by a rename its new contents are seen.
+TEST_F(ShapeFetch, AShapefileThatChangedIsReadAgain) {
+    const std::string shp = dir_.file("maps/shapes/nc.shp");
+    std::filesystem::copy_file(fixture_path("esri/nc.shp"), shp);
+    const Dbptr t = make(dir_.file("maps/changing.db"), "(1, 'shapes/nc.shp')", "(1, 45708), (1, 100)");
+    EXPECT_EQ(fetch(row(t, 1)).shape_type, 5);
+    ASSERT_EQ(truncate(shp.c_str(), 200), 0);
+    {
+        LogCapture log;
+        fetch(row(t, 1), -1);
+        EXPECT_EQ(log.messages(), (std::vector<std::string>{
+                                      "esri_decode_shapefile_record: " + shp + ": record at byte 45708: offset 45708 lies "
+                                      "outside the 200 bytes.\n",
+                                      "esri_get_db_shp_record: esri_decode_shapefile_record() error.\n"}));
+    }
+    std::filesystem::copy_file(fixture_path("esri/point.shp"), shp + ".new");
+    std::filesystem::rename(shp + ".new", shp);
+    const ESRISHPRECStr &point = fetch(row(t, 2));
+    ASSERT_EQ(point.shape_type, 1);
+    EXPECT_EQ(static_cast<ESRISHPRECPOINTStr *>(point.record)->x, 1.5);
 }

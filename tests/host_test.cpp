@@ -11,7 +11,15 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <functional>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -307,14 +315,72 @@ TEST(HostMapFile, CachesByPathAndHandlesEmptyAndMissingFiles) {
     char *first = nullptr, *again = nullptr;
     EXPECT_EQ(mapfile(path.c_str(), &cache, &first), 5);
     ASSERT_NE(cache, nullptr);
-    write_file(path, "HELLO, WORLD", 12);  // a cached path is not read again
-    EXPECT_EQ(mapfile(path.c_str(), &cache, &again), 5);
+    EXPECT_EQ(mapfile(path.c_str(), &cache, &again), 5);  // an unchanged file is not read again
     EXPECT_EQ(again, first);
     char *zero = nullptr;
     EXPECT_EQ(mapfile(empty.c_str(), nullptr, &zero), 0);
     EXPECT_NE(zero, nullptr);
     EXPECT_EQ(mapfile(dir.file("missing").c_str(), &cache, &zero), -1);
     EXPECT_EQ(mapfile(dir.path().c_str(), nullptr, &zero), -1);
+}
+
+// A cached path whose file changed is read afresh; every copy handed out
+// stays as it was read, whatever happens to the file.
+TEST(HostMapFile, ACachedFileThatChangedIsReadAgainAndOldCopiesStay) {
+    TempDir dir;
+    const std::string path = dir.file("data.bin");
+    write_file(path, "first version", 13);
+    static Arr *cache = nullptr;
+    char *first = nullptr, *data = nullptr;
+    ASSERT_EQ(mapfile(path.c_str(), &cache, &first), 13);
+    struct Step {
+        const char *what;
+        std::function<void()> change;
+        std::string seen;
+    };
+    const std::vector<Step> steps = {
+        {"rewritten in place", [&] { write_file(path, "second, longer version", 22); }, "second, longer version"},
+        {"truncated in place", [&] { ASSERT_EQ(truncate(path.c_str(), 6), 0); }, "second"},
+        {"the same size, later", [&] {
+             timespec later[2] = {{0, UTIME_OMIT}, {2000000000, 123456789}};
+             write_file(path, "SECOND", 6);
+             ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), later, 0), 0);
+         }, "SECOND"},
+        {"replaced by rename", [&] {
+             write_file(dir.file("new.bin"), "renamed", 7);
+             ASSERT_EQ(std::rename(dir.file("new.bin").c_str(), path.c_str()), 0);
+         }, "renamed"},
+        {"emptied", [&] { ASSERT_EQ(truncate(path.c_str(), 0), 0); }, ""},
+        {"removed: the last copy stays", [&] { std::filesystem::remove(path); }, ""},
+    };
+    for (const Step &step : steps) {
+        step.change();
+        const long size = mapfile(path.c_str(), &cache, &data);
+        ASSERT_EQ(size, static_cast<long>(step.seen.size())) << step.what;
+        EXPECT_EQ(std::string(data, static_cast<size_t>(size)), step.seen) << step.what;
+    }
+    EXPECT_EQ(std::string(first, 13), "first version");
+}
+
+// Opening a FIFO for reading waits for a writer, and a device may act when
+// opened: neither is opened. Run in a child that an alarm ends if it waits.
+TEST(HostMapFile, RefusesFifosAndDevicesWithoutOpeningThem) {
+    TempDir dir;
+    const std::string fifo = dir.file("pipe");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    for (const std::string &path : {fifo, std::string("/dev/zero"), std::string("/dev/null")}) {
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            alarm(5);
+            static Arr *cache = nullptr;
+            char *data = nullptr;
+            _exit(mapfile(path.c_str(), nullptr, &data) == -1 && mapfile(path.c_str(), &cache, &data) == -1 ? 0 : 1);
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << path << ": status " << status;
+    }
 }
 
 TEST(HostLog, CapturesMessagesWithFlagsAndDefaultsToStandardError) {
