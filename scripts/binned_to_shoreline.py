@@ -17,6 +17,16 @@ runs eastward to 360 and is closed along the South Pole.
 Levels: 1 land, 2 lake, 3 island in a lake, 4 pond. Antarctica comes twice,
 as its ice front (level 5: pieces flagged as Antarctic ice front) and as its
 grounding line (level 6); readers take one of them.
+
+Header fields: the flag word holds the level, the version (bits 8-15), where
+the polygon crosses Greenwich or the 180th meridian (bits 16-17: 1, 2 or 3
+for both), the source (bit 24: 1 for ocean shorelines, 0 for lakes and
+Antarctica), the river bit (25: a lake that is part of a river) and the area
+scale (bits 26-31: 1, areas in tenths of km^2). Extents are in micro-degrees,
+west before east; a polygon across Greenwich has a negative west. Points are
+stored at longitudes 0 to 360. The container is the enclosing polygon's id
+(-1 for none); the ancestor is -1, since the binned files do not say which
+full-resolution polygon each one comes from.
 """
 import collections
 import struct
@@ -168,7 +178,7 @@ def crosses(west, east, meridian):
     return first_after < east or east - west >= TURN
 
 
-def polygon_record(pid, level, points, round_pole, area, area_full, container, source):
+def polygon_record(pid, level, points, round_pole, area, area_full, container, source, river):
     if round_pole:
         cont = points
     else:
@@ -182,7 +192,7 @@ def polygon_record(pid, level, points, round_pole, area, area_full, container, s
         # Extents of a polygon across Greenwich run from a negative west.
         west, east = west - TURN, east - TURN
     greenwich = (1 if crosses(west, east, 0) else 0) | (2 if crosses(west, east, 180 * MICRO) else 0)
-    flag = level | VERSION << 8 | greenwich << 16 | source << 24 | AREA_SCALE << 26
+    flag = level | VERSION << 8 | greenwich << 16 | source << 24 | river << 25 | AREA_SCALE << 26
     if not round_pole:
         points = [(x % TURN, y) for x, y in points]
     head = struct.pack(">iiIiiiiiiii", pid, len(points), flag, west, east, min(ys), max(ys),
@@ -217,11 +227,13 @@ def main():
         if turns:
             ring = close_round_pole(ring)
         # The file gives the full-resolution area and the share of it that
-        # this resolution's polygon keeps, in millionths.
-        area_full = int(round(area_km2[pid] * 10))
-        area = int(round(area_km2[pid] * 10 * int(fraction[pid]) / MICRO))
+        # this resolution's polygon keeps, in millionths; a negative area
+        # marks a lake that is part of a river.
+        river = 1 if area_km2[pid] < 0 else 0
+        area_full = int(round(abs(area_km2[pid]) * 10))
+        area = int(round(abs(area_km2[pid]) * 10 * int(fraction[pid]) / MICRO))
         wvs = 1 if levels[pid] == 1 else 0
-        out += polygon_record(pid, levels[pid], ring, bool(turns), area, area_full, int(parent[pid]), wvs)
+        out += polygon_record(pid, levels[pid], ring, bool(turns), area, area_full, int(parent[pid]), wvs, river)
         npoints += len(ring)
     with open(target, "wb") as f:
         f.write(out)
