@@ -8,8 +8,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <iterator>
+#include <fcntl.h>
+#include <new>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace vorpix::cli {
@@ -88,34 +89,6 @@ Box parse_box(const std::string &text) {
     return box;
 }
 
-void write_file_atomically(const std::string &path, const std::string &bytes) {
-    const std::string temporary = path + ".part-" + std::to_string(::getpid());
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        if (!out) throw InputError(path + ": cannot write: " + std::strerror(errno));
-        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-        out.flush();
-        if (!out) {
-            std::remove(temporary.c_str());
-            throw InputError(path + ": cannot write: " + std::strerror(errno));
-        }
-    }
-    if (std::rename(temporary.c_str(), path.c_str()) != 0) {
-        const int error = errno;
-        std::remove(temporary.c_str());
-        throw InputError(path + ": cannot write: " + std::strerror(error));
-    }
-}
-
-void Output::commit() const {
-    if (path_.empty() || path_ == "-") {
-        std::fwrite(text_.data(), 1, text_.size(), stdout);
-        std::fflush(stdout);
-    } else {
-        write_file_atomically(path_, text_);
-    }
-}
-
 LogCollector::LogCollector() {
     previous_handler_ = reinterpret_cast<void *>(elog_set_handler(&LogCollector::receive, this, &previous_context_));
 }
@@ -169,11 +142,16 @@ public:
     StdoutCapture &operator=(const StdoutCapture &) = delete;
 
     std::string text() {
+        const bool failed = std::fflush(stdout) != 0 || std::ferror(stdout);
+        const int error = errno;
+        std::clearerr(stdout);
         restore();
+        if (failed) throw InputError(std::string("temporary file for the listing: cannot write: ") + std::strerror(error));
         std::string out;
         std::rewind(file_);
         char buffer[65536];
         for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, file_)) > 0;) out.append(buffer, n);
+        if (std::ferror(file_)) throw InputError("temporary file for the listing: cannot read it back");
         return out;
     }
 
@@ -233,11 +211,51 @@ std::string format_coordinate(double value) {
     return std::string(buffer, end);
 }
 
+namespace {
+
+const char *kind_of(mode_t mode) {
+    if (S_ISCHR(mode)) return "a character device";
+    if (S_ISBLK(mode)) return "a block device";
+    if (S_ISFIFO(mode)) return "a named pipe";
+    if (S_ISSOCK(mode)) return "a socket";
+    return "not a regular file";
+}
+
+}  // namespace
+
 std::vector<unsigned char> read_input(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw InputError(path + ": cannot open: " + std::strerror(errno));
-    std::vector<unsigned char> bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    if (in.bad()) throw InputError(path + ": cannot read");
+    // Non-blocking, so that opening a FIFO without a writer does not hang;
+    // it is refused below anyway.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) throw InputError(path + ": cannot open: " + std::strerror(errno));
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) throw InputError(path + ": cannot open: " + std::strerror(errno));
+    if (S_ISDIR(st.st_mode)) throw InputError(path + ": is a directory");
+    if (!S_ISREG(st.st_mode))
+        throw InputError(path + ": is " + kind_of(st.st_mode) + "; vorpix reads regular files only");
+    const auto read_some = [&](unsigned char *into, size_t size) {
+        while (true) {
+            const ssize_t n = ::read(fd, into, size);
+            if (n >= 0) return static_cast<size_t>(n);
+            if (errno != EINTR) throw InputError(path + ": cannot read: " + std::strerror(errno));
+        }
+    };
+    std::vector<unsigned char> bytes;
+    try {
+        bytes.resize(static_cast<size_t>(st.st_size));
+        size_t used = 0;
+        for (size_t n = 1; used < bytes.size() && n > 0; used += n) n = read_some(bytes.data() + used, bytes.size() - used);
+        bytes.resize(used);
+        // A file that grows while it is read gives the rest in pieces.
+        unsigned char more[65536];
+        for (size_t n; (n = read_some(more, sizeof more)) > 0;) bytes.insert(bytes.end(), more, more + n);
+    } catch (const std::bad_alloc &) {
+        throw InputError(path + ": " + std::to_string(st.st_size) + " bytes: not enough memory to read it");
+    }
     return bytes;
 }
 

@@ -48,7 +48,7 @@ struct Box {
 Box parse_box(const std::string &text);
 
 // Output collected in memory and written only when the command succeeds,
-// to the -o file (through a temporary file and a rename) or standard output.
+// to the -o file or standard output.
 class Output {
 public:
     explicit Output(std::string path) : path_(std::move(path)) {}
@@ -61,7 +61,19 @@ private:
     std::string path_;
     std::string text_;
 };
-void write_file_atomically(const std::string &path, const std::string &bytes);
+// Writes bytes as the file path. A regular file, or a new one, is replaced
+// whole through a temporary file made exclusively in its directory, keeping
+// its mode (new files get 0666 less the umask); the temporary is removed on
+// failure and when SIGHUP, SIGINT, SIGQUIT, SIGTERM or SIGXFSZ ends the process.
+// A symbolic link is followed and the file it names replaced, the link kept.
+// A device or FIFO is written directly. A file without write permission is
+// refused; so is one with no write bit at all even when root runs the tool.
+void write_output_file(const std::string &path, const std::string &bytes);
+// Writes and flushes bytes to standard output.
+void write_stdout(const std::string &bytes);
+// Closes standard output at the end of a successful run: a write that failed
+// unnoticed until now gives a message and a failing status.
+int close_stdout(int status);
 
 // Collects library log messages while in scope instead of printing them.
 class LogCollector {
@@ -94,7 +106,8 @@ std::string captured_stdout(const std::function<void()> &print);
 std::string json_string(const std::string &s);
 std::string format_coordinate(double value);  // shortest text that reads back as the float
 
-// Reads a whole file into memory (for the decoders that take bytes).
+// Reads a whole regular file into memory (for the decoders that take bytes);
+// anything else (a directory, a device, a FIFO) is refused.
 std::vector<unsigned char> read_input(const std::string &path);
 
 }  // namespace vorpix::cli

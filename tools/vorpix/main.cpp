@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <new>
 #include <string>
 
 using namespace vorpix::cli;
@@ -24,9 +25,7 @@ void print_help() {
                 "VORPIX_DATA_PATH (separated by ':'), then in the built-in ones.\n");
 }
 
-}  // namespace
-
-int main(int argc, char **argv) {
+int run(int argc, char **argv) {
     if (argc < 2 || !std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h") ||
         !std::strcmp(argv[1], "help")) {
         print_help();
@@ -52,6 +51,9 @@ int main(int argc, char **argv) {
         } catch (const InputError &e) {
             std::fprintf(stderr, "vorpix: %s\n", e.what());
             return 1;
+        } catch (const std::bad_alloc &) {
+            std::fprintf(stderr, "vorpix: out of memory\n");
+            return 1;
         } catch (const std::exception &e) {
             std::fprintf(stderr, "vorpix: %s\n", e.what());
             return 1;
@@ -59,4 +61,11 @@ int main(int argc, char **argv) {
     }
     std::fprintf(stderr, "vorpix: unknown command \"%s\" (see 'vorpix --help')\n", argv[1]);
     return 2;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    const int status = run(argc, argv);
+    return status == 0 ? close_stdout(status) : status;
 }

@@ -1,0 +1,305 @@
+// Where the tool writes (-o FILE of every kind, standard output) and how it
+// reports input it cannot read: one line that names the file first.
+#include "test_files.hpp"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <filesystem>
+#include <set>
+#include <string>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+using vorpix::test::fixture_path;
+using vorpix::test::read_text;
+using vorpix::test::run_command;
+using vorpix::test::TempDir;
+using vorpix::test::tool_command;
+
+struct ToolRun {
+    int status;
+    std::string out;
+    std::vector<std::string> errors;  // the lines on standard error
+};
+
+std::vector<std::string> lines_of(const std::string &text) {
+    std::vector<std::string> lines;
+    size_t start = 0;
+    while (start < text.size()) {
+        const size_t end = text.find('\n', start);
+        lines.push_back(text.substr(start, end == std::string::npos ? std::string::npos : end - start));
+        if (end == std::string::npos) break;
+        start = end + 1;
+    }
+    return lines;
+}
+
+// Runs "vorpix ARGUMENTS" in directory `where` through sh, after `setup`
+// (variables, ulimit, traps). A tool ended by signal N gives status 128 + N.
+ToolRun run_tool(const std::string &arguments, const std::string &where, const std::string &setup = "") {
+    static TempDir scratch;
+    const std::string errors = scratch.file("stderr");
+    const auto r = run_command("cd '" + where + "' && { " + setup + " " + tool_command() + " " + arguments +
+                               " 2>'" + errors + "'; status=$?; }; exit $status");
+    return {r.status, r.output, lines_of(read_text(errors))};
+}
+
+// The listing that "vorpix info" writes for the input used below; the tool
+// makes it without a temporary file of its own.
+const std::string input = fixture_path("netcdf/types.nc");
+
+const std::string &listing() {
+    static const std::string text = [] {
+        const ToolRun r = run_tool("info " + input, "/");
+        EXPECT_EQ(r.status, 0);
+        EXPECT_GT(r.out.size(), 1024u);  // more than the 512 bytes of the file size limit below
+        return r.out;
+    }();
+    return text;
+}
+
+struct stat stat_of(const std::string &path, bool follow = true) {
+    struct stat st {};
+    EXPECT_EQ(follow ? ::stat(path.c_str(), &st) : ::lstat(path.c_str(), &st), 0) << path;
+    return st;
+}
+
+std::set<std::string> names_in(const std::string &directory) {
+    std::set<std::string> names;
+    for (const auto &entry : fs::directory_iterator(directory)) names.insert(entry.path().filename().string());
+    return names;
+}
+
+void put(const std::string &path, const std::string &text, mode_t mode) {
+    vorpix::test::write_file(path, text.data(), text.size());
+    ASSERT_EQ(::chmod(path.c_str(), mode), 0);
+}
+
+TEST(ToolOutput, NewFileGetsTheModeTheUmaskAllows) {
+    for (const char *umask_text : {"022", "077", "027"}) {
+        TempDir dir;
+        const ToolRun r = run_tool("info " + input + " -o out.txt", dir.path(), std::string("umask ") + umask_text + ";");
+        ASSERT_EQ(r.status, 0) << umask_text;
+        EXPECT_EQ(read_text(dir.file("out.txt")), listing());
+        const mode_t expected = 0666 & ~static_cast<mode_t>(std::stoul(umask_text, nullptr, 8));
+        EXPECT_EQ(stat_of(dir.file("out.txt")).st_mode & 07777, expected) << umask_text;
+        EXPECT_EQ(names_in(dir.path()), std::set<std::string>{"out.txt"});
+    }
+}
+
+TEST(ToolOutput, ReplacedFileKeepsItsMode) {
+    for (const mode_t mode : {0600, 0640, 0604, 0755, 0660}) {
+        TempDir dir;
+        put(dir.file("out.txt"), "old contents\n", mode);
+        const ToolRun r = run_tool("info " + input + " -o out.txt", dir.path());
+        ASSERT_EQ(r.status, 0) << std::oct << mode;
+        EXPECT_EQ(read_text(dir.file("out.txt")), listing());
+        EXPECT_EQ(stat_of(dir.file("out.txt")).st_mode & 07777, mode) << std::oct << mode;
+        EXPECT_EQ(names_in(dir.path()), std::set<std::string>{"out.txt"});
+    }
+}
+
+// A file that nobody may write is refused, also when root (whom permission
+// bits do not stop) runs the tool, as the test suite does in CI.
+TEST(ToolOutput, ReadOnlyFileIsRefusedAndKept) {
+    for (const mode_t mode : {0444, 0400, 0000, 0555}) {
+        TempDir dir;
+        put(dir.file("out.txt"), "keep me\n", mode);
+        const ToolRun r = run_tool("info " + input + " -o out.txt", dir.path());
+        EXPECT_EQ(r.status, 1) << std::oct << mode;
+        ASSERT_EQ(r.errors.size(), 1u) << std::oct << mode;
+        EXPECT_EQ(r.errors[0], "vorpix: out.txt: cannot write: the file is read-only");
+        EXPECT_EQ(read_text(dir.file("out.txt")), "keep me\n");
+        EXPECT_EQ(stat_of(dir.file("out.txt")).st_mode & 07777, mode);
+        EXPECT_EQ(names_in(dir.path()), std::set<std::string>{"out.txt"});
+    }
+}
+
+// The temporary file used to be OUT.part-PID: a link planted there by someone
+// else was followed, and the file it names overwritten.
+TEST(ToolOutput, LinkPlantedAtAGuessableTemporaryNameIsLeftAlone) {
+    TempDir dir;
+    put(dir.file("victim"), "precious\n", 0644);
+    const ToolRun r = run_tool("info " + input + " -o out.txt", dir.path(),
+                           "ln -s victim out.txt.part-$$ && exec");
+    ASSERT_EQ(r.status, 0);
+    EXPECT_EQ(read_text(dir.file("victim")), "precious\n");
+    EXPECT_EQ(read_text(dir.file("out.txt")), listing());
+    EXPECT_EQ(names_in(dir.path()).size(), 3u);
+}
+
+struct LinkCase {
+    const char *name;
+    std::vector<std::pair<std::string, std::string>> links;  // link name, what it points to
+    const char *target;                                     // relative to the test directory
+    bool target_exists;
+};
+
+// A symbolic link stays a link; the file it names gets the output.
+TEST(ToolOutput, SymbolicLinkIsWrittenThrough) {
+    const std::vector<LinkCase> cases = {
+        {"relative", {{"out.txt", "real/file.txt"}}, "real/file.txt", true},
+        {"absolute", {{"out.txt", "@/real/file.txt"}}, "real/file.txt", true},
+        {"chain across directories", {{"out.txt", "links/hop"}, {"links/hop", "../real/file.txt"}}, "real/file.txt",
+         true},
+        {"dangling", {{"out.txt", "real/new.txt"}}, "real/new.txt", false},
+    };
+    for (const auto &c : cases) {
+        TempDir dir;
+        fs::create_directories(dir.file("real"));
+        fs::create_directories(dir.file("links"));
+        if (c.target_exists) put(dir.file(c.target), "old\n", 0640);
+        for (const auto &[link, to] : c.links)
+            fs::create_symlink(to[0] == '@' ? dir.path() + to.substr(1) : to, dir.file(link));
+        const ToolRun r = run_tool("info " + input + " -o out.txt", dir.path(), "umask 022;");
+        ASSERT_EQ(r.status, 0) << c.name;
+        for (const auto &[link, to] : c.links) EXPECT_TRUE(fs::is_symlink(dir.file(link))) << c.name << ": " << link;
+        EXPECT_EQ(read_text(dir.file(c.target)), listing()) << c.name;
+        EXPECT_EQ(stat_of(dir.file(c.target)).st_mode & 07777, c.target_exists ? 0640u : 0644u) << c.name;
+        const std::string file = fs::path(c.target).filename().string();
+        EXPECT_EQ(names_in(dir.file("real")), std::set<std::string>{file}) << c.name;
+    }
+}
+
+TEST(ToolOutput, LinkLoopIsReportedInOneLine) {
+    TempDir dir;
+    fs::create_symlink("b", dir.file("a"));
+    fs::create_symlink("a", dir.file("b"));
+    const ToolRun r = run_tool("info " + input + " -o a", dir.path());
+    EXPECT_EQ(r.status, 1);
+    ASSERT_EQ(r.errors.size(), 1u);
+    EXPECT_EQ(r.errors[0], "vorpix: a: cannot write: Too many levels of symbolic links");
+    EXPECT_EQ(names_in(dir.path()), (std::set<std::string>{"a", "b"}));
+}
+
+TEST(ToolOutput, NamedPipeIsWrittenDirectly) {
+    TempDir dir;
+    ASSERT_EQ(::mkfifo(dir.file("pipe").c_str(), 0600), 0);
+    const ToolRun r = run_tool("info " + input + " -o pipe", dir.path(), "cat pipe > got & ");
+    ASSERT_EQ(r.status, 0);
+    EXPECT_TRUE(S_ISFIFO(stat_of(dir.file("pipe"), false).st_mode));
+    // cat runs on in the background until it has read everything.
+    for (int i = 0; i < 500 && read_text(dir.file("got")).size() < listing().size(); ++i) ::usleep(10000);
+    EXPECT_EQ(read_text(dir.file("got")), listing());
+    EXPECT_EQ(names_in(dir.path()), (std::set<std::string>{"got", "pipe"}));
+}
+
+// Replacing a device node with a regular file would break the machine for
+// everyone; the tool writes into the device instead. Copies of the null and
+// full devices made in a scratch directory (when we may make device nodes) go
+// first: a tool that replaced them stops the test before /dev is touched.
+TEST(ToolOutput, DevicesAreWrittenNotReplaced) {
+    struct Device {
+        std::string path;
+        int status;
+    };
+    TempDir dir;
+    std::vector<Device> devices;
+    if (::mknod(dir.file("null").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0 &&
+        ::mknod(dir.file("full").c_str(), S_IFCHR | 0666, makedev(1, 7)) == 0 &&
+        run_command("echo > '" + dir.file("null") + "'").status == 0)  // not on a nodev mount
+        devices = {{dir.file("null"), 0}, {dir.file("full"), 1}};
+    devices.push_back({"/dev/null", 0});
+    devices.push_back({"/dev/full", 1});
+    for (const auto &device : devices) {
+        const struct stat before = stat_of(device.path, false);
+        ASSERT_TRUE(S_ISCHR(before.st_mode)) << device.path;
+        const ToolRun r = run_tool("info " + input + " -o " + device.path, "/");
+        EXPECT_EQ(r.status, device.status) << device.path;
+        if (device.status == 0) EXPECT_TRUE(r.errors.empty()) << device.path;
+        else EXPECT_EQ(r.errors, std::vector<std::string>{"vorpix: " + device.path +
+                                                          ": cannot write: No space left on device"});
+        const struct stat after = stat_of(device.path, false);
+        ASSERT_TRUE(S_ISCHR(after.st_mode)) << device.path;
+        ASSERT_EQ(after.st_rdev, before.st_rdev) << device.path;
+        ASSERT_EQ(after.st_ino, before.st_ino) << device.path;
+    }
+}
+
+TEST(ToolOutput, DirectoryIsRefused) {
+    TempDir dir;
+    fs::create_directories(dir.file("sub"));
+    const ToolRun r = run_tool("info " + input + " -o sub", dir.path());
+    EXPECT_EQ(r.status, 1);
+    ASSERT_EQ(r.errors.size(), 1u);
+    EXPECT_EQ(r.errors[0], "vorpix: sub: cannot write: is a directory");
+    EXPECT_TRUE(fs::is_empty(dir.file("sub")));
+}
+
+// The output goes to a temporary file first; the signal arrives while only
+// that exists (the preloaded library raises it at the first fsync or rename).
+TEST(ToolOutput, SignalDuringTheWriteLeavesNoTemporaryFile) {
+    for (const int sig : {SIGTERM, SIGINT, SIGHUP}) {
+        struct sigaction inherited {};
+        ::sigaction(sig, nullptr, &inherited);
+        if (inherited.sa_handler == SIG_IGN) continue;  // the tool keeps ignoring it (nohup)
+        TempDir dir;
+        put(dir.file("out.txt"), "old\n", 0644);
+        const ToolRun r = run_tool("info " + input + " -o out.txt", dir.path(),
+                               "VORPIX_TEST_SIGNAL=" + std::to_string(sig) + " LD_PRELOAD=" VORPIX_SIGNAL_AT_SYNC
+                               " ASAN_OPTIONS=$ASAN_OPTIONS:verify_asan_link_order=0");
+        EXPECT_EQ(r.status, 128 + sig) << strsignal(sig);
+        EXPECT_EQ(names_in(dir.path()), std::set<std::string>{"out.txt"}) << strsignal(sig);
+        EXPECT_EQ(read_text(dir.file("out.txt")), "old\n") << strsignal(sig);
+    }
+}
+
+// With a file size limit of 512 bytes the kernel stops the write half way:
+// with SIGXFSZ, which ends the process, or with EFBIG when it is ignored.
+TEST(ToolOutput, WriteStoppedHalfWayLeavesNoTemporaryFile) {
+    struct Case {
+        const char *setup;
+        int status;
+    };
+    for (const Case c : {Case{"ulimit -f 1;", 128 + SIGXFSZ}, Case{"ulimit -f 1; trap '' XFSZ;", 1}}) {
+        TempDir dir;
+        put(dir.file("out.txt"), "old\n", 0644);
+        const ToolRun r = run_tool("info " + input + " -o out.txt", dir.path(), c.setup);
+        EXPECT_EQ(r.status, c.status) << c.setup;
+        if (c.status == 1) {
+            ASSERT_EQ(r.errors.size(), 1u);
+            EXPECT_EQ(r.errors[0], "vorpix: out.txt: cannot write: File too large");
+        }
+        EXPECT_EQ(names_in(dir.path()), std::set<std::string>{"out.txt"}) << c.setup;
+        EXPECT_EQ(read_text(dir.file("out.txt")), "old\n") << c.setup;
+    }
+}
+
+// Standard output fails late (when the buffer is flushed or the descriptor
+// closed); each way gives one line and a failing status.
+TEST(ToolOutput, StandardOutputFailureIsAnError) {
+    const std::vector<std::string> commands = {
+        "info " + input + " > /dev/full",
+        "info " + fixture_path("esri/nc.dbf") + " > /dev/full",
+        "info " + fixture_path("dds/dxt1_64x32.dds") + " > /dev/full",
+        "--help > /dev/full",
+        "--version > /dev/full",
+        "texture --help > /dev/full",
+    };
+    for (const auto &command : commands) {
+        const ToolRun r = run_tool(command, "/");
+        EXPECT_EQ(r.status, 1) << command;
+        ASSERT_EQ(r.errors.size(), 1u) << command;
+        EXPECT_EQ(r.errors[0], "vorpix: standard output: cannot write: No space left on device") << command;
+    }
+}
+
+// Listings that the library prints go through a temporary file; a failure
+// there is an error too, not a cut listing.
+TEST(ToolOutput, ListingThatCannotBeHeldIsAnError) {
+    for (const std::string &file : {fixture_path("dds/dxt1_64x32.dds"), fixture_path("esri/nc.dbf")}) {
+        const ToolRun r = run_tool("info " + file, "/", "ulimit -f 1; trap '' XFSZ;");
+        EXPECT_EQ(r.status, 1) << file;
+        EXPECT_EQ(r.out, "") << file;
+        ASSERT_EQ(r.errors.size(), 1u) << file;
+        EXPECT_EQ(r.errors[0], "vorpix: temporary file for the listing: cannot write: File too large") << file;
+    }
+}
+
+}  // namespace

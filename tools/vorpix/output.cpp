@@ -1,0 +1,245 @@
+// Where a command's output goes: standard output or the -o file.
+#include "cli.hpp"
+
+#include <cerrno>
+#include <climits>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <pthread.h>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace vorpix::cli {
+namespace {
+
+[[noreturn]] void cannot_write(const std::string &path, int error) {
+    throw InputError(path + ": cannot write: " + std::strerror(error));
+}
+
+// 0, or the errno of the write that failed.
+int write_all(int fd, const std::string &bytes) {
+    const char *p = bytes.data();
+    size_t left = bytes.size();
+    while (left > 0) {
+        const ssize_t n = ::write(fd, p, left);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return errno;
+        }
+        p += n;
+        left -= static_cast<size_t>(n);
+    }
+    return 0;
+}
+
+std::string directory_of(const std::string &path) {
+    const auto slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// The file that path names once symbolic links are followed; it need not exist.
+struct Target {
+    std::string path;
+    bool exists = false;
+    struct stat st {};
+};
+
+Target follow_links(const std::string &path) {
+    Target t{path};
+    for (int hops = 0;; ++hops) {
+        if (::lstat(t.path.c_str(), &t.st) != 0) {
+            if (errno != ENOENT) cannot_write(path, errno);
+            return t;
+        }
+        if (!S_ISLNK(t.st.st_mode)) {
+            t.exists = true;
+            return t;
+        }
+        if (hops == 40) cannot_write(path, ELOOP);
+        char link[PATH_MAX];
+        const ssize_t n = ::readlink(t.path.c_str(), link, sizeof link);
+        if (n < 0) cannot_write(path, errno);
+        if (static_cast<size_t>(n) == sizeof link) cannot_write(path, ENAMETOOLONG);
+        const std::string to(link, static_cast<size_t>(n));
+        t.path = to[0] == '/' ? to : directory_of(t.path) + "/" + to;
+    }
+}
+
+// The temporary file that exists while an output file is written. A signal
+// that ends the process removes it first; the handler touches nothing but
+// these two variables.
+constexpr int fatal_signals[] = {SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGXFSZ};
+char pending_name[PATH_MAX + 32];
+volatile sig_atomic_t pending = 0;
+
+extern "C" void remove_pending_and_die(int sig) {
+    if (pending) ::unlink(pending_name);
+    pending = 0;
+    struct sigaction fallback {};
+    fallback.sa_handler = SIG_DFL;
+    sigemptyset(&fallback.sa_mask);
+    ::sigaction(sig, &fallback, nullptr);
+    ::raise(sig);  // delivered, with the default action, once the handler returns
+}
+
+// Blocks the fatal signals while in scope, so that the handler never sees a
+// name half made or a file already renamed.
+class SignalsHeld {
+public:
+    SignalsHeld() {
+        sigset_t set;
+        sigemptyset(&set);
+        for (int sig : fatal_signals) sigaddset(&set, sig);
+        pthread_sigmask(SIG_BLOCK, &set, &saved_);
+    }
+    ~SignalsHeld() { pthread_sigmask(SIG_SETMASK, &saved_, nullptr); }
+    SignalsHeld(const SignalsHeld &) = delete;
+    SignalsHeld &operator=(const SignalsHeld &) = delete;
+
+private:
+    sigset_t saved_;
+};
+
+class TemporaryFile {
+public:
+    explicit TemporaryFile(const std::string &directory) {
+        for (size_t i = 0; i < std::size(fatal_signals); ++i) {
+            ::sigaction(fatal_signals[i], nullptr, &previous_[i]);
+            // A signal the caller chose to ignore stays ignored.
+            if (previous_[i].sa_handler == SIG_IGN) continue;
+            struct sigaction handler {};
+            handler.sa_handler = remove_pending_and_die;
+            sigemptyset(&handler.sa_mask);
+            ::sigaction(fatal_signals[i], &handler, nullptr);
+        }
+        const std::string pattern = directory + "/.vorpix-XXXXXX";
+        if (pattern.size() >= sizeof pending_name) {
+            error_ = ENAMETOOLONG;
+            return;
+        }
+        SignalsHeld held;
+        std::memcpy(pending_name, pattern.c_str(), pattern.size() + 1);
+        fd_ = ::mkstemp(pending_name);
+        if (fd_ < 0) error_ = errno;
+        else pending = 1;
+    }
+    ~TemporaryFile() {
+        if (fd_ >= 0) ::close(fd_);
+        {
+            SignalsHeld held;
+            if (pending) ::unlink(pending_name);
+            pending = 0;
+        }
+        for (size_t i = 0; i < std::size(fatal_signals); ++i) ::sigaction(fatal_signals[i], &previous_[i], nullptr);
+    }
+    TemporaryFile(const TemporaryFile &) = delete;
+    TemporaryFile &operator=(const TemporaryFile &) = delete;
+
+    int fd() const { return fd_; }
+    int error() const { return error_; }
+
+    // 0, or the errno of the failed close.
+    int close() {
+        const int result = ::close(fd_);
+        fd_ = -1;
+        return result == 0 ? 0 : errno;
+    }
+
+    // 0, or the errno of the failed rename.
+    int rename_to(const std::string &path) {
+        SignalsHeld held;
+        if (::rename(pending_name, path.c_str()) != 0) return errno;
+        pending = 0;
+        return 0;
+    }
+
+private:
+    int fd_ = -1;
+    int error_ = 0;
+    struct sigaction previous_[std::size(fatal_signals)] {};
+};
+
+mode_t creation_mode() {
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    return 0666 & ~mask;
+}
+
+// Permission bits do not stop root, but a file that nobody may write is not
+// meant to be replaced, so it is refused for root too.
+void check_writable(const std::string &path, const Target &t) {
+    if ((t.st.st_mode & 0222) == 0) throw InputError(path + ": cannot write: the file is read-only");
+    if (::faccessat(AT_FDCWD, t.path.c_str(), W_OK, AT_EACCESS) != 0) cannot_write(path, errno);
+}
+
+void replace_file(const std::string &path, const Target &t, const std::string &bytes) {
+    TemporaryFile temporary(directory_of(t.path));
+    if (temporary.fd() < 0) cannot_write(path, temporary.error());
+    if (t.exists) {
+        // Another owner's file keeps its owner when root replaces it; for
+        // anyone else this fails and the new file is theirs.
+        if (::fchown(temporary.fd(), t.st.st_uid, t.st.st_gid) != 0) errno = 0;
+    }
+    const mode_t mode = t.exists ? (t.st.st_mode & 07777) : creation_mode();
+    if (::fchmod(temporary.fd(), mode) != 0) cannot_write(path, errno);
+    int error = write_all(temporary.fd(), bytes);
+    if (error == 0 && ::fsync(temporary.fd()) != 0) error = errno;
+    const int close_error = temporary.close();
+    if (error == 0) error = close_error;
+    if (error == 0) error = temporary.rename_to(t.path);
+    if (error != 0) cannot_write(path, error);
+    const int directory = ::open(directory_of(t.path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (directory >= 0) {
+        ::fsync(directory);
+        ::close(directory);
+    }
+}
+
+// Devices and FIFOs take the bytes as they come; replacing them would destroy
+// the node.
+void write_in_place(const std::string &path, const Target &t, const std::string &bytes) {
+    const int fd = ::open(t.path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) cannot_write(path, errno);
+    int error = write_all(fd, bytes);
+    if (::close(fd) != 0 && error == 0) error = errno;
+    if (error != 0) cannot_write(path, error);
+}
+
+}  // namespace
+
+void write_output_file(const std::string &path, const std::string &bytes) {
+    const Target target = follow_links(path);
+    if (!target.exists) return replace_file(path, target, bytes);
+    if (S_ISDIR(target.st.st_mode)) throw InputError(path + ": cannot write: is a directory");
+    if (!S_ISREG(target.st.st_mode)) return write_in_place(path, target, bytes);
+    check_writable(path, target);
+    replace_file(path, target, bytes);
+}
+
+void write_stdout(const std::string &bytes) {
+    if (std::fwrite(bytes.data(), 1, bytes.size(), stdout) != bytes.size() || std::fflush(stdout) != 0)
+        cannot_write("standard output", errno);
+}
+
+int close_stdout(int status) {
+    const bool failed = std::ferror(stdout) != 0;
+    errno = 0;
+    // EBADF: standard output was closed from the start and nothing was written.
+    if ((std::fclose(stdout) != 0 && errno != EBADF) || failed) {
+        std::fprintf(stderr, "vorpix: standard output: cannot write: %s\n",
+                     errno ? std::strerror(errno) : "write error");
+        return status != 0 ? status : 1;
+    }
+    return status;
+}
+
+void Output::commit() const {
+    if (path_.empty() || path_ == "-") write_stdout(text_);
+    else write_output_file(path_, text_);
+}
+
+}  // namespace vorpix::cli
