@@ -73,6 +73,12 @@ std::vector<Segment> deliver(const std::string &kinds, const std::string &resolu
     return out;
 }
 
+geo::Line points(const Segment &s) {
+    geo::Line line(s.lon.size());
+    for (size_t i = 0; i < line.size(); ++i) line[i] = {s.lon[i], s.lat[i]};
+    return line;
+}
+
 // Segments come in their bins' 0 to 360 frame; move each by whole turns to
 // lie nearest the box's middle, so that a box across 0 or 180 draws whole.
 void shift_into_box(std::vector<Segment> &segments, const Box &box) {
@@ -87,11 +93,14 @@ void shift_into_box(std::vector<Segment> &segments, const Box &box) {
     }
 }
 
-std::string as_geojson(const std::vector<Segment> &segments) {
+// Each segment clipped to the box and cut at the antimeridian.
+std::string as_geojson(const std::vector<Segment> &segments, const Box &box) {
+    const geo::Frame frame = geo::frame_of(box);
     GeoJson json;
     for (const auto &s : segments)
-        json.feature("LineString", s.lon.data(), s.lat.data(), static_cast<int>(s.lon.size()),
-                     "\"level\":" + std::to_string(s.level) + ",\"type\":" + json_string(s.type));
+        json.lines(geo::clip_line_rfc7946(points(s), frame),
+                   "\"kind\":" + json_string(s.type == "r" ? "river" : "border") + ",\"level\":" +
+                       std::to_string(s.level) + ",\"type\":" + json_string(s.type));
     return json.finish();
 }
 
@@ -121,9 +130,13 @@ int run_borders(int argc, char **argv) {
         throw UsageError("--res is one of c, l, i, h, f, not \"" + res + "\"");
     const std::string kinds = args.get("kinds", args.flag("rivers") ? "r:4095" : "p:7");
     auto segments = deliver(kinds, res, box);
-    shift_into_box(segments, box);
     Output out(args.get("o"));
-    out.append(args.flag("svg") ? as_svg(segments, box) : as_geojson(segments));
+    if (args.flag("svg")) {
+        shift_into_box(segments, box);
+        out.append(as_svg(segments, box));
+    } else {
+        out.append(as_geojson(segments, box));
+    }
     out.commit();
     return 0;
 }

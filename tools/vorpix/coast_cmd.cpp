@@ -83,13 +83,19 @@ std::string as_list(const std::vector<Polygon> &polygons) {
     return out;
 }
 
-std::string as_geojson(const std::vector<Polygon> &polygons) {
+// Each polygon that meets the box, exactly clipped and cut at the
+// antimeridian; lakes and the higher levels are features of their own above
+// the land, in level order.
+std::string as_geojson(const std::vector<geo::ShoreFeature> &features) {
     GeoJson json;
-    for (const auto &p : polygons) {
-        const std::string properties = "\"id\":" + std::to_string(p.hdr.id) + ",\"level\":" +
-                                       std::to_string(p.level) + ",\"type\":" + json_string(p.type) +
-                                       ",\"antipode\":" + std::to_string(p.antipode);
-        json.feature("Polygon", p.lon.data(), p.lat.data(), static_cast<int>(p.lon.size()), properties);
+    for (const auto &f : features) {
+        const std::string properties = "\"id\":" + std::to_string(f.id) + ",\"kind\":" +
+                                       json_string(std::string(1, f.kind)) + ",\"level\":" +
+                                       std::to_string(f.level) + ",\"type\":" +
+                                       json_string(std::string(1, f.type)) + ",\"antipode\":" +
+                                       std::to_string(f.antipode);
+        if (f.kind == 'f') json.polygons(f.polygons, properties);
+        else json.lines(f.lines, properties);
     }
     return json.finish();
 }
@@ -128,14 +134,14 @@ int run_coast(int argc, char **argv) {
         lonref = parse_number(ref.substr(0, slash), "--ref longitude");
         latref = parse_number(ref.substr(slash + 1), "--ref latitude");
     }
-    const auto polygons = deliver(args.get("kinds", "c:0"), args.get("res", "l"), box, lonref, latref);
+    const std::string kinds = args.get("kinds", "c:0"), res = args.get("res", "l");
     Output out(args.get("o"));
     if (args.flag("list"))
-        out.append(as_list(polygons));
+        out.append(as_list(deliver(kinds, res, box, lonref, latref)));
     else if (args.flag("svg"))
-        out.append(as_svg(polygons, box));
+        out.append(as_svg(deliver(kinds, res, box, lonref, latref), box));
     else
-        out.append(as_geojson(polygons));
+        out.append(as_geojson(geo::shoreline_features({res, kinds, lonref, latref, true}, geo::frame_of(box))));
     out.commit();
     return 0;
 }

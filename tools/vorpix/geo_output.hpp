@@ -3,44 +3,152 @@
 #define VORPIX_GEO_OUTPUT_HPP
 
 #include "cli.hpp"
+#include "geometry.hpp"
 
+#include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace vorpix::cli {
 
-// A FeatureCollection, one feature at a time.
-class GeoJson {
+// The smallest longitude range, possibly across the antimeridian (west
+// greater than east, as RFC 7946 writes it), and the latitude range that
+// hold every part added; each part is a run that does not cross 180.
+class GeoBBox {
 public:
-    GeoJson() : text_("{\"type\":\"FeatureCollection\",\"features\":[\n") {}
-    // geometry_type: "Polygon" (one ring) or "LineString"; properties: a JSON
-    // object's members without the braces.
-    void feature(const char *geometry_type, const float *lon, const float *lat, int n,
-                 const std::string &properties) {
-        if (features_++) text_ += ",\n";
-        text_ += "{\"type\":\"Feature\",\"properties\":{" + properties + "},\"geometry\":{\"type\":\"";
-        text_ += geometry_type;
-        const bool ring = std::string(geometry_type) == "Polygon";
-        text_ += ring ? "\",\"coordinates\":[[" : "\",\"coordinates\":[";
-        for (int i = 0; i < n; ++i) point(i ? "," : "", lon[i], lat[i]);
-        // A GeoJSON ring repeats its first position at the end.
-        if (ring && n > 0 && (lon[0] != lon[n - 1] || lat[0] != lat[n - 1])) point(",", lon[0], lat[0]);
-        text_ += ring ? "]]}}" : "]}}";
+    void add(const std::vector<geo::Point> &part) {
+        if (part.empty()) return;
+        double lo = part[0].lon, hi = lo;
+        for (const auto &p : part) {
+            lo = std::min(lo, p.lon), hi = std::max(hi, p.lon);
+            south_ = std::min(south_, p.lat), north_ = std::max(north_, p.lat);
+        }
+        spans_.emplace_back(lo, hi);
     }
-    void raw_feature(const std::string &feature_json) {
-        if (features_++) text_ += ",\n";
-        text_ += feature_json;
+    void add(const GeoBBox &other) {
+        spans_.insert(spans_.end(), other.spans_.begin(), other.spans_.end());
+        south_ = std::min(south_, other.south_), north_ = std::max(north_, other.north_);
     }
-    int count() const { return features_; }
-    std::string finish() const { return text_ + "\n]}\n"; }
+    bool empty() const { return spans_.empty(); }
+    // "[west,south,east,north]"
+    std::string json() const {
+        auto spans = spans_;
+        std::sort(spans.begin(), spans.end());
+        std::vector<std::pair<double, double>> merged;
+        for (const auto &s : spans)
+            if (!merged.empty() && s.first <= merged.back().second) merged.back().second = std::max(merged.back().second, s.second);
+            else merged.push_back(s);
+        // The widest longitude gap is left out; across 180 unless it is the one there.
+        double west = merged.front().first, east = merged.back().second;
+        double gap = merged.front().first + 360 - merged.back().second;
+        for (size_t i = 1; i < merged.size(); ++i)
+            if (merged[i].first - merged[i - 1].second > gap) {
+                gap = merged[i].first - merged[i - 1].second;
+                west = merged[i].first, east = merged[i - 1].second;
+            }
+        return "[" + format_degrees(west) + "," + format_degrees(south_) + "," + format_degrees(east) + "," +
+               format_degrees(north_) + "]";
+    }
+    // A value that came from a float as the float's shortest text; others
+    // to a billionth of a degree (a tenth of a millimetre), so that a point
+    // moved by a turn reads 0.5, not 0.50000000000011369.
+    static std::string format_degrees(double value) {
+        char buffer[32];
+        const float single = static_cast<float>(value);
+        auto [end, ec] = static_cast<double>(single) == value
+                             ? std::to_chars(buffer, buffer + sizeof buffer, single)
+                             : std::to_chars(buffer, buffer + sizeof buffer, std::round(value * 1e9) / 1e9);
+        return ec == std::errc() ? std::string(buffer, end) : "null";
+    }
 
 private:
-    void point(const char *separator, float lon, float lat) {
-        text_ += separator;
-        text_ += "[" + format_coordinate(lon) + "," + format_coordinate(lat) + "]";
+    std::vector<std::pair<double, double>> spans_;
+    double south_ = 90, north_ = -90;
+};
+
+// A FeatureCollection as RFC 7946 wants it, one feature at a time: give it
+// polygons and lines already cut at the antimeridian (geo::clip_*_rfc7946);
+// rings are written closed, exteriors counter-clockwise and holes clockwise,
+// and every feature and the collection carry a bbox.
+class GeoJson {
+public:
+    // properties: a JSON object's members without the braces. One polygon
+    // makes a Polygon, more a MultiPolygon; none writes nothing.
+    void polygons(const std::vector<geo::Polygon> &parts, const std::string &properties) {
+        if (parts.empty()) return;
+        std::string coordinates;
+        GeoBBox box;
+        for (size_t i = 0; i < parts.size(); ++i) {
+            coordinates += i ? ",[" : "[";
+            for (size_t r = 0; r < parts[i].size(); ++r) {
+                geo::Ring ring = parts[i][r];
+                if ((geo::signed_area2(ring) > 0) != (r == 0)) std::reverse(ring.begin(), ring.end());
+                if (!ring.empty()) ring.push_back(ring.front());
+                coordinates += (r ? "," : "") + positions(ring);
+                if (r == 0) box.add(ring);
+            }
+            coordinates += "]";
+        }
+        if (parts.size() > 1) coordinates = "[" + coordinates + "]";
+        add(parts.size() > 1 ? "MultiPolygon" : "Polygon", coordinates, box, properties);
+    }
+    // One line makes a LineString, more a MultiLineString.
+    void lines(const std::vector<geo::Line> &parts, const std::string &properties) {
+        if (parts.empty()) return;
+        std::string coordinates;
+        GeoBBox box;
+        for (size_t i = 0; i < parts.size(); ++i) {
+            coordinates += (i ? "," : "") + positions(parts[i]);
+            box.add(parts[i]);
+        }
+        if (parts.size() > 1) coordinates = "[" + coordinates + "]";
+        add(parts.size() > 1 ? "MultiLineString" : "LineString", coordinates, box, properties);
+    }
+    // A whole feature object written by the caller, with its bbox if known.
+    void raw_feature(const std::string &feature_json) { raw_feature(feature_json, GeoBBox()); }
+    void raw_feature(const std::string &feature_json, const GeoBBox &box) {
+        if (features_++) text_ += ",\n";
+        text_ += feature_json;
+        box_.add(box);
+    }
+    int count() const { return features_; }
+    std::string finish() const {
+        return std::string("{\"type\":\"FeatureCollection\"") + (box_.empty() ? "" : ",\"bbox\":" + box_.json()) +
+               ",\"features\":[\n" + text_ + "\n]}\n";
+    }
+    // "[[lon,lat],...]". A straight edge of half a turn of longitude or more
+    // (along a border of the box) gets points between, so that no reader
+    // takes it for an edge across the antimeridian.
+    static std::string positions(const std::vector<geo::Point> &points) {
+        std::string out = "[";
+        auto add = [&out](const geo::Point &p) {
+            out += (out.size() > 1 ? ",[" : "[") + GeoBBox::format_degrees(p.lon) + "," +
+                   GeoBBox::format_degrees(p.lat) + "]";
+        };
+        for (size_t i = 0; i < points.size(); ++i) {
+            if (i > 0 && std::fabs(points[i].lon - points[i - 1].lon) >= 180) {
+                const geo::Point &a = points[i - 1], &b = points[i];
+                const int steps = static_cast<int>(std::ceil(std::fabs(b.lon - a.lon) / 90));
+                for (int k = 1; k < steps; ++k)
+                    add({a.lon + (b.lon - a.lon) * k / steps, a.lat + (b.lat - a.lat) * k / steps});
+            }
+            add(points[i]);
+        }
+        return out + "]";
+    }
+
+private:
+    void add(const char *type, const std::string &coordinates, const GeoBBox &box, const std::string &properties) {
+        raw_feature("{\"type\":\"Feature\",\"bbox\":" + box.json() + ",\"properties\":{" + properties +
+                        "},\"geometry\":{\"type\":\"" + type + "\",\"coordinates\":" + coordinates + "}}",
+                    box);
     }
     std::string text_;
+    GeoBBox box_;
     int features_ = 0;
 };
 

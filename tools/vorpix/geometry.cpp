@@ -2,25 +2,635 @@
 
 #include "cli.hpp"
 
+#include "byteorder.h"
+#include "datafile.h"
+#include "gshhsmap.h"
+#include "words.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
 namespace vorpix::geo {
 
 Frame frame_of(double west, double east, double south, double north) {
-    while (east <= west) east += 360;
+    if (east <= west) east += 360 * (std::floor((west - east) / 360) + 1);
     if (east > west + 360) east = west + 360;
     return {west, east, south, north};
 }
 
 Frame frame_of(const cli::Box &box) { return frame_of(box.west, box.east, box.south, box.north); }
 
-std::vector<Polygon> clip_polygon(const Polygon &, const Frame &) { return {}; }
-std::vector<Line> clip_line(const Line &, const Frame &) { return {}; }
-std::vector<Polygon> clip_polygon_rfc7946(const Polygon &, const Frame &) { return {}; }
-std::vector<Line> clip_line_rfc7946(const Line &, const Frame &) { return {}; }
-double signed_area2(const Ring &) { return 0; }
-std::vector<ShoreFeature> shoreline_features(const ShoreRequest &, const Frame &) { return {}; }
-std::vector<ShoreFeature> shoreline_features(const char *, long, const std::string &, const ShoreRequest &,
-                                             const Frame &) {
-    return {};
+double signed_area2(const Ring &ring) {
+    double sum = 0;
+    const size_t n = ring.size();
+    if (n < 3) return 0;
+    // Relative to the first point, so that far longitudes cost no precision.
+    const Point o = ring[0];
+    for (size_t i = 1; i + 1 < n; ++i)
+        sum += (ring[i].lon - o.lon) * (ring[i + 1].lat - o.lat) - (ring[i + 1].lon - o.lon) * (ring[i].lat - o.lat);
+    return sum;
+}
+
+namespace {
+
+// Moves lon by whole turns to within half a turn of ref.
+double near(double lon, double ref) {
+    const double d = lon - ref;
+    if (d > 180 || d < -180) lon -= 360 * std::round(d / 360);
+    return lon;
+}
+
+// Every edge taken the short way; points that repeat their predecessor dropped.
+Line continuous(const Line &in) {
+    Line out;
+    out.reserve(in.size());
+    for (const Point &p : in) {
+        Point q{out.empty() ? p.lon : near(p.lon, out.back().lon), p.lat};
+        if (!out.empty() && q.lon == out.back().lon && q.lat == out.back().lat) continue;
+        out.push_back(q);
+    }
+    return out;
+}
+
+// Eastward travel of a continuous ring once round, its closing edge taken
+// the short way: 0 for an ordinary ring, a whole number of turns for one that
+// goes round a pole.
+double travel(const Ring &ring) {
+    if (ring.empty()) return 0;
+    return near(ring.front().lon, ring.back().lon) - ring.front().lon;
+}
+
+void extent(const Line &line, double &lo, double &hi) {
+    lo = hi = line.empty() ? 0 : line[0].lon;
+    for (const Point &p : line) lo = std::min(lo, p.lon), hi = std::max(hi, p.lon);
+}
+
+void shift(Line &line, double by) {
+    for (Point &p : line) p.lon += by;
+}
+
+// Even-odd test in the plane; the ray runs east, vertices count as above it.
+bool inside_planar(const Point &t, const Ring &ring) {
+    bool in = false;
+    const size_t n = ring.size();
+    for (size_t i = 0, j = n - 1; i < n; j = i++) {
+        const Point &a = ring[i], &b = ring[j];
+        if ((a.lat > t.lat) != (b.lat > t.lat)) {
+            const double x = a.lon + (t.lat - a.lat) * (b.lon - a.lon) / (b.lat - a.lat);
+            if (t.lon < x) in = !in;
+        }
+    }
+    return in;
+}
+
+// Clipping against one axis-parallel rectangle. Rings must have their
+// region on their left (exteriors counter-clockwise, holes clockwise).
+//
+// The rectangle is taken as open: the runs of every ring inside it become
+// pieces that enter and leave through its border, and each piece's exit is
+// joined to the next entry met going counter-clockwise along the border.
+// Parts of rings that only touch or run along the border are outside and
+// come back as border walks, so no output edge is ever doubled.
+class RectClip {
+public:
+    explicit RectClip(const Frame &f)
+        : w_(f.west), e_(f.east), s_(f.south), n_(f.north), dx_(f.east - f.west), dy_(f.north - f.south),
+          perimeter_(2 * (dx_ + dy_)) {}
+
+    std::vector<Polygon> run(const std::vector<Ring> &rings) {
+        if (!(dx_ > 0) || !(dy_ > 0)) return {};
+        std::vector<const Ring *> inner, others;
+        for (const Ring &ring : rings) {
+            if (ring.size() < 3) continue;
+            if (!trace(ring)) inner.push_back(&ring);
+            else others.push_back(&ring);
+        }
+        std::vector<Polygon> out = join();
+        std::vector<const Ring *> holes;
+        for (const Ring *ring : inner) {
+            if (signed_area2(*ring) > 0) out.push_back({*ring});
+            else holes.push_back(ring);
+        }
+        if (pieces_.empty() && covers_box(inner, others)) out.push_back({box_ring()});
+        for (const Ring *hole : holes)
+            for (Polygon &p : out)
+                if (inside_planar((*hole)[0], p[0])) {
+                    p.push_back(*hole);
+                    break;
+                }
+        return out;
+    }
+
+private:
+    struct Piece {
+        Line points;
+        double in, out;  // places of the entry and the exit along the border
+        bool used;
+    };
+
+    bool strictly_inside(const Point &p) const { return w_ < p.lon && p.lon < e_ && s_ < p.lat && p.lat < n_; }
+    bool in_closed(const Point &p) const { return w_ <= p.lon && p.lon <= e_ && s_ <= p.lat && p.lat <= n_; }
+
+    // Place of a border point, counter-clockwise from the south-west corner.
+    double place(const Point &p) const {
+        if (p.lat == s_ && p.lon < e_) return p.lon - w_;
+        if (p.lon == e_ && p.lat < n_) return dx_ + (p.lat - s_);
+        if (p.lat == n_ && p.lon > w_) return dx_ + dy_ + (e_ - p.lon);
+        return 2 * dx_ + dy_ + (n_ - p.lat);
+    }
+
+    // Liang-Barsky against the closed rectangle: the parameters where a->b
+    // enters and leaves, and which side each lies on (-1: the end point).
+    bool span(const Point &a, const Point &b, double &t0, double &t1, int &side0, int &side1) const {
+        const double ddx = b.lon - a.lon, ddy = b.lat - a.lat;
+        const double p[4] = {-ddx, ddx, -ddy, ddy};
+        const double q[4] = {a.lon - w_, e_ - a.lon, a.lat - s_, n_ - a.lat};
+        t0 = 0, t1 = 1, side0 = side1 = -1;
+        for (int k = 0; k < 4; ++k) {
+            if (p[k] == 0) {
+                if (q[k] < 0) return false;
+                continue;
+            }
+            const double r = q[k] / p[k];
+            if (p[k] < 0) {
+                if (r > t0) t0 = r, side0 = k;
+            } else if (r < t1) {
+                t1 = r, side1 = k;
+            }
+        }
+        return t0 <= t1;
+    }
+
+    // The point at t on a->b, put exactly on the side it was found on.
+    Point at(const Point &a, const Point &b, double t, int side) const {
+        if (side < 0) return t <= 0 ? a : b;
+        Point p{a.lon + t * (b.lon - a.lon), a.lat + t * (b.lat - a.lat)};
+        switch (side) {
+        case 0: p.lon = w_; break;
+        case 1: p.lon = e_; break;
+        case 2: p.lat = s_; break;
+        default: p.lat = n_; break;
+        }
+        p.lon = std::clamp(p.lon, w_, e_);
+        p.lat = std::clamp(p.lat, s_, n_);
+        return p;
+    }
+
+    void finish(Line &points) {
+        const double in = place(points.front()), out = place(points.back());
+        pieces_.push_back({std::move(points), in, out, false});
+        points = Line();
+    }
+
+    // Cuts a ring into pieces; false when the whole ring lies strictly inside.
+    bool trace(const Ring &ring) {
+        const size_t n = ring.size();
+        size_t start = n;
+        for (size_t i = 0; i < n && start == n; ++i)
+            if (!strictly_inside(ring[i])) start = i;
+        if (start == n) return false;
+        Line current;
+        bool a_in = false;
+        for (size_t step = 0; step < n; ++step) {
+            const Point &a = ring[(start + step) % n], &b = ring[(start + step + 1) % n];
+            const bool b_in = strictly_inside(b);
+            double t0, t1;
+            int side0, side1;
+            if (a_in && b_in) {
+                current.push_back(b);
+            } else if (a_in) {
+                span(a, b, t0, t1, side0, side1);
+                current.push_back(in_closed(b) ? b : at(a, b, t1, side1));
+                finish(current);
+            } else if (b_in) {
+                span(a, b, t0, t1, side0, side1);
+                current.push_back(in_closed(a) ? a : at(a, b, t0, side0));
+                current.push_back(b);
+            } else if (span(a, b, t0, t1, side0, side1) && t0 < t1) {
+                const double t = (t0 + t1) / 2;
+                const Point mid{a.lon + t * (b.lon - a.lon), a.lat + t * (b.lat - a.lat)};
+                if (strictly_inside(mid)) {
+                    current.push_back(at(a, b, t0, side0));
+                    current.push_back(at(a, b, t1, side1));
+                    finish(current);
+                }
+            }
+            a_in = b_in;
+        }
+        return true;
+    }
+
+    // Corners passed going counter-clockwise from one border place to another.
+    void walk(double from, double to, Line &out) const {
+        const double corners[4] = {0, dx_, dx_ + dy_, 2 * dx_ + dy_};
+        const Point points[4] = {{w_, s_}, {e_, s_}, {e_, n_}, {w_, n_}};
+        double total = to - from;
+        if (total < 0) total += perimeter_;
+        int first = 0;
+        while (first < 4 && corners[first] <= from) ++first;
+        for (int k = 0; k < 4; ++k) {
+            const int c = (first + k) % 4;
+            double d = corners[c] - from;
+            if (d < 0) d += perimeter_;
+            if (d > 0 && d < total) out.push_back(points[c]);
+        }
+    }
+
+    std::vector<Polygon> join() {
+        std::vector<Polygon> out;
+        if (pieces_.empty()) return out;
+        std::vector<std::pair<double, size_t>> entries;
+        for (size_t i = 0; i < pieces_.size(); ++i) entries.emplace_back(pieces_[i].in, i);
+        std::sort(entries.begin(), entries.end());
+        for (size_t first = 0; first < pieces_.size(); ++first) {
+            if (pieces_[first].used) continue;
+            Ring ring;
+            size_t current = first;
+            pieces_[first].used = true;
+            for (size_t guard = 0; guard <= pieces_.size(); ++guard) {
+                const Piece &piece = pieces_[current];
+                ring.insert(ring.end(), piece.points.begin(), piece.points.end());
+                auto next = std::lower_bound(entries.begin(), entries.end(), std::make_pair(piece.out, size_t(0)));
+                if (next == entries.end()) next = entries.begin();
+                walk(piece.out, next->first, ring);
+                current = next->second;
+                if (current == first || pieces_[current].used) break;
+                pieces_[current].used = true;
+            }
+            tidy(ring);
+            if (ring.size() >= 3 && signed_area2(ring) != 0) out.push_back({std::move(ring)});
+        }
+        return out;
+    }
+
+    static void tidy(Ring &ring) {
+        Ring out;
+        out.reserve(ring.size());
+        for (const Point &p : ring)
+            if (out.empty() || p.lon != out.back().lon || p.lat != out.back().lat) out.push_back(p);
+        while (out.size() > 1 && out.back().lon == out.front().lon && out.back().lat == out.front().lat)
+            out.pop_back();
+        ring.swap(out);
+    }
+
+    // With no ring crossing the box, the box is wholly inside or wholly
+    // outside the region; test a point nearer the border than any ring that
+    // lies inside the box, so that it is in none of them.
+    bool covers_box(const std::vector<const Ring *> &inner, const std::vector<const Ring *> &others) const {
+        double margin = std::min(dx_, dy_) / 2;
+        for (const Ring *ring : inner)
+            for (const Point &p : *ring)
+                margin = std::min({margin, p.lon - w_, e_ - p.lon, p.lat - s_, n_ - p.lat});
+        const Point probe{w_ + margin / 2, s_ + margin / 2};
+        bool in = false;
+        for (const Ring *ring : others) in ^= inside_planar(probe, *ring);
+        return in;
+    }
+
+    Ring box_ring() const { return {{w_, s_}, {e_, s_}, {e_, n_}, {w_, n_}}; }
+
+    double w_, e_, s_, n_, dx_, dy_, perimeter_;
+    std::vector<Piece> pieces_;
+};
+
+// Open runs of a line inside the closed rectangle.
+std::vector<Line> clip_line_to(const Line &line, const Frame &f) {
+    std::vector<Line> out;
+    Line current;
+    const size_t n = line.size();
+    auto flush = [&] {
+        if (current.size() >= 2) out.push_back(std::move(current));
+        current = Line();
+    };
+    auto inside = [&](const Point &p) { return f.west <= p.lon && p.lon <= f.east && f.south <= p.lat && p.lat <= f.north; };
+    if (n == 1 && inside(line[0])) return out;
+    for (size_t i = 0; i + 1 < n; ++i) {
+        const Point &a = line[i], &b = line[i + 1];
+        double t0 = 0, t1 = 1;
+        const double ddx = b.lon - a.lon, ddy = b.lat - a.lat;
+        const double p[4] = {-ddx, ddx, -ddy, ddy};
+        const double q[4] = {a.lon - f.west, f.east - a.lon, a.lat - f.south, f.north - a.lat};
+        int side0 = -1, side1 = -1;
+        bool empty = false;
+        for (int k = 0; k < 4 && !empty; ++k) {
+            if (p[k] == 0) {
+                empty = q[k] < 0;
+                continue;
+            }
+            const double r = q[k] / p[k];
+            if (p[k] < 0) {
+                if (r > t0) t0 = r, side0 = k;
+            } else if (r < t1) {
+                t1 = r, side1 = k;
+            }
+        }
+        if (empty || t0 > t1 || (t0 == t1 && (a.lon != b.lon || a.lat != b.lat))) {
+            flush();
+            continue;
+        }
+        auto point = [&](double t, int side) {
+            if (side < 0) return t <= 0 ? a : b;
+            Point r{a.lon + t * (b.lon - a.lon), a.lat + t * (b.lat - a.lat)};
+            if (side == 0) r.lon = f.west;
+            if (side == 1) r.lon = f.east;
+            if (side == 2) r.lat = f.south;
+            if (side == 3) r.lat = f.north;
+            r.lon = std::clamp(r.lon, f.west, f.east);
+            r.lat = std::clamp(r.lat, f.south, f.north);
+            return r;
+        };
+        if (side0 >= 0) flush();
+        if (current.empty()) current.push_back(point(t0, side0));
+        current.push_back(point(t1, side1));
+        if (side1 >= 0) flush();
+    }
+    flush();
+    // A closed line that runs on across its first point is one run there.
+    if (out.size() >= 2 && n >= 2 && line.front().lon == line.back().lon && line.front().lat == line.back().lat) {
+        Line &first = out.front(), &last = out.back();
+        if (first.front().lon == line.front().lon && first.front().lat == line.front().lat &&
+            last.back().lon == line.back().lon && last.back().lat == line.back().lat) {
+            last.insert(last.end(), first.begin() + 1, first.end());
+            out.erase(out.begin());
+        }
+    }
+    return out;
+}
+
+// The whole turns k for which [lo, hi] + 360k meets [west, east].
+void turns(double lo, double hi, const Frame &f, long &first, long &last) {
+    first = static_cast<long>(std::ceil((f.west - hi) / 360));
+    last = static_cast<long>(std::floor((f.east - lo) / 360));
+}
+
+// A ring prepared for clipping: continuous, its exterior counter-clockwise.
+struct Prepared {
+    std::vector<Ring> rings;
+    bool polar = false;
+    double pole = -90;
+};
+
+Prepared prepare(const Polygon &polygon) {
+    Prepared out;
+    if (polygon.empty()) return out;
+    Ring outer = continuous(polygon[0]);
+    while (outer.size() > 1 && outer.back().lon == outer.front().lon && outer.back().lat == outer.front().lat)
+        outer.pop_back();
+    double lo, hi;
+    extent(outer, lo, hi);
+    // A ring round a pole may be closed along it in the file; the closure is
+    // drawn again here, so its points go.
+    if (hi - lo >= 360) {
+        Ring kept;
+        for (const Point &p : outer)
+            if (std::fabs(p.lat) < 90) kept.push_back(p);
+        if (kept.size() != outer.size() && std::fabs(travel(continuous(kept))) == 360) outer = continuous(kept);
+    }
+    const double t = travel(outer);
+    if (std::fabs(t) == 360 && outer.size() >= 2) {
+        out.polar = true;
+        if (t < 0) std::reverse(outer.begin(), outer.end());
+        double south = 90, north = -90;
+        for (const Point &p : outer) south = std::min(south, p.lat), north = std::max(north, p.lat);
+        out.pole = south + north < 0 ? -90 : 90;
+    } else if (signed_area2(outer) < 0) {
+        std::reverse(outer.begin(), outer.end());
+    }
+    extent(outer, lo, hi);
+    const double middle = (lo + hi) / 2;
+    out.rings.push_back(std::move(outer));
+    for (size_t i = 1; i < polygon.size(); ++i) {
+        Ring hole = continuous(polygon[i]);
+        if (hole.size() < 3) continue;
+        double hlo, hhi;
+        extent(hole, hlo, hhi);
+        shift(hole, near((hlo + hhi) / 2, middle) - (hlo + hhi) / 2);
+        if (signed_area2(hole) > 0) std::reverse(hole.begin(), hole.end());
+        out.rings.push_back(std::move(hole));
+    }
+    return out;
+}
+
+// An eastward ring round a pole as one plane ring long enough to cover the
+// frame: copies one turn apart in a row, closed along the pole beyond both
+// ends of the frame.
+Ring unrolled(const Ring &ring, double pole, const Frame &f, long &first, long &last) {
+    double lo, hi;
+    extent(ring, lo, hi);
+    turns(lo, hi, f, first, last);
+    --first, ++last;
+    Ring out;
+    out.reserve(ring.size() * static_cast<size_t>(last - first + 1) + 3);
+    for (long k = first; k <= last; ++k)
+        for (const Point &p : ring) out.push_back({p.lon + 360.0 * k, p.lat});
+    const double end = ring[0].lon + 360.0 * (last + 1), start = ring[0].lon + 360.0 * first;
+    out.push_back({end, ring[0].lat});
+    out.push_back({end, pole});
+    out.push_back({start, pole});
+    if (signed_area2(out) < 0) std::reverse(out.begin(), out.end());
+    return out;
+}
+
+std::vector<Polygon> clip_prepared(const Prepared &prep, const Frame &f) {
+    std::vector<Polygon> out;
+    if (prep.rings.empty() || prep.rings[0].size() < (prep.polar ? 2u : 3u)) return out;
+    auto append = [&](std::vector<Ring> rings) {
+        auto parts = RectClip(f).run(rings);
+        for (auto &p : parts) out.push_back(std::move(p));
+    };
+    double lo, hi;
+    extent(prep.rings[0], lo, hi);
+    long first, last;
+    if (prep.polar) {
+        std::vector<Ring> rings{unrolled(prep.rings[0], prep.pole, f, first, last)};
+        for (size_t i = 1; i < prep.rings.size(); ++i)
+            for (long k = first; k <= last; ++k) {
+                rings.push_back(prep.rings[i]);
+                shift(rings.back(), 360.0 * k);
+            }
+        append(std::move(rings));
+        return out;
+    }
+    turns(lo, hi, f, first, last);
+    for (long k = first; k <= last; ++k) {
+        std::vector<Ring> rings = prep.rings;
+        for (Ring &r : rings) shift(r, 360.0 * k);
+        append(std::move(rings));
+    }
+    return out;
+}
+
+// The frame cut at every antimeridian inside it, each piece moved by whole
+// turns into -180..180.
+std::vector<Frame> rfc7946_frames(const Frame &f) {
+    // The ends of a whole turn meet: cut it at the antimeridian alone.
+    if (f.east - f.west >= 360) return {{-180, 180, f.south, f.north}};
+    std::vector<Frame> out;
+    double west = f.west;
+    while (west < f.east) {
+        const double k = std::floor((west + 180) / 360);
+        const double cut = 180 + 360 * k;
+        const double east = std::min(f.east, cut);
+        out.push_back({west - 360 * k, east - 360 * k, f.south, f.north});
+        west = east;
+    }
+    return out;
+}
+
+std::vector<Line> clip_continuous_line(const Line &c, const Frame &frame) {
+    std::vector<Line> out;
+    if (c.empty()) return out;
+    double lo, hi;
+    extent(c, lo, hi);
+    long first, last;
+    turns(lo, hi, frame, first, last);
+    for (long k = first; k <= last; ++k) {
+        Line copy = c;
+        shift(copy, 360.0 * k);
+        for (Line &part : clip_line_to(copy, frame)) out.push_back(std::move(part));
+    }
+    return out;
+}
+
+}  // namespace
+
+std::vector<Polygon> clip_polygon(const Polygon &polygon, const Frame &frame) {
+    return clip_prepared(prepare(polygon), frame);
+}
+
+std::vector<Polygon> clip_polygon_rfc7946(const Polygon &polygon, const Frame &frame) {
+    const Prepared prep = prepare(polygon);
+    std::vector<Polygon> out;
+    for (const Frame &piece : rfc7946_frames(frame))
+        for (Polygon &p : clip_prepared(prep, piece)) out.push_back(std::move(p));
+    return out;
+}
+
+std::vector<Line> clip_line(const Line &line, const Frame &frame) {
+    return clip_continuous_line(continuous(line), frame);
+}
+
+std::vector<Line> clip_line_rfc7946(const Line &line, const Frame &frame) {
+    const Line c = continuous(line);
+    std::vector<Line> out;
+    for (const Frame &piece : rfc7946_frames(frame))
+        for (Line &part : clip_continuous_line(c, piece)) out.push_back(std::move(part));
+    return out;
+}
+
+namespace {
+
+struct KindEntry {
+    char kind;
+    unsigned levels;
+};
+
+std::vector<KindEntry> parse_kinds(const std::string &kinds) {
+    std::vector<KindEntry> out;
+    int n = 0;
+    char **words = nullptr;
+    if (splitlist(kinds.c_str(), &n, &words) < 0) throw cli::InputError("cannot read the kinds \"" + kinds + "\"");
+    for (int i = 0; i < n && out.size() < 2; ++i) {
+        const char *word = words[i];
+        if (word[0] != 'c' && word[0] != 'f') continue;
+        const unsigned levels = std::strlen(word) >= 3 ? static_cast<unsigned>(std::atoi(word + 2)) : 0;
+        out.push_back({word[0], levels});
+    }
+    freeargs(n, words);
+    return out;
+}
+
+// Whether an extent in degrees, moved by whole turns, meets the frame.
+bool meets(double west, double east, double south, double north, const Frame &f) {
+    if (south > f.north || north < f.south) return false;
+    if (east - west >= 360) return true;
+    long first, last;
+    turns(west, east, f, first, last);
+    return first <= last;
+}
+
+std::int32_t be32(const char *p) {
+    std::int32_t v;
+    N2H4(&v, p, 1);
+    return v;
+}
+
+}  // namespace
+
+std::vector<ShoreFeature> shoreline_features(const char *data, long size, const std::string &name,
+                                             const ShoreRequest &request, const Frame &frame) {
+    const std::vector<KindEntry> entries = parse_kinds(request.kinds);
+    std::vector<ShoreFeature> out;
+    if (entries.empty()) return out;
+    const float anti_lon = static_cast<float>(request.lonref + 180), anti_lat = static_cast<float>(-request.latref);
+    cli::LogCollector log;
+    for (const KindEntry &entry : entries) {
+        std::vector<ShoreFeature> features;
+        long position = 0;
+        GSHHSHdr hdr;
+        while (position < size) {
+            if (gshhs_unstuff_hdr_sized(&hdr, data, size, &position) < 0)
+                throw cli::InputError(name + ": " + cli::without_function(log.first()));
+            const long points = position;
+            if (gshhs_skip_pts_sized(&hdr, size, &position) < 0)
+                throw cli::InputError(name + ": " + cli::without_function(log.first()));
+            if (hdr.level == 5) continue;
+            if (entry.levels != 0 && (hdr.level < 1 || hdr.level > 32 || !(entry.levels >> (hdr.level - 1) & 1u)))
+                continue;
+            if (hdr.n <= 0 ||
+                !meets(hdr.west * 1e-6, hdr.east * 1e-6, hdr.south * 1e-6, hdr.north * 1e-6, frame))
+                continue;
+            Ring ring(static_cast<size_t>(hdr.n));
+            std::vector<float> lon(ring.size()), lat(ring.size());
+            for (size_t i = 0; i < ring.size(); ++i) {
+                const char *p = data + points + 8 * static_cast<long>(i);
+                ring[i] = {be32(p) / 1e6, be32(p + 4) / 1e6};
+                lon[i] = static_cast<float>(ring[i].lon);
+                lat[i] = static_cast<float>(ring[i].lat);
+            }
+            ShoreFeature f{hdr.id, hdr.level, entry.kind, 'c', 0, {}, {}};
+            f.antipode = gshhsmap_inside_eo(anti_lon, anti_lat, hdr.n, lon.data(), lat.data());
+            if (entry.kind == 'f') {
+                f.type = hdr.level % 2 ? 'l' : 'w';
+                f.polygons = request.rfc7946 ? clip_polygon_rfc7946({ring}, frame) : clip_polygon({ring}, frame);
+                if (f.polygons.empty()) continue;
+            } else {
+                // The outline once round, without the edges that close a
+                // ring round a pole along the pole.
+                const Prepared prep = prepare({ring});
+                Line outline = prep.rings[0];
+                if (!outline.empty()) outline.push_back({near(outline[0].lon, outline.back().lon), outline[0].lat});
+                f.lines = request.rfc7946 ? clip_line_rfc7946(outline, frame) : clip_line(outline, frame);
+                if (f.lines.empty()) continue;
+            }
+            features.push_back(std::move(f));
+        }
+        std::stable_sort(features.begin(), features.end(),
+                         [](const ShoreFeature &a, const ShoreFeature &b) { return a.level < b.level; });
+        for (auto &f : features) out.push_back(std::move(f));
+    }
+    return out;
+}
+
+std::vector<ShoreFeature> shoreline_features(const ShoreRequest &request, const Frame &frame) {
+    if (parse_kinds(request.kinds).empty()) return {};
+    static const char *const endings = "clihf";
+    const char first = request.resolution.empty() ? 'i' : request.resolution[0];
+    const char letter = std::strchr(endings, first) && first ? first : 'i';
+    const std::string relative = std::string("maps/vorpix/gshhs_") + letter + ".b";
+    char *path = datafile(nullptr, relative.c_str());
+    if (!path) throw cli::InputError(relative + ": no such shoreline file in the data directories (set VORPIX_DATA_PATH)");
+    const std::string full = path;
+    std::free(path);
+    char *data = nullptr;
+    cli::LogCollector log;
+    const long size = mapfile(full.c_str(), nullptr, &data);
+    if (size < 0) throw cli::InputError(full + ": cannot read" + (log.first().empty() ? "" : ": " + cli::without_function(log.first())));
+    return shoreline_features(data, size, full, request, frame);
 }
 
 }  // namespace vorpix::geo

@@ -1,0 +1,155 @@
+#!/usr/bin/python3
+"""Compares the filled polygons of a GeoJSON file written by "vorpix coast
+--kinds f:LEVELS" with an exact clip made here by GEOS (shapely).
+
+    exact_fill_oracle.py SHORELINE.b WEST/EAST/SOUTH/NORTH OUT.geojson [LEVELS]
+
+The shoreline file is read by its own reader below. Every polygon is made
+continuous (each edge the short way round); one that goes once round a pole
+is closed along that pole. The expected land of a polygon is the union, over
+whole turns k, of the polygon moved by 360k and intersected with the box,
+where the box runs from WEST eastward to EAST (EAST at or below WEST adds
+whole turns). GeoJSON longitudes lie in -180..180, so the box is cut at
+every antimeridian and each piece is moved into that range before the
+comparison, which is made per polygon id: the symmetric difference must be
+below 1e-9 of the polygon's expected area plus 1e-9 square degrees.
+
+Prints "polygons N area A" and exits 0 when all agree; otherwise prints one
+line per disagreement and exits 1. Source polygons that GEOS finds invalid
+(self-intersecting) cannot be compared and are listed on a line
+"invalid-sources: ID,...".
+"""
+import json
+import math
+import struct
+import sys
+
+from shapely.affinity import translate
+from shapely.geometry import Polygon, box, shape
+from shapely.ops import unary_union
+
+
+def read_shorelines(path):
+    data = open(path, "rb").read()
+    pos = 0
+    while pos < len(data):
+        pid, n, flag = struct.unpack(">iiI", data[pos:pos + 12])
+        version, level = (flag >> 8) & 255, flag & 255
+        head = 44 if version > 3 else 36
+        values = struct.unpack(">%di" % (2 * n), data[pos + head:pos + head + 8 * n])
+        pos += head + 8 * n
+        yield pid, (1 if level == 6 else level), [(values[2 * i] / 1e6, values[2 * i + 1] / 1e6) for i in range(n)]
+
+
+def unwrap(points):
+    out = []
+    for lon, lat in points:
+        if out:
+            while lon - out[-1][0] > 180:
+                lon -= 360
+            while lon - out[-1][0] < -180:
+                lon += 360
+        out.append((lon, lat))
+    return out
+
+
+def as_plane_polygon(points, west, east):
+    """The polygon in plane longitude-latitude, covering the longitudes
+    west..east for one that goes round a pole."""
+    ring = unwrap(points)
+    lons = [p[0] for p in ring]
+    if max(lons) - min(lons) >= 360:
+        # Closed along a pole in the file: that closure is rebuilt below.
+        ring = unwrap([p for p in ring if abs(p[1]) < 90])
+    if len(ring) < 3:
+        return None
+    travel = ring[-1][0] - ring[0][0]
+    closing = ring[0][0] - ring[-1][0]
+    closing -= 360 * round(closing / 360)
+    travel += closing
+    if abs(travel) < 1:
+        return Polygon(ring)
+    if travel < 0:
+        ring = ring[::-1]
+    lats = [p[1] for p in ring]
+    pole = -90 if min(lats) + max(lats) < 0 else 90
+    first = math.floor((west - max(p[0] for p in ring)) / 360) - 1
+    last = math.ceil((east - min(p[0] for p in ring)) / 360) + 1
+    chain = [(lon + 360 * k, lat) for k in range(first, last + 1) for lon, lat in ring]
+    chain.append((ring[0][0] + 360 * (last + 1), ring[0][1]))
+    chain += [(chain[-1][0], pole), (chain[0][0], pole)]
+    return Polygon(chain)
+
+
+def expected_land(poly, west, east, south, north):
+    """The exact clip as GeoJSON has it: pieces in -180..180."""
+    lo, _, hi, _ = poly.bounds
+    pieces = []
+    if east - west >= 360:
+        frames = [(-180.0, 180.0, 0)]
+    else:
+        frames, a = [], west
+        while a < east:
+            k = math.floor((a + 180) / 360)
+            b = min(east, 180 + 360 * k)
+            frames.append((a - 360 * k, b - 360 * k, k))
+            a = b
+    for a, b, _ in frames:
+        clip = box(a, south, b, north)
+        for k in range(math.floor((a - hi) / 360) - 1, math.ceil((b - lo) / 360) + 2):
+            part = translate(poly, 360 * k).intersection(clip)
+            if not part.is_empty and part.area > 0:
+                pieces.append(part)
+    return unary_union(pieces) if pieces else None
+
+
+def main(args):
+    path, frame, geojson = args[:3]
+    levels = int(args[3]) if len(args) > 3 else 0
+    west, east, south, north = (float(v) for v in frame.split("/"))
+    if east <= west:
+        east += 360 * (math.floor((west - east) / 360) + 1)
+    east = min(east, west + 360)
+    got = {}
+    for f in json.load(open(geojson))["features"]:
+        if f["properties"].get("kind") == "f":
+            got.setdefault(f["properties"]["id"], []).append(shape(f["geometry"]))
+    problems, invalid, count, total = [], [], 0, 0.0
+    for pid, level, points in read_shorelines(path):
+        if level == 5 or (levels and not (levels >> (level - 1)) & 1):
+            continue
+        poly = as_plane_polygon(points, west, east)
+        if poly is None:
+            continue
+        if not poly.is_valid:
+            invalid.append(pid)
+            got.pop(pid, None)
+            continue
+        want = expected_land(poly, west, east, south, north)
+        have = got.pop(pid, None)
+        if want is None:
+            if have is not None and unary_union(have).area > 1e-9:
+                problems.append("polygon %d: nothing expected, got area %g" % (pid, unary_union(have).area))
+            continue
+        count += 1
+        total += want.area
+        if have is None:
+            problems.append("polygon %d: expected area %g, got nothing" % (pid, want.area))
+            continue
+        have = unary_union(have)
+        difference = have.symmetric_difference(want).area
+        if difference > 1e-9 * want.area + 1e-9:
+            problems.append("polygon %d: area %.12g expected %.12g, symmetric difference %g" %
+                            (pid, have.area, want.area, difference))
+    for pid in got:
+        problems.append("polygon %d: in the GeoJSON but not expected" % pid)
+    for p in problems[:40]:
+        print(p)
+    if invalid:
+        print("invalid-sources: " + ",".join(str(i) for i in invalid))
+    print("polygons %d area %.12g" % (count, total))
+    return 1 if problems else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))
