@@ -8,6 +8,9 @@
 
 #include "db.h"
 
+#include <sqlite3.h>
+
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -26,23 +29,94 @@ std::string reason(const std::string &message) {
     return text;
 }
 
-std::string number(double v) {
-    if (!std::isfinite(v)) return "null";
-    char buffer[32];
-    auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, v);
-    return ec == std::errc() ? std::string(buffer, end) : "null";
+// The tool's own connection to an index database, for what the host's
+// database layer does not offer: statements with bound values.
+class Sql {
+public:
+    Sql(const std::string &path, bool write) : path_(path) {
+        const int flags = write ? SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE : SQLITE_OPEN_READONLY;
+        if (sqlite3_open_v2(path.c_str(), &db_, flags, nullptr) != SQLITE_OK) fail();
+        sqlite3_busy_timeout(db_, 5000);
+    }
+    ~Sql() { sqlite3_close(db_); }  // without a COMMIT, everything since BEGIN is rolled back
+    Sql(const Sql &) = delete;
+    Sql &operator=(const Sql &) = delete;
+    [[noreturn]] void fail() const {
+        throw InputError(path_ + ": " + (db_ ? sqlite3_errmsg(db_) : "out of memory"));
+    }
+    void exec(const std::string &sql) {
+        if (sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK) fail();
+    }
+    bool has_table(const std::string &name);
+    sqlite3 *get() const { return db_; }
+
+private:
+    std::string path_;
+    sqlite3 *db_ = nullptr;
+};
+
+// A prepared statement whose values are bound from 1 in the order given.
+class Query {
+public:
+    Query(Sql &db, const std::string &sql) : db_(db) {
+        if (sqlite3_prepare_v2(db.get(), sql.c_str(), -1, &stmt_, nullptr) != SQLITE_OK) db.fail();
+    }
+    ~Query() { sqlite3_finalize(stmt_); }
+    Query(const Query &) = delete;
+    Query &operator=(const Query &) = delete;
+    Query &bind(long v) { return check(sqlite3_bind_int64(stmt_, ++bound_, v)); }
+    Query &bind(double v) {
+        return check(std::isnan(v) ? sqlite3_bind_null(stmt_, ++bound_) : sqlite3_bind_double(stmt_, ++bound_, v));
+    }
+    Query &bind(const std::string &v) {
+        return check(sqlite3_bind_text(stmt_, ++bound_, v.data(), static_cast<int>(v.size()), SQLITE_TRANSIENT));
+    }
+    // true for a row, false at the end.
+    bool step() {
+        const int status = sqlite3_step(stmt_);
+        if (status != SQLITE_ROW && status != SQLITE_DONE) db_.fail();
+        return status == SQLITE_ROW;
+    }
+    void reset() {
+        sqlite3_reset(stmt_);
+        sqlite3_clear_bindings(stmt_);
+        bound_ = 0;
+    }
+    void run() {
+        step();
+        reset();
+    }
+    long integer(int column) const { return static_cast<long>(sqlite3_column_int64(stmt_, column)); }
+    bool null(int column) const { return sqlite3_column_type(stmt_, column) == SQLITE_NULL; }
+    std::string text(int column) const {
+        const auto *t = reinterpret_cast<const char *>(sqlite3_column_text(stmt_, column));
+        return t ? std::string(t, static_cast<size_t>(sqlite3_column_bytes(stmt_, column))) : std::string();
+    }
+
+private:
+    Query &check(int status) {
+        if (status != SQLITE_OK) db_.fail();
+        return *this;
+    }
+    Sql &db_;
+    sqlite3_stmt *stmt_ = nullptr;
+    int bound_ = 0;
+};
+
+bool Sql::has_table(const std::string &name) {
+    Query q(*this, "SELECT 1 FROM sqlite_master WHERE name = ?1 AND type = 'table'");
+    return q.bind(name).step();
 }
 
-std::string sql_text(const std::string &s) {
-    std::string out = "'";
-    for (char c : s) out += c == '\'' ? std::string("''") : std::string(1, c);
-    return out + "'";
+// An SQL identifier for any name.
+std::string ident(const std::string &name) {
+    std::string out = "\"";
+    for (char c : name) out += c == '"' ? std::string("\"\"") : std::string(1, c);
+    return out + "\"";
 }
 
-void exec(Dbptr db, const std::string &sql, const std::string &path) {
-    LogCollector log;
-    if (dbexec(db, sql.c_str()) < 0) throw InputError(path + ": " + reason(log.first()));
-}
+// The R*Tree that answers box queries on a table: its ids are the table's rowids.
+std::string rtree_of(const std::string &table) { return table + "_rtree"; }
 
 int run_index(int argc, char **argv) {
     Args args(argc, argv, {"table"});
@@ -50,36 +124,120 @@ int run_index(int argc, char **argv) {
     if (args.positional().size() < 2) throw UsageError("name a database and at least one shapefile");
     const std::string db_path = args.positional()[0];
     const std::string table = args.get("table", "shapes");
-    Dbptr db;
-    {
-        LogCollector log;
-        if (dbopen(db_path.c_str(), "r+", &db) < 0) throw InputError(db_path + ": " + reason(log.first()));
+    if (table.empty()) throw UsageError("a table needs a name");
+    Sql db(db_path, true);
+    db.exec("BEGIN IMMEDIATE");
+    db.exec("CREATE TABLE IF NOT EXISTS filename (fileid INTEGER PRIMARY KEY, filename TEXT)");
+    db.exec("CREATE TABLE IF NOT EXISTS " + ident(table) +
+            " (fileid INTEGER, offset INTEGER, recno INTEGER, shape_type INTEGER, xmin REAL, ymin REAL, xmax REAL, "
+            "ymax REAL)");
+    const std::string rtree = rtree_of(table);
+    if (!db.has_table(rtree)) {
+        db.exec("CREATE VIRTUAL TABLE " + ident(rtree) + " USING rtree(id, xmin, xmax, ymin, ymax)");
+        // Rows indexed before the tree existed.
+        db.exec("INSERT INTO " + ident(rtree) + " SELECT rowid, xmin, xmax, ymin, ymax FROM " + ident(table) +
+                " WHERE xmin IS NOT NULL AND xmax IS NOT NULL AND ymin IS NOT NULL AND ymax IS NOT NULL");
     }
-    std::string sql = "BEGIN; CREATE TABLE IF NOT EXISTS filename (fileid INTEGER PRIMARY KEY, filename TEXT);"
-                      "CREATE TABLE IF NOT EXISTS " + table + " (fileid INTEGER, offset INTEGER, recno INTEGER, "
-                      "shape_type INTEGER, xmin REAL, ymin REAL, xmax REAL, ymax REAL);";
+    Query known(db, "SELECT fileid FROM filename WHERE filename = ?1 ORDER BY rowid LIMIT 1");
     // A new file's id is the next after any in use, whatever rows went before.
-    const std::string this_file = "(SELECT max(fileid) FROM filename)";
-    int total = 0;
+    Query next_id(db, "SELECT coalesce(max(fileid), 0) + 1 FROM (SELECT fileid FROM filename UNION ALL SELECT fileid "
+                      "FROM " + ident(table) + ")");
+    Query add_file(db, "INSERT INTO filename (fileid, filename) VALUES (?1, ?2)");
+    Query drop_boxes(db, "DELETE FROM " + ident(rtree) + " WHERE id IN (SELECT rowid FROM " + ident(table) +
+                             " WHERE fileid = ?1)");
+    Query drop_rows(db, "DELETE FROM " + ident(table) + " WHERE fileid = ?1");
+    Query add_row(db, "INSERT INTO " + ident(table) +
+                          " (fileid, offset, recno, shape_type, xmin, ymin, xmax, ymax) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)");
+    Query add_box(db, "INSERT INTO " + ident(rtree) + " VALUES (?1, ?2, ?3, ?4, ?5)");
+    size_t total = 0;
     for (size_t i = 1; i < args.positional().size(); ++i) {
         const std::string &path = args.positional()[i];
         const std::vector<IndexedShape> shapes = index_shapefile(path, read_input(path));
         const std::string absolute = std::filesystem::absolute(path).lexically_normal().string();
-        sql += "INSERT INTO filename VALUES ((SELECT coalesce(max(fileid), 0) + 1 FROM (SELECT fileid FROM filename "
-               "UNION ALL SELECT fileid FROM " + table + "))," + sql_text(absolute) + ");";
-        for (const IndexedShape &s : shapes) {
-            sql += "INSERT INTO " + table + " VALUES (" + this_file + "," + std::to_string(s.offset) + "," +
-                   std::to_string(s.recno) + "," + std::to_string(s.shape_type);
-            for (double v : s.box) sql += "," + (std::isnan(v) ? std::string("NULL") : number(v));
-            sql += ");";
-            ++total;
+        const bool indexed_before = known.bind(absolute).step();
+        long fileid = known.integer(0);
+        known.reset();
+        if (indexed_before) {
+            drop_boxes.bind(fileid).run();
+            drop_rows.bind(fileid).run();
+        } else {
+            next_id.step();
+            fileid = next_id.integer(0);
+            next_id.reset();
+            add_file.bind(fileid).bind(absolute).run();
         }
+        for (const IndexedShape &s : shapes) {
+            add_row.bind(fileid).bind(s.offset).bind(static_cast<long>(s.recno)).bind(static_cast<long>(s.shape_type));
+            for (double v : s.box) add_row.bind(v);
+            add_row.run();
+            if (!std::isnan(s.box[0]))
+                add_box.bind(static_cast<long>(sqlite3_last_insert_rowid(db.get())))
+                    .bind(s.box[0]).bind(s.box[2]).bind(s.box[1]).bind(s.box[3]).run();
+        }
+        total += shapes.size();
     }
-    exec(db, sql + "COMMIT;", db_path);
-    dbclose(db);
-    std::printf("%s: %zu files, %d shapes in table %s\n", db_path.c_str(), args.positional().size() - 1, total,
+    db.exec("COMMIT");
+    std::printf("%s: %zu files, %zu shapes in table %s\n", db_path.c_str(), args.positional().size() - 1, total,
                 table.c_str());
     return 0;
+}
+
+// Whether a shape's box (xmin, ymin, xmax, ymax) meets the box, the box
+// also taken a turn east and west.
+bool meets(const double b[4], const Box &box) {
+    const double east = box.east < box.west ? box.east + 360 : box.east;
+    if (b[3] < box.south || b[1] > box.north) return false;
+    for (double turn : {-360.0, 0.0, 360.0})
+        if (b[2] >= box.west + turn && b[0] <= east + turn) return true;
+    return false;
+}
+
+// The rows of the table whose R*Tree boxes meet the box, in order.
+std::vector<long> rows_in_box(Sql &db, const std::string &table, const Box &box) {
+    const double east = box.east < box.west ? box.east + 360 : box.east;
+    Query q(db, "SELECT id FROM " + ident(rtree_of(table)) + " WHERE xmax >= ?1 AND xmin <= ?2 AND ymax >= ?3 AND ymin <= ?4");
+    std::vector<long> rows;
+    for (double turn : {-360.0, 0.0, 360.0}) {
+        q.bind(box.west + turn).bind(east + turn).bind(box.south).bind(box.north);
+        while (q.step()) rows.push_back(q.integer(0));
+        q.reset();
+    }
+    std::sort(rows.begin(), rows.end());
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+    return rows;
+}
+
+std::vector<long> all_rows(Sql &db, const std::string &table) {
+    Query q(db, "SELECT rowid FROM " + ident(table) + " ORDER BY rowid");
+    std::vector<long> rows;
+    while (q.step()) rows.push_back(q.integer(0));
+    return rows;
+}
+
+// Row numbers from the command line, each a row that exists.
+std::vector<long> named_rows(Sql &db, const std::string &db_path, const std::string &table,
+                             const std::vector<std::string> &texts) {
+    Query exists(db, "SELECT 1 FROM " + ident(table) + " WHERE rowid = ?1");
+    std::vector<long> rows;
+    for (const std::string &t : texts) {
+        long v = 0;
+        auto [end, ec] = std::from_chars(t.data(), t.data() + t.size(), v);
+        if (ec != std::errc() || end != t.data() + t.size() || v < 1)
+            throw UsageError("rows are numbered from 1, not \"" + t + "\"");
+        const bool found = exists.bind(v).step();
+        exists.reset();
+        if (!found) throw InputError(db_path + ": table \"" + table + "\" has no row " + t);
+        rows.push_back(v);
+    }
+    return rows;
+}
+
+// A library message about a row, without the function's name, the full stop
+// and the database's name, which the tool puts first.
+std::string row_reason(const std::string &message, const std::string &db_path) {
+    std::string text = reason(message);
+    if (text.compare(0, db_path.size() + 2, db_path + ": ") == 0) text.erase(0, db_path.size() + 2);
+    return text;
 }
 
 int run_fetch(int argc, char **argv) {
@@ -88,44 +246,37 @@ int run_fetch(int argc, char **argv) {
     if (args.positional().empty()) throw UsageError("name a database, then optionally row numbers");
     const std::string db_path = args.positional()[0];
     const std::string table = args.get("table", "shapes");
+    const bool boxed = args.has("box");
+    const Box box = boxed ? parse_box(args.get("box")) : Box{};
+    if (!std::filesystem::is_regular_file(db_path)) throw InputError(db_path + ": not a database file");
+    Sql sql(db_path, false);
+    if (!sql.has_table(table)) throw InputError(db_path + ": no table \"" + table + "\"");
+    const std::vector<std::string> texts(args.positional().begin() + 1, args.positional().end());
+    std::vector<long> wanted = !texts.empty()                         ? named_rows(sql, db_path, table, texts)
+                               : boxed && sql.has_table(rtree_of(table)) ? rows_in_box(sql, table, box)
+                                                                         : all_rows(sql, table);
     Dbptr db;
     {
         LogCollector log;
-        if (dbopen(db_path.c_str(), "r", &db) < 0) throw InputError(db_path + ": " + reason(log.first()));
+        if (dbopen(db_path.c_str(), "r", &db) < 0) throw InputError(db_path + ": " + row_reason(log.first(), db_path));
     }
-    Dbptr rows = dblookup(db, nullptr, table.c_str(), nullptr, nullptr);
-    long count = 0;
-    if (rows.table < 0 || dbquery(rows, dbRECORD_COUNT, &count) < 0)
-        throw InputError(db_path + ": no table \"" + table + "\"");
-    std::vector<long> wanted;
-    for (size_t i = 1; i < args.positional().size(); ++i) {
-        long v = 0;
-        const std::string &t = args.positional()[i];
-        auto [end, ec] = std::from_chars(t.data(), t.data() + t.size(), v);
-        if (ec != std::errc() || end != t.data() + t.size() || v < 1)
-            throw UsageError("rows are numbered from 1, not \"" + t + "\"");
-        wanted.push_back(v);
-    }
-    if (wanted.empty())
-        for (long r = 1; r <= count; ++r) wanted.push_back(r);
-    const bool boxed = args.has("box");
-    const Box box = boxed ? parse_box(args.get("box")) : Box{};
+    const Dbptr rows = dblookup(db, nullptr, table.c_str(), nullptr, nullptr);
     GeoJson json;
     std::string list;
     for (long r : wanted) {
-        Dbptr row = dblookup(rows, nullptr, nullptr, nullptr, std::to_string(r).c_str());
+        const Dbptr row = dblookup(rows, nullptr, nullptr, nullptr, std::to_string(r).c_str());
         if (boxed) {
             double b[4];
-            LogCollector ignore;
+            LogCollector ignore;  // a shape without points has no box
             if (dbgetv(row, nullptr, "xmin", &b[0], "ymin", &b[1], "xmax", &b[2], "ymax", &b[3], nullptr) < 0) continue;
-            if (b[2] < box.west || b[0] > box.east || b[3] < box.south || b[1] > box.north) continue;
+            if (!meets(b, box)) continue;
         }
         ESRISHPRECStr rec{};
         LogCollector log;
         const int status = esri_get_db_shp_record(row, &rec);
         if (status < 0) {
             esri::release_shape(rec.shape_type, rec.record);
-            throw InputError(db_path + ": row " + std::to_string(r) + ": " + reason(log.first()));
+            throw InputError(db_path + ": row " + std::to_string(r) + ": " + row_reason(log.first(), db_path));
         }
         if (args.flag("list")) {
             list += captured_stdout([&] {
@@ -139,6 +290,7 @@ int run_fetch(int argc, char **argv) {
         }
         esri::release_shape(rec.shape_type, rec.record);
     }
+    dbclose(db);
     Output out(args.get("o"));
     out.append(args.flag("list") ? list : json.finish());
     out.commit();
@@ -152,9 +304,12 @@ const Command index_command{
     "usage: vorpix index DB FILE.shp... [--table NAME]\n\n"
     "Adds each shapefile to the SQLite database DB (created when missing): a row\n"
     "of table filename (fileid, filename: the absolute path) and, in table NAME\n"
-    "(default shapes), one row per shape: fileid, offset (of its record in the\n"
-    "file), recno (from 0), shape_type and its bounding box xmin, ymin, xmax,\n"
-    "ymax (NULL for Null shapes). Everything is added in one transaction.\n",
+    "(default shapes; any name), one row per shape: fileid, offset (of its\n"
+    "record in the file), recno (from 0), shape_type and its bounding box xmin,\n"
+    "ymin, xmax, ymax (NULL for Null shapes). The boxes also go to the R*Tree\n"
+    "NAME_rtree, which answers fetch --box. A file indexed before (by its\n"
+    "absolute path) keeps its file id and has its rows replaced. Everything is\n"
+    "added in one transaction: a file that does not decode adds nothing.\n",
     run_index};
 
 const Command fetch_command{
@@ -164,8 +319,12 @@ const Command fetch_command{
     "database DB name by fileid and offset, each from its shapefile through the\n"
     "database's filename table (a relative file name is taken from the\n"
     "database's directory), and writes them as GeoJSON Features with their row\n"
-    "number and offset. ROWs are row numbers from 1; without them, every row.\n"
-    "  --box W/E/S/N  only rows whose bounding box meets the box\n"
+    "number and offset. ROWs are row numbers (SQLite rowids, from 1); without\n"
+    "them, every row the table holds, in order. A shapefile that changed since\n"
+    "it was last read is read again.\n"
+    "  --box W/E/S/N  only rows whose bounding box meets the box (also a turn\n"
+    "                 east or west; W > E runs across 180), found through the\n"
+    "                 table's R*Tree when index made one\n"
     "  --list         the record listings instead of GeoJSON\n"
     "  -o OUT         write to OUT instead of standard output\n",
     run_fetch};
