@@ -456,15 +456,30 @@ TEST(ShapefileDecodeSized, BadCountsAndLengthsFailNamingTheRecord) {
     }
 }
 
-// Measures are optional in the format but always read here: a Z record
-// written without them reaches past its own contents into the next record.
-TEST(ShapefileDecodeSized, ZRecordWithoutMeasuresRunsPastTheData) {
+// Measures are optional in the format (shapelib's shpadd -z leaves them
+// out): the sized decoder reads a Z record whose content length stops after
+// its Z values without them, while the plain decoder keeps the full layout
+// and reads the bytes that follow as measures.
+TEST(ShapefileDecodeSized, ZRecordWithoutMeasuresStopsAtItsContentLength) {
     Bytes bytes = fixture("arcz_nom.shp");
     Shapefile f;
-    LogCapture log;
-    EXPECT_EQ(esri_decode_shapefile_sized(&f.shp, bytes.data(), static_cast<long>(bytes.size())), -1);
-    EXPECT_EQ(log.text(), "esri_decode_shapefile_sized: record 0 at byte 100: RecordPolyLineZ mmin: 1 doubles need 8 "
-                          "bytes, 0 remain.\n");
+    ASSERT_EQ(esri_decode_shapefile_sized(&f.shp, bytes.data(), static_cast<long>(bytes.size())), 0);
+    ASSERT_EQ(f.count(), 1);
+    const auto *z = static_cast<const ESRISHPRECPOLYGZStr *>(f.at(0)->record);
+    ASSERT_EQ(z->numpoints, 3);
+    EXPECT_EQ(std::vector<double>(z->zarray, z->zarray + 3), (std::vector<double>{1, 2, 3}));
+    EXPECT_EQ(z->marray, nullptr);
+    EXPECT_EQ(z->mmin, 0);
+
+    Builder after;
+    after.b = bytes;
+    after.f64(-7).f64(7).f64(4).f64(5).f64(6);
+    Shapefile plain;
+    unsigned char *stream = after.b.data();
+    ASSERT_EQ(esri_decode_shapefile(&plain.shp, after.b.data(), &stream), 0);
+    const auto *m = static_cast<const ESRISHPRECPOLYGZStr *>(plain.at(0)->record);
+    EXPECT_EQ(m->mmin, -7);
+    EXPECT_EQ(std::vector<double>(m->marray, m->marray + 3), (std::vector<double>{4, 5, 6}));
 }
 
 class TruncatedFile : public testing::TestWithParam<const char *> {};
@@ -991,6 +1006,16 @@ TEST(EsriPrint, DbaseListingShowsHeaderDescriptorsAndRecordSlots) {
               "DbaseFieldDescriptor5(1):\n  name=VALUE\n  type=N\n  unused4=0\n  length=6\n  count=1\n  workid=0\n"
               "  example=0\n  unused5=0, 0, 0, 0, 0, 0, 0, 0, 0, 0\n  mdx=0\n"
               "  LISBON    12.5\x1a\n");
+}
+
+// A record width of 0 still gives one (empty) line per record slot.
+TEST(EsriPrint, DbaseListingHasALinePerSlotWhenRecordsHaveNoWidth) {
+    Bytes bytes = dbase_file({{"TEXT", 'C', 12}}, 3, 0, "");
+    Dbase d;
+    ASSERT_EQ(esri_decode_dbase_file_sized(&d.dbf, bytes.data(), static_cast<long>(bytes.size())), 0);
+    char prefix[] = "";
+    const std::string text = printed([&] { esri_print_dbase_file(prefix, &d.dbf); });
+    EXPECT_EQ(text.substr(text.rfind("  mdx=0")), "  mdx=0\n\n\n\n");
 }
 
 }  // namespace

@@ -557,6 +557,13 @@ struct Stream {
     ByteReader in;
     const unsigned char *stream0;
     Where where;
+    // A Z record whose content length leaves no room for its measures: the
+    // shape is read up to its Z values.
+    bool without_m = false;
+    // Faults inside the file (an undefined shape type, a negative count) are
+    // reported with the plain decoder's messages; only running out of data
+    // has a message of its own.
+    bool plain_faults = false;
 
     size_t file_offset() const { return static_cast<size_t>(in.cursor() - stream0); }
 };
@@ -656,7 +663,7 @@ int decode_counted_row(Stream &s, const ESRIStrdefs &set, const ESRIStrdef &row,
     int count;
     std::memcpy(&count, base + row.offset_number, sizeof count);
     if (count < 0) {
-        if (s.in.bounded()) {
+        if (s.in.bounded() && !s.plain_faults) {
             s.where.row = row.name;
             throw BadData{s.where.describe() + format(": %s %d is negative", row_name_at(set, row.offset_number), count)};
         }
@@ -725,6 +732,7 @@ int unstuff(Stream &s, int str_type, void **estruc) {
     s.where.structure = str_type;
     auto *base = static_cast<unsigned char *>(*estruc);
     for (const Step &step : esri_strdefs_steps[str_type]) {
+        if (s.without_m && std::strcmp(set->strdef[step.first_row].name, "mmin") == 0) break;
         // Anything out of the ordinary (data that runs short, a negative
         // count) goes row by row, so that its message names the row.
         if (step.kind == Step::Copy && s.in.has(static_cast<size_t>(step.bytes))) {
@@ -764,6 +772,31 @@ int unstuff(Stream &s, int str_type, void **estruc) {
 // ---------------------------------------------------------------------------
 // Shapefiles
 
+// Whether a Z record of the given content length stops after its Z values,
+// as the format allows: its length is at least the shape up to the Z values
+// and less than the shape with its measures.
+bool lacks_measures(const Stream &s, int shape_type, size_t length) {
+    if (length > s.in.remaining()) return false;
+    const unsigned char *c = s.in.cursor();
+    auto word = [&](size_t at) -> long long {
+        return at + 4 <= length ? static_cast<std::int32_t>(ByteReader::peek<std::uint32_t, false>(c + at)) : -1;
+    };
+    long long head, points;
+    switch (shape_type) {
+    case 11: head = 28, points = 0; break;
+    case 18: head = 40, points = word(36); break;
+    case 13:
+    case 15: head = 44 + 4 * word(36), points = word(40); break;
+    case 31: head = 44 + 8 * word(36), points = word(40); break;
+    default: return false;
+    }
+    if (points < 0 || head < 0) return false;
+    const long long with_z = shape_type == 11 ? 28 : head + 16 * points + 16 + 8 * points;
+    const long long with_m = shape_type == 11 ? 36 : with_z + 16 + 8 * points;
+    const auto have = static_cast<long long>(length);
+    return have >= with_z && have < with_m;
+}
+
 int decode_record(Stream &s, ESRISHPRECStr *rec) {
     rec->offset = static_cast<unsigned long>(s.file_offset());
     void *hdr = &rec->hdr;
@@ -771,7 +804,7 @@ int decode_record(Stream &s, ESRISHPRECStr *rec) {
         elog_log(0, "esri_decode_shapefile_record: esri_unstuff_stream() error.\n");
         return -1;
     }
-    if (s.in.bounded()) {
+    if (s.in.bounded() && !s.plain_faults) {
         const int length = rec->hdr.length;
         if (length < 0) throw BadData{s.where.describe() + format(": content length %d words is negative", length)};
         if (!s.in.has(2 * static_cast<size_t>(length)))
@@ -785,7 +818,7 @@ int decode_record(Stream &s, ESRISHPRECStr *rec) {
     esri2h<4>(&rec->shape_type, s, 1, 0);
     s.in.seek(contents);
     if (!is_shape_type(rec->shape_type)) {
-        if (s.in.bounded())
+        if (s.in.bounded() && !s.plain_faults)
             throw BadData{s.where.describe() + format(": shape type %d is not a shape type", rec->shape_type)};
         // Framing and dBase types would decode in place of a shape, and type
         // 62 would nest records without end: refused like an undefined type.
@@ -793,7 +826,10 @@ int decode_record(Stream &s, ESRISHPRECStr *rec) {
         elog_log(0, "esri_decode_shapefile_record: esri_unstuff_stream() error.\n");
         return -1;
     }
-    if (unstuff(s, rec->shape_type, &rec->record) < 0) {
+    s.without_m = s.in.bounded() && lacks_measures(s, rec->shape_type, 2 * static_cast<size_t>(rec->hdr.length));
+    const int status = unstuff(s, rec->shape_type, &rec->record);
+    s.without_m = false;
+    if (status < 0) {
         elog_log(0, "esri_decode_shapefile_record: esri_unstuff_stream() error.\n");
         return -1;
     }
@@ -1379,8 +1415,8 @@ static void esri_print_dbase_file_callback(char *prefix, void *dstruc, int) {
     for (int i = 0; i < cnttbl(dbf->field_descriptors); ++i)
         esri_print_generic(prefix, level5 ? 104 : 105, gettbl(dbf->field_descriptors, i), i);
     if (!level5) esri_print_dbase_field_properties(prefix, &dbf->field_properties, -1);
-    if (!dbf->records || dbf->hdr.numbytesrec <= 0) return;
-    const size_t width = static_cast<size_t>(dbf->hdr.numbytesrec);
+    if (!dbf->records) return;
+    const size_t width = dbf->hdr.numbytesrec > 0 ? static_cast<size_t>(dbf->hdr.numbytesrec) : 0;
     for (int i = 0; i < dbf->hdr.numrecs; ++i) {
         const char *slot = reinterpret_cast<const char *>(dbf->records) + width * static_cast<size_t>(i);
         std::printf("%.*s\n", static_cast<int>(strnlen(slot, width)), slot);
@@ -1528,6 +1564,7 @@ Arr *maparr = nullptr;
 int decode_record_at(ESRISHPRECStr *record, const char *path, const unsigned char *data, long size, long offset) {
     const std::string item = format("record at byte %ld", offset);
     Stream s{ByteReader(data, static_cast<size_t>(size)), data, Where{item.c_str()}};
+    s.plain_faults = true;
     try {
         if (offset < 0 || offset > size)
             throw BadData{item + format(": offset %ld lies outside the %ld bytes", offset, size)};
