@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Builds the vorpix tool and runs it on the bundled sample data: shorelines,
-# borders and rivers (maps/vorpix), the North Carolina county shapefile and
-# the world texture. What it writes goes to sample-output/.
+# Builds the vorpix tool and runs it on the bundled sample data: the world's
+# shorelines, borders and rivers (maps/vorpix), the North Carolina county
+# shapefile and the world texture. What it writes goes to sample-output/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -15,9 +15,10 @@ shp=tests/fixtures/esri/nc.shp
 run() { echo "+ vorpix $*" >&2; "$v" "$@"; }
 # A listing goes to a file of its own; its first lines are shown.
 list() { local name=$1; shift; run "$@" -o "$out/$name"; head -n 8 "$out/$name"; }
-list coast.txt coast --res c --box -85/-75/33/37 --list
+list coast.txt coast --res c --box -10/30/35/60 --list
 run coast --res l --kinds "f:0" --box -85/-75/33/37 --ref 100/-35 -o "$out/coast.geojson"
-run coast --res l --kinds "f:0" --box -85/-75/33/37 --svg -o "$out/coast.svg"
+run coast --res l --kinds "f:0" --box -10/30/35/60 --svg -o "$out/coast.svg"
+run coast --res l --kinds "f:0" -o "$out/world.geojson"
 list border_c.txt info maps/vorpix/binned_border_c.cdf
 run borders --res c --box -130/-60/20/55 --svg -o "$out/borders.svg"
 run borders --rivers --res l --box -130/-60/20/55 -o "$out/rivers.geojson"
