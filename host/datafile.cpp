@@ -14,8 +14,14 @@
 #include <string>
 #include <string_view>
 
-#ifndef VORPIX_BUILTIN_DATA_PATH
-#define VORPIX_BUILTIN_DATA_PATH ""
+#ifndef VORPIX_INSTALL_DATA_ROOT
+#define VORPIX_INSTALL_DATA_ROOT "/usr/local/share/vorpix"
+#endif
+#ifndef VORPIX_SOURCE_DATA_ROOT
+#define VORPIX_SOURCE_DATA_ROOT ""
+#endif
+#ifndef VORPIX_BUILD_LIB_DIR
+#define VORPIX_BUILD_LIB_DIR ""
 #endif
 #ifndef VORPIX_LIB_TO_DATA
 #define VORPIX_LIB_TO_DATA "../share/vorpix"
@@ -118,17 +124,63 @@ bool read_whole_file(const char *path, Copy *copy) {
     return true;
 }
 
-// The data directory beside this library, as installed, then the built-in ones.
+// The directory as the file system knows it, without links; "" when none.
+std::string real_directory(const std::string &path) {
+    char *real = ::realpath(path.c_str(), nullptr);
+    if (!real) return "";
+    std::string out = real;
+    std::free(real);
+    struct stat st;
+    return ::stat(out.c_str(), &st) == 0 && S_ISDIR(st.st_mode) ? out : "";
+}
+
+// Whether only root or the library's owner can change what a directory
+// holds: the directory and each one above it belong to one of them, and
+// none that others may write to lets them replace what it holds (a sticky
+// directory such as /tmp keeps each entry to its owner).
+bool trusted_directory(const std::string &dir, uid_t owner) {
+    std::string at = dir;
+    for (bool first = true;; first = false) {
+        struct stat st;
+        if (::stat(at.c_str(), &st) != 0 || (st.st_uid != 0 && st.st_uid != owner)) return false;
+        const bool others_write = (st.st_mode & (S_IWGRP | S_IWOTH)) != 0;
+        if (others_write && (first || !(st.st_mode & S_ISVTX))) return false;
+        if (at == "/") return true;
+        const size_t slash = at.rfind('/');
+        at = slash == 0 ? "/" : at.substr(0, slash);
+    }
+}
+
+// The built-in data directories, in order. A library run from the
+// directory it was built in searches the source tree it was built from,
+// then the configured data directory. An installed library searches the
+// configured data directory and, when its prefix was moved elsewhere, the
+// data directory at the same place relative to itself, if only root or the
+// library's owner can change it. Nothing else: a directory beside a build
+// tree (say /tmp/share/vorpix for a build in /tmp/build) may be anyone's.
 const std::string &default_path() {
     static const std::string path = [] {
-        std::string out;
+        std::string lib_dir;
+        uid_t owner = 0;
         Dl_info info;
         if (dladdr(reinterpret_cast<void *>(&datafile), &info) && info.dli_fname) {
-            std::string lib = info.dli_fname;
+            const std::string lib = info.dli_fname;
             const size_t slash = lib.rfind('/');
-            if (slash != std::string::npos) out = lib.substr(0, slash + 1) + VORPIX_LIB_TO_DATA + ":";
+            struct stat st;
+            if (slash != std::string::npos && ::stat(lib.c_str(), &st) == 0) {
+                lib_dir = real_directory(lib.substr(0, slash + 1));
+                owner = st.st_uid;
+            }
         }
-        return out + VORPIX_BUILTIN_DATA_PATH;
+        const std::string build_dir = real_directory(VORPIX_BUILD_LIB_DIR);
+        if (!lib_dir.empty() && lib_dir == build_dir) return std::string(VORPIX_SOURCE_DATA_ROOT ":" VORPIX_INSTALL_DATA_ROOT);
+        std::string out = VORPIX_INSTALL_DATA_ROOT;
+        if (!lib_dir.empty()) {
+            const std::string beside = real_directory(lib_dir + "/" + VORPIX_LIB_TO_DATA);
+            if (!beside.empty() && beside != real_directory(VORPIX_INSTALL_DATA_ROOT) && trusted_directory(beside, owner))
+                out = beside + ":" + out;
+        }
+        return out;
     }();
     return path;
 }
@@ -137,7 +189,13 @@ const std::string &default_path() {
 
 extern "C" {
 
-const char *datafile_default_path(void) { return default_path().c_str(); }
+const char *datafile_default_path(void) {
+    try {
+        return default_path().c_str();
+    } catch (...) {
+        return "";
+    }
+}
 
 char *datafile(const char *env, const char *name) {
     if (!name || !*name) return nullptr;

@@ -25,6 +25,7 @@ extern const Command shapes_command;   // shapefiles
 extern const Command texture_command;  // DDS textures
 extern const Command index_command;    // database index of shapes
 extern const Command fetch_command;    // fetch shapes through the database
+extern const Command data_command;     // where the map files are found
 extern const Command info_command;     // listings of any supported file
 extern const Command render_command;   // one picture from every layer
 

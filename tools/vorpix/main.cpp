@@ -12,7 +12,7 @@ using namespace vorpix::cli;
 namespace {
 
 const Command *const commands[] = {&info_command,  &coast_command, &borders_command, &shapes_command,
-                                   &texture_command, &render_command, &index_command, &fetch_command};
+                                   &texture_command, &render_command, &index_command, &fetch_command, &data_command};
 
 void print_help() {
     std::printf("usage: vorpix COMMAND [OPTIONS] [ARGS]\n\n"
@@ -22,7 +22,8 @@ void print_help() {
     std::printf("\nOptions:\n  --help     this text; 'vorpix COMMAND --help' describes a command\n"
                 "  --version  the version\n\n"
                 "Data files (maps/vorpix/...) are looked for in the directories listed in\n"
-                "VORPIX_DATA_PATH (separated by ':'), then in the built-in ones.\n");
+                "VORPIX_DATA_PATH (separated by ':'), then in the built-in ones; 'vorpix data'\n"
+                "lists them.\n");
 }
 
 int run(int argc, char **argv) {

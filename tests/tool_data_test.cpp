@@ -1,0 +1,111 @@
+// vorpix data: the directories searched for map files, in order, and the
+// file found for each map name, from the build tree and from a copy of the
+// tool and its libraries laid out as an installed prefix that was moved.
+#include "test_files.hpp"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <sstream>
+#include <string>
+#include <vector>
+
+using vorpix::test::run_command;
+using vorpix::test::TempDir;
+using vorpix::test::tool_command;
+using vorpix::test::write_file;
+
+namespace {
+
+struct Listing {
+    std::vector<std::string> directories;              // "DIR  (WHY)"
+    std::vector<std::pair<std::string, std::string>> files;  // name, file found or "not found"
+};
+
+Listing listing(const std::string &output) {
+    Listing out;
+    std::istringstream in(output);
+    std::string line;
+    bool files = false;
+    while (std::getline(in, line)) {
+        if (line == "Map files:") files = true;
+        if (line.rfind("  ", 0) != 0) continue;
+        line.erase(0, 2);
+        if (!files) {
+            out.directories.push_back(line);
+        } else {
+            const size_t gap = line.find("  ");
+            out.files.emplace_back(line.substr(0, gap), line.substr(line.find_first_not_of(' ', gap)));
+        }
+    }
+    return out;
+}
+
+std::string found(const Listing &l, const std::string &name) {
+    for (const auto &[n, file] : l.files)
+        if (n == "maps/vorpix/" + name) return file;
+    return "(not listed)";
+}
+
+}  // namespace
+
+TEST(DataTool, ListsTheListedDirectoriesThenTheSourceTreeAndWhatEachNameFinds) {
+    TempDir first, second;
+    write_file(first.file("maps/vorpix/binned_river_h.cdf"), "x", 1);
+    write_file(second.file("maps/vorpix/binned_river_h.cdf"), "x", 1);
+    write_file(second.file("maps/vorpix/gshhs_l.b"), "x", 1);
+    const auto r = run_command("VORPIX_DATA_PATH=" + first.path() + "::" + second.path() + " " + tool_command() + " data");
+    ASSERT_EQ(r.status, 0);
+    const Listing l = listing(r.output);
+    ASSERT_EQ(l.directories.size(), 4u) << r.output;
+    EXPECT_EQ(l.directories[0], first.path() + "  (VORPIX_DATA_PATH)");
+    EXPECT_EQ(l.directories[1], second.path() + "  (VORPIX_DATA_PATH)");
+    // A build tree's tool: the source tree, then the configured data
+    // directory, and nothing beside the build directory.
+    EXPECT_EQ(l.directories[2], std::string(VORPIX_SOURCE_DIR) + "  (built in)");
+    EXPECT_NE(l.directories[3].find("/share/vorpix  (built in)"), std::string::npos) << l.directories[3];
+    ASSERT_EQ(l.files.size(), 15u);
+    EXPECT_EQ(l.files.front().first, "maps/vorpix/gshhs_c.b");
+    EXPECT_EQ(l.files.back().first, "maps/vorpix/binned_river_f.cdf");
+    EXPECT_EQ(found(l, "binned_river_h.cdf"), first.file("maps/vorpix/binned_river_h.cdf"));
+    EXPECT_EQ(found(l, "gshhs_l.b"), second.file("maps/vorpix/gshhs_l.b"));
+    EXPECT_EQ(found(l, "gshhs_c.b"), std::string(VORPIX_SOURCE_DIR) + "/maps/vorpix/gshhs_c.b");
+    for (const std::string name : {"binned_border_c.cdf", "binned_river_l.cdf"})
+        EXPECT_EQ(found(l, name), std::string(VORPIX_SOURCE_DIR) + "/maps/vorpix/" + name);
+}
+
+// The tool and its libraries copied into PREFIX/bin and PREFIX/lib, as an
+// installed prefix moved elsewhere: data in PREFIX/share/vorpix is found
+// while only its owner can change it, never the source tree.
+TEST(DataTool, AMovedInstallFindsItsOwnDataUnlessOthersCanWriteIt) {
+    TempDir dir;
+    namespace fs = std::filesystem;
+    const fs::path tool = tool_command(), prefix = dir.file("prefix");
+    fs::create_directories(prefix / "bin");
+    fs::create_directories(prefix / "lib");
+    fs::copy_file(tool, prefix / "bin/vorpix");
+    for (const auto &entry : fs::directory_iterator(tool.parent_path())) {
+        const std::string name = entry.path().filename();
+        if (name.rfind("libvorpix", 0) == 0 && name.find(".so") != std::string::npos)
+            fs::copy(entry.path(), prefix / "lib" / name, fs::copy_options::copy_symlinks);
+    }
+    write_file((prefix / "share/vorpix/maps/vorpix/gshhs_h.b").string(), "x", 1);
+    auto run = [&] {
+        return listing(run_command("VORPIX_DATA_PATH= LD_LIBRARY_PATH=" + (prefix / "lib").string() + " " +
+                                   (prefix / "bin/vorpix").string() + " data")
+                           .output);
+    };
+    Listing l = run();
+    ASSERT_FALSE(l.directories.empty());
+    EXPECT_EQ(l.directories.front(), (prefix / "share/vorpix").string() + "  (built in)");
+    EXPECT_EQ(found(l, "gshhs_h.b"), (prefix / "share/vorpix/maps/vorpix/gshhs_h.b").string());
+    for (const std::string &d : l.directories) EXPECT_EQ(d.find(VORPIX_SOURCE_DIR), std::string::npos) << d;
+
+    // A share directory that others may write to could hold anyone's files.
+    ASSERT_EQ(chmod((prefix / "share").c_str(), 0777), 0);
+    l = run();
+    for (const std::string &d : l.directories) EXPECT_EQ(d.find(prefix.string()), std::string::npos) << d;
+    EXPECT_EQ(found(l, "gshhs_h.b").find(prefix.string()), std::string::npos);
+}
