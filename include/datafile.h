@@ -16,12 +16,17 @@ typedef struct Arr Arr;
 
 /* Finds the relative path name in the data directories: those listed in the
  * environment variable env (VORPIX_DATA_PATH when env is NULL), then the
- * built-in ones (the source tree this library was built from and the
- * installed data directory). An absolute name is taken as it stands.
- * Returns a new full path, released with free, or NULL when there is none. */
+ * built-in ones (see datafile_default_path). Only a regular file is found.
+ * An absolute name is taken as it stands. Returns a new full path, released
+ * with free, or NULL when there is none. */
 VORPIX_HOST_API char *datafile(const char *env, const char *name);
 
-/* The built-in data directories, separated by ':' (for messages and help). */
+/* The built-in data directories, in order, separated by ':'. A library run
+ * from the directory it was built in: the source tree it was built from,
+ * then the configured data directory. An installed library: the data
+ * directory at the configured place relative to itself when its prefix was
+ * moved and only root or its owner can change that directory, then the
+ * configured data directory. Never a directory beside a build tree. */
 VORPIX_HOST_API const char *datafile_default_path(void);
 
 /* Makes the whole file available read-only in memory: stores the address of
