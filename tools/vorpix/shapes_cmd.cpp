@@ -4,7 +4,10 @@
 // index and fetch need to know of shapes.
 #include "cli.hpp"
 #include "commands.hpp"
+#include "dbase_values.hpp"
 #include "geo_output.hpp"
+#include "geometry.hpp"
+#include "projection.hpp"
 #include "render_layers.hpp"
 
 #include "esri.h"
@@ -22,6 +25,7 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -60,30 +64,89 @@ void decode(Dbase &d, const std::string &path, const std::vector<unsigned char> 
         throw InputError(path + ": " + reason(log.first()));
 }
 
+// One part of a shape: its points, and their Z and M values when the shape
+// type has them (M values below -1e38 mean "no measure").
+struct Part {
+    std::vector<ESRISHPPOINTStr> xy;
+    std::vector<double> z, m;
+    int part_type = -1;  // MultiPatch only
+
+    Part slice(size_t from, size_t to) const {
+        Part p;
+        p.xy.assign(xy.begin() + static_cast<long>(from), xy.begin() + static_cast<long>(to));
+        if (!z.empty()) p.z.assign(z.begin() + static_cast<long>(from), z.begin() + static_cast<long>(to));
+        if (!m.empty()) p.m.assign(m.begin() + static_cast<long>(from), m.begin() + static_cast<long>(to));
+        return p;
+    }
+    // Points i, j, k and i again, as a closed triangle.
+    Part triangle(size_t i, size_t j, size_t k) const {
+        Part p;
+        for (size_t at : {i, j, k, i}) {
+            p.xy.push_back(xy[at]);
+            if (!z.empty()) p.z.push_back(z[at]);
+            if (!m.empty()) p.m.push_back(m[at]);
+        }
+        return p;
+    }
+    void reverse() {
+        std::reverse(xy.begin(), xy.end());
+        std::reverse(z.begin(), z.end());
+        std::reverse(m.begin(), m.end());
+    }
+};
+
 // Rings, lines or points of one shape, whatever its type.
 struct Shape {
     int type = 0;
-    std::vector<std::vector<ESRISHPPOINTStr>> parts;
-    std::vector<int> part_types;  // MultiPatch only
-    std::vector<double> z;
+    std::vector<Part> parts;
+    bool has_z = false, has_m = false;
 };
 
-Shape shape_of(const ESRISHPRECStr *rec) {
+// The format requires each part to start at or after the one before it;
+// other part indices would copy the points once per part.
+void check_parts(const esri::ShapeView &v, const std::string &path, int recno) {
+    const std::string where = path + ": record " + std::to_string(recno) + ": ";
+    for (int p = 0; p < v.numparts; ++p) {
+        const int start = v.parts[p];
+        if (start < 0 || start > v.numpoints)
+            throw InputError(where + "part " + std::to_string(p) + " starts at point " + std::to_string(start) +
+                             ", outside its " + std::to_string(v.numpoints) + " points");
+        if (p > 0 && start < v.parts[p - 1])
+            throw InputError(where + "part indices must ascend, but part " + std::to_string(p) + " starts at point " +
+                             std::to_string(start) + ", before part " + std::to_string(p - 1) + " at point " +
+                             std::to_string(v.parts[p - 1]));
+    }
+}
+
+Shape shape_of(const ESRISHPRECStr *rec, const std::string &path = "", int recno = 0) {
     Shape s;
     s.type = rec->shape_type;
     const esri::ShapeView v = esri::view_shape(rec->shape_type, rec->record);
     const ESRISHPPOINTStr *points = v.first_point();
+    Part all;
+    if (v.single || v.bbox) all.xy.assign(points, points + v.numpoints);
+    if (v.zarray) all.z.assign(v.zarray, v.zarray + v.numpoints);
+    if (v.marray) all.m.assign(v.marray, v.marray + v.numpoints);
+    if (v.single) {
+        // Points keep their values in the record itself.
+        const int t = rec->shape_type;
+        if (t == 11) all.z = {static_cast<const ESRISHPRECPOINTZStr *>(rec->record)->z};
+        if (t == 11 && rec->hdr.length * 2 >= 36) all.m = {static_cast<const ESRISHPRECPOINTZStr *>(rec->record)->m};
+        if (t == 21) all.m = {static_cast<const ESRISHPRECPOINTMStr *>(rec->record)->m};
+    }
+    s.has_z = !all.z.empty();
+    s.has_m = !all.m.empty();
     if (v.parts) {
+        check_parts(v, path, recno);
         for (int p = 0; p < v.numparts; ++p) {
-            const int begin = std::clamp(v.parts[p], 0, v.numpoints);
-            const int end = p + 1 < v.numparts ? std::clamp(v.parts[p + 1], begin, v.numpoints) : v.numpoints;
-            s.parts.emplace_back(points + begin, points + end);
+            const auto begin = static_cast<size_t>(v.parts[p]);
+            const auto end = static_cast<size_t>(p + 1 < v.numparts ? v.parts[p + 1] : v.numpoints);
+            s.parts.push_back(all.slice(begin, end));
+            if (v.parttypes) s.parts.back().part_type = v.parttypes[p];
         }
     } else if (v.single || v.bbox) {
-        s.parts = {{points, points + v.numpoints}};
+        s.parts.push_back(std::move(all));
     }
-    if (v.parttypes) s.part_types.assign(v.parttypes, v.parttypes + v.numparts);
-    if (v.zarray) s.z.assign(v.zarray, v.zarray + v.numpoints);
     return s;
 }
 
@@ -105,23 +168,39 @@ double signed_area(const std::vector<ESRISHPPOINTStr> &ring) {
     return a;
 }
 
+using Polygon = std::vector<Part>;  // the exterior ring, then its holes
+
 // Polygons as lists of rings: each clockwise ring starts a polygon, and the
-// counter-clockwise rings after it are its holes. MultiPatch triangle strips
-// and fans become one triangle each.
-std::vector<std::vector<std::vector<ESRISHPPOINTStr>>> polygons_of(const Shape &s) {
-    std::vector<std::vector<std::vector<ESRISHPPOINTStr>>> out;
-    for (size_t p = 0; p < s.parts.size(); ++p) {
-        const auto &part = s.parts[p];
-        const int part_type = p < s.part_types.size() ? s.part_types[p] : 2;
-        if (part_type == 0 || part_type == 1) {
-            for (size_t i = 0; i + 2 < part.size(); ++i) {
-                const ESRISHPPOINTStr &a = part_type == 0 ? part[i] : part[0];
-                out.push_back({{a, part[i + 1], part[i + 2], a}});
-            }
+// counter-clockwise rings after it are its holes. MultiPatch parts say what
+// they are: triangle strips and fans become one triangle each, outer and
+// first rings start polygons, inner rings (and rings after a first ring)
+// are holes.
+std::vector<Polygon> polygons_of(const Shape &s) {
+    std::vector<Polygon> out;
+    bool after_first_ring = false;
+    for (const Part &part : s.parts) {
+        const size_t n = part.xy.size();
+        switch (part.part_type) {
+        case 0:  // triangle strip
+        case 1:  // triangle fan
+            for (size_t i = 0; i + 2 < n; ++i) out.push_back({part.triangle(part.part_type == 0 ? i : 0, i + 1, i + 2)});
+            after_first_ring = false;
             continue;
+        case 2:
+        case 4:
+            if (n >= 3) out.push_back({part});
+            after_first_ring = part.part_type == 4;
+            continue;
+        case 3:
+        case 5:
+            if (n < 3) continue;
+            if (out.empty() || (part.part_type == 5 && !after_first_ring)) out.push_back({part});
+            else out.back().push_back(part);
+            continue;
+        default: break;
         }
-        if (part.size() < 3) continue;
-        if (signed_area(part) <= 0 || out.empty()) out.push_back({part});
+        if (n < 3) continue;
+        if (signed_area(part.xy) <= 0 || out.empty()) out.push_back({part});
         else out.back().push_back(part);
     }
     return out;
@@ -134,82 +213,204 @@ std::string number(double v) {
     return ec == std::errc() ? std::string(buffer, end) : "null";
 }
 
-std::string position(const ESRISHPPOINTStr &p) { return "[" + number(p.x) + "," + number(p.y) + "]"; }
-
-std::string positions(const std::vector<ESRISHPPOINTStr> &points) {
-    std::string s = "[";
-    for (size_t i = 0; i < points.size(); ++i) s += (i ? "," : "") + position(points[i]);
+std::string position(const Part &p, size_t i) {
+    std::string s = "[" + number(p.xy[i].x) + "," + number(p.xy[i].y);
+    if (!p.z.empty()) s += "," + number(p.z[i]);
     return s + "]";
 }
 
-std::string geometry_json(const Shape &s) {
+std::string measure(const Part &p, size_t i) { return p.m[i] < -1e38 ? "null" : number(p.m[i]); }
+
+std::string positions(const Part &p, std::string (*item)(const Part &, size_t) = position) {
+    std::string s = "[";
+    for (size_t i = 0; i < p.xy.size(); ++i) s += (i ? "," : "") + item(p, i);
+    return s + "]";
+}
+
+// A GeoJSON polygon ring runs counter-clockwise round the area it bounds and
+// clockwise round a hole.
+Polygon oriented(Polygon polygon) {
+    for (size_t r = 0; r < polygon.size(); ++r)
+        if ((signed_area(polygon[r].xy) < 0) == (r == 0)) polygon[r].reverse();
+    return polygon;
+}
+
+// The geometry's coordinates, or with item measure its M values nested the
+// same way; "null" for a shape without points.
+std::string coordinates_json(const Shape &s, std::string (*item)(const Part &, size_t), const char **type) {
+    auto joined = [](const auto &list, auto each) {
+        std::string c;
+        for (const auto &x : list) c += (c.empty() ? "" : ",") + each(x);
+        return "[" + c + "]";
+    };
+    auto part_list = [&](const Part &p) { return positions(p, item); };
+    auto polygon_list = [&](const Polygon &p) { return joined(p, part_list); };
     switch (kind_of(s.type)) {
     case Kind::Point: {
-        const auto &points = s.parts.empty() ? std::vector<ESRISHPPOINTStr>{} : s.parts[0];
-        if (s.type == 1 || s.type == 11 || s.type == 21) return "{\"type\":\"Point\",\"coordinates\":" + position(points.at(0)) + "}";
-        return "{\"type\":\"MultiPoint\",\"coordinates\":" + positions(points) + "}";
+        if (s.parts.empty() || s.parts[0].xy.empty()) break;
+        const bool single = s.type == 1 || s.type == 11 || s.type == 21;
+        *type = single ? "Point" : "MultiPoint";
+        return single ? item(s.parts[0], 0) : positions(s.parts[0], item);
     }
     case Kind::Line: {
-        if (s.parts.size() == 1) return "{\"type\":\"LineString\",\"coordinates\":" + positions(s.parts[0]) + "}";
-        std::string c;
-        for (const auto &part : s.parts) c += (c.empty() ? "" : ",") + positions(part);
-        return "{\"type\":\"MultiLineString\",\"coordinates\":[" + c + "]}";
+        std::vector<Part> lines;
+        for (const Part &p : s.parts)
+            if (!p.xy.empty()) lines.push_back(p);
+        if (lines.empty()) break;
+        *type = lines.size() == 1 ? "LineString" : "MultiLineString";
+        return lines.size() == 1 ? part_list(lines[0]) : joined(lines, part_list);
     }
     case Kind::Area: {
-        const auto polygons = polygons_of(s);
-        auto rings = [](const std::vector<std::vector<ESRISHPPOINTStr>> &polygon) {
-            std::string r;
-            for (const auto &ring : polygon) r += (r.empty() ? "" : ",") + positions(ring);
-            return "[" + r + "]";
-        };
-        if (polygons.size() == 1) return "{\"type\":\"Polygon\",\"coordinates\":" + rings(polygons[0]) + "}";
-        std::string c;
-        for (const auto &polygon : polygons) c += (c.empty() ? "" : ",") + rings(polygon);
-        return "{\"type\":\"MultiPolygon\",\"coordinates\":[" + c + "]}";
+        std::vector<Polygon> polygons;
+        for (Polygon &p : polygons_of(s)) polygons.push_back(oriented(std::move(p)));
+        if (polygons.empty()) break;
+        *type = polygons.size() == 1 ? "Polygon" : "MultiPolygon";
+        return polygons.size() == 1 ? polygon_list(polygons[0]) : joined(polygons, polygon_list);
     }
-    default: return "null";
+    case Kind::None: break;
     }
+    return "null";
 }
 
-// A numeric field's text as a JSON number when it is one.
-std::string attribute_json(const std::string &value, char type) {
-    if (type == 'N' && !value.empty()) {
-        double v;
-        auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), v);
-        if (ec == std::errc() && end == value.data() + value.size() && std::isfinite(v)) return number(v);
-        if (value.find_first_not_of('*') == std::string::npos) return "null";  // overflowed field
+std::string geometry_json(const Shape &s) {
+    const char *type = nullptr;
+    const std::string c = coordinates_json(s, position, &type);
+    return type ? std::string("{\"type\":\"") + type + "\",\"coordinates\":" + c + "}" : "null";
+}
+
+// Every point of the shape moved to longitude and latitude.
+void transform(Shape &s, const ToLonLat &t) {
+    for (Part &p : s.parts) t.apply(&p.xy[0].x, &p.xy[0].y, 2, p.xy.size());
+}
+
+// A shape in longitude and latitude with longitudes beyond +-180 as RFC 7946
+// wants it: points moved by whole turns, lines and areas cut at the
+// antimeridian (their Z and M values are left out, since the cut makes new
+// points).
+void within_180(Shape &s) {
+    bool beyond = false;
+    for (const Part &p : s.parts)
+        for (const auto &q : p.xy) beyond = beyond || q.x < -180 || q.x > 180;
+    if (!beyond) return;
+    const geo::Frame world = geo::frame_of(-180, 180, -90, 90);
+    auto part_of = [](const std::vector<geo::Point> &points, bool ring) {
+        Part part;
+        for (const geo::Point &q : points) part.xy.push_back({q.lon, q.lat});
+        if (ring && !points.empty()) {
+            part.xy.push_back(part.xy.front());
+            part.reverse();  // the format's own orientation: outer rings clockwise
+        }
+        return part;
+    };
+    std::vector<Part> parts;
+    switch (kind_of(s.type)) {
+    case Kind::Point:
+        for (Part &p : s.parts)
+            for (auto &q : p.xy) q.x -= 360 * std::floor((q.x + 180) / 360);
+        return;
+    case Kind::Line:
+        for (const Part &p : s.parts) {
+            geo::Line line;
+            for (const auto &q : p.xy) line.push_back({q.x, q.y});
+            for (const geo::Line &cut : geo::clip_line_rfc7946(line, world)) parts.push_back(part_of(cut, false));
+        }
+        break;
+    case Kind::Area:
+        for (const Polygon &polygon : polygons_of(s)) {
+            geo::Polygon rings;
+            for (const Part &ring : polygon) {
+                geo::Ring r;
+                for (size_t i = 0; i + 1 < ring.xy.size(); ++i) r.push_back({ring.xy[i].x, ring.xy[i].y});
+                rings.push_back(std::move(r));
+            }
+            for (const geo::Polygon &cut : geo::clip_polygon_rfc7946(rings, world))
+                for (const geo::Ring &ring : cut) parts.push_back(part_of(ring, true));
+        }
+        break;
+    case Kind::None: return;
     }
-    return json_string(value);
+    s.parts = std::move(parts);
+    s.has_z = s.has_m = false;
 }
 
-std::string properties_json(Dbase *d, int recno) {
-    std::string out = "\"record\":" + std::to_string(recno);
-    if (!d || recno >= d->dbf.hdr.numrecs) return out;
-    Arr *fields = nullptr;
-    if (esri_get_dbase_fields(&d->dbf, recno, &fields) < 0) return out;
-    for (int i = 0; i < cnttbl(d->dbf.field_descriptors); ++i) {
-        const auto *f = static_cast<const ESRIDBASEFIELDDESCRStr *>(gettbl(d->dbf.field_descriptors, i));
-        std::string name(f->name, strnlen(f->name, sizeof f->name));
-        name.erase(name.find_last_not_of(' ') + 1);
-        const auto *value = static_cast<const char *>(getarr(fields, name.c_str()));
-        if (value) out += "," + json_string(name) + ":" + attribute_json(value, f->type);
+// ---------------------------------------------------------------------------
+// Whether a shape meets a box
+
+using geo::Frame;
+
+bool inside(const Frame &f, double x, double y) {
+    return x >= f.west && x <= f.east && y >= f.south && y <= f.north;
+}
+
+// Whether the segment from a to b meets the frame (Liang-Barsky).
+bool segment_meets(const Frame &f, ESRISHPPOINTStr a, ESRISHPPOINTStr b) {
+    double t0 = 0, t1 = 1;
+    const double dx = b.x - a.x, dy = b.y - a.y;
+    const double p[4] = {-dx, dx, -dy, dy};
+    const double q[4] = {a.x - f.west, f.east - a.x, a.y - f.south, f.north - a.y};
+    for (int i = 0; i < 4; ++i) {
+        if (p[i] == 0) {
+            if (q[i] < 0) return false;
+            continue;
+        }
+        const double t = q[i] / p[i];
+        if (p[i] < 0) t0 = std::max(t0, t);
+        else t1 = std::min(t1, t);
+        if (t0 > t1) return false;
     }
-    freearr(fields, std::free);
-    return out;
+    return true;
 }
 
-std::string feature_json(const ESRISHPRECStr *rec, Dbase *d, int recno) {
-    return "{\"type\":\"Feature\",\"properties\":{" + properties_json(d, recno) +
-           "},\"geometry\":" + geometry_json(shape_of(rec)) + "}";
+// Even-odd test of a point against every ring of a polygon.
+bool in_polygon(const Polygon &polygon, double x, double y) {
+    bool in = false;
+    for (const Part &ring : polygon)
+        for (size_t i = 0, j = ring.xy.size() - 1; i < ring.xy.size(); j = i++) {
+            const ESRISHPPOINTStr &a = ring.xy[i], &b = ring.xy[j];
+            if ((a.y > y) != (b.y > y) && x < (b.x - a.x) * (y - a.y) / (b.y - a.y) + a.x) in = !in;
+        }
+    return in;
 }
 
-// The dBase file beside a shapefile: same name, .dbf or .DBF.
-std::string dbase_beside(const std::string &shp) {
-    const auto dot = shp.find_last_of('.');
-    const std::string stem = dot == std::string::npos || shp.find('/', dot) != std::string::npos ? shp : shp.substr(0, dot);
-    for (const char *ext : {".dbf", ".DBF"})
-        if (std::filesystem::is_regular_file(stem + ext)) return stem + ext;
-    return "";
+bool meets_once(const Shape &s, const std::vector<Polygon> &polygons, const Frame &f, double shift) {
+    auto moved = [shift](ESRISHPPOINTStr p) { return ESRISHPPOINTStr{p.x + shift, p.y}; };
+    for (const Part &part : s.parts) {
+        const bool closed = kind_of(s.type) == Kind::Area;
+        for (size_t i = 0; i < part.xy.size(); ++i) {
+            const ESRISHPPOINTStr a = moved(part.xy[i]);
+            if (inside(f, a.x, a.y)) return true;
+            if (kind_of(s.type) == Kind::Point) continue;
+            if (i + 1 < part.xy.size() || closed) {
+                const ESRISHPPOINTStr b = moved(part.xy[(i + 1) % part.xy.size()]);
+                if (segment_meets(f, a, b)) return true;
+            }
+        }
+    }
+    // A box wholly inside an area.
+    for (const Polygon &polygon : polygons)
+        if (in_polygon(polygon, f.west - shift, f.south)) return true;
+    return false;
+}
+
+bool meets(const Shape &s, const Frame &f) {
+    const std::vector<Polygon> polygons = kind_of(s.type) == Kind::Area ? polygons_of(s) : std::vector<Polygon>{};
+    for (double shift : {-360.0, 0.0, 360.0})
+        if (meets_once(s, polygons, f, shift)) return true;
+    return false;
+}
+
+// ---------------------------------------------------------------------------
+// Output
+
+std::string feature_json(const Shape &s, DbaseTable *table, int recno, bool deleted) {
+    std::string properties = "\"record\":" + std::to_string(recno);
+    if (deleted) properties += ",\"deleted\":true";
+    if (s.has_m) {
+        const char *type = nullptr;
+        properties += ",\"measures\":" + coordinates_json(s, measure, &type);
+    }
+    if (table) properties += table->members(recno);
+    return "{\"type\":\"Feature\",\"properties\":{" + properties + "},\"geometry\":" + geometry_json(s) + "}";
 }
 
 std::vector<float> floats(const std::vector<ESRISHPPOINTStr> &points, bool y) {
@@ -219,38 +420,66 @@ std::vector<float> floats(const std::vector<ESRISHPPOINTStr> &points, bool y) {
     return out;
 }
 
-std::string as_svg(const Shapefile &f) {
-    const ESRISHPFILEHDRStr &h = f.shp.hdr;
-    const double margin = std::max({h.xmax - h.xmin, h.ymax - h.ymin, 1e-6}) * 0.02;
-    SvgMap svg(Box{h.xmin - margin, h.xmax + margin, h.ymin - margin, h.ymax + margin}, 1000);
+std::string xml_text(const std::string &s) {
+    std::string out;
+    for (char c : s) {
+        switch (c) {
+        case '<': out += "&lt;"; break;
+        case '>': out += "&gt;"; break;
+        case '&': out += "&amp;"; break;
+        default: out += c;
+        }
+    }
+    return out;
+}
+
+// Shapes to draw, each with its record number.
+using Selected = std::vector<std::pair<int, Shape>>;
+
+std::string as_svg(const Selected &shapes, DbaseTable *table) {
+    double west = INFINITY, east = -INFINITY, south = INFINITY, north = -INFINITY;
+    for (const auto &[recno, s] : shapes)
+        for (const Part &p : s.parts)
+            for (const auto &q : p.xy) {
+                west = std::min(west, q.x), east = std::max(east, q.x);
+                south = std::min(south, q.y), north = std::max(north, q.y);
+            }
+    if (west > east) west = east = south = north = 0;
+    const double margin = std::max({east - west, north - south, 1e-6}) * 0.02;
+    SvgMap svg(Box{west - margin, east + margin, south - margin, north + margin}, 1000);
     svg.background("#f4f1e8");
-    for (int i = 0; i < f.count(); ++i) {
-        const Shape s = shape_of(f.at(i));
+    for (const auto &[recno, s] : shapes) {
+        const std::string label = table ? table->label(recno) : "";
+        const std::string title = label.empty() ? "" : "<title>" + xml_text(label) + "</title>";
+        auto element = [&](const std::string &open, const std::string &attributes) {
+            svg.element(title.empty() ? open + attributes + "/>" : open + attributes + ">" + title + "</" + open.substr(1) + ">");
+        };
         switch (kind_of(s.type)) {
         case Kind::Area:
             for (const auto &polygon : polygons_of(s)) {
                 std::string d;
-                for (const auto &ring : polygon) {
-                    const auto x = floats(ring, false), y = floats(ring, true);
-                    d += svg.path_data(x.data(), y.data(), static_cast<int>(ring.size()), true);
+                for (const Part &ring : polygon) {
+                    const auto x = floats(ring.xy, false), y = floats(ring.xy, true);
+                    d += svg.path_data(x.data(), y.data(), static_cast<int>(ring.xy.size()), true);
                 }
-                svg.element("<path d=\"" + d + "\" fill=\"#d9c7a0\" fill-rule=\"evenodd\" stroke=\"#6b5a3c\" "
-                            "stroke-width=\"0.6\"/>");
+                element("<path", " d=\"" + d + "\" fill=\"#d9c7a0\" fill-rule=\"evenodd\" stroke=\"#6b5a3c\" "
+                                 "stroke-width=\"0.6\"");
             }
             break;
         case Kind::Line:
-            for (const auto &part : s.parts) {
-                const auto x = floats(part, false), y = floats(part, true);
-                svg.path(x.data(), y.data(), static_cast<int>(part.size()), false,
-                         "fill=\"none\" stroke=\"#3a78c2\" stroke-width=\"1\"");
+            for (const Part &part : s.parts) {
+                if (part.xy.size() < 2) continue;
+                const auto x = floats(part.xy, false), y = floats(part.xy, true);
+                element("<path", " d=\"" + svg.path_data(x.data(), y.data(), static_cast<int>(part.xy.size()), false) +
+                                 "\" fill=\"none\" stroke=\"#3a78c2\" stroke-width=\"1\"");
             }
             break;
         case Kind::Point:
-            for (const auto &p : s.parts.at(0)) {
+            for (const auto &p : s.parts.at(0).xy) {
                 char circle[128];
-                std::snprintf(circle, sizeof circle, "<circle cx=\"%.2f\" cy=\"%.2f\" r=\"3\" fill=\"#a0303a\"/>",
-                              svg.x(p.x), svg.y(p.y));
-                svg.element(circle);
+                std::snprintf(circle, sizeof circle, " cx=\"%.2f\" cy=\"%.2f\" r=\"3\" fill=\"#a0303a\"", svg.x(p.x),
+                              svg.y(p.y));
+                element("<circle", circle);
             }
             break;
         case Kind::None: break;
@@ -260,21 +489,34 @@ std::string as_svg(const Shapefile &f) {
 }
 
 int run_shapes(int argc, char **argv) {
-    Args args(argc, argv, {"o", "dbf"});
-    args.allow_flags({"svg", "geojson", "no-dbf"});
+    Args args(argc, argv, {"o", "dbf", "encoding", "box"});
+    args.allow_flags({"svg", "geojson", "no-dbf", "deleted", "no-transform"});
     if (args.positional().size() != 1) throw UsageError("name one shapefile");
     const std::string path = args.positional()[0];
+    const bool boxed = args.has("box");
+    const Frame frame = boxed ? geo::frame_of(parse_box(args.get("box"))) : Frame{};
     Shapefile f;
     decode(f, path, read_input(path));
+    const std::string dbf_path = args.flag("no-dbf") ? "" : args.get("dbf", file_beside(path, {".dbf", ".DBF"}));
+    std::unique_ptr<DbaseTable> table;
+    if (!dbf_path.empty()) table = std::make_unique<DbaseTable>(dbf_path, read_input(dbf_path), args.get("encoding"));
+    const Coordinates coordinates = args.flag("no-transform") ? Coordinates{} : coordinates_of(path);
+    Selected shapes;
+    for (int i = 0; i < f.count(); ++i) {
+        if (table && table->deleted(i) && !args.flag("deleted")) continue;
+        Shape s = shape_of(f.at(i), path, i);
+        if (coordinates.transform) transform(s, *coordinates.transform);
+        if (coordinates.lonlat) within_180(s);
+        if (boxed && !meets(s, frame)) continue;
+        shapes.emplace_back(i, std::move(s));
+    }
     Output out(args.get("o"));
     if (args.flag("svg")) {
-        out.append(as_svg(f));
+        out.append(as_svg(shapes, table.get()));
     } else {
-        const std::string dbf_path = args.flag("no-dbf") ? "" : args.get("dbf", dbase_beside(path));
-        Dbase d;
-        if (!dbf_path.empty()) decode(d, dbf_path, read_input(dbf_path));
         GeoJson json;
-        for (int i = 0; i < f.count(); ++i) json.raw_feature(feature_json(f.at(i), dbf_path.empty() ? nullptr : &d, i));
+        for (const auto &[recno, s] : shapes)
+            json.raw_feature(feature_json(s, table.get(), recno, table && table->deleted(recno)));
         out.append(json.finish());
     }
     out.commit();
@@ -291,9 +533,9 @@ std::vector<IndexedShape> index_shapefile(const std::string &path, const std::ve
         const ESRISHPRECStr *rec = f.at(r);
         IndexedShape e{static_cast<long>(rec->offset), r, rec->shape_type, {NAN, NAN, NAN, NAN}};
         double *box = e.box;
-        const Shape s = shape_of(rec);
+        const Shape s = shape_of(rec, path, r);
         for (const auto &part : s.parts)
-            for (const auto &p : part) {
+            for (const auto &p : part.xy) {
                 box[0] = std::isnan(box[0]) ? p.x : std::min(box[0], p.x);
                 box[1] = std::isnan(box[1]) ? p.y : std::min(box[1], p.y);
                 box[2] = std::isnan(box[2]) ? p.x : std::max(box[2], p.x);
@@ -330,14 +572,14 @@ void add_shape_layer(Picture &pic, const std::string &path, Progress &progress) 
     decode(f, path, read_input(path));
     constexpr std::uint32_t fill = 0xa0e0a040u, line = 0xff7a3fb0u;
     bool areas = false, lines = false;
-    auto ring_of = [](const std::vector<ESRISHPPOINTStr> &points) {
+    auto ring_of = [](const Part &part) {
         Ring r;
-        r.reserve(points.size());
-        for (const auto &p : points) r.emplace_back(p.x, p.y);
+        r.reserve(part.xy.size());
+        for (const auto &p : part.xy) r.emplace_back(p.x, p.y);
         return r;
     };
     for (int i = 0; i < f.count(); ++i) {
-        const Shape s = shape_of(f.at(i));
+        const Shape s = shape_of(f.at(i), path, i);
         switch (kind_of(s.type)) {
         case Kind::Area:
             for (const auto &polygon : polygons_of(s)) {
@@ -355,7 +597,7 @@ void add_shape_layer(Picture &pic, const std::string &path, Progress &progress) 
             // A small square of a fixed size in pixels around each point.
             const double dx = 3 * (pic.box.east - pic.box.west) / pic.width;
             const double dy = 3 * (pic.box.north - pic.box.south) / pic.height;
-            for (const auto &p : s.parts.at(0))
+            for (const auto &p : s.parts.at(0).xy)
                 pic.ops.push_back({Op::Fill,
                                    {{{p.x - dx, p.y - dy}, {p.x + dx, p.y - dy}, {p.x + dx, p.y + dy}, {p.x - dx, p.y + dy}}},
                                    line, 0, {}, 0, 0, ""});
@@ -371,17 +613,36 @@ void add_shape_layer(Picture &pic, const std::string &path, Progress &progress) 
 
 const Command shapes_command{
     "shapes", "shapes of a shapefile as GeoJSON or SVG",
-    "usage: vorpix shapes FILE.shp [--svg] [--dbf FILE.dbf | --no-dbf] [-o OUT]\n\n"
+    "usage: vorpix shapes FILE.shp [--svg] [--dbf FILE.dbf | --no-dbf] [--encoding NAME]\n"
+    "                    [--deleted] [--box W/E/S/N] [--no-transform] [-o OUT]\n\n"
     "Writes every shape of a shapefile as a GeoJSON Feature (Point, MultiPoint,\n"
     "LineString, MultiLineString, Polygon or MultiPolygon; null for Null shapes)\n"
-    "with its record number and the character and numeric fields of the dBase\n"
-    "file beside it (same name, .dbf), numeric fields as numbers. Polygon rings\n"
-    "that run clockwise start a polygon; the counter-clockwise rings after one\n"
-    "are its holes. MultiPatch triangle strips and fans become triangles.\n"
-    "Z and M records are read with their measures, which the format makes\n"
-    "optional: a Z file written without measures does not decode.\n"
-    "  --svg          an SVG picture of the file's bounding box instead\n"
+    "with its record number (\"record\", from 0) and every field of the dBase\n"
+    "file beside it (same name, .dbf): numeric fields (N, F) as numbers, blank\n"
+    "or overflowed ones as null; logical fields (L) as true, false or null; dates\n"
+    "(D) as \"YYYY-MM-DD\" or null; others as text without surrounding blanks,\n"
+    "null when blank. Text is converted to UTF-8 from the code page that the\n"
+    ".cpg file beside the table names, else the table's language-driver byte,\n"
+    "else --encoding, else ISO-8859-1; bytes that do not convert become U+FFFD\n"
+    "(with one warning). Records marked deleted are left out.\n"
+    "Polygon rings that run clockwise start a polygon; the counter-clockwise\n"
+    "rings after one are its holes; rings are written counter-clockwise round\n"
+    "areas and clockwise round holes. Z values are the third coordinate; M\n"
+    "values go to the property \"measures\", shaped like the coordinates (one\n"
+    "number per position, null for \"no data\"). MultiPatch parts become\n"
+    "polygons: triangle strips and fans one per triangle.\n"
+    "A .prj file that names a projected system is undone to longitude and\n"
+    "latitude on WGS 84 (with PROJ); longitudes beyond 180 are moved or cut at\n"
+    "the antimeridian. A geographic system passes as it stands; a .prj that\n"
+    "cannot be read gives a warning. Part indices must ascend.\n"
+    "  --svg          an SVG picture of the selected shapes instead, each with\n"
+    "                 its first text field as its title\n"
     "  --dbf FILE     the attributes from FILE;  --no-dbf  without attributes\n"
+    "  --encoding NAME  the code page of the text when the table names none\n"
+    "  --deleted      include deleted records, with \"deleted\": true\n"
+    "  --box W/E/S/N  only the records whose shapes meet the box (in longitude\n"
+    "                 and latitude; east below west runs across 180)\n"
+    "  --no-transform write the coordinates as stored, whatever the .prj says\n"
     "  -o OUT         write to OUT instead of standard output\n",
     run_shapes};
 
