@@ -375,3 +375,29 @@ TEST(ShapesTool, RealShapefilesReadAsGdalReadsThem) {
               static_cast<size_t>(std::stoul(r.output.substr(r.output.rfind('\n', r.output.size() - 2) + 1))))
         << r.output;
 }
+
+// Longitudes stored from 0 to 360 come out within -180..180 as RFC 7946
+// wants: areas and lines cut at the antimeridian, with nothing lost (shapely
+// measures the areas, lengths and ring orientations).
+TEST(ShapesTool, LongitudesBeyond180AreCutAtTheAntimeridian) {
+    TempDir dir;
+    const std::string areas = dir.file("areas.geojson"), lines = dir.file("lines.geojson");
+    ASSERT_EQ(run_command(tool_command() + " shapes " + esri("pacific.shp") + " -o " + areas).status, 0);
+    ASSERT_EQ(run_command(tool_command() + " shapes " + esri("pacific_lines.shp") + " -o " + lines).status, 0);
+    const std::string script =
+        "import json\n"
+        "from shapely.geometry import shape\n"
+        "from shapely.geometry.polygon import orient\n"
+        "for path in ('" + areas + "', '" + lines + "'):\n"
+        "    for f in json.load(open(path))['features']:\n"
+        "        g = shape(f['geometry'])\n"
+        "        x0, _, x1, _ = g.bounds\n"
+        "        polys = list(getattr(g, 'geoms', [g])) if g.geom_type.endswith('Polygon') else []\n"
+        "        oriented = all(p.equals_exact(orient(p, 1.0), 0) for p in polys)\n"
+        "        print(f['properties']['name'], g.geom_type, round(g.area if polys else g.length, 3), -180 <= x0 and x1 <= 180, g.is_valid, oriented)\n";
+    write_file(dir.file("check.py"), script.data(), script.size());
+    const auto r = run_command(python_command() + " " + dir.file("check.py") + " 2>&1");
+    EXPECT_EQ(r.output, "across MultiPolygon 300.0 True True True\n"
+                        "east Polygon 100.0 True True True\n"
+                        "date line MultiLineString 60.927 True True True\n");
+}
