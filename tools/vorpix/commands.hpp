@@ -47,6 +47,21 @@ struct IndexedShape {
     double box[4];
 };
 std::vector<IndexedShape> index_shapefile(const std::string &path, const std::vector<unsigned char> &bytes);
+// The shapes of one file as the index keeps them, the file by its absolute path.
+struct IndexedFile {
+    std::string path;
+    std::vector<IndexedShape> shapes;
+};
+// Writes files to the index table of the SQLite database at db_path (made
+// when missing) in one transaction, replacing the rows of a file indexed
+// before; the boxes go to the table's R*Tree as well.
+void write_index(const std::string &db_path, const std::string &table, const std::vector<IndexedFile> &files);
+// The rows of an index table whose boxes meet the box, in order, as
+// fetch --box finds them: through the table's R*Tree when through_tree and
+// there is one, else by reading every row's box.
+struct Box;
+std::vector<long> index_rows_in_box(const std::string &db_path, const std::string &table, const Box &box,
+                                    bool through_tree);
 // A decoded record's shape as a GeoJSON geometry.
 std::string shape_geometry_json(const ESRISHPRECStr &rec);
 
@@ -56,7 +71,6 @@ struct LineRun {
     std::vector<float> lon, lat;
     int level;
 };
-struct Box;
 std::vector<LineRun> border_lines(const std::string &kinds, const std::string &resolution, const Box &box);
 
 }  // namespace vorpix::cli

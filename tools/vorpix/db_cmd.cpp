@@ -125,60 +125,20 @@ int run_index(int argc, char **argv) {
     const std::string db_path = args.positional()[0];
     const std::string table = args.get("table", "shapes");
     if (table.empty()) throw UsageError("a table needs a name");
-    Sql db(db_path, true);
-    db.exec("BEGIN IMMEDIATE");
-    db.exec("CREATE TABLE IF NOT EXISTS filename (fileid INTEGER PRIMARY KEY, filename TEXT)");
-    db.exec("CREATE TABLE IF NOT EXISTS " + ident(table) +
-            " (fileid INTEGER, offset INTEGER, recno INTEGER, shape_type INTEGER, xmin REAL, ymin REAL, xmax REAL, "
-            "ymax REAL)");
-    const std::string rtree = rtree_of(table);
-    if (!db.has_table(rtree)) {
-        db.exec("CREATE VIRTUAL TABLE " + ident(rtree) + " USING rtree(id, xmin, xmax, ymin, ymax)");
-        // Rows indexed before the tree existed.
-        db.exec("INSERT INTO " + ident(rtree) + " SELECT rowid, xmin, xmax, ymin, ymax FROM " + ident(table) +
-                " WHERE xmin IS NOT NULL AND xmax IS NOT NULL AND ymin IS NOT NULL AND ymax IS NOT NULL");
-    }
-    Query known(db, "SELECT fileid FROM filename WHERE filename = ?1 ORDER BY rowid LIMIT 1");
-    // A new file's id is the next after any in use, whatever rows went before.
-    Query next_id(db, "SELECT coalesce(max(fileid), 0) + 1 FROM (SELECT fileid FROM filename UNION ALL SELECT fileid "
-                      "FROM " + ident(table) + ")");
-    Query add_file(db, "INSERT INTO filename (fileid, filename) VALUES (?1, ?2)");
-    Query drop_boxes(db, "DELETE FROM " + ident(rtree) + " WHERE id IN (SELECT rowid FROM " + ident(table) +
-                             " WHERE fileid = ?1)");
-    Query drop_rows(db, "DELETE FROM " + ident(table) + " WHERE fileid = ?1");
-    Query add_row(db, "INSERT INTO " + ident(table) +
-                          " (fileid, offset, recno, shape_type, xmin, ymin, xmax, ymax) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)");
-    Query add_box(db, "INSERT INTO " + ident(rtree) + " VALUES (?1, ?2, ?3, ?4, ?5)");
+    // Every file decodes before the database is touched.
+    std::vector<IndexedFile> files;
     size_t total = 0;
     for (size_t i = 1; i < args.positional().size(); ++i) {
         const std::string &path = args.positional()[i];
-        const std::vector<IndexedShape> shapes = index_shapefile(path, read_input(path));
-        const std::string absolute = std::filesystem::absolute(path).lexically_normal().string();
-        const bool indexed_before = known.bind(absolute).step();
-        long fileid = known.integer(0);
-        known.reset();
-        if (indexed_before) {
-            drop_boxes.bind(fileid).run();
-            drop_rows.bind(fileid).run();
-        } else {
-            next_id.step();
-            fileid = next_id.integer(0);
-            next_id.reset();
-            add_file.bind(fileid).bind(absolute).run();
-        }
-        for (const IndexedShape &s : shapes) {
-            add_row.bind(fileid).bind(s.offset).bind(static_cast<long>(s.recno)).bind(static_cast<long>(s.shape_type));
-            for (double v : s.box) add_row.bind(v);
-            add_row.run();
-            if (!std::isnan(s.box[0]))
-                add_box.bind(static_cast<long>(sqlite3_last_insert_rowid(db.get())))
-                    .bind(s.box[0]).bind(s.box[2]).bind(s.box[1]).bind(s.box[3]).run();
-        }
-        total += shapes.size();
+        files.push_back({std::filesystem::absolute(path).lexically_normal().string(),
+                         index_shapefile(path, read_input(path))});
+        total += files.back().shapes.size();
     }
-    db.exec("COMMIT");
-    std::printf("%s: %zu files, %zu shapes in table %s\n", db_path.c_str(), args.positional().size() - 1, total,
-                table.c_str());
+    write_index(db_path, table, files);
+    Output out("");
+    out.append(db_path + ": " + std::to_string(files.size()) + " files, " + std::to_string(total) +
+               " shapes in table " + table + "\n");
+    out.commit();
     return 0;
 }
 
@@ -192,10 +152,14 @@ bool meets(const double b[4], const Box &box) {
     return false;
 }
 
-// The rows of the table whose R*Tree boxes meet the box, in order.
+// The rows of the table whose boxes meet the box, in order, found through
+// its R*Tree. The tree holds the boxes rounded outwards to floats, so it
+// only chooses the rows whose own boxes are then compared.
 std::vector<long> rows_in_box(Sql &db, const std::string &table, const Box &box) {
     const double east = box.east < box.west ? box.east + 360 : box.east;
-    Query q(db, "SELECT id FROM " + ident(rtree_of(table)) + " WHERE xmax >= ?1 AND xmin <= ?2 AND ymax >= ?3 AND ymin <= ?4");
+    Query q(db, "SELECT t.rowid FROM " + ident(rtree_of(table)) + " AS r JOIN " + ident(table) +
+                    " AS t ON t.rowid = r.id WHERE r.xmax >= ?1 AND r.xmin <= ?2 AND r.ymax >= ?3 AND r.ymin <= ?4 "
+                    "AND t.xmax >= ?1 AND t.xmin <= ?2 AND t.ymax >= ?3 AND t.ymin <= ?4");
     std::vector<long> rows;
     for (double turn : {-360.0, 0.0, 360.0}) {
         q.bind(box.west + turn).bind(east + turn).bind(box.south).bind(box.north);
@@ -232,12 +196,35 @@ std::vector<long> named_rows(Sql &db, const std::string &db_path, const std::str
     return rows;
 }
 
+// The rows whose boxes, read through the host's database layer as the
+// fetch reads every value, meet the box. A row without a box (a Null
+// shape, or values that are not numbers) meets none.
+std::vector<long> rows_meeting(Dbptr table, const std::vector<long> &rows, const Box &box) {
+    std::vector<long> out;
+    LogCollector ignore;
+    for (long r : rows) {
+        const Dbptr row = dblookup(table, nullptr, nullptr, nullptr, std::to_string(r).c_str());
+        double b[4];
+        if (dbgetv(row, nullptr, "xmin", &b[0], "ymin", &b[1], "xmax", &b[2], "ymax", &b[3], nullptr) == 0 && meets(b, box))
+            out.push_back(r);
+    }
+    return out;
+}
+
 // A library message about a row, without the function's name, the full stop
 // and the database's name, which the tool puts first.
 std::string row_reason(const std::string &message, const std::string &db_path) {
     std::string text = reason(message);
     if (text.compare(0, db_path.size() + 2, db_path + ": ") == 0) text.erase(0, db_path.size() + 2);
     return text;
+}
+
+// The host's pointer to a table of the database, for the fetch of its rows.
+Dbptr open_table(const std::string &db_path, const std::string &table) {
+    Dbptr db;
+    LogCollector log;
+    if (dbopen(db_path.c_str(), "r", &db) < 0) throw InputError(db_path + ": " + row_reason(log.first(), db_path));
+    return dblookup(db, nullptr, table.c_str(), nullptr, nullptr);
 }
 
 int run_fetch(int argc, char **argv) {
@@ -252,25 +239,16 @@ int run_fetch(int argc, char **argv) {
     Sql sql(db_path, false);
     if (!sql.has_table(table)) throw InputError(db_path + ": no table \"" + table + "\"");
     const std::vector<std::string> texts(args.positional().begin() + 1, args.positional().end());
-    std::vector<long> wanted = !texts.empty()                         ? named_rows(sql, db_path, table, texts)
-                               : boxed && sql.has_table(rtree_of(table)) ? rows_in_box(sql, table, box)
-                                                                         : all_rows(sql, table);
-    Dbptr db;
-    {
-        LogCollector log;
-        if (dbopen(db_path.c_str(), "r", &db) < 0) throw InputError(db_path + ": " + row_reason(log.first(), db_path));
-    }
-    const Dbptr rows = dblookup(db, nullptr, table.c_str(), nullptr, nullptr);
+    const bool tree = boxed && texts.empty() && sql.has_table(rtree_of(table));
+    std::vector<long> wanted = !texts.empty() ? named_rows(sql, db_path, table, texts)
+                               : tree         ? rows_in_box(sql, table, box)
+                                              : all_rows(sql, table);
+    const Dbptr rows = open_table(db_path, table);
+    if (boxed && !tree) wanted = rows_meeting(rows, wanted, box);
     GeoJson json;
     std::string list;
     for (long r : wanted) {
         const Dbptr row = dblookup(rows, nullptr, nullptr, nullptr, std::to_string(r).c_str());
-        if (boxed) {
-            double b[4];
-            LogCollector ignore;  // a shape without points has no box
-            if (dbgetv(row, nullptr, "xmin", &b[0], "ymin", &b[1], "xmax", &b[2], "ymax", &b[3], nullptr) < 0) continue;
-            if (!meets(b, box)) continue;
-        }
         ESRISHPRECStr rec{};
         LogCollector log;
         const int status = esri_get_db_shp_record(row, &rec);
@@ -290,7 +268,7 @@ int run_fetch(int argc, char **argv) {
         }
         esri::release_shape(rec.shape_type, rec.record);
     }
-    dbclose(db);
+    dbclose(rows);
     Output out(args.get("o"));
     out.append(args.flag("list") ? list : json.finish());
     out.commit();
@@ -298,6 +276,66 @@ int run_fetch(int argc, char **argv) {
 }
 
 }  // namespace
+
+void write_index(const std::string &db_path, const std::string &table, const std::vector<IndexedFile> &files) {
+    Sql db(db_path, true);
+    db.exec("BEGIN IMMEDIATE");
+    db.exec("CREATE TABLE IF NOT EXISTS filename (fileid INTEGER PRIMARY KEY, filename TEXT)");
+    db.exec("CREATE TABLE IF NOT EXISTS " + ident(table) +
+            " (fileid INTEGER, offset INTEGER, recno INTEGER, shape_type INTEGER, xmin REAL, ymin REAL, xmax REAL, "
+            "ymax REAL)");
+    const std::string rtree = rtree_of(table);
+    if (!db.has_table(rtree)) {
+        db.exec("CREATE VIRTUAL TABLE " + ident(rtree) + " USING rtree(id, xmin, xmax, ymin, ymax)");
+        // Rows indexed before the tree existed.
+        db.exec("INSERT INTO " + ident(rtree) + " SELECT rowid, xmin, xmax, ymin, ymax FROM " + ident(table) +
+                " WHERE xmin IS NOT NULL AND xmax IS NOT NULL AND ymin IS NOT NULL AND ymax IS NOT NULL");
+    }
+    Query known(db, "SELECT fileid FROM filename WHERE filename = ?1 ORDER BY rowid LIMIT 1");
+    // A new file's id is the next after any in use, whatever rows went before.
+    Query next_id(db, "SELECT coalesce(max(fileid), 0) + 1 FROM (SELECT fileid FROM filename UNION ALL SELECT fileid "
+                      "FROM " + ident(table) + ")");
+    Query add_file(db, "INSERT INTO filename (fileid, filename) VALUES (?1, ?2)");
+    Query drop_boxes(db, "DELETE FROM " + ident(rtree) + " WHERE id IN (SELECT rowid FROM " + ident(table) +
+                             " WHERE fileid = ?1)");
+    Query drop_rows(db, "DELETE FROM " + ident(table) + " WHERE fileid = ?1");
+    Query add_row(db, "INSERT INTO " + ident(table) +
+                          " (fileid, offset, recno, shape_type, xmin, ymin, xmax, ymax) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)");
+    Query add_box(db, "INSERT INTO " + ident(rtree) + " VALUES (?1, ?2, ?3, ?4, ?5)");
+    for (const IndexedFile &file : files) {
+        const bool indexed_before = known.bind(file.path).step();
+        long fileid = known.integer(0);
+        known.reset();
+        if (indexed_before) {
+            drop_boxes.bind(fileid).run();
+            drop_rows.bind(fileid).run();
+        } else {
+            next_id.step();
+            fileid = next_id.integer(0);
+            next_id.reset();
+            add_file.bind(fileid).bind(file.path).run();
+        }
+        for (const IndexedShape &s : file.shapes) {
+            add_row.bind(fileid).bind(s.offset).bind(static_cast<long>(s.recno)).bind(static_cast<long>(s.shape_type));
+            for (double v : s.box) add_row.bind(v);
+            add_row.run();
+            if (!std::isnan(s.box[0]))
+                add_box.bind(static_cast<long>(sqlite3_last_insert_rowid(db.get())))
+                    .bind(s.box[0]).bind(s.box[2]).bind(s.box[1]).bind(s.box[3]).run();
+        }
+    }
+    db.exec("COMMIT");
+}
+
+std::vector<long> index_rows_in_box(const std::string &db_path, const std::string &table, const Box &box,
+                                    bool through_tree) {
+    Sql db(db_path, false);
+    if (through_tree && db.has_table(rtree_of(table))) return rows_in_box(db, table, box);
+    const Dbptr rows = open_table(db_path, table);
+    const std::vector<long> found = rows_meeting(rows, all_rows(db, table), box);
+    dbclose(rows);
+    return found;
+}
 
 const Command index_command{
     "index", "index shapefiles in an SQLite database",
