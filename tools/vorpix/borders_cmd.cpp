@@ -3,6 +3,7 @@
 #include "cli.hpp"
 #include "commands.hpp"
 #include "geo_output.hpp"
+#include "render_layers.hpp"
 
 #include "netcdf.h"
 
@@ -10,6 +11,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -104,19 +106,24 @@ std::string as_geojson(const std::vector<Segment> &segments, const Box &box) {
     return json.finish();
 }
 
-std::string as_svg(const std::vector<Segment> &segments, const Box &box) {
-    Box frame = box;
-    if (frame.east < frame.west) frame.east += 360;
-    SvgMap svg(frame, 1000);
-    svg.background("#f4f1e8");
-    for (const auto &s : segments) {
-        const bool river = s.type == "r";
-        const std::string style = std::string("fill=\"none\" stroke=\"") + (river ? "#3a78c2" : "#a0303a") +
-                                  "\" stroke-width=\"" + (s.level <= 1 ? "1" : "0.6") + "\"" +
-                                  (!river && s.level > 1 ? " stroke-dasharray=\"3 2\"" : "");
-        svg.path(s.lon.data(), s.lat.data(), static_cast<int>(s.lon.size()), false, style);
+// The picture "vorpix render" draws of these borders and rivers alone.
+std::string as_svg(const std::string &kinds, const std::string &res, const Box &box) {
+    RenderRequest request;
+    request.box = box;
+    request.width = 1000;
+    request.line_res = res;
+    request.coast = false;
+    request.border_kinds.clear();
+    request.river_kinds.clear();
+    std::istringstream words(kinds);
+    for (std::string word; words >> word;) {
+        if (word[0] == 'p') request.border_kinds += word + " ";
+        if (word[0] == 'r') request.river_kinds += word + " ";
     }
-    return svg.finish();
+    request.borders = !request.border_kinds.empty();
+    request.rivers = !request.river_kinds.empty();
+    Progress quiet(false);
+    return render_map(request, false, quiet);
 }
 
 int run_borders(int argc, char **argv) {
@@ -129,14 +136,11 @@ int run_borders(int argc, char **argv) {
     if (res.size() != 1 || std::string("clihf").find(res[0]) == std::string::npos)
         throw UsageError("--res is one of c, l, i, h, f, not \"" + res + "\"");
     const std::string kinds = args.get("kinds", args.flag("rivers") ? "r:4095" : "p:7");
-    auto segments = deliver(kinds, res, box);
     Output out(args.get("o"));
-    if (args.flag("svg")) {
-        shift_into_box(segments, box);
-        out.append(as_svg(segments, box));
-    } else {
-        out.append(as_geojson(segments, box));
-    }
+    if (args.flag("svg"))
+        out.append(as_svg(kinds, res, box));
+    else
+        out.append(as_geojson(deliver(kinds, res, box), box));
     out.commit();
     return 0;
 }

@@ -3,6 +3,7 @@
 #include "cli.hpp"
 #include "commands.hpp"
 #include "geo_output.hpp"
+#include "render_layers.hpp"
 
 #include "gshhsmap.h"
 
@@ -100,25 +101,15 @@ std::string as_geojson(const std::vector<geo::ShoreFeature> &features) {
     return json.finish();
 }
 
-const char *fill_for_level(int level) {
-    switch (level) {
-    case 1: return "#d9c7a0";  // land
-    case 2: return "#a8cbe8";  // lake
-    case 3: return "#c9b98f";  // island in a lake
-    case 4: return "#9cc0e0";  // pond on such an island
-    default: return "#cccccc";
-    }
-}
-
-std::string as_svg(const std::vector<Polygon> &polygons, const Box &box) {
-    SvgMap svg(box, 1000);
-    svg.background("#bcd8f0");
-    for (const auto &p : polygons) {
-        std::string style = "fill=\"" + std::string(fill_for_level(p.level)) +
-                            "\" stroke=\"#5a4a30\" stroke-width=\"0.6\" fill-rule=\"evenodd\"";
-        svg.path(p.lon.data(), p.lat.data(), static_cast<int>(p.lon.size()), true, style);
-    }
-    return svg.finish();
+// The picture "vorpix render" draws of these shorelines alone.
+std::string as_svg(const std::string &kinds, const std::string &res, const Box &box) {
+    RenderRequest request;
+    request.box = box;
+    request.width = 1000;
+    request.res = res;
+    request.kinds = kinds;
+    Progress quiet(false);
+    return render_map(request, false, quiet);
 }
 
 int run_coast(int argc, char **argv) {
@@ -139,7 +130,7 @@ int run_coast(int argc, char **argv) {
     if (args.flag("list"))
         out.append(as_list(deliver(kinds, res, box, lonref, latref)));
     else if (args.flag("svg"))
-        out.append(as_svg(deliver(kinds, res, box, lonref, latref), box));
+        out.append(as_svg(kinds, res, box));
     else
         out.append(as_geojson(geo::shoreline_features({res, kinds, lonref, latref, true}, geo::frame_of(box))));
     out.commit();

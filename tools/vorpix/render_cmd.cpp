@@ -70,6 +70,8 @@ Progress::~Progress() {
 namespace {
 
 constexpr std::uint32_t ink = 0xff202020u, halo = 0xd0ffffffu, graticule_colour = 0x70404040u;
+// Without shorelines there is no telling sea from land: the map is drawn on paper.
+constexpr std::uint32_t paper = 0xfff4f1e8u;
 
 // Points closer than this to the last one kept add nothing a reader can see.
 constexpr double pixel_tolerance = 0.3;
@@ -301,8 +303,9 @@ std::string render_map(const RenderRequest &request, bool png, Progress &progres
     if (!request.texture.empty()) add_texture_layer(pic, request.texture, progress);
     if (request.coast) add_coast_layer(pic, request.res, request.kinds, progress);
     const std::string &line_res = request.line_res.empty() ? request.res : request.line_res;
-    if (request.rivers) add_line_layer(pic, true, line_res, progress);
-    if (request.borders) add_line_layer(pic, false, line_res, progress);
+    if (!request.coast) pic.background = paper;
+    if (request.rivers) add_line_layer(pic, true, request.river_kinds, line_res, progress);
+    if (request.borders) add_line_layer(pic, false, request.border_kinds, line_res, progress);
     if (!request.shapes.empty()) add_shape_layer(pic, request.shapes, progress);
     progress.say("drawing");
     return draw(pic, request.graticule, png);

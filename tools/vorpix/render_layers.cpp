@@ -3,6 +3,8 @@
 
 #include "commands.hpp"
 
+#include <set>
+
 namespace vorpix::cli {
 
 namespace {
@@ -46,7 +48,7 @@ void add_coast_layer(Picture &pic, const std::string &res, const std::string &ki
         } else {
             Op op{Op::Stroke, std::move(feature.lines), look.outline, 0.8, {}, 0, 0, ""};
             op.framed = true;
-            pic.add_legend("shorelines", {0, shoreline_look(1).outline, 0.8, 0}, true);
+            pic.add_legend(feature.level % 2 ? "shorelines" : "lake shores", {0, look.outline, 0.8, 0}, true);
             pic.ops.push_back(std::move(op));
         }
     }
@@ -70,9 +72,10 @@ LineLook line_look(bool river, int level) {
 
 }  // namespace
 
-void add_line_layer(Picture &pic, bool rivers, const std::string &res, Progress &progress) {
+void add_line_layer(Picture &pic, bool rivers, const std::string &kinds, const std::string &res, Progress &progress) {
     progress.say(rivers ? "rivers" : "borders");
-    const auto runs = border_lines(rivers ? "r:4095" : "p:7", res, pic.box);
+    const auto runs = border_lines(kinds, res, pic.box);
+    std::set<int> levels;
     for (const auto &run : runs) {
         Ring line;
         line.reserve(run.lon.size());
@@ -81,8 +84,12 @@ void add_line_layer(Picture &pic, bool rivers, const std::string &res, Progress 
         Op op{Op::Stroke, {std::move(line)}, look.style.stroke, look.style.width, {}, 0, 0, ""};
         op.dash = look.style.dash;
         pic.ops.push_back(std::move(op));
-        // Every river level is one entry, drawn in the wider look.
-        pic.add_legend(look.label, rivers ? line_look(true, 1).style : look.style, true);
+        levels.insert(run.level);
+    }
+    // Every river level is one entry, drawn in the wider look.
+    for (const int level : levels) {
+        const LineLook look = line_look(rivers, rivers ? 1 : level);
+        pic.add_legend(look.label, look.style, true);
     }
 }
 

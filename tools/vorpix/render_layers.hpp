@@ -75,7 +75,8 @@ private:
 };
 
 void add_coast_layer(Picture &pic, const std::string &res, const std::string &kinds, Progress &progress);
-void add_line_layer(Picture &pic, bool rivers, const std::string &res, Progress &progress);
+// kinds: words p:LEVELS (borders) or r:LEVELS (rivers), as gmtmap_select reads them.
+void add_line_layer(Picture &pic, bool rivers, const std::string &kinds, const std::string &res, Progress &progress);
 void add_shape_layer(Picture &pic, const std::string &shapefile, Progress &progress);
 void add_texture_layer(Picture &pic, const std::string &dds, Progress &progress);
 
@@ -84,6 +85,7 @@ struct RenderRequest {
     int width = 1200;
     std::string res = "l", kinds = "f:0";
     std::string line_res;  // borders and rivers, when not those of res
+    std::string border_kinds = "p:7", river_kinds = "r:4095";
     bool coast = true, borders = false, rivers = false, graticule = true;
     std::string shapes, texture;  // files, or empty
 };
