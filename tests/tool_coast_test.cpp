@@ -1,14 +1,24 @@
-// The vorpix tool's shoreline commands, run as a user would on the sample data.
+// The vorpix tool's shoreline commands, run as a user would, on the bundled
+// world, on North Carolina's counties and on polygons placed where clipping
+// is hard (tests/fixtures/gshhs/make_exact_fixtures.py). GEOS, through the
+// scripts in tests/support, judges what the tool writes.
+#include "geojson_checks.hpp"
 #include "test_files.hpp"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <sstream>
 #include <string>
 
+using vorpix::test::exact_fill_check;
+using vorpix::test::fixture_path;
+using vorpix::test::invalid_sources;
 using vorpix::test::python_command;
-using vorpix::test::read_text;
+using vorpix::test::rfc7946_problems;
 using vorpix::test::run_command;
+using vorpix::test::support_script;
 using vorpix::test::TempDir;
 using vorpix::test::tool_command;
 
@@ -18,22 +28,194 @@ std::string tool(const std::string &args) {
     return "VORPIX_DATA_PATH= " + tool_command() + " " + args;
 }
 
-}  // namespace
+const std::string world_c = std::string(VORPIX_SOURCE_DIR) + "/maps/vorpix/gshhs_c.b";
 
-TEST(CoastTool, GeoJsonHasOneFeaturePerListedPolygon) {
+// A data directory whose crude shorelines are the given file.
+class ShoreRoot {
+public:
+    explicit ShoreRoot(const std::string &shorelines) {
+        std::filesystem::create_directories(dir_.file("maps/vorpix"));
+        std::filesystem::copy_file(shorelines, dir_.file("maps/vorpix/gshhs_c.b"));
+    }
+    std::string shorelines() const { return dir_.file("maps/vorpix/gshhs_c.b"); }
+    // "vorpix coast --res c ARGS" on this data.
+    vorpix::test::CommandResult run(const std::string &args) const {
+        return run_command("VORPIX_DATA_PATH=" + dir_.path() + " " + tool_command() + " coast --res c " + args +
+                           " 2>&1");
+    }
+    // The same written to a file, whose name it returns.
+    std::string coast(const std::string &args, const std::string &name = "out.geojson") const {
+        const std::string out = dir_.file(name);
+        const auto r = run(args + " -o " + out);
+        EXPECT_EQ(r.status, 0) << r.output;
+        return out;
+    }
+
+private:
+    TempDir dir_;
+};
+
+// The highest level of the filled features at each point, as probe_geojson.py
+// tells it: 0 sea, 1 land, 2 lake, 3 island in a lake.
+std::string levels_at(const std::string &geojson, const std::string &points) {
+    const auto r = run_command(support_script("probe_geojson.py") + " " + geojson + " " + points + " 2>&1");
+    EXPECT_EQ(r.status, 0) << r.output;
+    return r.output;
+}
+
+// The points of a grid over the box, inset by a hundredth of a degree.
+std::string grid(double west, double east, double south, double north, int steps) {
+    std::ostringstream out;
+    for (int i = 0; i <= steps; ++i)
+        for (int j = 0; j <= steps; ++j)
+            out << ' ' << west + 0.01 + (east - west - 0.02) * i / steps << ','
+                << south + 0.01 + (north - south - 0.02) * j / steps;
+    return out.str();
+}
+
+// The last line of a script's output ("polygons N area A").
+std::string summary(const std::string &output) {
+    std::string text = output;
+    while (!text.empty() && text.back() == '\n') text.pop_back();
+    return text.substr(text.rfind('\n') + 1);
+}
+
+struct ClipCase {
+    const char *name;
+    const char *box;
+};
+void PrintTo(const ClipCase &c, std::ostream *out) { *out << c.name << " " << c.box; }
+
+class ExactClip : public testing::TestWithParam<ClipCase> {};
+
+// Filled polygons equal GEOS's clip of the file's polygons to the box, moved
+// by whole turns; outlines equal the clip of their boundaries; the GeoJSON
+// passes the strict RFC 7946 check.
+TEST_P(ExactClip, FillsAndOutlinesEqualTheExactClip) {
+    const ShoreRoot root(fixture_path("gshhs/exact.b"));
+    const std::string out = root.coast("--kinds 'f:0 c:0' --box " + std::string(GetParam().box));
+    EXPECT_EQ(rfc7946_problems(out), "");
+    const auto fills = exact_fill_check(root.shorelines(), GetParam().box, out, "f:0");
+    EXPECT_EQ(fills.status, 0) << fills.output;
+    EXPECT_EQ(fills.output.find("polygons 0 "), std::string::npos) << "nothing to compare";
+    const auto outlines = exact_fill_check(root.shorelines(), GetParam().box, out, "c:0");
+    EXPECT_EQ(outlines.status, 0) << outlines.output;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Boxes, ExactClip,
+    testing::Values(ClipCase{"WholeWorld", "-180/180/-90/90"}, ClipCase{"WholeTurnFromGreenwich", "0/360/-90/90"},
+                    ClipCase{"AcrossTheSeam", "160/200/-60/-20"}, ClipCase{"SeamGivenEastBelowWest", "170/-170/-60/-20"},
+                    ClipCase{"InsideAnIslandAcrossTheSeam", "176/180/-50/-30"},
+                    ClipCase{"AcrossGreenwich", "-20/20/30/60"}, ClipCase{"AroundTheSouthPole", "-180/180/-90/-60"},
+                    ClipCase{"SouthPoleAcrossTheSeam", "150/250/-90/-65"},
+                    ClipCase{"AroundTheNorthPoleAcrossTheSeam", "100/-100/60/90"},
+                    ClipCase{"AcrossCombTeeth", "-50/-35/5/15"}, ClipCase{"VerticesOnTheBorder", "95/115/0/20"},
+                    ClipCase{"EdgesOnTheBorder", "-40/-30/10/20"}, ClipCase{"ThinAtTheSeam", "179/181/-40/-39.5"}),
+    [](const testing::TestParamInfo<ClipCase> &info) { return std::string(info.param.name); });
+
+TEST(CoastTool, BoxInsideAnIslandAcrossTheSeamIsAllLand) {
+    const ShoreRoot root(fixture_path("gshhs/exact.b"));
+    const std::string out = root.coast("--kinds f:1 --box 176/180/-50/-30");
+    const std::string levels = levels_at(out, grid(176, 180, -50, -30, 8));
+    EXPECT_EQ(levels.find('0'), std::string::npos) << levels;
+    // Its outline lies wholly outside: no line runs along the box.
+    const auto lines = root.run("--kinds c:1 --box 176/180/-50/-30");
+    EXPECT_EQ(lines.status, 0);
+    EXPECT_EQ(lines.output.find("\"Feature\""), std::string::npos) << lines.output;
+}
+
+TEST(CoastTool, PolygonAcrossGreenwichKeepsBothSidesInTheWholeWorld) {
+    const ShoreRoot root(fixture_path("gshhs/exact.b"));
+    const std::string out = root.coast("--kinds f:1");
+    // Stored from 350 to 370 degrees; the world runs from -180 to 180.
+    const auto r = run_command(python_command() + " -c \"import json; f=[f for f in json.load(open('" + out +
+                               "'))['features'] if f['properties']['id']==5][0]; print(f['bbox'])\"");
+    EXPECT_EQ(r.output, "[-10, 38, 10, 52]\n");
+    EXPECT_EQ(levels_at(out, "-9,45 9,45 -11,45 11,45"), "1 1 0 0\n");
+}
+
+TEST(CoastTool, SouthPoleIsLandOnBothSidesOfTheSeam) {
+    const ShoreRoot root(fixture_path("gshhs/exact.b"));
+    for (const char *box : {"-180/180/-90/90", "0/360/-90/90", "90/450/-90/-60"}) {
+        const std::string out = root.coast(std::string("--kinds f:1 --box ") + box);
+        EXPECT_EQ(levels_at(out, "0,-89.99 179.999,-89 -179.999,-89 90,-85 -90,-85 0,-60.5"), "1 1 1 1 1 0\n")
+            << box;
+        EXPECT_EQ(rfc7946_problems(out), "") << box;
+    }
+}
+
+TEST(CoastTool, BoxInsideNorthCarolinaIsAllLand) {
+    const ShoreRoot root(fixture_path("gshhs/nc_l.b"));
+    const std::string out = root.coast("--kinds f:0 --box -80/-78/35/36");
+    EXPECT_EQ(rfc7946_problems(out), "");
+    const auto r = exact_fill_check(root.shorelines(), "-80/-78/35/36", out);
+    EXPECT_EQ(r.status, 0) << r.output;
+    // The counties tile the box: their clipped areas add up to its 2 square degrees.
+    const std::string line = summary(r.output);
+    ASSERT_EQ(line.rfind("polygons ", 0), 0u) << r.output;
+    EXPECT_NEAR(std::stod(line.substr(line.find(" area ") + 6)), 2.0, 1e-9);
+}
+
+TEST(CoastTool, WholeWorldPutsLandOnLandAndSeaInTheSea) {
     TempDir dir;
-    const auto list = run_command(tool("coast --res c --box -85/-75/33/37 --list"));
+    // Land: Paris, Beijing, Nairobi, Brasília, Alice Springs, Denver,
+    // Greenland, Chukotka east of 180, the South Pole and Antarctica on both
+    // sides of the seam. Sea: the Gulf of Guinea, the Pacific on both sides
+    // of the seam, the Atlantic, the Indian Ocean, the Arctic Ocean. Lakes:
+    // the Caspian Sea and Lake Victoria.
+    const std::string points =
+        "2.35,48.86 116.4,39.9 36.8,-1.3 -47.9,-15.8 133.9,-23.7 -105,39.7 -40,75 -173,65.5 0,-89.99 "
+        "179.99,-85 -179.99,-85 0,0 -150,0 179.9,0 -179.9,0 -30,30 75,-20 0,85 50,42 33,-1";
+    for (const char *res : {"c", "l"}) {
+        const std::string out = dir.file(std::string("world_") + res + ".geojson");
+        ASSERT_EQ(run_command(tool("coast --res " + std::string(res) + " --kinds f:0 -o " + out)).status, 0);
+        EXPECT_EQ(levels_at(out, points), "1 1 1 1 1 1 1 1 1 1 1 0 0 0 0 0 0 0 2 2\n") << res;
+    }
+}
+
+TEST(CoastTool, WorldMatchesTheExactClip) {
+    TempDir dir;
+    const std::string world_l = std::string(VORPIX_SOURCE_DIR) + "/maps/vorpix/gshhs_l.b";
+    const struct {
+        const std::string &file;
+        const char *res, *box, *kinds;
+    } cases[] = {
+        {world_c, "c", "-180/180/-90/90", "f:0"},     {world_c, "c", "-180/180/-90/90", "c:0"},
+        {world_l, "l", "160/200/-90/90", "f:0"},      {world_l, "l", "-30/30/-90/90", "f:0"},
+        {world_l, "l", "-180/180/-90/-60", "f:0"},    {world_l, "l", "-12/4/49/61", "c:0"},
+    };
+    for (const auto &c : cases) {
+        const std::string out = dir.file(std::string(c.res) + ".geojson");
+        ASSERT_EQ(run_command(tool("coast --res " + std::string(c.res) + " --kinds " + c.kinds + " --box " + c.box +
+                                   " -o " + out))
+                      .status,
+                  0);
+        const auto r = exact_fill_check(c.file, c.box, out, c.kinds);
+        EXPECT_EQ(r.status, 0) << c.res << " " << c.box << " " << c.kinds << "\n" << r.output;
+        EXPECT_EQ(rfc7946_problems(out, invalid_sources(r.output)), "") << c.res << " " << c.box;
+    }
+}
+
+TEST(CoastTool, GeoJsonFeaturesAreListedPolygonsWithKindAndLevel) {
+    TempDir dir;
+    const auto list = run_command(tool("coast --res c --kinds 'c:1 f:3' --box -85/-75/33/37 --list"));
     ASSERT_EQ(list.status, 0);
-    const long rows = std::count(list.output.begin(), list.output.end(), '\n') - 1;
-    EXPECT_GT(rows, 90);
     const std::string out = dir.file("nc.geojson");
-    ASSERT_EQ(run_command(tool("coast --res c --box -85/-75/33/37 --ref 100/-35 -o " + out)).status, 0);
-    // An independent JSON parser reads it back.
-    const auto check = run_command(python_command() + " -c \"import json,sys; d=json.load(open('" + out +
-                                   "')); f=d['features']; print(len(f), f[0]['properties']['type'], "
-                                   "all(x['geometry']['type']=='Polygon' for x in f))\"");
+    ASSERT_EQ(run_command(tool("coast --res c --kinds 'c:1 f:3' --box -85/-75/33/37 --ref 100/-35 -o " + out)).status, 0);
+    EXPECT_EQ(rfc7946_problems(out), "");
+    // Every feature is one of the listed polygons, says its kind and level,
+    // and the line work comes before the fills, as the kinds name them.
+    std::istringstream rows(list.output.substr(list.output.find('\n') + 1));
+    std::string ids, id, rest;
+    while (rows >> id && std::getline(rows, rest)) ids += id + ",";
+    const auto check = run_command(
+        python_command() + " -c \"import json; f=json.load(open('" + out + "'))['features']; ids={" + ids +
+        "}; print(all(x['properties']['id'] in ids for x in f), [x['properties']['kind'] for x in f] == "
+        "sorted(x['properties']['kind'] for x in f), sorted(set((x['properties']['kind'], x['properties']['type'], "
+        "x['properties']['level']) for x in f)))\"");
     ASSERT_EQ(check.status, 0);
-    EXPECT_EQ(check.output, std::to_string(rows) + " c True\n");
+    EXPECT_EQ(check.output, "True True [('c', 'c', 1), ('f', 'l', 1), ('f', 'w', 2)]\n");
 }
 
 TEST(CoastTool, SvgShowsLandWhereLandIsAndSeaWhereSeaIs) {
@@ -63,9 +245,8 @@ TEST(CoastTool, ErrorsAreOneLineNamingTheFileAndWriteNothing) {
     // A truncated file names the file and where it breaks.
     const std::string root = dir.file("root");
     std::filesystem::create_directories(root + "/maps/vorpix");
-    const std::string sample = std::string(VORPIX_SOURCE_DIR) + "/maps/vorpix/gshhs_c.b";
     std::filesystem::resize_file(
-        (std::filesystem::copy_file(sample, root + "/maps/vorpix/gshhs_c.b"), root + "/maps/vorpix/gshhs_c.b"),
+        (std::filesystem::copy_file(world_c, root + "/maps/vorpix/gshhs_c.b"), root + "/maps/vorpix/gshhs_c.b"),
         1000);
     r = run_command("VORPIX_DATA_PATH=" + root + " " + tool_command() + " coast --res c -o " + out + " 2>&1");
     EXPECT_EQ(r.status, 1);
@@ -79,9 +260,11 @@ TEST(CoastTool, ErrorsAreOneLineNamingTheFileAndWriteNothing) {
 }
 
 TEST(CoastTool, InfoListsEveryPolygonHeader) {
-    const auto r = run_command(tool("info " + std::string(VORPIX_SOURCE_DIR) + "/maps/vorpix/gshhs_c.b"));
+    const auto r = run_command(tool("info " + fixture_path("gshhs/nc_c.b")));
     ASSERT_EQ(r.status, 0);
     EXPECT_EQ(r.output.substr(0, r.output.find('\n')),
               "  offset       id   points level version        west        east      south      north         area");
     EXPECT_EQ(std::count(r.output.begin(), r.output.end(), '\n'), 1 + 103);
 }
+
+}  // namespace

@@ -1,8 +1,9 @@
 #!/usr/bin/python3
-"""Compares the filled polygons of a GeoJSON file written by "vorpix coast
---kinds f:LEVELS" with an exact clip made here by GEOS (shapely).
+"""Compares a GeoJSON file written by "vorpix coast --kinds KIND:LEVELS"
+with an exact clip made here by GEOS (shapely): filled polygons for kind f,
+outlines as lines for kind c.
 
-    exact_fill_oracle.py SHORELINE.b WEST/EAST/SOUTH/NORTH OUT.geojson [LEVELS]
+    exact_clip_oracle.py SHORELINE.b WEST/EAST/SOUTH/NORTH OUT.geojson [KIND:LEVELS]
 
 The shoreline file is read by its own reader below. Every polygon is made
 continuous (each edge the short way round); one that goes once round a pole
@@ -12,9 +13,12 @@ where the box runs from WEST eastward to EAST (EAST at or below WEST adds
 whole turns). GeoJSON longitudes lie in -180..180, so the box is cut at
 every antimeridian and each piece is moved into that range before the
 comparison, which is made per polygon id: the symmetric difference must be
-below 1e-9 of the polygon's expected area plus 1e-9 square degrees.
+below 1e-9 of the polygon's expected area plus 1e-9 square degrees. An
+outline is the polygon's boundary without the edges that close it along a
+pole; its clip must have the same length and lie within 1e-7 degrees of
+the expected one (Hausdorff distance).
 
-Prints "polygons N area A" and exits 0 when all agree; otherwise prints one
+Prints "polygons N area A" (for outlines "lines N length L") and exits 0 when all agree; otherwise prints one
 line per disagreement and exits 1. Source polygons that GEOS finds invalid
 (self-intersecting) cannot be compared and are listed on a line
 "invalid-sources: ID,...".
@@ -25,7 +29,7 @@ import struct
 import sys
 
 from shapely.affinity import translate
-from shapely.geometry import Polygon, box, shape
+from shapely.geometry import LineString, Polygon, box, shape
 from shapely.ops import unary_union
 
 
@@ -53,22 +57,21 @@ def unwrap(points):
     return out
 
 
-def as_plane_polygon(points, west, east):
-    """The polygon in plane longitude-latitude, covering the longitudes
-    west..east for one that goes round a pole."""
+def plane_shapes(points, west, east):
+    """The polygon and its outline in plane longitude-latitude; for one that
+    goes round a pole, long enough to cover the longitudes west..east."""
     ring = unwrap(points)
     lons = [p[0] for p in ring]
     if max(lons) - min(lons) >= 360:
         # Closed along a pole in the file: that closure is rebuilt below.
         ring = unwrap([p for p in ring if abs(p[1]) < 90])
     if len(ring) < 3:
-        return None
-    travel = ring[-1][0] - ring[0][0]
+        return None, None
     closing = ring[0][0] - ring[-1][0]
     closing -= 360 * round(closing / 360)
-    travel += closing
+    travel = ring[-1][0] + closing - ring[0][0]
     if abs(travel) < 1:
-        return Polygon(ring)
+        return Polygon(ring), LineString(ring + [ring[0]])
     if travel < 0:
         ring = ring[::-1]
     lats = [p[1] for p in ring]
@@ -77,11 +80,10 @@ def as_plane_polygon(points, west, east):
     last = math.ceil((east - min(p[0] for p in ring)) / 360) + 1
     chain = [(lon + 360 * k, lat) for k in range(first, last + 1) for lon, lat in ring]
     chain.append((ring[0][0] + 360 * (last + 1), ring[0][1]))
-    chain += [(chain[-1][0], pole), (chain[0][0], pole)]
-    return Polygon(chain)
+    return Polygon(chain + [(chain[-1][0], pole), (chain[0][0], pole)]), LineString(chain)
 
 
-def expected_land(poly, west, east, south, north):
+def expected_clip(poly, west, east, south, north):
     """The exact clip as GeoJSON has it: pieces in -180..180."""
     lo, _, hi, _ = poly.bounds
     pieces = []
@@ -98,56 +100,66 @@ def expected_land(poly, west, east, south, north):
         clip = box(a, south, b, north)
         for k in range(math.floor((a - hi) / 360) - 1, math.ceil((b - lo) / 360) + 2):
             part = translate(poly, 360 * k).intersection(clip)
-            if not part.is_empty and part.area > 0:
+            if not part.is_empty and (part.area > 0 or part.length > 0):
                 pieces.append(part)
     return unary_union(pieces) if pieces else None
 
 
 def main(args):
     path, frame, geojson = args[:3]
-    levels = int(args[3]) if len(args) > 3 else 0
+    kind, _, levels = (args[3] if len(args) > 3 else "f:0").partition(":")
+    levels = int(levels or 0)
+    lines = kind == "c"
     west, east, south, north = (float(v) for v in frame.split("/"))
     if east <= west:
         east += 360 * (math.floor((west - east) / 360) + 1)
     east = min(east, west + 360)
     got = {}
     for f in json.load(open(geojson))["features"]:
-        if f["properties"].get("kind") == "f":
+        if f["properties"].get("kind") == kind:
             got.setdefault(f["properties"]["id"], []).append(shape(f["geometry"]))
     problems, invalid, count, total = [], [], 0, 0.0
+    measure = (lambda g: g.length) if lines else (lambda g: g.area)
     for pid, level, points in read_shorelines(path):
         if level == 5 or (levels and not (levels >> (level - 1)) & 1):
             continue
-        poly = as_plane_polygon(points, west, east)
+        poly, outline = plane_shapes(points, west, east)
         if poly is None:
             continue
-        if not poly.is_valid:
+        if not lines and not poly.is_valid:
             invalid.append(pid)
             got.pop(pid, None)
             continue
-        want = expected_land(poly, west, east, south, north)
+        want = expected_clip(outline if lines else poly, west, east, south, north)
         have = got.pop(pid, None)
+        if want is not None and measure(want) == 0:
+            want = None
         if want is None:
-            if have is not None and unary_union(have).area > 1e-9:
-                problems.append("polygon %d: nothing expected, got area %g" % (pid, unary_union(have).area))
+            if have is not None and measure(unary_union(have)) > 1e-9:
+                problems.append("polygon %d: nothing expected, got %g" % (pid, measure(unary_union(have))))
             continue
         count += 1
-        total += want.area
+        total += measure(want)
         if have is None:
-            problems.append("polygon %d: expected area %g, got nothing" % (pid, want.area))
+            problems.append("polygon %d: expected %g, got nothing" % (pid, measure(want)))
             continue
         have = unary_union(have)
-        difference = have.symmetric_difference(want).area
-        if difference > 1e-9 * want.area + 1e-9:
-            problems.append("polygon %d: area %.12g expected %.12g, symmetric difference %g" %
-                            (pid, have.area, want.area, difference))
+        if lines:
+            # Lines that agree to rounding do not overlay exactly: compare
+            # their lengths and how far apart they come.
+            difference = abs(have.length - want.length) + have.hausdorff_distance(want)
+        else:
+            difference = have.symmetric_difference(want).area
+        if difference > (1e-7 if lines else 1e-9 * want.area + 1e-9):
+            problems.append("polygon %d: %.12g expected %.12g, symmetric difference %g" %
+                            (pid, measure(have), measure(want), difference))
     for pid in got:
         problems.append("polygon %d: in the GeoJSON but not expected" % pid)
     for p in problems[:40]:
         print(p)
     if invalid:
         print("invalid-sources: " + ",".join(str(i) for i in invalid))
-    print("polygons %d area %.12g" % (count, total))
+    print("%s %d %s %.12g" % ("lines" if lines else "polygons", count, "length" if lines else "area", total))
     return 1 if problems else 0
 
 

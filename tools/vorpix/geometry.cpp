@@ -572,12 +572,13 @@ std::vector<ShoreFeature> shoreline_features(const char *data, long size, const 
         std::vector<ShoreFeature> features;
         long position = 0;
         GSHHSHdr hdr;
-        while (position < size) {
-            if (gshhs_unstuff_hdr_sized(&hdr, data, size, &position) < 0)
-                throw cli::InputError(name + ": " + cli::without_function(log.first()));
-            const long points = position;
-            if (gshhs_skip_pts_sized(&hdr, size, &position) < 0)
-                throw cli::InputError(name + ": " + cli::without_function(log.first()));
+        for (int index = 0; position < size; ++index) {
+            const long at = position;
+            long points = 0;
+            if (gshhs_unstuff_hdr_sized(&hdr, data, size, &position) < 0 ||
+                (points = position, gshhs_skip_pts_sized(&hdr, size, &position) < 0))
+                throw cli::InputError(name + ": polygon " + std::to_string(index) + " at byte " +
+                                      std::to_string(at) + ": " + cli::without_function(log.first()));
             if (hdr.level == 5) continue;
             if (entry.levels != 0 && (hdr.level < 1 || hdr.level > 32 || !(entry.levels >> (hdr.level - 1) & 1u)))
                 continue;
