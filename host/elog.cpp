@@ -3,26 +3,31 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
-#include <string>
+#include <cstring>
 
 namespace {
 
 elog_handler current_handler = nullptr;
 void *current_context = nullptr;
 
+// Reporting must work when memory has run out, so a message is formatted
+// into a fixed buffer; a longer one is cut, marked with "...".
 void emit(int flags, const char *format, va_list args) {
-    va_list copy;
-    va_copy(copy, args);
-    const int length = std::vsnprintf(nullptr, 0, format, copy);
-    va_end(copy);
-    std::string message(length > 0 ? static_cast<size_t>(length) : 0, '\0');
-    if (length > 0) std::vsnprintf(message.data(), message.size() + 1, format, args);
+    char message[4096];
+    const int length = std::vsnprintf(message, sizeof message, format, args);
+    if (length < 0) {
+        std::snprintf(message, sizeof message, "%s", format);
+    } else if (static_cast<size_t>(length) >= sizeof message) {
+        const bool newline = format[0] && format[std::strlen(format) - 1] == '\n';
+        std::strcpy(message + sizeof message - 5, newline ? "...\n" : "...");
+    }
     if (current_handler) {
-        current_handler(flags, message.c_str(), current_context);
+        current_handler(flags, message, current_context);
     } else {
-        std::fputs(message.c_str(), stderr);
+        std::fputs(message, stderr);
         // Some callers leave out the final newline; keep each message on its own line.
-        if (message.empty() || message.back() != '\n') std::fputc('\n', stderr);
+        const size_t n = std::strlen(message);
+        if (n == 0 || message[n - 1] != '\n') std::fputc('\n', stderr);
     }
 }
 

@@ -1,6 +1,7 @@
 #include "netcdf.h"
 
 #include "datafile.h"
+#include "hostile_files.hpp"
 #include "log_capture.hpp"
 #include "test_files.hpp"
 
@@ -445,14 +446,52 @@ TEST(BordersTool, BoxAcrossTheMeridianGivenAsMinus170) {
     EXPECT_EQ(across.output, run_command(tool_command() + " borders --res c --box 170/190/30/40 2>&1").output);
 }
 
-// The library's line reaches the user whole, whatever punctuation it holds.
+// The library's line reaches the user whole, whatever punctuation it holds
+// inside; like every error line of the tool it ends without a full stop.
 TEST(BordersTool, RefusalShowsTheWholeMessage) {
     BorderData data("border_zerobins.nc");
     const auto r = run_command(tool_command() + " borders --res c --box 0/10/0/10 2>&1");
     EXPECT_NE(r.status, 0);
     EXPECT_EQ(r.output, "vorpix: " + data.path("border_c.cdf") +
                             ": a file of 0 bins by 18 bins (648 in the file) cannot be binned; the counts must be "
-                            "positive.\n");
+                            "positive\n");
+}
+
+// Real binned files list each bin's segments, and each segment's points,
+// after those before it; files whose ranges are shared would select
+// billions of segments or points from a few hundred kilobytes.
+TEST(HostileBorders, SharedRangesAreRefusedNamingTheBinOrSegment) {
+    const struct {
+        const char *file, *message;
+    } cases[] = {
+        {"border_shared_segments.cdf",
+         "gmtmap_process_border_hdr: bin 1: segments 0 to 29999 overlap or precede those of an earlier bin, which end "
+         "at 29999.\n"},
+        {"border_shared_points.cdf",
+         "gmtmap_process_border_hdr: segment 1: points 0 to 65534 overlap or precede those of an earlier segment, "
+         "which end at 65534.\n"},
+    };
+    for (const auto &c : cases) {
+        const Bytes bytes = read_file(vorpix::test::hostile_file(c.file));
+        void *map = new_map();
+        LogCapture log;
+        EXPECT_EQ(gmtmap_use_data(map, 'p', "c", bytes.data(), static_cast<long>(bytes.size())), -1) << c.file;
+        ASSERT_FALSE(log.empty()) << c.file;
+        EXPECT_EQ(log.entries()[0].message, c.message) << c.file;
+    }
+}
+
+TEST(HostileBorders, TheToolRefusesThemWithinAGigabyte) {
+    for (const char *file : {"border_shared_segments.cdf", "border_shared_points.cdf"}) {
+        TempDir root;
+        const Bytes bytes = read_file(vorpix::test::hostile_file(file));
+        write_file(root.file("maps/vorpix/binned_border_c.cdf"), bytes.data(), bytes.size());
+        const auto r = run_command("VORPIX_DATA_PATH=" + root.path() + " " + vorpix::test::memory_capped("1") +
+                                   tool_command() + " borders --res c --box -180/180/-90/90 -o " + root.file("out.json") + " 2>&1");
+        EXPECT_EQ(r.status, 1) << file << ": " << r.output;
+        EXPECT_NE(r.output.find("overlap or precede"), std::string::npos) << file << ": " << r.output;
+        EXPECT_FALSE(std::filesystem::exists(root.file("out.json"))) << file;
+    }
 }
 
 }  // namespace

@@ -3,11 +3,13 @@
 #include "dds.h"
 
 #include "byte_reader.hpp"
+#include "c_boundary.hpp"
 
 #include "arrays.h"
 #include "elog.h"
 
 #include <algorithm>
+#include <atomic>
 #include <climits>
 #include <cstddef>
 #include <cstdint>
@@ -15,6 +17,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
+#include <mutex>
 #include <new>
 #include <string>
 
@@ -157,7 +160,9 @@ constexpr DDSStrdefs dds_strdefs[] = {
 
 constexpr int registry_slots = 512;
 const DDSStrdefs *dds_strdefs_index[registry_slots];
-int dds_strdefs_first = 1;
+// Built once, on the first decode; several threads may start at once.
+std::atomic<int> dds_strdefs_first{1};
+std::mutex dds_strdefs_build;
 
 constexpr bool is_word_type(int type) {
     return type == type_dword || type == type_header_flags || type == type_pixelformat_flags ||
@@ -214,6 +219,8 @@ static_assert(stream_length(*find_set(DDS_PIXELFORMAT)) == 32);
 constexpr std::size_t header_bytes = stream_length(*find_set(DDS_HEADER));
 constexpr std::size_t header10_bytes = stream_length(*find_set(DDS_HEADER10));
 constexpr std::size_t dxt1_block_bytes = 8;
+// A chain from a side of 2^32 down to 1 has 33 levels.
+constexpr std::uint64_t max_hinted_levels = 33;
 
 const DDSStrdefs *registered(int str_type) {
     if (str_type < 0 || str_type >= registry_slots) return nullptr;
@@ -395,7 +402,9 @@ int decode_file(ByteReader &in, DDSFILEStr **fstr, int mipmaps_index, unsigned c
     const bool every = mipmaps_index < 0;
     std::uint64_t chosen = every ? 0 : static_cast<std::uint64_t>(mipmaps_index);
     if (!every && chosen >= count) chosen = count - 1;  // with no level at all, none is chosen
-    file->argb_mipmaps = newtbl(every ? static_cast<int>(std::min<std::uint64_t>(count, INT_MAX)) : 1);
+    // The count is only a hint for the list: a header may claim far more
+    // levels than its data holds, and each level is checked as it comes.
+    file->argb_mipmaps = newtbl(every ? static_cast<int>(std::min<std::uint64_t>(count, max_hinted_levels)) : 1);
     if (!file->argb_mipmaps) {
         elog_log(0, "dds_decode_file: newtbl() error.\n");
         return -1;
@@ -569,15 +578,19 @@ void dds_print_file_callback(const char *prefix, const void *dstruc) {
 extern "C" {
 
 int dds_strdefs_init(void) {
-    if (!dds_strdefs_first) return 0;
-    std::fill(std::begin(dds_strdefs_index), std::end(dds_strdefs_index), nullptr);
-    for (const auto &set : dds_strdefs) {
-        if (set.str_type < 0 || set.str_type >= 200)
-            elog_die(0, "dds_strdefs_init: str_type 0x%x out of range.\n", static_cast<unsigned>(set.str_type));
-        dds_strdefs_index[set.str_type] = &set;
-    }
-    dds_strdefs_first = 0;
-    return 0;
+    return vorpix::guarded("dds_strdefs_init", -1, [&] {
+        if (!dds_strdefs_first.load(std::memory_order_acquire)) return 0;
+        std::lock_guard<std::mutex> lock(dds_strdefs_build);
+        if (!dds_strdefs_first.load(std::memory_order_relaxed)) return 0;
+        std::fill(std::begin(dds_strdefs_index), std::end(dds_strdefs_index), nullptr);
+        for (const auto &set : dds_strdefs) {
+            if (set.str_type < 0 || set.str_type >= 200)
+                elog_die(0, "dds_strdefs_init: str_type 0x%x out of range.\n", static_cast<unsigned>(set.str_type));
+            dds_strdefs_index[set.str_type] = &set;
+        }
+        dds_strdefs_first.store(0, std::memory_order_release);
+        return 0;
+    });
 }
 
 char *dds_get_type(int dds_type) { return code_name(DDS_Codedef, dds_type); }
@@ -588,39 +601,47 @@ void dds_get_pixelformat_bitmap(int dds_type, char *bitmap) { flag_names(DDPFBIT
 void dds_get_ddscaps_bitmap(int dds_type, char *bitmap) { flag_names(DDSCAPSBITMAP_Codedef, dds_type, bitmap); }
 
 int dds_unstuff_stream(int str_type, void **dstruc, unsigned char *stream0, unsigned char **stream) {
-    return run_plain(stream, "dds_unstuff_stream",
-                     [&](ByteReader &in) { return unstuff(in, str_type, dstruc, stream0); });
+    return vorpix::guarded("dds_unstuff_stream", -1, [&] {
+        return run_plain(stream, "dds_unstuff_stream",
+                         [&](ByteReader &in) { return unstuff(in, str_type, dstruc, stream0); });
+    });
 }
 
 int dds_decode_file(DDSFILEStr **fstr, int mipmaps_index, unsigned char *stream0, unsigned char **stream) {
-    return run_plain(stream, "dds_decode_file", [&](ByteReader &in) {
-        Where where;
-        return decode_file(in, fstr, mipmaps_index, stream0, where);
+    return vorpix::guarded("dds_decode_file", -1, [&] {
+        return run_plain(stream, "dds_decode_file", [&](ByteReader &in) {
+            Where where;
+            return decode_file(in, fstr, mipmaps_index, stream0, where);
+        });
     });
 }
 
 int dds_decode_file_sized(DDSFILEStr **fstr, int mipmaps_index, const unsigned char *data, long size) {
-    if (!fstr || size < 0 || (!data && size > 0)) {
-        elog_log(0, "dds_decode_file_sized: invalid arguments (size %ld).\n", size);
+    return vorpix::guarded("dds_decode_file_sized", -1, [&] {
+        if (!fstr || size < 0 || (!data && size > 0)) {
+            elog_log(0, "dds_decode_file_sized: invalid arguments (size %ld).\n", size);
+            return -1;
+        }
+        static const unsigned char nothing = 0;
+        ByteReader in(data ? data : &nothing, static_cast<std::size_t>(size));
+        Where where;
+        try {
+            return decode_file(in, fstr, mipmaps_index, const_cast<unsigned char *>(in.begin()), where);
+        } catch (const vorpix::OutOfData &out) {
+            elog_log(0, "dds_decode_file_sized: truncated file: %s at byte %zu: %zu bytes needed, %zu remain.\n",
+                     where.describe().c_str(), out.position(), out.wanted(), out.remaining());
+        } catch (const std::bad_alloc &) {
+            elog_log(1, "dds_decode_file_sized: malloc() error.\n");
+        }
         return -1;
-    }
-    static const unsigned char nothing = 0;
-    ByteReader in(data ? data : &nothing, static_cast<std::size_t>(size));
-    Where where;
-    try {
-        return decode_file(in, fstr, mipmaps_index, const_cast<unsigned char *>(in.begin()), where);
-    } catch (const vorpix::OutOfData &out) {
-        elog_log(0, "dds_decode_file_sized: truncated file: %s at byte %zu: %zu bytes needed, %zu remain.\n",
-                 where.describe().c_str(), out.position(), out.wanted(), out.remaining());
-    } catch (const std::bad_alloc &) {
-        elog_log(1, "dds_decode_file_sized: malloc() error.\n");
-    }
-    return -1;
+    });
 }
 
 void dds_print_file(char *prefix, void *dstruc) {
-    dds_strdefs_init();
-    dds_print_file_callback(prefix, dstruc);
+    vorpix::guarded("dds_print_file", [&] {
+        dds_strdefs_init();
+        dds_print_file_callback(prefix, dstruc);
+    });
 }
 
 }  // extern "C"

@@ -4,6 +4,7 @@
 #include "esri.h"
 
 #include "byte_reader.hpp"
+#include "c_boundary.hpp"
 #include "esri_release.hpp"
 
 #include "arrays.h"
@@ -15,6 +16,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <climits>
 #include <bit>
 #include <cstdarg>
 #include <cstddef>
@@ -943,29 +945,31 @@ int decode_dbase(Stream &s, ESRIDBASEStr *dbf) {
     std::free(dbf->records);
     dbf->records = nullptr;
     const long long size = static_cast<long long>(h.numrecs) * h.numbytesrec;
+    // A file that ends right after its records, without the end-of-file
+    // marker, is one byte short of the last slot: that byte is taken as zero.
+    // Checked before the size itself, so that data too short for the records
+    // is named as such, not as a failed allocation.
+    long long available = size;
+    if (size >= 0 && (flag_missing || !s.in.has(static_cast<size_t>(std::min<long long>(size, LLONG_MAX))))) {
+        const size_t remaining = flag_missing ? 0 : s.in.remaining();
+        if (!(odd && (flag_missing ? size == 0 : static_cast<long long>(remaining) + 1 == size)))
+            throw BadData{format("records area: %d records of %d bytes need %lld bytes at byte %zu, %zu remain",
+                                 h.numrecs, h.numbytesrec, size, s.file_offset() + (flag_missing ? 1 : 0),
+                                 remaining)};
+        available = static_cast<long long>(remaining);
+    }
     if (size < 0 || size > 0x7fffffffLL) {
         elog_log(0, "esri_decode_dbase_file: malloc(%d) error.\n", static_cast<int>(size));
         return -1;
     }
     const size_t bytes = static_cast<size_t>(size);
-    // A file that ends right after its records, without the end-of-file
-    // marker, is one byte short of the last slot: that byte is taken as zero.
-    size_t available = bytes;
-    if (flag_missing || !s.in.has(bytes)) {
-        const size_t remaining = flag_missing ? 0 : s.in.remaining();
-        if (!(odd && (flag_missing ? bytes == 0 : remaining + 1 == bytes)))
-            throw BadData{format("records area: %d records of %d bytes need %zu bytes at byte %zu, %zu remain",
-                                 h.numrecs, h.numbytesrec, bytes, s.file_offset() + (flag_missing ? 1 : 0),
-                                 remaining)};
-        available = remaining;
-    }
     auto *records = static_cast<unsigned char *>(std::malloc(bytes ? bytes : 1));
     if (!records) {
         elog_log(0, "esri_decode_dbase_file: malloc(%d) error.\n", static_cast<int>(size));
         return -1;
     }
-    if (available) std::memcpy(records, s.in.cursor(), available);
-    std::memset(records + available, 0, (bytes ? bytes : 1) - available);
+    if (available) std::memcpy(records, s.in.cursor(), static_cast<size_t>(available));
+    std::memset(records + available, 0, (bytes ? bytes : 1) - static_cast<size_t>(available));
     dbf->records = records;
     return 0;
 }
@@ -1163,13 +1167,24 @@ private:
     std::vector<void *> old_values_;
 };
 
-// One per thread: decodes of different files may run on several threads.
-// Reached through a call so that its address is looked up once per record,
-// not again after every call that the compiler cannot see into.
-[[gnu::noinline]] FieldPlan &thread_field_plan() {
-    thread_local FieldPlan plan;
-    return plan;
-}
+// The plan of the last call waits here for the next one. A call while it is
+// out (on another thread) makes a plan of its own; whichever is handed back
+// last is kept. No per-thread storage: a thread's exit must not need our code.
+std::atomic<FieldPlan *> spare_plan{nullptr};
+
+class PlanLease {
+public:
+    PlanLease() : plan_(spare_plan.exchange(nullptr, std::memory_order_acquire)) {
+        if (!plan_) plan_ = new FieldPlan;
+    }
+    ~PlanLease() { delete spare_plan.exchange(plan_, std::memory_order_acq_rel); }
+    PlanLease(const PlanLease &) = delete;
+    PlanLease &operator=(const PlanLease &) = delete;
+    FieldPlan &operator*() const { return *plan_; }
+
+private:
+    FieldPlan *plan_;
+};
 
 // The values of an array handed in, released in turn as the new values are
 // made, so that each new value may take the memory of an old one while it is
@@ -1250,7 +1265,8 @@ int fill_values(const FieldPlan &plan, std::vector<void *> &values, const char *
 }
 
 int get_dbase_fields(ESRIDBASEStr *dbstr, int recno, Arr **fields) {
-    FieldPlan &plan = thread_field_plan();
+    const PlanLease lease;
+    FieldPlan &plan = *lease;
     Arr *handed_in = *fields;
     *fields = nullptr;
     auto release_handed_in = [&handed_in] { freearr(std::exchange(handed_in, nullptr), std::free); };
@@ -1481,11 +1497,13 @@ static int esri_decode_shapefile_record(void *estruc, unsigned char *stream0, un
 extern "C" {
 
 int esri_strdefs_init(void) {
-    if (!esri_strdefs_first.load(std::memory_order_acquire)) return 0;
-    // The first decodes may come from several threads at once.
-    std::lock_guard<std::mutex> lock(esri_strdefs_build);
-    if (esri_strdefs_first.load(std::memory_order_relaxed)) build_index();
-    return 0;
+    return vorpix::guarded("esri_strdefs_init", -1, [&] {
+        if (!esri_strdefs_first.load(std::memory_order_acquire)) return 0;
+        // The first decodes may come from several threads at once.
+        std::lock_guard<std::mutex> lock(esri_strdefs_build);
+        if (esri_strdefs_first.load(std::memory_order_relaxed)) build_index();
+        return 0;
+    });
 }
 
 char *esri_get_shapetype(int shape_type) {
@@ -1495,57 +1513,66 @@ char *esri_get_shapetype(int shape_type) {
 }
 
 int esri_unstuff_stream(int str_type, void **estruc, unsigned char *stream0, unsigned char **stream) {
-    return run_plain(stream0, stream, "esri_unstuff_stream", [str_type, estruc](Stream &s) {
-        return unstuff(s, str_type, estruc);
+    return vorpix::guarded("esri_unstuff_stream", -1, [&] {
+        return run_plain(stream0, stream, "esri_unstuff_stream", [str_type, estruc](Stream &s) {
+            return unstuff(s, str_type, estruc);
+        });
     });
 }
 
 int esri_decode_shapefile(void *estruc, unsigned char *stream0, unsigned char **stream) {
-    return run_plain(stream0, stream, "esri_decode_shapefile",
-                     [estruc](Stream &s) { return decode_shapefile(s, static_cast<ESRISHPStr *>(estruc)); });
+    return vorpix::guarded("esri_decode_shapefile", -1, [&] {
+        return run_plain(stream0, stream, "esri_decode_shapefile",
+                         [estruc](Stream &s) { return decode_shapefile(s, static_cast<ESRISHPStr *>(estruc)); });
+    });
 }
 
 int esri_decode_dbase_file(void *dstruc, unsigned char *stream0, unsigned char **stream) {
-    auto *dbf = static_cast<ESRIDBASEStr *>(dstruc);
-    return run_plain(stream0, stream, "esri_decode_dbase_file", [dbf](Stream &s) { return decode_dbase(s, dbf); });
+    return vorpix::guarded("esri_decode_dbase_file", -1, [&] {
+        auto *dbf = static_cast<ESRIDBASEStr *>(dstruc);
+        return run_plain(stream0, stream, "esri_decode_dbase_file", [dbf](Stream &s) { return decode_dbase(s, dbf); });
+    });
 }
 
 int esri_get_dbase_fields(ESRIDBASEStr *dbstr, int recno, Arr **fields) {
-    try {
-        return get_dbase_fields(dbstr, recno, fields);
-    } catch (const std::bad_alloc &) {
-        elog_log(1, "esri_get_dbase_fields: malloc() error.\n");
-    } catch (...) {
-        elog_log(0, "esri_get_dbase_fields: record %d lies outside the records.\n", recno);
-    }
-    return -1;
+    return vorpix::guarded("esri_get_dbase_fields", -1, [&] { return get_dbase_fields(dbstr, recno, fields); });
 }
 
 int esri_decode_shapefile_sized(ESRISHPStr *shp, const unsigned char *data, long size) {
-    return run_sized(data, size, "esri_decode_shapefile_sized", [shp](Stream &s) { return decode_shapefile(s, shp); });
+    return vorpix::guarded("esri_decode_shapefile_sized", -1, [&] {
+        return run_sized(data, size, "esri_decode_shapefile_sized", [shp](Stream &s) { return decode_shapefile(s, shp); });
+    });
 }
 
 int esri_decode_dbase_file_sized(ESRIDBASEStr *dbf, const unsigned char *data, long size) {
-    return run_sized(data, size, "esri_decode_dbase_file_sized", [dbf](Stream &s) { return decode_dbase(s, dbf); });
+    return vorpix::guarded("esri_decode_dbase_file_sized", -1, [&] {
+        return run_sized(data, size, "esri_decode_dbase_file_sized", [dbf](Stream &s) { return decode_dbase(s, dbf); });
+    });
 }
 
-void esri_print_shapefile(char *prefix, void *estruc) { esri_print_shapefile_callback(prefix, estruc, -1); }
+void esri_print_shapefile(char *prefix, void *estruc) {
+    vorpix::guarded("esri_print_shapefile", [&] { esri_print_shapefile_callback(prefix, estruc, -1); });
+}
 
 void esri_print_shapefile_record(char *prefix, void *estruc, int recno) {
-    auto *rec = static_cast<ESRISHPRECStr *>(estruc);
-    char inner[prefix_size];
-    if (recno >= 0) {
-        std::printf("%sRecord(%d):\n", prefix, recno);
-        std::snprintf(inner, sizeof inner, "%s  ", prefix);
-    } else {
-        std::snprintf(inner, sizeof inner, "%s", prefix);
-    }
-    std::printf("%soffset=%lu\n", inner, rec->offset);
-    esri_print_generic(inner, 58, &rec->hdr, -1);
-    esri_print_generic(inner, rec->shape_type, rec->record, recno);
+    vorpix::guarded("esri_print_shapefile_record", [&] {
+        auto *rec = static_cast<ESRISHPRECStr *>(estruc);
+        char inner[prefix_size];
+        if (recno >= 0) {
+            std::printf("%sRecord(%d):\n", prefix, recno);
+            std::snprintf(inner, sizeof inner, "%s  ", prefix);
+        } else {
+            std::snprintf(inner, sizeof inner, "%s", prefix);
+        }
+        std::printf("%soffset=%lu\n", inner, rec->offset);
+        esri_print_generic(inner, 58, &rec->hdr, -1);
+        esri_print_generic(inner, rec->shape_type, rec->record, recno);
+    });
 }
 
-void esri_print_dbase_file(char *prefix, void *estruc) { esri_print_dbase_file_callback(prefix, estruc, -1); }
+void esri_print_dbase_file(char *prefix, void *estruc) {
+    vorpix::guarded("esri_print_dbase_file", [&] { esri_print_dbase_file_callback(prefix, estruc, -1); });
+}
 
 }  // extern "C"
 
@@ -1583,7 +1610,9 @@ int decode_record_at(ESRISHPRECStr *record, const char *path, const unsigned cha
 
 }  // namespace
 
-extern "C" int esri_get_db_shp_record(Dbptr db, ESRISHPRECStr *record) {
+namespace {
+
+int get_db_shp_record(Dbptr db, ESRISHPRECStr *record) {
     long fileid = 0, offset = 0;
     if (dbgetv(db, nullptr, "fileid", &fileid, "offset", &offset, nullptr) < 0) {
         elog_log(0, "esri_get_db_shp_record: dbgetv() error.\n");
@@ -1648,4 +1677,10 @@ extern "C" int esri_get_db_shp_record(Dbptr db, ESRISHPRECStr *record) {
         return -1;
     }
     return 0;
+}
+
+}  // namespace
+
+extern "C" int esri_get_db_shp_record(Dbptr db, ESRISHPRECStr *record) {
+    return vorpix::guarded("esri_get_db_shp_record", -1, [&] { return get_db_shp_record(db, record); });
 }

@@ -3,6 +3,7 @@
 #include "netcdf.h"
 
 #include "byte_reader.hpp"
+#include "c_boundary.hpp"
 
 #include "byteorder.h"
 #include "datafile.h"
@@ -138,6 +139,45 @@ void empty_selection(GMTMap *gmt) {
     gmt->iseg = 0;
 }
 
+// In a binned file each bin's segments follow those of the bins before it,
+// and each segment's points those of the segments before it, so that every
+// segment and point is delivered at most once per selection. A file whose
+// ranges overlap or run backwards could make a small file select billions of
+// points; it is refused, naming the first bin or segment out of order.
+bool ranges_overlap(const NETCDFMapBorder *map, long long bins, long long segments, long long points) {
+    long long end = 0;
+    for (long long i = 0; i < std::min<long long>(bins, map->nbin); ++i) {
+        const int n = be16s(map->nseg_bin + 2 * i);
+        if (n <= 0) continue;
+        const long long first = be32s(map->seg0_bin + 4 * i);
+        if (first < 0 || first + n > segments) continue;  // outside the file: refused when selected
+        if (first < end) {
+            elog_log(0,
+                     "gmtmap_process_border_hdr: bin %lld: segments %lld to %lld overlap or precede those of an "
+                     "earlier bin, which end at %lld.\n",
+                     i, first, first + n - 1, end - 1);
+            return true;
+        }
+        end = first + n;
+    }
+    end = 0;
+    for (long long j = 0; j < segments; ++j) {
+        const int n = be16u(map->npts_seg + 2 * j);
+        if (n == 0) continue;
+        const long long first = be32s(map->pts0_seg + 4 * j);
+        if (first < 0 || first + n > points) continue;
+        if (first < end) {
+            elog_log(0,
+                     "gmtmap_process_border_hdr: segment %lld: points %lld to %lld overlap or precede those of an "
+                     "earlier segment, which end at %lld.\n",
+                     j, first, first + n - 1, end - 1);
+            return true;
+        }
+        end = first + n;
+    }
+    return false;
+}
+
 // Binds map->hdr; with size >= 0 also checks every bound array against the
 // file's size and fills limits.
 int bind_border(NETCDFMapBorder *map, long size, Limits *limits) {
@@ -208,6 +248,9 @@ int bind_border(NETCDFMapBorder *map, long size, Limits *limits) {
                      map->nbin, bins);
             return -1;
         }
+        if (ranges_overlap(map, bins, std::min(lengths[5], std::min(lengths[6], lengths[7])),
+                           std::min(lengths[8], lengths[9])))
+            return -1;
         if (limits) {
             limits->bins = bins;
             limits->segments = std::min(lengths[5], std::min(lengths[6], lengths[7]));
@@ -416,109 +459,121 @@ int grow_output(int n, int *npts_size, float **lon, float **lat) {
 extern "C" {
 
 int gmtmap_open(void **handle) {
-    if (!*handle) {
-        auto *gmt = static_cast<GMTMap *>(std::calloc(1, sizeof(GMTMap)));
-        if (!gmt) {
-            elog_log(1, "gmtmap_open: malloc(gmtmap) error.\n");
-            return -1;
+    return vorpix::guarded("gmtmap_open", -1, [&] {
+        if (!*handle) {
+            auto *gmt = static_cast<GMTMap *>(std::calloc(1, sizeof(GMTMap)));
+            if (!gmt) {
+                elog_log(1, "gmtmap_open: malloc(gmtmap) error.\n");
+                return -1;
+            }
+            for (int i = 0; i < file_count; ++i) {
+                std::snprintf(gmt->map_border[i].name, sizeof gmt->map_border[i].name, "%s", gmtmap_names_borders[i]);
+                gmt->limits[i] = Limits{};
+            }
+            *handle = gmt;
         }
-        for (int i = 0; i < file_count; ++i) {
-            std::snprintf(gmt->map_border[i].name, sizeof gmt->map_border[i].name, "%s", gmtmap_names_borders[i]);
-            gmt->limits[i] = Limits{};
-        }
-        *handle = gmt;
-    }
-    empty_selection(static_cast<GMTMap *>(*handle));
-    return 0;
+        empty_selection(static_cast<GMTMap *>(*handle));
+        return 0;
+    });
 }
 
-int gmtmap_process_border_hdr(NETCDFMapBorder *map) { return map ? bind_border(map, -1, nullptr) : -1; }
+int gmtmap_process_border_hdr(NETCDFMapBorder *map) {
+    return vorpix::guarded("gmtmap_process_border_hdr", -1, [&] { return map ? bind_border(map, -1, nullptr) : -1; });
+}
 
 int gmtmap_process_border_hdr_sized(NETCDFMapBorder *map, long size) {
-    if (!map || size < 0) {
-        elog_log(0, "gmtmap_process_border_hdr_sized: invalid arguments (size %ld).\n", size);
-        return -1;
-    }
-    return bind_border(map, size, nullptr);
+    return vorpix::guarded("gmtmap_process_border_hdr_sized", -1, [&] {
+        if (!map || size < 0) {
+            elog_log(0, "gmtmap_process_border_hdr_sized: invalid arguments (size %ld).\n", size);
+            return -1;
+        }
+        return bind_border(map, size, nullptr);
+    });
 }
 
 int gmtmap_use_data(void *handle, char kind, const char *resolution, const unsigned char *data, long size) {
-    auto *gmt = static_cast<GMTMap *>(handle);
-    const int first = first_file_of_kind(kind);
-    if (!gmt || first < 0 || size < 0 || (!data && size > 0)) {
-        elog_log(0, "gmtmap_use_data: kind '%c' with %ld bytes cannot be a border or river file.\n", kind ? kind : '?',
-                 size);
-        return -1;
-    }
-    const int index = first + resolution_index(resolution);
-    empty_selection(gmt);  // the selected segments may come from the file replaced
-    return attach_file(gmt, index, data, size, gmt->map_border[index].name, "gmtmap_use_data");
+    return vorpix::guarded("gmtmap_use_data", -1, [&] {
+        auto *gmt = static_cast<GMTMap *>(handle);
+        const int first = first_file_of_kind(kind);
+        if (!gmt || first < 0 || size < 0 || (!data && size > 0)) {
+            elog_log(0, "gmtmap_use_data: kind '%c' with %ld bytes cannot be a border or river file.\n", kind ? kind : '?',
+                     size);
+            return -1;
+        }
+        const int index = first + resolution_index(resolution);
+        empty_selection(gmt);  // the selected segments may come from the file replaced
+        return attach_file(gmt, index, data, size, gmt->map_border[index].name, "gmtmap_use_data");
+    });
 }
 
 int gmtmap_select(void *handle, char *types, char *resolution, double bb_lonwest, double bb_loneast,
                   double bb_latsouth, double bb_latnorth) {
-    auto *gmt = static_cast<GMTMap *>(handle);
-    empty_selection(gmt);
-    int argc = 0;
-    char **argv = nullptr;
-    if (splitlist(types, &argc, &argv) < 0) {
-        elog_log(0, "gmtmap_select: splitlist() error.\n");
-        return -1;
-    }
-    int nmaps = 0;
-    for (int i = 0; i < argc && nmaps < 4; ++i) {
-        const char letter = argv[i][0];
-        const int first = first_file_of_kind(letter);
-        if (first < 0) continue;
-        map_list_ &entry = gmt->map_list[nmaps++];
-        entry.type[0] = letter;
-        entry.type[1] = '\0';
-        entry.itype = letter == 'p' ? 4 : 3;
-        entry.map = &gmt->map_border[first];
-        entry.levels_bitmap = parse_levels(argv[i]);
-    }
-    freeargs(argc, argv);
-    gmt->nmaps = nmaps;
-    if (nmaps == 0) return 0;
-    const int res = resolution_index(resolution);
-    std::snprintf(gmt->resolution, sizeof gmt->resolution, "%s", resolution_names[res]);
-    for (int m = 0; m < nmaps; ++m) {
-        map_list_ &entry = gmt->map_list[m];
-        const int index = static_cast<int>(static_cast<NETCDFMapBorder *>(entry.map) - gmt->map_border) + res;
-        entry.map = &gmt->map_border[index];
-        if (!gmt->map_border[index].hdr && load_file(gmt, index) < 0) return -1;
-        if (select_entry(gmt, entry, index, bb_lonwest, bb_loneast, bb_latsouth, bb_latnorth) < 0) return -1;
-    }
-    return gmt->nsegs;
+    return vorpix::guarded("gmtmap_select", -1, [&] {
+        auto *gmt = static_cast<GMTMap *>(handle);
+        empty_selection(gmt);
+        int argc = 0;
+        char **argv = nullptr;
+        if (splitlist(types, &argc, &argv) < 0) {
+            elog_log(0, "gmtmap_select: splitlist() error.\n");
+            return -1;
+        }
+        int nmaps = 0;
+        for (int i = 0; i < argc && nmaps < 4; ++i) {
+            const char letter = argv[i][0];
+            const int first = first_file_of_kind(letter);
+            if (first < 0) continue;
+            map_list_ &entry = gmt->map_list[nmaps++];
+            entry.type[0] = letter;
+            entry.type[1] = '\0';
+            entry.itype = letter == 'p' ? 4 : 3;
+            entry.map = &gmt->map_border[first];
+            entry.levels_bitmap = parse_levels(argv[i]);
+        }
+        freeargs(argc, argv);
+        gmt->nmaps = nmaps;
+        if (nmaps == 0) return 0;
+        const int res = resolution_index(resolution);
+        std::snprintf(gmt->resolution, sizeof gmt->resolution, "%s", resolution_names[res]);
+        for (int m = 0; m < nmaps; ++m) {
+            map_list_ &entry = gmt->map_list[m];
+            const int index = static_cast<int>(static_cast<NETCDFMapBorder *>(entry.map) - gmt->map_border) + res;
+            entry.map = &gmt->map_border[index];
+            if (!gmt->map_border[index].hdr && load_file(gmt, index) < 0) return -1;
+            if (select_entry(gmt, entry, index, bb_lonwest, bb_loneast, bb_latsouth, bb_latnorth) < 0) return -1;
+        }
+        return gmt->nsegs;
+    });
 }
 
 int gmtmap_nextseg(void *handle, int *npts, int *npts_size, float **lon, float **lat, char *type, int *level) {
-    auto *gmt = static_cast<GMTMap *>(handle);
-    if (gmt->iseg >= gmt->nsegs || !gmt->segs) return 0;
-    const NETCDFMapSegment &seg = gmt->segs[gmt->iseg];
-    const int n = seg.npts;
-    if (n == 0) {
-        *npts = 0;
+    return vorpix::guarded("gmtmap_nextseg", -1, [&] {
+        auto *gmt = static_cast<GMTMap *>(handle);
+        if (gmt->iseg >= gmt->nsegs || !gmt->segs) return 0;
+        const NETCDFMapSegment &seg = gmt->segs[gmt->iseg];
+        const int n = seg.npts;
+        if (n == 0) {
+            *npts = 0;
+            gmt->iseg += 1;
+            return 1;
+        }
+        if (grow_output(n, npts_size, lon, lat) < 0) return -1;
+        *npts = n;
+        const auto *mapb = static_cast<const NETCDFMapBorder *>(seg.map);
+        const double sclon = point_scale * mapb->lon_binsize;
+        const double sclat = point_scale * mapb->lat_binsize;
+        const double lon0 = seg.lon0, lat0 = seg.lat0;
+        const unsigned char *plon = seg.lon_pts, *plat = seg.lat_pts;
+        float *out_lon = *lon, *out_lat = *lat;
+        for (int i = 0; i < n; ++i) {
+            out_lon[i] = static_cast<float>(lon0 + be16u(plon + 2 * i) * sclon);
+            out_lat[i] = static_cast<float>(lat0 + be16u(plat + 2 * i) * sclat);
+        }
+        *level = seg.level;
+        type[0] = seg.type == 4 ? 'p' : 'r';
+        type[1] = '\0';
         gmt->iseg += 1;
         return 1;
-    }
-    if (grow_output(n, npts_size, lon, lat) < 0) return -1;
-    *npts = n;
-    const auto *mapb = static_cast<const NETCDFMapBorder *>(seg.map);
-    const double sclon = point_scale * mapb->lon_binsize;
-    const double sclat = point_scale * mapb->lat_binsize;
-    const double lon0 = seg.lon0, lat0 = seg.lat0;
-    const unsigned char *plon = seg.lon_pts, *plat = seg.lat_pts;
-    float *out_lon = *lon, *out_lat = *lat;
-    for (int i = 0; i < n; ++i) {
-        out_lon[i] = static_cast<float>(lon0 + be16u(plon + 2 * i) * sclon);
-        out_lat[i] = static_cast<float>(lat0 + be16u(plat + 2 * i) * sclat);
-    }
-    *level = seg.level;
-    type[0] = seg.type == 4 ? 'p' : 'r';
-    type[1] = '\0';
-    gmt->iseg += 1;
-    return 1;
+    });
 }
 
 }  // extern "C"

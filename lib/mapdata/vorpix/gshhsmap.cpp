@@ -2,6 +2,8 @@
 // selected by kind, level and box, delivered clipped to the box.
 #include "gshhsmap.h"
 
+#include "c_boundary.hpp"
+
 #include "byte_reader.hpp"
 
 #include "byteorder.h"
@@ -925,16 +927,18 @@ int gshhs_skip_pts_sized(const GSHHSHdr *gshhshdr, long size, long *position) {
 }
 
 int gshhsmap_open(void **handle) {
-    if (!*handle) {
-        auto *gs = static_cast<GSHHSMap *>(std::calloc(1, sizeof(GSHHSMap)));
-        if (!gs) {
-            elog_log(1, "gshhsmap_open: malloc(gshhsmap) error.\n");
-            return -1;
+    return vorpix::guarded("gshhsmap_open", -1, [&] {
+        if (!*handle) {
+            auto *gs = static_cast<GSHHSMap *>(std::calloc(1, sizeof(GSHHSMap)));
+            if (!gs) {
+                elog_log(1, "gshhsmap_open: malloc(gshhsmap) error.\n");
+                return -1;
+            }
+            *handle = gs;
         }
-        *handle = gs;
-    }
-    empty_selection(static_cast<GSHHSMap *>(*handle));
-    return 0;
+        empty_selection(static_cast<GSHHSMap *>(*handle));
+        return 0;
+    });
 }
 
 int gshhsmap_reset(void *handle) {
@@ -944,80 +948,84 @@ int gshhsmap_reset(void *handle) {
 }
 
 int gshhsmap_use_data(void *handle, const char *resolution, const char *data, long size) {
-    auto *gs = static_cast<GSHHSMap *>(handle);
-    if (!gs || size < 0 || size > INT_MAX || (!data && size > 0)) {
-        elog_log(0, "gshhsmap_use_data: %ld bytes cannot be a shoreline file.\n", size);
-        return -1;
-    }
-    static char empty[1];
-    const int index = resolution_index(resolution);
-    gs->streams[index] = data ? const_cast<char *>(data) : empty;
-    gs->size[index] = static_cast<int>(size);
-    empty_selection(gs);
-    return 0;
+    return vorpix::guarded("gshhsmap_use_data", -1, [&] {
+        auto *gs = static_cast<GSHHSMap *>(handle);
+        if (!gs || size < 0 || size > INT_MAX || (!data && size > 0)) {
+            elog_log(0, "gshhsmap_use_data: %ld bytes cannot be a shoreline file.\n", size);
+            return -1;
+        }
+        static char empty[1];
+        const int index = resolution_index(resolution);
+        gs->streams[index] = data ? const_cast<char *>(data) : empty;
+        gs->size[index] = static_cast<int>(size);
+        empty_selection(gs);
+        return 0;
+    });
 }
 
 int gshhsmap_select(void *handle, char *types, char *resolution, double bb_lonwest, double bb_loneast,
                     double bb_latsouth, double bb_latnorth, double bb_lonref, double bb_latref) {
-    auto *gs = static_cast<GSHHSMap *>(handle);
-    empty_selection(gs);
+    return vorpix::guarded("gshhsmap_select", -1, [&] {
+        auto *gs = static_cast<GSHHSMap *>(handle);
+        empty_selection(gs);
 
-    const int index = resolution_index(resolution);
-    std::snprintf(gs->resolution, sizeof gs->resolution, "%s", resolution_names[index]);
+        const int index = resolution_index(resolution);
+        std::snprintf(gs->resolution, sizeof gs->resolution, "%s", resolution_names[index]);
 
-    if (bb_loneast - bb_lonwest >= 360) {
-        bb_lonwest = 0;
-        bb_loneast = 360;
-    } else {
-        bb_lonwest = raise_by_turns(bb_lonwest, -180);
-        bb_lonwest = lower_by_turns(bb_lonwest, 180);
-        bb_loneast = raise_by_turns(bb_loneast, bb_lonwest);
-        bb_loneast = lower_by_turns(bb_loneast, bb_lonwest + 360);
-    }
-    const double wrap = 0.5 * (bb_lonwest + bb_loneast) - 180;
-    gs->bb_lonwrap = wrap;
-    double lonanti = bb_lonref + 180;
-    lonanti = raise_by_turns(lonanti, wrap);
-    lonanti = lower_by_turns(lonanti, wrap + 360);
-    gs->bb_lonwest = bb_lonwest;
-    gs->bb_loneast = bb_loneast;
-    gs->bb_latsouth = bb_latsouth;
-    gs->bb_latnorth = bb_latnorth;
-    gs->bb_lonanti = lonanti;
-    gs->bb_latanti = -bb_latref;
+        if (bb_loneast - bb_lonwest >= 360) {
+            bb_lonwest = 0;
+            bb_loneast = 360;
+        } else {
+            bb_lonwest = raise_by_turns(bb_lonwest, -180);
+            bb_lonwest = lower_by_turns(bb_lonwest, 180);
+            bb_loneast = raise_by_turns(bb_loneast, bb_lonwest);
+            bb_loneast = lower_by_turns(bb_loneast, bb_lonwest + 360);
+        }
+        const double wrap = 0.5 * (bb_lonwest + bb_loneast) - 180;
+        gs->bb_lonwrap = wrap;
+        double lonanti = bb_lonref + 180;
+        lonanti = raise_by_turns(lonanti, wrap);
+        lonanti = lower_by_turns(lonanti, wrap + 360);
+        gs->bb_lonwest = bb_lonwest;
+        gs->bb_loneast = bb_loneast;
+        gs->bb_latsouth = bb_latsouth;
+        gs->bb_latnorth = bb_latnorth;
+        gs->bb_lonanti = lonanti;
+        gs->bb_latanti = -bb_latref;
 
-    int argc = 0;
-    char **argv = nullptr;
-    if (!types || splitlist(types, &argc, &argv) < 0) {
-        elog_log(0, "gshhsmap_select: splitlist() error.\n");
-        return -1;
-    }
-    int nmaps = 0;
-    for (int i = 0; i < argc && nmaps < 2; ++i) {
-        const char letter = argv[i][0];
-        if (letter != 'c' && letter != 'f') continue;
-        gshhsmap_list_ &entry = gs->map_list[nmaps++];
-        entry.type[0] = letter;
-        entry.type[1] = '\0';
-        entry.itype = letter == 'c' ? 2 : 1;
-        entry.levels_bitmap = std::strlen(argv[i]) > 2 ? static_cast<unsigned int>(std::atoi(argv[i] + 2)) : 0u;
-        entry.stream = gs->streams[index];
-        entry.size = gs->size[index];
-    }
-    freeargs(argc, argv);
-    gs->nmaps = nmaps;
-    if (nmaps == 0) return 0;
-
-    for (int m = 0; m < nmaps; ++m) {
-        gshhsmap_list_ &entry = gs->map_list[m];
-        if (!entry.stream) {
-            if (!gs->streams[index] && load_resolution(gs, index) < 0) return -1;
+        int argc = 0;
+        char **argv = nullptr;
+        if (!types || splitlist(types, &argc, &argv) < 0) {
+            elog_log(0, "gshhsmap_select: splitlist() error.\n");
+            return -1;
+        }
+        int nmaps = 0;
+        for (int i = 0; i < argc && nmaps < 2; ++i) {
+            const char letter = argv[i][0];
+            if (letter != 'c' && letter != 'f') continue;
+            gshhsmap_list_ &entry = gs->map_list[nmaps++];
+            entry.type[0] = letter;
+            entry.type[1] = '\0';
+            entry.itype = letter == 'c' ? 2 : 1;
+            entry.levels_bitmap = std::strlen(argv[i]) > 2 ? static_cast<unsigned int>(std::atoi(argv[i] + 2)) : 0u;
             entry.stream = gs->streams[index];
             entry.size = gs->size[index];
         }
-        if (scan_entry(gs, &entry, gs->paths[index] ? gs->paths[index] : "shoreline file") < 0) return -1;
-    }
-    return gs->nsegs;
+        freeargs(argc, argv);
+        gs->nmaps = nmaps;
+        if (nmaps == 0) return 0;
+
+        for (int m = 0; m < nmaps; ++m) {
+            gshhsmap_list_ &entry = gs->map_list[m];
+            if (!entry.stream) {
+                if (!gs->streams[index] && load_resolution(gs, index) < 0) return -1;
+                entry.stream = gs->streams[index];
+                entry.size = gs->size[index];
+            }
+            if (scan_entry(gs, &entry, gs->paths[index] ? gs->paths[index] : "shoreline file") < 0) return -1;
+        }
+        return gs->nsegs;
+    });
 }
 
 const GSHHSHdr *gshhsmap_peek(void *handle) {
@@ -1027,33 +1035,35 @@ const GSHHSHdr *gshhsmap_peek(void *handle) {
 
 int gshhsmap_nextseg(void *handle, int *npts, int *npts_size, float **lon, float **lat, char *type, int *level,
                      int *antipode) {
-    auto *gs = static_cast<GSHHSMap *>(handle);
-    if (gs->iseg >= gs->nsegs) return 0;
-    const GSHHSMapSegment &seg = gs->segs[gs->iseg];
-    const int n = seg.hdr.n;
-    if (n <= 0) {
-        *npts = 0;
+    return vorpix::guarded("gshhsmap_nextseg", -1, [&] {
+        auto *gs = static_cast<GSHHSMap *>(handle);
+        if (gs->iseg >= gs->nsegs) return 0;
+        const GSHHSMapSegment &seg = gs->segs[gs->iseg];
+        const int n = seg.hdr.n;
+        if (n <= 0) {
+            *npts = 0;
+            gs->iseg += 1;
+            return 1;
+        }
+        const auto *points = reinterpret_cast<const unsigned char *>(seg.data);
+    #ifdef VORPIX_GSHHS_DISPATCH
+        const long j = have_avx2() ? deliver_points_avx2(gs, points, n, npts_size, lon, lat)
+                                   : deliver_points_plain(gs, points, n, npts_size, lon, lat);
+    #else
+        const long j = deliver_points_plain(gs, points, n, npts_size, lon, lat);
+    #endif
+        if (j < 0) return -1;
+        *npts = static_cast<int>(j);
+        *level = seg.hdr.level;
+        if (seg.type == 2)
+            std::strcpy(type, "c");
+        else
+            std::strcpy(type, seg.hdr.level % 2 != 0 ? "l" : "w");
+        *antipode = gshhsmap_inside_eo(static_cast<float>(gs->bb_lonanti), static_cast<float>(gs->bb_latanti), *npts,
+                                       *lon, *lat);
         gs->iseg += 1;
         return 1;
-    }
-    const auto *points = reinterpret_cast<const unsigned char *>(seg.data);
-#ifdef VORPIX_GSHHS_DISPATCH
-    const long j = have_avx2() ? deliver_points_avx2(gs, points, n, npts_size, lon, lat)
-                               : deliver_points_plain(gs, points, n, npts_size, lon, lat);
-#else
-    const long j = deliver_points_plain(gs, points, n, npts_size, lon, lat);
-#endif
-    if (j < 0) return -1;
-    *npts = static_cast<int>(j);
-    *level = seg.hdr.level;
-    if (seg.type == 2)
-        std::strcpy(type, "c");
-    else
-        std::strcpy(type, seg.hdr.level % 2 != 0 ? "l" : "w");
-    *antipode = gshhsmap_inside_eo(static_cast<float>(gs->bb_lonanti), static_cast<float>(gs->bb_latanti), *npts,
-                                   *lon, *lat);
-    gs->iseg += 1;
-    return 1;
+    });
 }
 
 int gshhsmap_inside_eo(float lontest, float lattest, int npts, float *lon, float *lat) {

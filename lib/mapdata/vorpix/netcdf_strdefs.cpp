@@ -2,6 +2,7 @@
 #include "netcdf.h"
 
 #include "byte_reader.hpp"
+#include "c_boundary.hpp"
 
 #include "byteorder.h"
 #include "elog.h"
@@ -593,61 +594,71 @@ int run_plain(unsigned char **stream, const char *function, Decode decode) {
 extern "C" {
 
 int netcdf_unstuff_header(unsigned char **stream, NETCDFHdr **hdr) {
-    return run_plain(stream, "netcdf_unstuff_header", [hdr](ByteReader &in) {
-        Where where;
-        return decode_header(in, hdr, where);
+    return vorpix::guarded("netcdf_unstuff_header", -1, [&] {
+        return run_plain(stream, "netcdf_unstuff_header", [hdr](ByteReader &in) {
+            Where where;
+            return decode_header(in, hdr, where);
+        });
     });
 }
 
 int netcdf_unstuff_attrs(unsigned char **stream, int *nattrs, NETCDFAttr **attrs) {
-    return run_plain(stream, "netcdf_unstuff_attrs", [nattrs, attrs](ByteReader &in) {
-        Where where;
-        HeapAlloc heap;
-        return decode_attrs(in, nattrs, attrs, where, heap);
+    return vorpix::guarded("netcdf_unstuff_attrs", -1, [&] {
+        return run_plain(stream, "netcdf_unstuff_attrs", [nattrs, attrs](ByteReader &in) {
+            Where where;
+            HeapAlloc heap;
+            return decode_attrs(in, nattrs, attrs, where, heap);
+        });
     });
 }
 
 int netcdf_unstuff_values(unsigned char **stream, NETCDFValues *values) {
-    return run_plain(stream, "netcdf_unstuff_values", [values](ByteReader &in) {
-        HeapAlloc heap;
-        return decode_values(in, values, heap);
+    return vorpix::guarded("netcdf_unstuff_values", -1, [&] {
+        return run_plain(stream, "netcdf_unstuff_values", [values](ByteReader &in) {
+            HeapAlloc heap;
+            return decode_values(in, values, heap);
+        });
     });
 }
 
 char *netcdf_unstuff_string(unsigned char **stream) {
-    char *s = nullptr;
-    run_plain(stream, "netcdf_unstuff_string", [&s](ByteReader &in) {
-        HeapAlloc heap;
-        s = decode_string(in, heap);
-        return s ? 0 : -1;
+    return vorpix::guarded("netcdf_unstuff_string", static_cast<char *>(nullptr), [&] {
+        char *s = nullptr;
+        run_plain(stream, "netcdf_unstuff_string", [&s](ByteReader &in) {
+            HeapAlloc heap;
+            s = decode_string(in, heap);
+            return s ? 0 : -1;
+        });
+        return s;
     });
-    return s;
 }
 
 int netcdf_unstuff_header_sized(const unsigned char *data, long size, NETCDFHdr **hdr) {
-    if (!hdr || size < 0 || (!data && size > 0)) {
-        elog_log(0, "netcdf_unstuff_header_sized: invalid arguments (size %ld).\n", size);
+    return vorpix::guarded("netcdf_unstuff_header_sized", -1, [&] {
+        if (!hdr || size < 0 || (!data && size > 0)) {
+            elog_log(0, "netcdf_unstuff_header_sized: invalid arguments (size %ld).\n", size);
+            return -1;
+        }
+        static const unsigned char nothing = 0;
+        ByteReader in(data ? data : &nothing, static_cast<size_t>(size));
+        Where where;
+        try {
+            if (decode_header(in, hdr, where) < 0) return -1;
+            check_data_extents(*hdr, static_cast<size_t>(size));
+            return 0;
+        } catch (const vorpix::OutOfData &out) {
+            elog_log(0, "netcdf_unstuff_header_sized: truncated header: %s at byte %zu: %zu bytes needed, %zu remain.\n",
+                     where.describe().c_str(), out.position(), out.wanted(), out.remaining());
+        } catch (const DataOutside &outside) {
+            elog_log(0, "netcdf_unstuff_header_sized: %s.\n", outside.what.c_str());
+        } catch (const BadValue &bad) {
+            elog_log(0, "netcdf_unstuff_header_sized: %s at byte %zu: %s.\n", where.describe().c_str(), in.position(),
+                     bad.what.c_str());
+        } catch (const std::bad_alloc &) {
+            elog_log(1, "netcdf_unstuff_header_sized: out of memory.\n");
+        }
         return -1;
-    }
-    static const unsigned char nothing = 0;
-    ByteReader in(data ? data : &nothing, static_cast<size_t>(size));
-    Where where;
-    try {
-        if (decode_header(in, hdr, where) < 0) return -1;
-        check_data_extents(*hdr, static_cast<size_t>(size));
-        return 0;
-    } catch (const vorpix::OutOfData &out) {
-        elog_log(0, "netcdf_unstuff_header_sized: truncated header: %s at byte %zu: %zu bytes needed, %zu remain.\n",
-                 where.describe().c_str(), out.position(), out.wanted(), out.remaining());
-    } catch (const DataOutside &outside) {
-        elog_log(0, "netcdf_unstuff_header_sized: %s.\n", outside.what.c_str());
-    } catch (const BadValue &bad) {
-        elog_log(0, "netcdf_unstuff_header_sized: %s at byte %zu: %s.\n", where.describe().c_str(), in.position(),
-                 bad.what.c_str());
-    } catch (const std::bad_alloc &) {
-        elog_log(1, "netcdf_unstuff_header_sized: out of memory.\n");
-    }
-    return -1;
+    });
 }
 
 int netcdf_clear_header(NETCDFHdr *hdr) {
