@@ -34,6 +34,12 @@ std::string features_of(const std::string &geojson_path) {
                        "', 'rb').read().decode('utf-8'))['features']]\"").output;
 }
 
+// Runs a Python script with Debian's modules; its output and errors.
+vorpix::test::CommandResult run_python(TempDir &dir, const std::string &script) {
+    write_file(dir.file("check.py"), script.data(), script.size());
+    return run_command(python_command() + " " + dir.file("check.py") + " 2>&1");
+}
+
 bool have_pyshp() {
     return run_command(python_command() + " -c 'import shapefile' 2>/dev/null").status == 0;
 }
@@ -90,8 +96,7 @@ TEST(ShapesTool, GeoJsonAgreesWithPyshpOnEveryShapeAndAttribute) {
             "        if kinds[n] == 'C': assert (f['properties'][n] or '') == rec[n], (n, rec[n])\n"
             "        if kinds[n] == 'N' and rec[n] is not None: assert abs(f['properties'][n] - rec[n]) <= 1e-9 * max(1, abs(rec[n])), n\n"
             "print('ok', len(r))\n";
-        write_file(dir.file("check.py"), script.data(), script.size());
-        const auto check = run_command(python_command() + " " + dir.file("check.py") + " 2>&1");
+        const auto check = run_python(dir, script);
         EXPECT_EQ(check.status, 0) << name << ": " << check.output;
         EXPECT_EQ(check.output.rfind("ok ", 0), 0u) << check.output;
     }
@@ -292,8 +297,7 @@ TEST(ShapesTool, ProjectedCoordinatesBecomeLongitudeAndLatitude) {
         "o, g, k = flat('" + ours + "'), flat('" + gdal + "'), flat('" + kept + "')\n"
         "print(len(o), len(o) == len(g), max(abs(a - b) for p, q in zip(o, g) for a, b in zip(p, q)) < 1e-7,\n"
         "      min(p[0] for p in k) > 1000, -85 < o[0][0] < -75 and 33 < o[0][1] < 37)\n";
-    write_file(dir.file("check.py"), script.data(), script.size());
-    const auto r = run_command(python_command() + " " + dir.file("check.py") + " 2>&1");
+    const auto r = run_python(dir, script);
     EXPECT_EQ(r.output.substr(r.output.find(' ')), " True True True True\n") << r.output;
 
     for (const char *ext : {".shp", ".shx"})
@@ -329,8 +333,7 @@ TEST(ShapesTool, BoxKeepsTheShapesThatMeetIt) {
             "want = [i for i, sh in enumerate(r.shapes()) if any(shape(sh.__geo_interface__).intersects(b) for b in boxes)]\n"
             "got = [f['properties']['record'] for f in json.load(open('" + out + "'))['features']]\n"
             "print(got == want, len(got), want)\n";
-        write_file(dir.file("check.py"), script.data(), script.size());
-        const auto r = run_command(python_command() + " " + dir.file("check.py") + " 2>&1");
+        const auto r = run_python(dir, script);
         EXPECT_EQ(r.output.rfind("True ", 0), 0u) << file << " " << box << ": " << r.output;
     }
     const auto none = run_command(tool_command() + " shapes " + esri("seam.shp") + " --box 0/10/0/10");
@@ -395,8 +398,7 @@ TEST(ShapesTool, LongitudesBeyond180AreCutAtTheAntimeridian) {
         "        polys = list(getattr(g, 'geoms', [g])) if g.geom_type.endswith('Polygon') else []\n"
         "        oriented = all(p.equals_exact(orient(p, 1.0), 0) for p in polys)\n"
         "        print(f['properties']['name'], g.geom_type, round(g.area if polys else g.length, 3), -180 <= x0 and x1 <= 180, g.is_valid, oriented)\n";
-    write_file(dir.file("check.py"), script.data(), script.size());
-    const auto r = run_command(python_command() + " " + dir.file("check.py") + " 2>&1");
+    const auto r = run_python(dir, script);
     EXPECT_EQ(r.output, "across MultiPolygon 300.0 True True True\n"
                         "east Polygon 100.0 True True True\n"
                         "date line MultiLineString 60.927 True True True\n");
