@@ -81,20 +81,6 @@ geo::Line points(const Segment &s) {
     return line;
 }
 
-// Segments come in their bins' 0 to 360 frame; move each by whole turns to
-// lie nearest the box's middle, so that a box across 0 or 180 draws whole.
-void shift_into_box(std::vector<Segment> &segments, const Box &box) {
-    const double east = box.east < box.west ? box.east + 360 : box.east;
-    const double middle = (box.west + east) / 2;
-    for (auto &s : segments) {
-        const double lo = *std::min_element(s.lon.begin(), s.lon.end());
-        const double hi = *std::max_element(s.lon.begin(), s.lon.end());
-        const double turns = std::round((middle - (lo + hi) / 2) / 360);
-        if (turns == 0) continue;
-        for (auto &v : s.lon) v = static_cast<float>(v + turns * 360);
-    }
-}
-
 // Each segment clipped to the box and cut at the antimeridian.
 std::string as_geojson(const std::vector<Segment> &segments, const Box &box) {
     const geo::Frame frame = geo::frame_of(box);
@@ -148,11 +134,17 @@ int run_borders(int argc, char **argv) {
 }  // namespace
 
 std::vector<LineRun> border_lines(const std::string &kinds, const std::string &resolution, const Box &box) {
-    auto segments = deliver(kinds, resolution, box);
-    shift_into_box(segments, box);
+    const geo::Frame frame = geo::frame_of(box);
     std::vector<LineRun> out;
-    out.reserve(segments.size());
-    for (auto &s : segments) out.push_back({std::move(s.lon), std::move(s.lat), s.level});
+    for (const auto &s : deliver(kinds, resolution, box))
+        for (const auto &part : geo::clip_line(points(s), frame)) {
+            LineRun run{{}, {}, s.level};
+            for (const auto &p : part) {
+                run.lon.push_back(static_cast<float>(p.lon));
+                run.lat.push_back(static_cast<float>(p.lat));
+            }
+            out.push_back(std::move(run));
+        }
     return out;
 }
 
@@ -195,10 +187,11 @@ const Command borders_command{
     "                 default l\n"
     "  --svg          an SVG picture of the box instead of GeoJSON\n"
     "  -o OUT         write to OUT instead of standard output\n\n"
-    "GeoJSON output has one LineString Feature per segment with its level and\n"
-    "type (\"p\" border, \"r\" river). Every point of a selected segment is written,\n"
-    "also those a little outside the box; segments are moved by whole turns to\n"
-    "the box's longitudes. Files are found as maps/vorpix/binned_border_RES.cdf\n"
+    "Segments are clipped to the box as lines, with copies by whole turns, so a\n"
+    "box across 180 gets the lines on both sides. GeoJSON (RFC 7946) has one\n"
+    "feature per segment, a MultiLineString where it is cut at the antimeridian,\n"
+    "with its kind (border, river), type (\"p\", \"r\") and level, and a bbox.\n"
+    "Files are found as maps/vorpix/binned_border_RES.cdf\n"
     "and binned_river_RES.cdf in the data directories (VORPIX_DATA_PATH first).\n",
     run_borders};
 

@@ -180,8 +180,13 @@ const Command coast_command{
     "                 extent)\n"
     "  --svg          an SVG picture of the box instead of GeoJSON\n"
     "  -o OUT         write to OUT instead of standard output\n\n"
-    "GeoJSON output has one Polygon Feature per polygon with its id, level, type\n"
-    "and antipode flag. Files are found as maps/vorpix/gshhs_RES.b in the data\n"
+    "Filled kinds are clipped exactly to the box (160/200 runs across 180), each\n"
+    "polygon with copies by whole turns; Antarctica is closed along the pole.\n"
+    "Line work is clipped as lines. Lakes and higher levels are features of their\n"
+    "own, after the land. GeoJSON (RFC 7946) has one feature per polygon, cut at\n"
+    "the antimeridian, exteriors counter-clockwise, with its id, kind (f, c),\n"
+    "level, type (l, w, c), antipode flag and a bbox; --list shows what the\n"
+    "library delivers. Files are found as maps/vorpix/gshhs_RES.b in the data\n"
     "directories (VORPIX_DATA_PATH first).\n",
     run_coast};
 

@@ -65,8 +65,9 @@ std::vector<long> index_rows_in_box(const std::string &db_path, const std::strin
 // A decoded record's shape as a GeoJSON geometry.
 std::string shape_geometry_json(const ESRISHPRECStr &rec);
 
-// Border or river segments of a box, each moved by whole turns to lie
-// nearest the box's middle (for pictures that combine layers).
+// Border or river segments of a box, clipped to it in its own longitude
+// frame (geo::frame_of), copies by whole turns included (for pictures that
+// combine layers).
 struct LineRun {
     std::vector<float> lon, lat;
     int level;

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <string>
 
 namespace vorpix::geo {
@@ -109,19 +110,23 @@ public:
             if (!trace(ring)) inner.push_back(&ring);
             else others.push_back(&ring);
         }
-        std::vector<Polygon> out = join();
-        std::vector<const Ring *> holes;
-        for (const Ring *ring : inner) {
-            if (signed_area2(*ring) > 0) out.push_back({*ring});
-            else holes.push_back(ring);
+        std::vector<Ring> joined = join();
+        for (const Ring *ring : inner) joined.push_back(*ring);
+        if (pieces_.empty() && covers_box(inner, others)) joined.push_back(box_ring());
+        std::vector<Polygon> out;
+        std::vector<Ring> holes;
+        for (Ring &ring : joined) {
+            if (signed_area2(ring) > 0) out.push_back({std::move(ring)});
+            else holes.push_back(std::move(ring));
         }
-        if (pieces_.empty() && covers_box(inner, others)) out.push_back({box_ring()});
-        for (const Ring *hole : holes)
+        for (Ring &hole : holes) {
+            const Point probe = inside_point(hole);
             for (Polygon &p : out)
-                if (inside_planar((*hole)[0], p[0])) {
-                    p.push_back(*hole);
+                if (inside_planar(probe, p[0])) {
+                    p.push_back(std::move(hole));
                     break;
                 }
+        }
         return out;
     }
 
@@ -224,11 +229,12 @@ private:
         return true;
     }
 
-    // Corners passed going counter-clockwise from one border place to another.
-    void walk(double from, double to, Line &out) const {
+    // Corners passed going counter-clockwise from one border place to
+    // another (all the way round when full).
+    void walk(double from, double to, bool full, Line &out) const {
         const double corners[4] = {0, dx_, dx_ + dy_, 2 * dx_ + dy_};
         const Point points[4] = {{w_, s_}, {e_, s_}, {e_, n_}, {w_, n_}};
-        double total = to - from;
+        double total = full ? perimeter_ : to - from;
         if (total < 0) total += perimeter_;
         int first = 0;
         while (first < 4 && corners[first] <= from) ++first;
@@ -237,11 +243,52 @@ private:
             double d = corners[c] - from;
             if (d < 0) d += perimeter_;
             if (d > 0 && d < total) out.push_back(points[c]);
+            if (full && d == 0) out.push_back(points[c]);
         }
     }
 
-    std::vector<Polygon> join() {
-        std::vector<Polygon> out;
+    // Direction of the border going counter-clockwise from a border place.
+    Point border_direction(double place) const {
+        if (place < dx_) return {1, 0};
+        if (place < dx_ + dy_) return {0, 1};
+        if (place < 2 * dx_ + dy_) return {-1, 0};
+        return {0, -1};
+    }
+
+    // Clockwise turn from direction a to direction b, in [0, 2 pi).
+    static double clockwise(const Point &a, const Point &b) {
+        double angle = -std::atan2(a.lon * b.lat - a.lat * b.lon, a.lon * b.lon + a.lat * b.lat);
+        if (angle < 0) angle += 2 * M_PI;
+        return angle;
+    }
+
+    // The entry that follows an exit going counter-clockwise along the
+    // border. Where entries lie at the exit's own place, the region's
+    // boundary takes the sharpest right turn there: into such a piece (a
+    // ring touching the border from inside), or along the border (a hole
+    // touching it, whose region lies on both sides).
+    std::pair<size_t, bool> next_entry(const Piece &piece, const std::vector<std::pair<double, size_t>> &entries) const {
+        auto at = std::lower_bound(entries.begin(), entries.end(), std::make_pair(piece.out, size_t(0)));
+        if (at == entries.end() || at->first != piece.out)
+            return {(at == entries.end() ? entries.begin() : at)->second, false};
+        const Point &p = piece.points.back(), &q = piece.points[piece.points.size() - 2];
+        const Point back{q.lon - p.lon, q.lat - p.lat};
+        double best = clockwise(back, border_direction(piece.out));
+        size_t chosen = entries.size();
+        auto same = at;
+        for (; same != entries.end() && same->first == piece.out; ++same) {
+            const Line &next = pieces_[same->second].points;
+            const double turn = clockwise(back, {next[1].lon - p.lon, next[1].lat - p.lat});
+            if (turn > 0 && turn < best) best = turn, chosen = same->second;
+        }
+        if (chosen != entries.size()) return {chosen, false};
+        if (same != entries.end()) return {same->second, false};
+        if (entries.begin() != at) return {entries.begin()->second, false};
+        return {at->second, true};
+    }
+
+    std::vector<Ring> join() {
+        std::vector<Ring> out;
         if (pieces_.empty()) return out;
         std::vector<std::pair<double, size_t>> entries;
         for (size_t i = 0; i < pieces_.size(); ++i) entries.emplace_back(pieces_[i].in, i);
@@ -254,17 +301,52 @@ private:
             for (size_t guard = 0; guard <= pieces_.size(); ++guard) {
                 const Piece &piece = pieces_[current];
                 ring.insert(ring.end(), piece.points.begin(), piece.points.end());
-                auto next = std::lower_bound(entries.begin(), entries.end(), std::make_pair(piece.out, size_t(0)));
-                if (next == entries.end()) next = entries.begin();
-                walk(piece.out, next->first, ring);
-                current = next->second;
+                const auto [next, full] = next_entry(piece, entries);
+                walk(piece.out, pieces_[next].in, full, ring);
+                current = next;
                 if (current == first || pieces_[current].used) break;
                 pieces_[current].used = true;
             }
             tidy(ring);
-            if (ring.size() >= 3 && signed_area2(ring) != 0) out.push_back({std::move(ring)});
+            for (Ring &loop : loops(ring))
+                if (loop.size() >= 3 && signed_area2(loop) != 0) out.push_back(std::move(loop));
         }
         return out;
+    }
+
+    // A ring that passes a point twice (where a hole touched the border or
+    // its exterior) as the simple loops it is made of.
+    static std::vector<Ring> loops(const Ring &ring) {
+        std::vector<Ring> out;
+        Ring stack;
+        std::map<std::pair<double, double>, size_t> seen;
+        for (const Point &p : ring) {
+            const auto [it, fresh] = seen.emplace(std::make_pair(p.lon, p.lat), stack.size());
+            if (fresh) {
+                stack.push_back(p);
+                continue;
+            }
+            Ring loop(stack.begin() + static_cast<long>(it->second), stack.end());
+            for (size_t i = it->second + 1; i < stack.size(); ++i) seen.erase({stack[i].lon, stack[i].lat});
+            stack.resize(it->second + 1);
+            out.push_back(std::move(loop));
+        }
+        out.push_back(std::move(stack));
+        return out;
+    }
+
+    // A point just inside a ring's region, beside the middle of its longest edge.
+    static Point inside_point(const Ring &ring) {
+        size_t best = 0;
+        double longest = -1;
+        for (size_t i = 0; i < ring.size(); ++i) {
+            const Point &a = ring[i], &b = ring[(i + 1) % ring.size()];
+            const double length = std::hypot(b.lon - a.lon, b.lat - a.lat);
+            if (length > longest) longest = length, best = i;
+        }
+        const Point &a = ring[best], &b = ring[(best + 1) % ring.size()];
+        const double sign = signed_area2(ring) > 0 ? 1 : -1;  // the region lies left of a ring that turns left
+        return {(a.lon + b.lon) / 2 - sign * (b.lat - a.lat) * 1e-7, (a.lat + b.lat) / 2 + sign * (b.lon - a.lon) * 1e-7};
     }
 
     static void tidy(Ring &ring) {

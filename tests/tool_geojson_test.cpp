@@ -1,0 +1,170 @@
+// GeoJSON of borders and rivers as RFC 7946 wants it, on the bundled files;
+// and the geometry under every map command: exact clips of polygons with
+// holes and of lines, judged by GEOS (tests/support/compare_clips.py).
+#include "geojson_checks.hpp"
+#include "geometry.hpp"
+#include "test_files.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <sstream>
+#include <string>
+
+using vorpix::test::python_command;
+using vorpix::test::rfc7946_problems;
+using vorpix::test::run_command;
+using vorpix::test::support_script;
+using vorpix::test::TempDir;
+using vorpix::test::tool_command;
+namespace geo = vorpix::geo;
+
+namespace {
+
+std::string tool(const std::string &args) { return "VORPIX_DATA_PATH= " + tool_command() + " " + args; }
+
+// Every position of a GeoJSON file, one "lon lat" line each, by Python's json.
+std::string positions(const std::string &path) {
+    const auto r = run_command(python_command() + " -c \"import json\n"
+                                                  "def walk(c):\n"
+                                                  "    if isinstance(c[0], (int, float)): print(c[0], c[1])\n"
+                                                  "    else: [walk(x) for x in c]\n"
+                                                  "[walk(f['geometry']['coordinates']) for f in json.load(open('" +
+                               path + "'))['features']]\"");
+    EXPECT_EQ(r.status, 0);
+    return r.output;
+}
+
+TEST(BordersGeoJson, AcrossTheSeamLinesAreClippedAndCutAtTheAntimeridian) {
+    TempDir dir;
+    for (const char *kinds : {"p:7", "r:4095"}) {
+        const std::string out = dir.file("seam.geojson");
+        ASSERT_EQ(run_command(tool("borders --res l --kinds " + std::string(kinds) + " --box 160/200/-60/70 -o " + out))
+                      .status,
+                  0);
+        EXPECT_EQ(rfc7946_problems(out), "") << kinds;
+        std::istringstream lines(positions(out));
+        double lon, lat;
+        int east_of_seam = 0, at_seam = 0, count = 0;
+        while (lines >> lon >> lat) {
+            ++count;
+            EXPECT_TRUE((lon >= 160 && lon <= 180) || (lon >= -180 && lon <= -160)) << lon << " " << lat;
+            EXPECT_TRUE(lat >= -60 && lat <= 70) << lon << " " << lat;
+            east_of_seam += lon < 0;
+            at_seam += std::fabs(lon) == 180;
+        }
+        EXPECT_GT(count, 10) << kinds;
+        EXPECT_GT(east_of_seam, 0) << kinds;
+        if (std::string(kinds) == "p:7") EXPECT_GT(at_seam, 1) << "no border cut at 180";
+    }
+}
+
+TEST(BordersGeoJson, WholeWorldPassesTheStrictCheckWithKindAndLevel) {
+    TempDir dir;
+    const std::string borders = dir.file("borders.geojson"), rivers = dir.file("rivers.geojson");
+    ASSERT_EQ(run_command(tool("borders --res c --box -180/180/-90/90 -o " + borders)).status, 0);
+    ASSERT_EQ(run_command(tool("borders --rivers --res c --box 0/360/-90/90 -o " + rivers)).status, 0);
+    EXPECT_EQ(rfc7946_problems(borders), "");
+    EXPECT_EQ(rfc7946_problems(rivers), "");
+    const auto r = run_command(python_command() + " -c \"import json; print(sorted(set((f['properties']['kind'], "
+                                                  "f['properties']['type']) for p in ['" +
+                               borders + "', '" + rivers + "'] for f in json.load(open(p))['features'])))\"");
+    EXPECT_EQ(r.output, "[('border', 'p'), ('river', 'r')]\n");
+}
+
+// Polygons and boxes written for compare_clips.py: one case a line, the box,
+// the input and the clip as WKT.
+std::string wkt(const geo::Ring &ring) {
+    std::ostringstream out;
+    out.precision(17);
+    out << '(';
+    for (size_t i = 0; i <= ring.size(); ++i) {
+        const geo::Point &p = ring[i % ring.size()];
+        out << (i ? ", " : "") << p.lon << ' ' << p.lat;
+    }
+    return out.str() + ')';
+}
+
+std::string wkt(const geo::Polygon &polygon) {
+    std::string out = "(";
+    for (size_t i = 0; i < polygon.size(); ++i) out += (i ? ", " : "") + wkt(polygon[i]);
+    return out + ")";
+}
+
+std::string wkt(const std::vector<geo::Polygon> &parts) {
+    if (parts.empty()) return "MULTIPOLYGON EMPTY";
+    std::string out = "MULTIPOLYGON (";
+    for (size_t i = 0; i < parts.size(); ++i) out += (i ? ", " : "") + wkt(parts[i]);
+    return out + ")";
+}
+
+geo::Ring square(double west, double south, double size) {
+    return {{west, south}, {west + size, south}, {west + size, south + size}, {west, south + size}};
+}
+
+geo::Ring reversed(geo::Ring ring) { return {ring.rbegin(), ring.rend()}; }
+
+TEST(Geometry, PolygonsWithHolesClipExactlyAndValid) {
+    // A square with three holes, given either way round; one with a notch
+    // and a hole; one whose hole touches its corner; one with a hole in the
+    // middle. The boxes hold them, cut them, lie in holes and along edges.
+    const geo::Polygon framed = {square(0, 0, 10), square(2, 2, 2), square(6, 2, 2), square(2, 6, 2)};
+    const geo::Polygon notched = {{{0, 0}, {10, 0}, {10, 10}, {6, 10}, {6, 4}, {4, 4}, {4, 10}, {0, 10}},
+                                  {{1, 1}, {1, 3}, {3, 3}, {3, 1}}};
+    const geo::Polygon polygons[] = {framed,
+                                     {reversed(framed[0]), reversed(framed[1]), framed[2], reversed(framed[3])},
+                                     notched,
+                                     {square(0, 0, 10), {{5, 5}, {10, 10}, {5, 8}}},
+                                     {square(0, 0, 10), {{3, 3}, {7, 3}, {7, 7}, {3, 7}}}};
+    const geo::Frame boxes[] = {{-1, 11, -1, 11}, {3, 7, 3, 7},   {1, 9, 1, 5},     {2, 8, 2.5, 3.5},
+                                {5, 6, 5, 6},     {4, 6, 0, 10},  {-5, 3, -5, 3},   {3, 5, 3, 5},
+                                {2, 4, 2, 4},     {0, 10, 0, 10}, {6, 12, 4, 8},    {4.5, 5.5, 8, 12}};
+    TempDir dir;
+    const std::string cases = dir.file("cases.txt");
+    FILE *out = std::fopen(cases.c_str(), "w");
+    ASSERT_NE(out, nullptr);
+    for (const auto &polygon : polygons)
+        for (const auto &f : boxes) {
+            const auto clip = geo::clip_polygon(polygon, f);
+            std::fprintf(out, "%.17g %.17g %.17g %.17g;%s;%s\n", f.west, f.south, f.east, f.north,
+                         ("POLYGON " + wkt(polygon)).c_str(), wkt(clip).c_str());
+        }
+    std::fclose(out);
+    const auto r = run_command(support_script("compare_clips.py") + " " + cases + " 2>&1");
+    EXPECT_EQ(r.status, 0) << r.output;
+    EXPECT_EQ(r.output, "60 cases\n");
+}
+
+TEST(Geometry, FramesRunEastFromTheWestEdge) {
+    const struct {
+        double west, east, want_east;
+    } cases[] = {{-180, 180, 180}, {160, 200, 200}, {170, -170, 190}, {10, 10, 370}, {0, 720, 360}, {10, -710, 370}};
+    for (const auto &c : cases) {
+        const geo::Frame f = geo::frame_of(c.west, c.east, -10, 10);
+        EXPECT_EQ(f.west, c.west);
+        EXPECT_EQ(f.east, c.want_east) << c.west << "/" << c.east;
+    }
+}
+
+TEST(Geometry, LinesLeaveNoEdgesAlongTheBox) {
+    // A closed square line around the box, across it, and stored across the seam.
+    const geo::Frame f = geo::frame_of(170, -170, -10, 10);
+    const geo::Line around = {{160, -20}, {200, -20}, {200, 20}, {160, 20}, {160, -20}};
+    EXPECT_TRUE(geo::clip_line(around, f).empty());
+    const geo::Line across = {{175, -20}, {-175, 20}};
+    const auto parts = geo::clip_line(across, f);
+    ASSERT_EQ(parts.size(), 1u);
+    ASSERT_EQ(parts[0].size(), 2u);
+    EXPECT_DOUBLE_EQ(parts[0][0].lon, 177.5);
+    EXPECT_DOUBLE_EQ(parts[0][0].lat, -10);
+    EXPECT_DOUBLE_EQ(parts[0][1].lon, 182.5);
+    EXPECT_DOUBLE_EQ(parts[0][1].lat, 10);
+    const auto cut = geo::clip_line_rfc7946(across, f);
+    ASSERT_EQ(cut.size(), 2u);
+    EXPECT_EQ(cut[0].back().lon, 180);
+    EXPECT_EQ(cut[1].front().lon, -180);
+    EXPECT_EQ(cut[1].back().lon, -177.5);
+}
+
+}  // namespace
