@@ -165,3 +165,34 @@ TEST_F(IndexDatabase, AFifoOrDeviceIsNotAShapefile) {
     EXPECT_EQ(r.status, 1) << "124 is the timeout";
     EXPECT_NE(r.output.find(fifo), std::string::npos) << r.output;
 }
+
+// A fetched feature is the feature vorpix shapes writes for the record,
+// attributes included, with the row, the file and the offset in front; the
+// attributes agree with pyshp's reading of the dBase file.
+TEST_F(IndexDatabase, FetchedFeaturesAreTheShapesFeaturesWithRowAndFile) {
+    if (run_command(python_command() + " -c 'import shapefile' 2>/dev/null").status != 0) GTEST_SKIP() << "no pyshp";
+    ASSERT_EQ(tool("index " + db_ + " " + esri("point.shp") + " " + esri("nc.shp")).status, 0);
+    ASSERT_EQ(sqlite(db_, "DELETE FROM shapes WHERE rowid = 10;"), "");
+    const std::string fetched = dir_.file("fetched.geojson"), direct = dir_.file("direct.geojson");
+    ASSERT_EQ(tool("fetch " + db_ + " -o " + fetched).status, 0);
+    ASSERT_EQ(tool("shapes " + esri("nc.shp") + " -o " + direct).status, 0);
+    const auto r = run_command(
+        python_command() + " - <<'EOF'\n"
+        "import json, shapefile\n"
+        "fetched = json.load(open('" + fetched + "'))['features']\n"
+        "direct = json.load(open('" + direct + "'))['features']\n"
+        "dbf = shapefile.Reader('" + esri("nc.shp") + "')\n"
+        "nc = [f for f in fetched if f['properties']['file'] == '" + esri("nc.shp") + "']\n"
+        "print(len(fetched), len(nc), [f['properties']['row'] for f in fetched[:4]])\n"
+        "bad = 0\n"
+        "for f in nc:\n"
+        "    p = dict(f['properties'])\n"
+        "    row, offset = p.pop('row'), p.pop('offset')\n"
+        "    p.pop('file')\n"
+        "    d = direct[p['record']]\n"
+        "    bad += p != d['properties'] or f['geometry'] != d['geometry']\n"
+        "    bad += p['NAME'] != dbf.record(p['record'])['NAME'] or row != p['record'] + 4\n"
+        "print(bad)\n"
+        "EOF");
+    EXPECT_EQ(r.output, "102 99 [1, 2, 3, 4]\n0\n");
+}

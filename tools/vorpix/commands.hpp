@@ -62,8 +62,14 @@ void write_index(const std::string &db_path, const std::string &table, const std
 struct Box;
 std::vector<long> index_rows_in_box(const std::string &db_path, const std::string &table, const Box &box,
                                     bool through_tree);
-// A decoded record's shape as a GeoJSON geometry.
-std::string shape_geometry_json(const ESRISHPRECStr &rec);
+// A record decoded elsewhere as vorpix shapes writes it: a GeoJSON Feature
+// in longitude and latitude when coordinates say how, with the attributes
+// of table's record recno, after the properties given (members without
+// braces, not empty).
+struct Coordinates;
+class DbaseTable;
+std::string record_feature_json(const ESRISHPRECStr &rec, const std::string &path, int recno,
+                                const Coordinates &coordinates, DbaseTable *table, const std::string &properties);
 
 // Border or river segments of a box, clipped to it in its own longitude
 // frame (geo::frame_of), copies by whole turns included (for pictures that

@@ -1,7 +1,9 @@
 // vorpix index and fetch, which keep shapes in an SQLite database.
 #include "cli.hpp"
 #include "commands.hpp"
+#include "dbase_values.hpp"
 #include "geo_output.hpp"
+#include "projection.hpp"
 
 #include "esri.h"
 #include "esri_release.hpp"
@@ -12,9 +14,12 @@
 
 #include <algorithm>
 #include <charconv>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -219,6 +224,60 @@ std::string row_reason(const std::string &message, const std::string &db_path) {
     return text;
 }
 
+// The shapefiles that rows name, found as the library finds them (a
+// relative name is taken from the database's directory), each with its
+// coordinate system and the dBase file beside it, read once.
+class Shapefiles {
+public:
+    Shapefiles(Sql &db, const std::string &db_path, std::string encoding, bool transform)
+        : db_path_(db_path), name_(db, "SELECT filename FROM filename WHERE fileid = ?1 ORDER BY rowid LIMIT 1"),
+          encoding_(std::move(encoding)), transform_(transform) {}
+
+    // A fetched record as a feature: its row, file and offset, then what
+    // vorpix shapes writes of it. The record number is the row's recno
+    // when it has one, else the one the record's header gives.
+    std::string feature(Dbptr row, long r, const ESRISHPRECStr &rec) {
+        long fileid = 0, recno = -1;
+        {
+            LogCollector ignore;
+            dbgetv(row, nullptr, "fileid", &fileid, nullptr);
+            if (dbgetv(row, nullptr, "recno", &recno, nullptr) < 0 || recno < 0 || recno > INT_MAX) recno = rec.hdr.number - 1L;
+        }
+        const Source &source = of(fileid);
+        const int record = static_cast<int>(std::clamp<long>(recno, 0, INT_MAX));
+        return record_feature_json(rec, source.path, record, source.coordinates,
+                                   source.table && record < source.table->count() ? source.table.get() : nullptr,
+                                   "\"row\":" + std::to_string(r) + ",\"file\":" + json_string(source.path) +
+                                       ",\"offset\":" + std::to_string(rec.offset));
+    }
+
+private:
+    struct Source {
+        std::string path;
+        Coordinates coordinates;
+        std::unique_ptr<DbaseTable> table;
+    };
+
+    const Source &of(long fileid) {
+        auto known = sources_.find(fileid);
+        if (known != sources_.end()) return known->second;
+        std::string path = name_.bind(fileid).step() ? name_.text(0) : "";
+        name_.reset();
+        const size_t slash = db_path_.rfind('/');
+        if (!path.empty() && path[0] != '/' && slash != std::string::npos) path = db_path_.substr(0, slash + 1) + path;
+        Source source{path, transform_ ? coordinates_of(path) : Coordinates{}, nullptr};
+        const std::string dbf = file_beside(path, {".dbf", ".DBF"});
+        if (!dbf.empty()) source.table = std::make_unique<DbaseTable>(dbf, read_input(dbf), encoding_);
+        return sources_.emplace(fileid, std::move(source)).first->second;
+    }
+
+    std::string db_path_;
+    Query name_;
+    std::string encoding_;
+    bool transform_;
+    std::map<long, Source> sources_;
+};
+
 // The host's pointer to a table of the database, for the fetch of its rows.
 Dbptr open_table(const std::string &db_path, const std::string &table) {
     Dbptr db;
@@ -228,8 +287,8 @@ Dbptr open_table(const std::string &db_path, const std::string &table) {
 }
 
 int run_fetch(int argc, char **argv) {
-    Args args(argc, argv, {"table", "o", "box"});
-    args.allow_flags({"list"});
+    Args args(argc, argv, {"table", "o", "box", "encoding"});
+    args.allow_flags({"list", "no-transform"});
     if (args.positional().empty()) throw UsageError("name a database, then optionally row numbers");
     const std::string db_path = args.positional()[0];
     const std::string table = args.get("table", "shapes");
@@ -247,6 +306,7 @@ int run_fetch(int argc, char **argv) {
     if (boxed && !tree) wanted = rows_meeting(rows, wanted, box);
     GeoJson json;
     std::string list;
+    Shapefiles files(sql, db_path, args.get("encoding"), !args.flag("no-transform"));
     for (long r : wanted) {
         const Dbptr row = dblookup(rows, nullptr, nullptr, nullptr, std::to_string(r).c_str());
         ESRISHPRECStr rec{};
@@ -262,9 +322,7 @@ int run_fetch(int argc, char **argv) {
                 esri_print_shapefile_record(prefix, &rec, static_cast<int>(r));
             });
         } else {
-            json.raw_feature("{\"type\":\"Feature\",\"properties\":{\"row\":" + std::to_string(r) +
-                             ",\"offset\":" + std::to_string(rec.offset) + "},\"geometry\":" +
-                             shape_geometry_json(rec) + "}");
+            json.raw_feature(files.feature(row, r, rec));
         }
         esri::release_shape(rec.shape_type, rec.record);
     }
@@ -352,19 +410,26 @@ const Command index_command{
 
 const Command fetch_command{
     "fetch", "fetch shapes named by database rows",
-    "usage: vorpix fetch DB [ROW...] [--table NAME] [--box W/E/S/N] [--list] [-o OUT]\n\n"
+    "usage: vorpix fetch DB [ROW...] [--table NAME] [--box W/E/S/N] [--list]\n"
+    "                    [--encoding NAME] [--no-transform] [-o OUT]\n\n"
     "Fetches the shapes that rows of table NAME (default shapes) of the SQLite\n"
     "database DB name by fileid and offset, each from its shapefile through the\n"
     "database's filename table (a relative file name is taken from the\n"
-    "database's directory), and writes them as GeoJSON Features with their row\n"
-    "number and offset. ROWs are row numbers (SQLite rowids, from 1); without\n"
-    "them, every row the table holds, in order. A shapefile that changed since\n"
-    "it was last read is read again.\n"
-    "  --box W/E/S/N  only rows whose bounding box meets the box (also a turn\n"
-    "                 east or west; W > E runs across 180), found through the\n"
-    "                 table's R*Tree when index made one\n"
-    "  --list         the record listings instead of GeoJSON\n"
-    "  -o OUT         write to OUT instead of standard output\n",
+    "database's directory), and writes them as GeoJSON Features: the row\n"
+    "number, the shapefile (\"file\") and the record's offset, then what\n"
+    "vorpix shapes writes of the record: its number (\"record\", from 0: the\n"
+    "row's recno, else the record header's number less one), its measures and\n"
+    "every field of the dBase file beside the shapefile. ROWs are row numbers\n"
+    "(SQLite rowids, from 1); without them, every row the table holds, in\n"
+    "order. A shapefile that changed since it was last read is read again.\n"
+    "  --box W/E/S/N    only rows whose bounding box meets the box (also a turn\n"
+    "                   east or west; W > E runs across 180), found through the\n"
+    "                   table's R*Tree when index made one\n"
+    "  --list           the record listings instead of GeoJSON\n"
+    "  --encoding NAME  the dBase text's encoding when neither a .cpg file nor\n"
+    "                   the language-driver byte names one\n"
+    "  --no-transform   coordinates as stored, even with a projected .prj\n"
+    "  -o OUT           write to OUT instead of standard output\n",
     run_fetch};
 
 }  // namespace vorpix::cli

@@ -546,7 +546,15 @@ std::vector<IndexedShape> index_shapefile(const std::string &path, const std::ve
     return out;
 }
 
-std::string shape_geometry_json(const ESRISHPRECStr &rec) { return geometry_json(shape_of(&rec)); }
+std::string record_feature_json(const ESRISHPRECStr &rec, const std::string &path, int recno,
+                                const Coordinates &coordinates, DbaseTable *table, const std::string &properties) {
+    Shape s = shape_of(&rec, path, recno);
+    if (coordinates.transform) transform(s, *coordinates.transform);
+    if (coordinates.lonlat) within_180(s);
+    const std::string feature = feature_json(s, table, recno, table && table->deleted(recno));
+    const std::string head = "{\"type\":\"Feature\",\"properties\":{";
+    return head + properties + "," + feature.substr(head.size());
+}
 
 std::string list_shapefile(const std::string &path, const std::vector<unsigned char> &bytes) {
     Shapefile f;
