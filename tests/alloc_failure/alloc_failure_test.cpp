@@ -14,6 +14,7 @@
 #include "arrays.h"
 #include "db.h"
 #include "redblack.h"
+#include "hostile_files.hpp"
 #include "test_files.hpp"
 
 #include <gtest/gtest.h>
@@ -39,11 +40,13 @@ struct Faults {
     bool persist = false;  // every allocation from the k-th on fails
     long count = 0;
     long fail_at = 0;
+    long long bytes = 0;  // asked for while armed
 } faults;
 
-bool fail_next() {
+bool fail_next(size_t n) {
     if (!faults.armed) return false;
     ++faults.count;
+    faults.bytes += static_cast<long long>(n);
     return faults.count == faults.fail_at || (faults.persist && faults.count >= faults.fail_at);
 }
 
@@ -53,19 +56,19 @@ extern "C" {
 void *__real_malloc(size_t);
 void *__real_calloc(size_t, size_t);
 void *__real_realloc(void *, size_t);
-void *__wrap_malloc(size_t n) { return fail_next() ? nullptr : __real_malloc(n); }
-void *__wrap_calloc(size_t n, size_t size) { return fail_next() ? nullptr : __real_calloc(n, size); }
-void *__wrap_realloc(void *p, size_t n) { return fail_next() ? nullptr : __real_realloc(p, n); }
+void *__wrap_malloc(size_t n) { return fail_next(n) ? nullptr : __real_malloc(n); }
+void *__wrap_calloc(size_t n, size_t size) { return fail_next(n * size) ? nullptr : __real_calloc(n, size); }
+void *__wrap_realloc(void *p, size_t n) { return fail_next(n) ? nullptr : __real_realloc(p, n); }
 }
 
 void *operator new(size_t n) {
-    void *p = fail_next() ? nullptr : __real_malloc(n ? n : 1);
+    void *p = fail_next(n) ? nullptr : __real_malloc(n ? n : 1);
     if (!p) throw std::bad_alloc();
     return p;
 }
 void *operator new[](size_t n) { return operator new(n); }
 void *operator new(size_t n, const std::nothrow_t &) noexcept {
-    return fail_next() ? nullptr : __real_malloc(n ? n : 1);
+    return fail_next(n) ? nullptr : __real_malloc(n ? n : 1);
 }
 void *operator new[](size_t n, const std::nothrow_t &t) noexcept { return operator new(n, t); }
 void operator delete(void *p) noexcept { std::free(p); }
@@ -105,7 +108,7 @@ struct Outcome {
 
 Outcome run_armed(const Call &call, long fail_at, bool persist) {
     messages = Messages{};
-    faults = Faults{true, persist, 0, fail_at};
+    faults = Faults{true, persist, 0, fail_at, 0};
     const int result = call();
     const long allocations = faults.count;
     faults.armed = false;
@@ -388,12 +391,67 @@ TEST(AllocationFailure, TheLogReportsWithNoMemoryLeft) {
     const std::string long_word(200, 'x');
     const elog_handler previous = elog_set_handler(collect, nullptr, nullptr);
     messages = Messages{};
-    faults = Faults{true, true, 0, 1};
+    faults = Faults{true, true, 0, 1, 0};
     elog_log(0, "%s: %d %s.\n", "a message", 42, long_word.c_str());
     faults.armed = false;
     elog_set_handler(previous, nullptr, nullptr);
     EXPECT_EQ(messages.count, 1);
     EXPECT_EQ(std::strncmp(messages.last, "a message: 42 xxx", 17), 0) << messages.last;
+}
+
+// Small files that claim huge counts are refused, or read, without asking
+// for more memory than their size can justify.
+TEST(HostileFiles, AskForMemoryInProportionToTheirSize) {
+    const elog_handler previous = elog_set_handler(collect, nullptr, nullptr);
+    const auto bytes_asked = [](const Call &call) {
+        faults = Faults{true, false, 0, 0, 0};
+        call();
+        faults.armed = false;
+        return faults.bytes;
+    };
+    const auto within = [](long long asked, size_t size) { return asked <= 65536 + 16 * static_cast<long long>(size); };
+    for (const char *name : {"many_levels.dds", "huge_dxt5.dds"}) {
+        const Bytes file = read_file(vorpix::test::hostile_file(name));
+        DDSFILEStr *decoded = nullptr;
+        const long long asked = bytes_asked(
+            [&] { return dds_decode_file_sized(&decoded, -1, file.data(), static_cast<long>(file.size())); });
+        if (decoded && decoded->argb_mipmaps) freetbl(decoded->argb_mipmaps, std::free);
+        std::free(decoded);
+        EXPECT_TRUE(within(asked, file.size())) << name << ": " << asked << " bytes for " << file.size();
+    }
+    {
+        const Bytes file = read_file(vorpix::test::hostile_file("huge_numrecs.dbf"));
+        ESRIDBASEStr table{};
+        const long long asked = bytes_asked(
+            [&] { return esri_decode_dbase_file_sized(&table, file.data(), static_cast<long>(file.size())); });
+        release_dbase_file(&table);
+        EXPECT_TRUE(within(asked, file.size())) << asked;
+        EXPECT_NE(std::string(messages.last).find("records area: 2147483647 records of 2 bytes need 4294967294 bytes"),
+                  std::string::npos)
+            << messages.last;
+    }
+    for (const char *name : {"border_shared_segments.cdf", "border_shared_points.cdf"}) {
+        const Bytes file = read_file(vorpix::test::hostile_file(name));
+        void *map = nullptr;
+        ASSERT_EQ(gmtmap_open(&map), 0);
+        kept_maps().push_back(map);
+        float *lon = nullptr, *lat = nullptr;
+        int size = 0;
+        const long long asked = bytes_asked([&] {
+            if (gmtmap_use_data(map, 'p', "c", file.data(), static_cast<long>(file.size())) < 0) return -1;
+            char kinds[] = "p:7", res[] = "c";
+            if (gmtmap_select(map, kinds, res, -180, 180, -90, 90) < 0) return -1;
+            int npts, level, r;
+            char type[2];
+            while ((r = gmtmap_nextseg(map, &npts, &size, &lon, &lat, type, &level)) == 1) {
+            }
+            return r;
+        });
+        std::free(lon);
+        std::free(lat);
+        EXPECT_TRUE(within(asked, file.size())) << name << ": " << asked << " bytes for " << file.size();
+    }
+    elog_set_handler(previous, nullptr, nullptr);
 }
 
 }  // namespace
