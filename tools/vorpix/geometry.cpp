@@ -584,12 +584,21 @@ std::vector<Polygon> clip_polygon(const Polygon &polygon, const Frame &frame) {
     return clip_prepared(prepare(polygon), frame);
 }
 
+namespace {
+
+// The clips to every piece of the frame that GeoJSON wants, together.
+template <class Shape, class Clip> std::vector<Shape> clip_rfc7946(const Frame &frame, Clip clip) {
+    std::vector<Shape> out;
+    for (const Frame &piece : rfc7946_frames(frame))
+        for (Shape &part : clip(piece)) out.push_back(std::move(part));
+    return out;
+}
+
+}  // namespace
+
 std::vector<Polygon> clip_polygon_rfc7946(const Polygon &polygon, const Frame &frame) {
     const Prepared prep = prepare(polygon);
-    std::vector<Polygon> out;
-    for (const Frame &piece : rfc7946_frames(frame))
-        for (Polygon &p : clip_prepared(prep, piece)) out.push_back(std::move(p));
-    return out;
+    return clip_rfc7946<Polygon>(frame, [&prep](const Frame &piece) { return clip_prepared(prep, piece); });
 }
 
 std::vector<Line> clip_line(const Line &line, const Frame &frame) {
@@ -598,10 +607,7 @@ std::vector<Line> clip_line(const Line &line, const Frame &frame) {
 
 std::vector<Line> clip_line_rfc7946(const Line &line, const Frame &frame) {
     const Line c = continuous(line);
-    std::vector<Line> out;
-    for (const Frame &piece : rfc7946_frames(frame))
-        for (Line &part : clip_continuous_line(c, piece)) out.push_back(std::move(part));
-    return out;
+    return clip_rfc7946<Line>(frame, [&c](const Frame &piece) { return clip_continuous_line(c, piece); });
 }
 
 namespace {
