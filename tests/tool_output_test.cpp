@@ -302,4 +302,101 @@ TEST(ToolOutput, ListingThatCannotBeHeldIsAnError) {
     }
 }
 
+// Bad input of every kind, for each command that reads it: one line on
+// standard error that starts with the file's name and says what is wrong in
+// words, never with a function name, a C++ exception or a full stop.
+struct BadInput {
+    const char *name;
+    std::string arguments;  // "%" stands for the file
+    std::string data_path;  // VORPIX_DATA_PATH
+    std::string file;       // as the user (or the data search) names it
+    std::string message;    // the whole line when known, else ""
+};
+
+void make_inputs(const TempDir &dir) {
+    fs::create_directories(dir.file("folder"));
+    ASSERT_EQ(::mkfifo(dir.file("pipe").c_str(), 0600), 0);
+    const auto head = [&](int bytes, const std::string &from, const std::string &to) {
+        ASSERT_EQ(run_command("head -c " + std::to_string(bytes) + " '" + from + "' > '" + dir.file(to) + "'").status,
+                  0);
+    };
+    const std::string source = VORPIX_SOURCE_DIR;
+    head(1000, source + "/maps/vorpix/gshhs_c.b", "cut.b");
+    head(200, fixture_path("esri/nc.shp"), "cut.shp");
+    head(1500, fixture_path("dds/dxt1_64x32.dds"), "cut.dds");
+    head(3000, source + "/maps/vorpix/binned_border_c.cdf", "cut.cdf");
+    // The data directories: a shoreline file cut short, a border file whose
+    // segments name points it does not have, one cut short, one with a bin
+    // that names segments it does not have (ncgen made both).
+    fs::create_directories(dir.file("data/maps/vorpix"));
+    fs::create_directories(dir.file("cut-data/maps/vorpix"));
+    head(1000, source + "/maps/vorpix/gshhs_c.b", "data/maps/vorpix/gshhs_c.b");
+    fs::copy_file(fixture_path("netcdf/border_farpoints.nc"), dir.file("data/maps/vorpix/binned_border_c.cdf"));
+    head(3000, source + "/maps/vorpix/binned_border_c.cdf", "cut-data/maps/vorpix/binned_border_c.cdf");
+    fs::create_directories(dir.file("bin-data/maps/vorpix"));
+    fs::copy_file(fixture_path("netcdf/border_binpast.nc"), dir.file("bin-data/maps/vorpix/binned_border_c.cdf"));
+    // A DXT5 texture of 2^32-1 by 2^32-1 pixels, header only: level 0 needs 2^64 bytes.
+    ASSERT_EQ(run_command(vorpix::test::python_command() +
+                          " -c \"import struct, sys; sys.stdout.buffer.write(b'DDS ' + struct.pack('<18I', 124, "
+                          "0x1007, 0xffffffff, 0xffffffff, 0, 0, 0, *[0] * 11) + struct.pack('<2I4s5I', 32, 4, "
+                          "b'DXT5', 0, 0, 0, 0, 0) + struct.pack('<5I', 0x1000, 0, 0, 0, 0))\" > '" +
+                          dir.file("huge.dds") + "'")
+                  .status,
+              0);
+}
+
+TEST(ToolMessages, BadInputGivesOneLineNamingTheFileFirst) {
+    TempDir dir;
+    make_inputs(dir);
+    std::vector<BadInput> rows;
+    const auto in_data = [&](const char *name, const std::string &arguments, const std::string &file) {
+        rows.push_back({name, arguments, dir.file(file.substr(0, file.find('/'))), dir.file(file), ""});
+    };
+    for (const char *command : {"info %", "shapes %", "texture % -o out.png"}) {
+        rows.push_back({"directory", command, "", "folder", "vorpix: folder: is a directory"});
+        rows.push_back({"device", command, "", "/dev/zero",
+                        "vorpix: /dev/zero: is a character device; vorpix reads regular files only"});
+        rows.push_back({"named pipe", command, "", "pipe", "vorpix: pipe: is a named pipe; vorpix reads regular files only"});
+        rows.push_back({"missing", command, "", "missing.shp", "vorpix: missing.shp: cannot open: No such file or directory"});
+        rows.push_back({"below a file", command, "", "cut.shp/x", "vorpix: cut.shp/x: cannot open: Not a directory"});
+    }
+    rows.push_back({"cut shoreline file", "info %", "", "cut.b", ""});
+    rows.push_back({"cut shapefile", "info %", "", "cut.shp", ""});
+    rows.push_back({"cut shapefile", "shapes %", "", "cut.shp", ""});
+    rows.push_back({"cut texture", "info %", "", "cut.dds", ""});
+    rows.push_back({"cut texture", "texture % -o out.png", "", "cut.dds", ""});
+    rows.push_back({"cut netCDF file", "info %", "", "cut.cdf", ""});
+    rows.push_back({"texture of 2^64 bytes", "texture % -o out.png", "", "huge.dds",
+                    "vorpix: huge.dds: truncated: mipmap level 0 needs 18446744073709551616 bytes at byte 128, 0 "
+                    "remain"});
+    for (const char *command : {"coast --res c --list", "coast --res c --svg", "coast --res c", "render --res c"})
+        in_data("cut shoreline data", command, "data/maps/vorpix/gshhs_c.b");
+    in_data("border points outside", "borders --res c --box -180/180/-90/90", "data/maps/vorpix/binned_border_c.cdf");
+    in_data("border points outside", "render --res c --no-coast --borders", "data/maps/vorpix/binned_border_c.cdf");
+    in_data("cut border data", "borders --res c --box 0/10/0/10", "cut-data/maps/vorpix/binned_border_c.cdf");
+    for (const char *command : {"borders --res c --box -180/180/-90/90", "render --res c --no-coast --borders"})
+        in_data("bin past the segments", command, "bin-data/maps/vorpix/binned_border_c.cdf");
+    if (::geteuid() != 0) {  // root reads any file
+        put(dir.file("secret.shp"), "x", 0);
+        rows.push_back({"unreadable", "info %", "", "secret.shp", "vorpix: secret.shp: cannot open: Permission denied"});
+    }
+    for (const auto &row : rows) {
+        std::string arguments = row.arguments;
+        if (const auto at = arguments.find('%'); at != std::string::npos) arguments.replace(at, 1, row.file);
+        const ToolRun r = run_tool(arguments, dir.path(), "VORPIX_DATA_PATH='" + row.data_path + "' timeout 20");
+        const std::string what = std::string(row.name) + ": vorpix " + arguments;
+        EXPECT_EQ(r.status, 1) << what;
+        EXPECT_EQ(r.errors.size(), 1u) << what << "\n" << ::testing::PrintToString(r.errors);
+        if (r.errors.size() != 1) continue;
+        const std::string &line = r.errors[0];
+        if (!row.message.empty()) EXPECT_EQ(line, row.message) << what;
+        EXPECT_EQ(line.rfind("vorpix: " + row.file + ": ", 0), 0u) << what << "\n" << line;
+        for (const char *internal : {"_sized", "::", "basic_filebuf", "bad_alloc", "gshhs", "gmtmap", "netcdf_", "esri_",
+                                     "dds_", ") error"})
+            EXPECT_EQ(line.find(internal, 8 + row.file.size()), std::string::npos) << what << "\n" << line;
+        EXPECT_NE(line.back(), '.') << what << "\n" << line;
+        EXPECT_FALSE(fs::exists(dir.file("out.png"))) << what;
+    }
+}
+
 }  // namespace

@@ -77,7 +77,7 @@ TEST(ToolTexture, TruncatedFileGivesOneLineNamingTheLevel) {
         const auto r = run_command(tool_command() + command + dir.file("cut.dds") + " 2>&1");
         EXPECT_EQ(r.status, 1) << command;
         EXPECT_EQ(r.output, "vorpix: " + dir.file("cut.dds") +
-                                ": truncated file: mipmap level 5 (2x1) at byte 1496: 8 bytes needed, 4 remain.\n")
+                                ": truncated file: mipmap level 5 (2x1) at byte 1496: 8 bytes needed, 4 remain\n")
             << command;
     }
 }

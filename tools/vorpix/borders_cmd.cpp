@@ -5,6 +5,7 @@
 #include "geo_output.hpp"
 #include "render_layers.hpp"
 
+#include "datafile.h"
 #include "netcdf.h"
 
 #include <algorithm>
@@ -30,12 +31,13 @@ namespace {
             throw InputError(name + ": no such border or river file in the data directories (set VORPIX_DATA_PATH)");
         }
     if (lines.empty()) throw InputError("border selection failed");
-    std::string file;
-    const std::string &last = lines.back();
-    const auto open = last.find('('), close = last.rfind(") error");
-    if (open != std::string::npos && close != std::string::npos && close > open)
-        file = last.substr(open + 1, close - open - 1);
-    throw InputError(file.empty() ? without_function(lines.front()) : file + ": " + without_function(lines.front()));
+    // Some lines give only the file's own name, such as "border_c.cdf".
+    throw InputError(describe_failure(log, [](const std::string &name) {
+        char *path = datafile(nullptr, ("maps/vorpix/binned_" + name).c_str());
+        const std::string found = path ? path : name;
+        std::free(path);
+        return found;
+    }));
 }
 
 struct Segment {

@@ -84,7 +84,6 @@ public:
     LogCollector &operator=(const LogCollector &) = delete;
     // The first message, without its trailing newline ("" when none).
     std::string first() const;
-    std::string all() const;
     // Every message in the order logged (innermost failure first), each
     // without its trailing newline.
     std::vector<std::string> lines() const;
@@ -96,8 +95,16 @@ private:
     static void receive(int flags, const char *message, void *context);
 };
 
-// A library message without the reporting function's "name: " prefix.
+// A library message as the tool shows it after a file name: without the
+// reporting function's "name: " prefix and without the closing full stop.
 std::string without_function(const std::string &message);
+
+// The one line for a failure that the library logged as a chain of lines,
+// innermost first: the file, where in it, and what was wrong, without the
+// library's function names. A file that the log names without a directory is
+// passed through file_for, which gives the path that was read.
+std::string describe_failure(const LogCollector &log,
+                             const std::function<std::string(const std::string &)> &file_for = nullptr);
 
 // What print writes to standard output, where the library prints its
 // listings, caught through a temporary file.

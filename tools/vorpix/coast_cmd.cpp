@@ -23,7 +23,7 @@ namespace {
         const std::string name = first.substr(missing.size(), first.find(") error") - missing.size());
         throw InputError(name + ": no such shoreline file in the data directories (set VORPIX_DATA_PATH)");
     }
-    throw InputError(first.empty() ? "shoreline selection failed" : log.all());
+    throw InputError(first.empty() ? "shoreline selection failed" : describe_failure(log));
 }
 
 struct Polygon {
@@ -154,7 +154,7 @@ std::string list_shoreline_file(const std::string &path, const std::vector<unsig
         const long at = position;
         if (gshhs_unstuff_hdr_sized(&hdr, data, size, &position) < 0 ||
             gshhs_skip_pts_sized(&hdr, size, &position) < 0)
-            throw InputError(path + ": " + log.first().substr(log.first().find(": ") + 2));
+            throw InputError(path + ": " + without_function(log.first()));
         std::snprintf(line, sizeof line, "%8ld %8d %8d %5d %7d %11.6f %11.6f %10.6f %10.6f %12d\n", at, hdr.id,
                       hdr.n, hdr.level, hdr.version, hdr.west * 1e-6, hdr.east * 1e-6, hdr.south * 1e-6,
                       hdr.north * 1e-6, hdr.area);

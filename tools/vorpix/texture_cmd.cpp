@@ -54,8 +54,19 @@ DDSHEADERStr read_header(const std::string &path, const std::vector<unsigned cha
     auto *start = const_cast<unsigned char *>(bytes.data());
     unsigned char *stream = start + 4;
     LogCollector log;
-    if (dds_unstuff_stream(DDS_HEADER, &record, start, &stream) < 0) throw InputError(path + ": " + log.first());
+    if (dds_unstuff_stream(DDS_HEADER, &record, start, &stream) < 0)
+        throw InputError(path + ": " + without_function(log.first()));
     return header;
+}
+
+// A level of 2^32-1 by 2^32-1 pixels takes 2^64 bytes, one more than 64 bits hold.
+std::string decimal(unsigned __int128 value) {
+    std::string digits;
+    do {
+        digits.insert(digits.begin(), static_cast<char>('0' + static_cast<int>(value % 10)));
+        value /= 10;
+    } while (value != 0);
+    return digits;
 }
 
 // One decoded level, width x height pixels.
@@ -114,7 +125,8 @@ Level read_level(const std::string &path, const std::vector<unsigned char> &byte
         const std::uint64_t blocks = std::max<std::uint64_t>(1, (w + 3) / 4) * std::max<std::uint64_t>(1, (h + 3) / 4);
         if (blocks > (bytes.size() - offset) / block)
             throw InputError(path + ": truncated: mipmap level " + std::to_string(k) + " needs " +
-                             std::to_string(blocks * block) + " bytes at byte " + std::to_string(offset) + ", " +
+                             decimal(static_cast<unsigned __int128>(blocks) * block) + " bytes at byte " +
+                             std::to_string(offset) + ", " +
                              std::to_string(bytes.size() - offset) + " remain");
         if (k == index) {
             std::vector<std::uint32_t> image(std::max<size_t>(1, static_cast<size_t>(w) * rows));
