@@ -161,9 +161,15 @@ TEST_F(IndexDatabase, AFifoOrDeviceIsNotAShapefile) {
         EXPECT_EQ(r.status, 1) << "124 is the timeout";
         EXPECT_EQ(r.output, "vorpix: " + db_ + ": row " + row + ": mapfile(" + path + ") error\n");
     }
-    const auto r = tool("index " + dir_.file("new.db") + " " + fifo);
+    auto r = tool("index " + dir_.file("new.db") + " " + fifo);
     EXPECT_EQ(r.status, 1) << "124 is the timeout";
     EXPECT_NE(r.output.find(fifo), std::string::npos) << r.output;
+    // Nor is a FIFO a database.
+    for (const std::string &command : {"index " + fifo + " " + esri("point.shp"), "fetch " + fifo}) {
+        r = tool(command);
+        EXPECT_EQ(r.status, 1) << "124 is the timeout";
+        EXPECT_EQ(r.output, "vorpix: " + fifo + ": not a regular file, so not a database\n");
+    }
 }
 
 // A fetched feature is the feature vorpix shapes writes for the record,

@@ -113,6 +113,17 @@ bool Sql::has_table(const std::string &name) {
     return q.bind(name).step();
 }
 
+// SQLite opens whatever path it is given; a database is a regular file
+// (for index, one that is yet to be made as well).
+void check_database_path(const std::string &path, bool may_be_missing) {
+    std::error_code error;
+    const auto status = std::filesystem::status(path, error);
+    if (status.type() == std::filesystem::file_type::not_found && may_be_missing) return;
+    if (status.type() == std::filesystem::file_type::not_found) throw InputError(path + ": no such file");
+    if (status.type() != std::filesystem::file_type::regular)
+        throw InputError(path + ": not a regular file, so not a database");
+}
+
 // An SQL identifier for any name.
 std::string ident(const std::string &name) {
     std::string out = "\"";
@@ -294,7 +305,7 @@ int run_fetch(int argc, char **argv) {
     const std::string table = args.get("table", "shapes");
     const bool boxed = args.has("box");
     const Box box = boxed ? parse_box(args.get("box")) : Box{};
-    if (!std::filesystem::is_regular_file(db_path)) throw InputError(db_path + ": not a database file");
+    check_database_path(db_path, false);
     Sql sql(db_path, false);
     if (!sql.has_table(table)) throw InputError(db_path + ": no table \"" + table + "\"");
     const std::vector<std::string> texts(args.positional().begin() + 1, args.positional().end());
@@ -336,6 +347,7 @@ int run_fetch(int argc, char **argv) {
 }  // namespace
 
 void write_index(const std::string &db_path, const std::string &table, const std::vector<IndexedFile> &files) {
+    check_database_path(db_path, true);
     Sql db(db_path, true);
     db.exec("BEGIN IMMEDIATE");
     db.exec("CREATE TABLE IF NOT EXISTS filename (fileid INTEGER PRIMARY KEY, filename TEXT)");
