@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <string>
 
+using vorpix::test::count_of;
 using vorpix::test::fixture_path;
 using vorpix::test::python_command;
 using vorpix::test::run_command;
@@ -29,12 +30,6 @@ std::string shell_word(const std::string &s) {
 
 std::string sqlite(const std::string &db, const std::string &sql) {
     return run_command("sqlite3 " + db + " " + shell_word(sql) + " 2>&1").output;
-}
-
-size_t count_of(const std::string &text, const std::string &what) {
-    size_t n = 0;
-    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
-    return n;
 }
 
 class IndexDatabase : public testing::Test {

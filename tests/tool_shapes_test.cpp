@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <string>
 
+using vorpix::test::count_of;
 using vorpix::test::fixture_path;
 using vorpix::test::python_command;
 using vorpix::test::read_file;
@@ -19,12 +20,6 @@ using vorpix::test::write_file;
 namespace {
 
 std::string esri(const std::string &name) { return fixture_path("esri/" + name); }
-
-size_t count_of(const std::string &text, const std::string &what) {
-    size_t n = 0;
-    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
-    return n;
-}
 
 // Each feature's properties and geometry as Python's json module reads the
 // tool's GeoJSON (which must be valid UTF-8), one line each.

@@ -93,6 +93,13 @@ inline CommandResult run_command(const std::string &command) {
     return result;
 }
 
+// How many times what occurs in text, overlapping occurrences included.
+inline size_t count_of(const std::string &text, const std::string &what) {
+    size_t n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+}
+
 inline std::string python_command() { return VORPIX_PYTHON; }
 inline std::string tool_command() { return VORPIX_TOOL; }
 

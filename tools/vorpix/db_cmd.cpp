@@ -26,14 +26,6 @@
 namespace vorpix::cli {
 namespace {
 
-// A library message as this command reports it: without the reporting
-// function's name and without the full stop.
-std::string reason(const std::string &message) {
-    std::string text = without_function(message);
-    if (!text.empty() && text.back() == '.') text.pop_back();
-    return text;
-}
-
 // The tool's own connection to an index database, for what the host's
 // database layer does not offer: statements with bound values.
 class Sql {
@@ -230,7 +222,7 @@ std::vector<long> rows_meeting(Dbptr table, const std::vector<long> &rows, const
 // A library message about a row, without the function's name, the full stop
 // and the database's name, which the tool puts first.
 std::string row_reason(const std::string &message, const std::string &db_path) {
-    std::string text = reason(message);
+    std::string text = without_function(message);
     if (text.compare(0, db_path.size() + 2, db_path + ": ") == 0) text.erase(0, db_path.size() + 2);
     return text;
 }
