@@ -1,5 +1,6 @@
 // vorpix info, shapes, index and fetch on shapefiles, run as a user would,
 // with pyshp, rsvg-convert and the sqlite3 client as independent readers.
+#include "geojson_checks.hpp"
 #include "test_files.hpp"
 
 #include <gtest/gtest.h>
@@ -397,4 +398,20 @@ TEST(ShapesTool, LongitudesBeyond180AreCutAtTheAntimeridian) {
     EXPECT_EQ(r.output, "across MultiPolygon 300.0 True True True\n"
                         "east Polygon 100.0 True True True\n"
                         "date line MultiLineString 60.927 True True True\n");
+}
+
+// The GeoJSON of shapes in longitude and latitude passes the strict RFC 7946
+// check the other layers pass: ranges, ring orientation, validity, and a
+// bbox (exact, across 180 where the shape is) on every feature and the
+// collection.
+TEST(ShapesTool, GeoJsonPassesTheStrictRfc7946Check) {
+    TempDir dir;
+    for (const char *name : {"nc", "seam", "pacific", "pacific_lines", "utm", "cyrillic", "latin_z", "areas",
+                             "arcz_nom", "polygonz", "multipoint", "nulls"}) {
+        const std::string out = dir.file(std::string(name) + ".geojson");
+        ASSERT_EQ(run_command(tool_command() + " shapes " + esri(std::string(name) + ".shp") + " -o " + out).status, 0);
+        EXPECT_EQ(vorpix::test::rfc7946_problems(out), "") << name;
+    }
+    const auto pacific = run_command(tool_command() + " shapes " + esri("pacific.shp"));
+    EXPECT_NE(pacific.output.find("\"bbox\":[170,-10,-170,10]"), std::string::npos) << pacific.output;
 }

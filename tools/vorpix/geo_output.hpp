@@ -30,10 +30,14 @@ public:
         spans_.emplace_back(lo, hi);
     }
     void add(const GeoBBox &other) {
+        exact_ = exact_ || other.exact_;
         spans_.insert(spans_.end(), other.spans_.begin(), other.spans_.end());
         south_ = std::min(south_, other.south_), north_ = std::max(north_, other.north_);
     }
     bool empty() const { return spans_.empty(); }
+    // Edges written as the doubles they are, for coordinates written so
+    // (shapefiles), in place of the shortest text of a float.
+    void exact() { exact_ = true; }
     // "[west,south,east,north]"
     std::string json() const {
         auto spans = spans_;
@@ -50,8 +54,12 @@ public:
                 gap = merged[i].first - merged[i - 1].second;
                 west = merged[i].first, east = merged[i - 1].second;
             }
-        return "[" + format_degrees(west) + "," + format_degrees(south_) + "," + format_degrees(east) + "," +
-               format_degrees(north_) + "]";
+        auto text = [this](double v) {
+            char buffer[32];
+            auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, v);
+            return !exact_ ? format_degrees(v) : ec == std::errc() ? std::string(buffer, end) : "null";
+        };
+        return "[" + text(west) + "," + text(south_) + "," + text(east) + "," + text(north_) + "]";
     }
     // A value that came from a float as the float's shortest text; others
     // to a billionth of a degree (a tenth of a millimetre), so that a point
@@ -68,6 +76,7 @@ public:
 private:
     std::vector<std::pair<double, double>> spans_;
     double south_ = 90, north_ = -90;
+    bool exact_ = false;
 };
 
 // A FeatureCollection as RFC 7946 wants it, one feature at a time: give it

@@ -402,7 +402,23 @@ bool meets(const Shape &s, const Frame &f) {
 // ---------------------------------------------------------------------------
 // Output
 
-std::string feature_json(const Shape &s, DbaseTable *table, int recno, bool deleted) {
+// The longitudes and latitudes that a shape covers, when its coordinates are
+// longitudes and latitudes (known to be, or within their ranges).
+GeoBBox bbox_of(const Shape &s, bool lonlat) {
+    GeoBBox box;
+    box.exact();
+    for (const Part &p : s.parts) {
+        std::vector<geo::Point> points;
+        for (const auto &q : p.xy) {
+            if (!lonlat && !(std::fabs(q.x) <= 180 && std::fabs(q.y) <= 90)) return {};
+            points.push_back({q.x, q.y});
+        }
+        box.add(points);
+    }
+    return box;
+}
+
+std::string feature_json(const Shape &s, DbaseTable *table, int recno, bool deleted, const GeoBBox &box = {}) {
     std::string properties = "\"record\":" + std::to_string(recno);
     if (deleted) properties += ",\"deleted\":true";
     if (s.has_m) {
@@ -410,7 +426,8 @@ std::string feature_json(const Shape &s, DbaseTable *table, int recno, bool dele
         properties += ",\"measures\":" + coordinates_json(s, measure, &type);
     }
     if (table) properties += table->members(recno);
-    return "{\"type\":\"Feature\",\"properties\":{" + properties + "},\"geometry\":" + geometry_json(s) + "}";
+    return "{\"type\":\"Feature\",\"properties\":{" + properties + "}" +
+           (box.empty() ? "" : ",\"bbox\":" + box.json()) + ",\"geometry\":" + geometry_json(s) + "}";
 }
 
 std::vector<float> floats(const std::vector<ESRISHPPOINTStr> &points, bool y) {
@@ -515,8 +532,10 @@ int run_shapes(int argc, char **argv) {
         out.append(as_svg(shapes, table.get()));
     } else {
         GeoJson json;
-        for (const auto &[recno, s] : shapes)
-            json.raw_feature(feature_json(s, table.get(), recno, table && table->deleted(recno)));
+        for (const auto &[recno, s] : shapes) {
+            const GeoBBox box = bbox_of(s, coordinates.lonlat);
+            json.raw_feature(feature_json(s, table.get(), recno, table && table->deleted(recno), box), box);
+        }
         out.append(json.finish());
     }
     out.commit();
