@@ -39,6 +39,10 @@ std::uint32_t darker(std::uint32_t argb) {
 
 }  // namespace
 
+bool same_look(const Op &a, const Op &b) {
+    return a.kind == b.kind && a.colour == b.colour && a.width == b.width && a.outline == b.outline && a.dash == b.dash;
+}
+
 PathStyle fill_style(const Op &op) {
     return {op.colour, op.outline ? op.outline : darker(op.colour), op.width > 0 ? op.width : 0.6, 0};
 }
@@ -73,61 +77,74 @@ constexpr std::uint32_t ink = 0xff202020u, halo = 0xd0ffffffu, graticule_colour 
 // Without shorelines there is no telling sea from land: the map is drawn on paper.
 constexpr std::uint32_t paper = 0xfff4f1e8u;
 
-// Points closer than this to the last one kept add nothing a reader can see.
-constexpr double pixel_tolerance = 0.3;
+// Points closer than this to the last one kept add nothing a reader can see
+// (pixels, summed across and down); lines drawn over fills hide a little more.
+constexpr double fill_tolerance = 0.3, line_tolerance = 0.5;
+// A shoreline smaller than this across and down is drawn as a dot of its colour.
+constexpr double dot_size = 1.5;
 
-void append_pixels(const Picture &pic, const Ring &points, size_t from, size_t to, PixelPath &out) {
-    for (size_t i = from; i < to; ++i) {
-        const double x = pic.x(points[i].lon), y = pic.y(points[i].lat);
-        if (!out.empty() && i + 1 < to &&
-            std::fabs(x - out.back().first) + std::fabs(y - out.back().second) < pixel_tolerance)
+// The points ring[(start + k) % size] for k below count, in pixels.
+PixelPath to_pixels(const Picture &pic, const Ring &ring, size_t start, size_t count, double tolerance) {
+    PixelPath out;
+    out.reserve(count);
+    const size_t n = ring.size();
+    for (size_t k = 0; k < count; ++k) {
+        const geo::Point &p = ring[(start + k) % n];
+        const double x = pic.x(p.lon), y = pic.y(p.lat);
+        if (!out.empty() && k + 1 < count && std::fabs(x - out.back().first) + std::fabs(y - out.back().second) < tolerance)
             continue;
         out.emplace_back(x, y);
     }
-}
-
-PixelPath to_pixels(const Picture &pic, const Ring &points) {
-    PixelPath out;
-    out.reserve(points.size());
-    append_pixels(pic, points, 0, points.size(), out);
     return out;
 }
 
-// A clipped fill's edges that run along the frame's border are not coast:
-// its outline is drawn without them.
-std::vector<PixelPath> outline_without_border(const Picture &pic, const Ring &ring) {
+PixelPath to_pixels(const Picture &pic, const Ring &ring, double tolerance) {
+    return to_pixels(pic, ring, 0, ring.size(), tolerance);
+}
+
+bool is_dot(const PixelPath &path) {
+    double x0 = INFINITY, x1 = -INFINITY, y0 = INFINITY, y1 = -INFINITY;
+    for (const auto &[x, y] : path) x0 = std::min(x0, x), x1 = std::max(x1, x), y0 = std::min(y0, y), y1 = std::max(y1, y);
+    return x1 - x0 < dot_size && y1 - y0 < dot_size;
+}
+
+// A clipped fill's shoreline, in pixels: its edges that run along the
+// frame's border are not coast and are left out. Whole rings too small to
+// stroke go to dots.
+void add_shoreline(const Picture &pic, const Ring &ring, std::vector<PixelPath> &lines, std::vector<PixelPath> &dots) {
     const Box &b = pic.box;
-    auto on_border = [&b](const geo::Point &p, const geo::Point &q) {
+    const size_t n = ring.size();
+    auto on_border = [&](size_t i) {
+        const geo::Point &p = ring[i % n], &q = ring[(i + 1) % n];
         return (p.lon == q.lon && (p.lon == b.west || p.lon == b.east)) ||
                (p.lat == q.lat && (p.lat == b.south || p.lat == b.north));
     };
-    const size_t n = ring.size();
-    std::vector<PixelPath> out;
-    if (n < 2) return out;
-    size_t start = 0;  // a vertex that begins a border edge, where the outline may start
-    while (start < n && !on_border(ring[start], ring[(start + 1) % n])) ++start;
+    if (n < 2) return;
+    size_t start = 0;  // the first edge on the border, after which a run of coast may begin
+    while (start < n && !on_border(start)) ++start;
     if (start == n) {
-        Ring closed = ring;
-        closed.push_back(ring[0]);
-        out.push_back(to_pixels(pic, closed));
-        return out;
+        PixelPath whole = to_pixels(pic, ring, 0, n + 1, line_tolerance);
+        (is_dot(whole) ? dots : lines).push_back(std::move(whole));
+        return;
     }
-    Ring run;
-    for (size_t k = 1; k <= n; ++k) {
-        const geo::Point &p = ring[(start + k) % n], &q = ring[(start + k + 1) % n];
-        if (run.empty()) run.push_back(p);
-        if (on_border(p, q)) {
-            if (run.size() > 1) out.push_back(to_pixels(pic, run));
-            run.clear();
+    size_t first = 0, count = 0;  // the run of coast: vertices from first on
+    for (size_t i = start + 1; i <= start + n; ++i) {
+        if (on_border(i)) {
+            if (count > 1) lines.push_back(to_pixels(pic, ring, first, count, line_tolerance));
+            count = 0;
         } else {
-            run.push_back(q);
+            if (count == 0) first = i % n, count = 1;
+            ++count;
         }
     }
-    if (run.size() > 1) out.push_back(to_pixels(pic, run));
-    return out;
+    if (count > 1) lines.push_back(to_pixels(pic, ring, first, count, line_tolerance));
 }
 
-void draw_op(const Picture &pic, const Op &op, Canvas &canvas) {
+// A run of ops that look alike is drawn in one call per part (fills, then
+// their shorelines), which costs a renderer far less than one call per op.
+void draw_run(const Picture &pic, std::vector<Op>::const_iterator first, std::vector<Op>::const_iterator last,
+              Canvas &canvas) {
+    const Op &op = *first;
     if (op.kind == Op::Image) {
         const Ring &r = op.rings.at(0);
         canvas.image(op.image.data(), op.image_width, op.image_height, pic.x(r[0].lon), pic.y(r[1].lat),
@@ -135,19 +152,22 @@ void draw_op(const Picture &pic, const Op &op, Canvas &canvas) {
         return;
     }
     std::vector<PixelPath> paths;
-    paths.reserve(op.rings.size());
     if (op.kind == Op::Stroke) {
-        for (const auto &line : op.rings) paths.push_back(to_pixels(pic, line));
+        for (auto it = first; it != last; ++it)
+            for (const auto &line : it->rings) paths.push_back(to_pixels(pic, line, line_tolerance));
         canvas.path(paths, false, {0, op.colour, op.width, op.dash});
         return;
     }
     const PathStyle style = fill_style(op);
-    for (const auto &ring : op.rings) paths.push_back(to_pixels(pic, ring));
+    for (auto it = first; it != last; ++it)
+        for (const auto &ring : it->rings) paths.push_back(to_pixels(pic, ring, fill_tolerance));
     canvas.path(paths, true, {style.fill, 0, 0, 0});
     paths.clear();
-    for (const auto &ring : op.rings)
-        for (auto &part : outline_without_border(pic, ring)) paths.push_back(std::move(part));
+    std::vector<PixelPath> dots;
+    for (auto it = first; it != last; ++it)
+        for (const auto &ring : it->rings) add_shoreline(pic, ring, paths, dots);
     canvas.path(paths, false, {0, style.stroke, style.width, 0});
+    canvas.path(dots, true, {style.stroke, 0, 0, 0});
 }
 
 // Layers come in their own longitudes; each fill and line is clipped to the
@@ -261,17 +281,6 @@ void draw_legend(const Picture &pic, Canvas &canvas) {
     }
 }
 
-std::string draw(Picture &pic, bool graticule, bool png) {
-    frame_ops(pic);
-    auto canvas = png ? png_canvas(pic.width, pic.height) : svg_canvas(pic.width, pic.height);
-    const double w = pic.width, h = pic.height;
-    canvas->path({{{0, 0}, {w, 0}, {w, h}, {0, h}}}, true, {pic.background, 0, 0, 0});
-    for (const auto &op : pic.ops) draw_op(pic, op, *canvas);
-    if (graticule) draw_graticule(pic, *canvas);
-    draw_legend(pic, *canvas);
-    return canvas->finish();
-}
-
 int run_render(int argc, char **argv) {
     Args args(argc, argv, {"box", "res", "shapes", "texture", "width", "o", "kinds"});
     args.allow_flags({"png", "borders", "rivers", "no-coast", "no-graticule"});
@@ -298,15 +307,37 @@ int run_render(int argc, char **argv) {
 
 }  // namespace
 
-std::string render_map(const RenderRequest &request, bool png, Progress &progress) {
+Picture compose(const RenderRequest &request, Progress &progress) {
     Picture pic(request.box, request.width);
+    if (!request.coast) pic.background = paper;
     if (!request.texture.empty()) add_texture_layer(pic, request.texture, progress);
     if (request.coast) add_coast_layer(pic, request.res, request.kinds, progress);
     const std::string &line_res = request.line_res.empty() ? request.res : request.line_res;
-    if (!request.coast) pic.background = paper;
     if (request.rivers) add_line_layer(pic, true, request.river_kinds, line_res, progress);
     if (request.borders) add_line_layer(pic, false, request.border_kinds, line_res, progress);
     if (!request.shapes.empty()) add_shape_layer(pic, request.shapes, progress);
+    frame_ops(pic);
+    return pic;
+}
+
+std::string draw(const Picture &pic, bool graticule, bool png) {
+    auto canvas = png ? png_canvas(pic.width, pic.height) : svg_canvas(pic.width, pic.height);
+    const double w = pic.width, h = pic.height;
+    canvas->path({{{0, 0}, {w, 0}, {w, h}, {0, h}}}, true, {pic.background, 0, 0, 0});
+    for (auto first = pic.ops.cbegin(); first != pic.ops.cend();) {
+        auto last = first + 1;
+        if (first->kind != Op::Image)
+            while (last != pic.ops.cend() && same_look(*first, *last)) ++last;
+        draw_run(pic, first, last, *canvas);
+        first = last;
+    }
+    if (graticule) draw_graticule(pic, *canvas);
+    draw_legend(pic, *canvas);
+    return canvas->finish();
+}
+
+std::string render_map(const RenderRequest &request, bool png, Progress &progress) {
+    const Picture pic = compose(request, progress);
     progress.say("drawing");
     return draw(pic, request.graticule, png);
 }

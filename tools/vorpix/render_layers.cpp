@@ -3,7 +3,8 @@
 
 #include "commands.hpp"
 
-#include <set>
+#include <functional>
+#include <map>
 
 namespace vorpix::cli {
 
@@ -34,22 +35,25 @@ void add_coast_layer(Picture &pic, const std::string &res, const std::string &ki
     request.resolution = res;
     request.kinds = kinds;
     const geo::Frame frame{pic.box.west, pic.box.east, pic.box.south, pic.box.north};
+    // One op per look: a fill's rings are its polygons' rings, which do not
+    // overlap, so one even-odd fill draws them all.
     for (auto &feature : geo::shoreline_features(request, frame)) {
         const LevelLook look = shoreline_look(feature.level);
-        if (feature.kind == 'f') {
-            Op model{Op::Fill, {}, look.fill, 0.6, {}, 0, 0, ""};
-            model.outline = look.outline;
-            model.framed = true;
-            pic.add_legend(look.label, fill_style(model), false);
-            for (auto &polygon : feature.polygons) {
-                pic.ops.push_back(model);
-                pic.ops.back().rings = std::move(polygon);
-            }
+        const bool fill = feature.kind == 'f';
+        Op model{fill ? Op::Fill : Op::Stroke, {}, fill ? look.fill : look.outline, fill ? 0.6 : 0.8, {}, 0, 0, ""};
+        model.outline = fill ? look.outline : 0;
+        model.framed = true;
+        if (pic.ops.empty() || !pic.ops.back().framed || !same_look(pic.ops.back(), model)) {
+            if (fill) pic.add_legend(look.label, fill_style(model), false);
+            else pic.add_legend(feature.level % 2 ? "shorelines" : "lake shores", {0, look.outline, 0.8, 0}, true);
+            pic.ops.push_back(std::move(model));
+        }
+        auto &rings = pic.ops.back().rings;
+        if (fill) {
+            for (auto &polygon : feature.polygons)
+                for (auto &ring : polygon) rings.push_back(std::move(ring));
         } else {
-            Op op{Op::Stroke, std::move(feature.lines), look.outline, 0.8, {}, 0, 0, ""};
-            op.framed = true;
-            pic.add_legend(feature.level % 2 ? "shorelines" : "lake shores", {0, look.outline, 0.8, 0}, true);
-            pic.ops.push_back(std::move(op));
+            for (auto &line : feature.lines) rings.push_back(std::move(line));
         }
     }
 }
@@ -75,20 +79,29 @@ LineLook line_look(bool river, int level) {
 void add_line_layer(Picture &pic, bool rivers, const std::string &kinds, const std::string &res, Progress &progress) {
     progress.say(rivers ? "rivers" : "borders");
     const auto runs = border_lines(kinds, res, pic.box);
-    std::set<int> levels;
+    const geo::Frame frame{pic.box.west, pic.box.east, pic.box.south, pic.box.north};
+    // Minor lines first, so that the major ones lie over them.
+    std::map<int, Op, std::greater<int>> by_level;
+    geo::Line line;
     for (const auto &run : runs) {
-        Ring line;
-        line.reserve(run.lon.size());
-        for (size_t i = 0; i < run.lon.size(); ++i) line.emplace_back(run.lon[i], run.lat[i]);
-        const LineLook look = line_look(rivers, run.level);
-        Op op{Op::Stroke, {std::move(line)}, look.style.stroke, look.style.width, {}, 0, 0, ""};
-        op.dash = look.style.dash;
-        pic.ops.push_back(std::move(op));
-        levels.insert(run.level);
+        line.clear();
+        for (size_t i = 0; i < run.lon.size(); ++i) line.push_back({run.lon[i], run.lat[i]});
+        auto parts = geo::clip_line(line, frame);
+        if (parts.empty()) continue;
+        auto found = by_level.find(run.level);
+        if (found == by_level.end()) {
+            const LineLook look = line_look(rivers, run.level);
+            Op op{Op::Stroke, {}, look.style.stroke, look.style.width, {}, 0, 0, ""};
+            op.dash = look.style.dash;
+            op.framed = true;
+            found = by_level.emplace(run.level, std::move(op)).first;
+        }
+        for (auto &part : parts) found->second.rings.push_back(std::move(part));
     }
+    for (auto &[level, op] : by_level) pic.ops.push_back(std::move(op));
     // Every river level is one entry, drawn in the wider look.
-    for (const int level : levels) {
-        const LineLook look = line_look(rivers, rivers ? 1 : level);
+    for (auto level = by_level.rbegin(); level != by_level.rend(); ++level) {
+        const LineLook look = line_look(rivers, rivers ? 1 : level->first);
         pic.add_legend(look.label, look.style, true);
     }
 }

@@ -61,6 +61,8 @@ struct Picture {
 
 // What a fill looks like on the map and in the legend.
 PathStyle fill_style(const Op &op);
+// Ops drawn alike.
+bool same_look(const Op &a, const Op &b);
 
 // Shows what is being done on standard error, when that is a terminal.
 class Progress {
@@ -90,8 +92,11 @@ struct RenderRequest {
     std::string shapes, texture;  // files, or empty
 };
 
-// The finished picture's bytes, SVG or PNG.
+// The finished picture's bytes, SVG or PNG: the layers composed, each
+// clipped to the frame, then drawn.
 std::string render_map(const RenderRequest &request, bool png, Progress &progress);
+Picture compose(const RenderRequest &request, Progress &progress);
+std::string draw(const Picture &pic, bool graticule, bool png);
 
 }  // namespace vorpix::cli
 
