@@ -29,8 +29,12 @@ run index "$out/shapes.db" "$shp"
 list fetched.txt fetch "$out/shapes.db" 5 --list
 list world_dds.txt info maps/vorpix/world_texture.dds
 run texture maps/vorpix/world_texture.dds --level 1 -o "$out/world.png"
-run render --box -90/-70/30/40 --borders --rivers --texture maps/vorpix/world_texture.dds \
+# The world, and a regional map, each as SVG and as PNG.
+run render --borders -o "$out/world_map.svg"
+run render --borders --png -o "$out/world_map.png"
+run render --box 160/200/50/75 --borders --rivers --width 900 --png -o "$out/bering.png"
+run render --box -90/-70/30/40 --res i --line-res l --borders --rivers --shapes "$shp" \
     --width 900 -o "$out/map.svg"
-run render --box -90/-70/30/40 --borders --rivers --texture maps/vorpix/world_texture.dds \
-    --shapes "$shp" --width 900 --png -o "$out/map.png"
+run render --box -90/-70/30/40 --res i --line-res l --borders --rivers --shapes "$shp" \
+    --width 900 --png -o "$out/map.png"
 ls -l "$out"

@@ -282,7 +282,7 @@ void draw_legend(const Picture &pic, Canvas &canvas) {
 }
 
 int run_render(int argc, char **argv) {
-    Args args(argc, argv, {"box", "res", "shapes", "texture", "width", "o", "kinds"});
+    Args args(argc, argv, {"box", "res", "line-res", "shapes", "texture", "width", "o", "kinds"});
     args.allow_flags({"png", "borders", "rivers", "no-coast", "no-graticule"});
     if (!args.positional().empty()) throw UsageError("unexpected argument \"" + args.positional()[0] + "\"");
     RenderRequest request;
@@ -291,6 +291,7 @@ int run_render(int argc, char **argv) {
     if (width < 16 || width > 20000) throw UsageError("--width wants 16 to 20000 pixels");
     request.width = static_cast<int>(width);
     request.res = args.get("res", "l");
+    request.line_res = args.get("line-res");
     request.kinds = args.get("kinds", "f:0");
     request.coast = !args.flag("no-coast");
     request.borders = args.flag("borders");
@@ -344,15 +345,21 @@ std::string render_map(const RenderRequest &request, bool png, Progress &progres
 
 const Command render_command{
     "render", "one map picture of a box from every layer, as SVG or PNG",
-    "usage: vorpix render [--box W/E/S/N] [--res RES] [--kinds KINDS] [--borders] [--rivers]\n"
+    "usage: vorpix render [--box W/E/S/N] [--res RES] [--line-res RES] [--kinds KINDS]\n"
+    "                     [--borders] [--rivers]\n"
     "                     [--shapes FILE.shp] [--texture FILE.dds] [--width PIXELS]\n"
     "                     [--no-coast] [--no-graticule] [--png] [-o OUT]\n\n"
-    "Draws, for the box (default the whole world), from the bottom up: a DDS\n"
-    "texture covering the whole world (plate carree, 180W to 180E), the sea,\n"
-    "shoreline polygons (land, lakes, islands in lakes, ponds), rivers, national\n"
-    "borders and the shapes of a shapefile, then a graticule and a legend.\n"
+    "Draws the box (default the whole world) in its own frame: a box from 160\n"
+    "to 200, or from 160 to -160, runs east across 180, and every layer is\n"
+    "clipped to it exactly, with its copies a whole turn away. From the bottom\n"
+    "up: the sea, a DDS texture covering the whole world (plate carree, 180W to\n"
+    "180E), land with its lakes, islands in lakes and ponds over it, rivers,\n"
+    "borders, the shapes of a shapefile, then a graticule labelled in degrees\n"
+    "east and west of Greenwich and a legend naming every layer. The SVG and\n"
+    "the PNG show the same picture and words.\n"
     "  --res RES      resolution of shorelines, borders and rivers (c l i h f);\n"
     "                 default l\n"
+    "  --line-res RES resolution of borders and rivers alone; default that of --res\n"
     "  --kinds KINDS  the shoreline kinds, as for 'vorpix coast'; default f:0\n"
     "  --width PIXELS the picture's width; its height follows the box; default 1200\n"
     "  --png          write a PNG picture instead of SVG (the same map and words)\n"

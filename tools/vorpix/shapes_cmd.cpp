@@ -597,7 +597,7 @@ void add_shape_layer(Picture &pic, const std::string &path, Progress &progress) 
     progress.say("shapes: " + path);
     Shapefile f;
     decode(f, path, read_input(path));
-    constexpr std::uint32_t fill = 0xa0e0a040u, line = 0xff7a3fb0u;
+    constexpr std::uint32_t fill = 0x9060b060u, line = 0xff7a3fb0u;  // green over the tan land, purple lines
     bool areas = false, lines = false;
     auto ring_of = [](const Part &part) {
         Ring r;
