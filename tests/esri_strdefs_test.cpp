@@ -482,6 +482,48 @@ TEST(ShapefileDecodeSized, ZRecordWithoutMeasuresStopsAtItsContentLength) {
     EXPECT_EQ(std::vector<double>(m->marray, m->marray + 3), (std::vector<double>{4, 5, 6}));
 }
 
+// Every Z type that shapelib writes without measures (shpadd -z) decodes by
+// its content lengths: the points and Z values are what shpdump prints, the
+// records follow each other as their headers say, and no M values appear.
+class ZWithoutMeasures : public testing::TestWithParam<const char *> {};
+
+TEST_P(ZWithoutMeasures, DecodesWhatShpdumpPrints) {
+    const std::string name = GetParam();
+    Bytes bytes = fixture(name + ".shp");
+    const auto dumped = parse_shpdump(read_text(fixture_path("esri/" + name + ".shpdump")));
+    Shapefile f;
+    ASSERT_EQ(esri_decode_shapefile_sized(&f.shp, bytes.data(), static_cast<long>(bytes.size())), 0);
+    ASSERT_EQ(f.count(), static_cast<int>(dumped.size()));
+    unsigned long offset = 100;
+    for (int i = 0; i < f.count(); ++i) {
+        SCOPED_TRACE(name + " shape " + std::to_string(i));
+        const ESRISHPRECStr *rec = f.at(i);
+        EXPECT_EQ(rec->offset, offset);
+        offset += 8 + 2 * static_cast<unsigned long>(rec->hdr.length);
+        Geometry g = geometry(rec);
+        if (rec->shape_type == 11) {
+            const auto *p = static_cast<const ESRISHPRECPOINTZStr *>(rec->record);
+            g.points = {{p->x, p->y}};
+            g.z = {p->z};
+            EXPECT_EQ(p->m, 0);
+            g.m.clear();
+        }
+        const DumpedShape &d = dumped[static_cast<size_t>(i)];
+        ASSERT_EQ(static_cast<int>(g.points.size()), d.vertices);
+        ASSERT_EQ(g.z.size(), g.points.size());
+        EXPECT_TRUE(g.m.empty());
+        for (size_t k = 0; k < g.points.size(); ++k) {
+            EXPECT_EQ(g.points[k].x, d.points[k][0]);
+            EXPECT_EQ(g.points[k].y, d.points[k][1]);
+            EXPECT_EQ(g.z[k], d.points[k][2]);
+        }
+    }
+    EXPECT_EQ(offset, bytes.size());
+}
+
+INSTANTIATE_TEST_SUITE_P(ShapelibFiles, ZWithoutMeasures,
+                         testing::Values("pointz_nom", "arcz_nom", "polygonz_nom", "multipointz_nom"));
+
 class TruncatedFile : public testing::TestWithParam<const char *> {};
 
 // Every cut fails with one message and reads nothing past the cut (the

@@ -254,6 +254,8 @@ TEST(ShapesTool, ZValuesAndMeasuresReachTheGeoJson) {
     TempDir dir;
     const std::vector<std::pair<std::string, std::string>> cases = {
         {"arcz_nom.shp", "{\"record\": 0} {\"type\": \"LineString\", \"coordinates\": [[0, 0, 1], [1, 1, 2], [2, 2, 3]]}\n"},
+        {"pointz_nom.shp", "{\"record\": 0} {\"type\": \"Point\", \"coordinates\": [1, 2, 3]}\n"
+                           "{\"record\": 1} {\"type\": \"Point\", \"coordinates\": [4, 5, 6]}\n"},
         {"pointz.shp", "{\"record\": 0, \"measures\": 4} {\"type\": \"Point\", \"coordinates\": [1, 2, 3]}\n"
                        "{\"record\": 1, \"measures\": 7} {\"type\": \"Point\", \"coordinates\": [4, 5, 6]}\n"},
         {"arcm.shp", "{\"record\": 0, \"measures\": [1, 2, 3, 4]} {\"type\": \"LineString\", \"coordinates\": "

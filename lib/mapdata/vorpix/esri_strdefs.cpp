@@ -734,15 +734,15 @@ int unstuff(Stream &s, int str_type, void **estruc) {
     s.where.structure = str_type;
     auto *base = static_cast<unsigned char *>(*estruc);
     for (const Step &step : esri_strdefs_steps[str_type]) {
-        if (s.without_m && std::strcmp(set->strdef[step.first_row].name, "mmin") == 0) break;
         // Anything out of the ordinary (data that runs short, a negative
-        // count) goes row by row, so that its message names the row.
-        if (step.kind == Step::Copy && s.in.has(static_cast<size_t>(step.bytes))) {
+        // count, a Z shape without its measures) goes row by row, so that its
+        // message names the row.
+        if (step.kind == Step::Copy && !s.without_m && s.in.has(static_cast<size_t>(step.bytes))) {
             copy_run(base + step.offset, s.in.cursor(), static_cast<size_t>(step.bytes), step.swap);
             s.in.skip_checked(static_cast<size_t>(step.bytes));
             continue;
         }
-        if (step.kind == Step::CountedCopy) {
+        if (step.kind == Step::CountedCopy && !s.without_m) {
             int count;
             std::memcpy(&count, base + step.count_offset, sizeof count);
             const size_t item = static_cast<size_t>(step.bytes);
@@ -761,6 +761,12 @@ int unstuff(Stream &s, int str_type, void **estruc) {
         }
         for (int i = step.first_row; i < step.first_row + step.rows; ++i) {
             const ESRIStrdef &row = set->strdef[i];
+            // The measures are the last rows of every Z shape.
+            if (s.without_m && (std::strcmp(row.name, "m") == 0 || std::strcmp(row.name, "mmin") == 0)) {
+                s.where.structure = outer_structure;
+                s.where.row = outer_row;
+                return 0;
+            }
             const int status =
                 row.number >= 1 ? decode_fixed_row(s, row, base + row.offset) : decode_counted_row(s, *set, row, base);
             if (status < 0) return -1;
