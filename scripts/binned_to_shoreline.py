@@ -39,7 +39,6 @@ MICRO = 10**6
 TURN = 360 * MICRO
 VERSION = 12
 AREA_SCALE = 1  # areas are stored in 10^-1 km^2 (flag bits 26-31)
-NO_SIDE = 4  # a piece's entry or exit code when it does not touch a bin edge
 
 
 def read_pieces(path):
