@@ -38,10 +38,10 @@ public:
         std::filesystem::copy_file(shorelines, dir_.file("maps/vorpix/gshhs_c.b"));
     }
     std::string shorelines() const { return dir_.file("maps/vorpix/gshhs_c.b"); }
-    // "vorpix coast --res c ARGS" on this data.
+    // "vorpix coast --res c ARGS" on this data, stopped after a minute.
     vorpix::test::CommandResult run(const std::string &args) const {
-        return run_command("VORPIX_DATA_PATH=" + dir_.path() + " " + tool_command() + " coast --res c " + args +
-                           " 2>&1");
+        return run_command("timeout 60 env VORPIX_DATA_PATH=" + dir_.path() + " " + tool_command() +
+                           " coast --res c " + args + " 2>&1");
     }
     // The same written to a file, whose name it returns.
     std::string coast(const std::string &args, const std::string &name = "out.geojson") const {
@@ -257,6 +257,14 @@ TEST(CoastTool, ErrorsAreOneLineNamingTheFileAndWriteNothing) {
     r = run_command(tool("coast --box 1/2/3") + " 2>&1");
     EXPECT_EQ(r.status, 2);
     EXPECT_NE(r.output.find("WEST/EAST/SOUTH/NORTH"), std::string::npos);
+}
+
+TEST(CoastTool, BoxTooFarOutForStepsOfATurnIsTheTurnItStandsIn) {
+    const ShoreRoot root(fixture_path("gshhs/exact.b"));
+    const std::string out = root.coast("--kinds f:1 --box 1e17/1e17/-90/90");
+    EXPECT_EQ(rfc7946_problems(out), "");
+    const auto r = exact_fill_check(root.shorelines(), "-180/180/-90/90", out, "f:1");
+    EXPECT_EQ(r.status, 0) << r.output;
 }
 
 TEST(CoastTool, InfoListsEveryPolygonHeader) {

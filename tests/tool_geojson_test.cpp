@@ -145,6 +145,26 @@ TEST(Geometry, FramesRunEastFromTheWestEdge) {
         EXPECT_EQ(f.west, c.west);
         EXPECT_EQ(f.east, c.want_east) << c.west << "/" << c.east;
     }
+    // Longitudes too far out for steps of a turn keep their place in it.
+    for (const double far : {1e17, -4e18, 1e300}) {
+        const geo::Frame f = geo::frame_of(far, far, -10, 10);
+        EXPECT_LT(std::fabs(f.west), 360) << far;
+        EXPECT_EQ(f.east, f.west + 360) << far;
+        const geo::Frame g = geo::frame_of(far, -far, -10, 10);
+        EXPECT_GT(g.east, g.west) << far;
+        EXPECT_LE(g.east, g.west + 360) << far;
+    }
+}
+
+TEST(Geometry, CoordinatesTooFarOutToBeGeographyEndQuickly) {
+    const geo::Frame world = geo::frame_of(-180, 180, -90, 90);
+    const geo::Polygon far = {{{-1e300, 0}, {1e300, 1}, {1e300, 2}}};
+    EXPECT_TRUE(geo::clip_polygon(far, world).empty());
+    EXPECT_TRUE(geo::clip_line({{1e300, 0}, {1e299, 1}}, world).empty());
+    // A line that winds east round the globe 1400 times.
+    geo::Line winding;
+    for (int i = 0; i <= 3000; ++i) winding.push_back({std::remainder(170.0 * i, 360), 0});
+    EXPECT_TRUE(geo::clip_line_rfc7946(winding, world).empty());
 }
 
 TEST(Geometry, LinesLeaveNoEdgesAlongTheBox) {

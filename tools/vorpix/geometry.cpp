@@ -18,6 +18,13 @@
 namespace vorpix::geo {
 
 Frame frame_of(double west, double east, double south, double north) {
+    // Far longitudes keep their place in the turn, not their size, so that
+    // steps of 360 still tell them apart.
+    if (!(std::fabs(west) < 1e9 && std::fabs(east) < 1e9)) {
+        const bool whole = east - west >= 360;
+        west = std::fmod(west, 360);
+        east = whole ? west + 360 : std::fmod(east, 360);
+    }
     if (east <= west) east += 360 * (std::floor((west - east) / 360) + 1);
     if (east > west + 360) east = west + 360;
     return {west, east, south, north};
@@ -443,10 +450,13 @@ std::vector<Line> clip_line_to(const Line &line, const Frame &f) {
     return out;
 }
 
-// The whole turns k for which [lo, hi] + 360k meets [west, east].
+// The whole turns k for which [lo, hi] + 360k meets [west, east]; none for
+// coordinates so far out or so spread that they cannot be geography.
 void turns(double lo, double hi, const Frame &f, long &first, long &last) {
-    first = static_cast<long>(std::ceil((f.west - hi) / 360));
-    last = static_cast<long>(std::floor((f.east - lo) / 360));
+    const double a = std::ceil((f.west - hi) / 360), b = std::floor((f.east - lo) / 360);
+    first = 1, last = 0;
+    if (!(std::fabs(a) < 1e7 && std::fabs(b) < 1e7 && b - a < 1000)) return;
+    first = static_cast<long>(a), last = static_cast<long>(b);
 }
 
 // A ring prepared for clipping: continuous, its exterior counter-clockwise.
@@ -553,7 +563,8 @@ std::vector<Frame> rfc7946_frames(const Frame &f) {
     if (f.east - f.west >= 360) return {{-180, 180, f.south, f.north}};
     std::vector<Frame> out;
     double west = f.west;
-    while (west < f.east) {
+    // Less than a turn holds one antimeridian at most: two pieces.
+    for (int piece = 0; piece < 2 && west < f.east; ++piece) {
         const double k = std::floor((west + 180) / 360);
         const double cut = 180 + 360 * k;
         const double east = std::min(f.east, cut);
