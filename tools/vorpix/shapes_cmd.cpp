@@ -127,13 +127,8 @@ Shape shape_of(const ESRISHPRECStr *rec, const std::string &path = "", int recno
     if (v.single || v.bbox) all.xy.assign(points, points + v.numpoints);
     if (v.zarray) all.z.assign(v.zarray, v.zarray + v.numpoints);
     if (v.marray) all.m.assign(v.marray, v.marray + v.numpoints);
-    if (v.single) {
-        // Points keep their values in the record itself.
-        const int t = rec->shape_type;
-        if (t == 11) all.z = {static_cast<const ESRISHPRECPOINTZStr *>(rec->record)->z};
-        if (t == 11 && rec->hdr.length * 2 >= 36) all.m = {static_cast<const ESRISHPRECPOINTZStr *>(rec->record)->m};
-        if (t == 21) all.m = {static_cast<const ESRISHPRECPOINTMStr *>(rec->record)->m};
-    }
+    // A PointZ record of 28 bytes has no measure (the format makes it optional).
+    if (rec->shape_type == 11 && rec->hdr.length < 18) all.m.clear();
     s.has_z = !all.z.empty();
     s.has_m = !all.m.empty();
     if (v.parts) {
