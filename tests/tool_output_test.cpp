@@ -109,6 +109,7 @@ TEST(ToolOutput, ReplacedFileKeepsItsMode) {
 // bits do not stop) runs the tool, as the test suite does in CI.
 TEST(ToolOutput, ReadOnlyFileIsRefusedAndKept) {
     for (const mode_t mode : {0444, 0400, 0000, 0555}) {
+        if (mode == 0 && ::geteuid() != 0) continue;  // we could not read it back
         TempDir dir;
         put(dir.file("out.txt"), "keep me\n", mode);
         const ToolRun r = run_tool("info " + input + " -o out.txt", dir.path());
@@ -181,7 +182,7 @@ TEST(ToolOutput, LinkLoopIsReportedInOneLine) {
 TEST(ToolOutput, NamedPipeIsWrittenDirectly) {
     TempDir dir;
     ASSERT_EQ(::mkfifo(dir.file("pipe").c_str(), 0600), 0);
-    const ToolRun r = run_tool("info " + input + " -o pipe", dir.path(), "cat pipe > got & ");
+    const ToolRun r = run_tool("info " + input + " -o pipe", dir.path(), "timeout 20 cat pipe > got & ");
     ASSERT_EQ(r.status, 0);
     EXPECT_TRUE(S_ISFIFO(stat_of(dir.file("pipe"), false).st_mode));
     // cat runs on in the background until it has read everything.
@@ -212,9 +213,8 @@ TEST(ToolOutput, DevicesAreWrittenNotReplaced) {
         ASSERT_TRUE(S_ISCHR(before.st_mode)) << device.path;
         const ToolRun r = run_tool("info " + input + " -o " + device.path, "/");
         EXPECT_EQ(r.status, device.status) << device.path;
-        if (device.status == 0) EXPECT_TRUE(r.errors.empty()) << device.path;
-        else EXPECT_EQ(r.errors, std::vector<std::string>{"vorpix: " + device.path +
-                                                          ": cannot write: No space left on device"});
+        const std::vector<std::string> errors = {"vorpix: " + device.path + ": cannot write: No space left on device"};
+        EXPECT_EQ(r.errors, device.status == 0 ? std::vector<std::string>{} : errors) << device.path;
         const struct stat after = stat_of(device.path, false);
         ASSERT_TRUE(S_ISCHR(after.st_mode)) << device.path;
         ASSERT_EQ(after.st_rdev, before.st_rdev) << device.path;
@@ -389,7 +389,9 @@ TEST(ToolMessages, BadInputGivesOneLineNamingTheFileFirst) {
         EXPECT_EQ(r.errors.size(), 1u) << what << "\n" << ::testing::PrintToString(r.errors);
         if (r.errors.size() != 1) continue;
         const std::string &line = r.errors[0];
-        if (!row.message.empty()) EXPECT_EQ(line, row.message) << what;
+        if (!row.message.empty()) {
+            EXPECT_EQ(line, row.message) << what;
+        }
         EXPECT_EQ(line.rfind("vorpix: " + row.file + ": ", 0), 0u) << what << "\n" << line;
         for (const char *internal : {"_sized", "::", "basic_filebuf", "bad_alloc", "gshhs", "gmtmap", "netcdf_", "esri_",
                                      "dds_", ") error"})
