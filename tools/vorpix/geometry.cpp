@@ -95,6 +95,44 @@ bool inside_planar(const Point &t, const Ring &ring) {
     return in;
 }
 
+// Liang-Barsky against the closed box: the parameters where a->b enters
+// and leaves it, and which side each lies on (0 west, 1 east, 2 south,
+// 3 north; -1 for an end point inside). False when the line misses it.
+bool span(const Frame &f, const Point &a, const Point &b, double &t0, double &t1, int &side0, int &side1) {
+    const double ddx = b.lon - a.lon, ddy = b.lat - a.lat;
+    const double p[4] = {-ddx, ddx, -ddy, ddy};
+    const double q[4] = {a.lon - f.west, f.east - a.lon, a.lat - f.south, f.north - a.lat};
+    t0 = 0, t1 = 1, side0 = side1 = -1;
+    for (int k = 0; k < 4; ++k) {
+        if (p[k] == 0) {
+            if (q[k] < 0) return false;
+            continue;
+        }
+        const double r = q[k] / p[k];
+        if (p[k] < 0) {
+            if (r > t0) t0 = r, side0 = k;
+        } else if (r < t1) {
+            t1 = r, side1 = k;
+        }
+    }
+    return t0 <= t1;
+}
+
+// The point at t on a->b, put exactly on the side it was found on.
+Point at(const Frame &f, const Point &a, const Point &b, double t, int side) {
+    if (side < 0) return t <= 0 ? a : b;
+    Point p{a.lon + t * (b.lon - a.lon), a.lat + t * (b.lat - a.lat)};
+    switch (side) {
+    case 0: p.lon = f.west; break;
+    case 1: p.lon = f.east; break;
+    case 2: p.lat = f.south; break;
+    default: p.lat = f.north; break;
+    }
+    p.lon = std::clamp(p.lon, f.west, f.east);
+    p.lat = std::clamp(p.lat, f.south, f.north);
+    return p;
+}
+
 // Clipping against one axis-parallel rectangle. Rings must have their
 // region on their left (exteriors counter-clockwise, holes clockwise).
 //
@@ -106,7 +144,7 @@ bool inside_planar(const Point &t, const Ring &ring) {
 class RectClip {
 public:
     explicit RectClip(const Frame &f)
-        : w_(f.west), e_(f.east), s_(f.south), n_(f.north), dx_(f.east - f.west), dy_(f.north - f.south),
+        : frame_(f), w_(f.west), e_(f.east), s_(f.south), n_(f.north), dx_(f.east - f.west), dy_(f.north - f.south),
           perimeter_(2 * (dx_ + dy_)) {}
 
     std::vector<Polygon> run(const std::vector<Ring> &rings) {
@@ -155,43 +193,6 @@ private:
         return 2 * dx_ + dy_ + (n_ - p.lat);
     }
 
-    // Liang-Barsky against the closed rectangle: the parameters where a->b
-    // enters and leaves, and which side each lies on (-1: the end point).
-    bool span(const Point &a, const Point &b, double &t0, double &t1, int &side0, int &side1) const {
-        const double ddx = b.lon - a.lon, ddy = b.lat - a.lat;
-        const double p[4] = {-ddx, ddx, -ddy, ddy};
-        const double q[4] = {a.lon - w_, e_ - a.lon, a.lat - s_, n_ - a.lat};
-        t0 = 0, t1 = 1, side0 = side1 = -1;
-        for (int k = 0; k < 4; ++k) {
-            if (p[k] == 0) {
-                if (q[k] < 0) return false;
-                continue;
-            }
-            const double r = q[k] / p[k];
-            if (p[k] < 0) {
-                if (r > t0) t0 = r, side0 = k;
-            } else if (r < t1) {
-                t1 = r, side1 = k;
-            }
-        }
-        return t0 <= t1;
-    }
-
-    // The point at t on a->b, put exactly on the side it was found on.
-    Point at(const Point &a, const Point &b, double t, int side) const {
-        if (side < 0) return t <= 0 ? a : b;
-        Point p{a.lon + t * (b.lon - a.lon), a.lat + t * (b.lat - a.lat)};
-        switch (side) {
-        case 0: p.lon = w_; break;
-        case 1: p.lon = e_; break;
-        case 2: p.lat = s_; break;
-        default: p.lat = n_; break;
-        }
-        p.lon = std::clamp(p.lon, w_, e_);
-        p.lat = std::clamp(p.lat, s_, n_);
-        return p;
-    }
-
     void finish(Line &points) {
         const double in = place(points.front()), out = place(points.back());
         pieces_.push_back({std::move(points), in, out, false});
@@ -215,19 +216,19 @@ private:
             if (a_in && b_in) {
                 current.push_back(b);
             } else if (a_in) {
-                span(a, b, t0, t1, side0, side1);
-                current.push_back(in_closed(b) ? b : at(a, b, t1, side1));
+                span(frame_, a, b, t0, t1, side0, side1);
+                current.push_back(in_closed(b) ? b : at(frame_, a, b, t1, side1));
                 finish(current);
             } else if (b_in) {
-                span(a, b, t0, t1, side0, side1);
-                current.push_back(in_closed(a) ? a : at(a, b, t0, side0));
+                span(frame_, a, b, t0, t1, side0, side1);
+                current.push_back(in_closed(a) ? a : at(frame_, a, b, t0, side0));
                 current.push_back(b);
-            } else if (span(a, b, t0, t1, side0, side1) && t0 < t1) {
+            } else if (span(frame_, a, b, t0, t1, side0, side1) && t0 < t1) {
                 const double t = (t0 + t1) / 2;
                 const Point mid{a.lon + t * (b.lon - a.lon), a.lat + t * (b.lat - a.lat)};
                 if (strictly_inside(mid)) {
-                    current.push_back(at(a, b, t0, side0));
-                    current.push_back(at(a, b, t1, side1));
+                    current.push_back(at(frame_, a, b, t0, side0));
+                    current.push_back(at(frame_, a, b, t1, side1));
                     finish(current);
                 }
             }
@@ -382,6 +383,7 @@ private:
 
     Ring box_ring() const { return {{w_, s_}, {e_, s_}, {e_, n_}, {w_, n_}}; }
 
+    Frame frame_;
     double w_, e_, s_, n_, dx_, dy_, perimeter_;
     std::vector<Piece> pieces_;
 };
@@ -399,42 +401,15 @@ std::vector<Line> clip_line_to(const Line &line, const Frame &f) {
     if (n == 1 && inside(line[0])) return out;
     for (size_t i = 0; i + 1 < n; ++i) {
         const Point &a = line[i], &b = line[i + 1];
-        double t0 = 0, t1 = 1;
-        const double ddx = b.lon - a.lon, ddy = b.lat - a.lat;
-        const double p[4] = {-ddx, ddx, -ddy, ddy};
-        const double q[4] = {a.lon - f.west, f.east - a.lon, a.lat - f.south, f.north - a.lat};
-        int side0 = -1, side1 = -1;
-        bool empty = false;
-        for (int k = 0; k < 4 && !empty; ++k) {
-            if (p[k] == 0) {
-                empty = q[k] < 0;
-                continue;
-            }
-            const double r = q[k] / p[k];
-            if (p[k] < 0) {
-                if (r > t0) t0 = r, side0 = k;
-            } else if (r < t1) {
-                t1 = r, side1 = k;
-            }
-        }
-        if (empty || t0 > t1 || (t0 == t1 && (a.lon != b.lon || a.lat != b.lat))) {
+        double t0, t1;
+        int side0, side1;
+        if (!span(f, a, b, t0, t1, side0, side1) || (t0 == t1 && (a.lon != b.lon || a.lat != b.lat))) {
             flush();
             continue;
         }
-        auto point = [&](double t, int side) {
-            if (side < 0) return t <= 0 ? a : b;
-            Point r{a.lon + t * (b.lon - a.lon), a.lat + t * (b.lat - a.lat)};
-            if (side == 0) r.lon = f.west;
-            if (side == 1) r.lon = f.east;
-            if (side == 2) r.lat = f.south;
-            if (side == 3) r.lat = f.north;
-            r.lon = std::clamp(r.lon, f.west, f.east);
-            r.lat = std::clamp(r.lat, f.south, f.north);
-            return r;
-        };
         if (side0 >= 0) flush();
-        if (current.empty()) current.push_back(point(t0, side0));
-        current.push_back(point(t1, side1));
+        if (current.empty()) current.push_back(at(f, a, b, t0, side0));
+        current.push_back(at(f, a, b, t1, side1));
         if (side1 >= 0) flush();
     }
     flush();
