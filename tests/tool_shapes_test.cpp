@@ -143,7 +143,10 @@ TEST(ShapesTool, RenderDrawsTheShapeLayer) {
     ASSERT_EQ(run_command("VORPIX_DATA_PATH= " + tool_command() + " render --no-coast --box -85/-75/33/37 --shapes " +
                           esri("nc.shp") + " -o " + svg).status, 0);
     const std::string text = vorpix::test::read_text(svg);
-    EXPECT_GE(count_of(text, "fill=\"#e0a040\""), 100u);  // a county or more per shape
+    // The shapes' fill, drawn in one path: a ring or more per county.
+    const size_t end = text.find("\" fill=\"#60b060\"");
+    ASSERT_NE(end, std::string::npos);
+    EXPECT_GE(count_of(text.substr(text.rfind("<path d=\"", end), end), "M"), 100u);
     EXPECT_NE(text.find(">shapes</text>"), std::string::npos);
 }
 
