@@ -69,7 +69,9 @@ TEST_P(RenderedMap, ShowsLandSeaAndShapesWhereTheyAre) {
     EXPECT_EQ(r.output, "") << "no progress when standard error is not a terminal";
     ASSERT_EQ(run_command(tool_command() + args + " -o " + svg).status, 0);
     const bool have_rsvg = run_command("command -v rsvg-convert >/dev/null").status == 0;
-    if (have_rsvg) ASSERT_EQ(run_command("rsvg-convert -o " + svg_png + " " + svg).status, 0);
+    if (have_rsvg) {
+        ASSERT_EQ(run_command("rsvg-convert -o " + svg_png + " " + svg).status, 0);
+    }
 
     const int height = static_cast<int>(std::lround(c.width * (c.north - c.south) / (c.east - c.west)));
     std::string pixels;
