@@ -172,7 +172,7 @@ TEST(ShapesTool, IndexedShapesFetchBackAsTheyAreInTheFile) {
     r = run_command(tool_command() + " fetch " + db + " --box -1/2/-1/3");
     EXPECT_EQ(count_of(r.output, "\"type\":\"Feature\""), 2u);  // (1.5, 2.25) and (0, 0)
     r = run_command(tool_command() + " fetch " + db + " 101 --list");
-    EXPECT_EQ(r.output, "Record(101):\n  offset=100\n  RecordHdr:\n    number=1\n    length=10\n  RecordPoint(101):\n"
+    EXPECT_EQ(r.output, "Record(0):\n  offset=100\n  RecordHdr:\n    number=1\n    length=10\n  RecordPoint(0):\n"
                         "    shape_type=RecordPoint\n    x=1.500000\n    y=2.250000\n");
 }
 

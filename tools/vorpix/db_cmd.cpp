@@ -240,18 +240,26 @@ public:
     // vorpix shapes writes of it. The record number is the row's recno
     // when it has one, else the one the record's header gives.
     std::string feature(Dbptr row, long r, const ESRISHPRECStr &rec) {
-        long fileid = 0, recno = -1;
+        long fileid = 0;
         {
             LogCollector ignore;
             dbgetv(row, nullptr, "fileid", &fileid, nullptr);
-            if (dbgetv(row, nullptr, "recno", &recno, nullptr) < 0 || recno < 0 || recno > INT_MAX) recno = rec.hdr.number - 1L;
         }
         const Source &source = of(fileid);
-        const int record = static_cast<int>(std::clamp<long>(recno, 0, INT_MAX));
+        const int record = record_number(row, rec);
         return record_feature_json(rec, source.path, record, source.coordinates,
                                    source.table && record < source.table->count() ? source.table.get() : nullptr,
                                    "\"row\":" + std::to_string(r) + ",\"file\":" + json_string(source.path) +
                                        ",\"offset\":" + std::to_string(rec.offset));
+    }
+
+    // The record's number from 0, as vorpix shapes and info count: the
+    // row's recno when it has one, else the record header's number less one.
+    static int record_number(Dbptr row, const ESRISHPRECStr &rec) {
+        long recno = -1;
+        LogCollector ignore;
+        if (dbgetv(row, nullptr, "recno", &recno, nullptr) < 0 || recno < 0 || recno > INT_MAX) recno = rec.hdr.number - 1L;
+        return static_cast<int>(std::clamp<long>(recno, 0, INT_MAX));
     }
 
 private:
@@ -322,7 +330,7 @@ int run_fetch(int argc, char **argv) {
         if (args.flag("list")) {
             list += captured_stdout([&] {
                 char prefix[] = "";
-                esri_print_shapefile_record(prefix, &rec, static_cast<int>(r));
+                esri_print_shapefile_record(prefix, &rec, Shapefiles::record_number(row, rec));
             });
         } else {
             json.raw_feature(files.feature(row, r, rec));
@@ -429,7 +437,8 @@ const Command fetch_command{
     "  --box W/E/S/N    only rows whose bounding box meets the box (also a turn\n"
     "                   east or west; W > E runs across 180), found through the\n"
     "                   table's R*Tree when index made one\n"
-    "  --list           the record listings instead of GeoJSON\n"
+    "  --list           the record listings instead of GeoJSON, numbered as\n"
+    "                   vorpix info numbers them\n"
     "  --encoding NAME  the dBase text's encoding when neither a .cpg file nor\n"
     "                   the language-driver byte names one\n"
     "  --no-transform   coordinates as stored, even with a projected .prj\n"
