@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <fcntl.h>
 #include <filesystem>
 #include <set>
 #include <string>
@@ -232,21 +233,40 @@ TEST(ToolOutput, DirectoryIsRefused) {
     EXPECT_TRUE(fs::is_empty(dir.file("sub")));
 }
 
+// The preloaded library that raises a signal in the middle of a write, and
+// with no_tmpfile makes the tool name its temporary file from the start (as
+// on file systems without unnamed files).
+std::string preload(const std::string &signal, bool no_tmpfile) {
+    return (signal.empty() ? "" : "VORPIX_TEST_SIGNAL=" + signal + " ") +
+           (no_tmpfile ? "VORPIX_TEST_NO_TMPFILE=1 " : "") +
+           "LD_PRELOAD=" VORPIX_SIGNAL_AT_SYNC " ASAN_OPTIONS=$ASAN_OPTIONS:verify_asan_link_order=0";
+}
+
+bool unnamed_files_work(const std::string &directory) {
+    const int fd = ::open(directory.c_str(), O_TMPFILE | O_WRONLY, 0600);
+    if (fd >= 0) ::close(fd);
+    return fd >= 0 && ::access("/proc/self/fd", X_OK) == 0;
+}
+
 // The output goes to a temporary file first; the signal arrives while only
 // that exists (the preloaded library raises it at the first fsync or rename).
+// SIGKILL cannot be caught: only a file without a name survives it unseen.
 TEST(ToolOutput, SignalDuringTheWriteLeavesNoTemporaryFile) {
-    for (const int sig : {SIGTERM, SIGINT, SIGHUP}) {
-        struct sigaction inherited {};
-        ::sigaction(sig, nullptr, &inherited);
-        if (inherited.sa_handler == SIG_IGN) continue;  // the tool keeps ignoring it (nohup)
-        TempDir dir;
-        put(dir.file("out.txt"), "old\n", 0644);
-        const ToolRun r = run_tool("info " + input + " -o out.txt", dir.path(),
-                               "VORPIX_TEST_SIGNAL=" + std::to_string(sig) + " LD_PRELOAD=" VORPIX_SIGNAL_AT_SYNC
-                               " ASAN_OPTIONS=$ASAN_OPTIONS:verify_asan_link_order=0");
-        EXPECT_EQ(r.status, 128 + sig) << strsignal(sig);
-        EXPECT_EQ(names_in(dir.path()), std::set<std::string>{"out.txt"}) << strsignal(sig);
-        EXPECT_EQ(read_text(dir.file("out.txt")), "old\n") << strsignal(sig);
+    for (const bool no_tmpfile : {false, true}) {
+        for (const int sig : {SIGTERM, SIGINT, SIGHUP, SIGKILL}) {
+            struct sigaction inherited {};
+            ::sigaction(sig, nullptr, &inherited);
+            if (inherited.sa_handler == SIG_IGN) continue;  // the tool keeps ignoring it (nohup)
+            TempDir dir;
+            if (sig == SIGKILL && (no_tmpfile || !unnamed_files_work(dir.path()))) continue;
+            const std::string what = std::string(strsignal(sig)) + (no_tmpfile ? ", named temporary" : "");
+            put(dir.file("out.txt"), "old\n", 0644);
+            const ToolRun r =
+                run_tool("info " + input + " -o out.txt", dir.path(), preload(std::to_string(sig), no_tmpfile));
+            EXPECT_EQ(r.status, 128 + sig) << what;
+            EXPECT_EQ(names_in(dir.path()), std::set<std::string>{"out.txt"}) << what;
+            EXPECT_EQ(read_text(dir.file("out.txt")), "old\n") << what;
+        }
     }
 }
 
@@ -254,20 +274,24 @@ TEST(ToolOutput, SignalDuringTheWriteLeavesNoTemporaryFile) {
 // with SIGXFSZ, which ends the process, or with EFBIG when it is ignored.
 TEST(ToolOutput, WriteStoppedHalfWayLeavesNoTemporaryFile) {
     struct Case {
-        const char *setup;
+        const char *limit;
         int status;
     };
-    for (const Case c : {Case{"ulimit -f 1;", 128 + SIGXFSZ}, Case{"ulimit -f 1; trap '' XFSZ;", 1}}) {
-        TempDir dir;
-        put(dir.file("out.txt"), "old\n", 0644);
-        const ToolRun r = run_tool("info " + input + " -o out.txt", dir.path(), c.setup);
-        EXPECT_EQ(r.status, c.status) << c.setup;
-        if (c.status == 1) {
-            ASSERT_EQ(r.errors.size(), 1u);
-            EXPECT_EQ(r.errors[0], "vorpix: out.txt: cannot write: File too large");
+    for (const bool no_tmpfile : {false, true}) {
+        for (const Case c : {Case{"ulimit -f 1;", 128 + SIGXFSZ}, Case{"ulimit -f 1; trap '' XFSZ;", 1}}) {
+            TempDir dir;
+            const std::string what = std::string(c.limit) + (no_tmpfile ? " named temporary" : "");
+            put(dir.file("out.txt"), "old\n", 0644);
+            const ToolRun r = run_tool("info " + input + " -o out.txt", dir.path(), c.limit + preload("", no_tmpfile));
+            EXPECT_EQ(r.status, c.status) << what;
+            // (When the signal ends the tool, the shell says so on the same standard error.)
+            if (c.status == 1) {
+                EXPECT_EQ(r.errors, std::vector<std::string>{"vorpix: out.txt: cannot write: File too large"})
+                    << what;
+            }
+            EXPECT_EQ(names_in(dir.path()), std::set<std::string>{"out.txt"}) << what;
+            EXPECT_EQ(read_text(dir.file("out.txt")), "old\n") << what;
         }
-        EXPECT_EQ(names_in(dir.path()), std::set<std::string>{"out.txt"}) << c.setup;
-        EXPECT_EQ(read_text(dir.file("out.txt")), "old\n") << c.setup;
     }
 }
 

@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <pthread.h>
 #include <string>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -104,9 +105,12 @@ private:
     sigset_t saved_;
 };
 
+// The output file before it replaces its target. Where the file system
+// allows, it has no name until it is complete, so that even SIGKILL leaves
+// nothing behind; elsewhere it is made by mkstemp.
 class TemporaryFile {
 public:
-    explicit TemporaryFile(const std::string &directory) {
+    explicit TemporaryFile(const std::string &directory) : directory_(directory) {
         for (size_t i = 0; i < std::size(fatal_signals); ++i) {
             ::sigaction(fatal_signals[i], nullptr, &previous_[i]);
             // A signal the caller chose to ignore stays ignored.
@@ -116,16 +120,26 @@ public:
             sigemptyset(&handler.sa_mask);
             ::sigaction(fatal_signals[i], &handler, nullptr);
         }
-        const std::string pattern = directory + "/.vorpix-XXXXXX";
-        if (pattern.size() >= sizeof pending_name) {
+        if (directory.size() + 32 >= sizeof pending_name) {
             error_ = ENAMETOOLONG;
             return;
         }
+        // Naming it later goes through /proc/self/fd.
+        if (::access("/proc/self/fd", X_OK) == 0) {
+            fd_ = ::open(directory.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+            if (fd_ >= 0) return;
+            // Kernels and file systems without unnamed files answer so.
+            if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
+                error_ = errno;
+                return;
+            }
+        }
+        const std::string pattern = directory + "/.vorpix-XXXXXX";
         SignalsHeld held;
         std::memcpy(pending_name, pattern.c_str(), pattern.size() + 1);
         fd_ = ::mkstemp(pending_name);
         if (fd_ < 0) error_ = errno;
-        else pending = 1;
+        else pending = 1, named_ = true;
     }
     ~TemporaryFile() {
         if (fd_ >= 0) ::close(fd_);
@@ -142,15 +156,15 @@ public:
     int fd() const { return fd_; }
     int error() const { return error_; }
 
-    // 0, or the errno of the failed close.
-    int close() {
-        const int result = ::close(fd_);
+    // Puts the written file in place of path: 0, or the errno of the step
+    // that failed.
+    int replace(const std::string &path) {
+        if (!named_) {
+            if (const int error = give_name()) return error;
+        }
+        const int closed = ::close(fd_);
         fd_ = -1;
-        return result == 0 ? 0 : errno;
-    }
-
-    // 0, or the errno of the failed rename.
-    int rename_to(const std::string &path) {
+        if (closed != 0) return errno;
         SignalsHeld held;
         if (::rename(pending_name, path.c_str()) != 0) return errno;
         pending = 0;
@@ -158,8 +172,30 @@ public:
     }
 
 private:
+    // A fresh name in the directory; link fails rather than reuse one.
+    int give_name() {
+        const std::string fd_path = "/proc/self/fd/" + std::to_string(fd_);
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            unsigned char random[6];
+            if (::getrandom(random, sizeof random, 0) != static_cast<ssize_t>(sizeof random)) return errno ? errno : EIO;
+            std::string name = directory_ + "/.vorpix-";
+            for (const unsigned char r : random) name += "abcdefghijklmnopqrstuvwxyz0123456789"[r % 36];
+            SignalsHeld held;
+            std::memcpy(pending_name, name.c_str(), name.size() + 1);
+            if (::linkat(AT_FDCWD, fd_path.c_str(), AT_FDCWD, pending_name, AT_SYMLINK_FOLLOW) == 0) {
+                pending = 1;
+                named_ = true;
+                return 0;
+            }
+            if (errno != EEXIST) return errno;
+        }
+        return EEXIST;
+    }
+
+    std::string directory_;
     int fd_ = -1;
     int error_ = 0;
+    bool named_ = false;
     struct sigaction previous_[std::size(fatal_signals)] {};
 };
 
@@ -188,9 +224,7 @@ void replace_file(const std::string &path, const Target &t, const std::string &b
     if (::fchmod(temporary.fd(), mode) != 0) cannot_write(path, errno);
     int error = write_all(temporary.fd(), bytes);
     if (error == 0 && ::fsync(temporary.fd()) != 0) error = errno;
-    const int close_error = temporary.close();
-    if (error == 0) error = close_error;
-    if (error == 0) error = temporary.rename_to(t.path);
+    if (error == 0) error = temporary.replace(t.path);
     if (error != 0) cannot_write(path, error);
     const int directory = ::open(directory_of(t.path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (directory >= 0) {
