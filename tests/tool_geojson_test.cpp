@@ -9,6 +9,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <fstream>
 #include <sstream>
 #include <string>
 
@@ -165,6 +166,25 @@ TEST(Geometry, CoordinatesTooFarOutToBeGeographyEndQuickly) {
     geo::Line winding;
     for (int i = 0; i <= 3000; ++i) winding.push_back({std::remainder(170.0 * i, 360), 0});
     EXPECT_TRUE(geo::clip_line_rfc7946(winding, world).empty());
+}
+
+TEST(Geometry, ShorelineFileIsReadOnceForManyRequests) {
+    // The file (5 MB) is made available in memory that lasts as long as the
+    // process: read for every request, ten requests would hold it ten times.
+    auto resident_kb = [] {
+        std::ifstream status("/proc/self/status");
+        for (std::string line; std::getline(status, line);)
+            if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
+        return 0L;
+    };
+    const geo::Frame frame = geo::frame_of(-1, 1, 51, 52);
+    geo::ShoreRequest request;
+    request.resolution = "i";
+    request.kinds = "f:1";
+    EXPECT_FALSE(geo::shoreline_features(request, frame).empty());
+    const long before = resident_kb();
+    for (int i = 0; i < 10; ++i) geo::shoreline_features(request, frame);
+    EXPECT_LT(resident_kb() - before, 10000);
 }
 
 TEST(Geometry, LinesLeaveNoEdgesAlongTheBox) {

@@ -703,7 +703,8 @@ std::vector<ShoreFeature> shoreline_features(const ShoreRequest &request, const 
     std::free(path);
     char *data = nullptr;
     cli::LogCollector log;
-    const long size = mapfile(full.c_str(), nullptr, &data);
+    static Arr *mapped = nullptr;  // each file is mapped once for the process
+    const long size = mapfile(full.c_str(), &mapped, &data);
     if (size < 0) throw cli::InputError(full + ": cannot read" + (log.first().empty() ? "" : ": " + cli::without_function(log.first())));
     return shoreline_features(data, size, full, request, frame);
 }
