@@ -3,6 +3,7 @@
 #include "elog.h"
 
 #include <sqlite3.h>
+#include <sys/stat.h>
 
 #include <cerrno>
 #include <charconv>
@@ -253,6 +254,12 @@ extern "C" {
 int dbopen(const char *path, const char *mode, Dbptr *db) {
     if (!path || !db) return -1;
     const bool write = mode && std::strchr(mode, '+');
+    // A database is a regular file; SQLite would open a FIFO or a device.
+    struct stat st;
+    if (::stat(path, &st) == 0 && !S_ISREG(st.st_mode)) {
+        elog_log(0, "dbopen: %s: not a regular file.\n", path);
+        return -1;
+    }
     sqlite3 *handle = nullptr;
     const int flags = write ? SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE : SQLITE_OPEN_READONLY;
     if (sqlite3_open_v2(path, &handle, flags, nullptr) != SQLITE_OK) {

@@ -26,7 +26,8 @@ typedef struct Dbptr {
 #define dbRECORD_COUNT (-358)  /* long *: the number of rows of the table */
 
 /* Opens the SQLite database at path; mode "r" reads, "r+" also writes and
- * creates the file. Stores a pointer to the database (table, field and
+ * creates the file. A path that names anything but a regular file (a FIFO,
+ * a device, a directory) fails without being opened. Stores a pointer to the database (table, field and
  * record dbINVALID) in *db. 0, or -1 with a message in the error log. */
 VORPIX_HOST_API int dbopen(const char *path, const char *mode, Dbptr *db);
 /* Closes the database that db points to. 0 or -1. */

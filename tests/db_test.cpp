@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -83,6 +84,20 @@ TEST_F(ClientDatabase, FailuresAreMinusOneWithAMessage) {
     EXPECT_NE(log.text().find("no field \"nosuchfield\""), std::string::npos);
     Dbptr none;
     EXPECT_EQ(dbopen(dir_.file("missing/x.db").c_str(), "r", &none), -1);
+    // Neither a FIFO nor a device is a database (SQLite would wait on a
+    // FIFO for ever).
+    const std::string fifo = dir_.file("pipe.db");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    for (const std::string &path : {fifo, std::string("/dev/null")}) {
+        for (const char *mode : {"r", "r+"}) {
+            EXPECT_TRUE(vorpix::test::true_within(5, [&] {
+                LogCapture child_log;
+                Dbptr db;
+                return dbopen(path.c_str(), mode, &db) == -1 &&
+                       child_log.text() == "dbopen: " + path + ": not a regular file.\n";
+            })) << path << " " << mode;
+        }
+    }
     EXPECT_EQ(dbgetv(Dbptr{99, 0, 0, 0}, nullptr, "x", &v, nullptr), -1);
 }
 

@@ -10,6 +10,7 @@
 #include <stdexcept>
 #include <string>
 #include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
 namespace vorpix::test {
@@ -91,6 +92,21 @@ inline CommandResult run_command(const std::string &command) {
     const int status = pclose(pipe);
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return result;
+}
+
+// Runs check in a child process that an alarm ends after seconds: true
+// when check returned true in time (a call that waits for ever fails the
+// test instead of hanging it).
+template <typename Check>
+bool true_within(unsigned seconds, Check check) {
+    const pid_t child = fork();
+    if (child < 0) return false;
+    if (child == 0) {
+        alarm(seconds);
+        _exit(check() ? 0 : 1);
+    }
+    int status = 0;
+    return waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 // How many times what occurs in text, overlapping occurrences included.
