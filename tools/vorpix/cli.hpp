@@ -63,8 +63,9 @@ private:
 };
 // Writes bytes as the file path. A regular file, or a new one, is replaced
 // whole through a temporary file made exclusively in its directory, keeping
-// its mode (new files get 0666 less the umask); the temporary is removed on
-// failure and when SIGHUP, SIGINT, SIGQUIT, SIGTERM or SIGXFSZ ends the process.
+// its mode (new files get 0666 less the umask); the temporary is unnamed until
+// complete where the file system allows, and is removed on failure and when
+// SIGHUP, SIGINT, SIGQUIT, SIGTERM or SIGXFSZ ends the process.
 // A symbolic link is followed and the file it names replaced, the link kept.
 // A device or FIFO is written directly. A file without write permission is
 // refused; so is one with no write bit at all even when root runs the tool.
