@@ -1,6 +1,7 @@
 #include "canvas.hpp"
 
 #include "cli.hpp"
+#include "geo_output.hpp"
 
 #include <cairo.h>
 #include <fontconfig/fontconfig.h>
@@ -180,20 +181,6 @@ void append_number(std::string &out, double v) {
     out.append(buffer, r.ptr);
 }
 
-std::string escaped(const std::string &text) {
-    std::string out;
-    for (const char c : text) {
-        switch (c) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '"': out += "&quot;"; break;
-        default: out += c;
-        }
-    }
-    return out;
-}
-
 std::string base64(const std::string &bytes) {
     static const char *digits = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
     std::string out;
@@ -268,7 +255,7 @@ public:
             text_ += style.anchor == Anchor::Middle ? " text-anchor=\"middle\"" : " text-anchor=\"end\"";
         if (style.bold) text_ += " font-weight=\"bold\"";
         if (style.halo >> 24) text_ += colour_attribute("stroke", style.halo) + " stroke-width=\"3\" paint-order=\"stroke\"";
-        text_ += ">" + escaped(utf8) + "</text>\n";
+        text_ += ">" + xml_text(utf8) + "</text>\n";
     }
 
     std::string finish() override { return text_ + "</svg>\n"; }

@@ -161,6 +161,21 @@ private:
     int features_ = 0;
 };
 
+// Text as an SVG element's content or attribute value.
+inline std::string xml_text(const std::string &s) {
+    std::string out;
+    for (const char c : s) {
+        switch (c) {
+        case '&': out += "&amp;"; break;
+        case '<': out += "&lt;"; break;
+        case '>': out += "&gt;"; break;
+        case '"': out += "&quot;"; break;
+        default: out += c;
+        }
+    }
+    return out;
+}
+
 // An SVG picture of a longitude-latitude box in plate carrée.
 class SvgMap {
 public:

@@ -432,19 +432,6 @@ std::vector<float> floats(const std::vector<ESRISHPPOINTStr> &points, bool y) {
     return out;
 }
 
-std::string xml_text(const std::string &s) {
-    std::string out;
-    for (char c : s) {
-        switch (c) {
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '&': out += "&amp;"; break;
-        default: out += c;
-        }
-    }
-    return out;
-}
-
 // Shapes to draw, each with its record number.
 using Selected = std::vector<std::pair<int, Shape>>;
 
