@@ -70,6 +70,10 @@ TEST_F(IndexDatabase, IndexingAFileAgainReplacesItsRows) {
     EXPECT_EQ(sqlite(db_, "SELECT fileid FROM filename ORDER BY fileid;"), "1\n2\n");
     EXPECT_EQ(sqlite(db_, "SELECT count(*) FROM shapes_rtree;"), "103\n");
     EXPECT_EQ(sqlite(db_, "SELECT count(*) FROM shapes s JOIN shapes_rtree r ON r.id = s.rowid;"), "103\n");
+    // A table indexed before it had a tree gets one holding its old rows too.
+    ASSERT_EQ(sqlite(db_, "DROP TABLE shapes_rtree;"), "");
+    ASSERT_EQ(tool("index " + db_ + " " + esri("point.shp")).status, 0);
+    EXPECT_EQ(sqlite(db_, "SELECT count(*) FROM shapes s JOIN shapes_rtree r ON r.id = s.rowid;"), "103\n");
 }
 
 // The box query through the R*Tree answers as a scan of every row does, and
