@@ -18,6 +18,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using vorpix::test::fixture_path;
+using vorpix::test::lines_of;
 using vorpix::test::read_text;
 using vorpix::test::run_command;
 using vorpix::test::TempDir;
@@ -28,18 +29,6 @@ struct ToolRun {
     std::string out;
     std::vector<std::string> errors;  // the lines on standard error
 };
-
-std::vector<std::string> lines_of(const std::string &text) {
-    std::vector<std::string> lines;
-    size_t start = 0;
-    while (start < text.size()) {
-        const size_t end = text.find('\n', start);
-        lines.push_back(text.substr(start, end == std::string::npos ? std::string::npos : end - start));
-        if (end == std::string::npos) break;
-        start = end + 1;
-    }
-    return lines;
-}
 
 // Runs "vorpix ARGUMENTS" in directory `where` through sh, after `setup`
 // (variables, ulimit, traps). A tool ended by signal N gives status 128 + N.

@@ -7,11 +7,11 @@
 
 #include <cmath>
 #include <cstdio>
-#include <sstream>
 #include <string>
 #include <vector>
 
 using vorpix::test::fixture_path;
+using vorpix::test::lines_of;
 using vorpix::test::python_command;
 using vorpix::test::run_command;
 using vorpix::test::TempDir;
@@ -20,13 +20,6 @@ using vorpix::test::tool_command;
 namespace {
 
 std::string probe_script() { return python_command() + " " + VORPIX_SOURCE_DIR "/tests/support/picture_probe.py"; }
-
-std::vector<std::string> lines_of(const std::string &text) {
-    std::vector<std::string> out;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) out.push_back(line);
-    return out;
-}
 
 // What a pixel shows, by its colour: the fills are opaque, so their inner
 // pixels are exact up to a renderer's rounding.

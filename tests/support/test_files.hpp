@@ -116,6 +116,19 @@ inline size_t count_of(const std::string &text, const std::string &what) {
     return n;
 }
 
+// The lines of a text, without their ends.
+inline std::vector<std::string> lines_of(const std::string &text) {
+    std::vector<std::string> lines;
+    size_t start = 0;
+    while (start < text.size()) {
+        const size_t end = text.find('\n', start);
+        lines.push_back(text.substr(start, end == std::string::npos ? std::string::npos : end - start));
+        if (end == std::string::npos) break;
+        start = end + 1;
+    }
+    return lines;
+}
+
 inline std::string python_command() { return VORPIX_PYTHON; }
 inline std::string tool_command() { return VORPIX_TOOL; }
 
