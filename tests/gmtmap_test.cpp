@@ -486,7 +486,7 @@ TEST(HostileBorders, TheToolRefusesThemWithinAGigabyte) {
         TempDir root;
         const Bytes bytes = read_file(vorpix::test::hostile_file(file));
         write_file(root.file("maps/vorpix/binned_border_c.cdf"), bytes.data(), bytes.size());
-        const auto r = run_command("VORPIX_DATA_PATH=" + root.path() + " " + vorpix::test::memory_capped("1") +
+        const auto r = run_command("VORPIX_DATA_PATH=" + root.path() + " " + vorpix::test::memory_capped(1000) +
                                    tool_command() + " borders --res c --box -180/180/-90/90 -o " + root.file("out.json") + " 2>&1");
         EXPECT_EQ(r.status, 1) << file << ": " << r.output;
         EXPECT_NE(r.output.find("overlap or precede"), std::string::npos) << file << ": " << r.output;

@@ -1,6 +1,7 @@
 // vorpix info, shapes, index and fetch on shapefiles, run as a user would,
 // with pyshp, rsvg-convert and the sqlite3 client as independent readers.
 #include "geojson_checks.hpp"
+#include "hostile_files.hpp"
 #include "test_files.hpp"
 
 #include <gtest/gtest.h>
@@ -347,14 +348,9 @@ TEST(ShapesTool, BoxKeepsTheShapesThatMeetIt) {
 // limit the tool still answers with that message.
 TEST(ShapesTool, PartIndicesThatGoBackAreRefusedNamingTheRecord) {
     TempDir dir;
-    const std::string shp = dir.file("hostile.shp");
-    ASSERT_EQ(run_command(python_command() + " " + esri("make_hostile_parts.py") + " " + shp).status, 0);
-#if defined(__SANITIZE_ADDRESS__)
-    const std::string limit;  // the address sanitizer needs address space of its own
-#else
-    const std::string limit = "prlimit --as=400000000 ";
-#endif
-    const auto r = run_command(limit + tool_command() + " shapes " + shp + " -o " + dir.file("h.geojson") + " 2>&1");
+    const std::string shp = vorpix::test::hostile_file("back_and_forth_parts.shp");
+    const auto r = run_command(vorpix::test::memory_capped(400) + tool_command() + " shapes " + shp + " -o " +
+                               dir.file("h.geojson") + " 2>&1");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.output, "vorpix: " + shp +
                             ": record 0: part indices must ascend, but part 2 starts at point 0, before part 1 at "

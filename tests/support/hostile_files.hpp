@@ -21,12 +21,12 @@ inline std::string hostile_file(const std::string &name) {
 // A command prefix that caps the address space of what it runs, so that a
 // reader that tries to take gigabytes fails instead. Address sanitizer
 // reserves terabytes of address space up front: there the cap is left off.
-inline std::string memory_capped(const std::string &gigabytes) {
+inline std::string memory_capped(long megabytes) {
 #if defined(__SANITIZE_ADDRESS__)
-    (void)gigabytes;
+    (void)megabytes;
     return "";
 #else
-    return "prlimit --as=" + gigabytes + "000000000 ";
+    return "prlimit --as=" + std::to_string(megabytes) + "000000 ";
 #endif
 }
 
