@@ -212,6 +212,18 @@ TEST(ToolOutput, DevicesAreWrittenNotReplaced) {
     }
 }
 
+// /dev/stdout and /dev/fd/1 lead through /proc to a pipe, which has no path.
+TEST(ToolOutput, StandardOutputByNameIsWrittenInPlace) {
+    for (const char *name : {"/dev/stdout", "/dev/fd/1", "/proc/self/fd/1"}) {
+        const struct stat before = stat_of(name, false);
+        const ToolRun r = run_tool("info " + input + " -o " + name, "/");
+        EXPECT_EQ(r.status, 0) << name;
+        EXPECT_TRUE(r.errors.empty()) << name;
+        EXPECT_EQ(r.out, listing()) << name;
+        EXPECT_EQ(stat_of(name, false).st_ino, before.st_ino) << name;
+    }
+}
+
 TEST(ToolOutput, DirectoryIsRefused) {
     TempDir dir;
     fs::create_directories(dir.file("sub"));

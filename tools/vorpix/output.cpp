@@ -246,6 +246,11 @@ void write_in_place(const std::string &path, const Target &t, const std::string 
 }  // namespace
 
 void write_output_file(const std::string &path, const std::string &bytes) {
+    // Links under /proc (behind /dev/stdout, /dev/fd/N) name pipes and
+    // terminals in words that are not paths; open follows them.
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode))
+        return write_in_place(path, Target{path, true, st}, bytes);
     const Target target = follow_links(path);
     if (!target.exists) return replace_file(path, target, bytes);
     if (S_ISDIR(target.st.st_mode)) throw InputError(path + ": cannot write: is a directory");
