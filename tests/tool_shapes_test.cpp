@@ -401,6 +401,15 @@ TEST(ShapesTool, LongitudesBeyond180AreCutAtTheAntimeridian) {
                         "date line MultiLineString 60.927 True True True\n");
 }
 
+// A picture draws such shapes as stored, whole across 180: the 40 degrees
+// from 170 to 210 make a square picture of two shapes, not a strip of the
+// world with the areas cut in three.
+TEST(ShapesTool, PicturesKeepShapesAcross180Whole) {
+    const auto svg = run_command(tool_command() + " shapes --svg " + esri("pacific.shp"));
+    EXPECT_NE(svg.output.find("width=\"1000\" height=\"1000\""), std::string::npos) << svg.output.substr(0, 200);
+    EXPECT_EQ(count_of(svg.output, "<path "), 2u);
+}
+
 // The GeoJSON of shapes in longitude and latitude passes the strict RFC 7946
 // check the other layers pass: ranges, ring orientation, validity, and a
 // bbox (exact, across 180 where the shape is) on every feature and the

@@ -505,7 +505,8 @@ int run_shapes(int argc, char **argv) {
         if (table && table->deleted(i) && !args.flag("deleted")) continue;
         Shape s = shape_of(f.at(i), path, i);
         if (coordinates.transform) transform(s, *coordinates.transform);
-        if (coordinates.lonlat) within_180(s);
+        // GeoJSON wants longitudes within 180; a picture draws them as stored.
+        if (coordinates.lonlat && !args.flag("svg")) within_180(s);
         if (boxed && !meets(s, frame)) continue;
         shapes.emplace_back(i, std::move(s));
     }
