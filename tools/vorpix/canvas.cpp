@@ -8,7 +8,7 @@
 #include <png.h>
 
 #include <algorithm>
-#include <charconv>
+#include <cmath>
 #include <csetjmp>
 #include <cstdio>
 
@@ -174,11 +174,19 @@ std::string colour_attribute(const char *name, std::uint32_t argb) {
 }
 
 // Tenths of a pixel are finer than any renderer shows; shorter text keeps
-// large maps quick to write and to read.
+// large maps quick to write and to read. Written by hand: these numbers are
+// most of a map's bytes.
 void append_number(std::string &out, double v) {
-    char buffer[32];
-    const auto r = std::to_chars(buffer, buffer + sizeof buffer, v, std::chars_format::fixed, 1);
-    out.append(buffer, r.ptr);
+    long tenths = std::lround(v * 10);
+    char buffer[32], *end = buffer + sizeof buffer, *p = end;
+    const bool negative = tenths < 0;
+    if (negative) tenths = -tenths;
+    *--p = static_cast<char>('0' + tenths % 10);
+    *--p = '.';
+    tenths /= 10;
+    do *--p = static_cast<char>('0' + tenths % 10); while ((tenths /= 10) != 0);
+    if (negative) *--p = '-';
+    out.append(p, end);
 }
 
 std::string base64(const std::string &bytes) {
