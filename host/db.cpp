@@ -339,6 +339,7 @@ Dbptr dblookup(Dbptr db, const char *database, const char *table, const char *fi
         }
         return db;
     } catch (...) {
+        elog_log(1, "dblookup: out of memory.\n");
         return Dbptr{dbINVALID, dbINVALID, dbINVALID, dbINVALID};
     }
 }
@@ -412,9 +413,14 @@ int dbquery(Dbptr db, int code, void *result) {
         return 0;
     case dbRECORD_COUNT: {
         if (db.table < 0 || static_cast<size_t>(db.table) >= d->tables.size()) return -1;
-        Statement count(d->handle, "SELECT count(*) FROM " + quoted(d->tables[static_cast<size_t>(db.table)]));
-        if (!count || sqlite3_step(count.get()) != SQLITE_ROW) return -1;
-        *static_cast<long *>(result) = static_cast<long>(sqlite3_column_int64(count.get(), 0));
+        try {
+            Statement count(d->handle, "SELECT count(*) FROM " + quoted(d->tables[static_cast<size_t>(db.table)]));
+            if (!count || sqlite3_step(count.get()) != SQLITE_ROW) return -1;
+            *static_cast<long *>(result) = static_cast<long>(sqlite3_column_int64(count.get(), 0));
+        } catch (...) {
+            elog_log(1, "dbquery: %s: out of memory.\n", d->path.c_str());
+            return -1;
+        }
         return 0;
     }
     default:

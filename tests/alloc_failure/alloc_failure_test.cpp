@@ -366,6 +366,32 @@ TEST(AllocationFailure, FirstDatabaseFetch) {
     });
 }
 
+TEST(AllocationFailure, HostDatabaseCalls) {
+    vorpix::test::TempDir dir;
+    const std::string path = dir.file("rows.db");
+    Dbptr db;
+    ASSERT_EQ(dbopen(path.c_str(), "r+", &db), 0);
+    ASSERT_EQ(dbexec(db, "CREATE TABLE rows (fileid INTEGER, offset INTEGER, filename TEXT);"
+                         "INSERT INTO rows VALUES (3, 100, 'a.shp');"),
+              0);
+    sweep("dbopen", [&] {
+        Dbptr other;
+        const int r = dbopen(path.c_str(), "r", &other);
+        if (r == 0) dbclose(other);
+        return status(r);
+    });
+    sweep("dblookup+dbgetv+dbquery", [&] {
+        Dbptr row = dblookup(db, nullptr, "rows", "fileid", "3");
+        if (row.record < 0) return -1;
+        long fileid = 0, offset = 0, count = 0;
+        char name[256];
+        if (dbgetv(row, nullptr, "fileid", &fileid, "offset", &offset, "filename", name, nullptr) < 0) return -1;
+        return status(dbquery(row, dbRECORD_COUNT, &count));
+    });
+    sweep("dbexec", [&] { return status(dbexec(db, "UPDATE rows SET offset = 100;")); });
+    dbclose(db);
+}
+
 TEST(AllocationFailure, Textures) {
     Bytes dds = fixture("dds/dxt1_13x7.dds");
     DDSFILEStr *file = nullptr;
