@@ -17,6 +17,7 @@
 #include <ostream>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 using vorpix::test::fixture_path;
@@ -492,6 +493,118 @@ TEST(NetcdfHeader, StandaloneAttributeListIsReleasedPieceByPiece) {
     }
     std::free(attrs);
     EXPECT_EQ(static_cast<size_t>(cursor - bytes.data()), s.header_size - 12);  // type, vsize, begin follow
+}
+
+// A client may take or free any piece of a decoded header and set it NULL;
+// clearing then releases the rest (the sanitizer runs check each release).
+TEST(NetcdfOwnership, PiecesTakenOrFreedByTheClientLeaveTheRestToClear) {
+    for (bool sized : {true, false}) {
+        SCOPED_TRACE(sized ? "sized" : "plain");
+        Header h;
+        ASSERT_EQ(decode(fixture("example.nc"), h, sized), 0);
+        NETCDFHdr *hdr = h.hdr;
+        ASSERT_EQ(hdr->dims_n, 1);
+        ASSERT_EQ(hdr->vars_n, 1);
+        ASSERT_EQ(hdr->vars[0].nattrs, 1);
+        std::free(hdr->dims[0].name);
+        hdr->dims[0].name = nullptr;
+        std::free(hdr->attrs[0].values.values);
+        hdr->attrs[0].values.values = nullptr;
+        std::free(hdr->vars[0].dims);
+        hdr->vars[0].dims = nullptr;
+        char *kept = std::exchange(hdr->vars[0].attrs[0].name, nullptr);
+        char *title = std::exchange(hdr->attrs[0].name, nullptr);
+        EXPECT_EQ(netcdf_clear_header(hdr), 0);
+        EXPECT_STREQ(kept, "scale");
+        EXPECT_STREQ(title, "title");
+        std::free(kept);
+        std::free(title);
+    }
+}
+
+// Decoding values into an attribute of a decoded header releases the buffer
+// it held, as for any buffer the client holds there.
+TEST(NetcdfOwnership, ValuesDecodedIntoADecodedAttributeReplaceItsBuffer) {
+    Header h;
+    ASSERT_EQ(decode(fixture("types.nc"), h), 0);
+    ASSERT_GT(h.hdr->attrs_n, 0);
+    Bytes words;
+    for (std::uint32_t w : {7u, 0xFFFFFFFEu}) put_be32(words, w);
+    for (int i = 0; i < h.hdr->attrs_n; ++i) {
+        NETCDFValues &values = h.hdr->attrs[i].values;
+        SCOPED_TRACE(h.hdr->attrs[i].name);
+        values.type = NETCDF_INT;
+        values.n = 2;
+        unsigned char *cursor = words.data();
+        ASSERT_EQ(netcdf_unstuff_values(&cursor, &values), 0);
+        EXPECT_EQ(cursor, words.data() + 8);
+        std::int32_t got[2];
+        std::memcpy(got, values.values, sizeof got);
+        EXPECT_EQ(got[0], 7);
+        EXPECT_EQ(got[1], -2);
+    }
+}
+
+// A header put together by the client from malloc'ed pieces, some left
+// NULL, is cleared piece by piece and left empty.
+TEST(NetcdfOwnership, ClearReleasesAHeaderTheClientBuilt) {
+    auto *hdr = static_cast<NETCDFHdr *>(std::calloc(1, sizeof(NETCDFHdr)));
+    ASSERT_NE(hdr, nullptr);
+    auto text = [](const char *s) { return strdup(s); };
+    auto attrs = [&](int n) {
+        auto *list = static_cast<NETCDFAttr *>(std::calloc(static_cast<size_t>(n), sizeof(NETCDFAttr)));
+        for (int i = 0; i < n; ++i) {
+            list[i].name = i == 1 ? nullptr : text("attribute");
+            list[i].values = {NETCDF_DOUBLE, 3, std::calloc(3, sizeof(double))};
+        }
+        return list;
+    };
+    hdr->numrecs = 4;
+    hdr->dims_n = 3;
+    hdr->dims = static_cast<NETCDFDim *>(std::calloc(3, sizeof(NETCDFDim)));
+    hdr->dims[0] = {text("time"), 0};
+    hdr->dims[2] = {text("station"), 12};
+    hdr->attrs_n = 2;
+    hdr->attrs = attrs(2);
+    hdr->vars_n = 2;
+    hdr->vars = static_cast<NETCDFVar *>(std::calloc(2, sizeof(NETCDFVar)));
+    hdr->vars_array = newarr(nullptr);
+    hdr->vars[0].name = text("height");
+    hdr->vars[0].ndims = 2;
+    hdr->vars[0].dims = static_cast<NETCDFDim **>(std::calloc(2, sizeof(NETCDFDim *)));
+    hdr->vars[0].dims[0] = &hdr->dims[0];
+    hdr->vars[0].dims[1] = &hdr->dims[2];
+    hdr->vars[0].nattrs = 3;
+    hdr->vars[0].attrs = attrs(3);
+    setarr(hdr->vars_array, hdr->vars[0].name, &hdr->vars[0]);
+    EXPECT_EQ(netcdf_clear_header(hdr), 0);
+    EXPECT_EQ(hdr->dims, nullptr);
+    EXPECT_EQ(hdr->attrs, nullptr);
+    EXPECT_EQ(hdr->vars, nullptr);
+    EXPECT_EQ(hdr->vars_array, nullptr);
+    EXPECT_EQ(hdr->dims_n + hdr->attrs_n + hdr->vars_n, 0);
+    EXPECT_EQ(hdr->numrecs, 4);
+    std::free(hdr);
+}
+
+// ncgen writes a record variable's offset even when there are no records,
+// each after the one before: the second lies past the file's end.
+TEST(NetcdfHeader, RecordVariablesWithoutRecordsDecodeSized) {
+    const Bytes bytes = fixture("norecords.nc");
+    LogCapture log;
+    Header h;
+    ASSERT_EQ(decode(bytes, h), 0) << log.text();
+    EXPECT_EQ(h.hdr->numrecs, 0);
+    ASSERT_EQ(h.hdr->vars_n, 4);
+    EXPECT_EQ(h.hdr->vars[0].fixed, 1);
+    for (int i = 1; i < 4; ++i) {
+        EXPECT_EQ(h.hdr->vars[i].fixed, 0);
+        EXPECT_GE(static_cast<size_t>(h.hdr->vars[i].begin), bytes.size()) << h.hdr->vars[i].name;
+    }
+    EXPECT_GT(static_cast<size_t>(h.hdr->vars[3].begin), bytes.size());
+    // The fixed variable's values still have to be there.
+    EXPECT_EQ(netcdf_unstuff_header_sized(bytes.data(), h.hdr->vars[0].begin + 11, &h.hdr), -1);
+    EXPECT_NE(log.text().find("variable 0 (\"height\") data at byte"), std::string::npos) << log.text();
 }
 
 // example.nc with one word changed, and the messages that must follow,

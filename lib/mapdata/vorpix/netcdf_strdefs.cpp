@@ -13,9 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <new>
 #include <string>
-#include <utility>
 
 namespace {
 
@@ -97,157 +95,52 @@ int value_size(int type) {
     }
 }
 
-// Where decoded names and arrays come from. The standalone decoders hand each
-// piece to their caller, who releases it with free().
-struct HeapAlloc {
-    static void *zeroed(size_t count, size_t size) { return std::calloc(count ? count : 1, size); }
-    static void *raw(size_t size, size_t) { return std::malloc(size); }
-    static void release(void *p) { std::free(p); }
-};
-
-// A decoded header keeps everything it owns in a chain of memory blocks,
-// released as a whole: one malloc instead of one per name, value buffer and
-// list, and a header decoded again reuses its block. The first block starts
-// with the header's first array (its dims, else its attrs, else its vars), so
-// that the header holds the block's own address, and the block's record
-// follows that array; each later block starts with its record.
-struct alignas(16) Chunk {
-    Chunk *next;      // the record, and start, of the next block
-    size_t capacity;  // bytes in the block
-    size_t total;     // first block only: bytes the last decode took from all blocks
-};
-
-constexpr size_t first_block_bytes = 4096;
-constexpr size_t array_alignment = alignof(double);  // the strictest of the records and values
-
-constexpr size_t record_offset(size_t first_array_bytes) {
-    return (first_array_bytes + alignof(Chunk) - 1) & ~(alignof(Chunk) - 1);
+// malloc and a clear rather than calloc: glibc's calloc passes by the
+// per-thread cache that serves the many small pieces of a header.
+void *zeroed_array(size_t count, size_t size) {
+    if (!count) count = 1;
+    if (count > SIZE_MAX / size) return nullptr;
+    void *p = std::malloc(count * size);
+    if (!p) return nullptr;
+    asm volatile("" : : "r"(p) : "memory");  // keeps the compiler from making this calloc again
+    std::memset(p, 0, count * size);
+    return p;
 }
 
-struct Chain {
-    unsigned char *block = nullptr;  // the first block
-    Chunk *record = nullptr;         // its record
-};
-
-Chain chain_of(const NETCDFHdr *hdr) {
-    auto at = [](void *first, int count, size_t size) {
-        auto *block = static_cast<unsigned char *>(first);
-        const size_t bytes = static_cast<size_t>(count > 0 ? count : 1) * size;
-        return Chain{block, reinterpret_cast<Chunk *>(block + record_offset(bytes))};
-    };
-    if (hdr->dims) return at(hdr->dims, hdr->dims_n, sizeof(NETCDFDim));
-    if (hdr->attrs) return at(hdr->attrs, hdr->attrs_n, sizeof(NETCDFAttr));
-    if (hdr->vars) return at(hdr->vars, hdr->vars_n, sizeof(NETCDFVar));
-    return {};
+void free_attrs(NETCDFAttr *attrs, int n) {
+    if (!attrs) return;
+    for (int i = 0; i < n; ++i) {
+        std::free(attrs[i].name);
+        std::free(attrs[i].values.values);
+    }
+    std::free(attrs);
 }
 
-void free_chain(Chain chain) {
-    if (!chain.block) return;
-    Chunk *next = chain.record->next;
-    std::free(chain.block);
-    while (next) {
-        Chunk *after = next->next;
-        std::free(next);
-        next = after;
+// Every piece is its own allocation, so that a client may take or free
+// pieces itself and set them NULL before clearing.
+void clear_contents(NETCDFHdr *hdr) {
+    if (hdr->dims) {
+        for (int i = 0; i < hdr->dims_n; ++i) std::free(hdr->dims[i].name);
+        std::free(hdr->dims);
     }
-}
-
-class Arena {
-public:
-    // Takes the blocks of the header's previous contents: a lone block is
-    // reused, a chain is freed and one block of its total size made instead.
-    explicit Arena(Chain previous) {
-        if (previous.block && !previous.record->next) {
-            spare_ = previous.block;
-            spare_capacity_ = previous.record->capacity;
-        } else if (previous.block) {
-            hint_ = previous.record->total;
-            free_chain(previous);
-        }
-    }
-    Arena(const Arena &) = delete;
-    Arena &operator=(const Arena &) = delete;
-    ~Arena() {
-        std::free(spare_);
-        if (head_) head_->total = taken_ + static_cast<size_t>(next_ - start_);
-    }
-
-    void *zeroed(size_t count, size_t size) {
-        if (!count) count = 1;
-        if (count > SIZE_MAX / size) return nullptr;
-        void *p = raw(count * size, array_alignment);
-        if (p) std::memset(p, 0, count * size);
-        return p;
-    }
-    // size is never 0, so an arena without a block always grows.
-    void *raw(size_t size, size_t align) {
-        const size_t skip = static_cast<size_t>(-reinterpret_cast<std::uintptr_t>(next_)) & (align - 1);
-        if (skip <= static_cast<size_t>(end_ - next_) && size <= static_cast<size_t>(end_ - next_) - skip) {
-            unsigned char *p = next_ + skip;
-            next_ = p + size;
-            return p;
-        }
-        return grow(size);
-    }
-    static void release(void *) {}  // nothing is released before the whole chain
-
-private:
-    // The first request is always the header's first array.
-    void *grow(size_t size) {
-        if (size > SIZE_MAX / 4) return nullptr;
-        unsigned char *block;
-        size_t capacity;
-        if (!head_) {
-            const size_t need = record_offset(size) + sizeof(Chunk);
-            if (spare_ && need <= spare_capacity_) {
-                block = std::exchange(spare_, nullptr);
-                capacity = spare_capacity_;
-            } else {
-                std::free(std::exchange(spare_, nullptr));
-                capacity = std::max({need, first_block_bytes, hint_});
-                block = static_cast<unsigned char *>(std::malloc(capacity));
-                if (!block) return nullptr;
-            }
-            head_ = last_ = new (block + record_offset(size)) Chunk{nullptr, capacity, 0};
-            start_ = block;
-            next_ = block + need;
-            end_ = block + capacity;
-            return block;
-        }
-        capacity = std::max(sizeof(Chunk) + size, 2 * static_cast<size_t>(end_ - start_));
-        block = static_cast<unsigned char *>(std::malloc(capacity));
-        if (!block) return nullptr;
-        auto *record = new (block) Chunk{nullptr, capacity, 0};
-        last_->next = record;
-        last_ = record;
-        taken_ += static_cast<size_t>(next_ - start_);
-        start_ = block;
-        next_ = block + sizeof(Chunk) + size;
-        end_ = block + capacity;
-        return block + sizeof(Chunk);
-    }
-
-    Chunk *head_ = nullptr;  // the first block's record
-    Chunk *last_ = nullptr;
-    unsigned char *start_ = nullptr;  // the block being filled
-    unsigned char *next_ = nullptr;   // its free bytes
-    unsigned char *end_ = nullptr;
-    size_t taken_ = 0;  // bytes taken from the blocks before it
-    unsigned char *spare_ = nullptr;
-    size_t spare_capacity_ = 0;
-    size_t hint_ = 0;
-};
-
-// Releases what a header owns outside its chunks and empties it.
-void forget_contents(NETCDFHdr *hdr) {
-    if (hdr->vars_array) freearr(hdr->vars_array, nullptr);
-    hdr->vars_array = nullptr;
     hdr->dims = nullptr;
     hdr->dims_n = 0;
+    free_attrs(hdr->attrs, hdr->attrs_n);
     hdr->attrs = nullptr;
     hdr->attrs_n = 0;
+    if (hdr->vars) {
+        for (int i = 0; i < hdr->vars_n; ++i) {
+            NETCDFVar &v = hdr->vars[i];
+            std::free(v.name);
+            std::free(v.dims);
+            free_attrs(v.attrs, v.nattrs);
+        }
+        std::free(hdr->vars);
+    }
     hdr->vars = nullptr;
     hdr->vars_n = 0;
+    if (hdr->vars_array) freearr(hdr->vars_array, nullptr);
+    hdr->vars_array = nullptr;
 }
 
 // The sized decoder reports a negative count in one message with its place;
@@ -264,14 +157,13 @@ inline bool negative(ByteReader &in, const char *function, const char *what, std
     return value < 0 && report_negative(in, function, what, value);
 }
 
-template <typename Alloc>
-[[gnu::always_inline]] inline char *decode_string(ByteReader &in, Alloc &alloc) {
+[[gnu::always_inline]] inline char *decode_string(ByteReader &in) {
     const std::int32_t length = in.be32s();
     if (negative(in, "netcdf_unstuff_string", "name length", length)) return nullptr;
     const size_t n = static_cast<size_t>(length);
     const size_t consumed = n + fill_of(n);
     in.need(consumed);
-    auto *s = static_cast<char *>(alloc.raw(n + 1, 1));
+    auto *s = static_cast<char *>(std::malloc(n + 1));
     if (!s) {
         elog_log(1, "netcdf_unstuff_string: malloc() error.\n");
         return nullptr;
@@ -282,13 +174,12 @@ template <typename Alloc>
     return s;
 }
 
-template <typename Alloc>
-int decode_values(ByteReader &in, NETCDFValues *values, Alloc &alloc) {
+int decode_values(ByteReader &in, NETCDFValues *values) {
     if (!values) {
         elog_log(0, "netcdf_unstuff_values: values == NULL.\n");
         return -1;
     }
-    alloc.release(values->values);
+    std::free(values->values);
     values->values = nullptr;
     const int item = value_size(values->type);
     if (item == 0) {
@@ -300,7 +191,7 @@ int decode_values(ByteReader &in, NETCDFValues *values, Alloc &alloc) {
     const size_t size = n * static_cast<size_t>(item);  // n < 2^31 and item <= 8: no overflow
     in.need(size);
     in.need(size + fill_of(size));
-    void *buffer = alloc.raw(values->type == NETCDF_CHAR ? size + 1 : (size ? size : 1), array_alignment);
+    void *buffer = std::malloc(values->type == NETCDF_CHAR ? size + 1 : (size ? size : 1));
     if (!buffer) {
         elog_log(1, "netcdf_unstuff_values: malloc(values->values,%d) error.\n", static_cast<int>(size));
         return -1;
@@ -322,9 +213,7 @@ int decode_values(ByteReader &in, NETCDFValues *values, Alloc &alloc) {
     return 0;
 }
 
-template <typename Alloc>
-[[gnu::always_inline]] inline int decode_attrs(ByteReader &in, int *nattrs, NETCDFAttr **attrs, Where &where,
-                                               Alloc &alloc) {
+[[gnu::always_inline]] inline int decode_attrs(ByteReader &in, int *nattrs, NETCDFAttr **attrs, Where &where) {
     const std::int32_t tag = in.be32s();
     if (tag == tag_absent) {
         if (in.be32s() != 0) {
@@ -340,7 +229,7 @@ template <typename Alloc>
     const std::int32_t count = in.be32s();
     if (negative(in, "netcdf_unstuff_attrs", "attribute count", count)) return -1;
     in.need(static_cast<size_t>(count), min_attribute_bytes);
-    auto *list = static_cast<NETCDFAttr *>(alloc.zeroed(static_cast<size_t>(count), sizeof(NETCDFAttr)));
+    auto *list = static_cast<NETCDFAttr *>(zeroed_array(static_cast<size_t>(count), sizeof(NETCDFAttr)));
     if (!list) {
         elog_log(1, "netcdf_unstuff_attrs: malloc(attrs) error.\n");
         return -1;
@@ -350,14 +239,14 @@ template <typename Alloc>
     for (int i = 0; i < count; ++i) {
         where.attr = i;
         NETCDFAttr &a = list[i];
-        a.name = decode_string(in, alloc);
+        a.name = decode_string(in);
         if (!a.name) {
             elog_log(1, "netcdf_unstuff_attrs: netcdf_unstuff_string(attrs->name) error.\n");
             return -1;
         }
         a.values.type = in.be32s();
         a.values.n = in.be32s();
-        if (decode_values(in, &a.values, alloc) < 0) {
+        if (decode_values(in, &a.values) < 0) {
             elog_log(1, "netcdf_unstuff_attrs: netcdf_unstuff_values(attrs->values) error.\n");
             return -1;
         }
@@ -392,9 +281,7 @@ int decode_header(ByteReader &in, NETCDFHdr **hdrp, Where &where) {
         *hdrp = fresh;
     }
     NETCDFHdr *hdr = *hdrp;
-    const Chain previous = chain_of(hdr);
-    forget_contents(hdr);
-    Arena alloc(previous);
+    clear_contents(hdr);
     hdr->stream = const_cast<unsigned char *>(start);
     where.item = "numrecs";
     hdr->numrecs = in.be32s();
@@ -413,7 +300,7 @@ int decode_header(ByteReader &in, NETCDFHdr **hdrp, Where &where) {
         const std::int32_t count = in.be32s();
         if (negative(in, "netcdf_unstuff_header", "dimension count", count)) return -1;
         in.need(static_cast<size_t>(count), min_dimension_bytes);
-        hdr->dims = static_cast<NETCDFDim *>(alloc.zeroed(static_cast<size_t>(count), sizeof(NETCDFDim)));
+        hdr->dims = static_cast<NETCDFDim *>(zeroed_array(static_cast<size_t>(count), sizeof(NETCDFDim)));
         if (!hdr->dims) {
             elog_log(1, "netcdf_unstuff_header: malloc(hdr->dims) error.\n");
             return -1;
@@ -422,7 +309,7 @@ int decode_header(ByteReader &in, NETCDFHdr **hdrp, Where &where) {
         where.item = "dimension";
         for (int i = 0; i < count; ++i) {
             where.index = i;
-            hdr->dims[i].name = decode_string(in, alloc);
+            hdr->dims[i].name = decode_string(in);
             if (!hdr->dims[i].name) {
                 elog_log(1, "netcdf_unstuff_header: netcdf_unstuff_string(hdr->dims->name) error.\n");
                 return -1;
@@ -435,7 +322,7 @@ int decode_header(ByteReader &in, NETCDFHdr **hdrp, Where &where) {
     }
 
     where.item = "global attribute";
-    if (decode_attrs(in, &hdr->attrs_n, &hdr->attrs, where, alloc) < 0) {
+    if (decode_attrs(in, &hdr->attrs_n, &hdr->attrs, where) < 0) {
         elog_log(0, "netcdf_unstuff_header: netcdf_unstuff_attrs() error.\n");
         return -1;
     }
@@ -457,7 +344,7 @@ int decode_header(ByteReader &in, NETCDFHdr **hdrp, Where &where) {
     const std::int32_t count = in.be32s();
     if (negative(in, "netcdf_unstuff_header", "variable count", count)) return -1;
     in.need(static_cast<size_t>(count), min_variable_bytes);
-    hdr->vars = static_cast<NETCDFVar *>(alloc.zeroed(static_cast<size_t>(count), sizeof(NETCDFVar)));
+    hdr->vars = static_cast<NETCDFVar *>(zeroed_array(static_cast<size_t>(count), sizeof(NETCDFVar)));
     if (!hdr->vars) {
         elog_log(1, "netcdf_unstuff_header: malloc(hdr->vars) error.\n");
         return -1;
@@ -473,7 +360,7 @@ int decode_header(ByteReader &in, NETCDFHdr **hdrp, Where &where) {
         NETCDFVar &v = hdr->vars[i];
         where.index = i;
         where.var = nullptr;
-        v.name = decode_string(in, alloc);
+        v.name = decode_string(in);
         if (!v.name) {
             elog_log(1, "netcdf_unstuff_header: netcdf_unstuff_string(hdr->vars->name) error.\n");
             return -1;
@@ -487,7 +374,7 @@ int decode_header(ByteReader &in, NETCDFHdr **hdrp, Where &where) {
         const std::int32_t ndims = in.be32s();
         if (negative(in, "netcdf_unstuff_header", "variable dimension count", ndims)) return -1;
         in.need(static_cast<size_t>(ndims), 4);
-        v.dims = static_cast<NETCDFDim **>(alloc.zeroed(static_cast<size_t>(ndims), sizeof(NETCDFDim *)));
+        v.dims = static_cast<NETCDFDim **>(zeroed_array(static_cast<size_t>(ndims), sizeof(NETCDFDim *)));
         if (!v.dims) {
             elog_log(1, "netcdf_unstuff_header: malloc(hdr->vars[%s].dims) error.\n", v.name);
             return -1;
@@ -510,7 +397,7 @@ int decode_header(ByteReader &in, NETCDFHdr **hdrp, Where &where) {
             v.dims[j] = &hdr->dims[id];
             if (hdr->dims[id].value == 0) v.fixed = 0;
         }
-        if (decode_attrs(in, &v.nattrs, &v.attrs, where, alloc) < 0) {
+        if (decode_attrs(in, &v.nattrs, &v.attrs, where) < 0) {
             elog_log(0, "netcdf_unstuff_header: netcdf_unstuff_attrs() error for hdr->vars[%s].\n", v.name);
             return -1;
         }
@@ -545,13 +432,7 @@ void check_data_extents(const NETCDFHdr *hdr, size_t size) {
     for (int i = 0; i < hdr->vars_n; ++i) {
         const NETCDFVar &v = hdr->vars[i];
         char buffer[160];
-        if (v.begin < 0 || static_cast<size_t>(v.begin) > size) {
-            std::snprintf(buffer, sizeof buffer, "variable %d (\"%s\") data offset %d outside the %zu bytes", i,
-                          v.name, v.begin, size);
-            throw DataOutside{buffer};
-        }
         const int item = value_size(v.type);
-        if (item == 0) continue;
         long long bytes = item;
         for (int j = 0; j < v.ndims && bytes; ++j) {
             const int length = v.dims[j]->value;
@@ -564,6 +445,16 @@ void check_data_extents(const NETCDFHdr *hdr, size_t size) {
             else if (record_vars > 1) bytes = std::min(cap, bytes + capped_product(records - 1, record_size));
             else bytes = capped_product(bytes, records);
         }
+        // A record variable of a file without records reads nothing, and its
+        // offset may be the file's end or beyond (each record variable after
+        // the first starts later in the empty record).
+        if (item != 0 && bytes == 0) continue;
+        if (v.begin < 0 || static_cast<size_t>(v.begin) > size) {
+            std::snprintf(buffer, sizeof buffer, "variable %d (\"%s\") data offset %d outside the %zu bytes", i,
+                          v.name, v.begin, size);
+            throw DataOutside{buffer};
+        }
+        if (item == 0) continue;
         const long long remain = static_cast<long long>(size) - v.begin;
         if (bytes > remain) {
             std::snprintf(buffer, sizeof buffer, "variable %d (\"%s\") data at byte %d: %lld bytes needed, %lld remain",
@@ -606,8 +497,7 @@ int netcdf_unstuff_attrs(unsigned char **stream, int *nattrs, NETCDFAttr **attrs
     return vorpix::guarded("netcdf_unstuff_attrs", -1, [&] {
         return run_plain(stream, "netcdf_unstuff_attrs", [nattrs, attrs](ByteReader &in) {
             Where where;
-            HeapAlloc heap;
-            return decode_attrs(in, nattrs, attrs, where, heap);
+            return decode_attrs(in, nattrs, attrs, where);
         });
     });
 }
@@ -615,8 +505,7 @@ int netcdf_unstuff_attrs(unsigned char **stream, int *nattrs, NETCDFAttr **attrs
 int netcdf_unstuff_values(unsigned char **stream, NETCDFValues *values) {
     return vorpix::guarded("netcdf_unstuff_values", -1, [&] {
         return run_plain(stream, "netcdf_unstuff_values", [values](ByteReader &in) {
-            HeapAlloc heap;
-            return decode_values(in, values, heap);
+            return decode_values(in, values);
         });
     });
 }
@@ -625,8 +514,7 @@ char *netcdf_unstuff_string(unsigned char **stream) {
     return vorpix::guarded("netcdf_unstuff_string", static_cast<char *>(nullptr), [&] {
         char *s = nullptr;
         run_plain(stream, "netcdf_unstuff_string", [&s](ByteReader &in) {
-            HeapAlloc heap;
-            s = decode_string(in, heap);
+            s = decode_string(in);
             return s ? 0 : -1;
         });
         return s;
@@ -662,9 +550,7 @@ int netcdf_unstuff_header_sized(const unsigned char *data, long size, NETCDFHdr 
 }
 
 int netcdf_clear_header(NETCDFHdr *hdr) {
-    if (!hdr) return 0;
-    free_chain(chain_of(hdr));
-    forget_contents(hdr);
+    if (hdr) clear_contents(hdr);
     return 0;
 }
 
