@@ -78,16 +78,11 @@ LineLook line_look(bool river, int level) {
 
 void add_line_layer(Picture &pic, bool rivers, const std::string &kinds, const std::string &res, Progress &progress) {
     progress.say(rivers ? "rivers" : "borders");
+    // The runs come clipped to the frame already.
     const auto runs = border_lines(kinds, res, pic.box);
-    const geo::Frame frame{pic.box.west, pic.box.east, pic.box.south, pic.box.north};
     // Minor lines first, so that the major ones lie over them.
     std::map<int, Op, std::greater<int>> by_level;
-    geo::Line line;
     for (const auto &run : runs) {
-        line.clear();
-        for (size_t i = 0; i < run.lon.size(); ++i) line.push_back({run.lon[i], run.lat[i]});
-        auto parts = geo::clip_line(line, frame);
-        if (parts.empty()) continue;
         auto found = by_level.find(run.level);
         if (found == by_level.end()) {
             const LineLook look = line_look(rivers, run.level);
@@ -96,7 +91,9 @@ void add_line_layer(Picture &pic, bool rivers, const std::string &kinds, const s
             op.framed = true;
             found = by_level.emplace(run.level, std::move(op)).first;
         }
-        for (auto &part : parts) found->second.rings.push_back(std::move(part));
+        geo::Line &line = found->second.rings.emplace_back();
+        line.reserve(run.lon.size());
+        for (size_t i = 0; i < run.lon.size(); ++i) line.push_back({run.lon[i], run.lat[i]});
     }
     for (auto &[level, op] : by_level) pic.ops.push_back(std::move(op));
     // Every river level is one entry, drawn in the wider look.
