@@ -1,5 +1,6 @@
 // vorpix index and fetch, run as a user would, with the sqlite3 client and
 // pyshp as independent readers and writers of the database and shapefiles.
+#include "geojson_checks.hpp"
 #include "test_files.hpp"
 
 #include <gtest/gtest.h>
@@ -12,6 +13,7 @@
 using vorpix::test::count_of;
 using vorpix::test::fixture_path;
 using vorpix::test::python_command;
+using vorpix::test::rfc7946_problems;
 using vorpix::test::run_command;
 using vorpix::test::TempDir;
 using vorpix::test::tool_command;
@@ -200,4 +202,5 @@ TEST_F(IndexDatabase, FetchedFeaturesAreTheShapesFeaturesWithRowAndFile) {
         "print(bad)\n"
         "EOF");
     EXPECT_EQ(r.output, "102 99 [1, 2, 3, 4]\n0\n");
+    EXPECT_EQ(rfc7946_problems(fetched), "");
 }

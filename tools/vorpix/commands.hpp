@@ -68,8 +68,10 @@ std::vector<long> index_rows_in_box(const std::string &db_path, const std::strin
 // braces, not empty).
 struct Coordinates;
 class DbaseTable;
+class GeoBBox;
 std::string record_feature_json(const ESRISHPRECStr &rec, const std::string &path, int recno,
-                                const Coordinates &coordinates, DbaseTable *table, const std::string &properties);
+                                const Coordinates &coordinates, DbaseTable *table, const std::string &properties,
+                                GeoBBox &box);
 
 // Border or river segments of a box, clipped to it in its own longitude
 // frame (geo::frame_of), copies by whole turns included (for pictures that

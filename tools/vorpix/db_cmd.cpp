@@ -239,7 +239,7 @@ public:
     // A fetched record as a feature: its row, file and offset, then what
     // vorpix shapes writes of it. The record number is the row's recno
     // when it has one, else the one the record's header gives.
-    std::string feature(Dbptr row, long r, const ESRISHPRECStr &rec) {
+    std::string feature(Dbptr row, long r, const ESRISHPRECStr &rec, GeoBBox &box) {
         long fileid = 0;
         {
             LogCollector ignore;
@@ -250,7 +250,8 @@ public:
         return record_feature_json(rec, source.path, record, source.coordinates,
                                    source.table && record < source.table->count() ? source.table.get() : nullptr,
                                    "\"row\":" + std::to_string(r) + ",\"file\":" + json_string(source.path) +
-                                       ",\"offset\":" + std::to_string(rec.offset));
+                                       ",\"offset\":" + std::to_string(rec.offset),
+                                   box);
     }
 
     // The record's number from 0, as vorpix shapes and info count: the
@@ -333,7 +334,9 @@ int run_fetch(int argc, char **argv) {
                 esri_print_shapefile_record(prefix, &rec, Shapefiles::record_number(row, rec));
             });
         } else {
-            json.raw_feature(files.feature(row, r, rec));
+            GeoBBox box;
+            const std::string feature = files.feature(row, r, rec, box);
+            json.raw_feature(feature, box);
         }
         esri::release_shape(rec.shape_type, rec.record);
     }

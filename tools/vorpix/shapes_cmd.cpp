@@ -549,11 +549,13 @@ std::vector<IndexedShape> index_shapefile(const std::string &path, const std::ve
 }
 
 std::string record_feature_json(const ESRISHPRECStr &rec, const std::string &path, int recno,
-                                const Coordinates &coordinates, DbaseTable *table, const std::string &properties) {
+                                const Coordinates &coordinates, DbaseTable *table, const std::string &properties,
+                                GeoBBox &box) {
     Shape s = shape_of(&rec, path, recno);
     if (coordinates.transform) transform(s, *coordinates.transform);
     if (coordinates.lonlat) within_180(s);
-    const std::string feature = feature_json(s, table, recno, table && table->deleted(recno));
+    box = bbox_of(s, coordinates.lonlat);
+    const std::string feature = feature_json(s, table, recno, table && table->deleted(recno), box);
     const std::string head = "{\"type\":\"Feature\",\"properties\":{";
     return head + properties + "," + feature.substr(head.size());
 }
