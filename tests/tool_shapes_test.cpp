@@ -311,6 +311,15 @@ TEST(ShapesTool, ProjectedCoordinatesBecomeLongitudeAndLatitude) {
     EXPECT_EQ(bad.status, 0);
     EXPECT_EQ(bad.output, "vorpix: warning: " + dir.file("bad.prj") +
                               ": PROJ cannot read the coordinate system; coordinates are written as stored\n");
+
+    // Without a .prj, numbers that cannot be degrees are written as stored, with a word about it.
+    std::filesystem::remove(dir.file("bad.prj"));
+    const auto unknown = run_command(tool_command() + " shapes " + dir.file("bad.shp") + " -o " +
+                                     dir.file("unknown.geojson") + " 2>&1");
+    EXPECT_EQ(unknown.status, 0);
+    EXPECT_EQ(unknown.output, "vorpix: warning: " + dir.file("bad.shp") +
+                                  ": the coordinates are not longitudes and latitudes and no .prj says what they are; "
+                                  "they are written as stored, which RFC 7946 GeoJSON does not allow\n");
 }
 
 // --box keeps the records whose shapes meet the box, as shapely finds them,

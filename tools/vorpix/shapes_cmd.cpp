@@ -515,10 +515,19 @@ int run_shapes(int argc, char **argv) {
         out.append(as_svg(shapes, table.get()));
     } else {
         GeoJson json;
+        bool stored = false;  // coordinates that cannot be longitudes and latitudes, written as they are
         for (const auto &[recno, s] : shapes) {
             const GeoBBox box = bbox_of(s, coordinates.lonlat);
+            stored |= box.empty() && std::any_of(s.parts.begin(), s.parts.end(), [](const Part &p) {
+                return !p.xy.empty();
+            });
             json.raw_feature(feature_json(s, table.get(), recno, table && table->deleted(recno), box), box);
         }
+        if (stored && !args.flag("no-transform") && file_beside(path, {".prj", ".PRJ"}).empty())
+            std::fprintf(stderr,
+                         "vorpix: warning: %s: the coordinates are not longitudes and latitudes and no .prj says "
+                         "what they are; they are written as stored, which RFC 7946 GeoJSON does not allow\n",
+                         path.c_str());
         out.append(json.finish());
     }
     out.commit();
