@@ -412,7 +412,7 @@ TEST(BordersTool, WritesGeoJsonAndSvgAndNamesMissingFiles) {
     auto r = run_command(tool_command() + " borders --res c --box -30/30/30/40 2>&1");
     ASSERT_EQ(r.status, 0) << r.output;
     EXPECT_EQ(features(r.output), 4u);  // the segment without points is left out
-    EXPECT_NE(r.output.find("{\"level\":3,\"type\":\"p\"}"), std::string::npos);
+    EXPECT_NE(r.output.find("{\"kind\":\"border\",\"level\":3,\"type\":\"p\"}"), std::string::npos);
     EXPECT_NE(r.output.find("\"coordinates\":[[-30,30],"), std::string::npos) << r.output;
 
     r = run_command(tool_command() + " borders --res c --box -30/30/30/40 --svg 2>&1");
