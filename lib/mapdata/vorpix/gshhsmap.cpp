@@ -6,7 +6,6 @@
 
 #include "byte_reader.hpp"
 
-#include "byteorder.h"
 #include "datafile.h"
 #include "elog.h"
 #include "words.h"
@@ -73,33 +72,29 @@ int resolution_index(const char *resolution) {
 
 int header_size_for_version(int version) { return version > 3 ? 44 : 36; }
 
-// Fills hdr from the header at p, through the host's byte-order conversion,
-// and returns the header's length. The caller has made sure it is all there.
-long decode_header(const char *p, GSHHSHdr &hdr) {
-    const char *const start = p;
+// Fills hdr from the header at the reader's position and moves past it.
+void decode_header(vorpix::ByteReader &in, GSHHSHdr &hdr) {
     std::memset(&hdr, 0, sizeof hdr);
-    std::uint32_t flag = 0;
-    N2H4(&hdr.id, p, 1), p += 4;
-    N2H4(&hdr.n, p, 1), p += 4;
-    N2H4(&flag, p, 1), p += 4;
-    N2H4(&hdr.west, p, 1), p += 4;
-    N2H4(&hdr.east, p, 1), p += 4;
-    N2H4(&hdr.south, p, 1), p += 4;
-    N2H4(&hdr.north, p, 1), p += 4;
-    N2H4(&hdr.area, p, 1), p += 4;
+    hdr.id = in.be32s();
+    hdr.n = in.be32s();
+    const std::uint32_t flag = in.be32();
+    hdr.west = in.be32s();
+    hdr.east = in.be32s();
+    hdr.south = in.be32s();
+    hdr.north = in.be32s();
+    hdr.area = in.be32s();
     hdr.version = static_cast<std::int32_t>((flag >> 8) & 255);
     hdr.level = static_cast<std::int32_t>(flag & 255);
     if (hdr.version > 3) {
-        N2H4(&hdr.area_full, p, 1), p += 4;
-        N2H4(&hdr.container, p, 1), p += 4;
-        N2H4(&hdr.ancestor, p, 1), p += 4;
+        hdr.area_full = in.be32s();
+        hdr.container = in.be32s();
+        hdr.ancestor = in.be32s();
     } else {
-        N2H2(&hdr.greenwich, p, 1), p += 2;
-        N2H2(&hdr.source, p, 1), p += 2;
+        hdr.greenwich = in.be16s();
+        hdr.source = in.be16s();
     }
     // Level 6 marks Antarctica's grounding line in newer files: it is land.
     if (hdr.level == 6) hdr.level = 1;
-    return p - start;
 }
 
 // `while (v < limit) v += 360` and `while (v > limit) v -= 360`. Values more
@@ -871,7 +866,9 @@ int gshhs_unstuff_hdr(GSHHSHdr **gshhshdr, char **stream) {
         }
         *gshhshdr = hdr;
     }
-    *stream += decode_header(*stream, **gshhshdr);
+    auto in = vorpix::ByteReader::unbounded(*stream);
+    decode_header(in, **gshhshdr);
+    *stream += in.position();
     return 0;
 }
 
@@ -887,22 +884,22 @@ int gshhs_unstuff_hdr_sized(GSHHSHdr *gshhshdr, const char *data, long size, lon
         elog_log(0, "gshhs_unstuff_hdr_sized: invalid arguments.\n");
         return -1;
     }
-    const long remain = size - *position;
-    const auto *at = reinterpret_cast<const unsigned char *>(data) + *position;
-    if (remain < header_common_size) {
-        elog_log(0, "gshhs_unstuff_hdr_sized: header at byte %ld needs at least %d bytes, %ld remain.\n",
-                 *position, header_common_size, remain);
+    vorpix::ByteReader in(reinterpret_cast<const unsigned char *>(data), static_cast<size_t>(size));
+    in.seek(static_cast<size_t>(*position));
+    if (!in.has(header_common_size)) {
+        elog_log(0, "gshhs_unstuff_hdr_sized: header at byte %ld needs at least %d bytes, %zu remain.\n",
+                 *position, header_common_size, in.remaining());
         return -1;
     }
-    const int version = at[10];
+    const int version = in.cursor()[10];
     const int length = header_size_for_version(version);
-    if (remain < length) {
-        elog_log(0, "gshhs_unstuff_hdr_sized: version %d header at byte %ld needs %d bytes, %ld remain.\n",
-                 version, *position, length, remain);
+    if (!in.has(static_cast<size_t>(length))) {
+        elog_log(0, "gshhs_unstuff_hdr_sized: version %d header at byte %ld needs %d bytes, %zu remain.\n",
+                 version, *position, length, in.remaining());
         return -1;
     }
-    decode_header(data + *position, *gshhshdr);
-    *position += length;
+    decode_header(in, *gshhshdr);
+    *position = static_cast<long>(in.position());
     return 0;
 }
 
@@ -915,14 +912,17 @@ int gshhs_skip_pts_sized(const GSHHSHdr *gshhshdr, long size, long *position) {
         elog_log(0, "gshhs_skip_pts_sized: negative point count %d at byte %ld.\n", gshhshdr->n, *position);
         return -1;
     }
-    const long long bytes = static_cast<long long>(gshhshdr->n) * point_size;
-    const long remain = size - *position;
-    if (bytes > remain) {
-        elog_log(0, "gshhs_skip_pts_sized: %d points at byte %ld need %lld bytes, %ld remain.\n", gshhshdr->n,
-                 *position, bytes, remain);
+    // Only the extent is needed: the reader is never read through.
+    vorpix::ByteReader in(nullptr, static_cast<size_t>(size));
+    in.seek(static_cast<size_t>(*position));
+    const auto n = static_cast<size_t>(gshhshdr->n);
+    if (!in.has(n, point_size)) {
+        elog_log(0, "gshhs_skip_pts_sized: %d points at byte %ld need %lld bytes, %zu remain.\n", gshhshdr->n,
+                 *position, static_cast<long long>(n) * point_size, in.remaining());
         return -1;
     }
-    *position += static_cast<long>(bytes);
+    in.skip_checked(n * point_size);
+    *position = static_cast<long>(in.position());
     return 0;
 }
 
