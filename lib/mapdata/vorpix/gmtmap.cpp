@@ -5,7 +5,6 @@
 #include "byte_reader.hpp"
 #include "c_boundary.hpp"
 
-#include "byteorder.h"
 #include "datafile.h"
 #include "elog.h"
 #include "redblack.h"
@@ -40,13 +39,39 @@ struct NETCDFMapSegment {
     void *map;
 };
 
-// How many bins, segments and points a file's arrays hold, so that no id
-// read from the file can reach outside them. Trusted files have no limits.
-struct Limits {
-    long long bins = LLONG_MAX;
-    long long segments = LLONG_MAX;
-    long long points = LLONG_MAX;
+using vorpix::ByteReader;
+
+// A bound file's arrays, each a reader over exactly its values, so that no id
+// read from the file can reach outside them.
+struct Arrays {
+    static constexpr const unsigned char *none = nullptr;
+    ByteReader seg0_bin{none, 0}, nseg_bin{none, 0};
+    ByteReader npts_seg{none, 0}, levl_seg{none, 0}, pts0_seg{none, 0};
+    ByteReader lon_pts{none, 0}, lat_pts{none, 0};
+
+    long long bins() const { return count(std::min(seg0_bin.size() / 4, nseg_bin.size() / 2)); }
+    long long segments() const {
+        return count(std::min({npts_seg.size() / 2, levl_seg.size() / 2, pts0_seg.size() / 4}));
+    }
+    long long points() const { return count(std::min(lon_pts.size() / 2, lat_pts.size() / 2)); }
+
+private:
+    static long long count(size_t n) { return static_cast<long long>(n); }
 };
+
+// The values of an array, by their index; the caller keeps the index within it.
+inline std::int16_t short_at(ByteReader array, size_t i) {
+    array.seek(2 * i);
+    return array.be16s();
+}
+inline std::uint16_t ushort_at(ByteReader array, size_t i) {
+    array.seek(2 * i);
+    return array.be16();
+}
+inline std::int32_t int_at(ByteReader array, size_t i) {
+    array.seek(4 * i);
+    return array.be32s();
+}
 
 constexpr int file_count = 10;
 
@@ -59,7 +84,7 @@ struct GMTMap {
     int iseg;
     NETCDFMapSegment *segs;
     NETCDFMapBorder map_border[file_count];
-    Limits limits[file_count];
+    Arrays arrays[file_count];
 };
 
 struct GMTDef {
@@ -67,6 +92,7 @@ struct GMTDef {
     const char *dim;
     int type;
     int offset;
+    ByteReader Arrays::*reader;  // none for a scalar
 };
 
 constexpr int bind_int = 4;
@@ -74,20 +100,23 @@ constexpr int bind_short_array = 23;
 constexpr int bind_int_array = 24;
 
 const GMTDef border_defs[] = {
-    {"N_bins_in_360_longitude_range", "Dimension_of_scalar", bind_int, offsetof(NETCDFMapBorder, nbinlon)},
-    {"N_bins_in_180_degree_latitude_range", "Dimension_of_scalar", bind_int, offsetof(NETCDFMapBorder, nbinlat)},
-    {"N_bins_in_file", "Dimension_of_scalar", bind_int, offsetof(NETCDFMapBorder, nbin)},
-    {"Id_of_first_segment_in_a_bin", "Dimension_of_bin_arrays", bind_int_array, offsetof(NETCDFMapBorder, seg0_bin)},
-    {"N_segments_in_a_bin", "Dimension_of_bin_arrays", bind_short_array, offsetof(NETCDFMapBorder, nseg_bin)},
-    {"N_points_for_a_segment", "Dimension_of_segment_arrays", bind_short_array, offsetof(NETCDFMapBorder, npts_seg)},
+    {"N_bins_in_360_longitude_range", "Dimension_of_scalar", bind_int, offsetof(NETCDFMapBorder, nbinlon), nullptr},
+    {"N_bins_in_180_degree_latitude_range", "Dimension_of_scalar", bind_int, offsetof(NETCDFMapBorder, nbinlat), nullptr},
+    {"N_bins_in_file", "Dimension_of_scalar", bind_int, offsetof(NETCDFMapBorder, nbin), nullptr},
+    {"Id_of_first_segment_in_a_bin", "Dimension_of_bin_arrays", bind_int_array, offsetof(NETCDFMapBorder, seg0_bin),
+     &Arrays::seg0_bin},
+    {"N_segments_in_a_bin", "Dimension_of_bin_arrays", bind_short_array, offsetof(NETCDFMapBorder, nseg_bin),
+     &Arrays::nseg_bin},
+    {"N_points_for_a_segment", "Dimension_of_segment_arrays", bind_short_array, offsetof(NETCDFMapBorder, npts_seg),
+     &Arrays::npts_seg},
     {"Hierarchial_level_of_a_segment", "Dimension_of_segment_arrays", bind_short_array,
-     offsetof(NETCDFMapBorder, levl_seg)},
+     offsetof(NETCDFMapBorder, levl_seg), &Arrays::levl_seg},
     {"Id_of_first_point_in_a_segment", "Dimension_of_segment_arrays", bind_int_array,
-     offsetof(NETCDFMapBorder, pts0_seg)},
+     offsetof(NETCDFMapBorder, pts0_seg), &Arrays::pts0_seg},
     {"Relative_longitude_from_SW_corner_of_bin", "Dimension_of_point_arrays", bind_short_array,
-     offsetof(NETCDFMapBorder, lon_pts)},
+     offsetof(NETCDFMapBorder, lon_pts), &Arrays::lon_pts},
     {"Relative_latitude_from_SW_corner_of_bin", "Dimension_of_point_arrays", bind_short_array,
-     offsetof(NETCDFMapBorder, lat_pts)},
+     offsetof(NETCDFMapBorder, lat_pts), &Arrays::lat_pts},
 };
 constexpr int border_defs_n = sizeof border_defs / sizeof border_defs[0];
 static_assert(border_defs_n == 10);
@@ -114,14 +143,6 @@ int resolution_index(const char *resolution) {
 
 int first_file_of_kind(char letter) { return letter == 'p' ? 0 : (letter == 'r' ? 5 : -1); }
 
-inline std::int16_t be16s(const unsigned char *p) {
-    return static_cast<std::int16_t>(vorpix::ByteReader::peek<std::uint16_t, true>(p));
-}
-inline std::uint16_t be16u(const unsigned char *p) { return vorpix::ByteReader::peek<std::uint16_t, true>(p); }
-inline std::int32_t be32s(const unsigned char *p) {
-    return static_cast<std::int32_t>(vorpix::ByteReader::peek<std::uint32_t, true>(p));
-}
-
 // Truncation toward zero as a cast would do it, clamped so that huge or
 // non-finite box edges cannot overflow.
 long long trunc_clamped(double v) {
@@ -144,12 +165,13 @@ void empty_selection(GMTMap *gmt) {
 // segment and point is delivered at most once per selection. A file whose
 // ranges overlap or run backwards could make a small file select billions of
 // points; it is refused, naming the first bin or segment out of order.
-bool ranges_overlap(const NETCDFMapBorder *map, long long bins, long long segments, long long points) {
+bool ranges_overlap(const NETCDFMapBorder *map, const Arrays &arrays) {
+    const long long segments = arrays.segments(), points = arrays.points();
     long long end = 0;
-    for (long long i = 0; i < std::min<long long>(bins, map->nbin); ++i) {
-        const int n = be16s(map->nseg_bin + 2 * i);
+    for (long long i = 0; i < std::min<long long>(arrays.bins(), map->nbin); ++i) {
+        const int n = short_at(arrays.nseg_bin, static_cast<size_t>(i));
         if (n <= 0) continue;
-        const long long first = be32s(map->seg0_bin + 4 * i);
+        const long long first = int_at(arrays.seg0_bin, static_cast<size_t>(i));
         if (first < 0 || first + n > segments) continue;  // outside the file: refused when selected
         if (first < end) {
             elog_log(0,
@@ -162,9 +184,9 @@ bool ranges_overlap(const NETCDFMapBorder *map, long long bins, long long segmen
     }
     end = 0;
     for (long long j = 0; j < segments; ++j) {
-        const int n = be16u(map->npts_seg + 2 * j);
+        const int n = ushort_at(arrays.npts_seg, static_cast<size_t>(j));
         if (n == 0) continue;
-        const long long first = be32s(map->pts0_seg + 4 * j);
+        const long long first = int_at(arrays.pts0_seg, static_cast<size_t>(j));
         if (first < 0 || first + n > points) continue;
         if (first < end) {
             elog_log(0,
@@ -179,10 +201,10 @@ bool ranges_overlap(const NETCDFMapBorder *map, long long bins, long long segmen
 }
 
 // Binds map->hdr; with size >= 0 also checks every bound array against the
-// file's size and fills limits.
-int bind_border(NETCDFMapBorder *map, long size, Limits *limits) {
+// file's size and gives the arrays' readers.
+int bind_border(NETCDFMapBorder *map, long size, Arrays *arrays) {
     NETCDFHdr *hdr = map->hdr;
-    long long lengths[border_defs_n] = {};
+    Arrays bound;
     for (int r = 0; r < border_defs_n; ++r) {
         const GMTDef &def = border_defs[r];
         auto *var = hdr && hdr->vars_array ? static_cast<NETCDFVar *>(getarr(hdr->vars_array, def.name)) : nullptr;
@@ -222,15 +244,19 @@ int bind_border(NETCDFMapBorder *map, long size, Limits *limits) {
                      def.name, length, var->begin, size);
             return -1;
         }
-        lengths[r] = length;
-        unsigned char *at = hdr->stream + var->begin;
+        // A trusted file's array reaches as far as any id read from it.
+        ByteReader file = size >= 0 ? ByteReader(hdr->stream, static_cast<size_t>(size))
+                                    : ByteReader::unbounded(hdr->stream);
+        file.seek(static_cast<size_t>(var->begin));
+        ByteReader array = size >= 0 ? file.take(static_cast<size_t>(length * item)) : file;
         auto *field = reinterpret_cast<unsigned char *>(map) + def.offset;
         if (def.type == bind_int) {
-            int value;
-            N2H4(&value, at, 1);
+            const int value = array.be32s();
             std::memcpy(field, &value, sizeof value);
         } else {
+            unsigned char *at = hdr->stream + var->begin;
             std::memcpy(field, &at, sizeof at);
+            bound.*def.reader = array;
         }
     }
     // Guards the divisions below and the bin arithmetic of the selection.
@@ -242,22 +268,13 @@ int bind_border(NETCDFMapBorder *map, long size, Limits *limits) {
         return -1;
     }
     if (size >= 0) {
-        const long long bins = std::min(lengths[3], lengths[4]);
-        if (map->nbin > bins) {
+        if (map->nbin > bound.bins()) {
             elog_log(0, "gmtmap_process_border_hdr: \"N_bins_in_file\" = %d, but the bin arrays hold %lld bins.\n",
-                     map->nbin, bins);
+                     map->nbin, bound.bins());
             return -1;
         }
-        if (ranges_overlap(map, bins, std::min(lengths[5], std::min(lengths[6], lengths[7])),
-                           std::min(lengths[8], lengths[9])))
-            return -1;
-        if (limits) {
-            limits->bins = bins;
-            limits->segments = std::min(lengths[5], std::min(lengths[6], lengths[7]));
-            limits->points = std::min(lengths[8], lengths[9]);
-        }
-    } else if (limits) {
-        *limits = Limits{};
+        if (ranges_overlap(map, bound)) return -1;
+        if (arrays) *arrays = bound;
     }
     map->lon_binsize = 360.0 / map->nbinlon;
     map->lat_binsize = 180.0 / map->nbinlat;
@@ -283,13 +300,13 @@ int attach_file(GMTMap *gmt, int index, const unsigned char *bytes, long size, c
     }
     if (mapb->hdr) release_header(mapb);
     mapb->hdr = hdr;
-    Limits limits;
-    if (bind_border(mapb, size, &limits) < 0) {
+    Arrays arrays;
+    if (bind_border(mapb, size, &arrays) < 0) {
         elog_log(0, "%s: gmtmap_process_border_hdr(%s) error.\n", function, what);
         release_header(mapb);
         return -1;
     }
-    gmt->limits[index] = limits;
+    gmt->arrays[index] = arrays;
     return 0;
 }
 
@@ -348,7 +365,8 @@ int make_room(GMTMap *gmt, int extra) {
 int select_entry(GMTMap *gmt, map_list_ &entry, int index, double bb_lonwest, double bb_loneast, double bb_latsouth,
                  double bb_latnorth) {
     NETCDFMapBorder *mapb = &gmt->map_border[index];
-    const Limits &limits = gmt->limits[index];
+    const Arrays &arrays = gmt->arrays[index];
+    const long long segments = arrays.segments(), points = arrays.points();
     const double dlon = mapb->lon_binsize;
     const double dlat = mapb->lat_binsize;
     const long long iw = trunc_clamped(std::floor(bb_lonwest / dlon) * dlon);
@@ -365,30 +383,30 @@ int select_entry(GMTMap *gmt, map_list_ &entry, int index, double bb_lonwest, do
         // The same as adding 360 while west < iw, in one step.
         if (west < iw) west += (iw - west + 359) / 360 * 360;
         if (west >= ie) continue;
-        const int nseg = be16s(mapb->nseg_bin + 2 * static_cast<size_t>(ibin));
+        const int nseg = short_at(arrays.nseg_bin, static_cast<size_t>(ibin));
         if (nseg <= 0) continue;
         const double lon0 = col * dlon;
         const double lat0 = 90.0 - (row + 1) * dlat;
-        const int seg0 = be32s(mapb->seg0_bin + 4 * static_cast<size_t>(ibin));
-        if (seg0 < 0 || seg0 + static_cast<long long>(nseg) > limits.segments) {
+        const int seg0 = int_at(arrays.seg0_bin, static_cast<size_t>(ibin));
+        if (seg0 < 0 || seg0 + static_cast<long long>(nseg) > segments) {
             elog_log(0, "gmtmap_select: %s: bin %d: segments %d to %lld lie outside the %lld segments of the file.\n",
-                     mapb->name, ibin, seg0, seg0 + static_cast<long long>(nseg) - 1, limits.segments);
+                     mapb->name, ibin, seg0, seg0 + static_cast<long long>(nseg) - 1, segments);
             return -1;
         }
         if (make_room(gmt, nseg) < 0) return -1;
         int nsegs = gmt->nsegs;
         for (int k = 0; k < nseg; ++k) {
             const size_t j = static_cast<size_t>(seg0) + static_cast<size_t>(k);
-            const int level = be16s(mapb->levl_seg + 2 * j);
+            const int level = short_at(arrays.levl_seg, j);
             if (level < 1 || level > 32 || !((bitmap >> (level - 1)) & 1u)) continue;
-            const std::uint16_t npts = be16u(mapb->npts_seg + 2 * j);
-            const int pts0 = be32s(mapb->pts0_seg + 4 * j);
-            if (pts0 < 0 || pts0 + static_cast<long long>(npts) > limits.points) {
+            const std::uint16_t npts = ushort_at(arrays.npts_seg, j);
+            const int pts0 = int_at(arrays.pts0_seg, j);
+            if (pts0 < 0 || pts0 + static_cast<long long>(npts) > points) {
                 gmt->nsegs = nsegs;
                 elog_log(0,
                          "gmtmap_select: %s: segment %zu of bin %d: points %d to %lld lie outside the %lld points of "
                          "the file.\n",
-                         mapb->name, j, ibin, pts0, pts0 + static_cast<long long>(npts) - 1, limits.points);
+                         mapb->name, j, ibin, pts0, pts0 + static_cast<long long>(npts) - 1, points);
                 return -1;
             }
             NETCDFMapSegment &seg = gmt->segs[nsegs++];
@@ -468,7 +486,7 @@ int gmtmap_open(void **handle) {
             }
             for (int i = 0; i < file_count; ++i) {
                 std::snprintf(gmt->map_border[i].name, sizeof gmt->map_border[i].name, "%s", gmtmap_names_borders[i]);
-                gmt->limits[i] = Limits{};
+                gmt->arrays[i] = Arrays{};
             }
             *handle = gmt;
         }
@@ -565,8 +583,8 @@ int gmtmap_nextseg(void *handle, int *npts, int *npts_size, float **lon, float *
         const unsigned char *plon = seg.lon_pts, *plat = seg.lat_pts;
         float *out_lon = *lon, *out_lat = *lat;
         for (int i = 0; i < n; ++i) {
-            out_lon[i] = static_cast<float>(lon0 + be16u(plon + 2 * i) * sclon);
-            out_lat[i] = static_cast<float>(lat0 + be16u(plat + 2 * i) * sclat);
+            out_lon[i] = static_cast<float>(lon0 + ByteReader::peek<std::uint16_t, true>(plon + 2 * i) * sclon);
+            out_lat[i] = static_cast<float>(lat0 + ByteReader::peek<std::uint16_t, true>(plat + 2 * i) * sclat);
         }
         *level = seg.level;
         type[0] = seg.type == 4 ? 'p' : 'r';
