@@ -160,7 +160,8 @@ TEST_F(IndexDatabase, AFifoOrDeviceIsNotAShapefile) {
     for (const auto &[row, path] : {std::pair<std::string, std::string>{"1", fifo}, {"2", "/dev/zero"}}) {
         const auto r = tool("fetch " + db_ + " " + row);
         EXPECT_EQ(r.status, 1) << "124 is the timeout";
-        EXPECT_EQ(r.output, "vorpix: " + db_ + ": row " + row + ": mapfile(" + path + ") error\n");
+        EXPECT_EQ(r.output,
+                  "vorpix: " + db_ + ": row " + row + ": " + path + ": not a regular file, so not a shapefile\n");
     }
     auto r = tool("index " + dir_.file("new.db") + " " + fifo);
     EXPECT_EQ(r.status, 1) << "124 is the timeout";

@@ -11,12 +11,15 @@
 #include "db.h"
 
 #include <sqlite3.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <charconv>
 #include <climits>
 #include <cmath>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -224,6 +227,16 @@ std::vector<long> rows_meeting(Dbptr table, const std::vector<long> &rows, const
 std::string row_reason(const std::string &message, const std::string &db_path) {
     std::string text = without_function(message);
     if (text.compare(0, db_path.size() + 2, db_path + ": ") == 0) text.erase(0, db_path.size() + 2);
+    // The library names the shapefile it could not read by its own call.
+    const std::string call = "mapfile(", tail = ") error";
+    if (text.rfind(call, 0) == 0 && text.size() > call.size() + tail.size() &&
+        text.compare(text.size() - tail.size(), tail.size(), tail) == 0) {
+        const std::string path = text.substr(call.size(), text.size() - call.size() - tail.size());
+        struct stat st;
+        if (::stat(path.c_str(), &st) != 0) return path + ": cannot be read: " + std::strerror(errno);
+        if (!S_ISREG(st.st_mode)) return path + ": not a regular file, so not a shapefile";
+        return path + ": cannot be read";
+    }
     return text;
 }
 
