@@ -14,6 +14,11 @@ following them from end point to start point gives back the polygon's ring.
 A ring that winds once round the globe (Antarctica) is opened at longitude 0,
 runs eastward to 360 and is closed along the South Pole.
 
+Every polygon comes out valid as GEOS judges it: where a simplified outline
+crosses itself, the lobe beyond the crossing is turned round (see untwist),
+and an islet that this resolution keeps as a bare line between two points
+gets a third point beside it, enclosing the area the file gives (sliver).
+
 Levels: 1 land, 2 lake, 3 island in a lake, 4 pond. Antarctica comes twice,
 as its ice front (level 5: pieces flagged as Antarctic ice front) and as its
 grounding line (level 6); readers take one of them.
@@ -29,6 +34,7 @@ stored at longitudes 0 to 360. The container is the enclosing polygon's id
 full-resolution polygon each one comes from.
 """
 import collections
+import math
 import struct
 import sys
 
@@ -139,6 +145,87 @@ def drop_spikes(ring):
     return out
 
 
+def sliver(ring, area_km2):
+    """A triangle for an outline that has shrunk to a line between two points:
+    the line and a third point beside its middle, as far out as makes the
+    area this resolution gives for the polygon (at least one unit)."""
+    a, b = unwrap(sorted(set(ring), key=ring.index))
+    per_degree = 6371.0072 * math.pi / 180
+    kx = per_degree * math.cos(math.radians((a[1] + b[1]) / 2e6))
+    ux, uy = (b[0] - a[0]) * kx / MICRO, (b[1] - a[1]) * per_degree / MICRO
+    out = 2 * area_km2 / (ux * ux + uy * uy)  # the height over the length
+    mid = ((a[0] + b[0]) // 2, (a[1] + b[1]) // 2)
+    apex = (mid[0] - round(uy * out / kx * MICRO), mid[1] + round(ux * out / per_degree * MICRO))
+    if orientation(a, b, apex) <= 0:
+        apex = (mid[0] - (uy > 0) + (uy < 0), mid[1] + (ux > 0) - (ux < 0))
+    return [a, b, apex]
+
+
+def orientation(a, b, c):
+    v = (b[0] - a[0]) * (c[1] - a[1]) - (b[1] - a[1]) * (c[0] - a[0])
+    return (v > 0) - (v < 0)
+
+
+def meet(a, b, c, d):
+    """"cross" when segments ab and cd cross at a point inside both, "touch"
+    when they share any other point, else None."""
+    o1, o2, o3, o4 = orientation(a, b, c), orientation(a, b, d), orientation(c, d, a), orientation(c, d, b)
+    if o1 * o2 < 0 and o3 * o4 < 0:
+        return "cross"
+
+    def within(p, q, r):
+        return min(p[0], q[0]) <= r[0] <= max(p[0], q[0]) and min(p[1], q[1]) <= r[1] <= max(p[1], q[1])
+    if (o1 == 0 and within(a, b, c) or o2 == 0 and within(a, b, d) or
+            o3 == 0 and within(c, d, a) or o4 == 0 and within(c, d, b)):
+        return "touch"
+    return None
+
+
+def first_meeting(ring, cell=50000):
+    """The first pair (i, j, how) of edges i < j of the closed ring (edge i
+    runs from point i to the next) that meet other than where neighbours join."""
+    n = len(ring)
+    grid = collections.defaultdict(list)
+    for i in range(n):
+        (ax, ay), (bx, by) = ring[i], ring[(i + 1) % n]
+        for gx in range(min(ax, bx) // cell, max(ax, bx) // cell + 1):
+            for gy in range(min(ay, by) // cell, max(ay, by) // cell + 1):
+                grid[gx, gy].append(i)
+    found = set()
+    for edges in grid.values():
+        for x, i in enumerate(edges):
+            for j in edges[x + 1:]:
+                if (i, j) in found or j - i in (1, n - 1):
+                    continue
+                how = meet(ring[i], ring[(i + 1) % n], ring[j], ring[(j + 1) % n])
+                if how:
+                    found.add((i, j, how))
+    # Neighbouring edges meet only at their joint unless one doubles back along the other.
+    for i in range(n):
+        a, b, c = ring[i - 1], ring[i], ring[(i + 1) % n]
+        if orientation(a, b, c) == 0 and (b[0] - a[0]) * (c[0] - b[0]) + (b[1] - a[1]) * (c[1] - b[1]) <= 0:
+            found.add(((i - 1) % n, i, "touch"))
+    return min(found, default=None)
+
+
+def untwist(ring):
+    """Makes a ring simple where the source's outline crosses itself.
+
+    Simplified outlines now and then cross themselves where a narrow neck was
+    cut, leaving a lobe that winds the other way. Where edges i and j cross,
+    the points between them are taken in reverse order (ring i, j, ..., i+1,
+    j+1): the lobe winds as the rest again, every point stays, and the
+    outline gets shorter, so repeating this ends."""
+    while True:
+        meeting = first_meeting(ring)
+        if meeting is None:
+            return ring
+        i, j, how = meeting
+        if how != "cross":
+            raise ValueError(f"outline touches itself at edges {i} and {j}")
+        ring = ring[:i + 1] + ring[j:i:-1] + ring[j + 1:]
+
+
 def unwrap(ring):
     """Longitudes made continuous: each within half a turn of the one before."""
     out = [ring[0]]
@@ -216,21 +303,21 @@ def main():
     out = bytearray()
     npoints = 0
     for pid in range(len(area_km2)):
-        ring = chain(pieces[pid])
-        cleaned = drop_spikes(ring)
-        # A few tiny islands are a bare line at coarse resolutions: they stay as they come.
-        ring = cleaned if len(cleaned) >= 3 else ring
-        turns = winding(ring)
-        if turns not in (0, 1, -1):
-            raise ValueError(f"polygon {pid} winds {turns} times round the pole")
-        if turns:
-            ring = close_round_pole(ring)
         # The file gives the full-resolution area and the share of it that
         # this resolution's polygon keeps, in millionths; a negative area
         # marks a lake that is part of a river.
         river = 1 if area_km2[pid] < 0 else 0
         area_full = int(round(abs(area_km2[pid]) * 10))
-        area = int(round(abs(area_km2[pid]) * 10 * int(fraction[pid]) / MICRO))
+        area_here = abs(area_km2[pid]) * int(fraction[pid]) / MICRO
+        area = int(round(area_here * 10))
+        ring = chain(pieces[pid])
+        cleaned = drop_spikes(ring)
+        # A few tiny islands are a bare line at coarse resolutions.
+        ring = cleaned if len(cleaned) >= 3 else sliver(ring, area_here)
+        turns = winding(ring)
+        if turns not in (0, 1, -1):
+            raise ValueError(f"polygon {pid} winds {turns} times round the pole")
+        ring = untwist(close_round_pole(ring) if turns else unwrap(ring))
         wvs = 1 if levels[pid] == 1 else 0
         out += polygon_record(pid, levels[pid], ring, bool(turns), area, area_full, int(parent[pid]), wvs, river)
         npoints += len(ring)
