@@ -13,7 +13,6 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
-#include <span>
 #include <stdexcept>
 #include <string>
 #include <type_traits>
@@ -42,8 +41,6 @@ public:
     static constexpr size_t unbounded_size = std::numeric_limits<size_t>::max() / 2;
 
     ByteReader(const unsigned char *data, size_t size) : begin_(data), size_(size) {}
-    explicit ByteReader(std::span<const unsigned char> bytes)
-        : begin_(bytes.data()), size_(bytes.size()) {}
     // For callers that pass no length: trusts the data to be long enough.
     static ByteReader unbounded(const unsigned char *data) {
         return ByteReader(data, unbounded_size);
@@ -58,7 +55,6 @@ public:
     size_t position() const { return pos_; }
     size_t size() const { return size_; }
     size_t remaining() const { return size_ - pos_; }
-    bool at_end() const { return pos_ >= size_; }
 
     // True when n more bytes can be read; n may be any size, even huge.
     bool has(size_t n) const { return n <= size_ - pos_; }
@@ -106,17 +102,10 @@ public:
 
     std::uint16_t be16() { return load<std::uint16_t, true>(); }
     std::uint32_t be32() { return load<std::uint32_t, true>(); }
-    std::uint64_t be64() { return load<std::uint64_t, true>(); }
     std::uint16_t le16() { return load<std::uint16_t, false>(); }
     std::uint32_t le32() { return load<std::uint32_t, false>(); }
-    std::uint64_t le64() { return load<std::uint64_t, false>(); }
     std::int16_t be16s() { return static_cast<std::int16_t>(be16()); }
     std::int32_t be32s() { return static_cast<std::int32_t>(be32()); }
-    std::int16_t le16s() { return static_cast<std::int16_t>(le16()); }
-    std::int32_t le32s() { return static_cast<std::int32_t>(le32()); }
-    double le_double() { return bits_to<double>(le64()); }
-    double be_double() { return bits_to<double>(be64()); }
-    float be_float() { return bits_to<float>(be32()); }
 
     // Decoding helpers for bytes already known to be there.
     template <typename T, bool BigEndian>
@@ -142,13 +131,6 @@ private:
         const T value = peek<T, BigEndian>(begin_ + pos_);
         pos_ += sizeof(T);
         return value;
-    }
-    template <typename To, typename From>
-    static To bits_to(From bits) {
-        static_assert(sizeof(To) == sizeof(From));
-        To out;
-        std::memcpy(&out, &bits, sizeof out);
-        return out;
     }
 
     const unsigned char *begin_;
