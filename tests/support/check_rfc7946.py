@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """A strict check of GeoJSON files against RFC 7946.
 
-    check_rfc7946.py [--no-geos] [--invalid-sources ID,...] FILE...
+    check_rfc7946.py [--no-geos] FILE...
 
 Prints one line per problem and exits 1 when there is any; prints nothing
 and exits 0 when every file passes. Checked: the object types and members;
@@ -12,10 +12,8 @@ holes clockwise; no segment that spans half a turn of longitude or more (a
 feature that crosses the antimeridian must be cut there); a bbox on every
 feature and on the collection, equal to the smallest box, across the
 antimeridian when that is smaller, holding every position; every geometry
-valid by GEOS (shapely), except for features whose "id" property names a
-source polygon listed after --invalid-sources (a clip of a self-intersecting
-polygon cannot be valid), and unless --no-geos is given (for copies of
-files whose own shapes may be invalid).
+valid by GEOS (shapely), unless --no-geos is given (for copies of files
+whose own shapes may be invalid).
 """
 import json
 import math
@@ -28,12 +26,10 @@ EDGE = 1e-5  # degrees from the antimeridian that still count as the map's edge
 
 
 class Checker:
-    def __init__(self, name, invalid_sources=(), geos=True):
+    def __init__(self, name, geos=True):
         self.name = name
         self.geos = geos
         self.problems = []
-        self.invalid_sources = set(invalid_sources)
-        self.source = None
 
     def fail(self, where, what):
         self.problems.append("%s: %s: %s" % (self.name, where, what))
@@ -113,7 +109,7 @@ class Checker:
         else:
             self.fail(where, "unknown geometry type %r" % kind)
             return []
-        if kind != "Point" and self.geos and not self.problems_in(where) and self.source not in self.invalid_sources:
+        if kind != "Point" and self.geos and not self.problems_in(where):
             geometry = shape(g)
             if not geometry.is_valid:
                 from shapely.validation import explain_validity
@@ -151,7 +147,6 @@ class Checker:
                 self.fail(where, "properties is neither an object nor null")
             if f.get("geometry") is None:
                 continue
-            self.source = (f.get("properties") or {}).get("id")
             runs = self.geometry(where, f["geometry"])
             self.bbox(where, f.get("bbox"), runs)
             everything += runs
@@ -180,15 +175,12 @@ def smallest_box(runs):
 
 
 def main(args):
-    invalid, paths, geos = [], list(args), True
+    paths, geos = list(args), True
     if paths and paths[0] == "--no-geos":
         geos, paths = False, paths[1:]
-    if len(paths) >= 2 and paths[0] == "--invalid-sources":
-        invalid = [int(v) for v in paths[1].split(",") if v]
-        paths = paths[2:]
     problems = []
     for path in paths:
-        checker = Checker(path, invalid, geos)
+        checker = Checker(path, geos)
         try:
             with open(path) as f:
                 data = json.load(f)
