@@ -596,7 +596,7 @@ void add_shape_layer(Picture &pic, const std::string &path, Progress &progress) 
     auto ring_of = [](const Part &part) {
         Ring r;
         r.reserve(part.xy.size());
-        for (const auto &p : part.xy) r.emplace_back(p.x, p.y);
+        for (const auto &p : part.xy) r.push_back({p.x, p.y});
         return r;
     };
     for (int i = 0; i < f.count(); ++i) {
