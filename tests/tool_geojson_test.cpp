@@ -7,6 +7,12 @@
 
 #include <gtest/gtest.h>
 
+#if __has_include(<valgrind/valgrind.h>)
+#include <valgrind/valgrind.h>
+#else
+#define RUNNING_ON_VALGRIND 0
+#endif
+
 #include <cmath>
 #include <cstdio>
 #include <fstream>
@@ -172,6 +178,7 @@ TEST(Geometry, ShorelineFileIsReadOnceForManyRequests) {
 #if defined(__SANITIZE_ADDRESS__)
     GTEST_SKIP() << "the sanitizer's quarantine keeps freed memory resident";
 #endif
+    if (RUNNING_ON_VALGRIND) GTEST_SKIP() << "valgrind keeps freed memory resident too";
     // The file (5 MB) is made available in memory that lasts as long as the
     // process: read for every request, ten requests would hold it ten times.
     auto resident_kb = [] {
