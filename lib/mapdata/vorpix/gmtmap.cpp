@@ -166,36 +166,43 @@ void empty_selection(GMTMap *gmt) {
 // ranges overlap or run backwards could make a small file select billions of
 // points; it is refused, naming the first bin or segment out of order.
 bool ranges_overlap(const NETCDFMapBorder *map, const Arrays &arrays) {
-    const long long segments = arrays.segments(), points = arrays.points();
-    long long end = 0;
-    for (long long i = 0; i < std::min<long long>(arrays.bins(), map->nbin); ++i) {
-        const int n = short_at(arrays.nseg_bin, static_cast<size_t>(i));
-        if (n <= 0) continue;
-        const long long first = int_at(arrays.seg0_bin, static_cast<size_t>(i));
-        if (first < 0 || first + n > segments) continue;  // outside the file: refused when selected
-        if (first < end) {
-            elog_log(0,
-                     "gmtmap_process_border_hdr: bin %lld: segments %lld to %lld overlap or precede those of an "
-                     "earlier bin, which end at %lld.\n",
-                     i, first, first + n - 1, end - 1);
-            return true;
+    // The first of count ranges that starts before an earlier one ends, or -1.
+    // Empty ranges and ranges outside the file (refused when selected) are
+    // passed over.
+    const auto out_of_order = [](long long count, long long limit, auto first_of, auto length_of, long long &first,
+                                 long long &n, long long &end) {
+        end = 0;
+        for (long long i = 0; i < count; ++i) {
+            n = length_of(static_cast<size_t>(i));
+            first = first_of(static_cast<size_t>(i));
+            if (n <= 0 || first < 0 || first + n > limit) continue;
+            if (first < end) return i;
+            end = first + n;
         }
-        end = first + n;
+        return -1LL;
+    };
+    long long first = 0, n = 0, end = 0;
+    const long long bin = out_of_order(
+        std::min<long long>(arrays.bins(), map->nbin), arrays.segments(),
+        [&](size_t i) { return static_cast<long long>(int_at(arrays.seg0_bin, i)); },
+        [&](size_t i) { return static_cast<long long>(short_at(arrays.nseg_bin, i)); }, first, n, end);
+    if (bin >= 0) {
+        elog_log(0,
+                 "gmtmap_process_border_hdr: bin %lld: segments %lld to %lld overlap or precede those of an earlier "
+                 "bin, which end at %lld.\n",
+                 bin, first, first + n - 1, end - 1);
+        return true;
     }
-    end = 0;
-    for (long long j = 0; j < segments; ++j) {
-        const int n = ushort_at(arrays.npts_seg, static_cast<size_t>(j));
-        if (n == 0) continue;
-        const long long first = int_at(arrays.pts0_seg, static_cast<size_t>(j));
-        if (first < 0 || first + n > points) continue;
-        if (first < end) {
-            elog_log(0,
-                     "gmtmap_process_border_hdr: segment %lld: points %lld to %lld overlap or precede those of an "
-                     "earlier segment, which end at %lld.\n",
-                     j, first, first + n - 1, end - 1);
-            return true;
-        }
-        end = first + n;
+    const long long segment = out_of_order(
+        arrays.segments(), arrays.points(),
+        [&](size_t j) { return static_cast<long long>(int_at(arrays.pts0_seg, j)); },
+        [&](size_t j) { return static_cast<long long>(ushort_at(arrays.npts_seg, j)); }, first, n, end);
+    if (segment >= 0) {
+        elog_log(0,
+                 "gmtmap_process_border_hdr: segment %lld: points %lld to %lld overlap or precede those of an "
+                 "earlier segment, which end at %lld.\n",
+                 segment, first, first + n - 1, end - 1);
+        return true;
     }
     return false;
 }
