@@ -10,16 +10,12 @@
 #include "redblack.h"
 
 #include "test_files.hpp"
+#include "under_valgrind.hpp"
 
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
 #include <unistd.h>
-#if __has_include(<valgrind/valgrind.h>)
-#include <valgrind/valgrind.h>
-#else
-#define RUNNING_ON_VALGRIND 0
-#endif
 
 #include <atomic>
 #include <functional>

@@ -4,15 +4,11 @@
 #include "byte_writer.hpp"
 #include "log_capture.hpp"
 #include "test_files.hpp"
+#include "under_valgrind.hpp"
 
 #include <gtest/gtest.h>
 
 #include <sys/resource.h>
-#if __has_include(<valgrind/valgrind.h>)
-#include <valgrind/valgrind.h>
-#else
-#define RUNNING_ON_VALGRIND 0
-#endif
 
 #include <algorithm>
 #include <array>
@@ -784,7 +780,6 @@ Result deliver(const Frame &f, const std::vector<std::pair<std::int32_t, std::in
 namespace {
 
 using Polygon = std::vector<std::pair<std::int32_t, std::int32_t>>;
-
 
 // A version 7 file whose extents cover the world, so that every polygon is selected.
 std::vector<unsigned char> shoreline_file(const std::vector<Polygon> &polygons) {
