@@ -29,8 +29,8 @@ extern const Command data_command;     // where the map files are found
 extern const Command info_command;     // listings of any supported file
 extern const Command render_command;   // one picture from every layer
 
-// Listings used by "info", one per family; each writes to out and throws
-// InputError when the file does not decode.
+// Listings used by "info", one per family; each returns the listing of the
+// file read into bytes and throws InputError when it does not decode.
 std::string list_shoreline_file(const std::string &path, const std::vector<unsigned char> &bytes);
 std::string list_netcdf_file(const std::string &path, const std::vector<unsigned char> &bytes);
 std::string list_shapefile(const std::string &path, const std::vector<unsigned char> &bytes);
