@@ -1,40 +1,25 @@
 // The one bounded reader that every decoder reads its bytes through.
 //
 // A reader holds the first byte, the current position and the end. Every read
-// checks that enough bytes remain; a read past the end throws OutOfData and
-// moves nothing. The length-less C entry points make an unbounded reader (no
-// end is known, so no check can fail), the sized ones give the real end, and
-// both run the same decoding code.
+// checks that enough bytes remain; a read past the end throws a truncation
+// DecodeError and moves nothing. The length-less C entry points make an
+// unbounded reader (no end is known, so no check can fail), the sized ones
+// give the real end, and both run the same decoding code.
 #ifndef VORPIX_BYTE_READER_HPP
 #define VORPIX_BYTE_READER_HPP
+
+#include "decode_error.hpp"
 
 #include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <limits>
-#include <stdexcept>
-#include <string>
 #include <type_traits>
 
 namespace vorpix {
 
-class OutOfData : public std::runtime_error {
-public:
-    OutOfData(size_t position, size_t wanted, size_t remaining)
-        : std::runtime_error(describe(position, wanted, remaining)),
-          position_(position), wanted_(wanted), remaining_(remaining) {}
-    size_t position() const { return position_; }
-    size_t wanted() const { return wanted_; }
-    size_t remaining() const { return remaining_; }
-
-private:
-    static std::string describe(size_t position, size_t wanted, size_t remaining) {
-        return "at byte " + std::to_string(position) + ": " + std::to_string(wanted) +
-               " bytes needed, " + std::to_string(remaining) + " remain";
-    }
-    size_t position_, wanted_, remaining_;
-};
+using OutOfData = DecodeError;  // until every family catches DecodeError
 
 class ByteReader {
 public:
@@ -65,10 +50,10 @@ public:
         return !__builtin_mul_overflow(count, item_size, &bytes) && bytes <= size_ - pos_;
     }
     void need(size_t n) const {
-        if (!has(n)) throw OutOfData(pos_, n, size_ - pos_);
+        if (!has(n)) throw DecodeError::truncated(pos_, n, size_ - pos_);
     }
     void need(size_t count, size_t item_size) const {
-        if (!has(count, item_size)) throw OutOfData(pos_, count * item_size, size_ - pos_);
+        if (!has(count, item_size)) throw DecodeError::truncated(pos_, count * item_size, size_ - pos_);
     }
 
     void skip(size_t n) {
@@ -79,7 +64,7 @@ public:
     void skip_checked(size_t n) { pos_ += n; }
     // Moves to an absolute position in the data (at most the end).
     void seek(size_t position) {
-        if (position > size_) throw OutOfData(position, 0, 0);
+        if (position > size_) throw DecodeError::truncated(position, 0, 0);
         pos_ = position;
     }
     // A reader over the next n bytes, which this reader then skips.

@@ -6,10 +6,15 @@
 #ifndef VORPIX_C_BOUNDARY_HPP
 #define VORPIX_C_BOUNDARY_HPP
 
+#include "byte_reader.hpp"
+#include "decode_error.hpp"
+
 #include "elog.h"
 
 #include <exception>
 #include <new>
+#include <optional>
+#include <string>
 
 namespace vorpix {
 
@@ -34,6 +39,76 @@ void guarded(const char *function, Body &&body) noexcept {
         body();
         return 0;
     });
+}
+
+// The decoders below run inside guarded(), which answers failed allocations
+// and anything unforeseen; they answer the data that do not add up.
+
+// For the length-less entry points: decode runs over in, an unbounded reader
+// at *stream, which then moves past what was read, also after a failure.
+template <typename Decode>
+int run_plain(const char *function, unsigned char **stream, const ByteReader &in, Decode &&decode) {
+    struct Advance {
+        unsigned char **stream;
+        const ByteReader &in;
+        ~Advance() { *stream += in.position(); }
+    } advance{stream, in};
+    try {
+        return decode();
+    } catch (const DecodeError &error) {
+        // An unbounded reader runs out only for sizes beyond the address space.
+        if (error.truncation()) elog_log(0, "%s: data size beyond the address space.\n", function);
+        else elog_log(0, "%s: %s.\n", function, error.detail().c_str());
+    }
+    return -1;
+}
+
+// The reader over the size bytes at data for a sized entry point; none, with
+// a message, when the arguments cannot be right (valid says whether the
+// others are).
+inline std::optional<ByteReader> sized_reader(const char *function, const unsigned char *data, long size,
+                                              bool valid = true) {
+    if (!valid || size < 0 || (!data && size > 0)) {
+        elog_log(0, "%s: invalid arguments (size %ld).\n", function, size);
+        return std::nullopt;
+    }
+    static const unsigned char nothing = 0;
+    return ByteReader(data ? data : &nothing, static_cast<size_t>(size));
+}
+
+// One line for data that do not add up, naming where they were read:
+// "FUNCTION: [SUBJECT: ]truncated WHOLE: WHERE at byte N: X bytes needed, Y remain."
+// or, for a bad value, "FUNCTION: [SUBJECT: ]WHERE[ at byte N]: DETAIL." (the
+// detail alone when where is empty). whole names what ran short ("file").
+[[gnu::cold]] inline void report_decode_error(const char *function, const char *subject, const char *whole,
+                                              const Where &where, const DecodeError &error) {
+    std::string place = where.describe();
+    const std::string head = std::string(function) + ": " + (subject ? std::string(subject) + ": " : std::string());
+    if (error.truncation()) {
+        // An item that names its own first byte has the failing one after the count.
+        const std::string at = " at byte " + std::to_string(error.position());
+        const std::string counts = std::to_string(error.wanted()) + " bytes needed";
+        const std::string left = std::to_string(error.remaining()) + " remain";
+        place = where.at >= 0 ? place + ": " + counts + at + ", " + left : place + at + ": " + counts + ", " + left;
+        elog_log(0, "%struncated %s: %s.\n", head.c_str(), whole, place.c_str());
+        return;
+    }
+    if (error.has_position()) place += " at byte " + std::to_string(error.position());
+    if (!place.empty()) place += ": ";
+    elog_log(0, "%s%s%s.\n", head.c_str(), place.c_str(), error.detail().c_str());
+}
+
+// For the sized entry points: decode reads the whole data, which where
+// follows.
+template <typename Decode>
+int run_sized(const char *function, const char *whole, const Where &where, Decode &&decode,
+              const char *subject = nullptr) {
+    try {
+        return decode();
+    } catch (const DecodeError &error) {
+        report_decode_error(function, subject, whole, where, error);
+    }
+    return -1;
 }
 
 }  // namespace vorpix

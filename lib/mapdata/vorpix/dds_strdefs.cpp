@@ -24,6 +24,7 @@
 namespace {
 
 using vorpix::ByteReader;
+using vorpix::Where;
 
 // Field types. The word types (1, 7, 8, 9, 10) decode alike and differ only
 // in how they are printed; 9 and 10 have no row in DDSTYPE_Codedef.
@@ -339,20 +340,6 @@ int unstuff(ByteReader &in, int str_type, void **dstruc, unsigned char *stream0)
     return 0;
 }
 
-// Where the decoding of a file stands, for the messages of the sized decoder.
-struct Where {
-    const char *part = "magic word";
-    std::uint64_t level = 0, width = 0, height = 0;
-
-    std::string describe() const {
-        if (std::strcmp(part, "mipmap level") != 0) return part;
-        char buffer[96];
-        std::snprintf(buffer, sizeof buffer, "mipmap level %llu (%llux%llu)", static_cast<unsigned long long>(level),
-                      static_cast<unsigned long long>(width), static_cast<unsigned long long>(height));
-        return buffer;
-    }
-};
-
 // A level's pixels, with room for every row of its last block row.
 unsigned int *allocate_level(std::uint64_t w, std::uint64_t h) {
     const std::uint64_t rows = (h + 3) / 4 * 4;
@@ -373,9 +360,9 @@ int decode_file(ByteReader &in, DDSFILEStr **fstr, int mipmaps_index, unsigned c
     if (file->argb_mipmaps) freetbl(file->argb_mipmaps, std::free);
     std::memset(file, 0, sizeof *file);
 
-    where.part = "magic word";
+    where.item = "magic word";
     dds2h4(&file->dwMagic, in, 1, 0);
-    where.part = "header";
+    where.item = "header";
     in.need(header_bytes);
     void *header = &file->header;
     if (unstuff(in, DDS_HEADER, &header, stream0) < 0) {
@@ -386,7 +373,7 @@ int decode_file(ByteReader &in, DDSFILEStr **fstr, int mipmaps_index, unsigned c
     const auto fourcc = static_cast<std::uint32_t>(format.dwFourCC);
     const bool has_fourcc = (format.dwFlags & DPF_FOURCC) != 0;
     if (has_fourcc && fourcc == DDS_FOURCC_DX10) {
-        where.part = "DX10 header";
+        where.item = "DX10 header";
         in.need(header10_bytes);
         void *header10 = &file->header10;
         if (unstuff(in, DDS_HEADER10, &header10, stream0) < 0) {
@@ -410,11 +397,12 @@ int decode_file(ByteReader &in, DDSFILEStr **fstr, int mipmaps_index, unsigned c
         return -1;
     }
     if (!every && chosen < count) file->argb_first_level = static_cast<int>(chosen);
-    where.part = "mipmap level";
+    where.item = "mipmap level";
+    where.sized = true;
     for (std::uint64_t k = 0; k < count; ++k) {
         // Even a level with a side of 0 takes one block.
         const std::uint64_t blocks = std::max<std::uint64_t>(1, (w + 3) / 4) * std::max<std::uint64_t>(1, (h + 3) / 4);
-        where.level = k;
+        where.index = static_cast<long long>(k);
         where.width = w;
         where.height = h;
         in.need(blocks, dxt1_block_bytes);
@@ -437,24 +425,6 @@ int decode_file(ByteReader &in, DDSFILEStr **fstr, int mipmaps_index, unsigned c
         h /= 2;
     }
     return 0;
-}
-
-// Runs a decode on a reader over the caller's stream and advances the stream
-// past what was read, also after a failure.
-template <typename Decode>
-int run_plain(unsigned char **stream, const char *function, Decode decode) {
-    auto in = ByteReader::unbounded(*stream);
-    int result = -1;
-    try {
-        result = decode(in);
-    } catch (const vorpix::OutOfData &) {
-        // An unbounded reader runs out only for sizes beyond the address space.
-        elog_log(0, "%s: data size beyond the address space.\n", function);
-    } catch (const std::bad_alloc &) {
-        elog_log(1, "%s: malloc() error.\n", function);
-    }
-    *stream += in.position();
-    return result;
 }
 
 const char *const dxgi_format_names[] = {
@@ -602,38 +572,28 @@ void dds_get_ddscaps_bitmap(int dds_type, char *bitmap) { flag_names(DDSCAPSBITM
 
 int dds_unstuff_stream(int str_type, void **dstruc, unsigned char *stream0, unsigned char **stream) {
     return vorpix::guarded("dds_unstuff_stream", -1, [&] {
-        return run_plain(stream, "dds_unstuff_stream",
-                         [&](ByteReader &in) { return unstuff(in, str_type, dstruc, stream0); });
+        auto in = ByteReader::unbounded(*stream);
+        return vorpix::run_plain("dds_unstuff_stream", stream, in, [&] { return unstuff(in, str_type, dstruc, stream0); });
     });
 }
 
 int dds_decode_file(DDSFILEStr **fstr, int mipmaps_index, unsigned char *stream0, unsigned char **stream) {
     return vorpix::guarded("dds_decode_file", -1, [&] {
-        return run_plain(stream, "dds_decode_file", [&](ByteReader &in) {
-            Where where;
-            return decode_file(in, fstr, mipmaps_index, stream0, where);
-        });
+        auto in = ByteReader::unbounded(*stream);
+        Where where;
+        return vorpix::run_plain("dds_decode_file", stream, in,
+                                 [&] { return decode_file(in, fstr, mipmaps_index, stream0, where); });
     });
 }
 
 int dds_decode_file_sized(DDSFILEStr **fstr, int mipmaps_index, const unsigned char *data, long size) {
     return vorpix::guarded("dds_decode_file_sized", -1, [&] {
-        if (!fstr || size < 0 || (!data && size > 0)) {
-            elog_log(0, "dds_decode_file_sized: invalid arguments (size %ld).\n", size);
-            return -1;
-        }
-        static const unsigned char nothing = 0;
-        ByteReader in(data ? data : &nothing, static_cast<std::size_t>(size));
+        auto in = vorpix::sized_reader("dds_decode_file_sized", data, size, fstr != nullptr);
+        if (!in) return -1;
         Where where;
-        try {
-            return decode_file(in, fstr, mipmaps_index, const_cast<unsigned char *>(in.begin()), where);
-        } catch (const vorpix::OutOfData &out) {
-            elog_log(0, "dds_decode_file_sized: truncated file: %s at byte %zu: %zu bytes needed, %zu remain.\n",
-                     where.describe().c_str(), out.position(), out.wanted(), out.remaining());
-        } catch (const std::bad_alloc &) {
-            elog_log(1, "dds_decode_file_sized: malloc() error.\n");
-        }
-        return -1;
+        return vorpix::run_sized("dds_decode_file_sized", "file", where, [&] {
+            return decode_file(*in, fstr, mipmaps_index, const_cast<unsigned char *>(in->begin()), where);
+        });
     });
 }
 
