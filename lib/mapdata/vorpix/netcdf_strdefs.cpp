@@ -18,6 +18,8 @@
 namespace {
 
 using vorpix::ByteReader;
+using vorpix::DecodeError;
+using vorpix::Where;
 
 constexpr std::int32_t tag_absent = 0;
 constexpr std::int32_t tag_dimension = 10;
@@ -29,42 +31,6 @@ constexpr std::int32_t tag_attribute = 12;
 constexpr size_t min_dimension_bytes = 8;   // empty name, length
 constexpr size_t min_attribute_bytes = 12;  // empty name, type, count
 constexpr size_t min_variable_bytes = 28;   // empty name, ndims, ABSENT, type, vsize, begin
-
-// A count, length or offset that is negative, met by the sized decoder.
-struct BadValue {
-    std::string what;
-};
-
-// What is being read, for the messages of the sized decoder.
-// A variable whose data lies outside the file (sized decoder only).
-struct DataOutside {
-    std::string what;
-};
-
-struct Where {
-    const char *item = "header";
-    int index = -1;
-    const char *var = nullptr;
-    int attr = -1;
-
-    std::string describe() const {
-        char buffer[64];
-        std::string s = item;
-        if (var || item == std::string("variable")) {
-            std::snprintf(buffer, sizeof buffer, "variable %d", index);
-            s = buffer;
-            if (var) s += std::string(" (\"") + var + "\")";
-        } else if (index >= 0) {
-            std::snprintf(buffer, sizeof buffer, " %d", index);
-            s += buffer;
-        }
-        if (attr >= 0) {
-            std::snprintf(buffer, sizeof buffer, var || item == std::string("variable") ? " attribute %d" : " %d", attr);
-            s += buffer;
-        }
-        return s;
-    }
-};
 
 const char *type_name(int type) {
     switch (type) {
@@ -148,7 +114,7 @@ void clear_contents(NETCDFHdr *hdr) {
 // adds its own line as for any other failure.
 [[gnu::noinline, gnu::cold]] bool report_negative(ByteReader &in, const char *function, const char *what,
                                                    std::int32_t value) {
-    if (in.bounded()) throw BadValue{std::string(what) + " " + std::to_string(value)};
+    if (in.bounded()) throw DecodeError::bad_value(std::string(what) + " " + std::to_string(value), in.position());
     elog_log(0, "%s: file error: %s %d is negative.\n", function, what, static_cast<int>(value));
     return true;
 }
@@ -237,7 +203,7 @@ int decode_values(ByteReader &in, NETCDFValues *values) {
     *attrs = list;
     *nattrs = count;
     for (int i = 0; i < count; ++i) {
-        where.attr = i;
+        where.sub_index = i;
         NETCDFAttr &a = list[i];
         a.name = decode_string(in);
         if (!a.name) {
@@ -251,7 +217,7 @@ int decode_values(ByteReader &in, NETCDFValues *values) {
             return -1;
         }
     }
-    where.attr = -1;
+    where.sub_index = -1;
     return 0;
 }
 
@@ -316,7 +282,7 @@ int decode_header(ByteReader &in, NETCDFHdr **hdrp, Where &where) {
             }
             hdr->dims[i].value = in.be32s();
             if (hdr->dims[i].value < 0 && in.bounded())
-                throw BadValue{"length " + std::to_string(hdr->dims[i].value)};
+                throw DecodeError::bad_value("length " + std::to_string(hdr->dims[i].value), in.position());
         }
         where.index = -1;
     }
@@ -326,7 +292,7 @@ int decode_header(ByteReader &in, NETCDFHdr **hdrp, Where &where) {
         elog_log(0, "netcdf_unstuff_header: netcdf_unstuff_attrs() error.\n");
         return -1;
     }
-    where.attr = -1;
+    where.sub_index = -1;
 
     where.item = "variable list";
     tag = in.be32s();
@@ -356,16 +322,17 @@ int decode_header(ByteReader &in, NETCDFHdr **hdrp, Where &where) {
         return -1;
     }
     where.item = "variable";
+    where.sub = "attribute";
     for (int i = 0; i < count; ++i) {
         NETCDFVar &v = hdr->vars[i];
         where.index = i;
-        where.var = nullptr;
+        where.name = nullptr;
         v.name = decode_string(in);
         if (!v.name) {
             elog_log(1, "netcdf_unstuff_header: netcdf_unstuff_string(hdr->vars->name) error.\n");
             return -1;
         }
-        where.var = v.name;
+        where.name = v.name;
         // The name enters the index when this variable's decoding ends, by
         // any way out, so before the caller can see the header; by then the
         // bytes just written for the name have settled, which spares the
@@ -401,7 +368,7 @@ int decode_header(ByteReader &in, NETCDFHdr **hdrp, Where &where) {
             elog_log(0, "netcdf_unstuff_header: netcdf_unstuff_attrs() error for hdr->vars[%s].\n", v.name);
             return -1;
         }
-        where.attr = -1;
+        where.sub_index = -1;
         v.type = in.be32s();
         v.vsize = in.be32s();
         v.begin = in.be32s();
@@ -452,32 +419,16 @@ void check_data_extents(const NETCDFHdr *hdr, size_t size) {
         if (v.begin < 0 || static_cast<size_t>(v.begin) > size) {
             std::snprintf(buffer, sizeof buffer, "variable %d (\"%s\") data offset %d outside the %zu bytes", i,
                           v.name, v.begin, size);
-            throw DataOutside{buffer};
+            throw DecodeError::bad_value(buffer);
         }
         if (item == 0) continue;
         const long long remain = static_cast<long long>(size) - v.begin;
         if (bytes > remain) {
             std::snprintf(buffer, sizeof buffer, "variable %d (\"%s\") data at byte %d: %lld bytes needed, %lld remain",
                           i, v.name, v.begin, bytes, remain);
-            throw DataOutside{buffer};
+            throw DecodeError::bad_value(buffer);
         }
     }
-}
-
-template <typename Decode>
-int run_plain(unsigned char **stream, const char *function, Decode decode) {
-    auto in = ByteReader::unbounded(*stream);
-    int result;
-    try {
-        result = decode(in);
-    } catch (const vorpix::OutOfData &) {
-        result = -1;  // an unbounded reader never runs out
-    } catch (const std::bad_alloc &) {
-        elog_log(1, "%s: out of memory.\n", function);
-        result = -1;
-    }
-    *stream += in.position();
-    return result;
 }
 
 }  // namespace
@@ -486,34 +437,33 @@ extern "C" {
 
 int netcdf_unstuff_header(unsigned char **stream, NETCDFHdr **hdr) {
     return vorpix::guarded("netcdf_unstuff_header", -1, [&] {
-        return run_plain(stream, "netcdf_unstuff_header", [hdr](ByteReader &in) {
-            Where where;
-            return decode_header(in, hdr, where);
-        });
+        auto in = ByteReader::unbounded(*stream);
+        Where where;
+        return vorpix::run_plain("netcdf_unstuff_header", stream, in, [&] { return decode_header(in, hdr, where); });
     });
 }
 
 int netcdf_unstuff_attrs(unsigned char **stream, int *nattrs, NETCDFAttr **attrs) {
     return vorpix::guarded("netcdf_unstuff_attrs", -1, [&] {
-        return run_plain(stream, "netcdf_unstuff_attrs", [nattrs, attrs](ByteReader &in) {
-            Where where;
-            return decode_attrs(in, nattrs, attrs, where);
-        });
+        auto in = ByteReader::unbounded(*stream);
+        Where where;
+        return vorpix::run_plain("netcdf_unstuff_attrs", stream, in,
+                                 [&] { return decode_attrs(in, nattrs, attrs, where); });
     });
 }
 
 int netcdf_unstuff_values(unsigned char **stream, NETCDFValues *values) {
     return vorpix::guarded("netcdf_unstuff_values", -1, [&] {
-        return run_plain(stream, "netcdf_unstuff_values", [values](ByteReader &in) {
-            return decode_values(in, values);
-        });
+        auto in = ByteReader::unbounded(*stream);
+        return vorpix::run_plain("netcdf_unstuff_values", stream, in, [&] { return decode_values(in, values); });
     });
 }
 
 char *netcdf_unstuff_string(unsigned char **stream) {
     return vorpix::guarded("netcdf_unstuff_string", static_cast<char *>(nullptr), [&] {
         char *s = nullptr;
-        run_plain(stream, "netcdf_unstuff_string", [&s](ByteReader &in) {
+        auto in = ByteReader::unbounded(*stream);
+        vorpix::run_plain("netcdf_unstuff_string", stream, in, [&] {
             s = decode_string(in);
             return s ? 0 : -1;
         });
@@ -523,29 +473,15 @@ char *netcdf_unstuff_string(unsigned char **stream) {
 
 int netcdf_unstuff_header_sized(const unsigned char *data, long size, NETCDFHdr **hdr) {
     return vorpix::guarded("netcdf_unstuff_header_sized", -1, [&] {
-        if (!hdr || size < 0 || (!data && size > 0)) {
-            elog_log(0, "netcdf_unstuff_header_sized: invalid arguments (size %ld).\n", size);
-            return -1;
-        }
-        static const unsigned char nothing = 0;
-        ByteReader in(data ? data : &nothing, static_cast<size_t>(size));
+        auto in = vorpix::sized_reader("netcdf_unstuff_header_sized", data, size, hdr != nullptr);
+        if (!in) return -1;
         Where where;
-        try {
-            if (decode_header(in, hdr, where) < 0) return -1;
+        return vorpix::run_sized("netcdf_unstuff_header_sized", "header", where, [&] {
+            if (decode_header(*in, hdr, where) < 0) return -1;
+            where = Where{};  // each message of the extents check names its variable itself
             check_data_extents(*hdr, static_cast<size_t>(size));
             return 0;
-        } catch (const vorpix::OutOfData &out) {
-            elog_log(0, "netcdf_unstuff_header_sized: truncated header: %s at byte %zu: %zu bytes needed, %zu remain.\n",
-                     where.describe().c_str(), out.position(), out.wanted(), out.remaining());
-        } catch (const DataOutside &outside) {
-            elog_log(0, "netcdf_unstuff_header_sized: %s.\n", outside.what.c_str());
-        } catch (const BadValue &bad) {
-            elog_log(0, "netcdf_unstuff_header_sized: %s at byte %zu: %s.\n", where.describe().c_str(), in.position(),
-                     bad.what.c_str());
-        } catch (const std::bad_alloc &) {
-            elog_log(1, "netcdf_unstuff_header_sized: out of memory.\n");
-        }
-        return -1;
+        });
     });
 }
 
