@@ -3,10 +3,14 @@
 #define VORPIX_FUZZ_INPUT_HPP
 
 #include "elog.h"
+#include "vector_paths.hpp"
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <utility>
 #include <vector>
 
 namespace vorpix::fuzz {
@@ -26,6 +30,43 @@ inline void silence() {
 template <typename Byte = unsigned char>
 std::vector<Byte> exact_copy(const uint8_t *data, size_t size) {
     return std::vector<Byte>(data, data + size);
+}
+
+// A property that must hold: otherwise the run stops here and libFuzzer
+// keeps the input.
+inline void require(bool holds, const char *what) {
+    if (holds) return;
+    std::fprintf(stderr, "property does not hold: %s\n", what);
+    std::abort();
+}
+
+// run() once on the vector paths that the processor allows and once on the
+// portable paths; both results, in that order.
+template <typename Run>
+auto on_both_paths(Run &&run) {
+    vorpix::force_portable_paths(false);
+    auto vector = run();
+    vorpix::force_portable_paths(true);
+    auto portable = run();
+    vorpix::force_portable_paths(false);
+    return std::pair{std::move(vector), std::move(portable)};
+}
+
+// What print() writes to standard output, which is otherwise silenced.
+template <typename Print>
+std::string printed(Print &&print) {
+    char *text = nullptr;
+    size_t length = 0;
+    FILE *memory = open_memstream(&text, &length);
+    if (!memory) std::abort();
+    FILE *const silenced = stdout;
+    stdout = memory;
+    print();
+    std::fclose(memory);
+    stdout = silenced;
+    std::string out(text, length);
+    std::free(text);
+    return out;
 }
 
 }  // namespace vorpix::fuzz

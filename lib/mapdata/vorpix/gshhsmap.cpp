@@ -5,6 +5,7 @@
 #include "c_boundary.hpp"
 
 #include "byte_reader.hpp"
+#include "vector_paths.hpp"
 
 #include "datafile.h"
 #include "elog.h"
@@ -328,7 +329,7 @@ struct Box {
 
 // Blocks of points and edges.
 //
-// Where the processor has AVX2 (known at run time), delivery and the even-odd
+// Where the AVX2 path runs (vector_paths.hpp), delivery and the even-odd
 // test take their input in blocks through GCC/Clang vector extensions;
 // elsewhere they go point by point (compilers lower these 256-bit vectors
 // poorly without AVX). A run of blocks (a chunk) is first done the
@@ -827,10 +828,7 @@ VORPIX_INLINE int inside_eo_blocks(float lontest, float lattest, int npts, const
     return crossings % 2;
 }
 
-// VORPIX_GSHHS_BASELINE_ONLY builds the point-by-point paths alone, so that
-// they can be tested on a machine with AVX2.
-#if (defined(__x86_64__) || defined(__i386__)) && !defined(VORPIX_GSHHS_BASELINE_ONLY)
-#define VORPIX_GSHHS_DISPATCH 1
+#if defined(VORPIX_VECTOR_AVX2)
 [[gnu::target("avx2")]] long deliver_points_avx2(const GSHHSMap *gs, const unsigned char *points, int n,
                                                  int *npts_size, float **lon, float **lat) {
     return deliver_points<true>(gs, points, n, npts_size, lon, lat);
@@ -838,10 +836,6 @@ VORPIX_INLINE int inside_eo_blocks(float lontest, float lattest, int npts, const
 [[gnu::target("avx2")]] int inside_eo_avx2(float lontest, float lattest, int npts, const float *lon,
                                            const float *lat) {
     return inside_eo_blocks<true>(lontest, lattest, npts, lon, lat);
-}
-bool have_avx2() {
-    static const bool yes = __builtin_cpu_supports("avx2");
-    return yes;
 }
 #endif
 
@@ -1046,9 +1040,9 @@ int gshhsmap_nextseg(void *handle, int *npts, int *npts_size, float **lon, float
             return 1;
         }
         const auto *points = reinterpret_cast<const unsigned char *>(seg.data);
-    #ifdef VORPIX_GSHHS_DISPATCH
-        const long j = have_avx2() ? deliver_points_avx2(gs, points, n, npts_size, lon, lat)
-                                   : deliver_points_plain(gs, points, n, npts_size, lon, lat);
+    #if defined(VORPIX_VECTOR_AVX2)
+        const long j = vorpix::use_avx2() ? deliver_points_avx2(gs, points, n, npts_size, lon, lat)
+                                          : deliver_points_plain(gs, points, n, npts_size, lon, lat);
     #else
         const long j = deliver_points_plain(gs, points, n, npts_size, lon, lat);
     #endif
@@ -1067,8 +1061,8 @@ int gshhsmap_nextseg(void *handle, int *npts, int *npts_size, float **lon, float
 }
 
 int gshhsmap_inside_eo(float lontest, float lattest, int npts, float *lon, float *lat) {
-#ifdef VORPIX_GSHHS_DISPATCH
-    if (have_avx2()) return inside_eo_avx2(lontest, lattest, npts, lon, lat);
+#if defined(VORPIX_VECTOR_AVX2)
+    if (vorpix::use_avx2()) return inside_eo_avx2(lontest, lattest, npts, lon, lat);
 #endif
     return inside_eo_plain(lontest, lattest, npts, lon, lat);
 }

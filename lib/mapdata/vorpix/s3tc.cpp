@@ -2,11 +2,12 @@
 #include "dds.h"
 
 #include "byte_reader.hpp"
+#include "vector_paths.hpp"
 
 #include <array>
 #include <cstdint>
 
-#if defined(__SSE2__)
+#if defined(VORPIX_VECTOR_SSE2)
 #include <emmintrin.h>
 #endif
 
@@ -61,10 +62,25 @@ inline void colour_palette(const unsigned char *block, bool dxt1, std::uint32_t 
 // The eight alpha values of a DXT5 block, in the top byte. Both modes are
 // computed and one is chosen by a mask: the order of the two alphas is as
 // good as random from block to block, and a branch on it mispredicts.
-#if defined(__SSE2__)
+inline void alpha_palette_portable(const unsigned char *block, std::uint32_t alpha[8]) {
+    const unsigned a0 = block[0], a1 = block[1];
+    const unsigned eight = 0u - static_cast<unsigned>(a0 > a1);
+    alpha[0] = a0 << 24;
+    alpha[1] = a1 << 24;
+    for (unsigned code = 2; code < 6; ++code) {
+        const unsigned sevenths = ((8 - code) * a0 + (code - 1) * a1) / 7;
+        const unsigned fifths = ((6 - code) * a0 + (code - 1) * a1) / 5;
+        alpha[code] = ((sevenths & eight) | (fifths & ~eight)) << 24;
+    }
+    alpha[6] = (((2 * a0 + 5 * a1) / 7) & eight) << 24;
+    alpha[7] = ((((a0 + 6 * a1) / 7) & eight) | (255 & ~eight)) << 24;
+}
+
+#if defined(VORPIX_VECTOR_SSE2)
+constexpr bool have_sse2 = true;
 // All eight codes at once in 16-bit lanes. The divisions by 7 and 5 are a
 // multiply-high by 9363 and 13108, exact for numerators up to 7 * 255.
-inline void alpha_palette(const unsigned char *block, std::uint32_t alpha[8]) {
+inline void alpha_palette_sse2(const unsigned char *block, std::uint32_t alpha[8]) {
     const __m128i a0 = _mm_set1_epi16(block[0]), a1 = _mm_set1_epi16(block[1]);
     const __m128i sevenths = _mm_mulhi_epu16(_mm_add_epi16(_mm_mullo_epi16(_mm_setr_epi16(7, 0, 6, 5, 4, 3, 2, 1), a0),
                                                            _mm_mullo_epi16(_mm_setr_epi16(0, 7, 1, 2, 3, 4, 5, 6), a1)),
@@ -81,18 +97,9 @@ inline void alpha_palette(const unsigned char *block, std::uint32_t alpha[8]) {
     _mm_storeu_si128(reinterpret_cast<__m128i *>(alpha + 4), _mm_slli_epi32(_mm_unpackhi_epi16(values, zero), 24));
 }
 #else
-inline void alpha_palette(const unsigned char *block, std::uint32_t alpha[8]) {
-    const unsigned a0 = block[0], a1 = block[1];
-    const unsigned eight = 0u - static_cast<unsigned>(a0 > a1);
-    alpha[0] = a0 << 24;
-    alpha[1] = a1 << 24;
-    for (unsigned code = 2; code < 6; ++code) {
-        const unsigned sevenths = ((8 - code) * a0 + (code - 1) * a1) / 7;
-        const unsigned fifths = ((6 - code) * a0 + (code - 1) * a1) / 5;
-        alpha[code] = ((sevenths & eight) | (fifths & ~eight)) << 24;
-    }
-    alpha[6] = (((2 * a0 + 5 * a1) / 7) & eight) << 24;
-    alpha[7] = ((((a0 + 6 * a1) / 7) & eight) | (255 & ~eight)) << 24;
+constexpr bool have_sse2 = false;
+inline void alpha_palette_sse2(const unsigned char *block, std::uint32_t alpha[8]) {
+    alpha_palette_portable(block, alpha);
 }
 #endif
 
@@ -114,10 +121,13 @@ inline void write_dxt1(const unsigned char *block, unsigned int *out, unsigned l
     }
 }
 
-template <bool Whole>
+template <bool Whole, bool Sse2>
 inline void write_dxt5(const unsigned char *block, unsigned int *out, unsigned long width, unsigned long columns) {
     std::uint32_t alpha[8], palette[4];
-    alpha_palette(block, alpha);
+    if constexpr (Sse2)
+        alpha_palette_sse2(block, alpha);
+    else
+        alpha_palette_portable(block, alpha);
     colour_palette(block + 8, false, palette);
     for (auto &c : palette) c &= 0x00FFFFFFu;
     std::uint64_t alpha_codes = ByteReader::peek<std::uint64_t, false>(block) >> 16;  // 48 bits after the two alphas
@@ -168,8 +178,12 @@ void DecompressBlockDXT1(unsigned long x, unsigned long y, unsigned long width, 
 
 void DecompressBlockDXT5(unsigned long x, unsigned long y, unsigned long width, const unsigned char *blockStorage,
                          unsigned int *image) {
-    if (const unsigned long columns = columns_left(x, width))
-        write_dxt5<false>(blockStorage, image + y * width + x, width, columns);
+    if (const unsigned long columns = columns_left(x, width)) {
+        if (have_sse2 && vorpix::use_sse2())
+            write_dxt5<false, true>(blockStorage, image + y * width + x, width, columns);
+        else
+            write_dxt5<false, false>(blockStorage, image + y * width + x, width, columns);
+    }
 }
 
 void BlockDecompressImageDXT1(unsigned long width, unsigned long height, const unsigned char *blockStorage,
@@ -179,7 +193,10 @@ void BlockDecompressImageDXT1(unsigned long width, unsigned long height, const u
 
 void BlockDecompressImageDXT5(unsigned long width, unsigned long height, const unsigned char *blockStorage,
                               unsigned int *image) {
-    decompress_image<16, write_dxt5<true>, write_dxt5<false>>(width, height, blockStorage, image);
+    if (have_sse2 && vorpix::use_sse2())
+        decompress_image<16, write_dxt5<true, true>, write_dxt5<false, true>>(width, height, blockStorage, image);
+    else
+        decompress_image<16, write_dxt5<true, false>, write_dxt5<false, false>>(width, height, blockStorage, image);
 }
 
 }  // extern "C"
