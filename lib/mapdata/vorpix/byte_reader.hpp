@@ -19,8 +19,6 @@
 
 namespace vorpix {
 
-using OutOfData = DecodeError;  // until every family catches DecodeError
-
 class ByteReader {
 public:
     static constexpr size_t unbounded_size = std::numeric_limits<size_t>::max() / 2;

@@ -42,6 +42,8 @@
 namespace {
 
 using vorpix::ByteReader;
+using vorpix::DecodeError;
+using vorpix::Where;
 
 // ---------------------------------------------------------------------------
 // Structure tables
@@ -524,12 +526,6 @@ bool is_shape_type(int type) {
 // ---------------------------------------------------------------------------
 // The engine
 
-// A problem with the data met by a sized decoder: a count, length or offset
-// that is negative or runs past the data.
-struct BadData {
-    std::string what;
-};
-
 std::string format(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
 std::string format(const char *fmt, ...) {
     char buffer[256];
@@ -539,21 +535,6 @@ std::string format(const char *fmt, ...) {
     va_end(args);
     return buffer;
 }
-
-// What the decoders are reading, for the messages of the sized decoders.
-struct Where {
-    const char *item = "header";  // "header", "record" or "field descriptor"
-    int index = -1;
-    size_t at = 0;                 // byte offset of the item
-    int structure = -1;  // the structure type being decoded
-    const char *row = nullptr;
-
-    std::string describe() const {
-        std::string s = index >= 0 ? format("%s %d at byte %zu", item, index, at) : std::string(item);
-        if (row) s += format(": %s %s", esri_get_shapetype(structure), row);
-        return s;
-    }
-};
 
 struct Stream {
     ByteReader in;
@@ -566,6 +547,13 @@ struct Stream {
     // reported with the plain decoder's messages; only running out of data
     // has a message of its own.
     bool plain_faults = false;
+    int structure = -1;  // the structure type being decoded
+
+    // For a message about the row being decoded.
+    [[gnu::cold]] void name_row(const ESRIStrdef &row) {
+        where.part_of = esri_get_shapetype(structure);
+        where.part = row.name;
+    }
 
     size_t file_offset() const { return static_cast<size_t>(in.cursor() - stream0); }
 };
@@ -613,9 +601,9 @@ const char *plural(int type) {
 
 [[noreturn, gnu::cold]] void short_of(Stream &s, const ESRIStrdef &row, size_t count) {
     const size_t item = item_bytes(row.type);
-    s.where.row = row.name;
-    throw BadData{s.where.describe() + format(": %zu %s need %zu bytes, %zu remain", count, plural(row.type),
-                                              count * item, s.in.remaining())};
+    s.name_row(row);
+    throw DecodeError::bad_value(
+        format("%zu %s need %zu bytes, %zu remain", count, plural(row.type), count * item, s.in.remaining()));
 }
 
 // Fails unless count items of the row's type remain to be read.
@@ -666,8 +654,8 @@ int decode_counted_row(Stream &s, const ESRIStrdefs &set, const ESRIStrdef &row,
     std::memcpy(&count, base + row.offset_number, sizeof count);
     if (count < 0) {
         if (s.in.bounded() && !s.plain_faults) {
-            s.where.row = row.name;
-            throw BadData{s.where.describe() + format(": %s %d is negative", row_name_at(set, row.offset_number), count)};
+            s.name_row(row);
+            throw DecodeError::bad_value(format("%s %d is negative", row_name_at(set, row.offset_number), count));
         }
         elog_log(1, "esri_unstuff_stream: malloc() error.\n");
         return -1;
@@ -729,9 +717,8 @@ int unstuff(Stream &s, int str_type, void **estruc) {
         if (set->unstuff == esri_decode_shapefile_record) return decode_record(s, static_cast<ESRISHPRECStr *>(*estruc));
         return 0;
     }
-    const int outer_structure = s.where.structure;
-    const char *outer_row = s.where.row;
-    s.where.structure = str_type;
+    const int outer_structure = s.structure;
+    s.structure = str_type;
     auto *base = static_cast<unsigned char *>(*estruc);
     for (const Step &step : esri_strdefs_steps[str_type]) {
         // Anything out of the ordinary (data that runs short, a negative
@@ -763,8 +750,7 @@ int unstuff(Stream &s, int str_type, void **estruc) {
             const ESRIStrdef &row = set->strdef[i];
             // The measures are the last rows of every Z shape.
             if (s.without_m && (std::strcmp(row.name, "m") == 0 || std::strcmp(row.name, "mmin") == 0)) {
-                s.where.structure = outer_structure;
-                s.where.row = outer_row;
+                s.structure = outer_structure;
                 return 0;
             }
             const int status =
@@ -772,8 +758,7 @@ int unstuff(Stream &s, int str_type, void **estruc) {
             if (status < 0) return -1;
         }
     }
-    s.where.structure = outer_structure;
-    s.where.row = outer_row;
+    s.structure = outer_structure;
     return 0;
 }
 
@@ -814,11 +799,10 @@ int decode_record(Stream &s, ESRISHPRECStr *rec) {
     }
     if (s.in.bounded() && !s.plain_faults) {
         const int length = rec->hdr.length;
-        if (length < 0) throw BadData{s.where.describe() + format(": content length %d words is negative", length)};
+        if (length < 0) throw DecodeError::bad_value(format("content length %d words is negative", length));
         if (!s.in.has(2 * static_cast<size_t>(length)))
-            throw BadData{s.where.describe() + format(": content length %d words (%zu bytes) runs past the data, "
-                                                      "%zu remain",
-                                                      length, 2 * static_cast<size_t>(length), s.in.remaining())};
+            throw DecodeError::bad_value(format("content length %d words (%zu bytes) runs past the data, %zu remain",
+                                                length, 2 * static_cast<size_t>(length), s.in.remaining()));
     }
     // The shape structure starts with its own shape_type row, so the type is
     // read and the position stepped back over it.
@@ -827,7 +811,7 @@ int decode_record(Stream &s, ESRISHPRECStr *rec) {
     s.in.seek(contents);
     if (!is_shape_type(rec->shape_type)) {
         if (s.in.bounded() && !s.plain_faults)
-            throw BadData{s.where.describe() + format(": shape type %d is not a shape type", rec->shape_type)};
+            throw DecodeError::bad_value(format("shape type %d is not a shape type", rec->shape_type));
         // Framing and dBase types would decode in place of a shape, and type
         // 62 would nest records without end: refused like an undefined type.
         elog_log(0, "esri_unstuff_stream: str_type 0x%x not defined.\n", static_cast<unsigned>(rec->shape_type));
@@ -852,22 +836,22 @@ int decode_shapefile(Stream &s, ESRISHPStr *shp) {
         return -1;
     }
     void *hdr = &shp->hdr;
-    s.where = Where{};
+    s.where = Where{.item = "header"};
     if (unstuff(s, 59, &hdr) < 0) {
         elog_log(0, "esri_decode_shapefile: esri_unstuff_stream() error.\n");
         return -1;
     }
     const long long length = shp->hdr.length;
     if (s.in.bounded()) {
-        if (length < 0) throw BadData{format("header: file length %lld words is negative", length)};
+        if (length < 0) throw DecodeError::bad_value(format("file length %lld words is negative", length));
         const size_t bytes = 2 * static_cast<size_t>(length);
         if (bytes > s.in.size())
-            throw BadData{format("header: file length %lld words (%zu bytes) runs past the data, which has %zu",
-                                 length, bytes, s.in.size())};
+            throw DecodeError::bad_value(format("file length %lld words (%zu bytes) runs past the data, which has %zu",
+                                                length, bytes, s.in.size()));
     }
     long long remaining = length * 2 - 100;
     for (int index = 0; remaining > 0; ++index) {
-        s.where = Where{"record", index, s.file_offset()};
+        s.where = Where{.item = "record", .index = index, .at = static_cast<long long>(s.file_offset())};
         void *rec = nullptr;
         int status;
         try {
@@ -902,7 +886,7 @@ int decode_dbase(Stream &s, ESRIDBASEStr *dbf) {
         elog_log(0, "esri_decode_dbase_file: newtbl() error.\n");
         return -1;
     }
-    s.where = Where{};
+    s.where = Where{.item = "header"};
     s.in.need(1);
     const int version = s.in.cursor()[0] & 7;
     dbf->level = version == 3 ? 5 : version == 4 ? 7 : version;
@@ -917,11 +901,11 @@ int decode_dbase(Stream &s, ESRIDBASEStr *dbf) {
     }
     const ESRIDBASEHDRStr &h = dbf->hdr;
     if (s.in.bounded()) {
-        if (h.numrecs < 0) throw BadData{format("header: numrecs %d is negative", h.numrecs)};
-        if (h.numbytesrec < 0) throw BadData{format("header: numbytesrec %d is negative", h.numbytesrec)};
+        if (h.numrecs < 0) throw DecodeError::bad_value(format("numrecs %d is negative", h.numrecs));
+        if (h.numbytesrec < 0) throw DecodeError::bad_value(format("numbytesrec %d is negative", h.numbytesrec));
     }
     for (int index = 0;; ++index) {
-        s.where = Where{"field descriptor", index, s.file_offset()};
+        s.where = Where{.item = "field descriptor", .index = index, .at = static_cast<long long>(s.file_offset())};
         s.in.need(1);
         if (s.in.cursor()[0] == field_terminator) break;
         void *descriptor = nullptr;
@@ -938,7 +922,7 @@ int decode_dbase(Stream &s, ESRIDBASEStr *dbf) {
             return -1;
         }
     }
-    s.where = Where{"records area"};
+    s.where = Where{.item = "records area"};
     s.in.skip(1);
     // In the usual layout numbyteshdr counts the terminator and is odd, so the
     // byte passed over here is the first record's deletion flag.
@@ -959,9 +943,9 @@ int decode_dbase(Stream &s, ESRIDBASEStr *dbf) {
     if (size >= 0 && (flag_missing || !s.in.has(static_cast<size_t>(std::min<long long>(size, LLONG_MAX))))) {
         const size_t remaining = flag_missing ? 0 : s.in.remaining();
         if (!(odd && (flag_missing ? size == 0 : static_cast<long long>(remaining) + 1 == size)))
-            throw BadData{format("records area: %d records of %d bytes need %lld bytes at byte %zu, %zu remain",
-                                 h.numrecs, h.numbytesrec, size, s.file_offset() + (flag_missing ? 1 : 0),
-                                 remaining)};
+            throw DecodeError::bad_value(format("%d records of %d bytes need %lld bytes at byte %zu, %zu remain",
+                                                h.numrecs, h.numbytesrec, size,
+                                                s.file_offset() + (flag_missing ? 1 : 0), remaining));
         available = static_cast<long long>(remaining);
     }
     if (size < 0 || size > 0x7fffffffLL) {
@@ -1452,52 +1436,28 @@ static int esri_decode_dbase_field_properties(void *, unsigned char *, unsigned 
 
 namespace {
 
-// Runs a decoder over an unbounded reader at *stream and advances *stream.
-template <typename Decode>
-int run_plain(unsigned char *stream0, unsigned char **stream, const char *function, Decode decode) {
-    Stream s{ByteReader::unbounded(*stream), stream0 ? stream0 : *stream, {}};
-    int result;
-    try {
-        result = decode(s);
-    } catch (const std::bad_alloc &) {
-        elog_log(1, "%s: malloc() error.\n", function);
-        result = -1;
-    } catch (...) {
-        result = -1;  // an unbounded reader never runs out
-    }
-    *stream += s.in.position();
-    return result;
+// The decoders' state over the caller's stream, for the length-less entry
+// points; run_plain moves the stream past what was read.
+Stream plain_stream(unsigned char *stream0, unsigned char **stream) {
+    return Stream{ByteReader::unbounded(*stream), stream0 ? stream0 : *stream, {}};
 }
 
-// Runs a decoder over size bytes at data; problems with the data become one
-// message naming where they were met.
 template <typename Decode>
-int run_sized(const unsigned char *data, long size, const char *function, Decode decode) {
-    if (size < 0 || (!data && size > 0)) {
-        elog_log(0, "%s: invalid arguments (size %ld).\n", function, size);
-        return -1;
-    }
-    static const unsigned char nothing = 0;
-    const unsigned char *begin = data ? data : &nothing;
-    Stream s{ByteReader(begin, static_cast<size_t>(size)), begin, {}};
-    try {
-        return decode(s);
-    } catch (const BadData &bad) {
-        elog_log(0, "%s: %s.\n", function, bad.what.c_str());
-    } catch (const vorpix::OutOfData &out) {
-        elog_log(0, "%s: %s: %zu bytes needed at byte %zu, %zu remain.\n", function, s.where.describe().c_str(),
-                 out.wanted(), out.position(), out.remaining());
-    } catch (const std::bad_alloc &) {
-        elog_log(1, "%s: malloc() error.\n", function);
-    }
-    return -1;
+int decode_sized(const char *function, const unsigned char *data, long size, Decode decode) {
+    const auto in = vorpix::sized_reader(function, data, size);
+    if (!in) return -1;
+    Stream s{*in, in->begin(), {}};
+    return vorpix::run_sized(function, "file", s.where, [&] { return decode(s); });
 }
 
 }  // namespace
 
 static int esri_decode_shapefile_record(void *estruc, unsigned char *stream0, unsigned char **stream) {
-    return run_plain(stream0, stream, "esri_decode_shapefile_record",
-                     [estruc](Stream &s) { return decode_record(s, static_cast<ESRISHPRECStr *>(estruc)); });
+    return vorpix::guarded("esri_decode_shapefile_record", -1, [&] {
+        Stream s = plain_stream(stream0, stream);
+        return vorpix::run_plain("esri_decode_shapefile_record", stream, s.in,
+                                 [&] { return decode_record(s, static_cast<ESRISHPRECStr *>(estruc)); });
+    });
 }
 
 extern "C" {
@@ -1520,23 +1480,24 @@ char *esri_get_shapetype(int shape_type) {
 
 int esri_unstuff_stream(int str_type, void **estruc, unsigned char *stream0, unsigned char **stream) {
     return vorpix::guarded("esri_unstuff_stream", -1, [&] {
-        return run_plain(stream0, stream, "esri_unstuff_stream", [str_type, estruc](Stream &s) {
-            return unstuff(s, str_type, estruc);
-        });
+        Stream s = plain_stream(stream0, stream);
+        return vorpix::run_plain("esri_unstuff_stream", stream, s.in, [&] { return unstuff(s, str_type, estruc); });
     });
 }
 
 int esri_decode_shapefile(void *estruc, unsigned char *stream0, unsigned char **stream) {
     return vorpix::guarded("esri_decode_shapefile", -1, [&] {
-        return run_plain(stream0, stream, "esri_decode_shapefile",
-                         [estruc](Stream &s) { return decode_shapefile(s, static_cast<ESRISHPStr *>(estruc)); });
+        Stream s = plain_stream(stream0, stream);
+        return vorpix::run_plain("esri_decode_shapefile", stream, s.in,
+                                 [&] { return decode_shapefile(s, static_cast<ESRISHPStr *>(estruc)); });
     });
 }
 
 int esri_decode_dbase_file(void *dstruc, unsigned char *stream0, unsigned char **stream) {
     return vorpix::guarded("esri_decode_dbase_file", -1, [&] {
         auto *dbf = static_cast<ESRIDBASEStr *>(dstruc);
-        return run_plain(stream0, stream, "esri_decode_dbase_file", [dbf](Stream &s) { return decode_dbase(s, dbf); });
+        Stream s = plain_stream(stream0, stream);
+        return vorpix::run_plain("esri_decode_dbase_file", stream, s.in, [&] { return decode_dbase(s, dbf); });
     });
 }
 
@@ -1546,13 +1507,13 @@ int esri_get_dbase_fields(ESRIDBASEStr *dbstr, int recno, Arr **fields) {
 
 int esri_decode_shapefile_sized(ESRISHPStr *shp, const unsigned char *data, long size) {
     return vorpix::guarded("esri_decode_shapefile_sized", -1, [&] {
-        return run_sized(data, size, "esri_decode_shapefile_sized", [shp](Stream &s) { return decode_shapefile(s, shp); });
+        return decode_sized("esri_decode_shapefile_sized", data, size, [shp](Stream &s) { return decode_shapefile(s, shp); });
     });
 }
 
 int esri_decode_dbase_file_sized(ESRIDBASEStr *dbf, const unsigned char *data, long size) {
     return vorpix::guarded("esri_decode_dbase_file_sized", -1, [&] {
-        return run_sized(data, size, "esri_decode_dbase_file_sized", [dbf](Stream &s) { return decode_dbase(s, dbf); });
+        return decode_sized("esri_decode_dbase_file_sized", data, size, [dbf](Stream &s) { return decode_dbase(s, dbf); });
     });
 }
 
@@ -1595,23 +1556,14 @@ Arr *maparr = nullptr;
 // The record at offset in size bytes at data; problems with the data are
 // one message naming the file and the offset.
 int decode_record_at(ESRISHPRECStr *record, const char *path, const unsigned char *data, long size, long offset) {
-    const std::string item = format("record at byte %ld", offset);
-    Stream s{ByteReader(data, static_cast<size_t>(size)), data, Where{item.c_str()}};
+    Stream s{ByteReader(data, static_cast<size_t>(size)), data, Where{.item = "record", .at = offset}};
     s.plain_faults = true;
-    try {
+    return vorpix::run_sized("esri_decode_shapefile_record", "file", s.where, [&] {
         if (offset < 0 || offset > size)
-            throw BadData{item + format(": offset %ld lies outside the %ld bytes", offset, size)};
+            throw DecodeError::bad_value(format("offset %ld lies outside the %ld bytes", offset, size));
         s.in.seek(static_cast<size_t>(offset));
         return decode_record(s, record);
-    } catch (const BadData &bad) {
-        elog_log(0, "esri_decode_shapefile_record: %s: %s.\n", path, bad.what.c_str());
-    } catch (const vorpix::OutOfData &out) {
-        elog_log(0, "esri_decode_shapefile_record: %s: %s: %zu bytes needed at byte %zu, %zu remain.\n", path,
-                 s.where.describe().c_str(), out.wanted(), out.position(), out.remaining());
-    } catch (const std::bad_alloc &) {
-        elog_log(1, "esri_decode_shapefile_record: malloc() error.\n");
-    }
-    return -1;
+    }, path);
 }
 
 }  // namespace
