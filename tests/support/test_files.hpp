@@ -81,7 +81,9 @@ struct CommandResult {
     std::string output;  // standard output
 };
 
-// Runs a shell command; standard error goes to err_path when given.
+// Runs a command through sh: its standard output, and its exit status (-1
+// when it did not exit). Standard error is left to the command's own
+// redirections ("2>&1" to capture it).
 inline CommandResult run_command(const std::string &command) {
     CommandResult result{-1, {}};
     FILE *pipe = popen(command.c_str(), "r");
