@@ -310,7 +310,11 @@ constexpr Codedef SHAPETYPE_Codedef[] = {
 
 }  // namespace
 
-// The functions that sets name in place of a table.
+// The decoders and printers that the sets without a table name in its place.
+// The engine calls neither decoder through its set: a record is decoded by
+// the record decoder's own code on the reader the engine holds, so that a
+// sized decode stays bounded, and the field-properties block consumes
+// nothing. The printer calls the print functions through their sets.
 static int esri_decode_shapefile_record(void *estruc, unsigned char *stream0, unsigned char **stream);
 static int esri_decode_dbase_field_properties(void *estruc, unsigned char *stream0, unsigned char **stream);
 static void esri_print_shapefile_callback(char *prefix, void *estruc, int recno);
