@@ -132,7 +132,9 @@ inline std::vector<std::string> lines_of(const std::string &text) {
 }
 
 inline std::string python_command() { return VORPIX_PYTHON; }
+#ifdef VORPIX_TOOL
 inline std::string tool_command() { return VORPIX_TOOL; }
+#endif
 
 }  // namespace vorpix::test
 
