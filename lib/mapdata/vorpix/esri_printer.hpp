@@ -1,0 +1,143 @@
+// The ESRI listings: one generic printer walks a structure's table and
+// prints each field by name with its first few values; the whole shapefile,
+// the whole dBase file and the field-properties block have printers of their
+// own, which their sets name. Included once, by esri_strdefs.cpp.
+#ifndef VORPIX_ESRI_PRINTER_HPP
+#define VORPIX_ESRI_PRINTER_HPP
+
+#include "esri.h"
+#include "esri_tables.hpp"
+
+#include "arrays.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+// The registry's lookup, with the engine.
+const ESRIStrdefs *find_set(int str_type);
+
+// ---------------------------------------------------------------------------
+// Listings
+
+constexpr size_t prefix_size = 512;
+
+void print_values(const ESRIStrdef &row, const unsigned char *base) {
+    const unsigned char *p = base + row.offset;
+    size_t count;
+    if (row.number >= 1) {
+        count = static_cast<size_t>(row.number);
+    } else {
+        int n;
+        std::memcpy(&n, base + row.offset_number, sizeof n);
+        std::memcpy(&p, base + row.offset, sizeof p);
+        count = row.type >= ESRI_INT && row.type <= ESRI_BOX && n > 0 && p ? static_cast<size_t>(n) : 0;
+    }
+    const bool names = std::strcmp(row.name, "shape_type") == 0;
+    size_t limit;
+    switch (row.type) {
+    case ESRI_INT:
+    case ESRI_DOUBLE: limit = 10; break;
+    case ESRI_POINT: limit = 4; break;
+    case ESRI_BOX: limit = 2; break;
+    case ESRI_CHAR: limit = 64; break;
+    case ESRI_UCHAR: limit = 32; break;
+    case ESRI_SHORT: limit = 20; break;
+    default: limit = 0; count = 0; break;
+    }
+    const size_t shown = std::min(count, limit);
+    if (row.type == ESRI_CHAR) {
+        const char *text = reinterpret_cast<const char *>(p);
+        std::printf("%.*s", static_cast<int>(strnlen(text, shown)), text);
+    } else {
+        for (size_t i = 0; i < shown; ++i) {
+            if (i) std::printf(", ");
+            switch (row.type) {
+            case ESRI_INT: {
+                int v;
+                std::memcpy(&v, p + 4 * i, sizeof v);
+                if (names) std::printf("%s", esri_get_shapetype(v));
+                else std::printf("%d", v);
+                break;
+            }
+            case ESRI_DOUBLE: {
+                double v;
+                std::memcpy(&v, p + 8 * i, sizeof v);
+                std::printf("%f", v);
+                break;
+            }
+            case ESRI_POINT: {
+                ESRISHPPOINTStr v;
+                std::memcpy(&v, p + sizeof v * i, sizeof v);
+                std::printf("(%f, %f)", v.x, v.y);
+                break;
+            }
+            case ESRI_BOX: {
+                ESRISHPBOXStr v;
+                std::memcpy(&v, p + sizeof v * i, sizeof v);
+                std::printf("(%f, %f, %f, %f)", v.xmin, v.ymin, v.xmax, v.ymax);
+                break;
+            }
+            case ESRI_UCHAR: std::printf("%d", p[i]); break;
+            case ESRI_SHORT: {
+                short v;
+                std::memcpy(&v, p + 2 * i, sizeof v);
+                if (names) std::printf("%s", esri_get_shapetype(v));
+                else std::printf("%d", v);
+                break;
+            }
+            default: break;
+            }
+        }
+    }
+    std::printf(shown < count ? ", ...\n" : "\n");
+}
+
+}  // namespace
+
+static void esri_print_generic(char *prefix, int str_type, void *record, int recno) {
+    const ESRIStrdefs *set = find_set(str_type);
+    if (!set || !record) return;
+    if (!set->strdef) {
+        if (set->print) set->print(prefix, record, recno);
+        return;
+    }
+    const char *name = esri_get_shapetype(str_type);
+    if (recno >= 0) std::printf("%s%s(%d):\n", prefix, name, recno);
+    else std::printf("%s%s:\n", prefix, name);
+    char inner[prefix_size];
+    std::snprintf(inner, sizeof inner, "%s  ", prefix);
+    const auto *base = static_cast<const unsigned char *>(record);
+    for (int i = 0; i < set->strdef_size; ++i) {
+        std::printf("%s%s=", inner, set->strdef[i].name);
+        print_values(set->strdef[i], base);
+    }
+}
+
+static void esri_print_shapefile_callback(char *prefix, void *estruc, int) {
+    auto *shp = static_cast<ESRISHPStr *>(estruc);
+    esri_print_generic(prefix, 59, &shp->hdr, -1);
+    for (int i = 0; i < cnttbl(shp->records); ++i) esri_print_shapefile_record(prefix, gettbl(shp->records, i), i);
+}
+
+static void esri_print_dbase_field_properties(char *, void *, int) {}
+
+static void esri_print_dbase_file_callback(char *prefix, void *dstruc, int) {
+    auto *dbf = static_cast<ESRIDBASEStr *>(dstruc);
+    const bool level5 = dbf->level == 5;
+    esri_print_generic(prefix, level5 ? 102 : 103, &dbf->hdr, -1);
+    for (int i = 0; i < cnttbl(dbf->field_descriptors); ++i)
+        esri_print_generic(prefix, level5 ? 104 : 105, gettbl(dbf->field_descriptors, i), i);
+    if (!level5) esri_print_dbase_field_properties(prefix, &dbf->field_properties, -1);
+    if (!dbf->records) return;
+    const size_t width = dbf->hdr.numbytesrec > 0 ? static_cast<size_t>(dbf->hdr.numbytesrec) : 0;
+    for (int i = 0; i < dbf->hdr.numrecs; ++i) {
+        const char *slot = reinterpret_cast<const char *>(dbf->records) + width * static_cast<size_t>(i);
+        std::printf("%.*s\n", static_cast<int>(strnlen(slot, width)), slot);
+    }
+}
+
+#endif
