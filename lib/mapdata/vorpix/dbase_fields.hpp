@@ -1,0 +1,384 @@
+// The values of a dBase record's character and numeric fields: each field's
+// bytes up to the first zero byte, trimmed of white space at both ends, in an
+// array keyed by the field's trimmed name. Included once, by
+// esri_strdefs.cpp.
+#ifndef VORPIX_DBASE_FIELDS_HPP
+#define VORPIX_DBASE_FIELDS_HPP
+
+#include "esri.h"
+#include "short_copy.hpp"
+
+#include "arrays.h"
+#include "elog.h"
+#include "redblack.h"
+
+#include <algorithm>
+#include <atomic>
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace {
+
+using vorpix::copy_short;
+
+// The place of the first zero byte among n, or n. Field values are short, so
+// this looks at a word of eight bytes at a time without a call.
+size_t first_zero(const char *text, size_t n) {
+    constexpr std::uint64_t low7 = 0x7f7f7f7f7f7f7f7fULL;
+    // The top bit of each byte that is zero, and of no other.
+    auto zeros = [](std::uint64_t w) { return ~(((w & low7) + low7) | w | low7); };
+    size_t at = 0;
+    for (; at + 8 <= n; at += 8) {
+        std::uint64_t w;
+        std::memcpy(&w, text + at, sizeof w);
+        if (const std::uint64_t z = zeros(w)) {
+            if constexpr (std::endian::native == std::endian::little) return at + static_cast<size_t>(std::countr_zero(z)) / 8;
+            else return at + static_cast<size_t>(std::countl_zero(z)) / 8;
+        }
+    }
+    for (; at < n; ++at)
+        if (text[at] == 0) return at;
+    return n;
+}
+
+// A field's value: its bytes up to the first zero byte, without leading and
+// trailing blanks as strtrim takes them (white space in the C locale), found
+// where the bytes stand, before any copy. This form works a word of eight
+// bytes at a time on any machine.
+std::string_view field_text_words(const char *text, size_t n) {
+    auto blank = [](char c) { return c == ' ' || (c >= '\t' && c <= '\r'); };
+    // Fields are padded with long runs of spaces: a word of eight bytes tells
+    // how many of them are spaces.
+    constexpr std::uint64_t spaces = 0x2020202020202020ULL;
+    constexpr bool little = std::endian::native == std::endian::little;
+    auto word = [text](size_t at) {
+        std::uint64_t w;
+        std::memcpy(&w, text + at, sizeof w);
+        return w ^ spaces;  // zero bytes where the spaces are
+    };
+    // Trailing blanks hold no zero byte, so the zero byte is looked for only
+    // in front of them.
+    while (n >= 8) {
+        const std::uint64_t w = word(n - 8);
+        if (w) {
+            if (little) n -= static_cast<size_t>(std::countl_zero(w)) / 8;
+            break;
+        }
+        n -= 8;
+    }
+    while (n > 0 && blank(text[n - 1])) --n;
+    if (const size_t zero = first_zero(text, n); zero < n) {
+        n = zero;
+        while (n > 0 && blank(text[n - 1])) --n;
+    }
+    size_t begin = 0;
+    while (begin + 8 <= n) {
+        const std::uint64_t w = word(begin);
+        if (w) {
+            if (little) begin += static_cast<size_t>(std::countr_zero(w)) / 8;
+            break;
+        }
+        begin += 8;
+    }
+    while (begin < n && blank(text[begin])) ++begin;
+    return {text + begin, n - begin};
+}
+
+#if defined(__SSE2__) && !defined(VORPIX_PORTABLE_FIELDS)
+// The same with 16 bytes at a time: runs of trailing spaces are passed over,
+// and what is left, when at most 64 bytes, becomes two masks (blank bytes,
+// zero bytes) from which both ends follow by counting bits.
+std::string_view field_text(const char *text, size_t n) {
+    const __m128i spaces = _mm_set1_epi8(' ');
+    auto load = [](const char *p) { return _mm_loadu_si128(reinterpret_cast<const __m128i *>(p)); };
+    while (n > 16 && _mm_movemask_epi8(_mm_cmpeq_epi8(load(text + n - 16), spaces)) == 0xffff) n -= 16;
+    if (n > 64) return field_text_words(text, n);
+    // Bit i: byte i is blank, or zero.
+    std::uint64_t blank = 0, zero = 0;
+    auto classify = [&](__m128i v, size_t at) {
+        const __m128i control = _mm_sub_epi8(v, _mm_set1_epi8('\t'));  // \t to \r become 0 to 4
+        const __m128i is_control = _mm_cmpeq_epi8(_mm_min_epu8(control, _mm_set1_epi8(4)), control);
+        const auto b = static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, spaces), is_control)));
+        const auto z = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_setzero_si128())));
+        blank |= std::uint64_t{b} << at;
+        zero |= std::uint64_t{z} << at;
+    };
+    if (n >= 16) {
+        // The last 16 bytes may overlap the ones before: the same bits again.
+        for (size_t at = 0;; at += 16) {
+            const size_t from = std::min(at, n - 16);
+            classify(load(text + from), from);
+            if (from + 16 == n) break;
+        }
+    } else {
+        char padded[16];
+        std::memset(padded, ' ', sizeof padded);
+        std::memcpy(padded, text, n);
+        classify(load(padded), 0);
+    }
+    std::uint64_t kept = ~blank & (n == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << n) - 1);
+    if (zero) kept &= (std::uint64_t{1} << std::countr_zero(zero)) - 1;
+    if (!kept) return {text, 0};
+    const auto begin = static_cast<size_t>(std::countr_zero(kept));
+    const auto end = 64 - static_cast<size_t>(std::countl_zero(kept));
+    return {text + begin, end - begin};
+}
+#else
+std::string_view field_text(const char *text, size_t n) { return field_text_words(text, n); }
+#endif
+
+// What every record of a file shares, worked out once from the descriptors:
+// the array of trimmed names that each record's array copies its keys from
+// (a name given twice keeps the later field, as setarr would), and in the
+// order of those keys, where each field lies within a record.
+class FieldPlan {
+public:
+    FieldPlan() = default;
+    FieldPlan(const FieldPlan &) = delete;
+    FieldPlan &operator=(const FieldPlan &) = delete;
+    ~FieldPlan() { freearr(keys_, nullptr); }
+
+    // Made again whenever a descriptor's name, type or width differs from
+    // those it was made from, so that it is never stale.
+    bool matches(Tbl *descriptors) const {
+        const int n = cnttbl(descriptors);
+        if (n != count_) return false;
+        for (int i = 0; i < n; ++i)
+            if (std::memcmp(gettbl(descriptors, i), &made_from_[static_cast<size_t>(i) * used_bytes], used_bytes))
+                return false;
+        return true;
+    }
+
+    void make(Tbl *descriptors) {
+        count_ = -1;
+        freearr(keys_, nullptr);
+        keys_ = nullptr;
+        fields_.clear();
+        const int n = cnttbl(descriptors);
+        made_from_.resize(static_cast<size_t>(n) * used_bytes);
+        std::vector<Field> in_file_order;
+        Arr *keys = newarr(nullptr);
+        if (!keys) throw std::bad_alloc();
+        keys_ = keys;
+        size_t offset = 0;
+        for (int i = 0; i < n; ++i) {
+            const auto *d = static_cast<const ESRIDBASEFIELDDESCRStr *>(gettbl(descriptors, i));
+            std::memcpy(&made_from_[static_cast<size_t>(i) * used_bytes], d, used_bytes);
+            if (d->type == 'C' || d->type == 'N') {
+                char key[sizeof d->name + 1];
+                const auto name = field_text(d->name, sizeof d->name);
+                std::memcpy(key, name.data(), name.size());
+                key[name.size()] = '\0';
+                in_file_order.push_back({offset, d->length});
+                // The value slot holds the field's place in file order, plus one.
+                setarr(keys, key, reinterpret_cast<void *>(in_file_order.size()));
+                if (!getarr(keys, key)) throw std::bad_alloc();
+            }
+            offset += d->length;
+        }
+        Tbl *listed = keysarr(keys);
+        if (!listed) throw std::bad_alloc();
+        try {
+            for (int k = 0; k < cnttbl(listed); ++k) {
+                const auto place = reinterpret_cast<uintptr_t>(getarr(keys, static_cast<char *>(gettbl(listed, k))));
+                fields_.push_back(in_file_order[place - 1]);
+            }
+        } catch (...) {
+            freetbl(listed, nullptr);
+            throw;
+        }
+        freetbl(listed, nullptr);
+        values_.assign(fields_.size(), nullptr);
+        count_ = n;
+    }
+
+    struct Field {
+        size_t offset;  // from the start of the record's slot, the widths of the fields before it added up
+        size_t length;
+    };
+    Arr *keys() const { return keys_; }
+    const std::vector<Field> &fields() const { return fields_; }
+    std::vector<void *> &values() { return values_; }
+    std::vector<void *> &old_values() { return old_values_; }
+
+private:
+    // The members of a descriptor that decide the plan: name, type, length.
+    static constexpr size_t used_bytes = offsetof(ESRIDBASEFIELDDESCRStr, length) + 1;
+    static_assert(offsetof(ESRIDBASEFIELDDESCRStr, name) == 0 && offsetof(ESRIDBASEFIELDDESCRStr, type) < used_bytes);
+
+    int count_ = -1;  // -1: not made
+    std::vector<unsigned char> made_from_;
+    Arr *keys_ = nullptr;
+    std::vector<Field> fields_;
+    std::vector<void *> values_;
+    std::vector<void *> old_values_;
+};
+
+// The plan of the last call waits here for the next one. A call while it is
+// out (on another thread) makes a plan of its own; whichever is handed back
+// last is kept. No per-thread storage: a thread's exit must not need our code.
+std::atomic<FieldPlan *> spare_plan{nullptr};
+
+class PlanLease {
+public:
+    PlanLease() : plan_(spare_plan.exchange(nullptr, std::memory_order_acquire)) {
+        if (!plan_) plan_ = new FieldPlan;
+    }
+    ~PlanLease() { delete spare_plan.exchange(plan_, std::memory_order_acq_rel); }
+    PlanLease(const PlanLease &) = delete;
+    PlanLease &operator=(const PlanLease &) = delete;
+    FieldPlan &operator*() const { return *plan_; }
+
+private:
+    FieldPlan *plan_;
+};
+
+// The values of an array handed in, released in turn as the new values are
+// made, so that each new value may take the memory of an old one while it is
+// fresh in the allocator's per-thread cache; whatever is left goes at the end.
+class OldValues {
+public:
+    OldValues(std::vector<void *> &room, Arr *old) : values_(room) {
+        if (!old) return;
+        const size_t n = static_cast<size_t>(cntarr(old));
+        try {
+            if (values_.size() < n) values_.resize(n);
+        } catch (...) {
+            freearr(old, std::free);
+            throw;
+        }
+        takearr(old, values_.data());
+        count_ = n;
+    }
+    OldValues(const OldValues &) = delete;
+    OldValues &operator=(const OldValues &) = delete;
+    ~OldValues() {
+        while (next_ < count_) std::free(values_[next_++]);
+    }
+    void release_one() {
+        if (next_ < count_) std::free(values_[next_++]);
+    }
+
+private:
+    std::vector<void *> &values_;
+    size_t count_ = 0, next_ = 0;
+};
+
+// A value block of an array handed back that can hold a new value of need
+// bytes in place. Blocks far larger than any field value are not kept.
+bool reusable(void *block, size_t need) {
+#if defined(__GLIBC__)
+    constexpr size_t largest_kept = 1024;
+    if (!block) return false;
+    const size_t usable = malloc_usable_size(block);
+    return usable >= need && usable <= largest_kept;
+#else
+    (void)block;
+    (void)need;
+    return false;
+#endif
+}
+
+// The value of the field at place k of the plan, within the record at record
+// whose room bytes run to the end of the records copy.
+std::string_view plan_field(const FieldPlan &plan, size_t k, const char *record, size_t room) {
+    const FieldPlan::Field &f = plan.fields()[k];
+    const size_t at = std::min(f.offset, room);
+    return field_text(record + at, std::min(f.length, room - at));
+}
+
+// The record's values in the plan's key order into values, each written into
+// the block already there when that is large enough, else into a new one
+// (before each, old releases one value of an array handed back, if any). On
+// failure every value is released and -1 returned.
+int fill_values(const FieldPlan &plan, std::vector<void *> &values, const char *record, size_t room, OldValues *old) {
+    for (size_t k = 0; k < values.size(); ++k) {
+        const auto text = plan_field(plan, k, record, room);
+        const size_t need = text.size() + 1;
+        if (old) old->release_one();
+        if (!reusable(values[k], need)) {
+            std::free(std::exchange(values[k], nullptr));
+            if (!(values[k] = std::malloc(need))) {
+                for (void *&value : values) std::free(std::exchange(value, nullptr));
+                elog_log(1, "esri_get_dbase_fields: malloc() error.\n");
+                return -1;
+            }
+        }
+        auto *value = static_cast<char *>(values[k]);
+        copy_short(value, text.data(), text.size());
+        value[text.size()] = '\0';
+    }
+    return 0;
+}
+
+int get_dbase_fields(ESRIDBASEStr *dbstr, int recno, Arr **fields) {
+    const PlanLease lease;
+    FieldPlan &plan = *lease;
+    Arr *handed_in = *fields;
+    *fields = nullptr;
+    auto release_handed_in = [&handed_in] { freearr(std::exchange(handed_in, nullptr), std::free); };
+    if (!dbstr->records) {
+        release_handed_in();
+        return 0;
+    }
+    const ESRIDBASEHDRStr &h = dbstr->hdr;
+    if (recno < 0 || recno >= h.numrecs || h.numbytesrec < 0) {
+        release_handed_in();
+        elog_log(0, "esri_get_dbase_fields: record %d outside 0 to %d.\n", recno, h.numrecs - 1);
+        return -1;
+    }
+    if (!plan.matches(dbstr->field_descriptors)) {
+        try {
+            plan.make(dbstr->field_descriptors);
+        } catch (...) {
+            release_handed_in();
+            throw;
+        }
+    }
+    // Fields wider than their record read into the next one, as the widths
+    // say, but never past the records copy.
+    const size_t start = static_cast<size_t>(recno) * static_cast<size_t>(h.numbytesrec);
+    const size_t room = static_cast<size_t>(h.numrecs) * static_cast<size_t>(h.numbytesrec) - start;
+    const char *record = reinterpret_cast<const char *>(dbstr->records) + start;
+    std::vector<void *> &values = plan.values();
+    // An array handed back with the plan's keys has its values rewritten in
+    // place: the caller sees a fresh array as always, and a pass over a
+    // file's records costs no allocation once the blocks have grown to the
+    // values' widths.
+    if (handed_in && samekeysarr(handed_in, plan.keys())) {
+        swapvaluesarr(handed_in, values.data());
+        if (fill_values(plan, values, record, room, nullptr) < 0) {
+            freearr(handed_in, nullptr);  // holds no value of its own now
+            return -1;
+        }
+        swapvaluesarr(handed_in, values.data());
+        *fields = handed_in;
+        return 0;
+    }
+    OldValues old(plan.old_values(), handed_in);
+    std::fill(values.begin(), values.end(), nullptr);  // those of the last array made, not ours now
+    if (fill_values(plan, values, record, room, &old) < 0) return -1;
+    if (!(*fields = newarr_keys(plan.keys(), values.data()))) {
+        for (void *value : values) std::free(value);
+        elog_log(0, "esri_get_dbase_fields: newarr() error.\n");
+        return -1;
+    }
+    return 0;
+}
+
+}  // namespace
+
+#endif
