@@ -1,0 +1,340 @@
+// The vector code paths against the portable ones, in one program: every
+// decoder with both gives the same bits either way, on the real data files
+// and on inputs made to meet the edges of the vector paths' checks. Built
+// from the library's sources, which lets it switch between the paths.
+#include "dds.h"
+#include "esri.h"
+#include "gshhsmap.h"
+
+#include "arrays.h"
+#include "esri_release.hpp"
+#include "redblack.h"
+#include "shoreline_writer.hpp"
+#include "test_files.hpp"
+#include "vector_paths.hpp"
+#include "words.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <utility>
+#include <vector>
+
+using vorpix::test::fixture_path;
+using vorpix::test::Polygon;
+using vorpix::test::read_file;
+using vorpix::test::shoreline_file;
+
+namespace {
+
+// run() on the vector paths the processor allows, then on the portable ones.
+template <typename Run>
+auto on_both_paths(Run &&run) {
+    vorpix::force_portable_paths(false);
+    auto vector = run();
+    vorpix::force_portable_paths(true);
+    auto portable = run();
+    vorpix::force_portable_paths(false);
+    return std::pair{std::move(vector), std::move(portable)};
+}
+
+// ---------------------------------------------------------------------------
+// The switch.
+
+struct EnvironmentCase {
+    const char *value;  // nullptr: unset
+    bool portable;
+};
+
+class VectorPathsEnvironment : public ::testing::TestWithParam<EnvironmentCase> {};
+
+TEST_P(VectorPathsEnvironment, PortableSetToAnythingButZeroKeepsThePortablePaths) {
+    const auto &c = GetParam();
+    const vorpix::test::ScopedEnv unset("VORPIX_PORTABLE", "");
+    unsetenv("VORPIX_PORTABLE");
+    vorpix::force_portable_paths(false);
+    const auto chosen_by_processor = vorpix::vector_level();
+    if (c.value) setenv("VORPIX_PORTABLE", c.value, 1);
+    vorpix::force_portable_paths(false);  // decided again, from the environment
+    EXPECT_EQ(vorpix::vector_level(), c.portable ? vorpix::VectorLevel::portable : chosen_by_processor);
+    vorpix::force_portable_paths(true);
+    EXPECT_EQ(vorpix::vector_level(), vorpix::VectorLevel::portable);
+    unsetenv("VORPIX_PORTABLE");
+    vorpix::force_portable_paths(false);
+}
+
+INSTANTIATE_TEST_SUITE_P(Values, VectorPathsEnvironment,
+                         ::testing::Values(EnvironmentCase{nullptr, false}, EnvironmentCase{"", false},
+                                           EnvironmentCase{"0", false}, EnvironmentCase{"1", true},
+                                           EnvironmentCase{"yes", true}));
+
+#if defined(VORPIX_VECTOR_SSE2) && defined(VORPIX_VECTOR_AVX2)
+TEST(VectorPaths, TheProcessorsChoiceIsAVectorPath) {
+    vorpix::force_portable_paths(false);
+    EXPECT_NE(vorpix::vector_level(), vorpix::VectorLevel::portable);
+}
+#endif
+
+// ---------------------------------------------------------------------------
+// Shorelines: delivery, clipping and the even-odd test.
+
+// Random polygons of every kind the vector path must refuse or accept exactly:
+// long runs inside a box, runs outside it, seam crossings as stored, many
+// turns of drift, the extremes of 32-bit micro-degrees, and all lengths.
+class PolygonMaker {
+public:
+    explicit PolygonMaker(unsigned seed) : rng_(seed) {}
+
+    Polygon make() {
+        const int sizes[] = {1, 2, 3, 7, 8, 9, 15, 16, 17, 31, 33, 64, 65, 97, 150, 451, 1000, 2049};
+        const int n = pick(8) == 0 ? static_cast<int>(uniform(1, 300)) : sizes[pick(std::size(sizes))];
+        Polygon p;
+        // Often near a turn from a frame's edge, where one turn more or less decides the frame.
+        const double anchors[] = {-540, -360, -180, 0, 180, 360, 540, 720};
+        double lon = pick(3) == 0 ? anchors[pick(std::size(anchors))] + uniform(-3, 3) : uniform(-540, 540);
+        double lat = uniform(-95, 95);
+        const int kind = pick(7);
+        double step = kind == 0 ? 0.02 : kind == 1 ? 1 : kind == 2 ? 30 : kind == 3 ? 200 : 5;
+        for (int i = 0; i < n; ++i) {
+            if (kind == 4 && pick(50) == 0) step = pick(2) ? 0.01 : 90;
+            lon += uniform(-step, step);
+            lat += uniform(-step, step);
+            if (lat > 100 || lat < -100) lat = uniform(-90, 90);
+            std::int64_t x = std::llround(lon * 1e6), y = std::llround(lat * 1e6);
+            // Stored as a reader of the world sees it: always within -180 to 180.
+            if (kind == 5) x = std::llround((std::remainder(lon, 360.0)) * 1e6);
+            if (kind == 6 && pick(20) == 0) {
+                x = pick(2) ? INT32_MAX - static_cast<std::int64_t>(pick(3)) : INT32_MIN + static_cast<std::int64_t>(pick(3));
+                y = pick(2) ? INT32_MAX : INT32_MIN;
+            }
+            x = std::clamp<std::int64_t>(x, INT32_MIN, INT32_MAX);
+            y = std::clamp<std::int64_t>(y, INT32_MIN, INT32_MAX);
+            p.emplace_back(static_cast<std::int32_t>(x), static_cast<std::int32_t>(y));
+        }
+        return p;
+    }
+
+    double uniform(double a, double b) { return std::uniform_real_distribution<double>(a, b)(rng_); }
+    size_t pick(size_t n) { return std::uniform_int_distribution<size_t>(0, n - 1)(rng_); }
+
+private:
+    std::mt19937 rng_;
+};
+
+// Polygons lying wholly just inside or just outside one or two turns from the
+// frame's edges of a box whose frame centre is wrap + 180: ten points at one
+// offset from the frame's west, then the rest, one chunk of the vector path,
+// at another, nearer the centre once taken into the frame by more turns.
+std::vector<Polygon> polygons_a_turn_or_two_away(double wrap) {
+    const std::pair<double, double> offsets[] = {{-720.5, -720.5}, {-359.7, -360.9}, {0.3, -0.9},    {359.7, 360.9},
+                                                 {719.7, 720.9},   {-0.5, -0.5},     {360.5, 360.5}, {1080.5, 1080.5}};
+    std::vector<Polygon> polygons;
+    for (const auto &[first, then] : offsets) {
+        Polygon p;
+        for (int i = 0; i < 33; ++i) {
+            const double x = wrap + (i < 10 ? first : then) + 0.0079 * (i % 13) - 0.003 * (i % 5);
+            p.emplace_back(static_cast<std::int32_t>(std::lround(x * 1e6)), 1000 * i);
+        }
+        polygons.push_back(p);
+    }
+    return polygons;
+}
+
+struct Box {
+    double w, e, s, n, lonref, latref;
+};
+
+// Everything delivered for a box, bit for bit: per polygon its id, point
+// count, the arrays' capacity, level, type and antipode flag, then its points.
+struct Delivery {
+    std::vector<std::int64_t> counts;
+    std::vector<std::uint32_t> bits;
+    bool operator==(const Delivery &) const = default;
+};
+
+Delivery deliver(std::vector<unsigned char> &file, const Box &b) {
+    void *map = nullptr;
+    EXPECT_EQ(gshhsmap_open(&map), 0);
+    Delivery out;
+    if (gshhsmap_use_data(map, "i", reinterpret_cast<const char *>(file.data()), static_cast<long>(file.size())) < 0)
+        return out;
+    char types[] = "c:0 f:0", resolution[] = "i";
+    out.counts.push_back(gshhsmap_select(map, types, resolution, b.w, b.e, b.s, b.n, b.lonref, b.latref));
+    float *lon = nullptr, *lat = nullptr;
+    int npts = 0, capacity = 0, level = 0, antipode = 0;
+    char type[4] = "";
+    while (const GSHHSHdr *hdr = gshhsmap_peek(map)) {
+        const int id = hdr->id;
+        if (gshhsmap_nextseg(map, &npts, &capacity, &lon, &lat, type, &level, &antipode) != 1) break;
+        out.counts.insert(out.counts.end(), {id, npts, capacity, level, type[0], antipode});
+        for (int k = 0; k < npts; ++k) {
+            std::uint32_t x, y;
+            std::memcpy(&x, lon + k, sizeof x);
+            std::memcpy(&y, lat + k, sizeof y);
+            out.bits.push_back(x);
+            out.bits.push_back(y);
+        }
+    }
+    std::free(lon);
+    std::free(lat);
+    // The map object is not released by the library; its file is.
+    gshhsmap_use_data(map, "i", nullptr, 0);
+    return out;
+}
+
+std::vector<Box> boxes_to_deliver(PolygonMaker &maker, int random_boxes) {
+    std::vector<Box> boxes = {{-180, 180, -90, 90, 0, 0},     {0, 360, -90, 90, 30, 10},    {-30, 30, -30, 30, 0, 0},
+                              {170, 190, -50, 50, 5, 0},      {-190, -170, -60, 60, 0, 0}, {100, 200, 0, 60, -80, -20},
+                              {-5, 5, -5, 5, 180, 0},         {350, 370, -10, 10, 0, 0},   {-720, -300, -95, 95, 1, 1},
+                              {1e300, 1e300, -90, 90, 0, 0},  {double(NAN), 10, -90, 90, 0, 0},
+                              {-INFINITY, 10, -90, 90, 0, 0}, {0, 10, double(NAN), 90, 0, 0}};
+    for (int i = 0; i < random_boxes; ++i) {
+        const double w = maker.uniform(-400, 400), width = maker.uniform(0.5, 380);
+        const double s = maker.uniform(-95, 90), height = maker.uniform(0.5, 120);
+        boxes.push_back({w, w + width, s, s + height, maker.uniform(-400, 400), maker.uniform(-90, 90)});
+    }
+    return boxes;
+}
+
+long expect_alike_on_both_paths(std::vector<unsigned char> &file, const std::vector<Box> &boxes) {
+    long points = 0;
+    for (const auto &b : boxes) {
+        const auto [vector, portable] = on_both_paths([&] { return deliver(file, b); });
+        EXPECT_TRUE(vector == portable) << "box " << b.w << "/" << b.e << "/" << b.s << "/" << b.n;
+        points += static_cast<long>(vector.bits.size() / 2);
+    }
+    return points;
+}
+
+class VectorPathsShorelineFiles : public ::testing::TestWithParam<const char *> {};
+
+TEST_P(VectorPathsShorelineFiles, DeliverEveryBitAlike) {
+    auto file = read_file(std::string(VORPIX_SOURCE_DIR) + "/maps/vorpix/" + GetParam());
+    PolygonMaker maker(7);
+    EXPECT_GT(expect_alike_on_both_paths(file, boxes_to_deliver(maker, 6)), 1000);
+}
+
+INSTANTIATE_TEST_SUITE_P(World, VectorPathsShorelineFiles, ::testing::Values("gshhs_c.b", "gshhs_l.b", "gshhs_i.b"),
+                         [](const auto &info) { return std::string(1, info.param[6]); });
+
+TEST(VectorPathsShorelines, RandomPolygonsDeliverEveryBitAlike) {
+    PolygonMaker maker(2024);
+    std::vector<Polygon> polygons;
+    for (int i = 0; i < 400; ++i) polygons.push_back(maker.make());
+    auto file = shoreline_file(polygons);
+    auto boxes = boxes_to_deliver(maker, 40);
+    // Huge and non-finite sides (and references) end alike.
+    for (double w : {1e300, -1e300, double(INFINITY), -double(INFINITY), double(NAN), 1e17})
+        for (double e : {w, 0.0, 1e300, -double(INFINITY)}) boxes.push_back({w, e, -90, 90, w, 0});
+    EXPECT_GT(expect_alike_on_both_paths(file, boxes), 100000);
+}
+
+TEST(VectorPathsShorelines, PolygonsATurnOrTwoFromTheFrameDeliverEveryBitAlike) {
+    // Frame centres (west + east) / 2: 0, 0 and 150.
+    const std::vector<std::pair<Box, double>> boxes = {
+        {{-180, 180, -90, 90, 0, 0}, -180}, {{-30, 30, -30, 30, 0, 0}, -180}, {{100, 200, -50, 50, 0, 0}, -30}};
+    for (const auto &[b, wrap] : boxes) {
+        auto file = shoreline_file(polygons_a_turn_or_two_away(wrap));
+        EXPECT_GT(expect_alike_on_both_paths(file, {b}), 0);
+    }
+}
+
+TEST(VectorPathsShorelines, EvenOddTestAnswersAlike) {
+    std::mt19937 rng(99);
+    auto uniform = [&](double a, double b) { return std::uniform_real_distribution<double>(a, b)(rng); };
+    auto pick = [&](unsigned n) { return std::uniform_int_distribution<unsigned>(0, n - 1)(rng); };
+    const float specials[] = {NAN, INFINITY, -INFINITY, 0.0f, -0.0f, 1e-45f, -1e-40f, 3e38f, -3e38f,
+                              180.0f, -180.0f, 360.0f, 1e7f, 16777217.0f, -1e9f};
+    auto value = [&](float centre, float spread, bool wild) {
+        if (wild && pick(10) == 0) return specials[pick(std::size(specials))];
+        if (pick(12) == 0) return centre;  // on the test point's meridian or parallel
+        return static_cast<float>(centre + uniform(-spread, spread));
+    };
+    int insides = 0, cases = 0;
+    for (int c = 0; c < 20000; ++c) {
+        const int n = c % 5 == 0 ? static_cast<int>(pick(3000)) : static_cast<int>(pick(40));
+        const bool wild = c % 3 == 0;
+        const float tlon = value(static_cast<float>(uniform(-540, 540)), 0, wild);
+        const float tlat = value(static_cast<float>(uniform(-90, 90)), 0, wild);
+        const float spread = pick(2) ? 5.0f : 300.0f;
+        std::vector<float> lon(static_cast<size_t>(n)), lat(static_cast<size_t>(n));
+        const float shift = static_cast<float>(360 * (static_cast<int>(pick(3)) - 1));
+        for (int i = 0; i < n; ++i) {
+            lon[static_cast<size_t>(i)] = value(tlon + (pick(4) == 0 ? shift : 0.0f), spread, wild);
+            lat[static_cast<size_t>(i)] = value(tlat, spread / 4, wild);
+        }
+        const auto [vector, portable] =
+            on_both_paths([&] { return gshhsmap_inside_eo(tlon, tlat, n, lon.data(), lat.data()); });
+        ASSERT_EQ(vector, portable) << "case " << c << " n " << n << " test point " << tlon << "," << tlat;
+        insides += portable;
+        ++cases;
+    }
+    // Both answers occur often enough to mean something.
+    EXPECT_GT(insides, cases / 10);
+    EXPECT_LT(insides, cases - cases / 10);
+}
+
+// ---------------------------------------------------------------------------
+// DXT5 textures.
+
+std::vector<unsigned int> decode_dxt5(unsigned long width, unsigned long height, const unsigned char *blocks) {
+    std::vector<unsigned int> image(width * ((height + 3) / 4 * 4), 0xDEADBEEFu);
+    BlockDecompressImageDXT5(width, height, blocks, image.data());
+    // Block by block too, the right edge's blocks cut to the width.
+    const unsigned long across = (width + 3) / 4, blocks_n = across * ((height + 3) / 4);
+    std::vector<unsigned int> one_by_one(image.size(), 0xDEADBEEFu);
+    for (unsigned long k = 0; k < blocks_n; ++k)
+        DecompressBlockDXT5(4 * (k % across), 4 * (k / across), width, blocks + 16 * k, one_by_one.data());
+    image.insert(image.end(), one_by_one.begin(), one_by_one.end());
+    return image;
+}
+
+TEST(VectorPathsTextures, EveryAlphaPairAndRandomBlocksDecodeAlike) {
+    std::vector<unsigned char> blocks;
+    for (unsigned a0 = 0; a0 < 256; ++a0)
+        for (unsigned a1 = 0; a1 < 256; ++a1) {
+            const unsigned char block[16] = {static_cast<unsigned char>(a0), static_cast<unsigned char>(a1),
+                                             0x88, 0xC6, 0xFA, 0x88, 0xC6, 0xFA, 0x1F, 0xF8, 0xE0, 0x07, 0xE4, 0x1B,
+                                             0x4E, 0xB1};
+            blocks.insert(blocks.end(), block, block + 16);
+        }
+    std::mt19937 rng(5);
+    for (int k = 0; k < 4096 * 16; ++k) blocks.push_back(static_cast<unsigned char>(rng()));
+    const size_t count = blocks.size() / 16;
+    // Square-ish images with sides that are not multiples of 4 as well.
+    for (const auto &[width, height] : {std::pair{1024ul, 256ul + 64ul}, std::pair{1023ul, 318ul}, std::pair{5ul, 7ul}}) {
+        ASSERT_LE(((width + 3) / 4) * ((height + 3) / 4), count);
+        const auto [vector, portable] = on_both_paths([&] { return decode_dxt5(width, height, blocks.data()); });
+        EXPECT_TRUE(vector == portable) << width << "x" << height;
+    }
+}
+
+class VectorPathsTextureFiles : public ::testing::TestWithParam<const char *> {};
+
+TEST_P(VectorPathsTextureFiles, EveryLevelDecodesAlike) {
+    const auto file = read_file(fixture_path(std::string("dds/") + GetParam() + ".dds"));
+    unsigned long width = file.at(16) | file.at(17) << 8, height = file.at(12) | file.at(13) << 8;
+    size_t offset = 128;
+    int levels = 0;
+    for (; offset < file.size(); ++levels, width = std::max(1ul, width / 2), height = std::max(1ul, height / 2)) {
+        const size_t size = ((width + 3) / 4) * ((height + 3) / 4) * 16;
+        ASSERT_LE(offset + size, file.size());
+        const auto [vector, portable] = on_both_paths([&] { return decode_dxt5(width, height, file.data() + offset); });
+        EXPECT_TRUE(vector == portable) << "level " << levels;
+        offset += size;
+    }
+    EXPECT_GT(levels, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Fixtures, VectorPathsTextureFiles,
+                         ::testing::Values("dxt5_64x64", "dxt5_13x7", "dxt5_random_22x10"));
+
+}  // namespace
