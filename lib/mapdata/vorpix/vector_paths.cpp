@@ -21,23 +21,22 @@ VectorLevel detect() noexcept {
 #endif
 }
 
-// -1 until decided. Threads that decide at once decide alike, so relaxed
-// order is enough.
-std::atomic<int> chosen{-1};
-
 }  // namespace
 
-VectorLevel vector_level() noexcept {
-    int level = chosen.load(std::memory_order_relaxed);
-    if (level < 0) {
-        level = static_cast<int>(detect());
-        chosen.store(level, std::memory_order_relaxed);
-    }
-    return static_cast<VectorLevel>(level);
+namespace detail {
+
+std::atomic<int> chosen_level{-1};
+
+VectorLevel decide_vector_level() noexcept {
+    const VectorLevel level = detect();
+    chosen_level.store(static_cast<int>(level), std::memory_order_relaxed);
+    return level;
 }
 
+}  // namespace detail
+
 void force_portable_paths(bool portable) noexcept {
-    chosen.store(portable ? static_cast<int>(VectorLevel::portable) : -1, std::memory_order_relaxed);
+    detail::chosen_level.store(portable ? static_cast<int>(VectorLevel::portable) : -1, std::memory_order_relaxed);
 }
 
 }  // namespace vorpix

@@ -19,12 +19,25 @@
 #define VORPIX_VECTOR_AVX2 1
 #endif
 
+#include <atomic>
+
 namespace vorpix {
 
 enum class VectorLevel : int { portable = 0, sse2 = 1, avx2 = 2 };
 
+namespace detail {
+// The level decided, or -1 until then. Threads that decide at once decide
+// alike, so relaxed order is enough.
+extern std::atomic<int> chosen_level;
+VectorLevel decide_vector_level() noexcept;
+}  // namespace detail
+
 // The widest vector level the decoders may use now; the first call decides.
-VectorLevel vector_level() noexcept;
+// Inline, as decoders ask it for every field of a record.
+inline VectorLevel vector_level() noexcept {
+    const int level = detail::chosen_level.load(std::memory_order_relaxed);
+    return level >= 0 ? static_cast<VectorLevel>(level) : detail::decide_vector_level();
+}
 
 inline bool use_sse2() noexcept { return vector_level() >= VectorLevel::sse2; }
 inline bool use_avx2() noexcept { return vector_level() >= VectorLevel::avx2; }
