@@ -139,35 +139,21 @@ std::string listing_of(const Layout &layout, int index = -1, const char *prefix 
     return out;
 }
 
-TEST(DdsNames, StructureAndFieldTypesByCode) {
-    const std::pair<int, const char *> types[] = {{1, "File"},    {2, "Header"},  {3, "Header10"},
-                                                  {4, "PixelFormat"}, {0, "Unknown"}, {5, "Unknown"},
-                                                  {-1, "Unknown"}};
-    for (const auto &[code, name] : types) EXPECT_STREQ(dds_get_type(code), name) << code;
-    const std::pair<int, const char *> words[] = {
-        {1, "DWord"},        {4, "DXGIFormat"},          {5, "D3D!)ResourceDimension"}, {6, "Pixelformat"},
-        {7, "HeaderDwFlags"}, {8, "PixelformatDwFlags"}, {9, "Unknown"},                {10, "Unknown"},
-        {0, "Unknown"},      {-7, "Unknown"}};
-    for (const auto &[code, name] : words) EXPECT_STREQ(dds_get_word_type(code), name) << code;
-}
-
-struct BitmapCase {
-    void (*function)(int, char *);
-    int value;
-    const char *names;
-};
-
-TEST(DdsNames, FlagWordsListTheirNamedBitsInTableOrder) {
+// The listings below show the flag words' names for the usual values; these
+// are codes outside the tables, and bits that have no name.
+TEST(DdsNames, CodesOutsideTheTablesAreUnknownAndUnnamedBitsLeftOut) {
+    for (int code : {0, 5, -1}) EXPECT_STREQ(dds_get_type(code), "Unknown") << code;
+    EXPECT_STREQ(dds_get_type(4), "PixelFormat");
+    for (int code : {0, 9, -7}) EXPECT_STREQ(dds_get_word_type(code), "Unknown") << code;
+    EXPECT_STREQ(dds_get_word_type(8), "PixelformatDwFlags");
+    struct BitmapCase {
+        void (*function)(int, char *);
+        int value;
+        const char *names;
+    };
     const BitmapCase cases[] = {
-        {dds_get_dds_bitmap, 0x21007, "DSD_CAPS DSD_HEIGHT DSD_WIDTH DSD_PIXELFORMAT DSD_MIPMAPCOUNT"},
-        {dds_get_dds_bitmap, 0, ""},
-        {dds_get_dds_bitmap, 0x10, ""},  // no named bit
-        {dds_get_dds_bitmap, -1,
-         "DSD_CAPS DSD_HEIGHT DSD_WIDTH DSD_PITCH DSD_PIXELFORMAT DSD_MIPMAPCOUNT DSD_LINEARSIZE DSD_DEPTH"},
-        {dds_get_pixelformat_bitmap, 0x4, "DPF_FOURCC"},
-        {dds_get_pixelformat_bitmap, -1, "DPF_ALPHAPIXELS DPF_ALPHA DPF_FOURCC DPF_RGB DPF_YUV DPF_LUMINANCE"},
-        {dds_get_ddscaps_bitmap, 0x401008, "DDSCAPS_COMPLEX DDSCAPS_MIPMAP DDSCAPS_TEXTURE"},
-        {dds_get_ddscaps_bitmap, 0x1000, "DDSCAPS_TEXTURE"},
+        {dds_get_dds_bitmap, 0x10, ""},
+        {dds_get_dds_bitmap, 0x800000, "DSD_DEPTH"},
         {dds_get_ddscaps_bitmap, -1, "DDSCAPS_COMPLEX DDSCAPS_MIPMAP DDSCAPS_TEXTURE"},
     };
     for (const auto &c : cases) {
@@ -204,21 +190,6 @@ TEST(DdsUnstuff, HeaderTakes124BytesWithThePixelFormatAtBytes72To103) {
     EXPECT_EQ(h->dwCaps, 27u);
     EXPECT_EQ(h->dwReserved2, 31u);
     std::free(record);
-}
-
-TEST(DdsUnstuff, Header10HoldsItsEnumerationsIn32Bits) {
-    Bytes stream = counting_words(6);
-    stream[0] = 71;
-    unsigned char *p = stream.data();
-    DDSHEADER10Str h10;
-    void *record = &h10;
-    ASSERT_EQ(dds_unstuff_stream(DDS_HEADER10, &record, stream.data(), &p), 0);
-    EXPECT_EQ(p - stream.data(), 20);
-    EXPECT_EQ(h10.dxgiFormat, DXGI_FORMAT_BC1_UNORM);
-    EXPECT_EQ(h10.resourceDimension, 2);
-    EXPECT_EQ(h10.miscFlag, 3u);
-    EXPECT_EQ(h10.arraySize, 4u);
-    EXPECT_EQ(h10.miscFlag2, 5u);
 }
 
 TEST(DdsUnstuff, WordsAreLittleEndianAndZeroExtended) {

@@ -21,10 +21,8 @@
 using vorpix::test::fixture_path;
 using vorpix::test::LogCapture;
 using vorpix::test::read_file;
-using vorpix::test::run_command;
 using vorpix::test::ScopedEnv;
 using vorpix::test::TempDir;
-using vorpix::test::tool_command;
 using vorpix::test::write_file;
 
 namespace {
@@ -53,7 +51,6 @@ public:
         write_file(path(file), bytes.data(), bytes.size());
     }
     std::string path(const std::string &file) const { return dir_.file("maps/vorpix/binned_" + file); }
-    const std::string &root() const { return dir_.path(); }
 
 private:
     TempDir dir_;
@@ -313,30 +310,6 @@ TEST(BorderBinding, EveryTruncatedFileIsRefused) {
     EXPECT_EQ(select(map, "p:7", "c", -180, 180, -90, 90), 14);
 }
 
-// Corrupted words anywhere in a border file: whatever decodes is selected and
-// delivered without reading outside the bytes (checked under the sanitizers).
-TEST(BorderBinding, CorruptedFilesStayInsideTheirBytes) {
-    const Bytes good = read_file(fixture_path("netcdf/border_good.nc"));
-    std::uint32_t seed = 12345;
-    auto next = [&seed] { return seed = seed * 1664525u + 1013904223u; };
-    void *map = new_map();
-    int decoded = 0;
-    for (int round = 0; round < 3000; ++round) {
-        Bytes bytes = good;
-        for (int k = 0; k < 1 + round % 4; ++k) {
-            const size_t at = next() % (bytes.size() - 3) & ~size_t{1};
-            const std::uint32_t word = next() % 3 == 0 ? 0xFFFFFFFFu - next() % 4 : next();
-            for (int b = 0; b < 2 + 2 * (round % 2); ++b) bytes[at + b] = static_cast<unsigned char>(word >> (8 * b));
-        }
-        LogCapture log;
-        if (gmtmap_use_data(map, 'p', "c", bytes.data(), static_cast<long>(bytes.size())) < 0) continue;
-        ++decoded;
-        if (select(map, "p:7", "c", -180, 180, -90, 90) >= 0) deliver_all(map);
-    }
-    EXPECT_GT(decoded, 100);
-    ASSERT_EQ(gmtmap_use_data(map, 'p', "c", good.data(), static_cast<long>(good.size())), 0);
-}
-
 // The oracle files were written by border_oracle.py from the committed
 // crude samples with scipy's reader.
 class RealBorders : public ::testing::TestWithParam<std::pair<const char *, char>> {};
@@ -401,62 +374,6 @@ TEST(RealBorders, IntermediateFilesDecodeWhenPresent) {
     EXPECT_EQ(static_cast<int>(deliver_all(map).size()), n);
 }
 
-size_t features(const std::string &geojson) {
-    size_t n = 0;
-    for (size_t at = 0; (at = geojson.find("\"type\":\"Feature\"", at)) != std::string::npos; ++at) ++n;
-    return n;
-}
-
-TEST(BordersTool, WritesGeoJsonAndSvgAndNamesMissingFiles) {
-    BorderData data("border_good.nc");
-    auto r = run_command(tool_command() + " borders --res c --box -30/30/30/40 2>&1");
-    ASSERT_EQ(r.status, 0) << r.output;
-    EXPECT_EQ(features(r.output), 4u);  // the segment without points is left out
-    EXPECT_NE(r.output.find("{\"kind\":\"border\",\"level\":3,\"type\":\"p\"}"), std::string::npos);
-    EXPECT_NE(r.output.find("\"coordinates\":[[-30,30],"), std::string::npos) << r.output;
-
-    r = run_command(tool_command() + " borders --res c --box -30/30/30/40 --svg 2>&1");
-    ASSERT_EQ(r.status, 0);
-    EXPECT_EQ(r.output.rfind("<svg", 0), 0u);
-    EXPECT_NE(r.output.find("<path d=\"M"), std::string::npos);
-
-    r = run_command(tool_command() + " borders --rivers --res h --box 0/10/0/10 2>&1");
-    EXPECT_NE(r.status, 0);
-    EXPECT_EQ(r.output,
-              "vorpix: maps/vorpix/binned_river_h.cdf: no such border or river file in the data directories (set "
-              "VORPIX_DATA_PATH)\n");
-
-    data.add("border_l.cdf", "border_farpoints.nc");
-    r = run_command(tool_command() + " borders --box 0/10/80/90 -o " + data.root() + "/out.json 2>&1");
-    EXPECT_NE(r.status, 0);
-    EXPECT_EQ(r.output.find('\n'), r.output.size() - 1) << r.output;
-    EXPECT_FALSE(std::filesystem::exists(data.root() + "/out.json"));
-
-    r = run_command(tool_command() + " borders --help 2>&1");
-    EXPECT_NE(r.output.find("usage: vorpix borders --box W/E/S/N"), std::string::npos) << r.output;
-}
-
-// East given as the smaller number means across the 180-degree meridian to
-// the user, as it does for the picture's frame.
-TEST(BordersTool, BoxAcrossTheMeridianGivenAsMinus170) {
-    BorderData data("border_good.nc");
-    const auto across = run_command(tool_command() + " borders --res c --box 170/-170/30/40 2>&1");
-    ASSERT_EQ(across.status, 0) << across.output;
-    EXPECT_EQ(features(across.output), 2u);
-    EXPECT_EQ(across.output, run_command(tool_command() + " borders --res c --box 170/190/30/40 2>&1").output);
-}
-
-// The library's line reaches the user whole, whatever punctuation it holds
-// inside; like every error line of the tool it ends without a full stop.
-TEST(BordersTool, RefusalShowsTheWholeMessage) {
-    BorderData data("border_zerobins.nc");
-    const auto r = run_command(tool_command() + " borders --res c --box 0/10/0/10 2>&1");
-    EXPECT_NE(r.status, 0);
-    EXPECT_EQ(r.output, "vorpix: " + data.path("border_c.cdf") +
-                            ": a file of 0 bins by 18 bins (648 in the file) cannot be binned; the counts must be "
-                            "positive\n");
-}
-
 // Real binned files list each bin's segments, and each segment's points,
 // after those before it; files whose ranges are shared would select
 // billions of segments or points from a few hundred kilobytes.
@@ -478,19 +395,6 @@ TEST(HostileBorders, SharedRangesAreRefusedNamingTheBinOrSegment) {
         EXPECT_EQ(gmtmap_use_data(map, 'p', "c", bytes.data(), static_cast<long>(bytes.size())), -1) << c.file;
         ASSERT_FALSE(log.empty()) << c.file;
         EXPECT_EQ(log.entries()[0].message, c.message) << c.file;
-    }
-}
-
-TEST(HostileBorders, TheToolRefusesThemWithinAGigabyte) {
-    for (const char *file : {"border_shared_segments.cdf", "border_shared_points.cdf"}) {
-        TempDir root;
-        const Bytes bytes = read_file(vorpix::test::hostile_file(file));
-        write_file(root.file("maps/vorpix/binned_border_c.cdf"), bytes.data(), bytes.size());
-        const auto r = run_command("VORPIX_DATA_PATH=" + root.path() + " " + vorpix::test::memory_capped(1000) +
-                                   tool_command() + " borders --res c --box -180/180/-90/90 -o " + root.file("out.json") + " 2>&1");
-        EXPECT_EQ(r.status, 1) << file << ": " << r.output;
-        EXPECT_NE(r.output.find("overlap or precede"), std::string::npos) << file << ": " << r.output;
-        EXPECT_FALSE(std::filesystem::exists(root.file("out.json"))) << file;
     }
 }
 

@@ -266,12 +266,4 @@ TEST(CoastTool, BoxTooFarOutForStepsOfATurnIsTheTurnItStandsIn) {
     EXPECT_EQ(r.status, 0) << r.output;
 }
 
-TEST(CoastTool, InfoListsEveryPolygonHeader) {
-    const auto r = run_command(tool("info " + fixture_path("gshhs/nc_c.b")));
-    ASSERT_EQ(r.status, 0);
-    EXPECT_EQ(r.output.substr(0, r.output.find('\n')),
-              "  offset       id   points level version        west        east      south      north         area");
-    EXPECT_EQ(std::count(r.output.begin(), r.output.end(), '\n'), 1 + 103);
-}
-
 }  // namespace

@@ -63,6 +63,19 @@ TEST_F(IndexDatabase, TableNamesAreNamesNotSql) {
     EXPECT_EQ(sqlite(db_, "SELECT x FROM victim;"), "1\n");
 }
 
+// Each row holds its file, the record's offset and number; --list prints
+// the record as "vorpix info" lists it in the shapefile.
+TEST_F(IndexDatabase, RowsNameFileOffsetAndRecordAndFetchListsTheRecord) {
+    auto r = tool("index " + db_ + " " + esri("nc.shp") + " " + esri("point.shp"));
+    ASSERT_EQ(r.status, 0);
+    EXPECT_EQ(r.output, db_ + ": 2 files, 103 shapes in table shapes\n");
+    EXPECT_EQ(sqlite(db_, "SELECT fileid, offset, recno FROM shapes WHERE rowid IN (1, 2, 101);"),
+              "1|100|0\n1|588|1\n2|100|0\n");
+    r = tool("fetch " + db_ + " 101 --list");
+    EXPECT_EQ(r.output, "Record(0):\n  offset=100\n  RecordHdr:\n    number=1\n    length=10\n  RecordPoint(0):\n"
+                        "    shape_type=RecordPoint\n    x=1.500000\n    y=2.250000\n");
+}
+
 // Indexing a file again replaces its rows; another file gets the next id.
 TEST_F(IndexDatabase, IndexingAFileAgainReplacesItsRows) {
     for (int i = 0; i < 2; ++i) ASSERT_EQ(tool("index " + db_ + " " + esri("nc.shp")).status, 0);

@@ -1,6 +1,5 @@
-// GeoJSON of borders and rivers as RFC 7946 wants it, on the bundled files;
-// and the geometry under every map command: exact clips of polygons with
-// holes and of lines, judged by GEOS (tests/support/compare_clips.py).
+// The geometry under every map command: exact clips of polygons with holes
+// and of lines, judged by GEOS (tests/support/compare_clips.py).
 #include "geojson_checks.hpp"
 #include "geometry.hpp"
 #include "test_files.hpp"
@@ -14,68 +13,12 @@
 #include <sstream>
 #include <string>
 
-using vorpix::test::python_command;
-using vorpix::test::rfc7946_problems;
 using vorpix::test::run_command;
 using vorpix::test::support_script;
 using vorpix::test::TempDir;
-using vorpix::test::tool_command;
 namespace geo = vorpix::geo;
 
 namespace {
-
-std::string tool(const std::string &args) { return "VORPIX_DATA_PATH= " + tool_command() + " " + args; }
-
-// Every position of a GeoJSON file, one "lon lat" line each, by Python's json.
-std::string positions(const std::string &path) {
-    const auto r = run_command(python_command() + " -c \"import json\n"
-                                                  "def walk(c):\n"
-                                                  "    if isinstance(c[0], (int, float)): print(c[0], c[1])\n"
-                                                  "    else: [walk(x) for x in c]\n"
-                                                  "[walk(f['geometry']['coordinates']) for f in json.load(open('" +
-                               path + "'))['features']]\"");
-    EXPECT_EQ(r.status, 0);
-    return r.output;
-}
-
-TEST(BordersGeoJson, AcrossTheSeamLinesAreClippedAndCutAtTheAntimeridian) {
-    TempDir dir;
-    for (const char *kinds : {"p:7", "r:4095"}) {
-        const std::string out = dir.file("seam.geojson");
-        ASSERT_EQ(run_command(tool("borders --res l --kinds " + std::string(kinds) + " --box 160/200/-60/70 -o " + out))
-                      .status,
-                  0);
-        EXPECT_EQ(rfc7946_problems(out), "") << kinds;
-        std::istringstream lines(positions(out));
-        double lon, lat;
-        int east_of_seam = 0, at_seam = 0, count = 0;
-        while (lines >> lon >> lat) {
-            ++count;
-            EXPECT_TRUE((lon >= 160 && lon <= 180) || (lon >= -180 && lon <= -160)) << lon << " " << lat;
-            EXPECT_TRUE(lat >= -60 && lat <= 70) << lon << " " << lat;
-            east_of_seam += lon < 0;
-            at_seam += std::fabs(lon) == 180;
-        }
-        EXPECT_GT(count, 10) << kinds;
-        EXPECT_GT(east_of_seam, 0) << kinds;
-        if (std::string(kinds) == "p:7") {
-            EXPECT_GT(at_seam, 1) << "no border cut at 180";
-        }
-    }
-}
-
-TEST(BordersGeoJson, WholeWorldPassesTheStrictCheckWithKindAndLevel) {
-    TempDir dir;
-    const std::string borders = dir.file("borders.geojson"), rivers = dir.file("rivers.geojson");
-    ASSERT_EQ(run_command(tool("borders --res c --box -180/180/-90/90 -o " + borders)).status, 0);
-    ASSERT_EQ(run_command(tool("borders --rivers --res c --box 0/360/-90/90 -o " + rivers)).status, 0);
-    EXPECT_EQ(rfc7946_problems(borders), "");
-    EXPECT_EQ(rfc7946_problems(rivers), "");
-    const auto r = run_command(python_command() + " -c \"import json; print(sorted(set((f['properties']['kind'], "
-                                                  "f['properties']['type']) for p in ['" +
-                               borders + "', '" + rivers + "'] for f in json.load(open(p))['features'])))\"");
-    EXPECT_EQ(r.output, "[('border', 'p'), ('river', 'r')]\n");
-}
 
 // Polygons and boxes written for compare_clips.py: one case a line, the box,
 // the input and the clip as WKT.

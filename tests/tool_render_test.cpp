@@ -10,9 +10,11 @@
 #include <string>
 #include <vector>
 
+using vorpix::test::count_of;
 using vorpix::test::fixture_path;
 using vorpix::test::lines_of;
 using vorpix::test::python_command;
+using vorpix::test::read_text;
 using vorpix::test::run_command;
 using vorpix::test::TempDir;
 using vorpix::test::tool_command;
@@ -170,6 +172,19 @@ TEST(RenderTool, PngCarriesTheLegendAndGraticuleInWords) {
     EXPECT_GT(labels.first, 50);
     EXPECT_GE(labels.second, 20);
     EXPECT_EQ(counts(bare, "0 482 1000 500").first, 0) << "no labels without the graticule";
+}
+
+TEST(RenderTool, ShapeLayerIsOnePathOfARingOrMorePerShapeAndNamedInTheLegend) {
+    TempDir dir;
+    const std::string svg = dir.file("r.svg");
+    ASSERT_EQ(run_command("VORPIX_DATA_PATH= " + tool_command() + " render --no-coast --box -85/-75/33/37 --shapes " +
+                          fixture_path("esri/nc.shp") + " -o " + svg).status, 0);
+    const std::string text = read_text(svg);
+    // The shapes' fill, drawn in one path: a ring or more per county.
+    const size_t end = text.find("\" fill=\"#60b060\"");
+    ASSERT_NE(end, std::string::npos);
+    EXPECT_GE(count_of(text.substr(text.rfind("<path d=\"", end), end), "M"), 100u);
+    EXPECT_NE(text.find(">shapes</text>"), std::string::npos);
 }
 
 TEST(RenderTool, BordersAndRiversAreDrawnOverTheLand) {

@@ -1,5 +1,5 @@
-// vorpix info, shapes, index and fetch on shapefiles, run as a user would,
-// with pyshp, rsvg-convert and the sqlite3 client as independent readers.
+// vorpix shapes on shapefiles and their tables, run as a user would, with
+// pyshp, GDAL, shapely and rsvg-convert as independent readers.
 #include "geojson_checks.hpp"
 #include "hostile_files.hpp"
 #include "test_files.hpp"
@@ -42,20 +42,6 @@ bool have_pyshp() {
 }
 
 }  // namespace
-
-TEST(ShapesTool, InfoListsEveryRecordOfShapefilesAndTables) {
-    for (const auto &[file, records] : std::vector<std::pair<std::string, size_t>>{
-             {"nc.shp", 100}, {"multipatch.shp", 1}, {"nulls.shp", 3}, {"point.shp", 3}}) {
-        const auto r = run_command(tool_command() + " info " + esri(file));
-        ASSERT_EQ(r.status, 0) << file;
-        EXPECT_EQ(r.output.rfind("FileHdr:\n  magic=9994\n", 0), 0u);
-        EXPECT_EQ(count_of(r.output, "\nRecord("), records) << file;
-    }
-    const auto table = run_command(tool_command() + " info " + esri("cities.dbf"));
-    ASSERT_EQ(table.status, 0);
-    EXPECT_EQ(count_of(table.output, "DbaseFieldDescriptor5("), 3u);
-    EXPECT_NE(table.output.find("\nPorto       231800  41.42 \n"), std::string::npos);
-}
 
 // pyshp reads the same shapefile and table; every feature must agree with it.
 TEST(ShapesTool, GeoJsonAgreesWithPyshpOnEveryShapeAndAttribute) {
@@ -136,45 +122,6 @@ TEST(ShapesTool, BadFilesAreOneLineNamingTheFileAndWriteNothing) {
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.output, "vorpix: " + cut + ": header: file length 172 words (344 bytes) runs past the data, which has 300\n");
     EXPECT_FALSE(std::filesystem::exists(out));
-}
-
-TEST(ShapesTool, RenderDrawsTheShapeLayer) {
-    TempDir dir;
-    const std::string svg = dir.file("r.svg");
-    ASSERT_EQ(run_command("VORPIX_DATA_PATH= " + tool_command() + " render --no-coast --box -85/-75/33/37 --shapes " +
-                          esri("nc.shp") + " -o " + svg).status, 0);
-    const std::string text = vorpix::test::read_text(svg);
-    // The shapes' fill, drawn in one path: a ring or more per county.
-    const size_t end = text.find("\" fill=\"#60b060\"");
-    ASSERT_NE(end, std::string::npos);
-    EXPECT_GE(count_of(text.substr(text.rfind("<path d=\"", end), end), "M"), 100u);
-    EXPECT_NE(text.find(">shapes</text>"), std::string::npos);
-}
-
-// The whole road: index shapefiles, then fetch the shapes the rows name.
-TEST(ShapesTool, IndexedShapesFetchBackAsTheyAreInTheFile) {
-    if (run_command("command -v sqlite3 >/dev/null").status != 0) GTEST_SKIP() << "no sqlite3 client";
-    TempDir dir;
-    const std::string db = dir.file("shapes.db");
-    auto r = run_command(tool_command() + " index " + db + " " + esri("nc.shp") + " " + esri("point.shp"));
-    ASSERT_EQ(r.status, 0);
-    EXPECT_EQ(r.output, db + ": 2 files, 103 shapes in table shapes\n");
-    r = run_command("sqlite3 " + db + " \"SELECT fileid, offset, recno FROM shapes WHERE rowid IN (1, 2, 101);\"");
-    EXPECT_EQ(r.output, "1|100|0\n1|588|1\n2|100|0\n");
-    const std::string all = dir.file("all.geojson"), direct = dir.file("direct.geojson");
-    ASSERT_EQ(run_command(tool_command() + " fetch " + db + " -o " + all).status, 0);
-    ASSERT_EQ(run_command(tool_command() + " shapes --no-dbf " + esri("nc.shp") + " -o " + direct).status, 0);
-    const auto same = run_command(python_command() + " -c \"import json; a=json.load(open('" + all +
-                                  "'))['features']; d=json.load(open('" + direct + "'))['features']; "
-                                  "print(len(a), all(x['geometry']==y['geometry'] for x,y in zip(a,d)), "
-                                  "a[100]['geometry'])\"");
-    EXPECT_EQ(same.output, "103 True {'type': 'Point', 'coordinates': [1.5, 2.25]}\n");
-    // Only the rows whose box meets the query box.
-    r = run_command(tool_command() + " fetch " + db + " --box -1/2/-1/3");
-    EXPECT_EQ(count_of(r.output, "\"type\":\"Feature\""), 2u);  // (1.5, 2.25) and (0, 0)
-    r = run_command(tool_command() + " fetch " + db + " 101 --list");
-    EXPECT_EQ(r.output, "Record(0):\n  offset=100\n  RecordHdr:\n    number=1\n    length=10\n  RecordPoint(0):\n"
-                        "    shape_type=RecordPoint\n    x=1.500000\n    y=2.250000\n");
 }
 
 // Every field appears whatever its type: numbers (integers as integers, a

@@ -1,0 +1,169 @@
+// vorpix borders, run as a user would: on border files made by ncgen
+// (tests/fixtures/netcdf/make_fixtures.py), on hostile ones, and on the
+// bundled files, whose GeoJSON must pass the strict RFC 7946 check.
+#include "geojson_checks.hpp"
+#include "hostile_files.hpp"
+#include "test_files.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+#include <sstream>
+#include <string>
+
+using vorpix::test::count_of;
+using vorpix::test::fixture_path;
+using vorpix::test::python_command;
+using vorpix::test::read_file;
+using vorpix::test::rfc7946_problems;
+using vorpix::test::run_command;
+using vorpix::test::TempDir;
+using vorpix::test::tool_command;
+using vorpix::test::write_file;
+
+namespace {
+
+// "vorpix ARGS" with its standard error, searching root (empty: only the
+// source tree) for data; prefix goes before the tool (a memory cap).
+vorpix::test::CommandResult tool(const std::string &args, const std::string &root = "",
+                                 const std::string &prefix = "") {
+    return run_command("VORPIX_DATA_PATH=" + root + " " + prefix + tool_command() + " " + args + " 2>&1");
+}
+
+// A data root whose border files are the given bytes.
+class BorderRoot {
+public:
+    void add(const std::string &file, const std::string &path) {
+        const auto bytes = read_file(path);
+        write_file(this->path(file), bytes.data(), bytes.size());
+    }
+    std::string path(const std::string &file) const { return dir_.file("maps/vorpix/binned_" + file); }
+    vorpix::test::CommandResult borders(const std::string &args, const std::string &prefix = "") const {
+        return tool("borders " + args, dir_.path(), prefix);
+    }
+    std::string file(const std::string &name) const { return dir_.file(name); }
+
+private:
+    TempDir dir_;
+};
+
+// Every position of a GeoJSON file, one "lon lat" line each, by Python's json.
+std::string positions(const std::string &path) {
+    const auto r = run_command(python_command() + " -c \"import json\n"
+                                                  "def walk(c):\n"
+                                                  "    if isinstance(c[0], (int, float)): print(c[0], c[1])\n"
+                                                  "    else: [walk(x) for x in c]\n"
+                                                  "[walk(f['geometry']['coordinates']) for f in json.load(open('" +
+                               path + "'))['features']]\"");
+    EXPECT_EQ(r.status, 0);
+    return r.output;
+}
+
+size_t features(const std::string &geojson) { return count_of(geojson, "\"type\":\"Feature\""); }
+
+}  // namespace
+
+TEST(BordersTool, WritesGeoJsonAndSvgAndNamesMissingFiles) {
+    BorderRoot data;
+    data.add("border_c.cdf", fixture_path("netcdf/border_good.nc"));
+    auto r = data.borders("--res c --box -30/30/30/40");
+    ASSERT_EQ(r.status, 0) << r.output;
+    EXPECT_EQ(features(r.output), 4u);  // the segment without points is left out
+    EXPECT_NE(r.output.find("{\"kind\":\"border\",\"level\":3,\"type\":\"p\"}"), std::string::npos);
+    EXPECT_NE(r.output.find("\"coordinates\":[[-30,30],"), std::string::npos) << r.output;
+
+    r = data.borders("--res c --box -30/30/30/40 --svg");
+    ASSERT_EQ(r.status, 0);
+    EXPECT_EQ(r.output.rfind("<svg", 0), 0u);
+    EXPECT_NE(r.output.find("<path d=\"M"), std::string::npos);
+
+    r = data.borders("--rivers --res h --box 0/10/0/10");
+    EXPECT_NE(r.status, 0);
+    EXPECT_EQ(r.output,
+              "vorpix: maps/vorpix/binned_river_h.cdf: no such border or river file in the data directories (set "
+              "VORPIX_DATA_PATH)\n");
+
+    data.add("border_l.cdf", fixture_path("netcdf/border_farpoints.nc"));
+    r = data.borders("--box 0/10/80/90 -o " + data.file("out.json"));
+    EXPECT_NE(r.status, 0);
+    EXPECT_EQ(r.output.find('\n'), r.output.size() - 1) << r.output;
+    EXPECT_FALSE(std::filesystem::exists(data.file("out.json")));
+
+    r = data.borders("--help");
+    EXPECT_NE(r.output.find("usage: vorpix borders --box W/E/S/N"), std::string::npos) << r.output;
+}
+
+// East given as the smaller number means across the 180-degree meridian to
+// the user, as it does for the picture's frame.
+TEST(BordersTool, BoxAcrossTheMeridianGivenAsMinus170) {
+    BorderRoot data;
+    data.add("border_c.cdf", fixture_path("netcdf/border_good.nc"));
+    const auto across = data.borders("--res c --box 170/-170/30/40");
+    ASSERT_EQ(across.status, 0) << across.output;
+    EXPECT_EQ(features(across.output), 2u);
+    EXPECT_EQ(across.output, data.borders("--res c --box 170/190/30/40").output);
+}
+
+// The library's line reaches the user whole, whatever punctuation it holds
+// inside; like every error line of the tool it ends without a full stop.
+TEST(BordersTool, RefusalShowsTheWholeMessage) {
+    BorderRoot data;
+    data.add("border_c.cdf", fixture_path("netcdf/border_zerobins.nc"));
+    const auto r = data.borders("--res c --box 0/10/0/10");
+    EXPECT_NE(r.status, 0);
+    EXPECT_EQ(r.output, "vorpix: " + data.path("border_c.cdf") +
+                            ": a file of 0 bins by 18 bins (648 in the file) cannot be binned; the counts must be "
+                            "positive\n");
+}
+
+// Files whose bins or segments share their ranges would select billions of
+// segments or points from a few hundred kilobytes.
+TEST(BordersTool, HostileFilesAreRefusedWithinAGigabyte) {
+    for (const char *file : {"border_shared_segments.cdf", "border_shared_points.cdf"}) {
+        BorderRoot data;
+        data.add("border_c.cdf", vorpix::test::hostile_file(file));
+        const auto r = data.borders("--res c --box -180/180/-90/90 -o " + data.file("out.json"),
+                                    vorpix::test::memory_capped(1000));
+        EXPECT_EQ(r.status, 1) << file << ": " << r.output;
+        EXPECT_NE(r.output.find("overlap or precede"), std::string::npos) << file << ": " << r.output;
+        EXPECT_FALSE(std::filesystem::exists(data.file("out.json"))) << file;
+    }
+}
+
+TEST(BordersGeoJson, AcrossTheSeamLinesAreClippedAndCutAtTheAntimeridian) {
+    TempDir dir;
+    for (const char *kinds : {"p:7", "r:4095"}) {
+        const std::string out = dir.file("seam.geojson");
+        ASSERT_EQ(tool("borders --res l --kinds " + std::string(kinds) + " --box 160/200/-60/70 -o " + out).status, 0);
+        EXPECT_EQ(rfc7946_problems(out), "") << kinds;
+        std::istringstream lines(positions(out));
+        double lon, lat;
+        int east_of_seam = 0, at_seam = 0, count = 0;
+        while (lines >> lon >> lat) {
+            ++count;
+            EXPECT_TRUE((lon >= 160 && lon <= 180) || (lon >= -180 && lon <= -160)) << lon << " " << lat;
+            EXPECT_TRUE(lat >= -60 && lat <= 70) << lon << " " << lat;
+            east_of_seam += lon < 0;
+            at_seam += std::fabs(lon) == 180;
+        }
+        EXPECT_GT(count, 10) << kinds;
+        EXPECT_GT(east_of_seam, 0) << kinds;
+        if (std::string(kinds) == "p:7") {
+            EXPECT_GT(at_seam, 1) << "no border cut at 180";
+        }
+    }
+}
+
+TEST(BordersGeoJson, WholeWorldPassesTheStrictCheckWithKindAndLevel) {
+    TempDir dir;
+    const std::string borders = dir.file("borders.geojson"), rivers = dir.file("rivers.geojson");
+    ASSERT_EQ(tool("borders --res c --box -180/180/-90/90 -o " + borders).status, 0);
+    ASSERT_EQ(tool("borders --rivers --res c --box 0/360/-90/90 -o " + rivers).status, 0);
+    EXPECT_EQ(rfc7946_problems(borders), "");
+    EXPECT_EQ(rfc7946_problems(rivers), "");
+    const auto r = run_command(python_command() + " -c \"import json; print(sorted(set((f['properties']['kind'], "
+                                                  "f['properties']['type']) for p in ['" +
+                               borders + "', '" + rivers + "'] for f in json.load(open(p))['features'])))\"");
+    EXPECT_EQ(r.output, "[('border', 'p'), ('river', 'r')]\n");
+}

@@ -1,0 +1,87 @@
+// vorpix info on a file of each format: the listing that the library prints
+// (or, for shorelines, one line per polygon header), and one line naming the
+// file for what it cannot list.
+#include "netcdf.h"
+
+#include "test_files.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+using vorpix::test::count_of;
+using vorpix::test::fixture_path;
+using vorpix::test::read_file;
+using vorpix::test::run_command;
+using vorpix::test::TempDir;
+using vorpix::test::tool_command;
+using vorpix::test::write_file;
+
+namespace {
+
+vorpix::test::CommandResult info(const std::string &file) {
+    return run_command(tool_command() + " info " + file + " 2>&1");
+}
+
+}  // namespace
+
+TEST(InfoTool, ListsEveryFormatFromItsFirstLine) {
+    struct Case {
+        const char *file;
+        std::string starts, contains, counted;
+        size_t count;
+    };
+    const std::vector<Case> cases = {
+        {"esri/nc.shp", "FileHdr:\n  magic=9994\n", "\n  shape_type=RecordPolygon\n", "\nRecord(", 100},
+        {"esri/multipatch.shp", "FileHdr:\n  magic=9994\n", "\n    shape_type=RecordMultiPatch\n", "\nRecord(", 1},
+        {"esri/nulls.shp", "FileHdr:\n  magic=9994\n", "\nRecord(2):\n", "\nRecord(", 3},
+        {"esri/point.shp", "FileHdr:\n  magic=9994\n", "\nRecord(2):\n", "\nRecord(", 3},
+        {"esri/cities.dbf", "DbaseFileHDR5:\n", "\nPorto       231800  41.42 \n", "DbaseFieldDescriptor5(", 3},
+        {"dds/dxt1_32x8.dds", "Header:\n  dwSize=124\n", "\nmipmap[5] = 1x0\n", "\nmipmap[", 6},
+        {"gshhs/nc_c.b",
+         "  offset       id   points level version        west        east      south      north         area\n",
+         "\n       0        0        8     1       7 ", "\n", 1 + 103},
+    };
+    for (const Case &c : cases) {
+        const auto r = info(fixture_path(c.file));
+        EXPECT_EQ(r.status, 0) << c.file;
+        EXPECT_EQ(r.output.rfind(c.starts, 0), 0u) << c.file << ":\n" << r.output.substr(0, 200);
+        EXPECT_NE(r.output.find(c.contains), std::string::npos) << c.file;
+        EXPECT_EQ(count_of(r.output, c.counted), c.count) << c.file;
+    }
+}
+
+TEST(InfoTool, NetcdfListingIsTheLibrarysAndOtherVersionsAreRefused) {
+    const auto bytes = read_file(fixture_path("netcdf/example.nc"));
+    NETCDFHdr *hdr = nullptr;
+    ASSERT_EQ(netcdf_unstuff_header_sized(bytes.data(), static_cast<long>(bytes.size()), &hdr), 0);
+    char *text = nullptr;
+    size_t length = 0;
+    FILE *out = open_memstream(&text, &length);
+    netcdf_print_header(hdr, out);
+    std::fclose(out);
+    EXPECT_EQ(info(fixture_path("netcdf/example.nc")).output, std::string(text, length));
+    std::free(text);
+    netcdf_clear_header(hdr);
+    std::free(hdr);
+
+    for (const auto &[file, says] : std::vector<std::pair<std::string, std::string>>{
+             {"types_64bit.nc", "64-bit offset"}, {"types_nc4.nc", "netCDF-4"}}) {
+        const auto r = info(fixture_path("netcdf/" + file));
+        EXPECT_NE(r.status, 0);
+        EXPECT_EQ(r.output.find('\n'), r.output.size() - 1) << r.output;
+        EXPECT_NE(r.output.find(file), std::string::npos);
+        EXPECT_NE(r.output.find(says), std::string::npos) << r.output;
+    }
+
+    TempDir tmp;
+    const auto types = read_file(fixture_path("netcdf/types.nc"));
+    write_file(tmp.file("cut.nc"), types.data(), 300);
+    const auto r = info(tmp.file("cut.nc"));
+    EXPECT_NE(r.status, 0);
+    EXPECT_EQ(r.output.rfind("vorpix: " + tmp.file("cut.nc") + ": truncated header: ", 0), 0u) << r.output;
+    EXPECT_EQ(r.output.find('\n'), r.output.size() - 1);
+}
