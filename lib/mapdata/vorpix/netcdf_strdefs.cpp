@@ -13,7 +13,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <string>
+#include <utility>
+
+#include <malloc.h>
 
 namespace {
 
@@ -61,52 +65,111 @@ int value_size(int type) {
     }
 }
 
-// malloc and a clear rather than calloc: glibc's calloc passes by the
-// per-thread cache that serves the many small pieces of a header.
-void *zeroed_array(size_t count, size_t size) {
-    if (!count) count = 1;
-    if (count > SIZE_MAX / size) return nullptr;
-    void *p = std::malloc(count * size);
-    if (!p) return nullptr;
-    asm volatile("" : : "r"(p) : "memory");  // keeps the compiler from making this calloc again
-    std::memset(p, 0, count * size);
-    return p;
-}
-
-void free_attrs(NETCDFAttr *attrs, int n) {
-    if (!attrs) return;
-    for (int i = 0; i < n; ++i) {
-        std::free(attrs[i].name);
-        std::free(attrs[i].values.values);
+// Where the pieces of a header come from: malloc, or first the blocks of
+// what the record held before. Decoding again into one record would
+// otherwise free a few dozen small blocks and ask for as many again, more
+// of one size than malloc's per-thread cache keeps (seven); a block is
+// offered here to a piece of the size class that malloc would have served
+// it from. Every piece stays a block of its own that the client may free or
+// realloc, and the blocks not taken again are freed at the end.
+class Blocks {
+public:
+    Blocks() = default;
+    Blocks(const Blocks &) = delete;
+    Blocks &operator=(const Blocks &) = delete;
+    ~Blocks() {
+        for (int i = 0; i < kept_; ++i)
+            if (block_[i]) std::free(block_[i]);
     }
-    std::free(attrs);
-}
 
-// Every piece is its own allocation, so that a client may take or free
-// pieces itself and set them NULL before clearing.
-void clear_contents(NETCDFHdr *hdr) {
+    void give(void *p) {
+        if (!p) return;
+        const size_t usable = malloc_usable_size(p);
+        const size_t k = usable < 24 ? 0 : (usable - 8) / 16;  // usable >= 16 k + 8
+        if (k == 0 || k >= classes || kept_ == capacity) {
+            std::free(p);
+            return;
+        }
+        if (kept_ == 0) std::fill(std::begin(head_), std::end(head_), none);
+        block_[kept_] = p;
+        next_[kept_] = head_[k];
+        head_[k] = static_cast<std::int16_t>(kept_++);
+    }
+
+    // At least n bytes (at least one), or NULL.
+    void *get(size_t n) {
+        if (kept_) {
+            const size_t k = n <= 24 ? 1 : (n + 7) / 16;  // n <= 16 k + 8
+            if (k < classes && head_[k] != none) {
+                const int i = head_[k];
+                head_[k] = next_[i];
+                return std::exchange(block_[i], nullptr);
+            }
+        }
+        return std::malloc(n ? n : 1);
+    }
+
+    // malloc and a clear rather than calloc: glibc's calloc passes by the
+    // per-thread cache that serves the many small pieces of a header.
+    void *zeroed(size_t count, size_t size) {
+        if (!count) count = 1;
+        if (count > SIZE_MAX / size) return nullptr;
+        void *p = get(count * size);
+        if (!p) return nullptr;
+        asm volatile("" : : "r"(p) : "memory");  // keeps the compiler from making this calloc again
+        std::memset(p, 0, count * size);
+        return p;
+    }
+
+private:
+    static constexpr std::int16_t none = -1;
+    static constexpr size_t classes = 64;  // blocks of up to 1 KiB
+    static constexpr int capacity = 256;
+    std::int16_t head_[classes];
+    std::int16_t next_[capacity];
+    void *block_[capacity];
+    int kept_ = 0;
+};
+
+// Hands every piece of the header to release and leaves the header empty.
+// Entries whose pointers are NULL are skipped, so that a client may take or
+// free pieces itself and set them NULL before clearing.
+template <typename Release>
+void release_contents(NETCDFHdr *hdr, Release &&release) {
+    const auto attrs = [&](NETCDFAttr *list, int n) {
+        if (!list) return;
+        for (int i = 0; i < n; ++i) {
+            release(list[i].name);
+            release(list[i].values.values);
+        }
+        release(list);
+    };
     if (hdr->dims) {
-        for (int i = 0; i < hdr->dims_n; ++i) std::free(hdr->dims[i].name);
-        std::free(hdr->dims);
+        for (int i = 0; i < hdr->dims_n; ++i) release(hdr->dims[i].name);
+        release(hdr->dims);
     }
     hdr->dims = nullptr;
     hdr->dims_n = 0;
-    free_attrs(hdr->attrs, hdr->attrs_n);
+    attrs(hdr->attrs, hdr->attrs_n);
     hdr->attrs = nullptr;
     hdr->attrs_n = 0;
     if (hdr->vars) {
         for (int i = 0; i < hdr->vars_n; ++i) {
             NETCDFVar &v = hdr->vars[i];
-            std::free(v.name);
-            std::free(v.dims);
-            free_attrs(v.attrs, v.nattrs);
+            release(v.name);
+            release(v.dims);
+            attrs(v.attrs, v.nattrs);
         }
-        std::free(hdr->vars);
+        release(hdr->vars);
     }
     hdr->vars = nullptr;
     hdr->vars_n = 0;
     if (hdr->vars_array) freearr(hdr->vars_array, nullptr);
     hdr->vars_array = nullptr;
+}
+
+void clear_contents(NETCDFHdr *hdr) {
+    release_contents(hdr, [](void *p) { std::free(p); });
 }
 
 // The sized decoder reports a negative count in one message with its place;
@@ -123,30 +186,47 @@ inline bool negative(ByteReader &in, const char *function, const char *what, std
     return value < 0 && report_negative(in, function, what, value);
 }
 
-[[gnu::always_inline]] inline char *decode_string(ByteReader &in) {
+// Names are mostly 4 to 32 bytes: two overlapping moves copy them without
+// a call.
+template <size_t Width>
+[[gnu::always_inline]] inline void copy_ends(char *dst, const unsigned char *src, size_t n) {
+    unsigned char first[Width], last[Width];
+    std::memcpy(first, src, Width);
+    std::memcpy(last, src + n - Width, Width);
+    std::memcpy(dst, first, Width);
+    std::memcpy(dst + n - Width, last, Width);
+}
+
+[[gnu::always_inline]] inline void copy_name(char *dst, const unsigned char *src, size_t n) {
+    if (n >= 16 && n <= 32) copy_ends<16>(dst, src, n);
+    else if (n >= 8 && n < 16) copy_ends<8>(dst, src, n);
+    else if (n >= 4 && n < 8) copy_ends<4>(dst, src, n);
+    else std::memcpy(dst, src, n);
+}
+
+[[gnu::always_inline]] inline char *decode_string(ByteReader &in, Blocks &blocks) {
     const std::int32_t length = in.be32s();
     if (negative(in, "netcdf_unstuff_string", "name length", length)) return nullptr;
     const size_t n = static_cast<size_t>(length);
     const size_t consumed = n + fill_of(n);
     in.need(consumed);
-    auto *s = static_cast<char *>(std::malloc(n + 1));
+    auto *s = static_cast<char *>(blocks.get(n + 1));
     if (!s) {
         elog_log(1, "netcdf_unstuff_string: malloc() error.\n");
         return nullptr;
     }
-    std::memcpy(s, in.cursor(), n);
+    copy_name(s, in.cursor(), n);
     s[n] = '\0';
-    in.skip(consumed);
+    in.skip_checked(consumed);
     return s;
 }
 
-int decode_values(ByteReader &in, NETCDFValues *values) {
+int decode_values(ByteReader &in, NETCDFValues *values, Blocks &blocks) {
     if (!values) {
         elog_log(0, "netcdf_unstuff_values: values == NULL.\n");
         return -1;
     }
-    std::free(values->values);
-    values->values = nullptr;
+    blocks.give(std::exchange(values->values, nullptr));
     const int item = value_size(values->type);
     if (item == 0) {
         elog_log(0, "netcdf_unstuff_values: Unrecognized values type = %d.\n", values->type);
@@ -157,7 +237,7 @@ int decode_values(ByteReader &in, NETCDFValues *values) {
     const size_t size = n * static_cast<size_t>(item);  // n < 2^31 and item <= 8: no overflow
     in.need(size);
     in.need(size + fill_of(size));
-    void *buffer = std::malloc(values->type == NETCDF_CHAR ? size + 1 : (size ? size : 1));
+    void *buffer = blocks.get(values->type == NETCDF_CHAR ? size + 1 : size);
     if (!buffer) {
         elog_log(1, "netcdf_unstuff_values: malloc(values->values,%d) error.\n", static_cast<int>(size));
         return -1;
@@ -179,7 +259,8 @@ int decode_values(ByteReader &in, NETCDFValues *values) {
     return 0;
 }
 
-[[gnu::always_inline]] inline int decode_attrs(ByteReader &in, int *nattrs, NETCDFAttr **attrs, Where &where) {
+[[gnu::always_inline]] inline int decode_attrs(ByteReader &in, int *nattrs, NETCDFAttr **attrs, Where &where,
+                                               Blocks &blocks) {
     const std::int32_t tag = in.be32s();
     if (tag == tag_absent) {
         if (in.be32s() != 0) {
@@ -195,7 +276,7 @@ int decode_values(ByteReader &in, NETCDFValues *values) {
     const std::int32_t count = in.be32s();
     if (negative(in, "netcdf_unstuff_attrs", "attribute count", count)) return -1;
     in.need(static_cast<size_t>(count), min_attribute_bytes);
-    auto *list = static_cast<NETCDFAttr *>(zeroed_array(static_cast<size_t>(count), sizeof(NETCDFAttr)));
+    auto *list = static_cast<NETCDFAttr *>(blocks.zeroed(static_cast<size_t>(count), sizeof(NETCDFAttr)));
     if (!list) {
         elog_log(1, "netcdf_unstuff_attrs: malloc(attrs) error.\n");
         return -1;
@@ -205,14 +286,14 @@ int decode_values(ByteReader &in, NETCDFValues *values) {
     for (int i = 0; i < count; ++i) {
         where.sub_index = i;
         NETCDFAttr &a = list[i];
-        a.name = decode_string(in);
+        a.name = decode_string(in, blocks);
         if (!a.name) {
             elog_log(1, "netcdf_unstuff_attrs: netcdf_unstuff_string(attrs->name) error.\n");
             return -1;
         }
         a.values.type = in.be32s();
         a.values.n = in.be32s();
-        if (decode_values(in, &a.values) < 0) {
+        if (decode_values(in, &a.values, blocks) < 0) {
             elog_log(1, "netcdf_unstuff_attrs: netcdf_unstuff_values(attrs->values) error.\n");
             return -1;
         }
@@ -238,8 +319,9 @@ int decode_header(ByteReader &in, NETCDFHdr **hdrp, Where &where) {
         elog_log(0, "netcdf_unstuff_header: Wrong magic number.\n");
         return -1;
     }
+    Blocks blocks;
     if (!*hdrp) {
-        auto *fresh = static_cast<NETCDFHdr *>(std::calloc(1, sizeof(NETCDFHdr)));
+        auto *fresh = static_cast<NETCDFHdr *>(blocks.zeroed(1, sizeof(NETCDFHdr)));
         if (!fresh) {
             elog_log(1, "netcdf_unstuff_header: malloc(hdr) error.\n");
             return -1;
@@ -247,7 +329,7 @@ int decode_header(ByteReader &in, NETCDFHdr **hdrp, Where &where) {
         *hdrp = fresh;
     }
     NETCDFHdr *hdr = *hdrp;
-    clear_contents(hdr);
+    release_contents(hdr, [&blocks](void *p) { blocks.give(p); });
     hdr->stream = const_cast<unsigned char *>(start);
     where.item = "numrecs";
     hdr->numrecs = in.be32s();
@@ -266,7 +348,7 @@ int decode_header(ByteReader &in, NETCDFHdr **hdrp, Where &where) {
         const std::int32_t count = in.be32s();
         if (negative(in, "netcdf_unstuff_header", "dimension count", count)) return -1;
         in.need(static_cast<size_t>(count), min_dimension_bytes);
-        hdr->dims = static_cast<NETCDFDim *>(zeroed_array(static_cast<size_t>(count), sizeof(NETCDFDim)));
+        hdr->dims = static_cast<NETCDFDim *>(blocks.zeroed(static_cast<size_t>(count), sizeof(NETCDFDim)));
         if (!hdr->dims) {
             elog_log(1, "netcdf_unstuff_header: malloc(hdr->dims) error.\n");
             return -1;
@@ -275,7 +357,7 @@ int decode_header(ByteReader &in, NETCDFHdr **hdrp, Where &where) {
         where.item = "dimension";
         for (int i = 0; i < count; ++i) {
             where.index = i;
-            hdr->dims[i].name = decode_string(in);
+            hdr->dims[i].name = decode_string(in, blocks);
             if (!hdr->dims[i].name) {
                 elog_log(1, "netcdf_unstuff_header: netcdf_unstuff_string(hdr->dims->name) error.\n");
                 return -1;
@@ -288,7 +370,7 @@ int decode_header(ByteReader &in, NETCDFHdr **hdrp, Where &where) {
     }
 
     where.item = "global attribute";
-    if (decode_attrs(in, &hdr->attrs_n, &hdr->attrs, where) < 0) {
+    if (decode_attrs(in, &hdr->attrs_n, &hdr->attrs, where, blocks) < 0) {
         elog_log(0, "netcdf_unstuff_header: netcdf_unstuff_attrs() error.\n");
         return -1;
     }
@@ -310,7 +392,7 @@ int decode_header(ByteReader &in, NETCDFHdr **hdrp, Where &where) {
     const std::int32_t count = in.be32s();
     if (negative(in, "netcdf_unstuff_header", "variable count", count)) return -1;
     in.need(static_cast<size_t>(count), min_variable_bytes);
-    hdr->vars = static_cast<NETCDFVar *>(zeroed_array(static_cast<size_t>(count), sizeof(NETCDFVar)));
+    hdr->vars = static_cast<NETCDFVar *>(blocks.zeroed(static_cast<size_t>(count), sizeof(NETCDFVar)));
     if (!hdr->vars) {
         elog_log(1, "netcdf_unstuff_header: malloc(hdr->vars) error.\n");
         return -1;
@@ -327,7 +409,7 @@ int decode_header(ByteReader &in, NETCDFHdr **hdrp, Where &where) {
         NETCDFVar &v = hdr->vars[i];
         where.index = i;
         where.name = nullptr;
-        v.name = decode_string(in);
+        v.name = decode_string(in, blocks);
         if (!v.name) {
             elog_log(1, "netcdf_unstuff_header: netcdf_unstuff_string(hdr->vars->name) error.\n");
             return -1;
@@ -341,7 +423,8 @@ int decode_header(ByteReader &in, NETCDFHdr **hdrp, Where &where) {
         const std::int32_t ndims = in.be32s();
         if (negative(in, "netcdf_unstuff_header", "variable dimension count", ndims)) return -1;
         in.need(static_cast<size_t>(ndims), 4);
-        v.dims = static_cast<NETCDFDim **>(zeroed_array(static_cast<size_t>(ndims), sizeof(NETCDFDim *)));
+        // Every pointer is written below, or the rest cleared on a failure.
+        v.dims = static_cast<NETCDFDim **>(blocks.get(static_cast<size_t>(ndims) * sizeof(NETCDFDim *)));
         if (!v.dims) {
             elog_log(1, "netcdf_unstuff_header: malloc(hdr->vars[%s].dims) error.\n", v.name);
             return -1;
@@ -350,21 +433,21 @@ int decode_header(ByteReader &in, NETCDFHdr **hdrp, Where &where) {
         v.fixed = 1;
         for (int j = 0; j < ndims; ++j) {
             const std::int32_t id = in.be32s();
-            if (id < 0) {
-                elog_log(0, "netcdf_unstuff_header: hdr->vars[%s].idim[%d]=%d error - cannot be less than 0.\n",
-                         v.name, j, id);
-                return -1;
-            }
-            if (id > hdr->dims_n - 1) {
-                elog_log(0,
-                         "netcdf_unstuff_header: hdr->vars[%s].idim[%d]=%d error - cannot be greater than %d.\n",
-                         v.name, j, id, hdr->dims_n - 1);
+            if (id < 0 || id > hdr->dims_n - 1) {
+                std::fill(v.dims + j, v.dims + ndims, nullptr);
+                if (id < 0)
+                    elog_log(0, "netcdf_unstuff_header: hdr->vars[%s].idim[%d]=%d error - cannot be less than 0.\n",
+                             v.name, j, id);
+                else
+                    elog_log(0,
+                             "netcdf_unstuff_header: hdr->vars[%s].idim[%d]=%d error - cannot be greater than %d.\n",
+                             v.name, j, id, hdr->dims_n - 1);
                 return -1;
             }
             v.dims[j] = &hdr->dims[id];
             if (hdr->dims[id].value == 0) v.fixed = 0;
         }
-        if (decode_attrs(in, &v.nattrs, &v.attrs, where) < 0) {
+        if (decode_attrs(in, &v.nattrs, &v.attrs, where, blocks) < 0) {
             elog_log(0, "netcdf_unstuff_header: netcdf_unstuff_attrs() error for hdr->vars[%s].\n", v.name);
             return -1;
         }
@@ -447,15 +530,18 @@ int netcdf_unstuff_attrs(unsigned char **stream, int *nattrs, NETCDFAttr **attrs
     return vorpix::guarded("netcdf_unstuff_attrs", -1, [&] {
         auto in = ByteReader::unbounded(*stream);
         Where where;
+        Blocks blocks;
         return vorpix::run_plain("netcdf_unstuff_attrs", stream, in,
-                                 [&] { return decode_attrs(in, nattrs, attrs, where); });
+                                 [&] { return decode_attrs(in, nattrs, attrs, where, blocks); });
     });
 }
 
 int netcdf_unstuff_values(unsigned char **stream, NETCDFValues *values) {
     return vorpix::guarded("netcdf_unstuff_values", -1, [&] {
         auto in = ByteReader::unbounded(*stream);
-        return vorpix::run_plain("netcdf_unstuff_values", stream, in, [&] { return decode_values(in, values); });
+        Blocks blocks;
+        return vorpix::run_plain("netcdf_unstuff_values", stream, in,
+                                 [&] { return decode_values(in, values, blocks); });
     });
 }
 
@@ -463,8 +549,9 @@ char *netcdf_unstuff_string(unsigned char **stream) {
     return vorpix::guarded("netcdf_unstuff_string", static_cast<char *>(nullptr), [&] {
         char *s = nullptr;
         auto in = ByteReader::unbounded(*stream);
+        Blocks blocks;
         vorpix::run_plain("netcdf_unstuff_string", stream, in, [&] {
-            s = decode_string(in);
+            s = decode_string(in, blocks);
             return s ? 0 : -1;
         });
         return s;
