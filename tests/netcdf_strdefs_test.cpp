@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <bit>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -25,10 +24,6 @@ using vorpix::test::fixture_path;
 using vorpix::test::LogCapture;
 using vorpix::test::put_be32;
 using vorpix::test::read_file;
-using vorpix::test::run_command;
-using vorpix::test::TempDir;
-using vorpix::test::tool_command;
-using vorpix::test::write_file;
 
 namespace {
 
@@ -279,221 +274,118 @@ TEST(NetcdfHeader, ARecordDimensionInAnyPositionMakesTheVariableNotFixed) {
     EXPECT_EQ(h.hdr->vars[1].fixed, 1);
 }
 
-// A header written word by word: dimensions x (3) and y (5), one global
-// char attribute, and vars variables of names name_length long, each over
-// (x, y) with attrs attributes of every type and a few values each, and the
-// variables' int data after the header.
-struct Synthetic {
-    Bytes bytes;
-    std::vector<std::string> names;
-    size_t header_size = 0;
-};
-
-std::string synthetic_name(int i, int length) {
-    std::string name = "v" + std::to_string(i) + "_";
-    while (static_cast<int>(name.size()) < length) name += static_cast<char>('a' + name.size() % 26);
-    return name;
+// Where a name lies in a file: its length word, then its bytes.
+size_t name_at(const Bytes &bytes, const std::string &name) {
+    Bytes word;
+    put_name(word, name);
+    word.resize(4 + name.size());
+    return static_cast<size_t>(std::search(bytes.begin(), bytes.end(), word.begin(), word.end()) - bytes.begin());
 }
 
-// The value j of attribute k of variable i, as the listing prints it.
-std::string synthetic_text(int type, int i, int k, int j) {
-    const int v = (i * 7 + k * 3 + j) % 100 - 50;
-    char buffer[32];
-    switch (type) {
-    case NETCDF_BYTE: std::snprintf(buffer, sizeof buffer, "0x%2.2X", static_cast<unsigned>(v & 0xFF)); break;
-    case NETCDF_CHAR: std::snprintf(buffer, sizeof buffer, "%c", 'A' + (v + 50) % 26); break;
-    case NETCDF_FLOAT:
-    case NETCDF_DOUBLE: std::snprintf(buffer, sizeof buffer, "%f", v + 0.25); break;
-    default: std::snprintf(buffer, sizeof buffer, "%d", v * 301); break;
-    }
-    return buffer;
-}
-
-Synthetic synthetic_header(int vars, int name_length, int attrs) {
-    Synthetic out;
-    Bytes &b = out.bytes;
-    b = {'C', 'D', 'F', 1};
+// A header of vars variables over one dimension, names at least
+// name_length long, each with attrs int attributes of one to four values.
+Bytes many_variables(int vars, size_t name_length, int attrs) {
+    Bytes b = {'C', 'D', 'F', 1};
     put_be32(b, 0);
-    put_be32(b, 10), put_be32(b, 2);
-    put_name(b, "x"), put_be32(b, 3);
-    put_name(b, "y"), put_be32(b, 5);
-    put_be32(b, 12), put_be32(b, 1);
-    put_name(b, "title"), put_be32(b, NETCDF_CHAR), put_be32(b, 3);
-    b.insert(b.end(), {'a', 'b', 'c', 0});
-    put_be32(b, 11), put_be32(b, vars);
-    std::vector<size_t> begins;
+    put_be32(b, 10), put_be32(b, 1), put_name(b, "x"), put_be32(b, 3);
+    put_be32(b, 0), put_be32(b, 0);
+    put_be32(b, 11), put_be32(b, static_cast<std::uint32_t>(vars));
     for (int i = 0; i < vars; ++i) {
-        out.names.push_back(synthetic_name(i, name_length));
-        put_name(b, out.names.back());
-        put_be32(b, 2), put_be32(b, 0), put_be32(b, 1);
-        if (attrs == 0) {
-            put_be32(b, 0), put_be32(b, 0);
-        } else {
-            put_be32(b, 12), put_be32(b, attrs);
-        }
+        std::string name = "v" + std::to_string(i) + "_";
+        name.resize(std::max(name.size(), name_length), static_cast<char>('a' + i % 26));
+        put_name(b, name);
+        put_be32(b, 1), put_be32(b, 0);
+        put_be32(b, attrs ? 12 : 0), put_be32(b, static_cast<std::uint32_t>(attrs));
         for (int k = 0; k < attrs; ++k) {
-            const int type = k % 6 + 1, n = (i + k) % 4 + 1;
+            const int n = (i + k) % 4 + 1;
             put_name(b, "attribute_" + std::to_string(k));
-            put_be32(b, type), put_be32(b, n);
-            const size_t start = b.size();
-            for (int j = 0; j < n; ++j) {
-                const int v = (i * 7 + k * 3 + j) % 100 - 50;
-                if (type == NETCDF_BYTE) b.push_back(static_cast<unsigned char>(v));
-                if (type == NETCDF_CHAR) b.push_back(static_cast<unsigned char>('A' + (v + 50) % 26));
-                if (type == NETCDF_SHORT) b.push_back(static_cast<unsigned char>((v * 301) >> 8)), b.push_back(static_cast<unsigned char>(v * 301));
-                if (type == NETCDF_INT) put_be32(b, v * 301);
-                if (type == NETCDF_FLOAT) put_be32(b, std::bit_cast<std::int32_t>(static_cast<float>(v + 0.25)));
-                if (type == NETCDF_DOUBLE) {
-                    const auto w = std::bit_cast<std::uint64_t>(v + 0.25);
-                    put_be32(b, static_cast<std::int32_t>(w >> 32)), put_be32(b, static_cast<std::int32_t>(w));
-                }
-            }
-            while ((b.size() - start) % 4) b.push_back(0);
+            put_be32(b, NETCDF_INT), put_be32(b, static_cast<std::uint32_t>(n));
+            for (int j = 0; j < n; ++j) put_be32(b, static_cast<std::uint32_t>(i * 7 + k * 3 + j));
         }
-        put_be32(b, NETCDF_INT), put_be32(b, 60);
-        begins.push_back(b.size());
-        put_be32(b, 0);
+        put_be32(b, NETCDF_INT), put_be32(b, 12), put_be32(b, 0);
     }
-    out.header_size = b.size();
-    for (int i = 0; i < vars; ++i) {
-        const auto begin = static_cast<std::int32_t>(out.header_size + 60 * static_cast<size_t>(i));
-        for (int k = 0; k < 4; ++k) b[begins[static_cast<size_t>(i)] + static_cast<size_t>(k)] = static_cast<unsigned char>(begin >> (24 - 8 * k));
-    }
-    b.resize(b.size() + 60 * static_cast<size_t>(vars), 0);
-    return out;
+    return b;
 }
 
-void expect_synthetic(const NETCDFHdr *hdr, const Synthetic &s, int attrs) {
-    ASSERT_EQ(hdr->dims_n, 2);
-    EXPECT_STREQ(hdr->dims[0].name, "x");
-    EXPECT_EQ(hdr->dims[1].value, 5);
-    ASSERT_EQ(hdr->attrs_n, 1);
-    EXPECT_STREQ(static_cast<char *>(hdr->attrs[0].values.values), "abc");
-    ASSERT_EQ(hdr->vars_n, static_cast<int>(s.names.size()));
-    EXPECT_EQ(cntarr(hdr->vars_array), hdr->vars_n);
-    for (int i = 0; i < hdr->vars_n; ++i) {
-        const NETCDFVar &v = hdr->vars[i];
-        ASSERT_EQ(v.name, s.names[static_cast<size_t>(i)]) << i;
-        EXPECT_EQ(getarr(hdr->vars_array, s.names[static_cast<size_t>(i)].c_str()), &v) << i;
-        ASSERT_EQ(v.ndims, 2);
-        EXPECT_EQ(v.dims[0], &hdr->dims[0]);
-        EXPECT_EQ(v.dims[1], &hdr->dims[1]);
-        EXPECT_EQ(v.begin, static_cast<int>(s.header_size) + 60 * i);
-        EXPECT_EQ(v.fixed, 1);
-        ASSERT_EQ(v.nattrs, attrs);
-        for (int k = 0; k < attrs; ++k) {
-            const NETCDFAttr &a = v.attrs[k];
-            EXPECT_EQ(a.name, "attribute_" + std::to_string(k));
-            ASSERT_EQ(a.values.type, k % 6 + 1);
-            ASSERT_EQ(a.values.n, (i + k) % 4 + 1);
-            std::vector<std::string> want;
-            for (int j = 0; j < a.values.n; ++j) want.push_back(synthetic_text(a.values.type, i, k, j));
-            if (a.values.type == NETCDF_CHAR) {
-                std::string joined;
-                for (const auto &w : want) joined += w;
-                want = {joined};
-            }
-            EXPECT_EQ(value_texts(a.values), want) << i << " " << k;
-        }
-    }
-}
-
-// One header record decoded into again and again: contents small and large
-// (hundreds of variables with long names and many attribute values), a
-// failure half way, clearing and decoding after it; every decode must give
-// exactly its own file, and nothing may leak (valgrind and ASan runs).
-TEST(NetcdfHeader, OneRecordDecodedAgainWithSmallerAndLargerContents) {
-    struct Shape {
-        int vars, name_length, attrs;
-    };
-    const Shape shapes[] = {{1, 1, 0}, {400, 40, 6}, {3, 5, 1}, {2000, 70, 3}, {50, 20, 12}, {0, 0, 0}, {400, 40, 6}};
+// One header record decoded into again and again, with contents small and
+// large, gives each time what a fresh record gives; a failure half way leaves
+// the variables it did not reach empty and the ones it read (the failing one
+// too) in the index, and the record still takes a file after it.
+TEST(NetcdfHeader, OneRecordDecodedAgainHoldsOnlyTheLatestFile) {
+    const Bytes types = fixture("types.nc");
+    const std::vector<Bytes> files = {types,           many_variables(400, 40, 6), fixture("example.nc"),
+                                      many_variables(2000, 70, 3), many_variables(50, 20, 12), fixture("absent.nc"),
+                                      many_variables(400, 40, 6), types};
     for (bool sized : {true, false}) {
         SCOPED_TRACE(sized ? "sized" : "plain");
         Header h;
-        for (const Shape &shape : shapes) {
-            SCOPED_TRACE(shape.vars);
-            const Synthetic s = synthetic_header(shape.vars, shape.name_length, shape.attrs);
-            long end = static_cast<long>(s.header_size);
-            ASSERT_EQ(decode(s.bytes, h, sized, &end), 0);
-            EXPECT_EQ(end, static_cast<long>(s.header_size));
-            expect_synthetic(h.hdr, s, shape.attrs);
-            if (shape.vars == 50) {
+        for (size_t i = 0; i < files.size(); ++i) {
+            SCOPED_TRACE(i);
+            Header fresh;
+            ASSERT_EQ(decode(files[i], fresh, sized), 0);
+            ASSERT_EQ(decode(files[i], h, sized), 0);
+            EXPECT_EQ(listing(h.hdr), listing(fresh.hdr));
+            for (int v = 0; v < h.hdr->vars_n; ++v) EXPECT_EQ(getarr(h.hdr->vars_array, h.hdr->vars[v].name), &h.hdr->vars[v]);
+            if (i == 4) {
                 netcdf_clear_header(h.hdr);
-                EXPECT_EQ(h.hdr->dims, nullptr);
-                EXPECT_EQ(h.hdr->attrs, nullptr);
-                EXPECT_EQ(h.hdr->vars, nullptr);
+                EXPECT_EQ(listing(h.hdr), "numrecs  =  0\ndims_n   =  0\nattrs_n  =  0\nvars_n   =  0\n");
                 EXPECT_EQ(h.hdr->vars_array, nullptr);
-                EXPECT_EQ(h.hdr->dims_n + h.hdr->attrs_n + h.hdr->vars_n, 0);
                 netcdf_clear_header(h.hdr);
             }
         }
 
-        // A bad dimension id in variable 150 of 300, decoded over the 400
-        // variables above: the variables not reached are empty, not left
-        // over from the earlier file.
-        Synthetic bad = synthetic_header(300, 40, 6);
-        const std::string victim = bad.names[150];
-        const auto at = std::search(bad.bytes.begin(), bad.bytes.end(), victim.begin(), victim.end()) - bad.bytes.begin();
-        const size_t id = static_cast<size_t>(at) + 40 + 8;  // after the name and ndims: the second id
-        bad.bytes[id + 3] = 2;
+        // grid's second dimension id (x, 1) made 9.
+        Bytes bad = types;
+        bad[name_at(bad, "grid") + 8 + 4 + 4 + 3] = 9;
         LogCapture log;
-        EXPECT_EQ(decode(bad.bytes, h, sized), -1);
-        EXPECT_EQ(log.text(), "netcdf_unstuff_header: hdr->vars[" + victim + "].idim[1]=2 error - cannot be greater than 1.\n");
-        ASSERT_EQ(h.hdr->vars_n, 300);
-        EXPECT_EQ(h.hdr->vars[149].nattrs, 6);
-        EXPECT_EQ(h.hdr->vars[150].name, victim);
-        EXPECT_EQ(h.hdr->vars[150].nattrs, 0);
-        EXPECT_EQ(h.hdr->vars[150].attrs, nullptr);
-        for (int i = 151; i < 300; ++i) {
-            ASSERT_EQ(h.hdr->vars[i].name, nullptr) << i;
-            ASSERT_EQ(h.hdr->vars[i].dims, nullptr) << i;
-            ASSERT_EQ(h.hdr->vars[i].attrs, nullptr) << i;
-            ASSERT_EQ(h.hdr->vars[i].begin, 0) << i;
+        EXPECT_EQ(decode(bad, h, sized), -1);
+        EXPECT_EQ(log.text(), "netcdf_unstuff_header: hdr->vars[grid].idim[1]=9 error - cannot be greater than 3.\n");
+        ASSERT_EQ(h.hdr->vars_n, 6);
+        EXPECT_EQ(h.hdr->vars[0].nattrs, 3);
+        EXPECT_STREQ(h.hdr->vars[1].name, "grid");
+        EXPECT_EQ(h.hdr->vars[1].attrs, nullptr);
+        for (int i = 2; i < 6; ++i) {
+            EXPECT_EQ(h.hdr->vars[i].name, nullptr) << i;
+            EXPECT_EQ(h.hdr->vars[i].dims, nullptr) << i;
+            EXPECT_EQ(h.hdr->vars[i].begin, 0) << i;
         }
-        EXPECT_EQ(cntarr(h.hdr->vars_array), 151);
-        EXPECT_EQ(getarr(h.hdr->vars_array, bad.names[151].c_str()), nullptr);
+        EXPECT_EQ(getarr(h.hdr->vars_array, "grid"), &h.hdr->vars[1]);
+        EXPECT_EQ(getarr(h.hdr->vars_array, "series"), nullptr);
 
-        // Cut inside the attributes of variable 5: the variables read so far,
-        // the one cut among them, are in the index.
         if (sized) {
-            const Synthetic cut = synthetic_header(10, 30, 2);
-            const std::string sixth = cut.names[5];
-            const auto name_at = std::search(cut.bytes.begin(), cut.bytes.end(), sixth.begin(), sixth.end()) - cut.bytes.begin();
-            const long size = static_cast<long>(name_at) + 30 + 2 + 12 + 20;  // past the name, ndims, ids and list head
+            // Cut inside the attributes of scalar, the fifth variable.
             log.clear();
-            EXPECT_EQ(netcdf_unstuff_header_sized(cut.bytes.data(), size, &h.hdr), -1);
-            EXPECT_NE(log.text().find("truncated header: variable 5"), std::string::npos) << log.text();
-            EXPECT_EQ(cntarr(h.hdr->vars_array), 6);
-            EXPECT_EQ(getarr(h.hdr->vars_array, sixth.c_str()), &h.hdr->vars[5]);
+            EXPECT_EQ(netcdf_unstuff_header_sized(types.data(), static_cast<long>(name_at(types, "tiny") + 6), &h.hdr), -1);
+            EXPECT_NE(log.text().find("truncated header: variable 4"), std::string::npos) << log.text();
+            EXPECT_EQ(getarr(h.hdr->vars_array, "scalar"), &h.hdr->vars[4]);
+            EXPECT_EQ(getarr(h.hdr->vars_array, "label"), nullptr);
         }
-
-        // And the record still takes a file after the failure.
-        const Synthetic again = synthetic_header(10, 30, 2);
-        ASSERT_EQ(decode(again.bytes, h), 0);
-        expect_synthetic(h.hdr, again, 2);
+        Header fresh;
+        ASSERT_EQ(decode(files[2], fresh, sized), 0);
+        ASSERT_EQ(decode(files[2], h, sized), 0);
+        EXPECT_EQ(listing(h.hdr), listing(fresh.hdr));
     }
 }
 
 // The standalone list decoder hands every piece to its caller, who releases
 // each with free (the sanitizer and valgrind runs check each release).
 TEST(NetcdfHeader, StandaloneAttributeListIsReleasedPieceByPiece) {
-    const Synthetic s = synthetic_header(1, 8, 6);
-    const std::string first = "attribute_0";
-    Bytes bytes = s.bytes;
-    const auto at = std::search(bytes.begin(), bytes.end(), first.begin(), first.end()) - bytes.begin();
-    unsigned char *cursor = bytes.data() + at - 12;  // the list's tag, count and the name's length
+    Bytes bytes = fixture("types.nc");
+    unsigned char *cursor = bytes.data() + name_at(bytes, "title") - 8;  // the list's tag and count
     int nattrs = 0;
     NETCDFAttr *attrs = nullptr;
     ASSERT_EQ(netcdf_unstuff_attrs(&cursor, &nattrs, &attrs), 0);
-    ASSERT_EQ(nattrs, 6);
+    ASSERT_EQ(nattrs, 4);
+    const std::pair<const char *, int> expected[] = {{"title", NETCDF_CHAR}, {"four", NETCDF_CHAR},
+                                                     {"pi", NETCDF_DOUBLE}, {"count", NETCDF_INT}};
     for (int k = 0; k < nattrs; ++k) {
-        EXPECT_EQ(attrs[k].name, "attribute_" + std::to_string(k));
-        EXPECT_EQ(attrs[k].values.type, k % 6 + 1);
+        EXPECT_STREQ(attrs[k].name, expected[k].first);
+        EXPECT_EQ(attrs[k].values.type, expected[k].second);
         std::free(attrs[k].name);
         std::free(attrs[k].values.values);
     }
     std::free(attrs);
-    EXPECT_EQ(static_cast<size_t>(cursor - bytes.data()), s.header_size - 12);  // type, vsize, begin follow
+    EXPECT_EQ(cursor[3], NETCDF_VARIABLE);  // the variable list follows
 }
 
 // A client may take or free any piece of a decoded header and set it NULL;
@@ -788,32 +680,6 @@ TEST(NetcdfHeader, EveryTruncationFailsCleanly) {
     }
 }
 
-// Random words over the header of types.nc: the sized decoder either fails
-// with a message or yields a header that prints, never reading outside.
-TEST(NetcdfHeader, CorruptedHeadersFailOrDecodeWithinTheBytes) {
-    const Bytes good = fixture("types.nc");
-    std::uint32_t seed = 777;
-    auto next = [&seed] { return seed = seed * 1664525u + 1013904223u; };
-    int failed = 0;
-    for (int round = 0; round < 4000; ++round) {
-        Bytes bytes = good;
-        const size_t at = next() % 600 & ~size_t{3};
-        const std::uint32_t word = round % 3 == 0 ? 0x7FFFFFF0u + next() % 32 : round % 3 == 1 ? next() % 16 : next();
-        for (int b = 0; b < 4; ++b) bytes[at + b] = static_cast<unsigned char>(word >> (24 - 8 * b));
-        LogCapture log;
-        Header h;
-        if (decode(bytes, h) < 0) {
-            ASSERT_FALSE(log.empty());
-            ++failed;
-            continue;
-        }
-        FILE *sink = std::fopen("/dev/null", "w");
-        netcdf_print_header(h.hdr, sink);
-        std::fclose(sink);
-    }
-    EXPECT_GT(failed, 100);
-}
-
 TEST(NetcdfHeader, SizedDecoderNamesWhatRunsPast) {
     const Bytes bytes = fixture("types.nc");
     struct Case {
@@ -916,32 +782,6 @@ TEST(NetcdfListing, EmptyCharAttributeAndWideIndices) {
               std::string::npos);
     EXPECT_NE(text.find("attrs[05].name  =  a5\n"), std::string::npos);
     EXPECT_NE(text.find("attrs[123].name  =  a123\n"), std::string::npos);
-}
-
-TEST(NetcdfTool, InfoListsClassicFilesAndRefusesOthers) {
-    const std::string dir = fixture_path("netcdf/");
-    auto r = run_command(tool_command() + " info " + dir + "example.nc 2>&1");
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.output, example_file_listing());
-
-    struct Refusal {
-        std::string file, says;
-    };
-    for (const auto &c : {Refusal{"types_64bit.nc", "64-bit offset"}, Refusal{"types_nc4.nc", "netCDF-4"}}) {
-        r = run_command(tool_command() + " info " + dir + c.file + " 2>&1");
-        EXPECT_NE(r.status, 0);
-        EXPECT_EQ(r.output.find('\n'), r.output.size() - 1) << r.output;
-        EXPECT_NE(r.output.find(c.file), std::string::npos);
-        EXPECT_NE(r.output.find(c.says), std::string::npos) << r.output;
-    }
-
-    TempDir tmp;
-    const Bytes bytes = fixture("types.nc");
-    write_file(tmp.file("cut.nc"), bytes.data(), 300);
-    r = run_command(tool_command() + " info " + tmp.file("cut.nc") + " 2>&1");
-    EXPECT_NE(r.status, 0);
-    EXPECT_EQ(r.output.rfind("vorpix: " + tmp.file("cut.nc") + ": truncated header: ", 0), 0u) << r.output;
-    EXPECT_EQ(r.output.find('\n'), r.output.size() - 1);
 }
 
 }  // namespace
