@@ -78,7 +78,7 @@ public:
     Blocks(const Blocks &) = delete;
     Blocks &operator=(const Blocks &) = delete;
     ~Blocks() {
-        for (int i = 0; i < kept_; ++i)
+        for (int i = 0; i < kept_ && taken_ < kept_; ++i)
             if (block_[i]) std::free(block_[i]);
     }
 
@@ -103,6 +103,7 @@ public:
             if (k < classes && head_[k] != none) {
                 const int i = head_[k];
                 head_[k] = next_[i];
+                ++taken_;
                 return std::exchange(block_[i], nullptr);
             }
         }
@@ -129,6 +130,7 @@ private:
     std::int16_t next_[capacity];
     void *block_[capacity];
     int kept_ = 0;
+    int taken_ = 0;
 };
 
 // Hands every piece of the header to release and leaves the header empty.
@@ -186,24 +188,6 @@ inline bool negative(ByteReader &in, const char *function, const char *what, std
     return value < 0 && report_negative(in, function, what, value);
 }
 
-// Names are mostly 4 to 32 bytes: two overlapping moves copy them without
-// a call.
-template <size_t Width>
-[[gnu::always_inline]] inline void copy_ends(char *dst, const unsigned char *src, size_t n) {
-    unsigned char first[Width], last[Width];
-    std::memcpy(first, src, Width);
-    std::memcpy(last, src + n - Width, Width);
-    std::memcpy(dst, first, Width);
-    std::memcpy(dst + n - Width, last, Width);
-}
-
-[[gnu::always_inline]] inline void copy_name(char *dst, const unsigned char *src, size_t n) {
-    if (n >= 16 && n <= 32) copy_ends<16>(dst, src, n);
-    else if (n >= 8 && n < 16) copy_ends<8>(dst, src, n);
-    else if (n >= 4 && n < 8) copy_ends<4>(dst, src, n);
-    else std::memcpy(dst, src, n);
-}
-
 [[gnu::always_inline]] inline char *decode_string(ByteReader &in, Blocks &blocks) {
     const std::int32_t length = in.be32s();
     if (negative(in, "netcdf_unstuff_string", "name length", length)) return nullptr;
@@ -215,7 +199,7 @@ template <size_t Width>
         elog_log(1, "netcdf_unstuff_string: malloc() error.\n");
         return nullptr;
     }
-    copy_name(s, in.cursor(), n);
+    std::memcpy(s, in.cursor(), n);
     s[n] = '\0';
     in.skip_checked(consumed);
     return s;
