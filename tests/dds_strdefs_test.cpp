@@ -505,20 +505,6 @@ const char *const listing_8x8 =
 
 TEST(DdsPrint, ListsTheEightByEightTextureLineByLine) { EXPECT_EQ(listing_of({}), listing_8x8); }
 
-TEST(DdsPrint, PrefixStartsEveryLineAndTheNestedTitleRepeatsIt) {
-    const std::string out = listing_of({}, -1, "P>");
-    EXPECT_EQ(out.rfind("P>Header:\nP>  dwSize=124\n", 0), 0u) << out;
-    EXPECT_NE(out.find("\nP>  ddspf=P>  PixelFormat:\nP>    dwSize=32\n"), std::string::npos) << out;
-    EXPECT_NE(out.find("\nP>mipmap[3] = 1x1 ffffffff\n"), std::string::npos) << out;
-}
-
-TEST(DdsPrint, EmptyFlagWordPrintsZeroAndABlank) {
-    const std::string out = listing_of(with([](Layout &s) { s.caps = s.flags = 0; }));
-    EXPECT_NE(out.find("\n  dwFlags=0x0 \n"), std::string::npos) << out;
-    EXPECT_NE(out.find("\n  dwCaps=0x0 \n"), std::string::npos) << out;
-    EXPECT_EQ(out.find("mipmap"), std::string::npos) << out;
-}
-
 TEST(DdsPrint, Dx10HeaderIsListedOnlyWithItsFourCC) {
     Bytes bytes = make_file(dx10_layout);
     DDSFILEStr *file = nullptr;
@@ -536,10 +522,24 @@ TEST(DdsPrint, Dx10HeaderIsListedOnlyWithItsFourCC) {
     release(file);
 }
 
-TEST(DdsPrint, SingleLevelIsListedWithItsOwnNumberAndSize) {
-    const std::string out = listing_of({}, 2);
-    EXPECT_NE(out.find("\nmipmap[2] = 2x2 ff0000ff ff0000ff ff0000ff ff0000ff\n"), std::string::npos) << out;
-    EXPECT_EQ(out.find("mipmap[0]"), std::string::npos) << out;
+// A prefix starts every line and the nested title repeats it; an empty flag
+// word prints zero and a blank; a single level keeps its own number and size.
+TEST(DdsPrint, ListingsOfOtherLayoutsLevelsAndPrefixes) {
+    struct Case {
+        std::string listing, present, absent;
+    };
+    const Case cases[] = {
+        {listing_of({}, -1, "P>"), "P>Header:\nP>  dwSize=124\n", "\nHeader:"},
+        {listing_of({}, -1, "P>"), "\nP>  ddspf=P>  PixelFormat:\nP>    dwSize=32\n", "\nmipmap"},
+        {listing_of({}, -1, "P>"), "\nP>mipmap[3] = 1x1 ffffffff\n", "\n  dwSize"},
+        {listing_of(with([](Layout &s) { s.caps = s.flags = 0; })), "\n  dwFlags=0x0 \n  dwHeight", "mipmap"},
+        {listing_of(with([](Layout &s) { s.caps = s.flags = 0; })), "\n  dwCaps=0x0 \n", "DSD_"},
+        {listing_of({}, 2), "\nmipmap[2] = 2x2 ff0000ff ff0000ff ff0000ff ff0000ff\n", "mipmap[0]"},
+    };
+    for (const Case &c : cases) {
+        EXPECT_NE(c.listing.find(c.present), std::string::npos) << c.listing;
+        EXPECT_EQ(c.listing.find(c.absent), std::string::npos) << c.listing;
+    }
 }
 
 }  // namespace
