@@ -761,10 +761,11 @@ TEST(DbaseFields, TheArrayHandedBackIsReleasedWhateverItHolds) {
     EXPECT_FALSE(log.empty());
 }
 
-// An array handed back for the next record of the same file has its values
-// rewritten: a value the caller put there that is too small for the next one
-// (the sanitizer build checks the bounds), and values that grow and shrink
-// from record to record.
+// An array handed back for the next record of the same file gives way to one
+// with that record's values, whatever the caller put in it: a value of its
+// own too small for the next one (the sanitizer build checks the bounds and
+// that it is released), and values that grow and shrink from record to
+// record.
 TEST(DbaseFields, TheSameFilesArrayHandedBackHoldsTheNextRecordsValues) {
     const std::string long_name(40, 'L');
     Bytes bytes = dbase_file({{"CITY", 'C', 40}, {"POP", 'N', 4}}, 3, 45,

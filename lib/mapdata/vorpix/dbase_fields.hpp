@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -141,15 +142,17 @@ std::string_view field_text(const char *text, size_t n) { return field_text_word
 #endif
 
 // What every record of a file shares, worked out once from the descriptors:
-// the array of trimmed names that each record's array copies its keys from
-// (a name given twice keeps the later field, as setarr would), and in the
-// order of those keys, where each field lies within a record.
+// the character and numeric fields under their trimmed names, each with
+// where it lies within a record. A name given twice keeps the later field,
+// as setarr would. The names are in byte-wise order, the order of the host's
+// arrays, so that each key an array takes goes at its end.
 class FieldPlan {
 public:
-    FieldPlan() = default;
-    FieldPlan(const FieldPlan &) = delete;
-    FieldPlan &operator=(const FieldPlan &) = delete;
-    ~FieldPlan() { freearr(keys_, nullptr); }
+    struct Field {
+        std::string key;
+        size_t offset;  // from the start of the record's slot, the widths of the fields before it added up
+        size_t length;
+    };
 
     // Made again whenever a descriptor's name, type or width differs from
     // those it was made from, so that it is never stale.
@@ -164,55 +167,27 @@ public:
 
     void make(Tbl *descriptors) {
         count_ = -1;
-        freearr(keys_, nullptr);
-        keys_ = nullptr;
         fields_.clear();
         const int n = cnttbl(descriptors);
         made_from_.resize(static_cast<size_t>(n) * used_bytes);
-        std::vector<Field> in_file_order;
-        Arr *keys = newarr(nullptr);
-        if (!keys) throw std::bad_alloc();
-        keys_ = keys;
         size_t offset = 0;
         for (int i = 0; i < n; ++i) {
             const auto *d = static_cast<const ESRIDBASEFIELDDESCRStr *>(gettbl(descriptors, i));
             std::memcpy(&made_from_[static_cast<size_t>(i) * used_bytes], d, used_bytes);
-            if (d->type == 'C' || d->type == 'N') {
-                char key[sizeof d->name + 1];
-                const auto name = field_text(d->name, sizeof d->name);
-                std::memcpy(key, name.data(), name.size());
-                key[name.size()] = '\0';
-                in_file_order.push_back({offset, d->length});
-                // The value slot holds the field's place in file order, plus one.
-                setarr(keys, key, reinterpret_cast<void *>(in_file_order.size()));
-                if (!getarr(keys, key)) throw std::bad_alloc();
-            }
+            if (d->type == 'C' || d->type == 'N')
+                fields_.push_back({std::string(field_text(d->name, sizeof d->name)), offset, d->length});
             offset += d->length;
         }
-        Tbl *listed = keysarr(keys);
-        if (!listed) throw std::bad_alloc();
-        try {
-            for (int k = 0; k < cnttbl(listed); ++k) {
-                const auto place = reinterpret_cast<uintptr_t>(getarr(keys, static_cast<char *>(gettbl(listed, k))));
-                fields_.push_back(in_file_order[place - 1]);
-            }
-        } catch (...) {
-            freetbl(listed, nullptr);
-            throw;
-        }
-        freetbl(listed, nullptr);
-        values_.assign(fields_.size(), nullptr);
+        std::stable_sort(fields_.begin(), fields_.end(), [](const Field &a, const Field &b) { return a.key < b.key; });
+        // Of the fields under one name, the last in the file stays.
+        const auto same_name = [](const Field &a, const Field &b) { return a.key == b.key; };
+        std::reverse(fields_.begin(), fields_.end());
+        fields_.erase(std::unique(fields_.begin(), fields_.end(), same_name), fields_.end());
+        std::reverse(fields_.begin(), fields_.end());
         count_ = n;
     }
 
-    struct Field {
-        size_t offset;  // from the start of the record's slot, the widths of the fields before it added up
-        size_t length;
-    };
-    Arr *keys() const { return keys_; }
     const std::vector<Field> &fields() const { return fields_; }
-    std::vector<void *> &values() { return values_; }
-    std::vector<void *> &old_values() { return old_values_; }
 
 private:
     // The members of a descriptor that decide the plan: name, type, length.
@@ -221,10 +196,7 @@ private:
 
     int count_ = -1;  // -1: not made
     std::vector<unsigned char> made_from_;
-    Arr *keys_ = nullptr;
     std::vector<Field> fields_;
-    std::vector<void *> values_;
-    std::vector<void *> old_values_;
 };
 
 // The plan of the last call waits here for the next one. A call while it is
@@ -246,136 +218,104 @@ private:
     FieldPlan *plan_;
 };
 
-// The values of an array handed in, released in turn as the new values are
-// made, so that each new value may take the memory of an old one while it is
-// fresh in the allocator's per-thread cache; whatever is left goes at the end.
-class OldValues {
+// The value blocks of an array handed in, which the array gives up as it is
+// released, in key order: each may hold a new value that fits in it, as if
+// released and allocated again, so that a pass over a file's records, which
+// hands each array back for the next record, allocates little. Blocks far
+// larger than any field value are not kept; those not taken are released.
+class SpareBlocks {
 public:
-    OldValues(std::vector<void *> &room, Arr *old) : values_(room) {
-        if (!old) return;
-        const size_t n = static_cast<size_t>(cntarr(old));
-        try {
-            if (values_.size() < n) values_.resize(n);
-        } catch (...) {
-            freearr(old, std::free);
-            throw;
-        }
-        takearr(old, values_.data());
-        count_ = n;
+    SpareBlocks() = default;
+    SpareBlocks(const SpareBlocks &) = delete;
+    SpareBlocks &operator=(const SpareBlocks &) = delete;
+    ~SpareBlocks() {
+        while (next_ < count_) std::free(blocks_[next_++]);
     }
-    OldValues(const OldValues &) = delete;
-    OldValues &operator=(const OldValues &) = delete;
-    ~OldValues() {
-        while (next_ < count_) std::free(values_[next_++]);
+
+    // Releases the array, keeping the blocks of its values.
+    void take(Arr *array) {
+        if (!array) return;
+        collecting = this;
+        freearr(array, keep);
+        collecting = nullptr;
     }
-    void release_one() {
-        if (next_ < count_) std::free(values_[next_++]);
+
+    // A block of at least need bytes: the next spare one if it is large
+    // enough, else a new one (and the spare one is released).
+    void *block(size_t need) {
+        void *spare = next_ < count_ ? blocks_[next_++] : nullptr;
+        if (fits(spare, need)) return spare;
+        std::free(spare);
+        return std::malloc(need);
     }
 
 private:
-    std::vector<void *> &values_;
+    static void keep(void *value) {
+        SpareBlocks *s = collecting;
+        if (s && value && s->count_ < capacity) s->blocks_[s->count_++] = value;
+        else std::free(value);
+    }
+    static bool fits(void *block, size_t need) {
+#if defined(__GLIBC__)
+        constexpr size_t largest_kept = 1024;
+        if (!block) return false;
+        const size_t usable = malloc_usable_size(block);
+        return usable >= need && usable <= largest_kept;
+#else
+        (void)block;
+        (void)need;
+        return false;
+#endif
+    }
+
+    static constexpr size_t capacity = 64;
+    // The blocks being kept while freearr runs, which gives its release
+    // function no context.
+    [[gnu::tls_model("initial-exec")]] static inline thread_local SpareBlocks *collecting = nullptr;
+    void *blocks_[capacity];
     size_t count_ = 0, next_ = 0;
 };
 
-// A value block of an array handed back that can hold a new value of need
-// bytes in place. Blocks far larger than any field value are not kept.
-bool reusable(void *block, size_t need) {
-#if defined(__GLIBC__)
-    constexpr size_t largest_kept = 1024;
-    if (!block) return false;
-    const size_t usable = malloc_usable_size(block);
-    return usable >= need && usable <= largest_kept;
-#else
-    (void)block;
-    (void)need;
-    return false;
-#endif
-}
-
-// The value of the field at place k of the plan, within the record at record
-// whose room bytes run to the end of the records copy.
-std::string_view plan_field(const FieldPlan &plan, size_t k, const char *record, size_t room) {
-    const FieldPlan::Field &f = plan.fields()[k];
-    const size_t at = std::min(f.offset, room);
-    return field_text(record + at, std::min(f.length, room - at));
-}
-
-// The record's values in the plan's key order into values, each written into
-// the block already there when that is large enough, else into a new one
-// (before each, old releases one value of an array handed back, if any). On
-// failure every value is released and -1 returned.
-int fill_values(const FieldPlan &plan, std::vector<void *> &values, const char *record, size_t room, OldValues *old) {
-    for (size_t k = 0; k < values.size(); ++k) {
-        const auto text = plan_field(plan, k, record, room);
-        const size_t need = text.size() + 1;
-        if (old) old->release_one();
-        if (!reusable(values[k], need)) {
-            std::free(std::exchange(values[k], nullptr));
-            if (!(values[k] = std::malloc(need))) {
-                for (void *&value : values) std::free(std::exchange(value, nullptr));
-                elog_log(1, "esri_get_dbase_fields: malloc() error.\n");
-                return -1;
-            }
-        }
-        auto *value = static_cast<char *>(values[k]);
-        copy_short(value, text.data(), text.size());
-        value[text.size()] = '\0';
-    }
-    return 0;
-}
-
 int get_dbase_fields(ESRIDBASEStr *dbstr, int recno, Arr **fields) {
-    const PlanLease lease;
-    FieldPlan &plan = *lease;
-    Arr *handed_in = *fields;
-    *fields = nullptr;
-    auto release_handed_in = [&handed_in] { freearr(std::exchange(handed_in, nullptr), std::free); };
-    if (!dbstr->records) {
-        release_handed_in();
-        return 0;
-    }
+    SpareBlocks spare;
+    spare.take(std::exchange(*fields, nullptr));
+    if (!dbstr->records) return 0;
     const ESRIDBASEHDRStr &h = dbstr->hdr;
     if (recno < 0 || recno >= h.numrecs || h.numbytesrec < 0) {
-        release_handed_in();
         elog_log(0, "esri_get_dbase_fields: record %d outside 0 to %d.\n", recno, h.numrecs - 1);
         return -1;
     }
-    if (!plan.matches(dbstr->field_descriptors)) {
-        try {
-            plan.make(dbstr->field_descriptors);
-        } catch (...) {
-            release_handed_in();
-            throw;
-        }
-    }
+    const PlanLease lease;
+    FieldPlan &plan = *lease;
+    if (!plan.matches(dbstr->field_descriptors)) plan.make(dbstr->field_descriptors);
     // Fields wider than their record read into the next one, as the widths
     // say, but never past the records copy.
     const size_t start = static_cast<size_t>(recno) * static_cast<size_t>(h.numbytesrec);
     const size_t room = static_cast<size_t>(h.numrecs) * static_cast<size_t>(h.numbytesrec) - start;
     const char *record = reinterpret_cast<const char *>(dbstr->records) + start;
-    std::vector<void *> &values = plan.values();
-    // An array handed back with the plan's keys has its values rewritten in
-    // place: the caller sees a fresh array as always, and a pass over a
-    // file's records costs no allocation once the blocks have grown to the
-    // values' widths.
-    if (handed_in && samekeysarr(handed_in, plan.keys())) {
-        swapvaluesarr(handed_in, values.data());
-        if (fill_values(plan, values, record, room, nullptr) < 0) {
-            freearr(handed_in, nullptr);  // holds no value of its own now
-            return -1;
-        }
-        swapvaluesarr(handed_in, values.data());
-        *fields = handed_in;
-        return 0;
-    }
-    OldValues old(plan.old_values(), handed_in);
-    std::fill(values.begin(), values.end(), nullptr);  // those of the last array made, not ours now
-    if (fill_values(plan, values, record, room, &old) < 0) return -1;
-    if (!(*fields = newarr_keys(plan.keys(), values.data()))) {
-        for (void *value : values) std::free(value);
+    Arr *values = newarr(nullptr);
+    if (!values) {
         elog_log(0, "esri_get_dbase_fields: newarr() error.\n");
         return -1;
     }
+    for (const FieldPlan::Field &f : plan.fields()) {
+        const size_t at = std::min(f.offset, room);
+        const std::string_view text = field_text(record + at, std::min(f.length, room - at));
+        auto *value = static_cast<char *>(spare.block(text.size() + 1));
+        if (value) {
+            copy_short(value, text.data(), text.size());
+            value[text.size()] = '\0';
+            setarr(values, f.key.c_str(), value);
+        }
+        // setarr has no failure result: a key it could not store is missing.
+        if (!value || getarr(values, f.key.c_str()) != value) {
+            std::free(value);
+            freearr(values, std::free);
+            elog_log(1, "esri_get_dbase_fields: malloc() error.\n");
+            return -1;
+        }
+    }
+    *fields = values;
     return 0;
 }
 
