@@ -3,12 +3,12 @@
 #include "arrays.h"
 
 #include <algorithm>
-#include <atomic>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <map>
 #include <new>
 #include <utility>
@@ -21,6 +21,13 @@ std::uint64_t big_endian_word(const unsigned char *p) {
     std::uint64_t w;
     std::memcpy(&w, p, sizeof w);
     if constexpr (std::endian::native == std::endian::little) w = __builtin_bswap64(w);
+    return w;
+}
+
+std::uint32_t big_endian_half(const unsigned char *p) {
+    std::uint32_t w;
+    std::memcpy(&w, p, sizeof w);
+    if constexpr (std::endian::native == std::endian::little) w = __builtin_bswap32(w);
     return w;
 }
 
@@ -39,10 +46,19 @@ struct Key {
             lo = big_endian_word(bytes + 8);
             return;
         }
-        unsigned char head[16] = {};
-        std::memcpy(head, bytes, length);
-        hi = big_endian_word(head);
-        lo = big_endian_word(head + 8);
+        // Shorter texts are read as overlapping words, kept in registers: a
+        // copy into a padded buffer read back at once stalls on the store.
+        lo = 0;
+        if (length >= 8) {
+            hi = big_endian_word(bytes);
+            if (length > 8) lo = big_endian_word(bytes + length - 8) << 8 * (16 - length);
+        } else if (length >= 4) {
+            hi = std::uint64_t{big_endian_half(bytes)} << 32 |
+                 std::uint64_t{big_endian_half(bytes + length - 4)} << 8 * (8 - length);
+        } else {
+            hi = 0;
+            for (size_t i = 0; i < length; ++i) hi |= std::uint64_t{bytes[i]} << (56 - 8 * i);
+        }
     }
     mutable const char *s;
     size_t n;
@@ -113,7 +129,7 @@ private:
         return base_;
     }
 
-    alignas(std::max_align_t) unsigned char first_[256];
+    alignas(std::max_align_t) unsigned char first_[224];
     unsigned char *base_ = first_;
     size_t capacity_ = sizeof first_;
     size_t used_ = 0;
@@ -151,14 +167,6 @@ struct Entry {
 // keep a new array within 1 KiB, which malloc serves from its fastest cache.
 constexpr int flat_capacity = 16;
 
-// A stamp for a set of keys: arrays that carry the same stamp hold the same
-// keys under the same order. A new array and every key added take a fresh
-// one; an array made from a model's keys takes the model's.
-std::uint64_t fresh_keyset() {
-    static std::atomic<std::uint64_t> next{1};
-    return next.fetch_add(1, std::memory_order_relaxed);
-}
-
 }  // namespace
 
 struct Arr {
@@ -185,13 +193,18 @@ struct Arr {
     }
 
     KeyLess less;
-    std::uint64_t keyset = fresh_keyset();
     Pool pool;  // declared before entries: outlives it
     bool in_tree = false;
+    // The entry stored last, for a lookup of its key right after (a caller
+    // that checks what it stored): its key's copy and its value's slot.
+    const char *last_key = nullptr;
+    void **last_value = nullptr;
     int flat_n = 0;
     Entry flat[flat_capacity];
     Entries entries;  // a red-black tree
 };
+
+static_assert(sizeof(Arr) <= 1024, "a new array fits the allocator's fastest cache");
 
 extern "C" {
 
@@ -201,13 +214,20 @@ Arr *newarr(int (*cmp)(const char *, const char *)) {
 
 void *setarr(Arr *a, const char *key, void *value) {
     if (!a || !key) return nullptr;
+    a->last_key = nullptr;
+    auto stored = [a](const Key &k, void *&slot) {
+        a->last_key = k.s;
+        a->last_value = &slot;
+    };
     try {
         const Key probe(key);
         if (!a->in_tree) {
-            const int at = a->lower_bound(probe);
+            // Keys that come in order go at the end without a search.
+            const int at = a->flat_n && a->less(a->flat[a->flat_n - 1].key, probe) ? a->flat_n : a->lower_bound(probe);
             if (at < a->flat_n && !a->less(probe, a->flat[at].key)) {
                 void *old = a->flat[at].value;
                 a->flat[at].value = value;
+                stored(a->flat[at].key, a->flat[at].value);
                 return old;
             }
             if (a->flat_n < flat_capacity) {
@@ -217,15 +237,18 @@ void *setarr(Arr *a, const char *key, void *value) {
                 a->flat[at] = Entry{probe, value};
                 a->flat[at].key.s = copy;
                 ++a->flat_n;
-                a->keyset = fresh_keyset();
+                stored(a->flat[at].key, a->flat[at].value);
                 return nullptr;
             }
             a->move_to_tree();
         }
-        auto [it, inserted] = a->entries.emplace(probe, value);
+        const bool last = !a->entries.empty() && a->less(std::prev(a->entries.end())->first, probe);
+        auto [it, inserted] = last ? std::pair{a->entries.emplace_hint(a->entries.end(), probe, value), true}
+                                   : a->entries.emplace(probe, value);
         if (!inserted) {
             void *old = it->second;
             it->second = value;
+            stored(it->first, it->second);
             return old;
         }
         char *copy;
@@ -237,56 +260,21 @@ void *setarr(Arr *a, const char *key, void *value) {
         }
         std::memcpy(copy, key, probe.n + 1);
         it->first.s = copy;
-        a->keyset = fresh_keyset();
+        stored(it->first, it->second);
         return nullptr;
     } catch (const std::bad_alloc &) {
         return nullptr;
     }
-}
-
-Arr *newarr_keys(Arr *model, void *const *values) {
-    if (!model) return nullptr;
-    Arr *a = new (std::nothrow) Arr(model->less.cmp);
-    if (!a) return nullptr;
-    a->keyset = model->keyset;
-    // The model's keys are already in order with their heads worked out:
-    // only the texts are copied, and the tree is filled from its end.
-    auto copy_of = [a](const Key &key) {
-        Key k = key;
-        const size_t n = key.n + 1;
-        auto *text = static_cast<char *>(a->pool.take(n, 1));
-        // Most keys are short: two overlapping word moves, without a call.
-        if (n >= 8 && n <= 16) {
-            std::uint64_t first, last;
-            std::memcpy(&first, key.s, 8);
-            std::memcpy(&last, key.s + n - 8, 8);
-            std::memcpy(text, &first, 8);
-            std::memcpy(text + n - 8, &last, 8);
-        } else {
-            std::memcpy(text, key.s, n);
-        }
-        k.s = text;
-        return k;
-    };
-    try {
-        if (!model->in_tree) {
-            for (int i = 0; i < model->flat_n; ++i) a->flat[i] = Entry{copy_of(model->flat[i].key), values[i]};
-            a->flat_n = model->flat_n;
-        } else {
-            a->in_tree = true;
-            size_t i = 0;
-            for (const auto &entry : model->entries)
-                a->entries.emplace_hint(a->entries.end(), copy_of(entry.first), values[i++]);
-        }
-    } catch (const std::bad_alloc &) {
-        delete a;
-        return nullptr;
-    }
-    return a;
 }
 
 void *getarr(Arr *a, const char *key) {
     if (!a || !key) return nullptr;
+    if (a->last_key) {
+        // Keys are short: a loop of our own costs less than the call.
+        const char *x = a->last_key, *y = key;
+        while (*x && *x == *y) ++x, ++y;
+        if (*x == *y) return *a->last_value;
+    }
     const Key probe(key);
     if (!a->in_tree) {
         const int at = a->lower_bound(probe);
@@ -317,25 +305,6 @@ Tbl *keysarr(Arr *a) {
     for (auto &entry : a->entries)
         if (!add(entry.first)) return nullptr;
     return keys;
-}
-
-int samekeysarr(Arr *a, Arr *b) { return a && b && a->keyset == b->keyset; }
-
-void swapvaluesarr(Arr *a, void **values) {
-    if (!a) return;
-    if (!a->in_tree)
-        for (int i = 0; i < a->flat_n; ++i) std::swap(a->flat[i].value, *values++);
-    else
-        for (auto &entry : a->entries) std::swap(entry.second, *values++);
-}
-
-void takearr(Arr *a, void **values) {
-    if (!a) return;
-    if (!a->in_tree)
-        for (int i = 0; i < a->flat_n; ++i) *values++ = a->flat[i].value;
-    else
-        for (auto &entry : a->entries) *values++ = entry.second;
-    delete a;
 }
 
 void freearr(Arr *a, void (*free_fn)(void *)) {
