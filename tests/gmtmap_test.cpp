@@ -163,24 +163,6 @@ TEST(BorderSelect, AFileIsReadOnce) {
     EXPECT_EQ(deliver_all(map).size(), 14u);
 }
 
-TEST(BorderSegments, RelativeCoordinatesSpanTheBinIn65535Steps) {
-    BorderData data("border_good.nc");
-    void *map = new_map();
-    ASSERT_EQ(select(map, "p:3", "c", 0, 20, 60, 90), 2);
-    const auto segs = deliver_all(map);
-    ASSERT_EQ(segs.size(), 2u);
-    EXPECT_EQ(segs[0].type, "p");
-    EXPECT_EQ(segs[0].lon[0], 0.0f);
-    EXPECT_EQ(segs[0].lat[0], 80.0f);
-    EXPECT_EQ(segs[0].lon[1], 10.0f);
-    EXPECT_EQ(segs[0].lat[1], 90.0f);
-    EXPECT_NEAR(segs[0].lon[2], 5.000076, 5e-7);
-    EXPECT_NEAR(segs[0].lat[2], 85.000076, 5e-6);
-    // bin 37: south-west corner at 10, 70
-    EXPECT_NEAR(segs[1].lon[0], 10 + 100 * 10 / 65535.0, 1e-5);
-    EXPECT_NEAR(segs[1].lat[1], 70 + 400 * 10 / 65535.0, 1e-5);
-}
-
 TEST(BorderSegments, OutputArraysGrowToTheLongestSegmentOnly) {
     BorderData data("border_good.nc");
     void *map = new_map();
