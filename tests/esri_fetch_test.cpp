@@ -103,33 +103,9 @@ TEST_F(ShapeFetch, TheFilenameTableIsAskedAndTheFileMappedOncePerDatabaseAndId) 
 }
 
 TEST_F(ShapeFetch, FailuresLogTheNestedMessageThenTheirOwn) {
-    const std::string shp = dir_.file("maps/shapes/point.shp");
-    const Dbptr t = make(dir_.file("maps/bad.db"), "(1, 'shapes/point.shp'), (2, 'shapes/none.shp')",
-                         "(9, 100), (2, 100), (1, 5000)");
-    struct Case {
-        int row;
-        std::vector<std::string> messages;
-    };
-    const std::vector<Case> cases = {
-        {1, {"esri_get_db_shp_record: Cannot find fileid=9 in filename table.\n"}},
-        {2, {"esri_get_db_shp_record: mapfile(" + dir_.file("maps/shapes/none.shp") + ") error.\n"}},
-        {3,
-         {"esri_decode_shapefile_record: " + shp + ": record at byte 5000: offset 5000 lies outside the 184 bytes.\n",
-          "esri_get_db_shp_record: esri_decode_shapefile_record() error.\n"}},
-    };
-    for (const Case &c : cases) {
-        LogCapture log;
-        fetch(row(t, c.row), -1);
-        EXPECT_EQ(log.messages(), c.messages) << "row " << c.row;
-    }
-}
-
-// Faults inside the file are logged as the record decoder logs them, and the
-// record header's length is never held against the contents.
-TEST_F(ShapeFetch, FaultsInsideTheFileKeepTheRecordDecodersMessages) {
+    // arc.shp with one 32-bit word changed: the first record's shape type
+    // (at 108), its part count (144) or its header length (104, big-endian).
     const auto arc = vorpix::test::read_file(fixture_path("esri/arc.shp"));
-    // arc.shp with one 32-bit word changed: the first record's header length
-    // (at 104, big-endian), its shape type (108) or its part count (144).
     auto patched = [&](const std::string &name, size_t at, std::uint32_t word, bool big) {
         auto bytes = arc;
         for (int i = 0; i < 4; ++i) bytes[at + static_cast<size_t>(i)] = static_cast<unsigned char>(word >> (big ? 24 - 8 * i : 8 * i));
@@ -138,22 +114,30 @@ TEST_F(ShapeFetch, FaultsInsideTheFileKeepTheRecordDecodersMessages) {
     patched("type2.shp", 108, 2, false);
     patched("negative.shp", 144, 0xffffffffu, false);
     patched("long.shp", 104, 100000, true);
-    const Dbptr t = make(dir_.file("maps/faults.db"),
-                         "(1, 'shapes/type2.shp'), (2, 'shapes/negative.shp'), (3, 'shapes/long.shp')",
-                         "(1, 100), (2, 100), (3, 100)");
+    const std::string shp = dir_.file("maps/shapes/point.shp");
+    const Dbptr t = make(dir_.file("maps/bad.db"),
+                         "(1, 'shapes/point.shp'), (2, 'shapes/none.shp'), (3, 'shapes/type2.shp'), "
+                         "(4, 'shapes/negative.shp'), (5, 'shapes/long.shp')",
+                         "(9, 100), (2, 100), (1, 5000), (3, 100), (4, 100), (5, 100)");
     const std::string nested = "esri_decode_shapefile_record: esri_unstuff_stream() error.\n";
     const std::string own = "esri_get_db_shp_record: esri_decode_shapefile_record() error.\n";
     const std::vector<std::pair<int, std::vector<std::string>>> cases = {
-        {1, {"esri_unstuff_stream: str_type 0x2 not defined.\n", nested, own}},
-        {2, {"esri_unstuff_stream: malloc() error.\n", nested, own}},
+        {1, {"esri_get_db_shp_record: Cannot find fileid=9 in filename table.\n"}},
+        {2, {"esri_get_db_shp_record: mapfile(" + dir_.file("maps/shapes/none.shp") + ") error.\n"}},
+        {3,
+         {"esri_decode_shapefile_record: " + shp + ": record at byte 5000: offset 5000 lies outside the 184 bytes.\n",
+          own}},
+        {4, {"esri_unstuff_stream: str_type 0x2 not defined.\n", nested, own}},
+        {5, {"esri_unstuff_stream: malloc() error.\n", nested, own}},
     };
     for (const auto &[n, messages] : cases) {
         LogCapture log;
         fetch(row(t, n), -1);
         EXPECT_EQ(log.messages(), messages) << "row " << n;
     }
+    // The record header's length is never held against the contents.
     LogCapture log;
-    const ESRISHPRECStr &r = fetch(row(t, 3));
+    const ESRISHPRECStr &r = fetch(row(t, 6));
     EXPECT_EQ(r.hdr.length, 100000);
     ASSERT_EQ(r.shape_type, 3);
     EXPECT_EQ(static_cast<ESRISHPRECPOLYGStr *>(r.record)->numpoints, 6);
