@@ -7,6 +7,7 @@
 #include "gshhsmap.h"
 
 #include "arrays.h"
+#include "byte_writer.hpp"
 #include "esri_release.hpp"
 #include "redblack.h"
 #include "shoreline_writer.hpp"
@@ -23,6 +24,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <ostream>
 #include <random>
 #include <string>
 #include <utility>
@@ -53,6 +55,8 @@ struct EnvironmentCase {
     const char *value;  // nullptr: unset
     bool portable;
 };
+
+void PrintTo(const EnvironmentCase &c, std::ostream *os) { *os << (c.value ? '"' + std::string(c.value) + '"' : "unset"); }
 
 class VectorPathsEnvironment : public ::testing::TestWithParam<EnvironmentCase> {};
 
@@ -161,8 +165,12 @@ struct Delivery {
 };
 
 Delivery deliver(std::vector<unsigned char> &file, const Box &b) {
-    void *map = nullptr;
-    EXPECT_EQ(gshhsmap_open(&map), 0);
+    // Map objects live as long as the process: one serves every delivery.
+    static void *const map = [] {
+        void *opened = nullptr;
+        EXPECT_EQ(gshhsmap_open(&opened), 0);
+        return opened;
+    }();
     Delivery out;
     if (gshhsmap_use_data(map, "i", reinterpret_cast<const char *>(file.data()), static_cast<long>(file.size())) < 0)
         return out;
@@ -185,7 +193,6 @@ Delivery deliver(std::vector<unsigned char> &file, const Box &b) {
     }
     std::free(lon);
     std::free(lat);
-    // The map object is not released by the library; its file is.
     gshhsmap_use_data(map, "i", nullptr, 0);
     return out;
 }
@@ -336,5 +343,94 @@ TEST_P(VectorPathsTextureFiles, EveryLevelDecodesAlike) {
 
 INSTANTIATE_TEST_SUITE_P(Fixtures, VectorPathsTextureFiles,
                          ::testing::Values("dxt5_64x64", "dxt5_13x7", "dxt5_random_22x10"));
+
+// ---------------------------------------------------------------------------
+// dBase field values.
+
+// Every record's character and numeric fields, under the descriptors' names.
+std::vector<std::string> fields_of(ESRIDBASEStr &dbf) {
+    std::vector<std::string> out;
+    Arr *fields = nullptr;
+    for (int r = 0; r < dbf.hdr.numrecs; ++r) {
+        EXPECT_EQ(esri_get_dbase_fields(&dbf, r, &fields), 0);
+        for (int k = 0; k < cnttbl(dbf.field_descriptors); ++k) {
+            const auto *d = static_cast<const ESRIDBASEFIELDDESCRStr *>(gettbl(dbf.field_descriptors, k));
+            char name[sizeof d->name + 1] = {};
+            std::memcpy(name, d->name, sizeof d->name);
+            const auto *value = static_cast<const char *>(getarr(fields, strtrim(name)));
+            out.push_back(value ? value : "(none)");
+        }
+    }
+    if (fields) freearr(fields, std::free);
+    return out;
+}
+
+std::vector<std::string> dbase_files() {
+    std::vector<std::string> files;
+    for (const auto &entry : std::filesystem::directory_iterator(fixture_path("esri")))
+        if (entry.path().extension() == ".dbf") files.push_back(entry.path().string());
+    // Real files from Debian packages, where the corpus has been fetched.
+    const std::filesystem::path corpus = std::string(VORPIX_SOURCE_DIR) + "/build-data/esri-corpus/files";
+    if (std::filesystem::is_directory(corpus))
+        for (const auto &entry : std::filesystem::recursive_directory_iterator(corpus))
+            if (entry.path().extension() == ".dbf") files.push_back(entry.path().string());
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+TEST(VectorPathsDbase, EveryFieldOfEveryFileTrimsAlike) {
+    size_t values = 0;
+    for (const auto &path : dbase_files()) {
+        auto bytes = read_file(path);
+        ESRIDBASEStr dbf{};
+        if (esri_decode_dbase_file_sized(&dbf, bytes.data(), static_cast<long>(bytes.size())) == 0) {
+            const auto [vector, portable] = on_both_paths([&] { return fields_of(dbf); });
+            EXPECT_TRUE(vector == portable) << path;
+            values += vector.size();
+        }
+        vorpix::esri::release_dbase_file(&dbf);
+    }
+    EXPECT_GT(values, 1000u);
+}
+
+// Values of every width up to 80 bytes with blanks, control characters and
+// zero bytes at every place the 16-byte steps and 64-byte masks turn on.
+TEST(VectorPathsDbase, ValuesOfEveryWidthAndPaddingTrimAlike) {
+    std::mt19937 rng(11);
+    const char alphabet[] = {' ', ' ', ' ', ' ', '\t', '\n', '\v', '\f', '\r', '\0', 'a', 'Z', '7', '.', '\x80', '\xff', '\x08', '\x0e'};
+    for (int width = 1; width <= 80; ++width) {
+        const int records = 200;
+        std::vector<unsigned char> file;
+        const int header = 32 + 32 + 1;
+        vorpix::test::put_le(file, 3, 1);
+        vorpix::test::put_le(file, 0x7B0101, 3);
+        vorpix::test::put_le(file, records, 4);
+        vorpix::test::put_le(file, header, 2);
+        vorpix::test::put_le(file, 1 + width, 2);
+        file.resize(32, 0);
+        const char name[11] = "VALUE";
+        file.insert(file.end(), name, name + 11);
+        file.push_back('C');
+        file.resize(file.size() + 4, 0);
+        file.push_back(static_cast<unsigned char>(width));
+        file.resize(64, 0);
+        file.push_back(0x0D);
+        for (int r = 0; r < records; ++r) {
+            file.push_back(' ');
+            // Runs of one kind of byte, so that long blank runs and short words both occur.
+            for (int k = 0; k < width;) {
+                const char c = alphabet[rng() % sizeof alphabet];
+                for (int run = 1 + static_cast<int>(rng() % (rng() % 2 ? 24 : 3)); run > 0 && k < width; --run, ++k)
+                    file.push_back(static_cast<unsigned char>(c));
+            }
+        }
+        file.push_back(0x1A);
+        ESRIDBASEStr dbf{};
+        ASSERT_EQ(esri_decode_dbase_file_sized(&dbf, file.data(), static_cast<long>(file.size())), 0) << width;
+        const auto [vector, portable] = on_both_paths([&] { return fields_of(dbf); });
+        EXPECT_TRUE(vector == portable) << "width " << width;
+        vorpix::esri::release_dbase_file(&dbf);
+    }
+}
 
 }  // namespace

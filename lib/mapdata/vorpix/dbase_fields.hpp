@@ -27,7 +27,8 @@
 #if defined(__GLIBC__)
 #include <malloc.h>
 #endif
-#if defined(__SSE2__)
+#include "vector_paths.hpp"
+#if defined(VORPIX_VECTOR_SSE2)
 #include <emmintrin.h>
 #endif
 
@@ -98,11 +99,11 @@ std::string_view field_text_words(const char *text, size_t n) {
     return {text + begin, n - begin};
 }
 
-#if defined(__SSE2__) && !defined(VORPIX_PORTABLE_FIELDS)
+#if defined(VORPIX_VECTOR_SSE2)
 // The same with 16 bytes at a time: runs of trailing spaces are passed over,
 // and what is left, when at most 64 bytes, becomes two masks (blank bytes,
 // zero bytes) from which both ends follow by counting bits.
-std::string_view field_text(const char *text, size_t n) {
+std::string_view field_text_sse2(const char *text, size_t n) {
     const __m128i spaces = _mm_set1_epi8(' ');
     auto load = [](const char *p) { return _mm_loadu_si128(reinterpret_cast<const __m128i *>(p)); };
     while (n > 16 && _mm_movemask_epi8(_mm_cmpeq_epi8(load(text + n - 16), spaces)) == 0xffff) n -= 16;
@@ -137,9 +138,14 @@ std::string_view field_text(const char *text, size_t n) {
     const auto end = 64 - static_cast<size_t>(std::countl_zero(kept));
     return {text + begin, end - begin};
 }
-#else
-std::string_view field_text(const char *text, size_t n) { return field_text_words(text, n); }
 #endif
+
+std::string_view field_text(const char *text, size_t n) {
+#if defined(VORPIX_VECTOR_SSE2)
+    if (vorpix::use_sse2()) return field_text_sse2(text, n);
+#endif
+    return field_text_words(text, n);
+}
 
 // What every record of a file shares, worked out once from the descriptors:
 // the character and numeric fields under their trimmed names, each with
