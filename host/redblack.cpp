@@ -233,7 +233,8 @@ void *setarr(Arr *a, const char *key, void *value) {
             if (a->flat_n < flat_capacity) {
                 auto *copy = static_cast<char *>(a->pool.take(probe.n + 1, 1));
                 std::memcpy(copy, key, probe.n + 1);
-                std::memmove(&a->flat[at + 1], &a->flat[at], static_cast<size_t>(a->flat_n - at) * sizeof(Entry));
+                if (at < a->flat_n)
+                    std::memmove(&a->flat[at + 1], &a->flat[at], static_cast<size_t>(a->flat_n - at) * sizeof(Entry));
                 a->flat[at] = Entry{probe, value};
                 a->flat[at].key.s = copy;
                 ++a->flat_n;
