@@ -73,6 +73,9 @@ bool is_flat(const ESRIStrdefs &set) {
 // order, is one copy (reversing the bytes of each item when the file's order
 // is not the host's); a counted row of items that stand in the file as in
 // memory is an allocation and one copy; any other row is decoded by itself.
+// The steps are the tables read once more, for speed alone: decoding the
+// real county shapefile row by row takes about a tenth longer, which the
+// shapefile benchmark shows as less than twice shapelib's speed.
 struct Step {
     enum Kind { Row, Copy, CountedCopy } kind;
     int first_row, rows;
