@@ -276,7 +276,7 @@ private:
 
     static constexpr size_t capacity = 64;
     // The blocks being kept while freearr runs, which gives its release
-    // function no context.
+    // function no context: a plain pointer, which a thread's exit leaves be.
     [[gnu::tls_model("initial-exec")]] static inline thread_local SpareBlocks *collecting = nullptr;
     void *blocks_[capacity];
     size_t count_ = 0, next_ = 0;
