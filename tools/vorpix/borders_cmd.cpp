@@ -34,7 +34,7 @@ namespace {
     // Some lines give only the file's own name, such as "border_c.cdf".
     throw InputError(describe_failure(log, [](const std::string &name) {
         char *path = datafile(nullptr, ("maps/vorpix/binned_" + name).c_str());
-        const std::string found = path ? path : name;
+        std::string found = path ? path : name;
         std::free(path);
         return found;
     }));

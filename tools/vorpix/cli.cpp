@@ -16,7 +16,7 @@
 
 namespace vorpix::cli {
 
-Args::Args(int argc, char **argv, std::set<std::string> value_options) {
+Args::Args(int argc, char **argv, const std::set<std::string> &value_options) {
     for (int i = 1; i < argc; ++i) {
         std::string word = argv[i];
         if (word.size() > 1 && word[0] == '-' && !(std::isdigit(static_cast<unsigned char>(word[1])) || word[1] == '.')) {

@@ -24,7 +24,7 @@ struct InputError : std::runtime_error {
 // value_options, "--name" alone for any other; everything else is positional.
 class Args {
 public:
-    Args(int argc, char **argv, std::set<std::string> value_options);
+    Args(int argc, char **argv, const std::set<std::string> &value_options);
     bool flag(const std::string &name) const { return flags_.count(name) != 0; }
     bool has(const std::string &name) const { return values_.count(name) != 0; }
     std::string get(const std::string &name, const std::string &fallback = "") const;

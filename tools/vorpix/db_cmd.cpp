@@ -418,7 +418,7 @@ std::vector<long> index_rows_in_box(const std::string &db_path, const std::strin
     Sql db(db_path, false);
     if (through_tree && db.has_table(rtree_of(table))) return rows_in_box(db, table, box);
     const Dbptr rows = open_table(db_path, table);
-    const std::vector<long> found = rows_meeting(rows, all_rows(db, table), box);
+    std::vector<long> found = rows_meeting(rows, all_rows(db, table), box);
     dbclose(rows);
     return found;
 }

@@ -24,6 +24,7 @@ namespace vorpix::cli {
 TextConverter::TextConverter(const std::string &encoding, std::string file)
     : encoding_(encoding), file_(std::move(file)) {
     iconv_t cd = iconv_open("UTF-8", encoding.c_str());
+    // NOLINTNEXTLINE(performance-no-int-to-ptr): iconv_open says it failed so.
     if (cd == reinterpret_cast<iconv_t>(-1)) throw InputError(file_ + ": unknown text encoding \"" + encoding + "\"");
     cd_ = cd;
 }

@@ -505,7 +505,7 @@ Ring unrolled(const Ring &ring, double pole, const Frame &f, long &first, long &
 std::vector<Polygon> clip_prepared(const Prepared &prep, const Frame &f) {
     std::vector<Polygon> out;
     if (prep.rings.empty() || prep.rings[0].size() < (prep.polar ? 2u : 3u)) return out;
-    auto append = [&](std::vector<Ring> rings) {
+    auto append = [&](const std::vector<Ring> &rings) {
         auto parts = RectClip(f).run(rings);
         for (auto &p : parts) out.push_back(std::move(p));
     };
@@ -519,14 +519,14 @@ std::vector<Polygon> clip_prepared(const Prepared &prep, const Frame &f) {
                 rings.push_back(prep.rings[i]);
                 shift(rings.back(), 360.0 * k);
             }
-        append(std::move(rings));
+        append(rings);
         return out;
     }
     turns(lo, hi, f, first, last);
     for (long k = first; k <= last; ++k) {
         std::vector<Ring> rings = prep.rings;
         for (Ring &r : rings) shift(r, 360.0 * k);
-        append(std::move(rings));
+        append(rings);
     }
     return out;
 }

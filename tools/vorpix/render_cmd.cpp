@@ -235,6 +235,7 @@ void draw_graticule(const Picture &pic, Canvas &canvas) {
     const Box &b = pic.box;
     const auto lons = multiples(b.west, b.east, step), lats = multiples(b.south, b.north, step);
     std::vector<PixelPath> lines;
+    lines.reserve(lons.size() + lats.size());
     for (const double lon : lons) lines.push_back({{pic.x(lon), 0.0}, {pic.x(lon), double(pic.height)}});
     for (const double lat : lats) lines.push_back({{0.0, pic.y(lat)}, {double(pic.width), pic.y(lat)}});
     canvas.path(lines, false, {0, graticule_colour, 0.6, 0});

@@ -605,6 +605,7 @@ void add_shape_layer(Picture &pic, const std::string &path, Progress &progress) 
         case Kind::Area:
             for (const auto &polygon : polygons_of(s)) {
                 std::vector<Ring> rings;
+                rings.reserve(polygon.size());
                 for (const auto &r : polygon) rings.push_back(ring_of(r));
                 pic.ops.push_back({Op::Fill, std::move(rings), fill, 0, {}, 0, 0, ""});
             }

@@ -185,7 +185,10 @@ void add_texture_layer(Picture &pic, const std::string &path, Progress &progress
     if (info.levels == 0) throw InputError(path + ": the texture holds no mipmap level");
     const double wanted = pic.width / (pic.box.east - pic.box.west);  // pixels per degree
     std::uint64_t index = 0, w = info.header.dwWidth, h = info.header.dwHeight;
-    while (index + 1 < info.levels && (w / 2) / 360.0 >= wanted && w / 2 > 0 && h / 2 > 0) ++index, w /= 2, h /= 2;
+    for (; index + 1 < info.levels && w / 2 > 0 && h / 2 > 0; ++index, w /= 2, h /= 2) {
+        const std::uint64_t next_width = w / 2;
+        if (next_width / 360.0 < wanted) break;
+    }
     const Level level = read_level(path, bytes, info, index);
     if (level.width == 0 || level.height == 0) return;
     const double south = std::max(-90.0, pic.box.south), north = std::min(90.0, pic.box.north);

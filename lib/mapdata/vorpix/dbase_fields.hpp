@@ -133,7 +133,7 @@ std::string_view field_text_sse2(const char *text, size_t n) {
     }
     std::uint64_t kept = ~blank & (n == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << n) - 1);
     if (zero) kept &= (std::uint64_t{1} << std::countr_zero(zero)) - 1;
-    if (!kept) return {text, 0};
+    if (!kept) return {text, text};  // nothing kept
     const auto begin = static_cast<size_t>(std::countr_zero(kept));
     const auto end = 64 - static_cast<size_t>(std::countl_zero(kept));
     return {text + begin, end - begin};
@@ -166,7 +166,7 @@ public:
         const int n = cnttbl(descriptors);
         if (n != count_) return false;
         for (int i = 0; i < n; ++i)
-            if (std::memcmp(gettbl(descriptors, i), &made_from_[static_cast<size_t>(i) * used_bytes], used_bytes))
+            if (std::memcmp(gettbl(descriptors, i), &made_from_[static_cast<size_t>(i) * used_bytes], used_bytes) != 0)
                 return false;
         return true;
     }
