@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds everything and runs the whole test suite: once plainly, once under
 # AddressSanitizer and UndefinedBehaviorSanitizer, once built by clang with
-# only the portable code paths, then under valgrind, and fuzzes every decoder
-# for a short while.
+# only the portable code paths (all three with warnings as errors), then runs
+# clang-tidy and valgrind, and fuzzes every decoder for a short while.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -18,6 +18,9 @@ for preset in default sanitize clang; do
   ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     ctest --preset "$preset" -j "$jobs" --output-on-failure
 done
+# The bug-prone and performance checks of clang-tidy, as the plain build compiles.
+echo "== clang-tidy" >&2
+scripts/run-clang-tidy.sh build
 # The plain build's tests once more under valgrind memcheck.
 echo "== valgrind" >&2
 scripts/run-valgrind.sh build
