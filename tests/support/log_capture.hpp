@@ -1,10 +1,13 @@
-// Captures what the error log receives while in scope.
+// Captures what the error log receives while in scope, and what a call prints.
 #ifndef VORPIX_TEST_LOG_CAPTURE_HPP
 #define VORPIX_TEST_LOG_CAPTURE_HPP
 
 #include "elog.h"
 
+#include <cstdio>
+#include <functional>
 #include <string>
+#include <unistd.h>
 #include <utility>
 #include <vector>
 
@@ -45,6 +48,23 @@ private:
     elog_handler previous_ = nullptr;
     void *previous_context_ = nullptr;
 };
+
+// What print writes to standard output, through the C stream or the descriptor.
+inline std::string printed(const std::function<void()> &print) {
+    std::fflush(stdout);
+    FILE *tmp = std::tmpfile();
+    const int saved = dup(1);
+    dup2(fileno(tmp), 1);
+    print();
+    std::fflush(stdout);
+    dup2(saved, 1);
+    close(saved);
+    std::string out;
+    std::rewind(tmp);
+    for (int c; (c = std::fgetc(tmp)) != EOF;) out += static_cast<char>(c);
+    std::fclose(tmp);
+    return out;
+}
 
 }  // namespace vorpix::test
 

@@ -2,11 +2,13 @@
 #ifndef VORPIX_TEST_FILES_HPP
 #define VORPIX_TEST_FILES_HPP
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <sys/wait.h>
@@ -109,6 +111,18 @@ bool true_within(unsigned seconds, Check check) {
     }
     int status = 0;
     return waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// Calls check(bytes, cut) for each cut from `from` up to the whole length
+// (included when with_whole), bytes being a heap block of exactly the first
+// cut bytes, so that the address sanitizer sees a read past the cut.
+template <typename Check>
+void for_each_cut(const std::vector<unsigned char> &whole, size_t from, bool with_whole, Check check) {
+    for (size_t cut = from; cut < whole.size() + (with_whole ? 1 : 0); ++cut) {
+        const std::unique_ptr<unsigned char[]> bytes(new unsigned char[cut ? cut : 1]);
+        std::copy(whole.begin(), whole.begin() + static_cast<long>(cut), bytes.get());
+        check(bytes.get(), cut);
+    }
 }
 
 // How many times what occurs in text, overlapping occurrences included.
