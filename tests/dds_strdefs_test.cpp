@@ -113,28 +113,12 @@ Layout with(const std::function<void(Layout &)> &change) {
 
 const Layout dx10_layout = with([](Layout &s) { s.fourcc = DDS_FOURCC_DX10, s.dx10 = true; });
 
-std::string capture_stdout(const std::function<void()> &print) {
-    std::fflush(stdout);
-    FILE *tmp = std::tmpfile();
-    const int saved = dup(1);
-    dup2(fileno(tmp), 1);
-    print();
-    std::fflush(stdout);
-    dup2(saved, 1);
-    close(saved);
-    std::string out;
-    std::rewind(tmp);
-    for (int c; (c = std::fgetc(tmp)) != EOF;) out += static_cast<char>(c);
-    std::fclose(tmp);
-    return out;
-}
-
 // The listing of the file made from layout, decoded keeping level index (-1: all).
 std::string listing_of(const Layout &layout, int index = -1, const char *prefix = "") {
     Bytes bytes = make_file(layout);
     DDSFILEStr *file = nullptr;
     decode_plain(bytes, file, index);
-    const std::string out = capture_stdout([&] { dds_print_file(const_cast<char *>(prefix), file); });
+    const std::string out = vorpix::test::printed([&] { dds_print_file(const_cast<char *>(prefix), file); });
     release(file);
     return out;
 }
@@ -228,40 +212,32 @@ TEST(DdsUnstuff, CodesWithoutADefinitionFailWithTheirHexCode) {
     EXPECT_EQ(dds_strdefs_init(), 0);
 }
 
-TEST(DdsDecodeFile, EightByEightChainGivesFourLevelsAndEnds56BytesBehindTheHeaders) {
-    Bytes bytes = make_file({});
-    DDSFILEStr *file = nullptr;
-    EXPECT_EQ(decode_plain(bytes, file, -1), 128 + 32 + 8 + 8 + 8);
-    ASSERT_NE(file->argb_mipmaps, nullptr);
-    ASSERT_EQ(cnttbl(file->argb_mipmaps), 4);
-    EXPECT_EQ(file->dwMagic, 0x20534444u);
-    EXPECT_EQ(file->header.dwMipMapCount, 4u);
-    for (int k = 0, side = 8; k < 4; ++k, side /= 2) expect_solid(file, k, k, side * side);
-    release(file);
+// The 8x8 chain ends 56 bytes behind the headers whichever levels are kept;
+// a level index past the last keeps the last, and with no levels nothing.
+TEST(DdsDecodeFile, KeepsTheChosenLevelsAndStillWalksTheChain) {
+    struct Case {
+        std::uint32_t count;
+        int index, first_level, images;
+        long end;
+    };
+    const Case cases[] = {{4, -1, 0, 4, 184}, {4, 0, 0, 1, 184}, {4, 2, 2, 1, 184}, {4, 3, 3, 1, 184},
+                          {4, 9, 3, 1, 184},  {0, -1, 0, 0, 128}, {0, 0, 0, 0, 128}, {0, 3, 0, 0, 128}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE("count " + std::to_string(c.count) + ", index " + std::to_string(c.index));
+        Bytes bytes = make_file(with([&](Layout &s) { s.count = c.count, s.magic = 0x12345678u; }));
+        DDSFILEStr *file = nullptr;
+        EXPECT_EQ(decode_plain(bytes, file, c.index), c.end);
+        EXPECT_EQ(file->dwMagic, 0x12345678u);  // kept but not checked
+        EXPECT_EQ(file->header.dwMipMapCount, c.count);
+        ASSERT_NE(file->argb_mipmaps, nullptr);
+        ASSERT_EQ(cnttbl(file->argb_mipmaps), c.images);
+        for (int k = 0; k < c.images; ++k) {
+            EXPECT_EQ(file->argb_first_level, c.first_level);
+            expect_solid(file, k, c.first_level + k, 64 >> 2 * (c.first_level + k));
+        }
+        release(file);
+    }
 }
-
-struct OneLevel {
-    int index, level, side;
-};
-
-void PrintTo(const OneLevel &c, std::ostream *os) { *os << "index " << c.index << ", level " << c.level; }
-
-class DdsDecodeOneLevel : public ::testing::TestWithParam<OneLevel> {};
-
-TEST_P(DdsDecodeOneLevel, KeepsOnlyTheChosenLevelAndStillWalksTheChain) {
-    const auto [index, level, side] = GetParam();
-    Bytes bytes = make_file({});
-    DDSFILEStr *file = nullptr;
-    EXPECT_EQ(decode_plain(bytes, file, index), 184);
-    ASSERT_EQ(cnttbl(file->argb_mipmaps), 1);
-    EXPECT_EQ(file->argb_first_level, level);
-    expect_solid(file, 0, level, side * side);
-    release(file);
-}
-
-INSTANTIATE_TEST_SUITE_P(Indices, DdsDecodeOneLevel,
-                         ::testing::Values(OneLevel{0, 0, 8}, OneLevel{2, 2, 2}, OneLevel{3, 3, 1},
-                                           OneLevel{9, 3, 1}));
 
 TEST(DdsDecodeFile, SidesHalveWithNoLowerBound) {
     // 16x4 with five levels: 16x4, 8x2, 4x1, 2x0, 1x0 taking 32, 16, 8, 8, 8 bytes.
@@ -311,26 +287,6 @@ INSTANTIATE_TEST_SUITE_P(
                       NoImages{"UncompressedRgb", with([](Layout &s) { s.pf_flags = DPF_RGB, s.fourcc = 0; }), 128},
                       NoImages{"Dx10", dx10_layout, 148}),
     [](const auto &info) { return std::string(info.param.name); });
-
-TEST(DdsDecodeFile, ZeroMipmapCountGivesAnEmptyList) {
-    for (int index : {-1, 0, 3}) {
-        Bytes bytes = make_file(with([](Layout &s) { s.count = 0; }));
-        DDSFILEStr *file = nullptr;
-        EXPECT_EQ(decode_plain(bytes, file, index), 128);
-        ASSERT_NE(file->argb_mipmaps, nullptr);
-        EXPECT_EQ(cnttbl(file->argb_mipmaps), 0);
-        release(file);
-    }
-}
-
-TEST(DdsDecodeFile, MagicWordIsKeptButNotChecked) {
-    Bytes bytes = make_file(with([](Layout &s) { s.magic = 0x12345678u; }));
-    DDSFILEStr *file = nullptr;
-    EXPECT_EQ(decode_plain(bytes, file, -1), 184);
-    EXPECT_EQ(file->dwMagic, 0x12345678u);
-    EXPECT_EQ(cnttbl(file->argb_mipmaps), 4);
-    release(file);
-}
 
 TEST(DdsDecodeFile, ReusedObjectReleasesOldImagesAndClearsEverything) {
     Bytes first = make_file({}), second = make_file(dx10_layout), third = make_file({});
@@ -414,23 +370,17 @@ std::vector<Truncation> truncation_cases() {
 TEST(DdsDecodeSized, EveryTruncationFailsWithOneMessageAndNoStrayRead) {
     for (const auto &c : truncation_cases()) {
         ASSERT_LE(c.needed, c.bytes.size()) << c.name;
-        for (size_t cut = 0; cut <= c.bytes.size(); ++cut) {
-            auto *copy = static_cast<unsigned char *>(std::malloc(cut ? cut : 1));
-            std::memcpy(copy, c.bytes.data(), cut);
+        vorpix::test::for_each_cut(c.bytes, 0, true, [&](unsigned char *copy, size_t cut) {
             DDSFILEStr *file = nullptr;
             LogCapture log;
             const int result = dds_decode_file_sized(&file, -1, copy, static_cast<long>(cut));
+            EXPECT_EQ(result, cut < c.needed ? -1 : 0) << c.name << " cut at " << cut << ": " << log.text();
             if (cut < c.needed) {
-                EXPECT_EQ(result, -1) << c.name << " cut at " << cut;
-                ASSERT_EQ(log.entries().size(), 1u) << c.name << " cut at " << cut;
-                EXPECT_EQ(log.entries()[0].message.rfind("dds_decode_file_sized: truncated file: ", 0), 0u)
-                    << log.text();
-            } else {
-                EXPECT_EQ(result, 0) << c.name << " cut at " << cut << ": " << log.text();
+                EXPECT_EQ(log.entries().size(), 1u) << c.name << " cut at " << cut;
+                EXPECT_EQ(log.text().rfind("dds_decode_file_sized: truncated file: ", 0), 0u) << log.text();
             }
             release(file);
-            std::free(copy);
-        }
+        });
     }
 }
 
@@ -509,7 +459,7 @@ TEST(DdsPrint, Dx10HeaderIsListedOnlyWithItsFourCC) {
     Bytes bytes = make_file(dx10_layout);
     DDSFILEStr *file = nullptr;
     decode_plain(bytes, file, -1);
-    std::string out = capture_stdout([&] { dds_print_file(const_cast<char *>(""), file); });
+    std::string out = vorpix::test::printed([&] { dds_print_file(const_cast<char *>(""), file); });
     EXPECT_NE(out.find("    dwFourCC=DX10\n"), std::string::npos) << out;
     EXPECT_NE(out.find("\nHeader10:\n  dxgiFormat=71 DXGI_FORMAT_BC1_UNORM\n"
                        "  resourceDimension=3 D3D10_RESOURCE_DIMENSION_TEXTURE2D\n  miscFlag=0\n"
@@ -517,7 +467,7 @@ TEST(DdsPrint, Dx10HeaderIsListedOnlyWithItsFourCC) {
               std::string::npos)
         << out;
     file->header.ddspf.dwFlags = 0;  // the code alone does not make a DX10 file
-    out = capture_stdout([&] { dds_print_file(const_cast<char *>(""), file); });
+    out = vorpix::test::printed([&] { dds_print_file(const_cast<char *>(""), file); });
     EXPECT_EQ(out.find("Header10:"), std::string::npos) << out;
     release(file);
 }
