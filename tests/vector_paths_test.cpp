@@ -317,10 +317,11 @@ TEST(VectorPathsTextures, EveryAlphaPairAndRandomBlocksDecodeAlike) {
     for (int k = 0; k < 4096 * 16; ++k) blocks.push_back(static_cast<unsigned char>(rng()));
     const size_t count = blocks.size() / 16;
     // Square-ish images with sides that are not multiples of 4 as well.
-    for (const auto &[width, height] : {std::pair{1024ul, 256ul + 64ul}, std::pair{1023ul, 318ul}, std::pair{5ul, 7ul}}) {
-        ASSERT_LE(((width + 3) / 4) * ((height + 3) / 4), count);
-        const auto [vector, portable] = on_both_paths([&] { return decode_dxt5(width, height, blocks.data()); });
-        EXPECT_TRUE(vector == portable) << width << "x" << height;
+    for (const auto &sides : {std::pair{1024ul, 256ul + 64ul}, std::pair{1023ul, 318ul}, std::pair{5ul, 7ul}}) {
+        ASSERT_LE(((sides.first + 3) / 4) * ((sides.second + 3) / 4), count);
+        const auto [vector, portable] =
+            on_both_paths([&] { return decode_dxt5(sides.first, sides.second, blocks.data()); });
+        EXPECT_TRUE(vector == portable) << sides.first << "x" << sides.second;
     }
 }
 
