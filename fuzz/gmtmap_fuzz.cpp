@@ -47,8 +47,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         if (gmtmap_select(map, types, res, b[0], b[1], b[2], b[3]) < 0) continue;
         int npts = 0, level = 0;
         char type[2];
-        while (gmtmap_nextseg(map, &npts, &capacity, &lon, &lat, type, &level) == 1) {
-        }
+        while (gmtmap_nextseg(map, &npts, &capacity, &lon, &lat, type, &level) == 1) {}
     }
     // The bytes are released; the map must not be asked to read them again.
     gmtmap_use_data(map, 'p', "c", nullptr, 0);

@@ -48,10 +48,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     walk_headers(bytes);
     if (gshhsmap_use_data(map, "c", bytes.data(), static_cast<long>(bytes.size())) < 0) return 0;
     // The last one takes its sides from the input's last bytes.
-    double boxes[][6] = {{-180, 180, -90, 90, 0, 0}, {-30, 30, -10, 10, 45, 10}, {170, -170, -5, 60, 180, -45},
-                         {10, 20, 10, 20, 0, 0},     {0, 0, 0, 0, 0, 0}};
+    double boxes[][6] = {{-180, 180, -90, 90, 0, 0},
+                         {-30, 30, -10, 10, 45, 10},
+                         {170, -170, -5, 60, 180, -45},
+                         {10, 20, 10, 20, 0, 0},
+                         {0, 0, 0, 0, 0, 0}};
     if (size >= 6)
-        for (int k = 0; k < 6; ++k) boxes[4][k] = (static_cast<int8_t>(data[size - 6 + k])) * (k < 2 || k == 4 ? 3.0 : 0.75);
+        for (int k = 0; k < 6; ++k)
+            boxes[4][k] = (static_cast<int8_t>(data[size - 6 + k])) * (k < 2 || k == 4 ? 3.0 : 0.75);
     for (const auto &b : boxes) {
         const auto [vector, portable] = vorpix::fuzz::on_both_paths([&] {
             Delivered out;
@@ -66,8 +70,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
                 for (int k = 0; k < npts && k < 3; ++k) {
                     const int next = (k + 1) % npts;
                     out.counts.push_back(gshhsmap_inside_eo(lon[k], lat[k], npts, lon, lat));
-                    out.counts.push_back(gshhsmap_inside_eo(0.5f * (lon[k] + lon[next]), 0.5f * (lat[k] + lat[next]) + 0.01f,
-                                                            npts, lon, lat));
+                    out.counts.push_back(gshhsmap_inside_eo(0.5f * (lon[k] + lon[next]),
+                                                            0.5f * (lat[k] + lat[next]) + 0.01f, npts, lon, lat));
                 }
                 out.points.insert(out.points.end(), lon, lon + npts);
                 out.points.insert(out.points.end(), lat, lat + npts);

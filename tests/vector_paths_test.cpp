@@ -56,7 +56,9 @@ struct EnvironmentCase {
     bool portable;
 };
 
-void PrintTo(const EnvironmentCase &c, std::ostream *os) { *os << (c.value ? '"' + std::string(c.value) + '"' : "unset"); }
+void PrintTo(const EnvironmentCase &c, std::ostream *os) {
+    *os << (c.value ? '"' + std::string(c.value) + '"' : "unset");
+}
 
 class VectorPathsEnvironment : public ::testing::TestWithParam<EnvironmentCase> {};
 
@@ -116,7 +118,8 @@ public:
             // Stored as a reader of the world sees it: always within -180 to 180.
             if (kind == 5) x = std::llround((std::remainder(lon, 360.0)) * 1e6);
             if (kind == 6 && pick(20) == 0) {
-                x = pick(2) ? INT32_MAX - static_cast<std::int64_t>(pick(3)) : INT32_MIN + static_cast<std::int64_t>(pick(3));
+                x = pick(2) ? INT32_MAX - static_cast<std::int64_t>(pick(3))
+                            : INT32_MIN + static_cast<std::int64_t>(pick(3));
                 y = pick(2) ? INT32_MAX : INT32_MIN;
             }
             x = std::clamp<std::int64_t>(x, INT32_MIN, INT32_MAX);
@@ -198,11 +201,12 @@ Delivery deliver(std::vector<unsigned char> &file, const Box &b) {
 }
 
 std::vector<Box> boxes_to_deliver(PolygonMaker &maker, int random_boxes) {
-    std::vector<Box> boxes = {{-180, 180, -90, 90, 0, 0},     {0, 360, -90, 90, 30, 10},    {-30, 30, -30, 30, 0, 0},
-                              {170, 190, -50, 50, 5, 0},      {-190, -170, -60, 60, 0, 0}, {100, 200, 0, 60, -80, -20},
-                              {-5, 5, -5, 5, 180, 0},         {350, 370, -10, 10, 0, 0},   {-720, -300, -95, 95, 1, 1},
-                              {1e300, 1e300, -90, 90, 0, 0},  {double(NAN), 10, -90, 90, 0, 0},
-                              {-INFINITY, 10, -90, 90, 0, 0}, {0, 10, double(NAN), 90, 0, 0}};
+    std::vector<Box> boxes = {
+        {-180, 180, -90, 90, 0, 0},    {0, 360, -90, 90, 30, 10},        {-30, 30, -30, 30, 0, 0},
+        {170, 190, -50, 50, 5, 0},     {-190, -170, -60, 60, 0, 0},      {100, 200, 0, 60, -80, -20},
+        {-5, 5, -5, 5, 180, 0},        {350, 370, -10, 10, 0, 0},        {-720, -300, -95, 95, 1, 1},
+        {1e300, 1e300, -90, 90, 0, 0}, {double(NAN), 10, -90, 90, 0, 0}, {-INFINITY, 10, -90, 90, 0, 0},
+        {0, 10, double(NAN), 90, 0, 0}};
     for (int i = 0; i < random_boxes; ++i) {
         const double w = maker.uniform(-400, 400), width = maker.uniform(0.5, 380);
         const double s = maker.uniform(-95, 90), height = maker.uniform(0.5, 120);
@@ -258,8 +262,8 @@ TEST(VectorPathsShorelines, EvenOddTestAnswersAlike) {
     std::mt19937 rng(99);
     auto uniform = [&](double a, double b) { return std::uniform_real_distribution<double>(a, b)(rng); };
     auto pick = [&](unsigned n) { return std::uniform_int_distribution<unsigned>(0, n - 1)(rng); };
-    const float specials[] = {NAN, INFINITY, -INFINITY, 0.0f, -0.0f, 1e-45f, -1e-40f, 3e38f, -3e38f,
-                              180.0f, -180.0f, 360.0f, 1e7f, 16777217.0f, -1e9f};
+    const float specials[] = {NAN,    INFINITY, -INFINITY, 0.0f,   -0.0f, 1e-45f,      -1e-40f, 3e38f,
+                              -3e38f, 180.0f,   -180.0f,   360.0f, 1e7f,  16777217.0f, -1e9f};
     auto value = [&](float centre, float spread, bool wild) {
         if (wild && pick(10) == 0) return specials[pick(std::size(specials))];
         if (pick(12) == 0) return centre;  // on the test point's meridian or parallel
@@ -278,8 +282,8 @@ TEST(VectorPathsShorelines, EvenOddTestAnswersAlike) {
             lon[static_cast<size_t>(i)] = value(tlon + (pick(4) == 0 ? shift : 0.0f), spread, wild);
             lat[static_cast<size_t>(i)] = value(tlat, spread / 4, wild);
         }
-        const auto [vector, portable] =
-            on_both_paths([&] { return gshhsmap_inside_eo(tlon, tlat, n, lon.data(), lat.data()); });
+        const auto [vector, portable] = on_both_paths(
+            [&] { return gshhsmap_inside_eo(tlon, tlat, n, lon.data(), lat.data()); });
         ASSERT_EQ(vector, portable) << "case " << c << " n " << n << " test point " << tlon << "," << tlat;
         insides += portable;
         ++cases;
@@ -308,9 +312,22 @@ TEST(VectorPathsTextures, EveryAlphaPairAndRandomBlocksDecodeAlike) {
     std::vector<unsigned char> blocks;
     for (unsigned a0 = 0; a0 < 256; ++a0)
         for (unsigned a1 = 0; a1 < 256; ++a1) {
-            const unsigned char block[16] = {static_cast<unsigned char>(a0), static_cast<unsigned char>(a1),
-                                             0x88, 0xC6, 0xFA, 0x88, 0xC6, 0xFA, 0x1F, 0xF8, 0xE0, 0x07, 0xE4, 0x1B,
-                                             0x4E, 0xB1};
+            const unsigned char block[16] = {static_cast<unsigned char>(a0),
+                                             static_cast<unsigned char>(a1),
+                                             0x88,
+                                             0xC6,
+                                             0xFA,
+                                             0x88,
+                                             0xC6,
+                                             0xFA,
+                                             0x1F,
+                                             0xF8,
+                                             0xE0,
+                                             0x07,
+                                             0xE4,
+                                             0x1B,
+                                             0x4E,
+                                             0xB1};
             blocks.insert(blocks.end(), block, block + 16);
         }
     std::mt19937 rng(5);
@@ -319,8 +336,8 @@ TEST(VectorPathsTextures, EveryAlphaPairAndRandomBlocksDecodeAlike) {
     // Square-ish images with sides that are not multiples of 4 as well.
     for (const auto &sides : {std::pair{1024ul, 256ul + 64ul}, std::pair{1023ul, 318ul}, std::pair{5ul, 7ul}}) {
         ASSERT_LE(((sides.first + 3) / 4) * ((sides.second + 3) / 4), count);
-        const auto [vector, portable] =
-            on_both_paths([&] { return decode_dxt5(sides.first, sides.second, blocks.data()); });
+        const auto [vector,
+                    portable] = on_both_paths([&] { return decode_dxt5(sides.first, sides.second, blocks.data()); });
         EXPECT_TRUE(vector == portable) << sides.first << "x" << sides.second;
     }
 }
@@ -398,7 +415,8 @@ TEST(VectorPathsDbase, EveryFieldOfEveryFileTrimsAlike) {
 // zero bytes at every place the 16-byte steps and 64-byte masks turn on.
 TEST(VectorPathsDbase, ValuesOfEveryWidthAndPaddingTrimAlike) {
     std::mt19937 rng(11);
-    const char alphabet[] = {' ', ' ', ' ', ' ', '\t', '\n', '\v', '\f', '\r', '\0', 'a', 'Z', '7', '.', '\x80', '\xff', '\x08', '\x0e'};
+    const char alphabet[] = {' ',  ' ', ' ', ' ', '\t', '\n',   '\v',   '\f',   '\r',
+                             '\0', 'a', 'Z', '7', '.',  '\x80', '\xff', '\x08', '\x0e'};
     for (int width = 1; width <= 80; ++width) {
         const int records = 200;
         std::vector<unsigned char> file;

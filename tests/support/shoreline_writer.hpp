@@ -19,11 +19,12 @@ inline std::vector<unsigned char> shoreline_file(const std::vector<Polygon> &pol
     std::vector<unsigned char> out;
     for (size_t id = 0; id < polygons.size(); ++id) {
         const auto &p = polygons[id];
-        for (std::int32_t v : {static_cast<std::int32_t>(id), static_cast<std::int32_t>(p.size()),
-                               (7 << 8) | static_cast<std::int32_t>(1 + id % 4), 0, 360000000, -90000000,
-                               90000000, 10, 10, -1, -1})
+        for (std::int32_t v :
+             {static_cast<std::int32_t>(id), static_cast<std::int32_t>(p.size()),
+              (7 << 8) | static_cast<std::int32_t>(1 + id % 4), 0, 360000000, -90000000, 90000000, 10, 10, -1, -1})
             put_be32(out, static_cast<std::uint32_t>(v));
-        for (const auto &[x, y] : p) put_be32(out, static_cast<std::uint32_t>(x)), put_be32(out, static_cast<std::uint32_t>(y));
+        for (const auto &[x, y] : p)
+            put_be32(out, static_cast<std::uint32_t>(x)), put_be32(out, static_cast<std::uint32_t>(y));
     }
     return out;
 }

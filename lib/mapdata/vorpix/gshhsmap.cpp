@@ -1040,12 +1040,12 @@ int gshhsmap_nextseg(void *handle, int *npts, int *npts_size, float **lon, float
             return 1;
         }
         const auto *points = reinterpret_cast<const unsigned char *>(seg.data);
-    #if defined(VORPIX_VECTOR_AVX2)
+#if defined(VORPIX_VECTOR_AVX2)
         const long j = vorpix::use_avx2() ? deliver_points_avx2(gs, points, n, npts_size, lon, lat)
                                           : deliver_points_plain(gs, points, n, npts_size, lon, lat);
-    #else
+#else
         const long j = deliver_points_plain(gs, points, n, npts_size, lon, lat);
-    #endif
+#endif
         if (j < 0) return -1;
         *npts = static_cast<int>(j);
         *level = seg.hdr.level;

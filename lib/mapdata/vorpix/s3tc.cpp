@@ -124,10 +124,8 @@ inline void write_dxt1(const unsigned char *block, unsigned int *out, unsigned l
 template <bool Whole, bool Sse2>
 inline void write_dxt5(const unsigned char *block, unsigned int *out, unsigned long width, unsigned long columns) {
     std::uint32_t alpha[8], palette[4];
-    if constexpr (Sse2)
-        alpha_palette_sse2(block, alpha);
-    else
-        alpha_palette_portable(block, alpha);
+    if constexpr (Sse2) alpha_palette_sse2(block, alpha);
+    else alpha_palette_portable(block, alpha);
     colour_palette(block + 8, false, palette);
     for (auto &c : palette) c &= 0x00FFFFFFu;
     std::uint64_t alpha_codes = ByteReader::peek<std::uint64_t, false>(block) >> 16;  // 48 bits after the two alphas
@@ -181,8 +179,7 @@ void DecompressBlockDXT5(unsigned long x, unsigned long y, unsigned long width, 
     if (const unsigned long columns = columns_left(x, width)) {
         if (have_sse2 && vorpix::use_sse2())
             write_dxt5<false, true>(blockStorage, image + y * width + x, width, columns);
-        else
-            write_dxt5<false, false>(blockStorage, image + y * width + x, width, columns);
+        else write_dxt5<false, false>(blockStorage, image + y * width + x, width, columns);
     }
 }
 
@@ -195,8 +192,7 @@ void BlockDecompressImageDXT5(unsigned long width, unsigned long height, const u
                               unsigned int *image) {
     if (have_sse2 && vorpix::use_sse2())
         decompress_image<16, write_dxt5<true, true>, write_dxt5<false, true>>(width, height, blockStorage, image);
-    else
-        decompress_image<16, write_dxt5<true, false>, write_dxt5<false, false>>(width, height, blockStorage, image);
+    else decompress_image<16, write_dxt5<true, false>, write_dxt5<false, false>>(width, height, blockStorage, image);
 }
 
 }  // extern "C"
