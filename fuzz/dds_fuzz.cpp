@@ -64,7 +64,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         if (blocks * 16 <= size - 2) {
             const std::vector<unsigned char> stored(data + 2, data + 2 + blocks * 16);
             const size_t pixels = width * ((height + 3) / 4 * 4);
-            const auto [vector, portable] = vorpix::fuzz::on_both_paths([&] {
+            const auto [vector, portable] = vorpix::on_both_paths([&] {
                 std::vector<unsigned int> dxt5(pixels, 0xDEADBEEFu), dxt1(pixels, 0xDEADBEEFu);
                 BlockDecompressImageDXT5(width, height, stored.data(), dxt5.data());
                 BlockDecompressImageDXT1(width, height, stored.data(), dxt1.data());

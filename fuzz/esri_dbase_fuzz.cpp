@@ -56,7 +56,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     auto bytes = vorpix::fuzz::exact_copy(data, size);
     ESRIDBASEStr dbf{}, plain{};
     if (esri_decode_dbase_file_sized(&dbf, bytes.data(), static_cast<long>(bytes.size())) == 0) {
-        const auto [vector, portable] = vorpix::fuzz::on_both_paths([&] { return fields_of(dbf); });
+        const auto [vector, portable] = vorpix::on_both_paths([&] { return fields_of(dbf); });
         require(vector == portable, "the vector and portable paths trim the fields otherwise");
         // The plain decoder trusts the data to hold the last record slot
         // whole; the sized one takes a missing last byte (the end-of-file

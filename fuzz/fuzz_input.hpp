@@ -10,7 +10,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
-#include <utility>
 #include <vector>
 
 namespace vorpix::fuzz {
@@ -38,18 +37,6 @@ inline void require(bool holds, const char *what) {
     if (holds) return;
     std::fprintf(stderr, "property does not hold: %s\n", what);
     std::abort();
-}
-
-// run() once on the vector paths that the processor allows and once on the
-// portable paths; both results, in that order.
-template <typename Run>
-auto on_both_paths(Run &&run) {
-    vorpix::force_portable_paths(false);
-    auto vector = run();
-    vorpix::force_portable_paths(true);
-    auto portable = run();
-    vorpix::force_portable_paths(false);
-    return std::pair{std::move(vector), std::move(portable)};
 }
 
 // What print() writes to standard output, which is otherwise silenced.

@@ -57,7 +57,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         for (int k = 0; k < 6; ++k)
             boxes[4][k] = (static_cast<int8_t>(data[size - 6 + k])) * (k < 2 || k == 4 ? 3.0 : 0.75);
     for (const auto &b : boxes) {
-        const auto [vector, portable] = vorpix::fuzz::on_both_paths([&] {
+        const auto [vector, portable] = vorpix::on_both_paths([&] {
             Delivered out;
             char types[] = "c:0 f:0", res[] = "c";
             if (gshhsmap_select(map, types, res, b[0], b[1], b[2], b[3], b[4], b[5]) < 0) return out;

@@ -37,16 +37,7 @@ using vorpix::test::shoreline_file;
 
 namespace {
 
-// run() on the vector paths the processor allows, then on the portable ones.
-template <typename Run>
-auto on_both_paths(Run &&run) {
-    vorpix::force_portable_paths(false);
-    auto vector = run();
-    vorpix::force_portable_paths(true);
-    auto portable = run();
-    vorpix::force_portable_paths(false);
-    return std::pair{std::move(vector), std::move(portable)};
-}
+using vorpix::on_both_paths;
 
 // ---------------------------------------------------------------------------
 // The switch.

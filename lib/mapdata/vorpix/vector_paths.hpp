@@ -20,6 +20,7 @@
 #endif
 
 #include <atomic>
+#include <utility>
 
 namespace vorpix {
 
@@ -46,6 +47,18 @@ inline bool use_avx2() noexcept { return vector_level() >= VectorLevel::avx2; }
 // the processor's choice (and the environment's). Not for use while another
 // thread decodes.
 void force_portable_paths(bool portable) noexcept;
+
+// For tests and fuzz targets: run() once on the vector paths that the
+// processor allows and once on the portable paths; both results, in that order.
+template <typename Run>
+auto on_both_paths(Run &&run) {
+    force_portable_paths(false);
+    auto vector = run();
+    force_portable_paths(true);
+    auto portable = run();
+    force_portable_paths(false);
+    return std::pair{std::move(vector), std::move(portable)};
+}
 
 }  // namespace vorpix
 
