@@ -49,11 +49,6 @@ std::vector<std::uint32_t> decode_dxt1_block(const std::array<unsigned char, 8> 
     return image;
 }
 
-TEST(S3tcPackArgb, PlacesAlphaRedGreenBlueFromTheTopByte) {
-    EXPECT_EQ(PackARGB(255, 1, 2, 3), 0xFF010203u);
-    EXPECT_EQ(PackARGB(0, 255, 0, 0), 0x00FF0000u);
-}
-
 // Every row uses indices 0, 1, 2, 3 from left to right, so each row shows
 // the block's four colours in order.
 struct Dxt1Case {
@@ -113,40 +108,6 @@ TEST(S3tcDxt1, PixelIndicesRunRowByRowFromTheLowBits) {
         for (int p = 0; p < 16; ++p) EXPECT_EQ(image[p], p == k ? 0xFF000000u : 0xFFFFFFFFu) << k << " " << p;
     }
 }
-
-struct AlphaCase {
-    const char *name;
-    unsigned a0, a1;
-    std::array<unsigned, 8> alphas;  // codes 0 to 7
-};
-
-void PrintTo(const AlphaCase &c, std::ostream *os) { *os << c.name; }
-
-class S3tcDxt5Alpha : public ::testing::TestWithParam<AlphaCase> {};
-
-TEST_P(S3tcDxt5Alpha, DecodesTheEightCodes) {
-    const auto &c = GetParam();
-    std::array<unsigned, 16> codes{};
-    for (int k = 0; k < 16; ++k) codes[k] = static_cast<unsigned>(k % 8);
-    const auto block = dxt5_block(c.a0, c.a1, codes, 0xFFFF, 0xFFFF, 0);
-    std::vector<std::uint32_t> image(16, sentinel);
-    DecompressBlockDXT5(0, 0, 4, block.data(), image.data());
-    for (int k = 0; k < 16; ++k) {
-        EXPECT_EQ(image[k] >> 24, c.alphas[k % 8]) << "code " << k % 8;
-        EXPECT_EQ(image[k] & 0xFFFFFFu, 0xFFFFFFu);
-    }
-}
-
-INSTANTIATE_TEST_SUITE_P(HandWorked, S3tcDxt5Alpha,
-                         ::testing::Values(AlphaCase{"EightValuesWhenAlpha0IsGreater", 255, 0,
-                                                     {255, 0, 218, 182, 145, 109, 72, 36}},
-                                           AlphaCase{"SixValuesAndTheExtremesOtherwise", 0, 255,
-                                                     {0, 255, 51, 102, 153, 204, 0, 255}},
-                                           AlphaCase{"EqualAlphasTakeTheSixValueMode", 100, 100,
-                                                     {100, 100, 100, 100, 100, 100, 0, 255}},
-                                           // (6*7 + 3) / 7 = 6, (5*7 + 6) / 7 = 5, ...: truncated.
-                                           AlphaCase{"SeventhsTruncate", 7, 3, {7, 3, 6, 5, 5, 4, 4, 3}}),
-                         [](const auto &info) { return std::string(info.param.name); });
 
 // Every pair of alpha endpoints, each with its eight codes, written and
 // decoded by Python and Pillow alone.
