@@ -102,8 +102,10 @@ std::string_view field_text_words(const char *text, size_t n) {
 #if defined(VORPIX_VECTOR_SSE2)
 // The same with 16 bytes at a time: runs of trailing spaces are passed over,
 // and what is left, when at most 64 bytes, becomes two masks (blank bytes,
-// zero bytes) from which both ends follow by counting bits.
-std::string_view field_text_sse2(const char *text, size_t n) {
+// zero bytes) from which both ends follow by counting bits. readable bytes
+// (at least n) may be read from text: a shorter field is loaded as 16 bytes
+// with what follows it, which the masks leave out.
+std::string_view field_text_sse2(const char *text, size_t n, size_t readable) {
     const __m128i spaces = _mm_set1_epi8(' ');
     auto load = [](const char *p) { return _mm_loadu_si128(reinterpret_cast<const __m128i *>(p)); };
     while (n > 16 && _mm_movemask_epi8(_mm_cmpeq_epi8(load(text + n - 16), spaces)) == 0xffff) n -= 16;
@@ -125,14 +127,19 @@ std::string_view field_text_sse2(const char *text, size_t n) {
             classify(load(text + from), from);
             if (from + 16 == n) break;
         }
+    } else if (readable >= 16) {
+        classify(load(text), 0);
     } else {
+        // Only near the end of the records: a copy read back at once waits
+        // for its stores.
         char padded[16];
         std::memset(padded, ' ', sizeof padded);
         std::memcpy(padded, text, n);
         classify(load(padded), 0);
     }
-    std::uint64_t kept = ~blank & (n == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << n) - 1);
-    if (zero) kept &= (std::uint64_t{1} << std::countr_zero(zero)) - 1;
+    const std::uint64_t within = n == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << n) - 1;
+    std::uint64_t kept = ~blank & within;
+    if (zero & within) kept &= (std::uint64_t{1} << std::countr_zero(zero & within)) - 1;
     if (!kept) return {text, text};  // nothing kept
     const auto begin = static_cast<size_t>(std::countr_zero(kept));
     const auto end = 64 - static_cast<size_t>(std::countl_zero(kept));
@@ -140,9 +147,12 @@ std::string_view field_text_sse2(const char *text, size_t n) {
 }
 #endif
 
-std::string_view field_text(const char *text, size_t n) {
+// readable: how many bytes from text may be read, at least n.
+std::string_view field_text(const char *text, size_t n, size_t readable) {
 #if defined(VORPIX_VECTOR_SSE2)
-    if (vorpix::use_sse2()) return field_text_sse2(text, n);
+    if (vorpix::use_sse2()) return field_text_sse2(text, n, readable);
+#else
+    (void)readable;
 #endif
     return field_text_words(text, n);
 }
@@ -181,7 +191,7 @@ public:
             const auto *d = static_cast<const ESRIDBASEFIELDDESCRStr *>(gettbl(descriptors, i));
             std::memcpy(&made_from_[static_cast<size_t>(i) * used_bytes], d, used_bytes);
             if (d->type == 'C' || d->type == 'N')
-                fields_.push_back({std::string(field_text(d->name, sizeof d->name)), offset, d->length});
+                fields_.push_back({std::string(field_text(d->name, sizeof d->name, sizeof d->name)), offset, d->length});
             offset += d->length;
         }
         std::stable_sort(fields_.begin(), fields_.end(), [](const Field &a, const Field &b) { return a.key < b.key; });
@@ -306,7 +316,7 @@ int get_dbase_fields(ESRIDBASEStr *dbstr, int recno, Arr **fields) {
     }
     for (const FieldPlan::Field &f : plan.fields()) {
         const size_t at = std::min(f.offset, room);
-        const std::string_view text = field_text(record + at, std::min(f.length, room - at));
+        const std::string_view text = field_text(record + at, std::min(f.length, room - at), room - at);
         auto *value = static_cast<char *>(spare.block(text.size() + 1));
         if (value) {
             copy_short(value, text.data(), text.size());
