@@ -40,9 +40,12 @@ const std::vector<unsigned char> &blocks(bool dxt5) {
             unsigned c0 = rng() & 0xffff, c1 = (c0 + (rng() & 0x0fff)) & 0xffff;
             if (rng() & 1) std::swap(c0, c1);
             const std::uint32_t indices = rng();
-            const unsigned char block[8] = {static_cast<unsigned char>(c0),      static_cast<unsigned char>(c0 >> 8),
-                                            static_cast<unsigned char>(c1),      static_cast<unsigned char>(c1 >> 8),
-                                            static_cast<unsigned char>(indices), static_cast<unsigned char>(indices >> 8),
+            const unsigned char block[8] = {static_cast<unsigned char>(c0),
+                                            static_cast<unsigned char>(c0 >> 8),
+                                            static_cast<unsigned char>(c1),
+                                            static_cast<unsigned char>(c1 >> 8),
+                                            static_cast<unsigned char>(indices),
+                                            static_cast<unsigned char>(indices >> 8),
                                             static_cast<unsigned char>(indices >> 16),
                                             static_cast<unsigned char>(indices >> 24)};
             out.insert(out.end(), block, block + 8);

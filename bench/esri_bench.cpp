@@ -31,7 +31,8 @@ const Bytes &file(const std::string &name) {
     static std::vector<std::pair<std::string, Bytes>> cache;
     for (const auto &[n, b] : cache)
         if (n == name) return b;
-    cache.emplace_back(name, vorpix::bench::read_or_exit(std::string(VORPIX_SOURCE_DIR) + "/tests/fixtures/esri/" + name));
+    cache.emplace_back(name,
+                       vorpix::bench::read_or_exit(std::string(VORPIX_SOURCE_DIR) + "/tests/fixtures/esri/" + name));
     return cache.back().second;
 }
 
@@ -39,7 +40,8 @@ void BM_VorpixShapefile(benchmark::State &state) {
     const Bytes &shp = file("nc.shp");
     for (auto _ : state) {
         ESRISHPStr f{};
-        if (esri_decode_shapefile_sized(&f, shp.data(), static_cast<long>(shp.size())) < 0) state.SkipWithError("decode");
+        if (esri_decode_shapefile_sized(&f, shp.data(), static_cast<long>(shp.size())) < 0)
+            state.SkipWithError("decode");
         benchmark::DoNotOptimize(cnttbl(f.records));
         vorpix::esri::release_shapefile(&f);
     }
@@ -51,7 +53,8 @@ void BM_VorpixDbase(benchmark::State &state) {
     const Bytes &dbf = file("nc.dbf");
     for (auto _ : state) {
         ESRIDBASEStr d{};
-        if (esri_decode_dbase_file_sized(&d, dbf.data(), static_cast<long>(dbf.size())) < 0) state.SkipWithError("decode");
+        if (esri_decode_dbase_file_sized(&d, dbf.data(), static_cast<long>(dbf.size())) < 0)
+            state.SkipWithError("decode");
         Arr *fields = nullptr;
         for (int r = 0; r < d.hdr.numrecs; ++r) {
             esri_get_dbase_fields(&d, r, &fields);
@@ -75,7 +78,10 @@ struct MemoryFile {
 SAFile memory_open(const char *name, const char *) {
     const std::string n = name;
     const std::string ext = n.substr(n.size() - 4);
-    const Bytes *b = ext == ".shp" ? &file("nc.shp") : ext == ".shx" ? &file("nc.shx") : ext == ".dbf" ? &file("nc.dbf") : nullptr;
+    const Bytes *b = ext == ".shp"   ? &file("nc.shp")
+                     : ext == ".shx" ? &file("nc.shx")
+                     : ext == ".dbf" ? &file("nc.dbf")
+                                     : nullptr;
     if (!b) return nullptr;
     return reinterpret_cast<SAFile>(new MemoryFile{b, 0});
 }
@@ -178,8 +184,8 @@ BENCHMARK(BM_ShapelibDbaseText);
 }  // namespace
 
 int main(int argc, char **argv) {
-    return vorpix::bench::run_with_ratios(
-        argc, argv, {{"BM_VorpixShapefile", "BM_ShapelibShapefile"},
-                           {"BM_VorpixDbase", "BM_ShapelibDbase"},
-                           {"BM_VorpixDbase", "BM_ShapelibDbaseText"}});
+    return vorpix::bench::run_with_ratios(argc, argv,
+                                          {{"BM_VorpixShapefile", "BM_ShapelibShapefile"},
+                                           {"BM_VorpixDbase", "BM_ShapelibDbase"},
+                                           {"BM_VorpixDbase", "BM_ShapelibDbaseText"}});
 }

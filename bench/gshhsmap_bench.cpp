@@ -40,7 +40,8 @@ std::vector<unsigned char> make_world() {
             y[i] = static_cast<std::int32_t>(std::lround(lat * 1e6));
         }
         std::int32_t w = x[0], e = x[0], s = y[0], nn = y[0];
-        for (int i = 0; i < n; ++i) w = std::min(w, x[i]), e = std::max(e, x[i]), s = std::min(s, y[i]), nn = std::max(nn, y[i]);
+        for (int i = 0; i < n; ++i)
+            w = std::min(w, x[i]), e = std::max(e, x[i]), s = std::min(s, y[i]), nn = std::max(nn, y[i]);
         for (std::int32_t v : {id, n, (7 << 8) | (1 + id % 4), w, e, s, nn, 1000, 1000, -1, -1}) put32(out, v);
         for (int i = 0; i < n; ++i) put32(out, x[i]), put32(out, y[i]);
     }
@@ -103,8 +104,10 @@ void BareByteSwapPass(benchmark::State &state) {
                 std::uint32_t xr, yr;
                 std::memcpy(&xr, &bytes[pos], 4);
                 std::memcpy(&yr, &bytes[pos + 4], 4);
-                lon[static_cast<size_t>(i)] = static_cast<float>(static_cast<std::int32_t>(__builtin_bswap32(xr)) * 1e-6);
-                lat[static_cast<size_t>(i)] = static_cast<float>(static_cast<std::int32_t>(__builtin_bswap32(yr)) * 1e-6);
+                lon[static_cast<size_t>(i)] = static_cast<float>(static_cast<std::int32_t>(__builtin_bswap32(xr)) *
+                                                                 1e-6);
+                lat[static_cast<size_t>(i)] = static_cast<float>(static_cast<std::int32_t>(__builtin_bswap32(yr)) *
+                                                                 1e-6);
             }
             points += n;
             benchmark::DoNotOptimize(lon.data());

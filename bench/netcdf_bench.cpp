@@ -35,8 +35,8 @@ constexpr int NC_NOWRITE = 0, NC_NOERR = 0, NC_GLOBAL = -1, NC_MAX_NAME = 256, N
 namespace {
 
 const std::vector<unsigned char> &border_file() {
-    static const std::vector<unsigned char> bytes =
-        vorpix::bench::read_or_exit(std::string(VORPIX_SOURCE_DIR) + "/maps/vorpix/binned_border_c.cdf");
+    static const std::vector<unsigned char> bytes = vorpix::bench::read_or_exit(std::string(VORPIX_SOURCE_DIR) +
+                                                                                "/maps/vorpix/binned_border_c.cdf");
     return bytes;
 }
 

@@ -85,5 +85,6 @@ BENCHMARK(RenderPng)->Unit(benchmark::kMillisecond);
 // reading its layers.
 int main(int argc, char **argv) {
     return vorpix::bench::run_with_ratios(
-        argc, argv, {{"DeliverLayers", "ComposeLayers"}, {"DeliverLayers", "RenderSvg"}, {"DeliverLayers", "RenderPng"}});
+        argc, argv,
+        {{"DeliverLayers", "ComposeLayers"}, {"DeliverLayers", "RenderSvg"}, {"DeliverLayers", "RenderPng"}});
 }

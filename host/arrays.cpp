@@ -26,10 +26,8 @@ int settbl(Tbl *t, int i, void *p) {
     if (i == -1) i = count;
     if (i < 0 || i > count) return -1;
     try {
-        if (i == count)
-            t->items.push_back(p);
-        else
-            t->items[static_cast<size_t>(i)] = p;
+        if (i == count) t->items.push_back(p);
+        else t->items[static_cast<size_t>(i)] = p;
     } catch (const std::bad_alloc &) {
         return -1;
     }

@@ -173,11 +173,13 @@ const std::string &default_path() {
             }
         }
         const std::string build_dir = real_directory(VORPIX_BUILD_LIB_DIR);
-        if (!lib_dir.empty() && lib_dir == build_dir) return std::string(VORPIX_SOURCE_DATA_ROOT ":" VORPIX_INSTALL_DATA_ROOT);
+        if (!lib_dir.empty() && lib_dir == build_dir)
+            return std::string(VORPIX_SOURCE_DATA_ROOT ":" VORPIX_INSTALL_DATA_ROOT);
         std::string out = VORPIX_INSTALL_DATA_ROOT;
         if (!lib_dir.empty()) {
             const std::string beside = real_directory(lib_dir + "/" + VORPIX_LIB_TO_DATA);
-            if (!beside.empty() && beside != real_directory(VORPIX_INSTALL_DATA_ROOT) && trusted_directory(beside, owner))
+            if (!beside.empty() && beside != real_directory(VORPIX_INSTALL_DATA_ROOT) &&
+                trusted_directory(beside, owner))
                 out = beside + ":" + out;
         }
         return out;

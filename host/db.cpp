@@ -81,9 +81,9 @@ struct KnownField {
     Kind kind;
 };
 constexpr KnownField known_fields[] = {
-    {"fileid", Kind::Integer}, {"offset", Kind::Integer}, {"recno", Kind::Integer}, {"shape_type", Kind::Integer},
-    {"filename", Kind::Text},  {"xmin", Kind::Real},      {"ymin", Kind::Real},     {"xmax", Kind::Real},
-    {"ymax", Kind::Real},
+    {"fileid", Kind::Integer},     {"offset", Kind::Integer}, {"recno", Kind::Integer},
+    {"shape_type", Kind::Integer}, {"filename", Kind::Text},  {"xmin", Kind::Real},
+    {"ymin", Kind::Real},          {"xmax", Kind::Real},      {"ymax", Kind::Real},
 };
 
 bool contains(const std::string &text, const char *part) {
@@ -179,7 +179,8 @@ bool clean_text(const char *text, size_t length, T *value) {
 // address as kind says; NULL when it fits, else why not.
 const char *store(sqlite3_stmt *get, int type, Kind kind, void *address) {
     const auto *text = type == SQLITE_NULL || type == SQLITE_BLOB
-                           ? nullptr : reinterpret_cast<const char *>(sqlite3_column_text(get, 0));
+                           ? nullptr
+                           : reinterpret_cast<const char *>(sqlite3_column_text(get, 0));
     const size_t length = text ? static_cast<size_t>(sqlite3_column_bytes(get, 0)) : 0;
     switch (kind) {
     case Kind::Integer: {
@@ -201,10 +202,8 @@ const char *store(sqlite3_stmt *get, int type, Kind kind, void *address) {
     }
     case Kind::Real: {
         double value = 0;
-        if (type == SQLITE_INTEGER || type == SQLITE_FLOAT)
-            value = sqlite3_column_double(get, 0);
-        else if (type != SQLITE_TEXT || !clean_text(text, length, &value))
-            return " is not a number";
+        if (type == SQLITE_INTEGER || type == SQLITE_FLOAT) value = sqlite3_column_double(get, 0);
+        else if (type != SQLITE_TEXT || !clean_text(text, length, &value)) return " is not a number";
         *static_cast<double *>(address) = value;
         return nullptr;
     }
@@ -237,7 +236,8 @@ int read_fields(Database &d, Dbptr db, va_list args) {
             return -1;
         }
         const int type = sqlite3_column_type(get.get(), 0);
-        const char *why = store(get.get(), type, d.fields[static_cast<size_t>(db.table)][static_cast<size_t>(index)].kind, address);
+        const char *why = store(get.get(), type,
+                                d.fields[static_cast<size_t>(db.table)][static_cast<size_t>(index)].kind, address);
         if (why) {
             elog_log(0, "dbgetv: %s: table \"%s\" field \"%s\" row %ld: %s%s.\n", d.path.c_str(), table_name.c_str(),
                      name, db.record, shown(get.get(), type).c_str(), why);
@@ -322,14 +322,13 @@ Dbptr dblookup(Dbptr db, const char *database, const char *table, const char *fi
             if (db.field >= 0) {
                 const auto &name = d->fields[static_cast<size_t>(db.table)][static_cast<size_t>(db.field)].name;
                 Statement find(d->handle, "SELECT rowid FROM " + quoted(d->tables[static_cast<size_t>(db.table)]) +
-                                               " WHERE " + quoted(name) + " = ?1 ORDER BY rowid LIMIT 1");
+                                              " WHERE " + quoted(name) + " = ?1 ORDER BY rowid LIMIT 1");
                 db.record = dbINVALID;
                 if (find) {
-                    if (parse_long(record, &value))
-                        sqlite3_bind_int64(find.get(), 1, value);
-                    else
-                        sqlite3_bind_text(find.get(), 1, record, -1, SQLITE_TRANSIENT);
-                    if (sqlite3_step(find.get()) == SQLITE_ROW) db.record = static_cast<long>(sqlite3_column_int64(find.get(), 0));
+                    if (parse_long(record, &value)) sqlite3_bind_int64(find.get(), 1, value);
+                    else sqlite3_bind_text(find.get(), 1, record, -1, SQLITE_TRANSIENT);
+                    if (sqlite3_step(find.get()) == SQLITE_ROW)
+                        db.record = static_cast<long>(sqlite3_column_int64(find.get(), 0));
                 }
             } else if (!std::strcmp(record, "dbALL")) {
                 db.record = dbALL;
@@ -408,9 +407,7 @@ int dbquery(Dbptr db, int code, void *result) {
     Database *d = database_at(db.database);
     if (!d || !result) return -1;
     switch (code) {
-    case dbDATABASE_NAME:
-        *static_cast<const char **>(result) = d->path.c_str();
-        return 0;
+    case dbDATABASE_NAME: *static_cast<const char **>(result) = d->path.c_str(); return 0;
     case dbRECORD_COUNT: {
         if (db.table < 0 || static_cast<size_t>(db.table) >= d->tables.size()) return -1;
         try {
@@ -423,8 +420,7 @@ int dbquery(Dbptr db, int code, void *result) {
         }
         return 0;
     }
-    default:
-        return -1;
+    default: return -1;
     }
 }
 

@@ -53,8 +53,8 @@ struct Key {
             hi = big_endian_word(bytes);
             if (length > 8) lo = big_endian_word(bytes + length - 8) << 8 * (16 - length);
         } else if (length >= 4) {
-            hi = std::uint64_t{big_endian_half(bytes)} << 32 |
-                 std::uint64_t{big_endian_half(bytes + length - 4)} << 8 * (8 - length);
+            hi = std::uint64_t{big_endian_half(bytes)} << 32 | std::uint64_t{big_endian_half(bytes + length - 4)}
+                                                                   << 8 * (8 - length);
         } else {
             hi = 0;
             for (size_t i = 0; i < length; ++i) hi |= std::uint64_t{bytes[i]} << (56 - 8 * i);
@@ -150,7 +150,9 @@ struct PoolAllocator {
     }
     void deallocate(T *p, size_t n) { pool->give_back(p, n * sizeof(T)); }
     template <typename U>
-    bool operator==(const PoolAllocator<U> &other) const { return pool == other.pool; }
+    bool operator==(const PoolAllocator<U> &other) const {
+        return pool == other.pool;
+    }
     Pool *pool;
 };
 
@@ -208,9 +210,7 @@ static_assert(sizeof(Arr) <= 1024, "a new array fits the allocator's fastest cac
 
 extern "C" {
 
-Arr *newarr(int (*cmp)(const char *, const char *)) {
-    return new (std::nothrow) Arr(cmp);
-}
+Arr *newarr(int (*cmp)(const char *, const char *)) { return new (std::nothrow) Arr(cmp); }
 
 void *setarr(Arr *a, const char *key, void *value) {
     if (!a || !key) return nullptr;

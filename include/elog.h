@@ -20,16 +20,14 @@ extern "C" {
  * some nested-decode messages, 0 otherwise. */
 VORPIX_HOST_API void elog_log(int flags, const char *format, ...) VORPIX_PRINTF(2, 3);
 /* Logs like elog_log, then ends the process with exit status 1. */
-VORPIX_HOST_API VORPIX_NORETURN void elog_die(int flags, const char *format, ...)
-    VORPIX_PRINTF(2, 3);
+VORPIX_HOST_API VORPIX_NORETURN void elog_die(int flags, const char *format, ...) VORPIX_PRINTF(2, 3);
 
 /* Receives each formatted message with its flags. */
 typedef void (*elog_handler)(int flags, const char *message, void *context);
 /* Sends messages to handler instead of standard error; NULL restores the
  * default. Returns the handler that was set before (its context through
  * old_context when not NULL). */
-VORPIX_HOST_API elog_handler elog_set_handler(elog_handler handler, void *context,
-                                              void **old_context);
+VORPIX_HOST_API elog_handler elog_set_handler(elog_handler handler, void *context, void **old_context);
 
 #ifdef __cplusplus
 }

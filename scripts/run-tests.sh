@@ -2,11 +2,14 @@
 # Builds everything and runs the whole test suite: once plainly, once under
 # AddressSanitizer and UndefinedBehaviorSanitizer, once built by clang with
 # only the portable code paths (all three with warnings as errors), then runs
-# clang-tidy and valgrind, and fuzzes every decoder for a short while.
+# the layout check, clang-tidy and valgrind, and fuzzes every decoder for a short while.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 jobs=$(nproc)
+# Every source laid out as .clang-format says.
+echo "== format" >&2
+scripts/check-format.sh
 # clang builds too, without the paths chosen at run time for newer CPUs, so
 # that the portable ones are tested as well.
 for preset in default sanitize clang; do

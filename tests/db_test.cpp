@@ -85,12 +85,15 @@ TEST_F(ClientDatabase, FailuresAreMinusOneWithAMessage) {
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     for (const std::string &path : {fifo, std::string("/dev/null")}) {
         for (const char *mode : {"r", "r+"}) {
-            EXPECT_TRUE(vorpix::test::true_within(5, [&] {
-                LogCapture child_log;
-                Dbptr db;
-                return dbopen(path.c_str(), mode, &db) == -1 &&
-                       child_log.text() == "dbopen: " + path + ": not a regular file.\n";
-            })) << path << " " << mode;
+            EXPECT_TRUE(vorpix::test::true_within(5,
+                                                  [&] {
+                                                      LogCapture child_log;
+                                                      Dbptr db;
+                                                      return dbopen(path.c_str(), mode, &db) == -1 &&
+                                                             child_log.text() ==
+                                                                 "dbopen: " + path + ": not a regular file.\n";
+                                                  }))
+                << path << " " << mode;
         }
     }
     EXPECT_EQ(dbgetv(Dbptr{99, 0, 0, 0}, nullptr, "x", &v, nullptr), -1);
@@ -123,8 +126,8 @@ struct Read {
     const char *table;
     int row;
     const char *field;
-    char kind;              // 'l' long, 'd' double, 't' 256-byte text
-    std::string expected;   // the value as text, or the message's tail after "row N: "
+    char kind;             // 'l' long, 'd' double, 't' 256-byte text
+    std::string expected;  // the value as text, or the message's tail after "row N: "
     bool ok;
 };
 
@@ -135,23 +138,32 @@ TEST(DatabaseValues, ConvertToTheFieldsTypeOrFailNamingTableFieldAndRow) {
     TempDir dir;
     const std::string a200(200, 'a'), f255(255, 'f'), f256(256, 'f');
     // .import of a CSV makes every column TEXT.
-    const std::string csv = "fileid,offset,xmin,filename,label\n"
-                            "3,236,2.25,shapes/coast.shp,x\n" +
-                            a200 + "," + a200 + "," + a200 + "," + a200 + "," + a200 + "\n"
-                            "12abc, 5,1e3," + f255 + ",\n"
-                            "99999999999999999999,-9223372036854775808,+.5," + f256 + ",7\n"
-                            "+-4,0x10,nan,a,b\n";
+    const std::string csv =
+        "fileid,offset,xmin,filename,label\n"
+        "3,236,2.25,shapes/coast.shp,x\n" +
+        a200 + "," + a200 + "," + a200 + "," + a200 + "," + a200 +
+        "\n"
+        "12abc, 5,1e3," +
+        f255 +
+        ",\n"
+        "99999999999999999999,-9223372036854775808,+.5," +
+        f256 +
+        ",7\n"
+        "+-4,0x10,nan,a,b\n";
     vorpix::test::write_file(dir.file("rows.csv"), csv.data(), csv.size());
     const std::string db = dir.file("rows.db");
     const std::string sql =
-        ".import --csv " + dir.file("rows.csv") + " imported\n"
+        ".import --csv " + dir.file("rows.csv") +
+        " imported\n"
         "CREATE TABLE typed (fileid INTEGER, offset INTEGER, xmin REAL, filename TEXT, count INT, ratio DOUBLE, note, "
         "price NUMERIC);\n"
         "INSERT INTO typed VALUES (x'00112233445566778899', 7.0, 9223372036854775807, 12345, 4, 3, 42, 1.5);\n"
         "INSERT INTO typed VALUES (NULL, 2.5, x'00', x'41424344', 'abc', '', NULL, 'cheap');\n"
-        "INSERT INTO typed VALUES (9223372036854775807, 1e300, '12abc', 'a' || char(0) || 'b', '" + a200 +
+        "INSERT INTO typed VALUES (9223372036854775807, 1e300, '12abc', 'a' || char(0) || 'b', '" +
+        a200 +
         "', '-0.25', 'n', 7);\n"
-        "INSERT INTO typed VALUES (-9223372036854775808, 9223372036854775807.0, -1e308, NULL, 2, 1e308, x'ff', NULL);\n";
+        "INSERT INTO typed VALUES (-9223372036854775808, 9223372036854775807.0, -1e308, NULL, 2, 1e308, x'ff', "
+        "NULL);\n";
     vorpix::test::write_file(dir.file("make.sql"), sql.data(), sql.size());
     ASSERT_EQ(run_command("sqlite3 " + db + " < " + dir.file("make.sql")).status, 0);
 
@@ -174,7 +186,8 @@ TEST(DatabaseValues, ConvertToTheFieldsTypeOrFailNamingTableFieldAndRow) {
         {"imported", 4, "fileid", 'l', "\"99999999999999999999\" is not an integer", false},
         {"imported", 4, "offset", 'l', "-9223372036854775808", true},
         {"imported", 4, "xmin", 'd', "0.5", true},
-        {"imported", 4, "filename", 't', "\"" + std::string(40, 'f') + "\"... (256 bytes) is longer than 255 bytes", false},
+        {"imported", 4, "filename", 't', "\"" + std::string(40, 'f') + "\"... (256 bytes) is longer than 255 bytes",
+         false},
         {"imported", 5, "fileid", 'l', "\"+-4\" is not an integer", false},
         {"imported", 5, "offset", 'l', "\"0x10\" is not an integer", false},
         {"imported", 5, "xmin", 'd', "\"nan\" is not a number", false},
@@ -217,8 +230,9 @@ TEST(DatabaseValues, ConvertToTheFieldsTypeOrFailNamingTableFieldAndRow) {
         Guarded<long> l;
         Guarded<double> d;
         Guarded<char[256]> t;
-        void *address = r.kind == 'l' ? static_cast<void *>(&l.value)
-                        : r.kind == 'd' ? static_cast<void *>(&d.value) : static_cast<void *>(t.value);
+        void *address = r.kind == 'l'   ? static_cast<void *>(&l.value)
+                        : r.kind == 'd' ? static_cast<void *>(&d.value)
+                                        : static_cast<void *>(t.value);
         const int status = dbgetv(row, nullptr, r.field, address, nullptr);
         EXPECT_TRUE(l.intact() && d.intact() && t.intact());
         if (r.ok) {

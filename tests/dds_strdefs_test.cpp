@@ -193,9 +193,8 @@ TEST(DdsUnstuff, WordsAreLittleEndianAndZeroExtended) {
 }
 
 TEST(DdsUnstuff, CodesWithoutADefinitionFailWithTheirHexCode) {
-    const std::pair<int, const char *> cases[] = {{1, "0x1"},     {0, "0x0"},     {5, "0x5"},
-                                                  {199, "0xc7"},  {511, "0x1ff"}, {512, "0x200"},
-                                                  {-1, "0xffffffff"}};
+    const std::pair<int, const char *> cases[] = {{1, "0x1"},     {0, "0x0"},     {5, "0x5"},        {199, "0xc7"},
+                                                  {511, "0x1ff"}, {512, "0x200"}, {-1, "0xffffffff"}};
     for (const auto &[code, hex] : cases) {
         Bytes stream(200, 0);
         unsigned char *p = stream.data();
@@ -220,7 +219,7 @@ TEST(DdsDecodeFile, KeepsTheChosenLevelsAndStillWalksTheChain) {
         int index, first_level, images;
         long end;
     };
-    const Case cases[] = {{4, -1, 0, 4, 184}, {4, 0, 0, 1, 184}, {4, 2, 2, 1, 184}, {4, 3, 3, 1, 184},
+    const Case cases[] = {{4, -1, 0, 4, 184}, {4, 0, 0, 1, 184},  {4, 2, 2, 1, 184}, {4, 3, 3, 1, 184},
                           {4, 9, 3, 1, 184},  {0, -1, 0, 0, 128}, {0, 0, 0, 0, 128}, {0, 3, 0, 0, 128}};
     for (const Case &c : cases) {
         SCOPED_TRACE("count " + std::to_string(c.count) + ", index " + std::to_string(c.index));
@@ -246,7 +245,8 @@ TEST(DdsDecodeFile, SidesHalveWithNoLowerBound) {
     DDSFILEStr *file = nullptr;
     EXPECT_EQ(decode_plain(bytes, file, -1), 128 + 72);
     ASSERT_EQ(cnttbl(file->argb_mipmaps), 5);
-    for (int k = 0, width = 16, height = 4; k < 3; ++k, width /= 2, height /= 2) expect_solid(file, k, k, width * height);
+    for (int k = 0, width = 16, height = 4; k < 3; ++k, width /= 2, height /= 2)
+        expect_solid(file, k, k, width * height);
     release(file);
     const std::string listing = listing_of(layout);
     EXPECT_NE(listing.find("mipmap[2] = 4x1 ff0000ff ff0000ff ff0000ff ff0000ff\n"), std::string::npos) << listing;
@@ -412,8 +412,9 @@ TEST(DdsDecodeSized, HugeSidesAndCountsFailBeforeAllocating) {
     DDSFILEStr *file = nullptr;
     LogCapture log;
     EXPECT_EQ(dds_decode_file_sized(&file, -1, bytes.data(), static_cast<long>(bytes.size())), -1);
-    EXPECT_EQ(log.text(), "dds_decode_file_sized: truncated file: mipmap level 0 (4294967295x4294967295) at byte "
-                          "128: 9223372036854775808 bytes needed, 0 remain.\n");
+    EXPECT_EQ(log.text(),
+              "dds_decode_file_sized: truncated file: mipmap level 0 (4294967295x4294967295) at byte "
+              "128: 9223372036854775808 bytes needed, 0 remain.\n");
     release(file);
     // Without a size, such a level's data could not even be addressed.
     log.clear();

@@ -38,10 +38,10 @@ protected:
 
     // A database made by the sqlite3 client: files by id, shape rows.
     Dbptr make(const std::string &path, const std::string &files, const std::string &rows) {
-        const auto r = run_command("sqlite3 " + path +
-                                   " \"CREATE TABLE filename (fileid INTEGER, filename TEXT); INSERT INTO filename VALUES " +
-                                   files + "; CREATE TABLE shapes (fileid INTEGER, offset INTEGER); INSERT INTO shapes VALUES " +
-                                   rows + ";\"");
+        const auto r = run_command(
+            "sqlite3 " + path +
+            " \"CREATE TABLE filename (fileid INTEGER, filename TEXT); INSERT INTO filename VALUES " + files +
+            "; CREATE TABLE shapes (fileid INTEGER, offset INTEGER); INSERT INTO shapes VALUES " + rows + ";\"");
         EXPECT_EQ(r.status, 0);
         Dbptr db{};
         EXPECT_EQ(dbopen(path.c_str(), "r", &db), 0);
@@ -108,7 +108,8 @@ TEST_F(ShapeFetch, FailuresLogTheNestedMessageThenTheirOwn) {
     const auto arc = vorpix::test::read_file(fixture_path("esri/arc.shp"));
     auto patched = [&](const std::string &name, size_t at, std::uint32_t word, bool big) {
         auto bytes = arc;
-        for (int i = 0; i < 4; ++i) bytes[at + static_cast<size_t>(i)] = static_cast<unsigned char>(word >> (big ? 24 - 8 * i : 8 * i));
+        for (int i = 0; i < 4; ++i)
+            bytes[at + static_cast<size_t>(i)] = static_cast<unsigned char>(word >> (big ? 24 - 8 * i : 8 * i));
         vorpix::test::write_file(dir_.file("maps/shapes/" + name), bytes.data(), bytes.size());
     };
     patched("type2.shp", 108, 2, false);
@@ -156,10 +157,11 @@ TEST_F(ShapeFetch, AShapefileThatChangedIsReadAgain) {
     {
         LogCapture log;
         fetch(row(t, 1), -1);
-        EXPECT_EQ(log.messages(), (std::vector<std::string>{
-                                      "esri_decode_shapefile_record: " + shp + ": record at byte 45708: offset 45708 lies "
-                                      "outside the 200 bytes.\n",
-                                      "esri_get_db_shp_record: esri_decode_shapefile_record() error.\n"}));
+        EXPECT_EQ(log.messages(),
+                  (std::vector<std::string>{"esri_decode_shapefile_record: " + shp +
+                                                ": record at byte 45708: offset 45708 lies "
+                                                "outside the 200 bytes.\n",
+                                            "esri_get_db_shp_record: esri_decode_shapefile_record() error.\n"}));
     }
     std::filesystem::copy_file(fixture_path("esri/point.shp"), shp + ".new");
     std::filesystem::rename(shp + ".new", shp);

@@ -150,7 +150,8 @@ std::vector<DumpedShape> parse_shpdump(const std::string &text) {
             line.find("to (") != std::string::npos)
             continue;
         DumpedShape &s = shapes.back();
-        if (line.find('+') != std::string::npos && line.find('+') < open) s.parts.push_back(static_cast<int>(s.points.size()));
+        if (line.find('+') != std::string::npos && line.find('+') < open)
+            s.parts.push_back(static_cast<int>(s.points.size()));
         else if (s.points.empty() && s.nparts > 0) s.parts.push_back(0);
         std::string inside = line.substr(open + 1, line.find(')') - open - 1);
         for (char &c : inside)
@@ -166,7 +167,10 @@ std::vector<DumpedShape> parse_shpdump(const std::string &text) {
 
 bool near(double a, double b) { return std::fabs(a - b) <= 1e-13 * std::max(1.0, std::fabs(b)); }
 
-bool has_m(int type) { return type == 21 || type == 23 || type == 25 || type == 28 || type == 11 || type == 13 || type == 15 || type == 18 || type == 31; }
+bool has_m(int type) {
+    return type == 21 || type == 23 || type == 25 || type == 28 || type == 11 || type == 13 || type == 15 ||
+           type == 18 || type == 31;
+}
 bool has_z(int type) { return type == 11 || type == 13 || type == 15 || type == 18 || type == 31; }
 
 int decode_plain(ESRISHPStr *shp, Bytes &bytes) {
@@ -185,7 +189,8 @@ TEST(EsriNames, FirstMatchingRowNamesACode) {
 }
 
 TEST(EsriEngine, UndefinedStructureTypesFailNamingTheTypeInHexAndConsumeNothing) {
-    for (const auto &[type, hex] : std::vector<std::pair<int, std::string>>{{2, "0x2"}, {200, "0xc8"}, {-5, "0xfffffffb"}}) {
+    for (const auto &[type, hex] :
+         std::vector<std::pair<int, std::string>>{{2, "0x2"}, {200, "0xc8"}, {-5, "0xfffffffb"}}) {
         LogCapture log;
         Bytes bytes(64, 0);
         unsigned char *stream = bytes.data();
@@ -207,10 +212,15 @@ TEST(EsriEngine, CountedShapesConsumeWhatTheirCountsSay) {
         int type, numparts, numpoints;
         size_t bytes;
     };
-    const std::vector<Case> cases = {
-        {8, -1, 0, 40},  {8, -1, 3, 88},  {28, -1, 2, 40 + 32 + 16 + 16}, {18, -1, 2, 40 + 32 + 2 * (16 + 16)},
-        {3, 2, 5, 132},  {5, 1, 0, 48},   {23, 1, 2, 44 + 4 + 32 + 16 + 16}, {15, 2, 3, 44 + 8 + 48 + 2 * (16 + 24)},
-        {31, 2, 3, 44 + 16 + 48 + 2 * (16 + 24)}};
+    const std::vector<Case> cases = {{8, -1, 0, 40},
+                                     {8, -1, 3, 88},
+                                     {28, -1, 2, 40 + 32 + 16 + 16},
+                                     {18, -1, 2, 40 + 32 + 2 * (16 + 16)},
+                                     {3, 2, 5, 132},
+                                     {5, 1, 0, 48},
+                                     {23, 1, 2, 44 + 4 + 32 + 16 + 16},
+                                     {15, 2, 3, 44 + 8 + 48 + 2 * (16 + 24)},
+                                     {31, 2, 3, 44 + 16 + 48 + 2 * (16 + 24)}};
     for (const Case &c : cases) {
         Builder b;
         b.le32(c.type).zeros(32);
@@ -248,7 +258,10 @@ TEST(EsriEngine, TypesWithoutATableAllocateZeroedAndConsumeNothing) {
         void *out = nullptr;
         ASSERT_EQ(esri_unstuff_stream(type, &out, bytes.data(), &stream), 0);
         EXPECT_EQ(stream, bytes.data());
-        const Bytes zero(type == 63 ? sizeof(ESRISHPStr) : type == 101 ? sizeof(ESRIDBASEStr) : sizeof(ESRIDBASEFIELDDESCRStr), 0);
+        const Bytes zero(type == 63    ? sizeof(ESRISHPStr)
+                         : type == 101 ? sizeof(ESRIDBASEStr)
+                                       : sizeof(ESRIDBASEFIELDDESCRStr),
+                         0);
         EXPECT_EQ(std::memcmp(out, zero.data(), type == 106 ? sizeof(ESRIDBASEFIELDPROPSStr) : zero.size()), 0);
         std::free(out);
     }
@@ -319,8 +332,8 @@ TEST_P(ShapefileOracle, DecodesWhatShpdumpPrints) {
 INSTANTIATE_TEST_SUITE_P(EveryShapeType, ShapefileOracle,
                          testing::Values("point", "arc", "polygon", "multipoint", "pointz", "arcz", "polygonz",
                                          "multipointz", "pointm", "arcm", "polygonm", "multipointm", "multipatch",
-                                         "nulls", "fieldtypes", "areas", "nc", "pointz_nom", "arcz_nom",
-                                         "polygonz_nom", "multipointz_nom"));
+                                         "nulls", "fieldtypes", "areas", "nc", "pointz_nom", "arcz_nom", "polygonz_nom",
+                                         "multipointz_nom"));
 
 TEST(ShapefileDecode, RealCountiesMatchTheirHeaderAndIndex) {
     Bytes bytes = fixture("nc.shp");
@@ -371,8 +384,8 @@ TEST(ShapefileDecode, ASecondFileReplacesTheRecordsOfTheFirst) {
 
 // An undefined type, and the framing types, in the second record's shape.
 TEST(ShapefileDecode, UndefinedAndFramingShapeTypesFailTheFileWithEveryLevelsMessage) {
-    for (const auto &[type, hex] : std::vector<std::pair<int, std::string>>{{2, "0x2"}, {58, "0x3a"}, {62, "0x3e"},
-                                                                            {63, "0x3f"}, {101, "0x65"}}) {
+    for (const auto &[type, hex] : std::vector<std::pair<int, std::string>>{
+             {2, "0x2"}, {58, "0x3a"}, {62, "0x3e"}, {63, "0x3f"}, {101, "0x65"}}) {
         Bytes bytes = fixture("point.shp");
         bytes[100 + 28 + 8] = static_cast<unsigned char>(type);
         Shapefile f;
@@ -412,13 +425,14 @@ TEST(ShapefileDecodeSized, BadCountsAndLengthsFailNamingTheRecord) {
         {"arc.shp", 24, 0x10000, true,
          "esri_decode_shapefile_sized: header: file length 65536 words (131072 bytes) runs past the data, which has "
          "344.\n"},
-        {"arc.shp", 100 + 8, 2, false, "esri_decode_shapefile_sized: record 0 at byte 100: shape type 2 is not a shape type.\n"},
+        {"arc.shp", 100 + 8, 2, false,
+         "esri_decode_shapefile_sized: record 0 at byte 100: shape type 2 is not a shape type.\n"},
     };
     for (const Case &c : cases) {
         Bytes bytes = fixture(c.file);
         for (int i = 0; i < 4; ++i)
-            bytes[c.at + static_cast<size_t>(i)] =
-                static_cast<unsigned char>(static_cast<std::uint32_t>(c.value) >> (8 * (c.big ? 3 - i : i)));
+            bytes[c.at + static_cast<size_t>(i)] = static_cast<unsigned char>(static_cast<std::uint32_t>(c.value) >>
+                                                                              (8 * (c.big ? 3 - i : i)));
         Shapefile f;
         LogCapture log;
         EXPECT_EQ(esri_decode_shapefile_sized(&f.shp, bytes.data(), static_cast<long>(bytes.size())), -1);
@@ -496,7 +510,8 @@ TEST_P(TruncatedShapefile, CutsThatTheHeaderAgreesWithStopInsideTheRecords) {
     }
     vorpix::test::for_each_cut(whole, 102, false, [&](unsigned char *bytes, size_t cut) {
         const std::uint32_t words = static_cast<std::uint32_t>(cut / 2);
-        for (int i = 0; i < 4; ++i) bytes[24 + static_cast<size_t>(i)] = static_cast<unsigned char>(words >> (8 * (3 - i)));
+        for (int i = 0; i < 4; ++i)
+            bytes[24 + static_cast<size_t>(i)] = static_cast<unsigned char>(words >> (8 * (3 - i)));
         const auto boundary = std::find(boundaries.begin(), boundaries.end(), cut & ~size_t{1});
         Shapefile f;
         LogCapture log;
@@ -510,10 +525,10 @@ TEST_P(TruncatedShapefile, CutsThatTheHeaderAgreesWithStopInsideTheRecords) {
     });
 }
 
-const char *const shapefiles[] = {"point.shp",    "arc.shp",       "polygon.shp",   "multipoint.shp",
-                                   "pointz.shp",   "arcz.shp",      "polygonz.shp",  "multipointz.shp",
-                                   "pointm.shp",   "arcm.shp",      "polygonm.shp",  "multipointm.shp",
-                                   "multipatch.shp", "nulls.shp",   "areas.shp",     "nc.shp"};
+const char *const shapefiles[] = {"point.shp",      "arc.shp",   "polygon.shp",  "multipoint.shp",
+                                  "pointz.shp",     "arcz.shp",  "polygonz.shp", "multipointz.shp",
+                                  "pointm.shp",     "arcm.shp",  "polygonm.shp", "multipointm.shp",
+                                  "multipatch.shp", "nulls.shp", "areas.shp",    "nc.shp"};
 INSTANTIATE_TEST_SUITE_P(Shapefiles, TruncatedFile, testing::ValuesIn(shapefiles));
 INSTANTIATE_TEST_SUITE_P(Tables, TruncatedFile,
                          testing::Values("cities.dbf", "fieldtypes.dbf", "nulls.dbf", "areas.dbf", "nc.dbf"));
@@ -580,7 +595,8 @@ TEST_P(DbaseOracle, CharacterAndNumericFieldsAreWhatDbfdumpPrints) {
     EXPECT_EQ(plain.fields(d.dbf.hdr.numrecs - 1), d.fields(d.dbf.hdr.numrecs - 1));
 }
 
-INSTANTIATE_TEST_SUITE_P(Tables, DbaseOracle, testing::Values("cities", "fieldtypes", "nulls", "multipatch", "areas", "nc"));
+INSTANTIATE_TEST_SUITE_P(Tables, DbaseOracle,
+                         testing::Values("cities", "fieldtypes", "nulls", "multipatch", "areas", "nc"));
 
 // A two-field level-5 file laid out by hand: a 'C' of width 10, an 'N' of 6.
 Builder two_field_file(int version, int numbyteshdr, const std::string &record) {
@@ -601,7 +617,8 @@ Builder two_field_file(int version, int numbyteshdr, const std::string &record) 
 }
 
 TEST(DbaseDecode, VersionBitsChooseTheLevel) {
-    for (const auto &[first, level] : std::vector<std::pair<int, int>>{{0x03, 5}, {0x83, 5}, {0x8b, 5}, {0x04, 7}, {0x30, 0}}) {
+    for (const auto &[first, level] :
+         std::vector<std::pair<int, int>>{{0x03, 5}, {0x83, 5}, {0x8b, 5}, {0x04, 7}, {0x30, 0}}) {
         Bytes bytes = two_field_file(first, 97, "  LISBON    12.5").b;
         Dbase d;
         LogCapture log;
@@ -674,18 +691,20 @@ Bytes dbase_file(const std::vector<DbfField> &fields, int numrecs, int numbytesr
 // One 'C' field of width 12 per record: values are cut at the first zero
 // byte and lose leading and trailing white space of every kind.
 TEST(DbaseFields, ValuesAreCutAtTheFirstZeroByteAndTrimmedOfWhiteSpace) {
-    const std::vector<std::pair<std::string, std::string>> cases = {
-        {"  LISBON    ", "LISBON"},       {std::string("\tA B\t \0xyz  \n", 12), "A B"},
-        {std::string(12, '\0'), ""},      {"            ", ""},
-        {"x           ", "x"},            {"           y", "y"},
-        {"12345678901\t", "12345678901"}, {std::string("AB  \0\0\0\0\0\0\0\0", 12), "AB"},
-        {"\v\f\r ok \r\f\v  ", "ok"}};
+    const std::vector<std::pair<std::string, std::string>> cases = {{"  LISBON    ", "LISBON"},
+                                                                    {std::string("\tA B\t \0xyz  \n", 12), "A B"},
+                                                                    {std::string(12, '\0'), ""},
+                                                                    {"            ", ""},
+                                                                    {"x           ", "x"},
+                                                                    {"           y", "y"},
+                                                                    {"12345678901\t", "12345678901"},
+                                                                    {std::string("AB  \0\0\0\0\0\0\0\0", 12), "AB"},
+                                                                    {"\v\f\r ok \r\f\v  ", "ok"}};
     std::string records;
     for (const auto &c : cases) records += (records.empty() ? "" : " ") + c.first;
     Bytes bytes = dbase_file({{"TEXT", 'C', 12}}, static_cast<int>(cases.size()), 13, records);
     Dbase d(bytes);
-    for (size_t i = 0; i < cases.size(); ++i)
-        EXPECT_EQ(d.fields(static_cast<int>(i)).at("TEXT"), cases[i].second) << i;
+    for (size_t i = 0; i < cases.size(); ++i) EXPECT_EQ(d.fields(static_cast<int>(i)).at("TEXT"), cases[i].second) << i;
 }
 
 // Fields that every record shares are worked out once per set of
@@ -839,7 +858,9 @@ TEST(DbaseDecodeSized, NegativeCountsAndShortRecordsFailWithAMessage) {
     for (const Case &c : cases) {
         Bytes bytes = two_field_file(3, 97, "  LISBON    12.5").b;
         if (c.at == 4) {
-            for (int i = 0; i < 4; ++i) bytes[4 + static_cast<size_t>(i)] = static_cast<unsigned char>(static_cast<std::uint32_t>(c.value) >> (8 * i));
+            for (int i = 0; i < 4; ++i)
+                bytes[4 + static_cast<size_t>(i)] = static_cast<unsigned char>(static_cast<std::uint32_t>(c.value) >>
+                                                                               (8 * i));
         } else {
             bytes[c.at] = static_cast<unsigned char>(c.value & 0xff);
             bytes[c.at + 1] = static_cast<unsigned char>(c.value >> 8);
@@ -885,8 +906,9 @@ TEST(EsriPrint, ArraysShowTheirFirstItemsAndMarkTheRest) {
     EXPECT_EQ(all[5], ">   shape_type=RecordPolygon");
     EXPECT_EQ(all[6], ">   bbox=(-81.741074, 36.234356, -81.239891, 36.589649)");
     EXPECT_EQ(all[9], ">   parts=0");
-    EXPECT_EQ(all[10], ">   points=(-81.472755, 36.234356), (-81.540840, 36.272507), (-81.561981, 36.273594), "
-                       "(-81.633064, 36.340687), ...");
+    EXPECT_EQ(all[10],
+              ">   points=(-81.472755, 36.234356), (-81.540840, 36.272507), (-81.561981, 36.273594), "
+              "(-81.633064, 36.340687), ...");
 }
 
 TEST(EsriPrint, DbaseListingShowsHeaderDescriptorsAndRecordSlots) {

@@ -122,7 +122,12 @@ TEST_P(BorderSelect, DeliversTheSegmentsOfTheBinsTheBoxTouches) {
 INSTANTIATE_TEST_SUITE_P(
     Boxes, BorderSelect,
     ::testing::Values(
-        SelectCase{"AcrossZeroKeepsBinCornersFrom330Up", "p:7", -30, 30, 30, 40,
+        SelectCase{"AcrossZeroKeepsBinCornersFrom330Up",
+                   "p:7",
+                   -30,
+                   30,
+                   30,
+                   40,
                    {{0, 30, 1, 2}, {0, 30, 3, 3}, {20, 40, 1, 2}, {-1, -1, 1, 0}, {330, 30, 1, 2}}},
         SelectCase{"MaskOneKeepsLevelOne", "p:1", -30, 30, 30, 40, {{0, 30, 1, 2}, {20, 40, 1, 2}, {330, 30, 1, 2}}},
         SelectCase{"MaskZeroSelectsNothing", "p:0", -30, 30, 30, 40, {}},
@@ -131,7 +136,12 @@ INSTANTIATE_TEST_SUITE_P(
         SelectCase{"LatitudeRowsUpTo45", "p:1", 0, 10, 30, 45, {{0, 40, 1, 2}, {0, 30, 1, 2}}},
         SelectCase{"LatitudeRowsUpTo50", "p:1", 0, 10, 30, 50, {{0, 40, 1, 2}, {0, 30, 1, 2}}},
         SelectCase{"KindsInTheOrderNamed", "r:1 p:2", 0, 20, 60, 90, {{0, 80, 1, 3}, {10, 70, 2, 2}}},
-        SelectCase{"FiveWordsFillFourEntries", "p:1 p:1 p:1 p:1 p:1", 0, 10, 80, 90,
+        SelectCase{"FiveWordsFillFourEntries",
+                   "p:1 p:1 p:1 p:1 p:1",
+                   0,
+                   10,
+                   80,
+                   90,
                    {{0, 80, 1, 3}, {0, 80, 1, 3}, {0, 80, 1, 3}, {0, 80, 1, 3}}},
         SelectCase{"OtherLettersAreIgnored", "x:1 P:1 q r", 0, 10, 80, 90, {}}),
     [](const auto &info) { return std::string(info.param.name); });
@@ -221,7 +231,8 @@ TEST_P(BorderBinding, RefusesTheFileWithItsMessage) {
         EXPECT_EQ(log.entries()[0].message, c.message);
         EXPECT_EQ(log.entries()[0].flags, 0);
         char *path = datafile(nullptr, "maps/vorpix/binned_border_c.cdf");
-        EXPECT_EQ(log.entries()[1].message, "gmtmap_select: gmtmap_process_border_hdr(" + std::string(path) + ") error.\n");
+        EXPECT_EQ(log.entries()[1].message,
+                  "gmtmap_select: gmtmap_process_border_hdr(" + std::string(path) + ") error.\n");
         std::free(path);
     }
     // A failed load is tried again by the next selection.

@@ -28,11 +28,11 @@
 
 using vorpix::test::fixture_path;
 using vorpix::test::LogCapture;
+using vorpix::test::Polygon;
 using vorpix::test::read_file;
 using vorpix::test::ScopedEnv;
-using vorpix::test::TempDir;
-using vorpix::test::Polygon;
 using vorpix::test::shoreline_file;
+using vorpix::test::TempDir;
 using vorpix::test::write_file;
 
 namespace {
@@ -41,8 +41,7 @@ namespace {
 class ShorelineData {
 public:
     // files: resolution letter -> fixture name (or raw bytes through add()).
-    explicit ShorelineData(const std::map<char, std::string> &files = {})
-        : env_(VORPIX_DATA_PATH_ENV, dir_.path()) {
+    explicit ShorelineData(const std::map<char, std::string> &files = {}) : env_(VORPIX_DATA_PATH_ENV, dir_.path()) {
         for (const auto &[letter, name] : files) {
             const auto bytes = read_file(fixture_path("gshhs/" + name));
             add(letter, bytes);
@@ -51,9 +50,7 @@ public:
     void add(char letter, const std::vector<unsigned char> &bytes) {
         write_file(path(letter), bytes.data(), bytes.size());
     }
-    std::string path(char letter) const {
-        return dir_.file(std::string("maps/vorpix/gshhs_") + letter + ".b");
-    }
+    std::string path(char letter) const { return dir_.file(std::string("maps/vorpix/gshhs_") + letter + ".b"); }
 
 private:
     TempDir dir_;
@@ -78,8 +75,8 @@ public:
         // Map objects live as long as the process; keep them reachable.
         kept().push_back(map_);
     }
-    int select(const char *types, const char *resolution, double w, double e, double s, double n,
-               double lonref = 0, double latref = 0) {
+    int select(const char *types, const char *resolution, double w, double e, double s, double n, double lonref = 0,
+               double latref = 0) {
         std::string t = types, r = resolution;
         return gshhsmap_select(map_, t.data(), r.data(), w, e, s, n, lonref, latref);
     }
@@ -143,9 +140,9 @@ TEST(ShorelineHeader, EveryVersionDecodesAsTheWriterRecordedIt) {
         ASSERT_EQ(stream - reinterpret_cast<const char *>(bytes.data()), v[14]);
         ASSERT_EQ(gshhs_unstuff_hdr(&hdr, &stream), 0);
         EXPECT_EQ(stream - reinterpret_cast<const char *>(bytes.data()), v[14] + v[15]) << "header length";
-        const long got[14] = {hdr->id,        hdr->n,      hdr->level,   hdr->west,      hdr->east,
-                              hdr->south,     hdr->north,  hdr->area,    hdr->greenwich, hdr->source,
-                              hdr->version,   hdr->area_full, hdr->container, hdr->ancestor};
+        const long got[14] = {hdr->id,      hdr->n,         hdr->level,     hdr->west,      hdr->east,
+                              hdr->south,   hdr->north,     hdr->area,      hdr->greenwich, hdr->source,
+                              hdr->version, hdr->area_full, hdr->container, hdr->ancestor};
         for (int i = 0; i < 14; ++i) EXPECT_EQ(got[i], v[i]) << "field " << i;
         char *before = stream;
         EXPECT_EQ(gshhs_skip_pts(hdr, &stream), 0);
@@ -226,8 +223,12 @@ TEST(ShorelineSelect, LevelBitmapsAndTheLevelFiveRule) {
     ShorelineData data({{'c', "selection.b"}});
     // Ids 11..16 carry levels 1..6 (6 reads as 1) inside 0.2..0.7 degrees.
     const std::vector<std::pair<std::string, std::vector<int>>> cases = {
-        {"c:0", {11, 12, 13, 14, 16}},  {"c:5", {11, 13, 16}}, {"c:1", {11, 16}},
-        {"c:16", {}},                   {"c", {11, 12, 13, 14, 16}}, {"f:2", {12}},
+        {"c:0", {11, 12, 13, 14, 16}},
+        {"c:5", {11, 13, 16}},
+        {"c:1", {11, 16}},
+        {"c:16", {}},
+        {"c", {11, 12, 13, 14, 16}},
+        {"f:2", {12}},
         {"x:1 c:8 f:1 c:2", {14, 11, 16}},  // two entries at most
     };
     for (const auto &[types, expected] : cases) {
@@ -294,9 +295,9 @@ TEST(ShorelineSelect, LongitudeFramesAcrossTheSeam) {
         {170, -170, {21, 22, 23, 31}},  // east given as the smaller number
         {-10, 10, {11, 12, 13, 14, 16, 24, 25, 27, 29}},
         {100, 300, {26, 21, 22, 23, 31}},  // seam at 20: 290..365 ends past 360, moves to -70..5
-        {30, 40, {28}},                 // touching at the east end counts
-        {-30, -20, {30, 27}},           // touching at the west end counts
-        {175, 185, {21, 22, 23, 31}},   // touching on both sides
+        {30, 40, {28}},                    // touching at the east end counts
+        {-30, -20, {30, 27}},              // touching at the west end counts
+        {175, 185, {21, 22, 23, 31}},      // touching on both sides
         {180, 190, {22, 23, 31}},
         // Becomes 10..365 (seam at 7.5): the ladder at 0.2..0.7 goes up a turn, and its
         // east end past 360 brings it back, west of the box; 290..365 goes to -70..5.
@@ -379,7 +380,8 @@ TEST(ShorelineSelect, TruncatedFileNeverReadsPastTheMapping) {
     std::set<size_t> boundaries;
     std::ifstream expected(fixture_path("gshhs/headers.txt"));
     std::string line;
-    while (std::getline(expected, line)) boundaries.insert(std::stoul(line.substr(line.find_last_of(' ', line.rfind(' ') - 1) + 1)));
+    while (std::getline(expected, line))
+        boundaries.insert(std::stoul(line.substr(line.find_last_of(' ', line.rfind(' ') - 1) + 1)));
     boundaries.insert(bytes.size());
     for (size_t cut = 0; cut < bytes.size(); ++cut) {  // an empty file selects nothing
         const std::vector<unsigned char> part(bytes.begin(), bytes.begin() + static_cast<long>(cut));
@@ -555,9 +557,23 @@ TEST(ShorelineDeliver, PolygonWindingManyTurnsStaysContinuous) {
     ASSERT_EQ(map.select("c:0", "c", -180, 180, -90, 90), 1);
     const auto all = map.read_all();
     ASSERT_EQ(all.size(), 1u);
-    EXPECT_EQ(all[0].points, (Points{{-2880, 0}, {-500, 0}, {-330, 0}, {-160, 0}, {10, 0}, {180, 0},
-                                     {350, 0}, {520, 0}, {360, 0}, {520, 0}, {350, 0}, {180, 0},
-                                     {10, 0}, {-160, 0}, {-330, 0}, {-500, 0}, {0, 0}}));
+    EXPECT_EQ(all[0].points, (Points{{-2880, 0},
+                                     {-500, 0},
+                                     {-330, 0},
+                                     {-160, 0},
+                                     {10, 0},
+                                     {180, 0},
+                                     {350, 0},
+                                     {520, 0},
+                                     {360, 0},
+                                     {520, 0},
+                                     {350, 0},
+                                     {180, 0},
+                                     {10, 0},
+                                     {-160, 0},
+                                     {-330, 0},
+                                     {-500, 0},
+                                     {0, 0}}));
 }
 
 TEST(ShorelineDeliver, TypeLettersLevelsAndEmptyPolygons) {

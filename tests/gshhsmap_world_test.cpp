@@ -28,8 +28,8 @@ struct Polygon {
 };
 
 std::int32_t be32(const unsigned char *p) {
-    return static_cast<std::int32_t>(std::uint32_t{p[0]} << 24 | std::uint32_t{p[1]} << 16 |
-                                     std::uint32_t{p[2]} << 8 | std::uint32_t{p[3]});
+    return static_cast<std::int32_t>(std::uint32_t{p[0]} << 24 | std::uint32_t{p[1]} << 16 | std::uint32_t{p[2]} << 8 |
+                                     std::uint32_t{p[3]});
 }
 
 // Every polygon of a bundled file, walked with the header primitives.
@@ -173,9 +173,8 @@ TEST_P(WorldPlaces, EverySourcePolygonIsThereAndHeadersFitTheirPoints) {
 // shrink a few islets to lines; as bundled, GEOS finds every polygon valid,
 // Antarctica's closed along the pole included.
 TEST_P(WorldPlaces, EveryPolygonIsValid) {
-    const std::map<char, std::string> expected = {{'c', "checked 1781 invalid 0\n"},
-                                                  {'l', "checked 10717 invalid 0\n"},
-                                                  {'i', "checked 41230 invalid 0\n"}};
+    const std::map<char, std::string> expected = {
+        {'c', "checked 1781 invalid 0\n"}, {'l', "checked 10717 invalid 0\n"}, {'i', "checked 41230 invalid 0\n"}};
     const auto r = run_command(python_command() + " " + VORPIX_SOURCE_DIR + "/tests/support/shoreline_outlines.py " +
                                VORPIX_SOURCE_DIR + "/maps/vorpix/gshhs_" + GetParam() + ".b 2>&1");
     EXPECT_EQ(r.status, 0) << r.output;

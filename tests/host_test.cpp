@@ -141,8 +141,8 @@ TEST(HostWords, SplitsOnWhiteSpaceAndLeavesTheInputAlone) {
 }
 
 TEST(HostByteOrder, ConvertsBigEndianItemsFromUnalignedSources) {
-    const unsigned char bytes[] = {0xff, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08, 0xc0, 0x00,
-                                   0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
+    const unsigned char bytes[] = {0xff, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08,
+                                   0xc0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
     std::uint16_t s[2];
     N2H2(s, bytes + 1, 2);
     EXPECT_EQ(s[0], 0x0102);
@@ -224,15 +224,19 @@ TEST(HostMapFile, ACachedFileThatChangedIsReadAgainAndOldCopiesStay) {
     const std::vector<Step> steps = {
         {"rewritten in place", [&] { write_file(path, "second, longer version", 22); }, "second, longer version"},
         {"truncated in place", [&] { ASSERT_EQ(truncate(path.c_str(), 6), 0); }, "second"},
-        {"the same size, later", [&] {
+        {"the same size, later",
+         [&] {
              timespec later[2] = {{0, UTIME_OMIT}, {2000000000, 123456789}};
              write_file(path, "SECOND", 6);
              ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), later, 0), 0);
-         }, "SECOND"},
-        {"replaced by rename", [&] {
+         },
+         "SECOND"},
+        {"replaced by rename",
+         [&] {
              write_file(dir.file("new.bin"), "renamed", 7);
              ASSERT_EQ(std::rename(dir.file("new.bin").c_str(), path.c_str()), 0);
-         }, "renamed"},
+         },
+         "renamed"},
         {"emptied", [&] { ASSERT_EQ(truncate(path.c_str(), 0), 0); }, ""},
         {"removed: the last copy stays", [&] { std::filesystem::remove(path); }, ""},
     };

@@ -116,7 +116,8 @@ TEST_P(NetcdfOracle, DecodesWhatAnIndependentReaderFinds) {
             ++dims;
         } else if (words[0] == "gattr" || words[0] == "vattr") {
             const bool global = words[0] == "gattr";
-            const NETCDFVar *var = global ? nullptr : static_cast<NETCDFVar *>(getarr(h.hdr->vars_array, words[1].c_str()));
+            const NETCDFVar *var = global ? nullptr
+                                          : static_cast<NETCDFVar *>(getarr(h.hdr->vars_array, words[1].c_str()));
             if (!global) {
                 ASSERT_NE(var, nullptr);
             }
@@ -148,7 +149,10 @@ TEST_P(NetcdfOracle, DecodesWhatAnIndependentReaderFinds) {
             EXPECT_EQ(var->fixed, record ? 0 : 1);
             if (values[0] != "-") {
                 // The first value at begin, in the file's byte order.
-                const size_t size = var->type == NETCDF_DOUBLE ? 8 : var->type == NETCDF_SHORT ? 2 : var->type == NETCDF_BYTE ? 1 : 4;
+                const size_t size = var->type == NETCDF_DOUBLE  ? 8
+                                    : var->type == NETCDF_SHORT ? 2
+                                    : var->type == NETCDF_BYTE  ? 1
+                                                                : 4;
                 ASSERT_LE(var->begin + size, bytes.size());
                 unsigned char host[8];
                 for (size_t k = 0; k < size; ++k) host[k] = bytes[var->begin + size - 1 - k];
@@ -238,7 +242,7 @@ TEST(NetcdfHeader, TwoVariablesOfOneNameIndexTheLater) {
     put_be32(b, 11), put_be32(b, 2);
     for (int begin : {100, 200}) {
         put_name(b, "twin");
-        put_be32(b, 0);               // no dimensions: fixed
+        put_be32(b, 0);                  // no dimensions: fixed
         put_be32(b, 0), put_be32(b, 0);  // no attributes
         put_be32(b, NETCDF_INT), put_be32(b, 4), put_be32(b, begin);
     }
@@ -313,9 +317,14 @@ Bytes many_variables(int vars, size_t name_length, int attrs) {
 // too) in the index, and the record still takes a file after it.
 TEST(NetcdfHeader, OneRecordDecodedAgainHoldsOnlyTheLatestFile) {
     const Bytes types = fixture("types.nc");
-    const std::vector<Bytes> files = {types,           many_variables(400, 40, 6), fixture("example.nc"),
-                                      many_variables(2000, 70, 3), many_variables(50, 20, 12), fixture("absent.nc"),
-                                      many_variables(400, 40, 6), types};
+    const std::vector<Bytes> files = {types,
+                                      many_variables(400, 40, 6),
+                                      fixture("example.nc"),
+                                      many_variables(2000, 70, 3),
+                                      many_variables(50, 20, 12),
+                                      fixture("absent.nc"),
+                                      many_variables(400, 40, 6),
+                                      types};
     for (bool sized : {true, false}) {
         SCOPED_TRACE(sized ? "sized" : "plain");
         Header h;
@@ -325,7 +334,8 @@ TEST(NetcdfHeader, OneRecordDecodedAgainHoldsOnlyTheLatestFile) {
             ASSERT_EQ(decode(files[i], fresh, sized), 0);
             ASSERT_EQ(decode(files[i], h, sized), 0);
             EXPECT_EQ(listing(h.hdr), listing(fresh.hdr));
-            for (int v = 0; v < h.hdr->vars_n; ++v) EXPECT_EQ(getarr(h.hdr->vars_array, h.hdr->vars[v].name), &h.hdr->vars[v]);
+            for (int v = 0; v < h.hdr->vars_n; ++v)
+                EXPECT_EQ(getarr(h.hdr->vars_array, h.hdr->vars[v].name), &h.hdr->vars[v]);
             if (i == 4) {
                 netcdf_clear_header(h.hdr);
                 EXPECT_EQ(listing(h.hdr), "numrecs  =  0\ndims_n   =  0\nattrs_n  =  0\nvars_n   =  0\n");
@@ -355,7 +365,8 @@ TEST(NetcdfHeader, OneRecordDecodedAgainHoldsOnlyTheLatestFile) {
         if (sized) {
             // Cut inside the attributes of scalar, the fifth variable.
             log.clear();
-            EXPECT_EQ(netcdf_unstuff_header_sized(types.data(), static_cast<long>(name_at(types, "tiny") + 6), &h.hdr), -1);
+            EXPECT_EQ(netcdf_unstuff_header_sized(types.data(), static_cast<long>(name_at(types, "tiny") + 6), &h.hdr),
+                      -1);
             EXPECT_NE(log.text().find("truncated header: variable 4"), std::string::npos) << log.text();
             EXPECT_EQ(getarr(h.hdr->vars_array, "scalar"), &h.hdr->vars[4]);
             EXPECT_EQ(getarr(h.hdr->vars_array, "label"), nullptr);
@@ -376,8 +387,8 @@ TEST(NetcdfHeader, StandaloneAttributeListIsReleasedPieceByPiece) {
     NETCDFAttr *attrs = nullptr;
     ASSERT_EQ(netcdf_unstuff_attrs(&cursor, &nattrs, &attrs), 0);
     ASSERT_EQ(nattrs, 4);
-    const std::pair<const char *, int> expected[] = {{"title", NETCDF_CHAR}, {"four", NETCDF_CHAR},
-                                                     {"pi", NETCDF_DOUBLE}, {"count", NETCDF_INT}};
+    const std::pair<const char *, int> expected[] = {
+        {"title", NETCDF_CHAR}, {"four", NETCDF_CHAR}, {"pi", NETCDF_DOUBLE}, {"count", NETCDF_INT}};
     for (int k = 0; k < nattrs; ++k) {
         EXPECT_STREQ(attrs[k].name, expected[k].first);
         EXPECT_EQ(attrs[k].values.type, expected[k].second);
@@ -466,7 +477,8 @@ TEST(NetcdfOwnership, PiecesReplacedByTheClientServeADecodeAgainOnlyWhereTheyFit
                     replace(list[i].name);
                     replace(list[i].values.values);
                 }
-                list = static_cast<NETCDFAttr *>(std::realloc(list, (static_cast<size_t>(n) + size) * sizeof(NETCDFAttr)));
+                list = static_cast<NETCDFAttr *>(
+                    std::realloc(list, (static_cast<size_t>(n) + size) * sizeof(NETCDFAttr)));
             };
             for (int i = 0; i < hdr->dims_n; ++i) replace(hdr->dims[i].name);
             replace_attrs(hdr->attrs, hdr->attrs_n);
@@ -475,10 +487,12 @@ TEST(NetcdfOwnership, PiecesReplacedByTheClientServeADecodeAgainOnlyWhereTheyFit
                 replace(hdr->vars[i].dims);
                 replace_attrs(hdr->vars[i].attrs, hdr->vars[i].nattrs);
             }
-            hdr->vars = static_cast<NETCDFVar *>(std::realloc(hdr->vars, (static_cast<size_t>(hdr->vars_n) + size) * sizeof(NETCDFVar)));
+            hdr->vars = static_cast<NETCDFVar *>(
+                std::realloc(hdr->vars, (static_cast<size_t>(hdr->vars_n) + size) * sizeof(NETCDFVar)));
             ASSERT_EQ(decode(*file, h), 0);
             EXPECT_EQ(listing(h.hdr), expected);
-            for (int i = 0; i < h.hdr->vars_n; ++i) EXPECT_EQ(getarr(h.hdr->vars_array, h.hdr->vars[i].name), &h.hdr->vars[i]);
+            for (int i = 0; i < h.hdr->vars_n; ++i)
+                EXPECT_EQ(getarr(h.hdr->vars_array, h.hdr->vars[i].name), &h.hdr->vars[i]);
             if (file == &example) {
                 ASSERT_EQ(decode(types, h), 0);
             }
@@ -565,7 +579,8 @@ class NetcdfCorruptHeader : public ::testing::TestWithParam<Corruption> {};
 TEST_P(NetcdfCorruptHeader, FailsWithItsMessages) {
     const Corruption &c = GetParam();
     Bytes bytes = fixture("example.nc");
-    for (int k = 0; k < 4; ++k) bytes[c.offset + k] = static_cast<unsigned char>(static_cast<std::uint32_t>(c.word) >> (24 - 8 * k));
+    for (int k = 0; k < 4; ++k)
+        bytes[c.offset + k] = static_cast<unsigned char>(static_cast<std::uint32_t>(c.word) >> (24 - 8 * k));
     for (bool sized : {false, true}) {
         SCOPED_TRACE(sized ? "sized" : "plain");
         LogCapture log;
@@ -585,31 +600,50 @@ INSTANTIATE_TEST_SUITE_P(
     Messages, NetcdfCorruptHeader,
     ::testing::Values(
         Corruption{"dimension_tag", 8, 11, {"0netcdf_unstuff_header: file error: expecting NC_DIMENSION.\n"}},
-        Corruption{"dimension_absent", 8, 0, {"0netcdf_unstuff_header: file error: expecting NC_DIMENSION or ABSENT.\n"}},
-        Corruption{"attribute_tag", 28, 13, {"0netcdf_unstuff_attrs: file error: expecting NC_ATTRIBUTE.\n", in_header}},
-        Corruption{"attribute_absent", 28, 0,
+        Corruption{
+            "dimension_absent", 8, 0, {"0netcdf_unstuff_header: file error: expecting NC_DIMENSION or ABSENT.\n"}},
+        Corruption{
+            "attribute_tag", 28, 13, {"0netcdf_unstuff_attrs: file error: expecting NC_ATTRIBUTE.\n", in_header}},
+        Corruption{"attribute_absent",
+                   28,
+                   0,
                    {"0netcdf_unstuff_attrs: file error: expecting NC_ATTRIBUTE or ABSENT.\n", in_header}},
         Corruption{"variable_tag", 60, 12, {"0netcdf_unstuff_header: file error: expecting NC_VARIABLE.\n"}},
-        Corruption{"variable_absent", 60, 0, {"0netcdf_unstuff_header: file error: expecting NC_VARIABLE or ABSENT.\n"}},
-        Corruption{"dimension_id_high", 80, 1,
+        Corruption{
+            "variable_absent", 60, 0, {"0netcdf_unstuff_header: file error: expecting NC_VARIABLE or ABSENT.\n"}},
+        Corruption{"dimension_id_high",
+                   80,
+                   1,
                    {"0netcdf_unstuff_header: hdr->vars[v].idim[0]=1 error - cannot be greater than 0.\n"}},
-        Corruption{"dimension_id_negative", 80, -1,
+        Corruption{"dimension_id_negative",
+                   80,
+                   -1,
                    {"0netcdf_unstuff_header: hdr->vars[v].idim[0]=-1 error - cannot be less than 0.\n"}},
-        Corruption{"value_type", 104, 7,
+        Corruption{"value_type",
+                   104,
+                   7,
                    {"0netcdf_unstuff_values: Unrecognized values type = 7.\n",
                     "1netcdf_unstuff_attrs: netcdf_unstuff_values(attrs->values) error.\n", in_variable}},
-        Corruption{"value_count_negative", 108, -1,
+        Corruption{"value_count_negative",
+                   108,
+                   -1,
                    {"0netcdf_unstuff_values: file error: value count -1 is negative.\n",
                     "1netcdf_unstuff_attrs: netcdf_unstuff_values(attrs->values) error.\n", in_variable},
                    {sized_at + "variable 0 (\"v\") attribute 0 at byte 112: value count -1.\n"}},
-        Corruption{"name_length_negative", 92, -2,
+        Corruption{"name_length_negative",
+                   92,
+                   -2,
                    {"0netcdf_unstuff_string: file error: name length -2 is negative.\n",
                     "1netcdf_unstuff_attrs: netcdf_unstuff_string(attrs->name) error.\n", in_variable},
                    {sized_at + "variable 0 (\"v\") attribute 0 at byte 96: name length -2.\n"}},
-        Corruption{"attribute_count_negative", 32, -3,
+        Corruption{"attribute_count_negative",
+                   32,
+                   -3,
                    {"0netcdf_unstuff_attrs: file error: attribute count -3 is negative.\n", in_header},
                    {sized_at + "global attribute at byte 36: attribute count -3.\n"}},
-        Corruption{"dimension_count_negative", 12, -4,
+        Corruption{"dimension_count_negative",
+                   12,
+                   -4,
                    {"0netcdf_unstuff_header: file error: dimension count -4 is negative.\n"},
                    {sized_at + "dimension list at byte 16: dimension count -4.\n"}}),
     [](const auto &info) { return std::string(info.param.what); });
@@ -636,8 +670,8 @@ TEST(NetcdfHeader, EveryTruncationFailsCleanly) {
         const char *name;
         size_t complete;  // the shortest length holding every variable's values
     };
-    for (const File f : {File{"types.nc", 716}, File{"example.nc", 134}, File{"border_good.nc", 4908},
-                         File{"absent.nc", 32}}) {
+    for (const File f :
+         {File{"types.nc", 716}, File{"example.nc", 134}, File{"border_good.nc", 4908}, File{"absent.nc", 32}}) {
         SCOPED_TRACE(f.name);
         const Bytes bytes = fixture(f.name);
         vorpix::test::for_each_cut(bytes, 0, false, [&](const unsigned char *prefix, size_t n) {
@@ -658,10 +692,12 @@ TEST(NetcdfHeader, SizedDecoderNamesWhatRunsPast) {
     LogCapture log;
     Header h;
     EXPECT_EQ(netcdf_unstuff_header_sized(bytes.data(), 2, &h.hdr), -1);
-    EXPECT_EQ(log.text(), "netcdf_unstuff_header_sized: truncated header: magic at byte 2: 1 bytes needed, 0 remain.\n");
+    EXPECT_EQ(log.text(),
+              "netcdf_unstuff_header_sized: truncated header: magic at byte 2: 1 bytes needed, 0 remain.\n");
     log.clear();
     EXPECT_EQ(netcdf_unstuff_header_sized(bytes.data(), 715, &h.hdr), -1);
-    EXPECT_EQ(log.text(), "netcdf_unstuff_header_sized: variable 3 (\"temp\") data at byte 696: 20 bytes needed, 19 remain.\n");
+    EXPECT_EQ(log.text(),
+              "netcdf_unstuff_header_sized: variable 3 (\"temp\") data at byte 696: 20 bytes needed, 19 remain.\n");
     // A negative name length.
     Bytes bad = fixture("example.nc");
     bad[16] = 0xFF;

@@ -23,9 +23,13 @@ using vorpix::test::read_file;
 constexpr std::uint32_t sentinel = 0xDEADBEEFu;
 
 std::array<unsigned char, 8> dxt1_block(unsigned c0, unsigned c1, std::uint32_t indices) {
-    return {static_cast<unsigned char>(c0), static_cast<unsigned char>(c0 >> 8), static_cast<unsigned char>(c1),
-            static_cast<unsigned char>(c1 >> 8), static_cast<unsigned char>(indices),
-            static_cast<unsigned char>(indices >> 8), static_cast<unsigned char>(indices >> 16),
+    return {static_cast<unsigned char>(c0),
+            static_cast<unsigned char>(c0 >> 8),
+            static_cast<unsigned char>(c1),
+            static_cast<unsigned char>(c1 >> 8),
+            static_cast<unsigned char>(indices),
+            static_cast<unsigned char>(indices >> 8),
+            static_cast<unsigned char>(indices >> 16),
             static_cast<unsigned char>(indices >> 24)};
 }
 
@@ -65,25 +69,29 @@ TEST_P(S3tcDxt1Modes, DecodesTheFourIndices) {
     const auto &c = GetParam();
     const auto image = decode_dxt1_block(dxt1_block(c.c0, c.c1, 0xE4E4E4E4u));
     for (int j = 0; j < 4; ++j)
-        for (int i = 0; i < 4; ++i)
-            EXPECT_EQ(image[4 * j + i], c.colours[i]) << std::hex << "pixel " << i << "," << j;
+        for (int i = 0; i < 4; ++i) EXPECT_EQ(image[4 * j + i], c.colours[i]) << std::hex << "pixel " << i << "," << j;
 }
 
 INSTANTIATE_TEST_SUITE_P(
     HandWorked, S3tcDxt1Modes,
     ::testing::Values(
-        Dxt1Case{"FourColourWhiteOverBlackInterpolatesInThirds", 0xFFFF, 0x0000,
+        Dxt1Case{"FourColourWhiteOverBlackInterpolatesInThirds",
+                 0xFFFF,
+                 0x0000,
                  {0xFFFFFFFFu, 0xFF000000u, 0xFFAAAAAAu, 0xFF555555u}},
-        Dxt1Case{"ThreeColourBlackUnderWhiteAveragesAndEndsInOpaqueBlack", 0x0000, 0xFFFF,
+        Dxt1Case{"ThreeColourBlackUnderWhiteAveragesAndEndsInOpaqueBlack",
+                 0x0000,
+                 0xFFFF,
                  {0xFF000000u, 0xFFFFFFFFu, 0xFF7F7F7Fu, 0xFF000000u}},
         // 0x1234: red 2 -> 16, green 17 -> 69, blue 20 -> 164.
-        Dxt1Case{"EqualEndpointsAreThreeColour", 0x1234, 0x1234,
-                 {0xFF1045A4u, 0xFF1045A4u, 0xFF1045A4u, 0xFF000000u}},
+        Dxt1Case{"EqualEndpointsAreThreeColour", 0x1234, 0x1234, {0xFF1045A4u, 0xFF1045A4u, 0xFF1045A4u, 0xFF000000u}},
         // Red 31 -> 255 and 1 -> 8: (510 + 8) / 3 = 172, (255 + 16) / 3 = 90.
         Dxt1Case{"ThirdsTruncate", 0xF800, 0x0800, {0xFFFF0000u, 0xFF080000u, 0xFFAC0000u, 0xFF5A0000u}},
         // Red 20, green 53, blue 25 against red 29: 164, 214, 205 and 238, one
         // below rounding; the half-way colour truncates (201, 107, 102).
-        Dxt1Case{"EndpointsExpandByTheShiftAndAddRule", (20u << 11) | (53u << 5) | 25u, 29u << 11,
+        Dxt1Case{"EndpointsExpandByTheShiftAndAddRule",
+                 (20u << 11) | (53u << 5) | 25u,
+                 29u << 11,
                  {0xFFA4D6CDu, 0xFFEE0000u, 0xFFC96B66u, 0xFF000000u}}),
     [](const auto &info) { return std::string(info.param.name); });
 
@@ -128,7 +136,8 @@ TEST(S3tcDxt5, EveryPairOfAlphasDecodesAsPillowDecodesIt) {
     BlockDecompressImageDXT5(level.width, level.height, file.data() + 128, ours.data());
     for (size_t k = 0; k < ours.size(); ++k) {
         const size_t x = k % level.width, y = k / level.width;
-        ASSERT_EQ(ours[k], level.argb[k]) << "alphas " << y / 4 << " and " << x / 4 << ", code " << (4 * (y % 4) + x % 4) % 8;
+        ASSERT_EQ(ours[k], level.argb[k])
+            << "alphas " << y / 4 << " and " << x / 4 << ", code " << (4 * (y % 4) + x % 4) % 8;
     }
 }
 
@@ -188,8 +197,7 @@ TEST(S3tcBlock, BlockAtTheRightEdgeWritesOnlyColumnsInsideTheWidth) {
     // A 5-wide image: the block at x = 4 writes column 4 of rows 0 to 3 only.
     std::vector<std::uint32_t> image(5 * 4, sentinel);
     DecompressBlockDXT1(4, 0, 5, dxt1_block(0xFFFF, 0xFFFF, 0).data(), image.data());
-    for (size_t i = 0; i < image.size(); ++i)
-        EXPECT_EQ(image[i], i % 5 == 4 ? 0xFFFFFFFFu : sentinel) << i;
+    for (size_t i = 0; i < image.size(); ++i) EXPECT_EQ(image[i], i % 5 == 4 ? 0xFFFFFFFFu : sentinel) << i;
     // A block wholly past the width writes nothing.
     std::vector<std::uint32_t> small(4 * 4, sentinel);
     DecompressBlockDXT5(4, 0, 4, dxt5_block(0, 0, {}, 0, 0, 0).data(), small.data());
@@ -224,9 +232,10 @@ TEST_P(S3tcAgainstPillow, EveryLevelMatchesOrDiffersOnlyByOurRules) {
     }
     EXPECT_EQ(offset, file.size());
     EXPECT_GT(total.exact, 0u);
-    std::printf("%s: %zu levels, %zu pixels equal to Pillow's, %zu opaque black where Pillow is transparent, "
-                "%zu one apart by the endpoint expansion\n",
-                name.c_str(), levels.size(), total.exact, total.opaque_black, total.expansion);
+    std::printf(
+        "%s: %zu levels, %zu pixels equal to Pillow's, %zu opaque black where Pillow is transparent, "
+        "%zu one apart by the endpoint expansion\n",
+        name.c_str(), levels.size(), total.exact, total.opaque_black, total.expansion);
     if (name.find("random") != std::string::npos && !dxt5) {
         EXPECT_GT(total.opaque_black, 0u);
     }

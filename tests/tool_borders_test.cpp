@@ -50,11 +50,12 @@ private:
 
 // Every position of a GeoJSON file, one "lon lat" line each, by Python's json.
 std::string positions(const std::string &path) {
-    const auto r = run_command(python_command() + " -c \"import json\n"
-                                                  "def walk(c):\n"
-                                                  "    if isinstance(c[0], (int, float)): print(c[0], c[1])\n"
-                                                  "    else: [walk(x) for x in c]\n"
-                                                  "[walk(f['geometry']['coordinates']) for f in json.load(open('" +
+    const auto r = run_command(python_command() +
+                               " -c \"import json\n"
+                               "def walk(c):\n"
+                               "    if isinstance(c[0], (int, float)): print(c[0], c[1])\n"
+                               "    else: [walk(x) for x in c]\n"
+                               "[walk(f['geometry']['coordinates']) for f in json.load(open('" +
                                path + "'))['features']]\"");
     EXPECT_EQ(r.status, 0);
     return r.output;
@@ -162,8 +163,9 @@ TEST(BordersGeoJson, WholeWorldPassesTheStrictCheckWithKindAndLevel) {
     ASSERT_EQ(tool("borders --rivers --res c --box 0/360/-90/90 -o " + rivers).status, 0);
     EXPECT_EQ(rfc7946_problems(borders), "");
     EXPECT_EQ(rfc7946_problems(rivers), "");
-    const auto r = run_command(python_command() + " -c \"import json; print(sorted(set((f['properties']['kind'], "
-                                                  "f['properties']['type']) for p in ['" +
+    const auto r = run_command(python_command() +
+                               " -c \"import json; print(sorted(set((f['properties']['kind'], "
+                               "f['properties']['type']) for p in ['" +
                                borders + "', '" + rivers + "'] for f in json.load(open(p))['features'])))\"");
     EXPECT_EQ(r.output, "[('border', 'p'), ('river', 'r')]\n");
 }

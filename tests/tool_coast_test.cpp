@@ -23,9 +23,7 @@ using vorpix::test::tool_command;
 
 namespace {
 
-std::string tool(const std::string &args) {
-    return "VORPIX_DATA_PATH= " + tool_command() + " " + args;
-}
+std::string tool(const std::string &args) { return "VORPIX_DATA_PATH= " + tool_command() + " " + args; }
 
 const std::string world_c = std::string(VORPIX_SOURCE_DIR) + "/maps/vorpix/gshhs_c.b";
 
@@ -39,8 +37,8 @@ public:
     std::string shorelines() const { return dir_.file("maps/vorpix/gshhs_c.b"); }
     // "vorpix coast --res c ARGS" on this data, stopped after a minute.
     vorpix::test::CommandResult run(const std::string &args) const {
-        return run_command("timeout 60 env VORPIX_DATA_PATH=" + dir_.path() + " " + tool_command() +
-                           " coast --res c " + args + " 2>&1");
+        return run_command("timeout 60 env VORPIX_DATA_PATH=" + dir_.path() + " " + tool_command() + " coast --res c " +
+                           args + " 2>&1");
     }
     // The same written to a file, whose name it returns.
     std::string coast(const std::string &args, const std::string &name = "out.geojson") const {
@@ -94,7 +92,8 @@ TEST_P(ExactClip, FillsAndOutlinesEqualTheExactClip) {
 INSTANTIATE_TEST_SUITE_P(
     Boxes, ExactClip,
     testing::Values(ClipCase{"WholeWorld", "-180/180/-90/90"}, ClipCase{"WholeTurnFromGreenwich", "0/360/-90/90"},
-                    ClipCase{"AcrossTheSeam", "160/200/-60/-20"}, ClipCase{"SeamGivenEastBelowWest", "170/-170/-60/-20"},
+                    ClipCase{"AcrossTheSeam", "160/200/-60/-20"},
+                    ClipCase{"SeamGivenEastBelowWest", "170/-170/-60/-20"},
                     ClipCase{"InsideAnIslandAcrossTheSeam", "176/180/-50/-30"},
                     ClipCase{"AcrossGreenwich", "-20/20/30/60"}, ClipCase{"AroundTheSouthPole", "-180/180/-90/-60"},
                     ClipCase{"SouthPoleAcrossTheSeam", "150/250/-90/-65"},
@@ -117,8 +116,7 @@ TEST(CoastTool, SouthPoleIsLandOnBothSidesOfTheSeam) {
     const ShoreRoot root(fixture_path("gshhs/exact.b"));
     for (const char *box : {"-180/180/-90/90", "0/360/-90/90", "90/450/-90/-60"}) {
         const std::string out = root.coast(std::string("--kinds f:1 --box ") + box);
-        EXPECT_EQ(levels_at(out, "0,-89.99 179.999,-89 -179.999,-89 90,-85 -90,-85 0,-60.5"), "1 1 1 1 1 0\n")
-            << box;
+        EXPECT_EQ(levels_at(out, "0,-89.99 179.999,-89 -179.999,-89 90,-85 -90,-85 0,-60.5"), "1 1 1 1 1 0\n") << box;
         EXPECT_EQ(rfc7946_problems(out), "") << box;
     }
 }
@@ -144,9 +142,9 @@ TEST(CoastTool, WorldMatchesTheExactClip) {
         const std::string &file;
         const char *res, *box, *kinds;
     } cases[] = {
-        {world_c, "c", "-180/180/-90/90", "f:0"},     {world_c, "c", "-180/180/-90/90", "c:0"},
-        {world_l, "l", "160/200/-90/90", "f:0"},      {world_l, "l", "-30/30/-90/90", "f:0"},
-        {world_l, "l", "-180/180/-90/-60", "f:0"},    {world_l, "l", "-12/4/49/61", "c:0"},
+        {world_c, "c", "-180/180/-90/90", "f:0"},  {world_c, "c", "-180/180/-90/90", "c:0"},
+        {world_l, "l", "160/200/-90/90", "f:0"},   {world_l, "l", "-30/30/-90/90", "f:0"},
+        {world_l, "l", "-180/180/-90/-60", "f:0"}, {world_l, "l", "-12/4/49/61", "c:0"},
     };
     for (const auto &c : cases) {
         const std::string out = dir.file(std::string(c.res) + ".geojson");
@@ -165,7 +163,8 @@ TEST(CoastTool, GeoJsonFeaturesAreListedPolygonsWithKindAndLevel) {
     const auto list = run_command(tool("coast --res c --kinds 'c:1 f:3' --box -85/-75/33/37 --list"));
     ASSERT_EQ(list.status, 0);
     const std::string out = dir.file("nc.geojson");
-    ASSERT_EQ(run_command(tool("coast --res c --kinds 'c:1 f:3' --box -85/-75/33/37 --ref 100/-35 -o " + out)).status, 0);
+    ASSERT_EQ(run_command(tool("coast --res c --kinds 'c:1 f:3' --box -85/-75/33/37 --ref 100/-35 -o " + out)).status,
+              0);
     EXPECT_EQ(rfc7946_problems(out), "");
     // Every feature is one of the listed polygons, says its kind and level,
     // and the line work comes before the fills, as the kinds name them.
@@ -209,8 +208,7 @@ TEST(CoastTool, ErrorsAreOneLineNamingTheFileAndWriteNothing) {
     const std::string root = dir.file("root");
     std::filesystem::create_directories(root + "/maps/vorpix");
     std::filesystem::resize_file(
-        (std::filesystem::copy_file(world_c, root + "/maps/vorpix/gshhs_c.b"), root + "/maps/vorpix/gshhs_c.b"),
-        1000);
+        (std::filesystem::copy_file(world_c, root + "/maps/vorpix/gshhs_c.b"), root + "/maps/vorpix/gshhs_c.b"), 1000);
     r = run_command("VORPIX_DATA_PATH=" + root + " " + tool_command() + " coast --res c -o " + out + " 2>&1");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(std::count(r.output.begin(), r.output.end(), '\n'), 1);

@@ -20,7 +20,7 @@ using vorpix::test::write_file;
 namespace {
 
 struct Listing {
-    std::vector<std::string> directories;              // "DIR  (WHY)"
+    std::vector<std::string> directories;                    // "DIR  (WHY)"
     std::vector<std::pair<std::string, std::string>> files;  // name, file found or "not found"
 };
 
@@ -56,7 +56,8 @@ TEST(DataTool, ListsTheListedDirectoriesThenTheSourceTreeAndWhatEachNameFinds) {
     write_file(first.file("maps/vorpix/binned_river_h.cdf"), "x", 1);
     write_file(second.file("maps/vorpix/binned_river_h.cdf"), "x", 1);
     write_file(second.file("maps/vorpix/gshhs_l.b"), "x", 1);
-    const auto r = run_command("VORPIX_DATA_PATH=" + first.path() + "::" + second.path() + " " + tool_command() + " data");
+    const auto r = run_command("VORPIX_DATA_PATH=" + first.path() + "::" + second.path() + " " + tool_command() +
+                               " data");
     ASSERT_EQ(r.status, 0);
     const Listing l = listing(r.output);
     ASSERT_EQ(l.directories.size(), 4u) << r.output;

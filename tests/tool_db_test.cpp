@@ -72,8 +72,9 @@ TEST_F(IndexDatabase, RowsNameFileOffsetAndRecordAndFetchListsTheRecord) {
     EXPECT_EQ(sqlite(db_, "SELECT fileid, offset, recno FROM shapes WHERE rowid IN (1, 2, 101);"),
               "1|100|0\n1|588|1\n2|100|0\n");
     r = tool("fetch " + db_ + " 101 --list");
-    EXPECT_EQ(r.output, "Record(0):\n  offset=100\n  RecordHdr:\n    number=1\n    length=10\n  RecordPoint(0):\n"
-                        "    shape_type=RecordPoint\n    x=1.500000\n    y=2.250000\n");
+    EXPECT_EQ(r.output,
+              "Record(0):\n  offset=100\n  RecordHdr:\n    number=1\n    length=10\n  RecordPoint(0):\n"
+              "    shape_type=RecordPoint\n    x=1.500000\n    y=2.250000\n");
 }
 
 // Indexing a file again replaces its rows; another file gets the next id.
@@ -102,16 +103,19 @@ TEST_F(IndexDatabase, BoxQueriesMatchTheRecordBoxes) {
     for (const std::string box : {"-80/-78/35/36", "-77.5/-77.4/34/37", "100/-80/35/35.5", "-440/-437/30/40"}) {
         SCOPED_TRACE(box);
         // Features in the order of their rows: the record numbers.
-        const std::string records = "import json,sys; print([f['properties']['row'] - 1 for f in json.load(sys.stdin)['features']])";
+        const std::string records =
+            "import json,sys; print([f['properties']['row'] - 1 for f in json.load(sys.stdin)['features']])";
         const auto tree = run_command(tool_command() + " fetch " + db_ + " --box " + box + " | " + python_command() +
                                       " -c \"" + records + "\"");
         const auto all = run_command(tool_command() + " fetch " + scan + " --box " + box + " | " + python_command() +
                                      " -c \"" + records + "\"");
-        const auto pyshp = run_command(
-            python_command() + " -c \"import shapefile; w,e,s,n=map(float,'" + box + "'.split('/')); e=e+360 if e<w else e\n"
-            "r=shapefile.Reader('" + esri("nc.shp") + "')\n"
-            "print([i for i,x in enumerate(r.shapes()) if x.bbox[3]>=s and x.bbox[1]<=n and "
-            "any(x.bbox[2]>=w+t and x.bbox[0]<=e+t for t in (-360,0,360))])\"");
+        const auto pyshp = run_command(python_command() + " -c \"import shapefile; w,e,s,n=map(float,'" + box +
+                                       "'.split('/')); e=e+360 if e<w else e\n"
+                                       "r=shapefile.Reader('" +
+                                       esri("nc.shp") +
+                                       "')\n"
+                                       "print([i for i,x in enumerate(r.shapes()) if x.bbox[3]>=s and x.bbox[1]<=n and "
+                                       "any(x.bbox[2]>=w+t and x.bbox[0]<=e+t for t in (-360,0,360))])\"");
         EXPECT_EQ(tree.output, pyshp.output);
         EXPECT_EQ(all.output, pyshp.output);
         EXPECT_NE(pyshp.output, "[]\n");
@@ -135,20 +139,26 @@ TEST_F(IndexDatabase, FetchWalksTheRowsThatExist) {
 // text) fail with one line naming the row, never a crash.
 TEST_F(IndexDatabase, RowsThatDoNotConvertFailNamingTheRow) {
     const std::string a200(200, 'a');
-    const std::string csv = "fileid,offset,xmin,ymin,xmax,ymax\n"
-                            "1,100,-2,-2,2,2\n"
-                            "1," + a200 + ",0,0,1,1\n" +
-                            a200 + ",100,0,0,1,1\n"
-                            "1,100," + a200 + ",0,1,1\n";
+    const std::string csv =
+        "fileid,offset,xmin,ymin,xmax,ymax\n"
+        "1,100,-2,-2,2,2\n"
+        "1," +
+        a200 + ",0,0,1,1\n" + a200 +
+        ",100,0,0,1,1\n"
+        "1,100," +
+        a200 + ",0,1,1\n";
     write_file(dir_.file("rows.csv"), csv.data(), csv.size());
     ASSERT_EQ(sqlite(db_, "CREATE TABLE filename (fileid INTEGER, filename TEXT); INSERT INTO filename VALUES (1, '" +
-                              esri("point.shp") + "');"), "");
+                              esri("point.shp") + "');"),
+              "");
     ASSERT_EQ(run_command("sqlite3 " + db_ + " '.import --csv " + dir_.file("rows.csv") + " shapes'").status, 0);
     auto r = tool("fetch " + db_ + " 1");
     EXPECT_EQ(r.status, 0) << r.output;
     const std::pair<const char *, std::string> cases[] = {
-        {"2", "row 2: table \"shapes\" field \"offset\" row 2: \"" + std::string(40, 'a') + "\"... (200 bytes) is not an integer"},
-        {"3", "row 3: table \"shapes\" field \"fileid\" row 3: \"" + std::string(40, 'a') + "\"... (200 bytes) is not an integer"},
+        {"2", "row 2: table \"shapes\" field \"offset\" row 2: \"" + std::string(40, 'a') +
+                  "\"... (200 bytes) is not an integer"},
+        {"3", "row 3: table \"shapes\" field \"fileid\" row 3: \"" + std::string(40, 'a') +
+                  "\"... (200 bytes) is not an integer"},
     };
     for (const auto &[row, message] : cases) {
         r = tool("fetch " + db_ + " " + row);
@@ -166,10 +176,14 @@ TEST_F(IndexDatabase, RowsThatDoNotConvertFailNamingTheRow) {
 TEST_F(IndexDatabase, AFifoOrDeviceIsNotAShapefile) {
     const std::string fifo = dir_.file("pipe.shp");
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    ASSERT_EQ(sqlite(db_, "CREATE TABLE filename (fileid INTEGER, filename TEXT);"
-                          "INSERT INTO filename VALUES (1, '" + fifo + "'), (2, '/dev/zero');"
-                          "CREATE TABLE shapes (fileid INTEGER, offset INTEGER);"
-                          "INSERT INTO shapes VALUES (1, 100), (2, 100);"), "");
+    ASSERT_EQ(sqlite(db_,
+                     "CREATE TABLE filename (fileid INTEGER, filename TEXT);"
+                     "INSERT INTO filename VALUES (1, '" +
+                         fifo +
+                         "'), (2, '/dev/zero');"
+                         "CREATE TABLE shapes (fileid INTEGER, offset INTEGER);"
+                         "INSERT INTO shapes VALUES (1, 100), (2, 100);"),
+              "");
     for (const auto &[row, path] : {std::pair<std::string, std::string>{"1", fifo}, {"2", "/dev/zero"}}) {
         const auto r = tool("fetch " + db_ + " " + row);
         EXPECT_EQ(r.status, 1) << "124 is the timeout";
@@ -197,24 +211,32 @@ TEST_F(IndexDatabase, FetchedFeaturesAreTheShapesFeaturesWithRowAndFile) {
     const std::string fetched = dir_.file("fetched.geojson"), direct = dir_.file("direct.geojson");
     ASSERT_EQ(tool("fetch " + db_ + " -o " + fetched).status, 0);
     ASSERT_EQ(tool("shapes " + esri("nc.shp") + " -o " + direct).status, 0);
-    const auto r = run_command(
-        python_command() + " - <<'EOF'\n"
-        "import json, shapefile\n"
-        "fetched = json.load(open('" + fetched + "'))['features']\n"
-        "direct = json.load(open('" + direct + "'))['features']\n"
-        "dbf = shapefile.Reader('" + esri("nc.shp") + "')\n"
-        "nc = [f for f in fetched if f['properties']['file'] == '" + esri("nc.shp") + "']\n"
-        "print(len(fetched), len(nc), [f['properties']['row'] for f in fetched[:4]])\n"
-        "bad = 0\n"
-        "for f in nc:\n"
-        "    p = dict(f['properties'])\n"
-        "    row, offset = p.pop('row'), p.pop('offset')\n"
-        "    p.pop('file')\n"
-        "    d = direct[p['record']]\n"
-        "    bad += p != d['properties'] or f['geometry'] != d['geometry']\n"
-        "    bad += p['NAME'] != dbf.record(p['record'])['NAME'] or row != p['record'] + 4\n"
-        "print(bad)\n"
-        "EOF");
+    const auto r = run_command(python_command() +
+                               " - <<'EOF'\n"
+                               "import json, shapefile\n"
+                               "fetched = json.load(open('" +
+                               fetched +
+                               "'))['features']\n"
+                               "direct = json.load(open('" +
+                               direct +
+                               "'))['features']\n"
+                               "dbf = shapefile.Reader('" +
+                               esri("nc.shp") +
+                               "')\n"
+                               "nc = [f for f in fetched if f['properties']['file'] == '" +
+                               esri("nc.shp") +
+                               "']\n"
+                               "print(len(fetched), len(nc), [f['properties']['row'] for f in fetched[:4]])\n"
+                               "bad = 0\n"
+                               "for f in nc:\n"
+                               "    p = dict(f['properties'])\n"
+                               "    row, offset = p.pop('row'), p.pop('offset')\n"
+                               "    p.pop('file')\n"
+                               "    d = direct[p['record']]\n"
+                               "    bad += p != d['properties'] or f['geometry'] != d['geometry']\n"
+                               "    bad += p['NAME'] != dbf.record(p['record'])['NAME'] or row != p['record'] + 4\n"
+                               "print(bad)\n"
+                               "EOF");
     EXPECT_EQ(r.output, "102 99 [1, 2, 3, 4]\n0\n");
     EXPECT_EQ(rfc7946_problems(fetched), "");
 }

@@ -36,8 +36,8 @@ struct ToolRun {
 ToolRun run_tool(const std::string &arguments, const std::string &where, const std::string &setup = "") {
     static TempDir scratch;
     const std::string errors = scratch.file("stderr");
-    const auto r = run_command("cd '" + where + "' && { " + setup + " " + tool_command() + " " + arguments +
-                               " 2>'" + errors + "'; status=$?; }; exit $status");
+    const auto r = run_command("cd '" + where + "' && { " + setup + " " + tool_command() + " " + arguments + " 2>'" +
+                               errors + "'; status=$?; }; exit $status");
     return {r.status, r.output, lines_of(read_text(errors))};
 }
 
@@ -81,7 +81,7 @@ TEST(ToolOutput, ModesOfNewReplacedAndReadOnlyFiles) {
         int existing;  // the file's mode before, -1 for no file
         mode_t expected;
     };
-    const Case cases[] = {{"022", -1, 0644}, {"077", -1, 0600}, {"027", -1, 0640}, {"022", 0600, 0600},
+    const Case cases[] = {{"022", -1, 0644},   {"077", -1, 0600},   {"027", -1, 0640},   {"022", 0600, 0600},
                           {"077", 0640, 0640}, {"022", 0604, 0604}, {"022", 0755, 0755}, {"022", 0660, 0660},
                           {"022", 0444, 0444}, {"022", 0400, 0400}, {"022", 0000, 0000}, {"022", 0555, 0555}};
     for (const Case &c : cases) {
@@ -107,8 +107,7 @@ TEST(ToolOutput, ModesOfNewReplacedAndReadOnlyFiles) {
 TEST(ToolOutput, LinkPlantedAtAGuessableTemporaryNameIsLeftAlone) {
     TempDir dir;
     put(dir.file("victim"), "precious\n", 0644);
-    const ToolRun r = run_tool("info " + input + " -o out.txt", dir.path(),
-                           "ln -s victim out.txt.part-$$ && exec");
+    const ToolRun r = run_tool("info " + input + " -o out.txt", dir.path(), "ln -s victim out.txt.part-$$ && exec");
     ASSERT_EQ(r.status, 0);
     EXPECT_EQ(read_text(dir.file("victim")), "precious\n");
     EXPECT_EQ(read_text(dir.file("out.txt")), listing());
@@ -118,7 +117,7 @@ TEST(ToolOutput, LinkPlantedAtAGuessableTemporaryNameIsLeftAlone) {
 struct LinkCase {
     const char *name;
     std::vector<std::pair<std::string, std::string>> links;  // link name, what it points to
-    const char *target;                                     // relative to the test directory
+    const char *target;                                      // relative to the test directory
     bool target_exists;
 };
 
@@ -127,7 +126,9 @@ TEST(ToolOutput, SymbolicLinkIsWrittenThrough) {
     const std::vector<LinkCase> cases = {
         {"relative", {{"out.txt", "real/file.txt"}}, "real/file.txt", true},
         {"absolute", {{"out.txt", "@/real/file.txt"}}, "real/file.txt", true},
-        {"chain across directories", {{"out.txt", "links/hop"}, {"links/hop", "../real/file.txt"}}, "real/file.txt",
+        {"chain across directories",
+         {{"out.txt", "links/hop"}, {"links/hop", "../real/file.txt"}},
+         "real/file.txt",
          true},
         {"dangling", {{"out.txt", "real/new.txt"}}, "real/new.txt", false},
     };
@@ -252,8 +253,8 @@ TEST(ToolOutput, SignalDuringTheWriteLeavesNoTemporaryFile) {
             if (sig == SIGKILL && (no_tmpfile || !unnamed_files_work(dir.path()))) continue;
             const std::string what = std::string(strsignal(sig)) + (no_tmpfile ? ", named temporary" : "");
             put(dir.file("out.txt"), "old\n", 0644);
-            const ToolRun r =
-                run_tool("info " + input + " -o out.txt", dir.path(), preload(std::to_string(sig), no_tmpfile));
+            const ToolRun r = run_tool("info " + input + " -o out.txt", dir.path(),
+                                       preload(std::to_string(sig), no_tmpfile));
             EXPECT_EQ(r.status, 128 + sig) << what;
             EXPECT_EQ(names_in(dir.path()), std::set<std::string>{"out.txt"}) << what;
             EXPECT_EQ(read_text(dir.file("out.txt")), "old\n") << what;
@@ -277,8 +278,7 @@ TEST(ToolOutput, WriteStoppedHalfWayLeavesNoTemporaryFile) {
             EXPECT_EQ(r.status, c.status) << what;
             // (When the signal ends the tool, the shell says so on the same standard error.)
             if (c.status == 1) {
-                EXPECT_EQ(r.errors, std::vector<std::string>{"vorpix: out.txt: cannot write: File too large"})
-                    << what;
+                EXPECT_EQ(r.errors, std::vector<std::string>{"vorpix: out.txt: cannot write: File too large"}) << what;
             }
             EXPECT_EQ(names_in(dir.path()), std::set<std::string>{"out.txt"}) << what;
             EXPECT_EQ(read_text(dir.file("out.txt")), "old\n") << what;
@@ -371,8 +371,10 @@ TEST(ToolMessages, BadInputGivesOneLineNamingTheFileFirst) {
         rows.push_back({"directory", command, "", "folder", "vorpix: folder: is a directory"});
         rows.push_back({"device", command, "", "/dev/zero",
                         "vorpix: /dev/zero: is a character device; vorpix reads regular files only"});
-        rows.push_back({"named pipe", command, "", "pipe", "vorpix: pipe: is a named pipe; vorpix reads regular files only"});
-        rows.push_back({"missing", command, "", "missing.shp", "vorpix: missing.shp: cannot open: No such file or directory"});
+        rows.push_back(
+            {"named pipe", command, "", "pipe", "vorpix: pipe: is a named pipe; vorpix reads regular files only"});
+        rows.push_back(
+            {"missing", command, "", "missing.shp", "vorpix: missing.shp: cannot open: No such file or directory"});
         rows.push_back({"below a file", command, "", "cut.shp/x", "vorpix: cut.shp/x: cannot open: Not a directory"});
     }
     rows.push_back({"cut shoreline file", "info %", "", "cut.b", ""});
@@ -393,7 +395,8 @@ TEST(ToolMessages, BadInputGivesOneLineNamingTheFileFirst) {
         in_data("bin past the segments", command, "bin-data/maps/vorpix/binned_border_c.cdf");
     if (::geteuid() != 0) {  // root reads any file
         put(dir.file("secret.shp"), "x", 0);
-        rows.push_back({"unreadable", "info %", "", "secret.shp", "vorpix: secret.shp: cannot open: Permission denied"});
+        rows.push_back(
+            {"unreadable", "info %", "", "secret.shp", "vorpix: secret.shp: cannot open: Permission denied"});
     }
     for (const auto &row : rows) {
         std::string arguments = row.arguments;
@@ -408,8 +411,8 @@ TEST(ToolMessages, BadInputGivesOneLineNamingTheFileFirst) {
             EXPECT_EQ(line, row.message) << what;
         }
         EXPECT_EQ(line.rfind("vorpix: " + row.file + ": ", 0), 0u) << what << "\n" << line;
-        for (const char *internal : {"_sized", "::", "basic_filebuf", "bad_alloc", "gshhs", "gmtmap", "netcdf_", "esri_",
-                                     "dds_", ") error"})
+        for (const char *internal :
+             {"_sized", "::", "basic_filebuf", "bad_alloc", "gshhs", "gmtmap", "netcdf_", "esri_", "dds_", ") error"})
             EXPECT_EQ(line.find(internal, 8 + row.file.size()), std::string::npos) << what << "\n" << line;
         EXPECT_NE(line.back(), '.') << what << "\n" << line;
         EXPECT_FALSE(fs::exists(dir.file("out.png"))) << what;

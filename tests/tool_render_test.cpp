@@ -28,7 +28,9 @@ std::string probe_script() { return python_command() + " " + VORPIX_SOURCE_DIR "
 std::string what_is_at(const std::string &rgb) {
     int r, g, b;
     if (std::sscanf(rgb.c_str(), "%d %d %d", &r, &g, &b) != 3) return "unreadable: " + rgb;
-    auto near = [&](int R, int G, int B) { return std::abs(r - R) <= 3 && std::abs(g - G) <= 3 && std::abs(b - B) <= 3; };
+    auto near = [&](int R, int G, int B) {
+        return std::abs(r - R) <= 3 && std::abs(g - G) <= 3 && std::abs(b - B) <= 3;
+    };
     if (near(242, 230, 196)) return "land";
     if (near(198, 220, 239)) return "sea";
     return "other";
@@ -41,7 +43,7 @@ struct Spot {
 
 struct MapCase {
     const char *name;
-    const char *box;  // as given on the command line
+    const char *box;                  // as given on the command line
     double west, east, south, north;  // the frame it means
     int width;
     std::string extra;  // more arguments
@@ -57,8 +59,8 @@ TEST_P(RenderedMap, ShowsLandSeaAndShapesWhereTheyAre) {
     const MapCase &c = GetParam();
     TempDir dir;
     const std::string png = dir.file("map.png"), svg = dir.file("map.svg"), svg_png = dir.file("svg.png");
-    const std::string args =
-        std::string(" render --no-graticule --box ") + c.box + " --width " + std::to_string(c.width) + " " + c.extra;
+    const std::string args = std::string(" render --no-graticule --box ") + c.box + " --width " +
+                             std::to_string(c.width) + " " + c.extra;
     const auto r = run_command(tool_command() + args + " --png -o " + png + " 2>&1");
     ASSERT_EQ(r.status, 0) << r.output;
     EXPECT_EQ(r.output, "") << "no progress when standard error is not a terminal";
@@ -75,7 +77,8 @@ TEST_P(RenderedMap, ShowsLandSeaAndShapesWhereTheyAre) {
         const int y = static_cast<int>((c.north - s.lat) / (c.north - c.south) * height);
         pixels += " " + std::to_string(x) + "," + std::to_string(y);
     }
-    for (const std::string &picture : have_rsvg ? std::vector<std::string>{png, svg_png} : std::vector<std::string>{png}) {
+    for (const std::string &picture :
+         have_rsvg ? std::vector<std::string>{png, svg_png} : std::vector<std::string>{png}) {
         const auto found = lines_of(run_command(probe_script() + " colours " + picture + pixels).output);
         ASSERT_EQ(found.size(), c.spots.size()) << picture;
         for (size_t i = 0; i < c.spots.size(); ++i)
@@ -88,28 +91,87 @@ INSTANTIATE_TEST_SUITE_P(
     Maps, RenderedMap,
     testing::Values(
         // The default: every continent, both sides of the seam, Greenwich, the South Pole.
-        MapCase{"WholeWorld", "-180/180/-90/90", -180, 180, -90, 90, 1200, "",
-                {{20, 20, "land"}, {-50, -10, "land"}, {100, 60, "land"}, {135, -25, "land"}, {-100, 40, "land"},
-                 {0.5, 10, "land"}, {-177, 66.6, "land"}, {179.5, -85, "land"}, {-179.5, -85, "land"},
-                 {0, -89.9, "land"}, {-150, 0, "sea"}, {-30, 30, "sea"}, {80, -30, "sea"}, {179.5, 0, "sea"},
-                 {-179.5, 0, "sea"}, {0, 89, "sea"}}},
+        MapCase{"WholeWorld",
+                "-180/180/-90/90",
+                -180,
+                180,
+                -90,
+                90,
+                1200,
+                "",
+                {{20, 20, "land"},
+                 {-50, -10, "land"},
+                 {100, 60, "land"},
+                 {135, -25, "land"},
+                 {-100, 40, "land"},
+                 {0.5, 10, "land"},
+                 {-177, 66.6, "land"},
+                 {179.5, -85, "land"},
+                 {-179.5, -85, "land"},
+                 {0, -89.9, "land"},
+                 {-150, 0, "sea"},
+                 {-30, 30, "sea"},
+                 {80, -30, "sea"},
+                 {179.5, 0, "sea"},
+                 {-179.5, 0, "sea"},
+                 {0, 89, "sea"}}},
         // Chukotka, the Bering Sea and Alaska in one frame running on across 180.
-        MapCase{"AcrossTheSeam", "160/200/50/75", 160, 200, 50, 75, 800, "",
+        MapCase{"AcrossTheSeam",
+                "160/200/50/75",
+                160,
+                200,
+                50,
+                75,
+                800,
+                "",
                 {{170, 66, "land"}, {178, 68, "land"}, {196, 65.3, "land"}, {182, 58, "sea"}, {190, 62, "sea"}}},
-        MapCase{"AcrossTheSeamGivenEastBelowWest", "160/-160/50/75", 160, 200, 50, 75, 800, "",
+        MapCase{"AcrossTheSeamGivenEastBelowWest",
+                "160/-160/50/75",
+                160,
+                200,
+                50,
+                75,
+                800,
+                "",
                 {{170, 66, "land"}, {196, 65.3, "land"}, {182, 58, "sea"}}},
-        MapCase{"AntarcticaAcrossTheSeam", "160/200/-90/-60", 160, 200, -90, -60, 400, "",
+        MapCase{"AntarcticaAcrossTheSeam",
+                "160/200/-90/-60",
+                160,
+                200,
+                -90,
+                -60,
+                400,
+                "",
                 {{180, -89.5, "land"}, {165, -85, "land"}, {195, -85, "land"}, {180, -62, "sea"}}},
         // Raleigh and the Atlantic.
-        MapCase{"NorthCarolina", "-85/-75/33/37", -85, -75, 33, 37, 1000, "",
+        MapCase{"NorthCarolina",
+                "-85/-75/33/37",
+                -85,
+                -75,
+                33,
+                37,
+                1000,
+                "",
                 {{-78.64, 35.78, "land"}, {-76.9, 33.5, "sea"}}},
         // Squares either side of 180 (one stored at -170..-165), the sea
         // between and around them.
-        MapCase{"ShapesOnBothSidesOfTheSeam", "160/200/30/50", 160, 200, 30, 50, 800,
+        MapCase{"ShapesOnBothSidesOfTheSeam",
+                "160/200/30/50",
+                160,
+                200,
+                30,
+                50,
+                800,
                 "--shapes " + fixture_path("render/seam_shapes.shp"),
                 {{167.5, 42.5, "other"}, {192.5, 42.5, "other"}, {180, 42.5, "sea"}, {175, 35, "sea"}}},
         // A line stored from 175 to -175 runs the short way, across 180.
-        MapCase{"LineAcrossTheSeam", "170/190/30/40", 170, 190, 30, 40, 400,
+        MapCase{"LineAcrossTheSeam",
+                "170/190/30/40",
+                170,
+                190,
+                30,
+                40,
+                400,
                 "--shapes " + fixture_path("render/seam_line.shp"),
                 {{177, 35, "other"}, {180, 35, "other"}, {183, 35, "other"}, {180, 37, "sea"}}}),
     [](const testing::TestParamInfo<MapCase> &info) { return std::string(info.param.name); });
@@ -129,11 +191,11 @@ bool has(const std::vector<std::string> &words, const std::string &word) {
 TEST(RenderTool, SvgNamesItsLayersAndLabelsDegreesAsPeopleWriteThem) {
     TempDir dir;
     const std::string svg = dir.file("seam.svg");
-    ASSERT_EQ(run_command(tool_command() + " render --box 160/200/50/75 --width 800 --borders --rivers -o " + svg).status,
-              0);
+    ASSERT_EQ(
+        run_command(tool_command() + " render --box 160/200/50/75 --width 800 --borders --rivers -o " + svg).status, 0);
     const auto words = svg_words(svg);
-    for (const char *word : {"land", "lake", "rivers", "maritime borders", "165°E", "175°E", "180°", "175°W",
-                             "170°W", "160°W", "55°N", "70°N"})
+    for (const char *word : {"land", "lake", "rivers", "maritime borders", "165°E", "175°E", "180°", "175°W", "170°W",
+                             "160°W", "55°N", "70°N"})
         EXPECT_TRUE(has(words, word)) << word;
     for (const auto &w : words) {
         EXPECT_EQ(w.find("185"), std::string::npos) << w;
@@ -178,7 +240,9 @@ TEST(RenderTool, ShapeLayerIsOnePathOfARingOrMorePerShapeAndNamedInTheLegend) {
     TempDir dir;
     const std::string svg = dir.file("r.svg");
     ASSERT_EQ(run_command("VORPIX_DATA_PATH= " + tool_command() + " render --no-coast --box -85/-75/33/37 --shapes " +
-                          fixture_path("esri/nc.shp") + " -o " + svg).status, 0);
+                          fixture_path("esri/nc.shp") + " -o " + svg)
+                  .status,
+              0);
     const std::string text = read_text(svg);
     // The shapes' fill, drawn in one path: a ring or more per county.
     const size_t end = text.find("\" fill=\"#60b060\"");

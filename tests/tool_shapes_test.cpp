@@ -26,9 +26,11 @@ std::string esri(const std::string &name) { return fixture_path("esri/" + name);
 // Each feature's properties and geometry as Python's json module reads the
 // tool's GeoJSON (which must be valid UTF-8), one line each.
 std::string features_of(const std::string &geojson_path) {
-    return run_command(python_command() + " -c \"import json; [print(json.dumps(f['properties'], ensure_ascii=False), "
-                       "json.dumps(f['geometry'])) for f in json.loads(open('" + geojson_path +
-                       "', 'rb').read().decode('utf-8'))['features']]\"").output;
+    return run_command(python_command() +
+                       " -c \"import json; [print(json.dumps(f['properties'], ensure_ascii=False), "
+                       "json.dumps(f['geometry'])) for f in json.loads(open('" +
+                       geojson_path + "', 'rb').read().decode('utf-8'))['features']]\"")
+        .output;
 }
 
 // Runs a Python script with Debian's modules; its output and errors.
@@ -37,9 +39,7 @@ vorpix::test::CommandResult run_python(TempDir &dir, const std::string &script) 
     return run_command(python_command() + " " + dir.file("check.py") + " 2>&1");
 }
 
-bool have_pyshp() {
-    return run_command(python_command() + " -c 'import shapefile' 2>/dev/null").status == 0;
-}
+bool have_pyshp() { return run_command(python_command() + " -c 'import shapefile' 2>/dev/null").status == 0; }
 
 }  // namespace
 
@@ -59,8 +59,12 @@ TEST(ShapesTool, GeoJsonAgreesWithPyshpOnEveryShapeAndAttribute) {
         ASSERT_EQ(run_command(tool_command() + " shapes " + shp + " -o " + out).status, 0) << name;
         const std::string script =
             "import json, shapefile\n"
-            "d = json.load(open('" + out + "'))\n"
-            "r = shapefile.Reader('" + shp + "')\n"
+            "d = json.load(open('" +
+            out +
+            "'))\n"
+            "r = shapefile.Reader('" +
+            shp +
+            "')\n"
             "names = [f[0] for f in r.fields[1:]]\n"
             "kinds = {f[0]: f[1] for f in r.fields[1:]}\n"
             "assert len(d['features']) == len(r), (len(d['features']), len(r))\n"
@@ -77,7 +81,8 @@ TEST(ShapesTool, GeoJsonAgreesWithPyshpOnEveryShapeAndAttribute) {
             "    rec = r.record(i)\n"
             "    for n in names:\n"
             "        if kinds[n] == 'C': assert (f['properties'][n] or '') == rec[n], (n, rec[n])\n"
-            "        if kinds[n] == 'N' and rec[n] is not None: assert abs(f['properties'][n] - rec[n]) <= 1e-9 * max(1, abs(rec[n])), n\n"
+            "        if kinds[n] == 'N' and rec[n] is not None: assert abs(f['properties'][n] - rec[n]) <= 1e-9 * "
+            "max(1, abs(rec[n])), n\n"
             "print('ok', len(r))\n";
         const auto check = run_python(dir, script);
         EXPECT_EQ(check.status, 0) << name << ": " << check.output;
@@ -120,7 +125,8 @@ TEST(ShapesTool, BadFilesAreOneLineNamingTheFileAndWriteNothing) {
     write_file(cut, whole.data(), 300);
     auto r = run_command(tool_command() + " shapes " + cut + " -o " + out + " 2>&1");
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.output, "vorpix: " + cut + ": header: file length 172 words (344 bytes) runs past the data, which has 300\n");
+    EXPECT_EQ(r.output,
+              "vorpix: " + cut + ": header: file length 172 words (344 bytes) runs past the data, which has 300\n");
     EXPECT_FALSE(std::filesystem::exists(out));
 }
 
@@ -152,9 +158,10 @@ TEST(ShapesTool, AttributesAreTypedAndConvertedToUtf8) {
          "[[[10, 10, 1], [11, 10, 2], [11, 11, 3], [10, 10, 1]]]}\n"
          "{\"record\": 1, \"name\": \"Zürich Straße\", \"n\": 2} {\"type\": \"Polygon\", \"coordinates\": "
          "[[[20, 20, 4], [22, 20, 5], [22, 22, 6], [20, 20, 4]]]}\n"},
-        {"fieldtypes.shp", "--no-dbf", "{\"record\": 0} {\"type\": \"Point\", \"coordinates\": [0, 0]}\n"
-                                       "{\"record\": 1} {\"type\": \"Point\", \"coordinates\": [1, -1]}\n"
-                                       "{\"record\": 2} {\"type\": \"Point\", \"coordinates\": [2, -2]}\n"},
+        {"fieldtypes.shp", "--no-dbf",
+         "{\"record\": 0} {\"type\": \"Point\", \"coordinates\": [0, 0]}\n"
+         "{\"record\": 1} {\"type\": \"Point\", \"coordinates\": [1, -1]}\n"
+         "{\"record\": 2} {\"type\": \"Point\", \"coordinates\": [2, -2]}\n"},
         {"fieldtypes.shp", "",
          "{\"record\": 0, \"DATE\": \"2024-01-31\", \"CITY\": \"Lisbon\", \"COUNT\": 544851, \"RATIO\": 0.25, "
          "\"OPEN\": true, \"NOTE\": \"harbour city\"} {\"type\": \"Point\", \"coordinates\": [0, 0]}\n"
@@ -182,8 +189,11 @@ TEST(ShapesTool, TextEncodingComesFromTheOptionOrIsoLatin1AndBadBytesAreReplaced
     auto names = [&](const std::string &options) {
         const auto r = run_command(tool_command() + " shapes " + options + " " + shp + " -o " + out + " 2>" + err);
         EXPECT_EQ(r.status, 0) << options;
-        return run_command(python_command() + " -c \"import json; print([f['properties']['name'] for f in "
-                           "json.loads(open('" + out + "', 'rb').read().decode('utf-8'))['features']])\"").output;
+        return run_command(python_command() +
+                           " -c \"import json; print([f['properties']['name'] for f in "
+                           "json.loads(open('" +
+                           out + "', 'rb').read().decode('utf-8'))['features']])\"")
+            .output;
     };
     EXPECT_EQ(names(""), "[\"Côte d'Ivoire\", 'Zürich Straße']\n");
     EXPECT_EQ(vorpix::test::read_text(err), "");
@@ -204,13 +214,17 @@ TEST(ShapesTool, TextEncodingComesFromTheOptionOrIsoLatin1AndBadBytesAreReplaced
 TEST(ShapesTool, ZValuesAndMeasuresReachTheGeoJson) {
     TempDir dir;
     const std::vector<std::pair<std::string, std::string>> cases = {
-        {"arcz_nom.shp", "{\"record\": 0} {\"type\": \"LineString\", \"coordinates\": [[0, 0, 1], [1, 1, 2], [2, 2, 3]]}\n"},
-        {"pointz_nom.shp", "{\"record\": 0} {\"type\": \"Point\", \"coordinates\": [1, 2, 3]}\n"
-                           "{\"record\": 1} {\"type\": \"Point\", \"coordinates\": [4, 5, 6]}\n"},
-        {"pointz.shp", "{\"record\": 0, \"measures\": 4} {\"type\": \"Point\", \"coordinates\": [1, 2, 3]}\n"
-                       "{\"record\": 1, \"measures\": 7} {\"type\": \"Point\", \"coordinates\": [4, 5, 6]}\n"},
-        {"arcm.shp", "{\"record\": 0, \"measures\": [1, 2, 3, 4]} {\"type\": \"LineString\", \"coordinates\": "
-                     "[[0, 0], [1, 1], [2, 2], [3, 3]]}\n"},
+        {"arcz_nom.shp",
+         "{\"record\": 0} {\"type\": \"LineString\", \"coordinates\": [[0, 0, 1], [1, 1, 2], [2, 2, 3]]}\n"},
+        {"pointz_nom.shp",
+         "{\"record\": 0} {\"type\": \"Point\", \"coordinates\": [1, 2, 3]}\n"
+         "{\"record\": 1} {\"type\": \"Point\", \"coordinates\": [4, 5, 6]}\n"},
+        {"pointz.shp",
+         "{\"record\": 0, \"measures\": 4} {\"type\": \"Point\", \"coordinates\": [1, 2, 3]}\n"
+         "{\"record\": 1, \"measures\": 7} {\"type\": \"Point\", \"coordinates\": [4, 5, 6]}\n"},
+        {"arcm.shp",
+         "{\"record\": 0, \"measures\": [1, 2, 3, 4]} {\"type\": \"LineString\", \"coordinates\": "
+         "[[0, 0], [1, 1], [2, 2], [3, 3]]}\n"},
         {"multipatch.shp",
          "{\"record\": 0, \"measures\": [[[10, 11, 12, 10]], [[11, 13, 12, 11]], [[0, 1, 2, 0]]], \"NAME\": \"roof\"} "
          "{\"type\": \"MultiPolygon\", \"coordinates\": [[[[0, 0, 1], [1, 0, 1], [0, 1, 2], [0, 0, 1]]], "
@@ -232,7 +246,8 @@ TEST(ShapesTool, ProjectedCoordinatesBecomeLongitudeAndLatitude) {
     TempDir dir;
     const std::string ours = dir.file("ours.geojson"), gdal = dir.file("gdal.geojson"), kept = dir.file("kept.geojson");
     ASSERT_EQ(run_command(tool_command() + " shapes " + esri("utm.shp") + " -o " + ours).status, 0);
-    ASSERT_EQ(run_command("ogr2ogr -f GeoJSON -lco RFC7946=YES -t_srs EPSG:4326 " + gdal + " " + esri("utm.shp")).status, 0);
+    ASSERT_EQ(
+        run_command("ogr2ogr -f GeoJSON -lco RFC7946=YES -t_srs EPSG:4326 " + gdal + " " + esri("utm.shp")).status, 0);
     ASSERT_EQ(run_command(tool_command() + " shapes --no-transform " + esri("utm.shp") + " -o " + kept).status, 0);
     const std::string script =
         "import json\n"
@@ -243,7 +258,9 @@ TEST(ShapesTool, ProjectedCoordinatesBecomeLongitudeAndLatitude) {
         "        else: [walk(x) for x in c]\n"
         "    for f in json.load(open(path))['features']: walk(f['geometry']['coordinates'])\n"
         "    return out\n"
-        "o, g, k = flat('" + ours + "'), flat('" + gdal + "'), flat('" + kept + "')\n"
+        "o, g, k = flat('" +
+        ours + "'), flat('" + gdal + "'), flat('" + kept +
+        "')\n"
         "print(len(o), len(o) == len(g), max(abs(a - b) for p, q in zip(o, g) for a, b in zip(p, q)) < 1e-7,\n"
         "      min(p[0] for p in k) > 1000, -85 < o[0][0] < -75 and 33 < o[0][1] < 37)\n";
     const auto r = run_python(dir, script);
@@ -275,7 +292,7 @@ TEST(ShapesTool, ProjectedCoordinatesBecomeLongitudeAndLatitude) {
 TEST(ShapesTool, BoxKeepsTheShapesThatMeetIt) {
     TempDir dir;
     const std::vector<std::pair<std::string, std::string>> cases = {
-        {"seam.shp", "170/-170/-30/0"}, {"seam.shp", "155/185/-30/0"}, {"seam.shp", "-130/-120/-5/5"},
+        {"seam.shp", "170/-170/-30/0"},   {"seam.shp", "155/185/-30/0"},   {"seam.shp", "-130/-120/-5/5"},
         {"seam.shp", "-179/179/-16/-14"}, {"nc.shp", "-80/-79.5/35/35.5"}, {"nc.shp", "-76/-75.5/35.9/36"},
     };
     for (const auto &[file, box] : cases) {
@@ -284,12 +301,19 @@ TEST(ShapesTool, BoxKeepsTheShapesThatMeetIt) {
         const std::string script =
             "import json, shapefile\n"
             "from shapely.geometry import box, shape\n"
-            "w, e, s, n = [float(v) for v in '" + box + "'.split('/')]\n"
+            "w, e, s, n = [float(v) for v in '" +
+            box +
+            "'.split('/')]\n"
             "e = e + 360 if e <= w else e\n"
             "boxes = [box(w + k, s, e + k, n) for k in (-360, 0, 360)]\n"
-            "r = shapefile.Reader('" + esri(file) + "')\n"
-            "want = [i for i, sh in enumerate(r.shapes()) if any(shape(sh.__geo_interface__).intersects(b) for b in boxes)]\n"
-            "got = [f['properties']['record'] for f in json.load(open('" + out + "'))['features']]\n"
+            "r = shapefile.Reader('" +
+            esri(file) +
+            "')\n"
+            "want = [i for i, sh in enumerate(r.shapes()) if any(shape(sh.__geo_interface__).intersects(b) for b in "
+            "boxes)]\n"
+            "got = [f['properties']['record'] for f in json.load(open('" +
+            out +
+            "'))['features']]\n"
             "print(got == want, len(got), want)\n";
         const auto r = run_python(dir, script);
         EXPECT_EQ(r.output.rfind("True ", 0), 0u) << file << " " << box << ": " << r.output;
@@ -344,17 +368,21 @@ TEST(ShapesTool, LongitudesBeyond180AreCutAtTheAntimeridian) {
         "import json\n"
         "from shapely.geometry import shape\n"
         "from shapely.geometry.polygon import orient\n"
-        "for path in ('" + areas + "', '" + lines + "'):\n"
+        "for path in ('" +
+        areas + "', '" + lines +
+        "'):\n"
         "    for f in json.load(open(path))['features']:\n"
         "        g = shape(f['geometry'])\n"
         "        x0, _, x1, _ = g.bounds\n"
         "        polys = list(getattr(g, 'geoms', [g])) if g.geom_type.endswith('Polygon') else []\n"
         "        oriented = all(p.equals_exact(orient(p, 1.0), 0) for p in polys)\n"
-        "        print(f['properties']['name'], g.geom_type, round(g.area if polys else g.length, 3), -180 <= x0 and x1 <= 180, g.is_valid, oriented)\n";
+        "        print(f['properties']['name'], g.geom_type, round(g.area if polys else g.length, 3), -180 <= x0 and "
+        "x1 <= 180, g.is_valid, oriented)\n";
     const auto r = run_python(dir, script);
-    EXPECT_EQ(r.output, "across MultiPolygon 300.0 True True True\n"
-                        "east Polygon 100.0 True True True\n"
-                        "date line MultiLineString 60.927 True True True\n");
+    EXPECT_EQ(r.output,
+              "across MultiPolygon 300.0 True True True\n"
+              "east Polygon 100.0 True True True\n"
+              "date line MultiLineString 60.927 True True True\n");
 }
 
 // A picture draws such shapes as stored, whole across 180: the 40 degrees

@@ -29,11 +29,12 @@ struct Image {
 
 // A PNG's pixels as Pillow reads them.
 Image read_png(const std::string &path) {
-    const auto r = run_command(python_command() +
-                               " -c \"import sys; from PIL import Image; im = Image.open(sys.argv[1]).convert('RGBA'); "
-                               "d = im.tobytes(); print(*im.size, *[d[i + 3] << 24 | d[i] << 16 | d[i + 1] << 8 | d[i + 2] "
-                               "for i in range(0, len(d), 4)])\" " +
-                               path);
+    const auto r = run_command(
+        python_command() +
+        " -c \"import sys; from PIL import Image; im = Image.open(sys.argv[1]).convert('RGBA'); "
+        "d = im.tobytes(); print(*im.size, *[d[i + 3] << 24 | d[i] << 16 | d[i + 1] << 8 | d[i + 2] "
+        "for i in range(0, len(d), 4)])\" " +
+        path);
     EXPECT_EQ(r.status, 0) << r.output;
     Image image;
     std::istringstream in(r.output);

@@ -119,7 +119,8 @@ Outcome run_armed(const Call &call, long fail_at, bool persist) {
 
 // Runs call with no failure to count its allocations, then with each one
 // failing, once and from then on. cleanup releases what a call left.
-void sweep(const char *name, const Call &call, const std::function<void()> &cleanup = [] {}) {
+void sweep(
+    const char *name, const Call &call, const std::function<void()> &cleanup = [] {}) {
     const elog_handler previous = elog_set_handler(collect, nullptr, nullptr);
     const Outcome clean = run_armed(call, 0, false);
     cleanup();
@@ -134,7 +135,7 @@ void sweep(const char *name, const Call &call, const std::function<void()> &clea
                 << name << ": allocation " << k << " failing " << mode << " gives " << o.result;
             if (o.result == -1) {
                 EXPECT_GT(o.logged, 0) << name << ": allocation " << k << " failing " << mode
-                                        << " fails without a message";
+                                       << " fails without a message";
             }
         }
     }
@@ -178,7 +179,7 @@ void sweep_fresh(const char *name, const Call &call) {
             waitpid(pid, &status, 0);
             EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
                 << name << ": allocation " << k << " failing " << (persist ? "from then on" : "once")
-                << (WIFSIGNALED(status)                            ? " ends the process by a signal"
+                << (WIFSIGNALED(status)                             ? " ends the process by a signal"
                     : WIFEXITED(status) && WEXITSTATUS(status) == 2 ? " lets an exception out"
                                                                     : " gives a wrong result or no message");
         }
@@ -212,21 +213,24 @@ TEST(AllocationFailure, ShorelineSelectionAndDelivery) {
     kept_maps().push_back(map);
     float *lon = nullptr, *lat = nullptr;
     int size = 0;
-    sweep("gshhsmap_select+nextseg", [&] {
-        if (gshhsmap_use_data(map, "c", reinterpret_cast<const char *>(file.data()), static_cast<long>(file.size())) < 0)
-            return -1;
-        char kinds[] = "c:0 f:0", res[] = "c";
-        if (gshhsmap_select(map, kinds, res, -180, 180, -90, 90, 0, 0) < 0) return -1;
-        int npts, level, antipode, r;
-        char type[2];
-        while ((r = gshhsmap_nextseg(map, &npts, &size, &lon, &lat, type, &level, &antipode)) == 1) {
-        }
-        return r;
-    }, [&] {
-        std::free(std::exchange(lon, nullptr));
-        std::free(std::exchange(lat, nullptr));
-        size = 0;
-    });
+    sweep(
+        "gshhsmap_select+nextseg",
+        [&] {
+            if (gshhsmap_use_data(map, "c", reinterpret_cast<const char *>(file.data()),
+                                  static_cast<long>(file.size())) < 0)
+                return -1;
+            char kinds[] = "c:0 f:0", res[] = "c";
+            if (gshhsmap_select(map, kinds, res, -180, 180, -90, 90, 0, 0) < 0) return -1;
+            int npts, level, antipode, r;
+            char type[2];
+            while ((r = gshhsmap_nextseg(map, &npts, &size, &lon, &lat, type, &level, &antipode)) == 1) {}
+            return r;
+        },
+        [&] {
+            std::free(std::exchange(lon, nullptr));
+            std::free(std::exchange(lat, nullptr));
+            size = 0;
+        });
     sweep("gshhsmap_open", [] {
         void *fresh = nullptr;
         const int r = gshhsmap_open(&fresh);
@@ -234,10 +238,13 @@ TEST(AllocationFailure, ShorelineSelectionAndDelivery) {
         return status(r);
     });
     GSHHSHdr *hdr = nullptr;
-    sweep("gshhs_unstuff_hdr", [&] {
-        char *at = reinterpret_cast<char *>(const_cast<unsigned char *>(file.data()));
-        return status(gshhs_unstuff_hdr(&hdr, &at));
-    }, [&] { std::free(std::exchange(hdr, nullptr)); });
+    sweep(
+        "gshhs_unstuff_hdr",
+        [&] {
+            char *at = reinterpret_cast<char *>(const_cast<unsigned char *>(file.data()));
+            return status(gshhs_unstuff_hdr(&hdr, &at));
+        },
+        [&] { std::free(std::exchange(hdr, nullptr)); });
 }
 
 TEST(AllocationFailure, BorderSelectionAndDelivery) {
@@ -247,20 +254,22 @@ TEST(AllocationFailure, BorderSelectionAndDelivery) {
     kept_maps().push_back(map);
     float *lon = nullptr, *lat = nullptr;
     int size = 0;
-    sweep("gmtmap_select+nextseg", [&] {
-        if (gmtmap_use_data(map, 'p', "c", file.data(), static_cast<long>(file.size())) < 0) return -1;
-        char kinds[] = "p:7", res[] = "c";
-        if (gmtmap_select(map, kinds, res, -20, 40, 30, 60) < 0) return -1;
-        int npts, level, r;
-        char type[2];
-        while ((r = gmtmap_nextseg(map, &npts, &size, &lon, &lat, type, &level)) == 1) {
-        }
-        return r;
-    }, [&] {
-        std::free(std::exchange(lon, nullptr));
-        std::free(std::exchange(lat, nullptr));
-        size = 0;
-    });
+    sweep(
+        "gmtmap_select+nextseg",
+        [&] {
+            if (gmtmap_use_data(map, 'p', "c", file.data(), static_cast<long>(file.size())) < 0) return -1;
+            char kinds[] = "p:7", res[] = "c";
+            if (gmtmap_select(map, kinds, res, -20, 40, 30, 60) < 0) return -1;
+            int npts, level, r;
+            char type[2];
+            while ((r = gmtmap_nextseg(map, &npts, &size, &lon, &lat, type, &level)) == 1) {}
+            return r;
+        },
+        [&] {
+            std::free(std::exchange(lon, nullptr));
+            std::free(std::exchange(lat, nullptr));
+            size = 0;
+        });
 }
 
 TEST(AllocationFailure, NetcdfHeaders) {
@@ -270,84 +279,111 @@ TEST(AllocationFailure, NetcdfHeaders) {
         if (hdr) netcdf_clear_header(hdr);
         std::free(std::exchange(hdr, nullptr));
     };
-    sweep("netcdf_unstuff_header", [&] {
-        unsigned char *at = file.data();
-        return status(netcdf_unstuff_header(&at, &hdr));
-    }, release);
-    sweep("netcdf_unstuff_header_sized", [&] {
-        return status(netcdf_unstuff_header_sized(file.data(), static_cast<long>(file.size()), &hdr));
-    }, release);
+    sweep(
+        "netcdf_unstuff_header",
+        [&] {
+            unsigned char *at = file.data();
+            return status(netcdf_unstuff_header(&at, &hdr));
+        },
+        release);
+    sweep(
+        "netcdf_unstuff_header_sized",
+        [&] { return status(netcdf_unstuff_header_sized(file.data(), static_cast<long>(file.size()), &hdr)); },
+        release);
 
     // An attribute list of one text attribute "units" = "km", then a string.
-    Bytes attrs = {0, 0, 0, 12, 0, 0, 0, 1, 0, 0, 0, 5, 'u', 'n', 'i', 't', 's', 0, 0, 0,
-                   0, 0, 0, 2,  0, 0, 0, 2, 'k', 'm', 0, 0};
+    Bytes attrs = {0,   0, 0, 12, 0, 0, 0, 1, 0, 0, 0, 5, 'u', 'n', 'i', 't',
+                   's', 0, 0, 0,  0, 0, 0, 2, 0, 0, 0, 2, 'k', 'm', 0,   0};
     int nattrs = 0;
     NETCDFAttr *list = nullptr;
-    sweep("netcdf_unstuff_attrs", [&] {
-        unsigned char *at = attrs.data();
-        return status(netcdf_unstuff_attrs(&at, &nattrs, &list));
-    }, [&] {
-        for (int i = 0; list && i < nattrs; ++i) {
-            std::free(list[i].name);
-            std::free(list[i].values.values);
-        }
-        std::free(std::exchange(list, nullptr));
-        nattrs = 0;
-    });
+    sweep(
+        "netcdf_unstuff_attrs",
+        [&] {
+            unsigned char *at = attrs.data();
+            return status(netcdf_unstuff_attrs(&at, &nattrs, &list));
+        },
+        [&] {
+            for (int i = 0; list && i < nattrs; ++i) {
+                std::free(list[i].name);
+                std::free(list[i].values.values);
+            }
+            std::free(std::exchange(list, nullptr));
+            nattrs = 0;
+        });
     NETCDFValues values{};
-    sweep("netcdf_unstuff_values", [&] {
-        values.type = 2;  // text
-        values.n = 2;
-        unsigned char *at = attrs.data() + 28;
-        return status(netcdf_unstuff_values(&at, &values));
-    }, [&] { std::free(std::exchange(values.values, nullptr)); });
+    sweep(
+        "netcdf_unstuff_values",
+        [&] {
+            values.type = 2;  // text
+            values.n = 2;
+            unsigned char *at = attrs.data() + 28;
+            return status(netcdf_unstuff_values(&at, &values));
+        },
+        [&] { std::free(std::exchange(values.values, nullptr)); });
     char *text = nullptr;
-    sweep("netcdf_unstuff_string", [&] {
-        unsigned char *at = attrs.data() + 8;
-        text = netcdf_unstuff_string(&at);
-        return text ? 0 : -1;
-    }, [&] { std::free(std::exchange(text, nullptr)); });
+    sweep(
+        "netcdf_unstuff_string",
+        [&] {
+            unsigned char *at = attrs.data() + 8;
+            text = netcdf_unstuff_string(&at);
+            return text ? 0 : -1;
+        },
+        [&] { std::free(std::exchange(text, nullptr)); });
 }
 
 TEST(AllocationFailure, ShapefilesAndDbaseFiles) {
     Bytes shp = fixture("esri/arcz.shp"), dbf = fixture("esri/cities.dbf");
     ESRISHPStr decoded{};
     const auto release_shp = [&] { release_shapefile(&decoded); };
-    sweep("esri_decode_shapefile", [&] {
-        unsigned char *at = shp.data();
-        return status(esri_decode_shapefile(&decoded, shp.data(), &at));
-    }, release_shp);
-    sweep("esri_decode_shapefile_sized", [&] {
-        return status(esri_decode_shapefile_sized(&decoded, shp.data(), static_cast<long>(shp.size())));
-    }, release_shp);
+    sweep(
+        "esri_decode_shapefile",
+        [&] {
+            unsigned char *at = shp.data();
+            return status(esri_decode_shapefile(&decoded, shp.data(), &at));
+        },
+        release_shp);
+    sweep(
+        "esri_decode_shapefile_sized",
+        [&] { return status(esri_decode_shapefile_sized(&decoded, shp.data(), static_cast<long>(shp.size()))); },
+        release_shp);
 
     ESRIDBASEStr table{};
     const auto release_dbf = [&] { release_dbase_file(&table); };
-    sweep("esri_decode_dbase_file", [&] {
-        unsigned char *at = dbf.data();
-        return status(esri_decode_dbase_file(&table, dbf.data(), &at));
-    }, release_dbf);
-    sweep("esri_decode_dbase_file_sized", [&] {
-        return status(esri_decode_dbase_file_sized(&table, dbf.data(), static_cast<long>(dbf.size())));
-    }, release_dbf);
+    sweep(
+        "esri_decode_dbase_file",
+        [&] {
+            unsigned char *at = dbf.data();
+            return status(esri_decode_dbase_file(&table, dbf.data(), &at));
+        },
+        release_dbf);
+    sweep(
+        "esri_decode_dbase_file_sized",
+        [&] { return status(esri_decode_dbase_file_sized(&table, dbf.data(), static_cast<long>(dbf.size()))); },
+        release_dbf);
 
     ASSERT_EQ(esri_decode_dbase_file_sized(&table, dbf.data(), static_cast<long>(dbf.size())), 0);
     Arr *fields = nullptr;
-    sweep("esri_get_dbase_fields", [&] {
-        for (int i = 0; i < table.hdr.numrecs; ++i)
-            if (esri_get_dbase_fields(&table, i, &fields) < 0) return -1;  // the array is handed back each time
-        return 0;
-    }, [&] {
-        if (fields) freearr(fields, std::free);
-        fields = nullptr;
-    });
+    sweep(
+        "esri_get_dbase_fields",
+        [&] {
+            for (int i = 0; i < table.hdr.numrecs; ++i)
+                if (esri_get_dbase_fields(&table, i, &fields) < 0) return -1;  // the array is handed back each time
+            return 0;
+        },
+        [&] {
+            if (fields) freearr(fields, std::free);
+            fields = nullptr;
+        });
     release_dbf();
 
     void *header = nullptr;
-    sweep("esri_unstuff_stream", [&] {
-        unsigned char *at = shp.data();
-        return status(esri_unstuff_stream(59, &header, shp.data(), &at));
-    }, [&] { std::free(std::exchange(header, nullptr)); });
+    sweep(
+        "esri_unstuff_stream",
+        [&] {
+            unsigned char *at = shp.data();
+            return status(esri_unstuff_stream(59, &header, shp.data(), &at));
+        },
+        [&] { std::free(std::exchange(header, nullptr)); });
 }
 
 TEST(AllocationFailure, FirstDatabaseFetch) {
@@ -355,10 +391,13 @@ TEST(AllocationFailure, FirstDatabaseFetch) {
     const std::string db_path = dir.file("shapes.db");
     Dbptr db;
     ASSERT_EQ(dbopen(db_path.c_str(), "r+", &db), 0);
-    const std::string sql = "CREATE TABLE filename (fileid INTEGER, filename TEXT);"
-                            "INSERT INTO filename VALUES (1, '" + fixture_path("esri/arcz.shp") + "');"
-                            "CREATE TABLE shapes (fileid INTEGER, offset INTEGER);"
-                            "INSERT INTO shapes VALUES (1, 100);";
+    const std::string sql =
+        "CREATE TABLE filename (fileid INTEGER, filename TEXT);"
+        "INSERT INTO filename VALUES (1, '" +
+        fixture_path("esri/arcz.shp") +
+        "');"
+        "CREATE TABLE shapes (fileid INTEGER, offset INTEGER);"
+        "INSERT INTO shapes VALUES (1, 100);";
     ASSERT_EQ(dbexec(db, sql.c_str()), 0);
     Dbptr row = dblookup(db, nullptr, "shapes", nullptr, "1");
     sweep_fresh("esri_get_db_shp_record", [row] {
@@ -374,8 +413,9 @@ TEST(AllocationFailure, HostDatabaseCalls) {
     const std::string path = dir.file("rows.db");
     Dbptr db;
     ASSERT_EQ(dbopen(path.c_str(), "r+", &db), 0);
-    ASSERT_EQ(dbexec(db, "CREATE TABLE rows (fileid INTEGER, offset INTEGER, filename TEXT);"
-                         "INSERT INTO rows VALUES (3, 100, 'a.shp');"),
+    ASSERT_EQ(dbexec(db,
+                     "CREATE TABLE rows (fileid INTEGER, offset INTEGER, filename TEXT);"
+                     "INSERT INTO rows VALUES (3, 100, 'a.shp');"),
               0);
     sweep("dbopen", [&] {
         Dbptr other;
@@ -402,18 +442,24 @@ TEST(AllocationFailure, Textures) {
         if (file && file->argb_mipmaps) freetbl(file->argb_mipmaps, std::free);
         std::free(std::exchange(file, nullptr));
     };
-    sweep("dds_decode_file", [&] {
-        unsigned char *at = dds.data();
-        return status(dds_decode_file(&file, -1, dds.data(), &at));
-    }, release);
-    sweep("dds_decode_file_sized", [&] {
-        return status(dds_decode_file_sized(&file, -1, dds.data(), static_cast<long>(dds.size())));
-    }, release);
+    sweep(
+        "dds_decode_file",
+        [&] {
+            unsigned char *at = dds.data();
+            return status(dds_decode_file(&file, -1, dds.data(), &at));
+        },
+        release);
+    sweep(
+        "dds_decode_file_sized",
+        [&] { return status(dds_decode_file_sized(&file, -1, dds.data(), static_cast<long>(dds.size()))); }, release);
     void *header = nullptr;
-    sweep("dds_unstuff_stream", [&] {
-        unsigned char *at = dds.data() + 4;
-        return status(dds_unstuff_stream(DDS_HEADER, &header, dds.data(), &at));
-    }, [&] { std::free(std::exchange(header, nullptr)); });
+    sweep(
+        "dds_unstuff_stream",
+        [&] {
+            unsigned char *at = dds.data() + 4;
+            return status(dds_unstuff_stream(DDS_HEADER, &header, dds.data(), &at));
+        },
+        [&] { std::free(std::exchange(header, nullptr)); });
 }
 
 TEST(AllocationFailure, TheLogReportsWithNoMemoryLeft) {
@@ -472,8 +518,7 @@ TEST(HostileFiles, AskForMemoryInProportionToTheirSize) {
             if (gmtmap_select(map, kinds, res, -180, 180, -90, 90) < 0) return -1;
             int npts, level, r;
             char type[2];
-            while ((r = gmtmap_nextseg(map, &npts, &size, &lon, &lat, type, &level)) == 1) {
-            }
+            while ((r = gmtmap_nextseg(map, &npts, &size, &lon, &lat, type, &level)) == 1) {}
             return r;
         });
         std::free(lon);

@@ -64,8 +64,8 @@ struct Comparison {
 
 // Compares a level of width x height pixels decoded by us (row stride
 // width) with Pillow's, given the level's blocks (8 bytes for DXT1, 16 for DXT5).
-inline Comparison compare_with_pillow(const std::uint32_t *ours, const PillowLevel &pillow,
-                                      const unsigned char *blocks, bool dxt5) {
+inline Comparison compare_with_pillow(const std::uint32_t *ours, const PillowLevel &pillow, const unsigned char *blocks,
+                                      bool dxt5) {
     Comparison c;
     const size_t block_size = dxt5 ? 16 : 8, per_row = (pillow.width + 3) / 4;
     for (std::uint32_t y = 0; y < pillow.height; ++y)

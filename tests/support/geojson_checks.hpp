@@ -25,8 +25,8 @@ inline std::string rfc7946_problems(const std::string &path) {
 // shoreline file to the box by GEOS. status 0 when they agree; the output
 // ends with "polygons N area A" (or "lines N length L"); a source polygon
 // that is not valid is a disagreement.
-inline CommandResult exact_fill_check(const std::string &shorelines, const std::string &box,
-                                      const std::string &geojson, const std::string &kinds = "f:0") {
+inline CommandResult exact_fill_check(const std::string &shorelines, const std::string &box, const std::string &geojson,
+                                      const std::string &kinds = "f:0") {
     return run_command(support_script("exact_clip_oracle.py") + " " + shorelines + " " + box + " " + geojson + " " +
                        kinds + " 2>&1");
 }

@@ -17,9 +17,7 @@
 
 namespace vorpix::test {
 
-inline std::string fixture_path(const std::string &relative) {
-    return std::string(VORPIX_FIXTURES) + "/" + relative;
-}
+inline std::string fixture_path(const std::string &relative) { return std::string(VORPIX_FIXTURES) + "/" + relative; }
 
 inline std::vector<unsigned char> read_file(const std::string &path) {
     std::ifstream in(path, std::ios::binary);

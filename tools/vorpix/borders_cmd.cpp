@@ -54,8 +54,7 @@ std::vector<Segment> deliver(const std::string &kinds, const std::string &resolu
     // The library reads an east edge below the west one as an empty window;
     // here it means the box runs east across the 180-degree meridian.
     const double east = box.east < box.west ? box.east + 360 : box.east;
-    if (gmtmap_select(map, types.data(), res.data(), box.west, east, box.south, box.north) < 0)
-        fail_from_log(log);
+    if (gmtmap_select(map, types.data(), res.data(), box.west, east, box.south, box.north) < 0) fail_from_log(log);
     std::vector<Segment> out;
     float *lon = nullptr, *lat = nullptr;
     int size = 0;
@@ -89,8 +88,8 @@ std::string as_geojson(const std::vector<Segment> &segments, const Box &box) {
     GeoJson json;
     for (const auto &s : segments)
         json.lines(geo::clip_line_rfc7946(points(s), frame),
-                   "\"kind\":" + json_string(s.type == "r" ? "river" : "border") + ",\"level\":" +
-                       std::to_string(s.level) + ",\"type\":" + json_string(s.type));
+                   "\"kind\":" + json_string(s.type == "r" ? "river" : "border") +
+                       ",\"level\":" + std::to_string(s.level) + ",\"type\":" + json_string(s.type));
     return json.finish();
 }
 
@@ -125,10 +124,8 @@ int run_borders(int argc, char **argv) {
         throw UsageError("--res is one of c, l, i, h, f, not \"" + res + "\"");
     const std::string kinds = args.get("kinds", args.flag("rivers") ? "r:4095" : "p:7");
     Output out(args.get("o"));
-    if (args.flag("svg"))
-        out.append(as_svg(kinds, res, box));
-    else
-        out.append(as_geojson(deliver(kinds, res, box), box));
+    if (args.flag("svg")) out.append(as_svg(kinds, res, box));
+    else out.append(as_geojson(deliver(kinds, res, box), box));
     out.commit();
     return 0;
 }
@@ -175,26 +172,25 @@ std::string list_netcdf_file(const std::string &path, const std::vector<unsigned
     return listing;
 }
 
-const Command borders_command{
-    "borders", "borders and rivers in a box as GeoJSON or SVG",
-    "usage: vorpix borders --box W/E/S/N [--rivers] [--kinds KINDS] [--res RES]\n"
-    "                      [--svg] [-o OUT]\n\n"
-    "Selects the border or river segments of the bins that a box touches.\n"
-    "  --box W/E/S/N  the box in degrees, west and east as -180 to 180 or 0 to 360\n"
-    "  --rivers       rivers instead of borders (kinds \"r:4095\", every level)\n"
-    "  --kinds KINDS  up to four words p:LEVELS (borders) and r:LEVELS (rivers);\n"
-    "                 LEVELS is a bitmap, bit k selects level k+1 (borders: 1\n"
-    "                 national, 2 internal, 3 maritime); default \"p:7\"\n"
-    "  --res RES      resolution: c(rude), l(ow), i(ntermediate), h(igh), f(ull);\n"
-    "                 default l\n"
-    "  --svg          an SVG picture of the box instead of GeoJSON\n"
-    "  -o OUT         write to OUT instead of standard output\n\n"
-    "Segments are clipped to the box as lines, with copies by whole turns, so a\n"
-    "box across 180 gets the lines on both sides. GeoJSON (RFC 7946) has one\n"
-    "feature per segment, a MultiLineString where it is cut at the antimeridian,\n"
-    "with its kind (border, river), type (\"p\", \"r\") and level, and a bbox.\n"
-    "Files are found as maps/vorpix/binned_border_RES.cdf\n"
-    "and binned_river_RES.cdf in the data directories (VORPIX_DATA_PATH first).\n",
-    run_borders};
+const Command borders_command{"borders", "borders and rivers in a box as GeoJSON or SVG",
+                              "usage: vorpix borders --box W/E/S/N [--rivers] [--kinds KINDS] [--res RES]\n"
+                              "                      [--svg] [-o OUT]\n\n"
+                              "Selects the border or river segments of the bins that a box touches.\n"
+                              "  --box W/E/S/N  the box in degrees, west and east as -180 to 180 or 0 to 360\n"
+                              "  --rivers       rivers instead of borders (kinds \"r:4095\", every level)\n"
+                              "  --kinds KINDS  up to four words p:LEVELS (borders) and r:LEVELS (rivers);\n"
+                              "                 LEVELS is a bitmap, bit k selects level k+1 (borders: 1\n"
+                              "                 national, 2 internal, 3 maritime); default \"p:7\"\n"
+                              "  --res RES      resolution: c(rude), l(ow), i(ntermediate), h(igh), f(ull);\n"
+                              "                 default l\n"
+                              "  --svg          an SVG picture of the box instead of GeoJSON\n"
+                              "  -o OUT         write to OUT instead of standard output\n\n"
+                              "Segments are clipped to the box as lines, with copies by whole turns, so a\n"
+                              "box across 180 gets the lines on both sides. GeoJSON (RFC 7946) has one\n"
+                              "feature per segment, a MultiLineString where it is cut at the antimeridian,\n"
+                              "with its kind (border, river), type (\"p\", \"r\") and level, and a bbox.\n"
+                              "Files are found as maps/vorpix/binned_border_RES.cdf\n"
+                              "and binned_river_RES.cdf in the data directories (VORPIX_DATA_PATH first).\n",
+                              run_borders};
 
 }  // namespace vorpix::cli

@@ -94,8 +94,7 @@ public:
         cairo_new_path(cr_);
     }
 
-    void image(const std::uint32_t *argb, int width, int height, double x0, double y0, double x1,
-               double y1) override {
+    void image(const std::uint32_t *argb, int width, int height, double x0, double y0, double x1, double y1) override {
         if (width <= 0 || height <= 0) return;
         cairo_surface_t *source = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height);
         cairo_surface_flush(source);
@@ -152,9 +151,13 @@ public:
             const auto *row = reinterpret_cast<const std::uint32_t *>(data + static_cast<size_t>(y) * stride);
             for (int x = 0; x < width; ++x) {
                 const std::uint32_t p = row[x], a = p >> 24;
-                auto straight = [a](std::uint32_t c) { return a ? std::min<std::uint32_t>(255, (c * 255 + a / 2) / a) : 0; };
-                argb[static_cast<size_t>(y) * width + x] =
-                    a == 255 ? p : (a << 24) | straight((p >> 16) & 255) << 16 | straight((p >> 8) & 255) << 8 | straight(p & 255);
+                auto straight = [a](std::uint32_t c) {
+                    return a ? std::min<std::uint32_t>(255, (c * 255 + a / 2) / a) : 0;
+                };
+                argb[static_cast<size_t>(y) * width + x] = a == 255
+                                                               ? p
+                                                               : (a << 24) | straight((p >> 16) & 255) << 16 |
+                                                                     straight((p >> 8) & 255) << 8 | straight(p & 255);
             }
         }
         return encode_png(argb.data(), width, height);
@@ -169,7 +172,9 @@ std::string colour_attribute(const char *name, std::uint32_t argb) {
     char buffer[64];
     const unsigned alpha = argb >> 24;
     if (alpha == 255) std::snprintf(buffer, sizeof buffer, " %s=\"#%06x\"", name, argb & 0xffffffu);
-    else std::snprintf(buffer, sizeof buffer, " %s=\"#%06x\" %s-opacity=\"%.3f\"", name, argb & 0xffffffu, name, alpha / 255.0);
+    else
+        std::snprintf(buffer, sizeof buffer, " %s=\"#%06x\" %s-opacity=\"%.3f\"", name, argb & 0xffffffu, name,
+                      alpha / 255.0);
     return buffer;
 }
 
@@ -184,7 +189,8 @@ void append_number(std::string &out, double v) {
     *--p = static_cast<char>('0' + tenths % 10);
     *--p = '.';
     tenths /= 10;
-    do *--p = static_cast<char>('0' + tenths % 10); while ((tenths /= 10) != 0);
+    do *--p = static_cast<char>('0' + tenths % 10);
+    while ((tenths /= 10) != 0);
     if (negative) *--p = '-';
     out.append(p, end);
 }
@@ -244,13 +250,12 @@ public:
         text_ += "/>\n";
     }
 
-    void image(const std::uint32_t *argb, int width, int height, double x0, double y0, double x1,
-               double y1) override {
+    void image(const std::uint32_t *argb, int width, int height, double x0, double y0, double x1, double y1) override {
         if (width <= 0 || height <= 0) return;
         char place[192];
         std::snprintf(place, sizeof place,
-                      "<image x=\"%.2f\" y=\"%.2f\" width=\"%.2f\" height=\"%.2f\" preserveAspectRatio=\"none\" ",
-                      x0, y0, x1 - x0, y1 - y0);
+                      "<image x=\"%.2f\" y=\"%.2f\" width=\"%.2f\" height=\"%.2f\" preserveAspectRatio=\"none\" ", x0,
+                      y0, x1 - x0, y1 - y0);
         text_ += place + std::string("href=\"data:image/png;base64,") + base64(encode_png(argb, width, height)) +
                  "\"/>\n";
     }
@@ -262,7 +267,8 @@ public:
         if (style.anchor != Anchor::Start)
             text_ += style.anchor == Anchor::Middle ? " text-anchor=\"middle\"" : " text-anchor=\"end\"";
         if (style.bold) text_ += " font-weight=\"bold\"";
-        if (style.halo >> 24) text_ += colour_attribute("stroke", style.halo) + " stroke-width=\"3\" paint-order=\"stroke\"";
+        if (style.halo >> 24)
+            text_ += colour_attribute("stroke", style.halo) + " stroke-width=\"3\" paint-order=\"stroke\"";
         text_ += ">" + xml_text(utf8) + "</text>\n";
     }
 

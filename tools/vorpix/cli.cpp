@@ -19,7 +19,8 @@ namespace vorpix::cli {
 Args::Args(int argc, char **argv, const std::set<std::string> &value_options) {
     for (int i = 1; i < argc; ++i) {
         std::string word = argv[i];
-        if (word.size() > 1 && word[0] == '-' && !(std::isdigit(static_cast<unsigned char>(word[1])) || word[1] == '.')) {
+        if (word.size() > 1 && word[0] == '-' &&
+            !(std::isdigit(static_cast<unsigned char>(word[1])) || word[1] == '.')) {
             std::string name = word.substr(word[1] == '-' ? 2 : 1);
             std::string value;
             const auto equals = name.find('=');
@@ -137,8 +138,7 @@ bool names_a_file(const std::string &word) {
 // "what(FILE) error": a link of the chain that names the file and nothing else.
 bool chain_link(const std::string &text, std::string *file) {
     const auto open = text.find('('), close = text.rfind(") error");
-    if (open == std::string::npos || close == std::string::npos || close < open ||
-        close + 7 != text.size())
+    if (open == std::string::npos || close == std::string::npos || close < open || close + 7 != text.size())
         return false;
     *file = text.substr(open + 1, close - open - 1);
     return true;
@@ -146,8 +146,7 @@ bool chain_link(const std::string &text, std::string *file) {
 
 }  // namespace
 
-std::string describe_failure(const LogCollector &log,
-                             const std::function<std::string(const std::string &)> &file_for) {
+std::string describe_failure(const LogCollector &log, const std::function<std::string(const std::string &)> &file_for) {
     const std::vector<std::string> lines = log.lines();
     std::string file;
     std::vector<std::string> parts;
@@ -204,7 +203,8 @@ public:
         const int error = errno;
         std::clearerr(stdout);
         restore();
-        if (failed) throw InputError(std::string("temporary file for the listing: cannot write: ") + std::strerror(error));
+        if (failed)
+            throw InputError(std::string("temporary file for the listing: cannot write: ") + std::strerror(error));
         std::string out;
         std::rewind(file_);
         char buffer[65536];
@@ -300,7 +300,8 @@ std::vector<unsigned char> read_input(const std::string &path) {
     try {
         bytes.resize(static_cast<size_t>(st.st_size));
         size_t used = 0;
-        for (size_t n = 1; used < bytes.size() && n > 0; used += n) n = read_some(bytes.data() + used, bytes.size() - used);
+        for (size_t n = 1; used < bytes.size() && n > 0; used += n)
+            n = read_some(bytes.data() + used, bytes.size() - used);
         bytes.resize(used);
         // A file that grows while it is read gives the rest in pieces.
         unsigned char more[65536];

@@ -35,14 +35,13 @@ struct Polygon {
 };
 
 // Selects and delivers every polygon; the map object lives for the process.
-std::vector<Polygon> deliver(const std::string &kinds, const std::string &resolution, const Box &box,
-                             double lonref, double latref) {
+std::vector<Polygon> deliver(const std::string &kinds, const std::string &resolution, const Box &box, double lonref,
+                             double latref) {
     static void *map = nullptr;
     LogCollector log;
     if (gshhsmap_open(&map) < 0) fail_from_log(log);
     std::string types = kinds, res = resolution;
-    if (gshhsmap_select(map, types.data(), res.data(), box.west, box.east, box.south, box.north, lonref,
-                        latref) < 0)
+    if (gshhsmap_select(map, types.data(), res.data(), box.west, box.east, box.south, box.north, lonref, latref) < 0)
         fail_from_log(log);
     std::vector<Polygon> out;
     float *lon = nullptr, *lat = nullptr;
@@ -72,8 +71,8 @@ std::vector<Polygon> deliver(const std::string &kinds, const std::string &resolu
 std::string as_list(const std::vector<Polygon> &polygons) {
     std::string out;
     char line[256];
-    std::snprintf(line, sizeof line, "%8s %5s %4s %8s %11s %11s %10s %10s\n", "id", "level", "type", "points",
-                  "west", "east", "south", "north");
+    std::snprintf(line, sizeof line, "%8s %5s %4s %8s %11s %11s %10s %10s\n", "id", "level", "type", "points", "west",
+                  "east", "south", "north");
     out += line;
     for (const auto &p : polygons) {
         std::snprintf(line, sizeof line, "%8d %5d %4s %8zu %11.6f %11.6f %10.6f %10.6f\n", p.hdr.id, p.level,
@@ -90,11 +89,11 @@ std::string as_list(const std::vector<Polygon> &polygons) {
 std::string as_geojson(const std::vector<geo::ShoreFeature> &features) {
     GeoJson json;
     for (const auto &f : features) {
-        const std::string properties = "\"id\":" + std::to_string(f.id) + ",\"kind\":" +
-                                       json_string(std::string(1, f.kind)) + ",\"level\":" +
-                                       std::to_string(f.level) + ",\"type\":" +
-                                       json_string(std::string(1, f.type)) + ",\"antipode\":" +
-                                       std::to_string(f.antipode);
+        const std::string properties = "\"id\":" + std::to_string(f.id) +
+                                       ",\"kind\":" + json_string(std::string(1, f.kind)) +
+                                       ",\"level\":" + std::to_string(f.level) +
+                                       ",\"type\":" + json_string(std::string(1, f.type)) +
+                                       ",\"antipode\":" + std::to_string(f.antipode);
         if (f.kind == 'f') json.polygons(f.polygons, properties);
         else json.lines(f.lines, properties);
     }
@@ -127,12 +126,9 @@ int run_coast(int argc, char **argv) {
     }
     const std::string kinds = args.get("kinds", "c:0"), res = args.get("res", "l");
     Output out(args.get("o"));
-    if (args.flag("list"))
-        out.append(as_list(deliver(kinds, res, box, lonref, latref)));
-    else if (args.flag("svg"))
-        out.append(as_svg(kinds, res, box));
-    else
-        out.append(as_geojson(geo::shoreline_features({res, kinds, lonref, latref, true}, geo::frame_of(box))));
+    if (args.flag("list")) out.append(as_list(deliver(kinds, res, box, lonref, latref)));
+    else if (args.flag("svg")) out.append(as_svg(kinds, res, box));
+    else out.append(as_geojson(geo::shoreline_features({res, kinds, lonref, latref, true}, geo::frame_of(box))));
     out.commit();
     return 0;
 }
@@ -152,42 +148,40 @@ std::string list_shoreline_file(const std::string &path, const std::vector<unsig
     LogCollector log;
     while (position < size) {
         const long at = position;
-        if (gshhs_unstuff_hdr_sized(&hdr, data, size, &position) < 0 ||
-            gshhs_skip_pts_sized(&hdr, size, &position) < 0)
+        if (gshhs_unstuff_hdr_sized(&hdr, data, size, &position) < 0 || gshhs_skip_pts_sized(&hdr, size, &position) < 0)
             throw InputError(path + ": " + without_function(log.first()));
-        std::snprintf(line, sizeof line, "%8ld %8d %8d %5d %7d %11.6f %11.6f %10.6f %10.6f %12d\n", at, hdr.id,
-                      hdr.n, hdr.level, hdr.version, hdr.west * 1e-6, hdr.east * 1e-6, hdr.south * 1e-6,
-                      hdr.north * 1e-6, hdr.area);
+        std::snprintf(line, sizeof line, "%8ld %8d %8d %5d %7d %11.6f %11.6f %10.6f %10.6f %12d\n", at, hdr.id, hdr.n,
+                      hdr.level, hdr.version, hdr.west * 1e-6, hdr.east * 1e-6, hdr.south * 1e-6, hdr.north * 1e-6,
+                      hdr.area);
         out += line;
     }
     return out;
 }
 
-const Command coast_command{
-    "coast", "shorelines, lakes and islands in a box as GeoJSON, SVG or a list",
-    "usage: vorpix coast [--res RES] [--kinds KINDS] [--box W/E/S/N] [--ref LON/LAT]\n"
-    "                    [--list | --svg] [-o OUT]\n\n"
-    "Selects the shoreline polygons of a box and writes them clipped to it.\n"
-    "  --res RES      resolution: c(rude), l(ow), i(ntermediate), h(igh), f(ull);\n"
-    "                 default l\n"
-    "  --kinds KINDS  up to two words c:LEVELS (coastlines) and f:LEVELS (filled\n"
-    "                 land \"l\" and water \"w\"); LEVELS is a bitmap, bit k selects\n"
-    "                 level k+1 (1 land, 2 lake, 3 island, 4 pond), 0 selects all;\n"
-    "                 default \"c:0\"\n"
-    "  --box W/E/S/N  the box in degrees; default the whole world\n"
-    "  --ref LON/LAT  reference point whose antipode is tested against each polygon\n"
-    "  --list         a table of the delivered polygons (id, level, type, points,\n"
-    "                 extent)\n"
-    "  --svg          an SVG picture of the box instead of GeoJSON\n"
-    "  -o OUT         write to OUT instead of standard output\n\n"
-    "Filled kinds are clipped exactly to the box (160/200 runs across 180), each\n"
-    "polygon with copies by whole turns; Antarctica is closed along the pole.\n"
-    "Line work is clipped as lines. Lakes and higher levels are features of their\n"
-    "own, after the land. GeoJSON (RFC 7946) has one feature per polygon, cut at\n"
-    "the antimeridian, exteriors counter-clockwise, with its id, kind (f, c),\n"
-    "level, type (l, w, c), antipode flag and a bbox; --list shows what the\n"
-    "library delivers. Files are found as maps/vorpix/gshhs_RES.b in the data\n"
-    "directories (VORPIX_DATA_PATH first).\n",
-    run_coast};
+const Command coast_command{"coast", "shorelines, lakes and islands in a box as GeoJSON, SVG or a list",
+                            "usage: vorpix coast [--res RES] [--kinds KINDS] [--box W/E/S/N] [--ref LON/LAT]\n"
+                            "                    [--list | --svg] [-o OUT]\n\n"
+                            "Selects the shoreline polygons of a box and writes them clipped to it.\n"
+                            "  --res RES      resolution: c(rude), l(ow), i(ntermediate), h(igh), f(ull);\n"
+                            "                 default l\n"
+                            "  --kinds KINDS  up to two words c:LEVELS (coastlines) and f:LEVELS (filled\n"
+                            "                 land \"l\" and water \"w\"); LEVELS is a bitmap, bit k selects\n"
+                            "                 level k+1 (1 land, 2 lake, 3 island, 4 pond), 0 selects all;\n"
+                            "                 default \"c:0\"\n"
+                            "  --box W/E/S/N  the box in degrees; default the whole world\n"
+                            "  --ref LON/LAT  reference point whose antipode is tested against each polygon\n"
+                            "  --list         a table of the delivered polygons (id, level, type, points,\n"
+                            "                 extent)\n"
+                            "  --svg          an SVG picture of the box instead of GeoJSON\n"
+                            "  -o OUT         write to OUT instead of standard output\n\n"
+                            "Filled kinds are clipped exactly to the box (160/200 runs across 180), each\n"
+                            "polygon with copies by whole turns; Antarctica is closed along the pole.\n"
+                            "Line work is clipped as lines. Lakes and higher levels are features of their\n"
+                            "own, after the land. GeoJSON (RFC 7946) has one feature per polygon, cut at\n"
+                            "the antimeridian, exteriors counter-clockwise, with its id, kind (f, c),\n"
+                            "level, type (l, w, c), antipode flag and a bbox; --list shows what the\n"
+                            "library delivers. Files are found as maps/vorpix/gshhs_RES.b in the data\n"
+                            "directories (VORPIX_DATA_PATH first).\n",
+                            run_coast};
 
 }  // namespace vorpix::cli

@@ -15,7 +15,7 @@ namespace {
 std::vector<std::string> split_path(const char *list) {
     std::vector<std::string> out;
     std::string dir;
-    for (const char *c = list ? list : ""; ; ++c) {
+    for (const char *c = list ? list : "";; ++c) {
         if (*c && *c != ':') {
             dir += *c;
             continue;
@@ -46,7 +46,8 @@ int run_data(int argc, char **argv) {
     out += "Map files:\n";
     for (const std::string &name : map_names()) {
         const std::unique_ptr<char, decltype(&std::free)> found(datafile(nullptr, name.c_str()), &std::free);
-        out += "  " + name + std::string(name.size() < 33 ? 33 - name.size() : 1, ' ') + (found ? found.get() : "not found") + "\n";
+        out += "  " + name + std::string(name.size() < 33 ? 33 - name.size() : 1, ' ') +
+               (found ? found.get() : "not found") + "\n";
     }
     Output output("");
     output.append(out);
@@ -56,17 +57,16 @@ int run_data(int argc, char **argv) {
 
 }  // namespace
 
-const Command data_command{
-    "data", "where the map files are looked for and found",
-    "usage: vorpix data\n\n"
-    "Prints the directories searched for map files, in order: those listed in\n"
-    "VORPIX_DATA_PATH (separated by ':'), then the built-in ones. A library run\n"
-    "from its build directory searches the source tree it was built from, then\n"
-    "the configured data directory; an installed one searches the configured\n"
-    "data directory and, when its prefix was moved, the data directory at the\n"
-    "same place relative to itself, if only root or its owner can change it.\n"
-    "Then, for each map file (the five shoreline files and ten border and\n"
-    "river files under maps/vorpix/), the file found, or \"not found\".\n",
-    run_data};
+const Command data_command{"data", "where the map files are looked for and found",
+                           "usage: vorpix data\n\n"
+                           "Prints the directories searched for map files, in order: those listed in\n"
+                           "VORPIX_DATA_PATH (separated by ':'), then the built-in ones. A library run\n"
+                           "from its build directory searches the source tree it was built from, then\n"
+                           "the configured data directory; an installed one searches the configured\n"
+                           "data directory and, when its prefix was moved, the data directory at the\n"
+                           "same place relative to itself, if only root or its owner can change it.\n"
+                           "Then, for each map file (the five shoreline files and ten border and\n"
+                           "river files under maps/vorpix/), the file found, or \"not found\".\n",
+                           run_data};
 
 }  // namespace vorpix::cli

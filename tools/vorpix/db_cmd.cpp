@@ -41,9 +41,7 @@ public:
     ~Sql() { sqlite3_close(db_); }  // without a COMMIT, everything since BEGIN is rolled back
     Sql(const Sql &) = delete;
     Sql &operator=(const Sql &) = delete;
-    [[noreturn]] void fail() const {
-        throw InputError(path_ + ": " + (db_ ? sqlite3_errmsg(db_) : "out of memory"));
-    }
+    [[noreturn]] void fail() const { throw InputError(path_ + ": " + (db_ ? sqlite3_errmsg(db_) : "out of memory")); }
     void exec(const std::string &sql) {
         if (sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK) fail();
     }
@@ -141,8 +139,8 @@ int run_index(int argc, char **argv) {
     size_t total = 0;
     for (size_t i = 1; i < args.positional().size(); ++i) {
         const std::string &path = args.positional()[i];
-        files.push_back({std::filesystem::absolute(path).lexically_normal().string(),
-                         index_shapefile(path, read_input(path))});
+        files.push_back(
+            {std::filesystem::absolute(path).lexically_normal().string(), index_shapefile(path, read_input(path))});
         total += files.back().shapes.size();
     }
     write_index(db_path, table, files);
@@ -216,7 +214,8 @@ std::vector<long> rows_meeting(Dbptr table, const std::vector<long> &rows, const
     for (long r : rows) {
         const Dbptr row = dblookup(table, nullptr, nullptr, nullptr, std::to_string(r).c_str());
         double b[4];
-        if (dbgetv(row, nullptr, "xmin", &b[0], "ymin", &b[1], "xmax", &b[2], "ymax", &b[3], nullptr) == 0 && meets(b, box))
+        if (dbgetv(row, nullptr, "xmin", &b[0], "ymin", &b[1], "xmax", &b[2], "ymax", &b[3], nullptr) == 0 &&
+            meets(b, box))
             out.push_back(r);
     }
     return out;
@@ -246,8 +245,10 @@ std::string row_reason(const std::string &message, const std::string &db_path) {
 class Shapefiles {
 public:
     Shapefiles(Sql &db, const std::string &db_path, std::string encoding, bool transform)
-        : db_path_(db_path), name_(db, "SELECT filename FROM filename WHERE fileid = ?1 ORDER BY rowid LIMIT 1"),
-          encoding_(std::move(encoding)), transform_(transform) {}
+        : db_path_(db_path),
+          name_(db, "SELECT filename FROM filename WHERE fileid = ?1 ORDER BY rowid LIMIT 1"),
+          encoding_(std::move(encoding)),
+          transform_(transform) {}
 
     // A fetched record as a feature: its row, file and offset, then what
     // vorpix shapes writes of it. The record number is the row's recno
@@ -272,7 +273,8 @@ public:
     static int record_number(Dbptr row, const ESRISHPRECStr &rec) {
         long recno = -1;
         LogCollector ignore;
-        if (dbgetv(row, nullptr, "recno", &recno, nullptr) < 0 || recno < 0 || recno > INT_MAX) recno = rec.hdr.number - 1L;
+        if (dbgetv(row, nullptr, "recno", &recno, nullptr) < 0 || recno < 0 || recno > INT_MAX)
+            recno = rec.hdr.number - 1L;
         return static_cast<int>(std::clamp<long>(recno, 0, INT_MAX));
     }
 
@@ -379,14 +381,17 @@ void write_index(const std::string &db_path, const std::string &table, const std
     }
     Query known(db, "SELECT fileid FROM filename WHERE filename = ?1 ORDER BY rowid LIMIT 1");
     // A new file's id is the next after any in use, whatever rows went before.
-    Query next_id(db, "SELECT coalesce(max(fileid), 0) + 1 FROM (SELECT fileid FROM filename UNION ALL SELECT fileid "
-                      "FROM " + ident(table) + ")");
+    Query next_id(db,
+                  "SELECT coalesce(max(fileid), 0) + 1 FROM (SELECT fileid FROM filename UNION ALL SELECT fileid "
+                  "FROM " +
+                      ident(table) + ")");
     Query add_file(db, "INSERT INTO filename (fileid, filename) VALUES (?1, ?2)");
-    Query drop_boxes(db, "DELETE FROM " + ident(rtree) + " WHERE id IN (SELECT rowid FROM " + ident(table) +
-                             " WHERE fileid = ?1)");
+    Query drop_boxes(
+        db, "DELETE FROM " + ident(rtree) + " WHERE id IN (SELECT rowid FROM " + ident(table) + " WHERE fileid = ?1)");
     Query drop_rows(db, "DELETE FROM " + ident(table) + " WHERE fileid = ?1");
-    Query add_row(db, "INSERT INTO " + ident(table) +
-                          " (fileid, offset, recno, shape_type, xmin, ymin, xmax, ymax) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)");
+    Query add_row(
+        db, "INSERT INTO " + ident(table) +
+                " (fileid, offset, recno, shape_type, xmin, ymin, xmax, ymax) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)");
     Query add_box(db, "INSERT INTO " + ident(rtree) + " VALUES (?1, ?2, ?3, ?4, ?5)");
     for (const IndexedFile &file : files) {
         const bool indexed_before = known.bind(file.path).step();
@@ -407,7 +412,11 @@ void write_index(const std::string &db_path, const std::string &table, const std
             add_row.run();
             if (!std::isnan(s.box[0]))
                 add_box.bind(static_cast<long>(sqlite3_last_insert_rowid(db.get())))
-                    .bind(s.box[0]).bind(s.box[2]).bind(s.box[1]).bind(s.box[3]).run();
+                    .bind(s.box[0])
+                    .bind(s.box[2])
+                    .bind(s.box[1])
+                    .bind(s.box[3])
+                    .run();
         }
     }
     db.exec("COMMIT");
@@ -423,42 +432,40 @@ std::vector<long> index_rows_in_box(const std::string &db_path, const std::strin
     return found;
 }
 
-const Command index_command{
-    "index", "index shapefiles in an SQLite database",
-    "usage: vorpix index DB FILE.shp... [--table NAME]\n\n"
-    "Adds each shapefile to the SQLite database DB (created when missing): a row\n"
-    "of table filename (fileid, filename: the absolute path) and, in table NAME\n"
-    "(default shapes; any name), one row per shape: fileid, offset (of its\n"
-    "record in the file), recno (from 0), shape_type and its bounding box xmin,\n"
-    "ymin, xmax, ymax (NULL for Null shapes). The boxes also go to the R*Tree\n"
-    "NAME_rtree, which answers fetch --box. A file indexed before (by its\n"
-    "absolute path) keeps its file id and has its rows replaced. Everything is\n"
-    "added in one transaction: a file that does not decode adds nothing.\n",
-    run_index};
+const Command index_command{"index", "index shapefiles in an SQLite database",
+                            "usage: vorpix index DB FILE.shp... [--table NAME]\n\n"
+                            "Adds each shapefile to the SQLite database DB (created when missing): a row\n"
+                            "of table filename (fileid, filename: the absolute path) and, in table NAME\n"
+                            "(default shapes; any name), one row per shape: fileid, offset (of its\n"
+                            "record in the file), recno (from 0), shape_type and its bounding box xmin,\n"
+                            "ymin, xmax, ymax (NULL for Null shapes). The boxes also go to the R*Tree\n"
+                            "NAME_rtree, which answers fetch --box. A file indexed before (by its\n"
+                            "absolute path) keeps its file id and has its rows replaced. Everything is\n"
+                            "added in one transaction: a file that does not decode adds nothing.\n",
+                            run_index};
 
-const Command fetch_command{
-    "fetch", "fetch shapes named by database rows",
-    "usage: vorpix fetch DB [ROW...] [--table NAME] [--box W/E/S/N] [--list]\n"
-    "                    [--encoding NAME] [--no-transform] [-o OUT]\n\n"
-    "Fetches the shapes that rows of table NAME (default shapes) of the SQLite\n"
-    "database DB name by fileid and offset, each from its shapefile through the\n"
-    "database's filename table (a relative file name is taken from the\n"
-    "database's directory), and writes them as GeoJSON Features: the row\n"
-    "number, the shapefile (\"file\") and the record's offset, then what\n"
-    "vorpix shapes writes of the record: its number (\"record\", from 0: the\n"
-    "row's recno, else the record header's number less one), its measures and\n"
-    "every field of the dBase file beside the shapefile. ROWs are row numbers\n"
-    "(SQLite rowids, from 1); without them, every row the table holds, in\n"
-    "order. A shapefile that changed since it was last read is read again.\n"
-    "  --box W/E/S/N    only rows whose bounding box meets the box (also a turn\n"
-    "                   east or west; W > E runs across 180), found through the\n"
-    "                   table's R*Tree when index made one\n"
-    "  --list           the record listings instead of GeoJSON, numbered as\n"
-    "                   vorpix info numbers them\n"
-    "  --encoding NAME  the dBase text's encoding when neither a .cpg file nor\n"
-    "                   the language-driver byte names one\n"
-    "  --no-transform   coordinates as stored, even with a projected .prj\n"
-    "  -o OUT           write to OUT instead of standard output\n",
-    run_fetch};
+const Command fetch_command{"fetch", "fetch shapes named by database rows",
+                            "usage: vorpix fetch DB [ROW...] [--table NAME] [--box W/E/S/N] [--list]\n"
+                            "                    [--encoding NAME] [--no-transform] [-o OUT]\n\n"
+                            "Fetches the shapes that rows of table NAME (default shapes) of the SQLite\n"
+                            "database DB name by fileid and offset, each from its shapefile through the\n"
+                            "database's filename table (a relative file name is taken from the\n"
+                            "database's directory), and writes them as GeoJSON Features: the row\n"
+                            "number, the shapefile (\"file\") and the record's offset, then what\n"
+                            "vorpix shapes writes of the record: its number (\"record\", from 0: the\n"
+                            "row's recno, else the record header's number less one), its measures and\n"
+                            "every field of the dBase file beside the shapefile. ROWs are row numbers\n"
+                            "(SQLite rowids, from 1); without them, every row the table holds, in\n"
+                            "order. A shapefile that changed since it was last read is read again.\n"
+                            "  --box W/E/S/N    only rows whose bounding box meets the box (also a turn\n"
+                            "                   east or west; W > E runs across 180), found through the\n"
+                            "                   table's R*Tree when index made one\n"
+                            "  --list           the record listings instead of GeoJSON, numbered as\n"
+                            "                   vorpix info numbers them\n"
+                            "  --encoding NAME  the dBase text's encoding when neither a .cpg file nor\n"
+                            "                   the language-driver byte names one\n"
+                            "  --no-transform   coordinates as stored, even with a projected .prj\n"
+                            "  -o OUT           write to OUT instead of standard output\n",
+                            run_fetch};
 
 }  // namespace vorpix::cli

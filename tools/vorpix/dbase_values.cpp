@@ -63,7 +63,8 @@ namespace {
 std::string upper_trimmed(std::string_view text) {
     std::string s;
     for (char c : text)
-        if (!std::isspace(static_cast<unsigned char>(c))) s += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        if (!std::isspace(static_cast<unsigned char>(c)))
+            s += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     return s;
 }
 
@@ -75,7 +76,8 @@ bool all_digits(const std::string &s) {
 
 std::string file_beside(const std::string &path, const std::vector<std::string> &extensions) {
     const auto dot = path.find_last_of('.');
-    const std::string stem = dot == std::string::npos || path.find('/', dot) != std::string::npos ? path : path.substr(0, dot);
+    const std::string stem = dot == std::string::npos || path.find('/', dot) != std::string::npos ? path
+                                                                                                  : path.substr(0, dot);
     for (const std::string &ext : extensions)
         if (std::filesystem::is_regular_file(stem + ext)) return stem + ext;
     return "";
@@ -102,19 +104,70 @@ std::string encoding_of_language_driver(unsigned char id) {
         const char *encoding;
     };
     static constexpr Driver drivers[] = {
-        {0x01, "CP437"},  {0x02, "CP850"},  {0x03, "CP1252"}, {0x04, "MACINTOSH"}, {0x08, "CP865"},
-        {0x09, "CP437"},  {0x0a, "CP850"},  {0x0b, "CP437"},  {0x0d, "CP437"},     {0x0e, "CP850"},
-        {0x0f, "CP437"},  {0x10, "CP850"},  {0x11, "CP437"},  {0x12, "CP850"},     {0x13, "CP932"},
-        {0x14, "CP850"},  {0x15, "CP437"},  {0x16, "CP850"},  {0x17, "CP865"},     {0x18, "CP437"},
-        {0x19, "CP437"},  {0x1a, "CP850"},  {0x1b, "CP437"},  {0x1c, "CP863"},     {0x1d, "CP850"},
-        {0x1f, "CP852"},  {0x22, "CP852"},  {0x23, "CP852"},  {0x24, "CP860"},     {0x25, "CP850"},
-        {0x26, "CP866"},  {0x37, "CP850"},  {0x40, "CP852"},  {0x4d, "CP936"},     {0x4e, "CP949"},
-        {0x4f, "CP950"},  {0x50, "CP874"},  {0x57, "ISO-8859-1"}, {0x58, "CP1252"}, {0x59, "CP1252"},
-        {0x64, "CP852"},  {0x65, "CP866"},  {0x66, "CP865"},  {0x67, "CP861"},     {0x6a, "CP737"},
-        {0x6b, "CP857"},  {0x6c, "CP863"},  {0x78, "CP950"},  {0x79, "CP949"},     {0x7a, "CP936"},
-        {0x7b, "CP932"},  {0x7c, "CP874"},  {0x7d, "CP1255"}, {0x7e, "CP1256"},    {0x86, "CP737"},
-        {0x87, "CP852"},  {0x88, "CP857"},  {0x96, "MACCYRILLIC"}, {0x97, "MACCENTRALEUROPE"},
-        {0x98, "MACGREEK"}, {0xc8, "CP1250"}, {0xc9, "CP1251"}, {0xca, "CP1254"}, {0xcb, "CP1253"},
+        {0x01, "CP437"},
+        {0x02, "CP850"},
+        {0x03, "CP1252"},
+        {0x04, "MACINTOSH"},
+        {0x08, "CP865"},
+        {0x09, "CP437"},
+        {0x0a, "CP850"},
+        {0x0b, "CP437"},
+        {0x0d, "CP437"},
+        {0x0e, "CP850"},
+        {0x0f, "CP437"},
+        {0x10, "CP850"},
+        {0x11, "CP437"},
+        {0x12, "CP850"},
+        {0x13, "CP932"},
+        {0x14, "CP850"},
+        {0x15, "CP437"},
+        {0x16, "CP850"},
+        {0x17, "CP865"},
+        {0x18, "CP437"},
+        {0x19, "CP437"},
+        {0x1a, "CP850"},
+        {0x1b, "CP437"},
+        {0x1c, "CP863"},
+        {0x1d, "CP850"},
+        {0x1f, "CP852"},
+        {0x22, "CP852"},
+        {0x23, "CP852"},
+        {0x24, "CP860"},
+        {0x25, "CP850"},
+        {0x26, "CP866"},
+        {0x37, "CP850"},
+        {0x40, "CP852"},
+        {0x4d, "CP936"},
+        {0x4e, "CP949"},
+        {0x4f, "CP950"},
+        {0x50, "CP874"},
+        {0x57, "ISO-8859-1"},
+        {0x58, "CP1252"},
+        {0x59, "CP1252"},
+        {0x64, "CP852"},
+        {0x65, "CP866"},
+        {0x66, "CP865"},
+        {0x67, "CP861"},
+        {0x6a, "CP737"},
+        {0x6b, "CP857"},
+        {0x6c, "CP863"},
+        {0x78, "CP950"},
+        {0x79, "CP949"},
+        {0x7a, "CP936"},
+        {0x7b, "CP932"},
+        {0x7c, "CP874"},
+        {0x7d, "CP1255"},
+        {0x7e, "CP1256"},
+        {0x86, "CP737"},
+        {0x87, "CP852"},
+        {0x88, "CP857"},
+        {0x96, "MACCYRILLIC"},
+        {0x97, "MACCENTRALEUROPE"},
+        {0x98, "MACGREEK"},
+        {0xc8, "CP1250"},
+        {0xc9, "CP1251"},
+        {0xca, "CP1254"},
+        {0xcb, "CP1253"},
         {0xcc, "CP1257"},
     };
     for (const Driver &d : drivers)

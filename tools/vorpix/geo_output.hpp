@@ -44,7 +44,8 @@ public:
         std::sort(spans.begin(), spans.end());
         std::vector<std::pair<double, double>> merged;
         for (const auto &s : spans)
-            if (!merged.empty() && s.first <= merged.back().second) merged.back().second = std::max(merged.back().second, s.second);
+            if (!merged.empty() && s.first <= merged.back().second)
+                merged.back().second = std::max(merged.back().second, s.second);
             else merged.push_back(s);
         // The widest longitude gap is left out; across 180 unless it is the one there.
         double west = merged.front().first, east = merged.back().second;

@@ -144,7 +144,13 @@ Point at(const Frame &f, const Point &a, const Point &b, double t, int side) {
 class RectClip {
 public:
     explicit RectClip(const Frame &f)
-        : frame_(f), w_(f.west), e_(f.east), s_(f.south), n_(f.north), dx_(f.east - f.west), dy_(f.north - f.south),
+        : frame_(f),
+          w_(f.west),
+          e_(f.east),
+          s_(f.south),
+          n_(f.north),
+          dx_(f.east - f.west),
+          dy_(f.north - f.south),
           perimeter_(2 * (dx_ + dy_)) {}
 
     std::vector<Polygon> run(const std::vector<Ring> &rings) {
@@ -275,7 +281,8 @@ private:
     // boundary takes the sharpest right turn there: into such a piece (a
     // ring touching the border from inside), or along the border (a hole
     // touching it, whose region lies on both sides).
-    std::pair<size_t, bool> next_entry(const Piece &piece, const std::vector<std::pair<double, size_t>> &entries) const {
+    std::pair<size_t, bool> next_entry(const Piece &piece,
+                                       const std::vector<std::pair<double, size_t>> &entries) const {
         auto at = std::lower_bound(entries.begin(), entries.end(), std::make_pair(piece.out, size_t(0)));
         if (at == entries.end() || at->first != piece.out)
             return {(at == entries.end() ? entries.begin() : at)->second, false};
@@ -354,7 +361,8 @@ private:
         }
         const Point &a = ring[best], &b = ring[(best + 1) % ring.size()];
         const double sign = signed_area2(ring) > 0 ? 1 : -1;  // the region lies left of a ring that turns left
-        return {(a.lon + b.lon) / 2 - sign * (b.lat - a.lat) * 1e-7, (a.lat + b.lat) / 2 + sign * (b.lon - a.lon) * 1e-7};
+        return {(a.lon + b.lon) / 2 - sign * (b.lat - a.lat) * 1e-7,
+                (a.lat + b.lat) / 2 + sign * (b.lon - a.lon) * 1e-7};
     }
 
     static void tidy(Ring &ring) {
@@ -362,8 +370,7 @@ private:
         out.reserve(ring.size());
         for (const Point &p : ring)
             if (out.empty() || p.lon != out.back().lon || p.lat != out.back().lat) out.push_back(p);
-        while (out.size() > 1 && out.back().lon == out.front().lon && out.back().lat == out.front().lat)
-            out.pop_back();
+        while (out.size() > 1 && out.back().lon == out.front().lon && out.back().lat == out.front().lat) out.pop_back();
         ring.swap(out);
     }
 
@@ -373,8 +380,7 @@ private:
     bool covers_box(const std::vector<const Ring *> &inner, const std::vector<const Ring *> &others) const {
         double margin = std::min(dx_, dy_) / 2;
         for (const Ring *ring : inner)
-            for (const Point &p : *ring)
-                margin = std::min({margin, p.lon - w_, e_ - p.lon, p.lat - s_, n_ - p.lat});
+            for (const Point &p : *ring) margin = std::min({margin, p.lon - w_, e_ - p.lon, p.lat - s_, n_ - p.lat});
         const Point probe{w_ + margin / 2, s_ + margin / 2};
         bool in = false;
         for (const Ring *ring : others) in ^= inside_planar(probe, *ring);
@@ -397,7 +403,9 @@ std::vector<Line> clip_line_to(const Line &line, const Frame &f) {
         if (current.size() >= 2) out.push_back(std::move(current));
         current = Line();
     };
-    auto inside = [&](const Point &p) { return f.west <= p.lon && p.lon <= f.east && f.south <= p.lat && p.lat <= f.north; };
+    auto inside = [&](const Point &p) {
+        return f.west <= p.lon && p.lon <= f.east && f.south <= p.lat && p.lat <= f.north;
+    };
     if (n == 1 && inside(line[0])) return out;
     for (size_t i = 0; i + 1 < n; ++i) {
         const Point &a = line[i], &b = line[i + 1];
@@ -573,7 +581,8 @@ std::vector<Polygon> clip_polygon(const Polygon &polygon, const Frame &frame) {
 namespace {
 
 // The clips to every piece of the frame that GeoJSON wants, together.
-template <class Shape, class Clip> std::vector<Shape> clip_rfc7946(const Frame &frame, Clip clip) {
+template <class Shape, class Clip>
+std::vector<Shape> clip_rfc7946(const Frame &frame, Clip clip) {
     std::vector<Shape> out;
     for (const Frame &piece : rfc7946_frames(frame))
         for (Shape &part : clip(piece)) out.push_back(std::move(part));
@@ -651,13 +660,12 @@ std::vector<ShoreFeature> shoreline_features(const char *data, long size, const 
             long points = 0;
             if (gshhs_unstuff_hdr_sized(&hdr, data, size, &position) < 0 ||
                 (points = position, gshhs_skip_pts_sized(&hdr, size, &position) < 0))
-                throw cli::InputError(name + ": polygon " + std::to_string(index) + " at byte " +
-                                      std::to_string(at) + ": " + cli::without_function(log.first()));
+                throw cli::InputError(name + ": polygon " + std::to_string(index) + " at byte " + std::to_string(at) +
+                                      ": " + cli::without_function(log.first()));
             if (hdr.level == 5) continue;
             if (entry.levels != 0 && (hdr.level < 1 || hdr.level > 32 || !(entry.levels >> (hdr.level - 1) & 1u)))
                 continue;
-            if (hdr.n <= 0 ||
-                !meets(hdr.west * 1e-6, hdr.east * 1e-6, hdr.south * 1e-6, hdr.north * 1e-6, frame))
+            if (hdr.n <= 0 || !meets(hdr.west * 1e-6, hdr.east * 1e-6, hdr.south * 1e-6, hdr.north * 1e-6, frame))
                 continue;
             Ring ring(static_cast<size_t>(hdr.n));
             std::vector<float> lon(ring.size()), lat(ring.size());
@@ -698,14 +706,17 @@ std::vector<ShoreFeature> shoreline_features(const ShoreRequest &request, const 
     const char letter = std::strchr(endings, first) && first ? first : 'i';
     const std::string relative = std::string("maps/vorpix/gshhs_") + letter + ".b";
     char *path = datafile(nullptr, relative.c_str());
-    if (!path) throw cli::InputError(relative + ": no such shoreline file in the data directories (set VORPIX_DATA_PATH)");
+    if (!path)
+        throw cli::InputError(relative + ": no such shoreline file in the data directories (set VORPIX_DATA_PATH)");
     const std::string full = path;
     std::free(path);
     char *data = nullptr;
     cli::LogCollector log;
     static Arr *mapped = nullptr;  // each file is mapped once for the process
     const long size = mapfile(full.c_str(), &mapped, &data);
-    if (size < 0) throw cli::InputError(full + ": cannot read" + (log.first().empty() ? "" : ": " + cli::without_function(log.first())));
+    if (size < 0)
+        throw cli::InputError(full + ": cannot read" +
+                              (log.first().empty() ? "" : ": " + cli::without_function(log.first())));
     return shoreline_features(data, size, full, request, frame);
 }
 

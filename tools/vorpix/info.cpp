@@ -33,8 +33,9 @@ std::string list_file(const std::string &path) {
     if (starts_with(bytes, "\x00\x00\x27\x0a", 4)) return list_shapefile(path, bytes);
     if (ends_with(path, ".dbf")) return list_dbase_file(path, bytes);
     if (ends_with(path, ".b")) return list_shoreline_file(path, bytes);
-    throw InputError(path + ": not a file that vorpix reads (netCDF classic, shapefile, dBase, DDS or "
-                            "shoreline .b file)");
+    throw InputError(path +
+                     ": not a file that vorpix reads (netCDF classic, shapefile, dBase, DDS or "
+                     "shoreline .b file)");
 }
 
 int run_info(int argc, char **argv) {
@@ -49,13 +50,12 @@ int run_info(int argc, char **argv) {
 
 }  // namespace
 
-const Command info_command{
-    "info", "list the contents of any supported file",
-    "usage: vorpix info FILE... [-o OUT]\n\n"
-    "Prints the listing of each FILE, chosen by its contents: a netCDF classic\n"
-    "header (border and river files among them), a shapefile (.shp), a dBase\n"
-    "file (.dbf), a DDS texture, or the polygon headers of a shoreline file (.b).\n"
-    "  -o OUT   write the listing to OUT instead of standard output\n",
-    run_info};
+const Command info_command{"info", "list the contents of any supported file",
+                           "usage: vorpix info FILE... [-o OUT]\n\n"
+                           "Prints the listing of each FILE, chosen by its contents: a netCDF classic\n"
+                           "header (border and river files among them), a shapefile (.shp), a dBase\n"
+                           "file (.dbf), a DDS texture, or the polygon headers of a shoreline file (.b).\n"
+                           "  -o OUT   write the listing to OUT instead of standard output\n",
+                           run_info};
 
 }  // namespace vorpix::cli

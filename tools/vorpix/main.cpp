@@ -11,24 +11,25 @@ using namespace vorpix::cli;
 
 namespace {
 
-const Command *const commands[] = {&info_command,  &coast_command, &borders_command, &shapes_command,
-                                   &texture_command, &render_command, &index_command, &fetch_command, &data_command};
+const Command *const commands[] = {&info_command,   &coast_command, &borders_command, &shapes_command, &texture_command,
+                                   &render_command, &index_command, &fetch_command,   &data_command};
 
 void print_help() {
-    std::printf("usage: vorpix COMMAND [OPTIONS] [ARGS]\n\n"
-                "Reads shorelines, borders, rivers, shapefiles, dBase files and DDS textures.\n\n"
-                "Commands:\n");
+    std::printf(
+        "usage: vorpix COMMAND [OPTIONS] [ARGS]\n\n"
+        "Reads shorelines, borders, rivers, shapefiles, dBase files and DDS textures.\n\n"
+        "Commands:\n");
     for (const Command *c : commands) std::printf("  %-9s %s\n", c->name, c->summary);
-    std::printf("\nOptions:\n  --help     this text; 'vorpix COMMAND --help' describes a command\n"
-                "  --version  the version\n\n"
-                "Data files (maps/vorpix/...) are looked for in the directories listed in\n"
-                "VORPIX_DATA_PATH (separated by ':'), then in the built-in ones; 'vorpix data'\n"
-                "lists them.\n");
+    std::printf(
+        "\nOptions:\n  --help     this text; 'vorpix COMMAND --help' describes a command\n"
+        "  --version  the version\n\n"
+        "Data files (maps/vorpix/...) are looked for in the directories listed in\n"
+        "VORPIX_DATA_PATH (separated by ':'), then in the built-in ones; 'vorpix data'\n"
+        "lists them.\n");
 }
 
 int run(int argc, char **argv) {
-    if (argc < 2 || !std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h") ||
-        !std::strcmp(argv[1], "help")) {
+    if (argc < 2 || !std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h") || !std::strcmp(argv[1], "help")) {
         print_help();
         return argc < 2 ? 2 : 0;
     }

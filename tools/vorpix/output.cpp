@@ -177,7 +177,8 @@ private:
         const std::string fd_path = "/proc/self/fd/" + std::to_string(fd_);
         for (int attempt = 0; attempt < 100; ++attempt) {
             unsigned char random[6];
-            if (::getrandom(random, sizeof random, 0) != static_cast<ssize_t>(sizeof random)) return errno ? errno : EIO;
+            if (::getrandom(random, sizeof random, 0) != static_cast<ssize_t>(sizeof random))
+                return errno ? errno : EIO;
             std::string name = directory_ + "/.vorpix-";
             for (const unsigned char r : random) name += "abcdefghijklmnopqrstuvwxyz0123456789"[r % 36];
             SignalsHeld held;
@@ -196,7 +197,7 @@ private:
     int fd_ = -1;
     int error_ = 0;
     bool named_ = false;
-    struct sigaction previous_[std::size(fatal_signals)] {};
+    struct sigaction previous_[std::size(fatal_signals)]{};
 };
 
 mode_t creation_mode() {

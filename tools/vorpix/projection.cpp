@@ -27,9 +27,7 @@ ToLonLat::ToLonLat(const std::string &wkt, const std::string &file) {
     switch (proj_get_type(source)) {
     case PJ_TYPE_GEOGRAPHIC_2D_CRS:
     case PJ_TYPE_GEOGRAPHIC_3D_CRS:
-    case PJ_TYPE_GEOGRAPHIC_CRS:
-        proj_destroy(source);
-        return;
+    case PJ_TYPE_GEOGRAPHIC_CRS: proj_destroy(source); return;
     case PJ_TYPE_PROJECTED_CRS:
     case PJ_TYPE_COMPOUND_CRS:
     case PJ_TYPE_BOUND_CRS:
@@ -54,8 +52,7 @@ ToLonLat::~ToLonLat() {
 void ToLonLat::apply(double *x, double *y, size_t stride, size_t n) const {
     if (!transform_ || n == 0) return;
     const size_t bytes = stride * sizeof(double);
-    proj_trans_generic(static_cast<PJ *>(transform_), PJ_FWD, x, bytes, n, y, bytes, n, nullptr, 0, 0, nullptr, 0,
-                       0);
+    proj_trans_generic(static_cast<PJ *>(transform_), PJ_FWD, x, bytes, n, y, bytes, n, nullptr, 0, 0, nullptr, 0, 0);
 }
 
 Coordinates coordinates_of(const std::string &shp) {

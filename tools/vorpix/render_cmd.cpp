@@ -91,7 +91,8 @@ PixelPath to_pixels(const Picture &pic, const Ring &ring, size_t start, size_t c
     for (size_t k = 0; k < count; ++k) {
         const geo::Point &p = ring[(start + k) % n];
         const double x = pic.x(p.lon), y = pic.y(p.lat);
-        if (!out.empty() && k + 1 < count && std::fabs(x - out.back().first) + std::fabs(y - out.back().second) < tolerance)
+        if (!out.empty() && k + 1 < count &&
+            std::fabs(x - out.back().first) + std::fabs(y - out.back().second) < tolerance)
             continue;
         out.emplace_back(x, y);
     }
@@ -104,7 +105,8 @@ PixelPath to_pixels(const Picture &pic, const Ring &ring, double tolerance) {
 
 bool is_dot(const PixelPath &path) {
     double x0 = INFINITY, x1 = -INFINITY, y0 = INFINITY, y1 = -INFINITY;
-    for (const auto &[x, y] : path) x0 = std::min(x0, x), x1 = std::max(x1, x), y0 = std::min(y0, y), y1 = std::max(y1, y);
+    for (const auto &[x, y] : path)
+        x0 = std::min(x0, x), x1 = std::max(x1, x), y0 = std::min(y0, y), y1 = std::max(y1, y);
     return x1 - x0 < dot_size && y1 - y0 < dot_size;
 }
 
@@ -273,11 +275,11 @@ void draw_legend(const Picture &pic, Canvas &canvas) {
     for (size_t i = 0; i < pic.legend.size(); ++i) {
         const auto &e = pic.legend[i];
         const double top = y0 + pad + row * i, middle = top + row / 2 - 2, left = x0 + pad;
-        if (e.line)
-            canvas.path({{{left, middle}, {left + swatch, middle}}}, false, e.style);
+        if (e.line) canvas.path({{{left, middle}, {left + swatch, middle}}}, false, e.style);
         else
-            canvas.path({{{left, middle - 6}, {left + swatch, middle - 6}, {left + swatch, middle + 6}, {left, middle + 6}}},
-                        true, e.style);
+            canvas.path(
+                {{{left, middle - 6}, {left + swatch, middle - 6}, {left + swatch, middle + 6}, {left, middle + 6}}},
+                true, e.style);
         canvas.text(left + swatch + pad, middle + 4.5, e.label, style);
     }
 }
@@ -344,28 +346,27 @@ std::string render_map(const RenderRequest &request, bool png, Progress &progres
     return draw(pic, request.graticule, png);
 }
 
-const Command render_command{
-    "render", "one map picture of a box from every layer, as SVG or PNG",
-    "usage: vorpix render [--box W/E/S/N] [--res RES] [--line-res RES] [--kinds KINDS]\n"
-    "                     [--borders] [--rivers]\n"
-    "                     [--shapes FILE.shp] [--texture FILE.dds] [--width PIXELS]\n"
-    "                     [--no-coast] [--no-graticule] [--png] [-o OUT]\n\n"
-    "Draws the box (default the whole world) in its own frame: a box from 160\n"
-    "to 200, or from 160 to -160, runs east across 180, and every layer is\n"
-    "clipped to it exactly, with its copies a whole turn away. From the bottom\n"
-    "up: the sea, a DDS texture covering the whole world (plate carree, 180W to\n"
-    "180E), land with its lakes, islands in lakes and ponds over it, rivers,\n"
-    "borders, the shapes of a shapefile, then a graticule labelled in degrees\n"
-    "east and west of Greenwich and a legend naming every layer. The SVG and\n"
-    "the PNG show the same picture and words.\n"
-    "  --res RES      resolution of shorelines, borders and rivers (c l i h f);\n"
-    "                 default l\n"
-    "  --line-res RES resolution of borders and rivers alone; default that of --res\n"
-    "  --kinds KINDS  the shoreline kinds, as for 'vorpix coast'; default f:0\n"
-    "  --width PIXELS the picture's width; its height follows the box; default 1200\n"
-    "  --png          write a PNG picture instead of SVG (the same map and words)\n"
-    "  -o OUT         write to OUT instead of standard output\n"
-    "Progress is shown on standard error when it is a terminal.\n",
-    run_render};
+const Command render_command{"render", "one map picture of a box from every layer, as SVG or PNG",
+                             "usage: vorpix render [--box W/E/S/N] [--res RES] [--line-res RES] [--kinds KINDS]\n"
+                             "                     [--borders] [--rivers]\n"
+                             "                     [--shapes FILE.shp] [--texture FILE.dds] [--width PIXELS]\n"
+                             "                     [--no-coast] [--no-graticule] [--png] [-o OUT]\n\n"
+                             "Draws the box (default the whole world) in its own frame: a box from 160\n"
+                             "to 200, or from 160 to -160, runs east across 180, and every layer is\n"
+                             "clipped to it exactly, with its copies a whole turn away. From the bottom\n"
+                             "up: the sea, a DDS texture covering the whole world (plate carree, 180W to\n"
+                             "180E), land with its lakes, islands in lakes and ponds over it, rivers,\n"
+                             "borders, the shapes of a shapefile, then a graticule labelled in degrees\n"
+                             "east and west of Greenwich and a legend naming every layer. The SVG and\n"
+                             "the PNG show the same picture and words.\n"
+                             "  --res RES      resolution of shorelines, borders and rivers (c l i h f);\n"
+                             "                 default l\n"
+                             "  --line-res RES resolution of borders and rivers alone; default that of --res\n"
+                             "  --kinds KINDS  the shoreline kinds, as for 'vorpix coast'; default f:0\n"
+                             "  --width PIXELS the picture's width; its height follows the box; default 1200\n"
+                             "  --png          write a PNG picture instead of SVG (the same map and words)\n"
+                             "  -o OUT         write to OUT instead of standard output\n"
+                             "Progress is shown on standard error when it is a terminal.\n",
+                             run_render};
 
 }  // namespace vorpix::cli

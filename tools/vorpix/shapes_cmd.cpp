@@ -16,7 +16,6 @@
 #include "arrays.h"
 #include "redblack.h"
 
-
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -149,9 +148,19 @@ enum class Kind { None, Point, Line, Area };
 
 Kind kind_of(int type) {
     switch (type) {
-    case 1: case 11: case 21: case 8: case 18: case 28: return Kind::Point;
-    case 3: case 13: case 23: return Kind::Line;
-    case 5: case 15: case 25: case 31: return Kind::Area;
+    case 1:
+    case 11:
+    case 21:
+    case 8:
+    case 18:
+    case 28: return Kind::Point;
+    case 3:
+    case 13:
+    case 23: return Kind::Line;
+    case 5:
+    case 15:
+    case 25:
+    case 31: return Kind::Area;
     default: return Kind::None;
     }
 }
@@ -178,7 +187,8 @@ std::vector<Polygon> polygons_of(const Shape &s) {
         switch (part.part_type) {
         case 0:  // triangle strip
         case 1:  // triangle fan
-            for (size_t i = 0; i + 2 < n; ++i) out.push_back({part.triangle(part.part_type == 0 ? i : 0, i + 1, i + 2)});
+            for (size_t i = 0; i + 2 < n; ++i)
+                out.push_back({part.triangle(part.part_type == 0 ? i : 0, i + 1, i + 2)});
             after_first_ring = false;
             continue;
         case 2:
@@ -333,9 +343,7 @@ void within_180(Shape &s) {
 
 using geo::Frame;
 
-bool inside(const Frame &f, double x, double y) {
-    return x >= f.west && x <= f.east && y >= f.south && y <= f.north;
-}
+bool inside(const Frame &f, double x, double y) { return x >= f.west && x <= f.east && y >= f.south && y <= f.north; }
 
 // Whether the segment from a to b meets the frame (Liang-Barsky).
 bool segment_meets(const Frame &f, ESRISHPPOINTStr a, ESRISHPPOINTStr b) {
@@ -451,7 +459,8 @@ std::string as_svg(const Selected &shapes, DbaseTable *table) {
         const std::string label = table ? table->label(recno) : "";
         const std::string title = label.empty() ? "" : "<title>" + xml_text(label) + "</title>";
         auto element = [&](const std::string &open, const std::string &attributes) {
-            svg.element(title.empty() ? open + attributes + "/>" : open + attributes + ">" + title + "</" + open.substr(1) + ">");
+            svg.element(title.empty() ? open + attributes + "/>"
+                                      : open + attributes + ">" + title + "</" + open.substr(1) + ">");
         };
         switch (kind_of(s.type)) {
         case Kind::Area:
@@ -461,8 +470,9 @@ std::string as_svg(const Selected &shapes, DbaseTable *table) {
                     const auto x = floats(ring.xy, false), y = floats(ring.xy, true);
                     d += svg.path_data(x.data(), y.data(), static_cast<int>(ring.xy.size()), true);
                 }
-                element("<path", " d=\"" + d + "\" fill=\"#d9c7a0\" fill-rule=\"evenodd\" stroke=\"#6b5a3c\" "
-                                 "stroke-width=\"0.6\"");
+                element("<path", " d=\"" + d +
+                                     "\" fill=\"#d9c7a0\" fill-rule=\"evenodd\" stroke=\"#6b5a3c\" "
+                                     "stroke-width=\"0.6\"");
             }
             break;
         case Kind::Line:
@@ -470,7 +480,7 @@ std::string as_svg(const Selected &shapes, DbaseTable *table) {
                 if (part.xy.size() < 2) continue;
                 const auto x = floats(part.xy, false), y = floats(part.xy, true);
                 element("<path", " d=\"" + svg.path_data(x.data(), y.data(), static_cast<int>(part.xy.size()), false) +
-                                 "\" fill=\"none\" stroke=\"#3a78c2\" stroke-width=\"1\"");
+                                     "\" fill=\"none\" stroke=\"#3a78c2\" stroke-width=\"1\"");
             }
             break;
         case Kind::Point:
@@ -518,9 +528,8 @@ int run_shapes(int argc, char **argv) {
         bool stored = false;  // coordinates that cannot be longitudes and latitudes, written as they are
         for (const auto &[recno, s] : shapes) {
             const GeoBBox box = bbox_of(s, coordinates.lonlat);
-            stored |= box.empty() && std::any_of(s.parts.begin(), s.parts.end(), [](const Part &p) {
-                return !p.xy.empty();
-            });
+            stored |= box.empty() &&
+                      std::any_of(s.parts.begin(), s.parts.end(), [](const Part &p) { return !p.xy.empty(); });
             json.raw_feature(feature_json(s, table.get(), recno, table && table->deleted(recno), box), box);
         }
         if (stored && !args.flag("no-transform") && file_beside(path, {".prj", ".PRJ"}).empty())
@@ -620,9 +629,15 @@ void add_shape_layer(Picture &pic, const std::string &path, Progress &progress) 
             const double dx = 3 * (pic.box.east - pic.box.west) / pic.width;
             const double dy = 3 * (pic.box.north - pic.box.south) / pic.height;
             for (const auto &p : s.parts.at(0).xy)
-                pic.ops.push_back({Op::Fill,
-                                   {{{p.x - dx, p.y - dy}, {p.x + dx, p.y - dy}, {p.x + dx, p.y + dy}, {p.x - dx, p.y + dy}}},
-                                   line, 0, {}, 0, 0, ""});
+                pic.ops.push_back(
+                    {Op::Fill,
+                     {{{p.x - dx, p.y - dy}, {p.x + dx, p.y - dy}, {p.x + dx, p.y + dy}, {p.x - dx, p.y + dy}}},
+                     line,
+                     0,
+                     {},
+                     0,
+                     0,
+                     ""});
             lines = true;
             break;
         }
@@ -633,39 +648,38 @@ void add_shape_layer(Picture &pic, const std::string &path, Progress &progress) 
     if (lines) pic.add_legend("shape lines and points", line, true);
 }
 
-const Command shapes_command{
-    "shapes", "shapes of a shapefile as GeoJSON or SVG",
-    "usage: vorpix shapes FILE.shp [--svg] [--dbf FILE.dbf | --no-dbf] [--encoding NAME]\n"
-    "                    [--deleted] [--box W/E/S/N] [--no-transform] [-o OUT]\n\n"
-    "Writes every shape of a shapefile as a GeoJSON Feature (Point, MultiPoint,\n"
-    "LineString, MultiLineString, Polygon or MultiPolygon; null for Null shapes)\n"
-    "with its record number (\"record\", from 0) and every field of the dBase\n"
-    "file beside it (same name, .dbf): numeric fields (N, F) as numbers, blank\n"
-    "or overflowed ones as null; logical fields (L) as true, false or null; dates\n"
-    "(D) as \"YYYY-MM-DD\" or null; others as text without surrounding blanks,\n"
-    "null when blank. Text is converted to UTF-8 from the code page that the\n"
-    ".cpg file beside the table names, else the table's language-driver byte,\n"
-    "else --encoding, else ISO-8859-1; bytes that do not convert become U+FFFD\n"
-    "(with one warning). Records marked deleted are left out.\n"
-    "Polygon rings that run clockwise start a polygon; the counter-clockwise\n"
-    "rings after one are its holes; rings are written counter-clockwise round\n"
-    "areas and clockwise round holes. Z values are the third coordinate; M\n"
-    "values go to the property \"measures\", shaped like the coordinates (one\n"
-    "number per position, null for \"no data\"). MultiPatch parts become\n"
-    "polygons: triangle strips and fans one per triangle.\n"
-    "A .prj file that names a projected system is undone to longitude and\n"
-    "latitude on WGS 84 (with PROJ); longitudes beyond 180 are moved or cut at\n"
-    "the antimeridian. A geographic system passes as it stands; a .prj that\n"
-    "cannot be read gives a warning. Part indices must ascend.\n"
-    "  --svg          an SVG picture of the selected shapes instead, each with\n"
-    "                 its first text field as its title\n"
-    "  --dbf FILE     the attributes from FILE;  --no-dbf  without attributes\n"
-    "  --encoding NAME  the code page of the text when the table names none\n"
-    "  --deleted      include deleted records, with \"deleted\": true\n"
-    "  --box W/E/S/N  only the records whose shapes meet the box (in longitude\n"
-    "                 and latitude; east below west runs across 180)\n"
-    "  --no-transform write the coordinates as stored, whatever the .prj says\n"
-    "  -o OUT         write to OUT instead of standard output\n",
-    run_shapes};
+const Command shapes_command{"shapes", "shapes of a shapefile as GeoJSON or SVG",
+                             "usage: vorpix shapes FILE.shp [--svg] [--dbf FILE.dbf | --no-dbf] [--encoding NAME]\n"
+                             "                    [--deleted] [--box W/E/S/N] [--no-transform] [-o OUT]\n\n"
+                             "Writes every shape of a shapefile as a GeoJSON Feature (Point, MultiPoint,\n"
+                             "LineString, MultiLineString, Polygon or MultiPolygon; null for Null shapes)\n"
+                             "with its record number (\"record\", from 0) and every field of the dBase\n"
+                             "file beside it (same name, .dbf): numeric fields (N, F) as numbers, blank\n"
+                             "or overflowed ones as null; logical fields (L) as true, false or null; dates\n"
+                             "(D) as \"YYYY-MM-DD\" or null; others as text without surrounding blanks,\n"
+                             "null when blank. Text is converted to UTF-8 from the code page that the\n"
+                             ".cpg file beside the table names, else the table's language-driver byte,\n"
+                             "else --encoding, else ISO-8859-1; bytes that do not convert become U+FFFD\n"
+                             "(with one warning). Records marked deleted are left out.\n"
+                             "Polygon rings that run clockwise start a polygon; the counter-clockwise\n"
+                             "rings after one are its holes; rings are written counter-clockwise round\n"
+                             "areas and clockwise round holes. Z values are the third coordinate; M\n"
+                             "values go to the property \"measures\", shaped like the coordinates (one\n"
+                             "number per position, null for \"no data\"). MultiPatch parts become\n"
+                             "polygons: triangle strips and fans one per triangle.\n"
+                             "A .prj file that names a projected system is undone to longitude and\n"
+                             "latitude on WGS 84 (with PROJ); longitudes beyond 180 are moved or cut at\n"
+                             "the antimeridian. A geographic system passes as it stands; a .prj that\n"
+                             "cannot be read gives a warning. Part indices must ascend.\n"
+                             "  --svg          an SVG picture of the selected shapes instead, each with\n"
+                             "                 its first text field as its title\n"
+                             "  --dbf FILE     the attributes from FILE;  --no-dbf  without attributes\n"
+                             "  --encoding NAME  the code page of the text when the table names none\n"
+                             "  --deleted      include deleted records, with \"deleted\": true\n"
+                             "  --box W/E/S/N  only the records whose shapes meet the box (in longitude\n"
+                             "                 and latitude; east below west runs across 180)\n"
+                             "  --no-transform write the coordinates as stored, whatever the .prj says\n"
+                             "  -o OUT         write to OUT instead of standard output\n",
+                             run_shapes};
 
 }  // namespace vorpix::cli

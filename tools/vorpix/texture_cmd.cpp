@@ -8,7 +8,6 @@
 
 #include "arrays.h"
 
-
 #include <algorithm>
 #include <cctype>
 #include <cmath>
@@ -88,10 +87,10 @@ TextureInfo texture_info(const std::string &path, const std::vector<unsigned cha
     const DDSPIXELFORMATStr &pf = info.header.ddspf;
     const auto code = static_cast<std::uint32_t>(pf.dwFourCC);
     if (!(pf.dwFlags & DPF_FOURCC) || (code != DDS_FOURCC_DXT1 && code != DDS_FOURCC_DXT5))
-        throw InputError(path + ": " +
-                         ((pf.dwFlags & DPF_FOURCC) ? "compressed as " + fourcc_text(pf.dwFourCC)
-                                                    : std::string("not compressed")) +
-                         "; vorpix draws DXT1 and DXT5 textures only");
+        throw InputError(
+            path + ": " +
+            ((pf.dwFlags & DPF_FOURCC) ? "compressed as " + fourcc_text(pf.dwFourCC) : std::string("not compressed")) +
+            "; vorpix draws DXT1 and DXT5 textures only");
     info.format = code == DDS_FOURCC_DXT1 ? Format::Dxt1 : Format::Dxt5;
     if ((info.header.dwFlags & DSD_MIPMAPCOUNT) && (info.header.dwFlags & DSD_PIXELFORMAT))
         info.levels = info.header.dwMipMapCount;
@@ -126,8 +125,7 @@ Level read_level(const std::string &path, const std::vector<unsigned char> &byte
         if (blocks > (bytes.size() - offset) / block)
             throw InputError(path + ": truncated: mipmap level " + std::to_string(k) + " needs " +
                              decimal(static_cast<unsigned __int128>(blocks) * block) + " bytes at byte " +
-                             std::to_string(offset) + ", " +
-                             std::to_string(bytes.size() - offset) + " remain");
+                             std::to_string(offset) + ", " + std::to_string(bytes.size() - offset) + " remain");
         if (k == index) {
             std::vector<std::uint32_t> image(std::max<size_t>(1, static_cast<size_t>(w) * rows));
             if (info.format == Format::Dxt1) BlockDecompressImageDXT1(w, h, bytes.data() + offset, image.data());
@@ -154,8 +152,8 @@ int run_texture(int argc, char **argv) {
                          (info.levels == 1 ? "" : "s") + ", no level " + std::to_string(index));
     const Level level = read_level(path, bytes, info, static_cast<std::uint64_t>(index));
     if (level.width == 0 || level.height == 0)
-        throw InputError(path + ": mipmap level " + std::to_string(index) + " is " + std::to_string(level.width) +
-                         "x" + std::to_string(level.height) + " pixels: nothing to write");
+        throw InputError(path + ": mipmap level " + std::to_string(index) + " is " + std::to_string(level.width) + "x" +
+                         std::to_string(level.height) + " pixels: nothing to write");
     if (level.width > 1u << 20 || level.height > 1u << 20)
         throw InputError(path + ": mipmap level " + std::to_string(index) + " is too large for a PNG here");
     Output out(args.get("o"));
@@ -207,20 +205,20 @@ void add_texture_layer(Picture &pic, const std::string &path, Progress &progress
         op.image.reserve(static_cast<size_t>((x1 - x0) * (y1 - y0)));
         for (long y = y0; y < y1; ++y)
             for (long x = x0; x < x1; ++x) op.image.push_back(level.argb[static_cast<size_t>(y) * level.width + x]);
-        op.rings.push_back({{shift - 180 + x0 * 360 / W, 90 - y1 * 180 / H}, {shift - 180 + x1 * 360 / W, 90 - y0 * 180 / H}});
+        op.rings.push_back(
+            {{shift - 180 + x0 * 360 / W, 90 - y1 * 180 / H}, {shift - 180 + x1 * 360 / W, 90 - y0 * 180 / H}});
         pic.ops.push_back(std::move(op));
     }
 }
 
-const Command texture_command{
-    "texture", "a DDS texture's mipmap level as PNG",
-    "usage: vorpix texture FILE.dds -o OUT.png [--level N]\n\n"
-    "Decompresses one mipmap level of a DXT1 or DXT5 texture and writes it as a\n"
-    "PNG with its alpha. Level 0 is the largest; each level halves the sides of\n"
-    "the one before (a side of 1 becomes 0, and such a level cannot be written).\n"
-    "DXT1's three-colour blocks decode their fourth colour as opaque black.\n"
-    "  --level N  the mipmap level to write; default 0\n"
-    "  -o OUT     the PNG file to write\n",
-    run_texture};
+const Command texture_command{"texture", "a DDS texture's mipmap level as PNG",
+                              "usage: vorpix texture FILE.dds -o OUT.png [--level N]\n\n"
+                              "Decompresses one mipmap level of a DXT1 or DXT5 texture and writes it as a\n"
+                              "PNG with its alpha. Level 0 is the largest; each level halves the sides of\n"
+                              "the one before (a side of 1 becomes 0, and such a level cannot be written).\n"
+                              "DXT1's three-colour blocks decode their fourth colour as opaque black.\n"
+                              "  --level N  the mipmap level to write; default 0\n"
+                              "  -o OUT     the PNG file to write\n",
+                              run_texture};
 
 }  // namespace vorpix::cli

@@ -25,12 +25,8 @@ public:
 
     ByteReader(const unsigned char *data, size_t size) : begin_(data), size_(size) {}
     // For callers that pass no length: trusts the data to be long enough.
-    static ByteReader unbounded(const unsigned char *data) {
-        return ByteReader(data, unbounded_size);
-    }
-    static ByteReader unbounded(const char *data) {
-        return unbounded(reinterpret_cast<const unsigned char *>(data));
-    }
+    static ByteReader unbounded(const unsigned char *data) { return ByteReader(data, unbounded_size); }
+    static ByteReader unbounded(const char *data) { return unbounded(reinterpret_cast<const unsigned char *>(data)); }
 
     bool bounded() const { return size_ != unbounded_size; }
     const unsigned char *begin() const { return begin_; }

@@ -47,7 +47,8 @@ size_t first_zero(const char *text, size_t n) {
         std::uint64_t w;
         std::memcpy(&w, text + at, sizeof w);
         if (const std::uint64_t z = zeros(w)) {
-            if constexpr (std::endian::native == std::endian::little) return at + static_cast<size_t>(std::countr_zero(z)) / 8;
+            if constexpr (std::endian::native == std::endian::little)
+                return at + static_cast<size_t>(std::countr_zero(z)) / 8;
             else return at + static_cast<size_t>(std::countl_zero(z)) / 8;
         }
     }
@@ -113,8 +114,9 @@ std::string_view field_text_sse2(const char *text, size_t n, size_t readable) {
     // at a step, without a branch for each 16.
     while (n >= 80) {
         const char *p = text + n - 64;
-        const __m128i same = _mm_and_si128(_mm_and_si128(_mm_cmpeq_epi8(load(p), spaces), _mm_cmpeq_epi8(load(p + 16), spaces)),
-                                           _mm_and_si128(_mm_cmpeq_epi8(load(p + 32), spaces), _mm_cmpeq_epi8(load(p + 48), spaces)));
+        const __m128i same = _mm_and_si128(
+            _mm_and_si128(_mm_cmpeq_epi8(load(p), spaces), _mm_cmpeq_epi8(load(p + 16), spaces)),
+            _mm_and_si128(_mm_cmpeq_epi8(load(p + 32), spaces), _mm_cmpeq_epi8(load(p + 48), spaces)));
         if (_mm_movemask_epi8(same) != 0xffff) break;
         n -= 64;
     }
@@ -201,7 +203,8 @@ public:
             const auto *d = static_cast<const ESRIDBASEFIELDDESCRStr *>(gettbl(descriptors, i));
             std::memcpy(&made_from_[static_cast<size_t>(i) * used_bytes], d, used_bytes);
             if (d->type == 'C' || d->type == 'N')
-                fields_.push_back({std::string(field_text(d->name, sizeof d->name, sizeof d->name)), offset, d->length});
+                fields_.push_back(
+                    {std::string(field_text(d->name, sizeof d->name, sizeof d->name)), offset, d->length});
             offset += d->length;
         }
         std::stable_sort(fields_.begin(), fields_.end(), [](const Field &a, const Field &b) { return a.key < b.key; });

@@ -219,7 +219,7 @@ typedef struct DDSFILEStr {
     uint64_t dwMagic;
     DDSHEADERStr header;
     DDSHEADER10Str header10;
-    Tbl *argb_mipmaps; /* NULL unless images were extracted */
+    Tbl *argb_mipmaps;    /* NULL unless images were extracted */
     int argb_first_level; /* the level of entry 0: 0, or the one level asked for */
 } DDSFILEStr;
 
@@ -262,13 +262,13 @@ VORPIX_API void dds_print_file(char *prefix, void *dstruc);
  * of 4 pixels. */
 VORPIX_API unsigned int PackARGB(unsigned char a, unsigned char r, unsigned char g, unsigned char b);
 VORPIX_API void DecompressBlockDXT1(unsigned long x, unsigned long y, unsigned long width,
-                                   const unsigned char *blockStorage, unsigned int *image);
+                                    const unsigned char *blockStorage, unsigned int *image);
 VORPIX_API void BlockDecompressImageDXT1(unsigned long width, unsigned long height, const unsigned char *blockStorage,
-                                        unsigned int *image);
+                                         unsigned int *image);
 VORPIX_API void DecompressBlockDXT5(unsigned long x, unsigned long y, unsigned long width,
-                                   const unsigned char *blockStorage, unsigned int *image);
+                                    const unsigned char *blockStorage, unsigned int *image);
 VORPIX_API void BlockDecompressImageDXT5(unsigned long width, unsigned long height, const unsigned char *blockStorage,
-                                        unsigned int *image);
+                                         unsigned int *image);
 
 #ifdef __cplusplus
 }

@@ -42,7 +42,7 @@ constexpr int type_caps = 10;
 struct DDSStrdef {
     char name[32];
     int type;
-    int number;         // 0: counted, the count is the member at offset_number
+    int number;  // 0: counted, the count is the member at offset_number
     int offset_number;
     int offset;
     int bigendian;
@@ -107,6 +107,8 @@ constexpr Codedef DDSCAPSBITMAP_Codedef[] = {
     {DDSCAPS_TEXTURE, "DDSCAPS_TEXTURE"},
 };
 
+// One row per field, as the format lays them out.
+// clang-format off
 #define DDS_FIELD(record, member, type, number) {#member, type, number, 0, static_cast<int>(offsetof(record, member)), 0}
 
 constexpr DDSStrdef DDS_HEADER_Strdef[] = {
@@ -144,6 +146,7 @@ constexpr DDSStrdef DDS_PIXELFORMAT_Strdef[] = {
     DDS_FIELD(DDSPIXELFORMATStr, dwBBitMask, type_dword, 1),
     DDS_FIELD(DDSPIXELFORMATStr, dwABitMask, type_dword, 1),
 };
+// clang-format on
 
 #undef DDS_FIELD
 
@@ -166,14 +169,16 @@ std::atomic<int> dds_strdefs_first{1};
 std::mutex dds_strdefs_build;
 
 constexpr bool is_word_type(int type) {
-    return type == type_dword || type == type_header_flags || type == type_pixelformat_flags ||
-           type == type_fourcc || type == type_caps;
+    return type == type_dword || type == type_header_flags || type == type_pixelformat_flags || type == type_fourcc ||
+           type == type_caps;
 }
 constexpr bool is_enum_type(int type) { return type == type_dxgi_format || type == type_resource_dimension; }
 // The structure type of a nested field's records, or 0.
 constexpr int nested_type(int type) {
-    return type == type_header ? DDS_HEADER : type == type_header10 ? DDS_HEADER10
-                                          : type == type_pixelformat ? DDS_PIXELFORMAT : 0;
+    return type == type_header        ? DDS_HEADER
+           : type == type_header10    ? DDS_HEADER10
+           : type == type_pixelformat ? DDS_PIXELFORMAT
+                                      : 0;
 }
 
 constexpr const DDSStrdefs *find_set(int str_type) {
@@ -427,6 +432,7 @@ int decode_file(ByteReader &in, DDSFILEStr **fstr, int mipmaps_index, unsigned c
     return 0;
 }
 
+// clang-format off
 const char *const dxgi_format_names[] = {
     "UNKNOWN", "R32G32B32A32_TYPELESS", "R32G32B32A32_FLOAT", "R32G32B32A32_UINT", "R32G32B32A32_SINT",
     "R32G32B32_TYPELESS", "R32G32B32_FLOAT", "R32G32B32_UINT", "R32G32B32_SINT", "R16G16B16A16_TYPELESS",
@@ -447,6 +453,7 @@ const char *const dxgi_format_names[] = {
     "BC7_TYPELESS", "BC7_UNORM", "BC7_UNORM_SRGB", "AYUV", "Y410", "Y416", "NV12", "P010", "P016", "420_OPAQUE",
     "YUY2", "Y210", "Y216", "NV11", "AI44", "IA44", "P8", "A8P8", "B4G4R4A4_UNORM",
 };
+// clang-format on
 static_assert(std::size(dxgi_format_names) == DXGI_FORMAT_B4G4R4A4_UNORM + 1);
 
 const char *const resource_dimension_names[] = {"UNKNOWN", "BUFFER", "TEXTURE1D", "TEXTURE2D", "TEXTURE3D"};
@@ -573,7 +580,8 @@ void dds_get_ddscaps_bitmap(int dds_type, char *bitmap) { flag_names(DDSCAPSBITM
 int dds_unstuff_stream(int str_type, void **dstruc, unsigned char *stream0, unsigned char **stream) {
     return vorpix::guarded("dds_unstuff_stream", -1, [&] {
         auto in = ByteReader::unbounded(*stream);
-        return vorpix::run_plain("dds_unstuff_stream", stream, in, [&] { return unstuff(in, str_type, dstruc, stream0); });
+        return vorpix::run_plain("dds_unstuff_stream", stream, in,
+                                 [&] { return unstuff(in, str_type, dstruc, stream0); });
     });
 }
 

@@ -40,8 +40,12 @@ public:
 private:
     DecodeError(bool truncation, bool has_position, size_t position, size_t wanted, size_t remaining,
                 std::string detail)
-        : truncation_(truncation), has_position_(has_position), position_(position), wanted_(wanted),
-          remaining_(remaining), detail_(std::move(detail)) {}
+        : truncation_(truncation),
+          has_position_(has_position),
+          position_(position),
+          wanted_(wanted),
+          remaining_(remaining),
+          detail_(std::move(detail)) {}
 
     bool truncation_, has_position_;
     size_t position_, wanted_, remaining_;
@@ -53,13 +57,13 @@ private:
 // failed, for example "record 17 at byte 4312: RecordPolyLine points",
 // "variable 3 (\"temp\") attribute 0" or "mipmap level 2 (4x4)".
 struct Where {
-    const char *item = "";          // empty when the detail names its own place
-    long long index = -1;           // the item's number among its kind
-    const char *name = nullptr;     // the item's name in the data
-    bool sized = false;             // an image, of width x height
+    const char *item = "";       // empty when the detail names its own place
+    long long index = -1;        // the item's number among its kind
+    const char *name = nullptr;  // the item's name in the data
+    bool sized = false;          // an image, of width x height
     std::uint64_t width = 0, height = 0;
-    long long at = -1;              // the byte the item starts at
-    const char *sub = nullptr;      // a numbered part inside the item ("attribute")
+    long long at = -1;          // the byte the item starts at
+    const char *sub = nullptr;  // a numbered part inside the item ("attribute")
     long long sub_index = -1;
     const char *part_of = nullptr;  // the structure and member being read
     const char *part = nullptr;
@@ -70,8 +74,9 @@ struct Where {
         if (index >= 0) add(s, buffer, std::snprintf(buffer, sizeof buffer, " %lld", index));
         if (name) s.append(" (\"").append(name).append("\")");
         if (sized)
-            add(s, buffer, std::snprintf(buffer, sizeof buffer, " (%llux%llu)", static_cast<unsigned long long>(width),
-                                         static_cast<unsigned long long>(height)));
+            add(s, buffer,
+                std::snprintf(buffer, sizeof buffer, " (%llux%llu)", static_cast<unsigned long long>(width),
+                              static_cast<unsigned long long>(height)));
         if (at >= 0) add(s, buffer, std::snprintf(buffer, sizeof buffer, " at byte %lld", at));
         if (sub_index >= 0) {
             if (sub) s.append(" ").append(sub);

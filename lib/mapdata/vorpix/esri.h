@@ -266,8 +266,7 @@ VORPIX_API int esri_strdefs_init(void);
 VORPIX_API char *esri_get_shapetype(int shape_type);
 /* Decodes one structure of str_type at *stream into *estruc (allocated when
  * NULL, zeroed in any case) and advances *stream. 0, or -1 with a message. */
-VORPIX_API int esri_unstuff_stream(int str_type, void **estruc, unsigned char *stream0,
-                                   unsigned char **stream);
+VORPIX_API int esri_unstuff_stream(int str_type, void **estruc, unsigned char *stream0, unsigned char **stream);
 
 /* A whole main file at *stream (normally stream0) into the caller's zeroed
  * ESRISHPStr. Trusts the lengths and counts it meets. 0 or -1. */

@@ -46,7 +46,10 @@ void print_values(const ESRIStrdef &row, const unsigned char *base) {
     case ESRI_CHAR: limit = 64; break;
     case ESRI_UCHAR: limit = 32; break;
     case ESRI_SHORT: limit = 20; break;
-    default: limit = 0; count = 0; break;
+    default:
+        limit = 0;
+        count = 0;
+        break;
     }
     const size_t shown = std::min(count, limit);
     if (row.type == ESRI_CHAR) {

@@ -100,7 +100,8 @@ inline void release_record(ESRISHPRECStr *record) {
 inline void release_shapefile(ESRISHPStr *shp) {
     if (!shp) return;
     if (shp->records) {
-        for (int i = 0; i < cnttbl(shp->records); ++i) release_record(static_cast<ESRISHPRECStr *>(gettbl(shp->records, i)));
+        for (int i = 0; i < cnttbl(shp->records); ++i)
+            release_record(static_cast<ESRISHPRECStr *>(gettbl(shp->records, i)));
         freetbl(shp->records, nullptr);
     }
     *shp = ESRISHPStr{};

@@ -151,8 +151,20 @@ const ESRIStrdefs *find_set(int str_type) {
 
 bool is_shape_type(int type) {
     switch (type) {
-    case 0: case 1: case 3: case 5: case 8: case 11: case 13:
-    case 15: case 18: case 21: case 23: case 25: case 28: case 31: return true;
+    case 0:
+    case 1:
+    case 3:
+    case 5:
+    case 8:
+    case 11:
+    case 13:
+    case 15:
+    case 18:
+    case 21:
+    case 23:
+    case 25:
+    case 28:
+    case 31: return true;
     default: return false;
     }
 }
@@ -265,13 +277,25 @@ int decode_elements(Stream &s, int str_type, unsigned char *dst, size_t count) {
 int decode_fixed_row(Stream &s, const ESRIStrdef &row, unsigned char *member) {
     const size_t n = static_cast<size_t>(row.number);
     switch (row.type) {
-    case ESRI_INT: need_items(s, row, n); esri2h<4>(member, s, row.number, row.bigendian); return 0;
-    case ESRI_DOUBLE: need_items(s, row, n); esri2h<8>(member, s, row.number, row.bigendian); return 0;
-    case ESRI_SHORT: need_items(s, row, n); esri2h<2>(member, s, row.number, row.bigendian); return 0;
+    case ESRI_INT:
+        need_items(s, row, n);
+        esri2h<4>(member, s, row.number, row.bigendian);
+        return 0;
+    case ESRI_DOUBLE:
+        need_items(s, row, n);
+        esri2h<8>(member, s, row.number, row.bigendian);
+        return 0;
+    case ESRI_SHORT:
+        need_items(s, row, n);
+        esri2h<2>(member, s, row.number, row.bigendian);
+        return 0;
     case ESRI_POINT: need_items(s, row, n); return decode_elements(s, 61, member, n);
     case ESRI_BOX: need_items(s, row, n); return decode_elements(s, 60, member, n);
     case ESRI_CHAR:
-    case ESRI_UCHAR: need_items(s, row, n); s.in.copy(member, n); return 0;
+    case ESRI_UCHAR:
+        need_items(s, row, n);
+        s.in.copy(member, n);
+        return 0;
     default: return 0;
     }
 }
@@ -348,7 +372,8 @@ int unstuff(Stream &s, int str_type, void **estruc) {
     if (!set->strdef) {
         // The record decoder runs on this reader, so that a sized decode stays
         // bounded; the field-properties decoder consumes nothing.
-        if (set->unstuff == esri_decode_shapefile_record) return decode_record(s, static_cast<ESRISHPRECStr *>(*estruc));
+        if (set->unstuff == esri_decode_shapefile_record)
+            return decode_record(s, static_cast<ESRISHPRECStr *>(*estruc));
         return 0;
     }
     const int outer_structure = s.structure;
@@ -387,8 +412,8 @@ int unstuff(Stream &s, int str_type, void **estruc) {
                 s.structure = outer_structure;
                 return 0;
             }
-            const int status =
-                row.number >= 1 ? decode_fixed_row(s, row, base + row.offset) : decode_counted_row(s, *set, row, base);
+            const int status = row.number >= 1 ? decode_fixed_row(s, row, base + row.offset)
+                                               : decode_counted_row(s, *set, row, base);
             if (status < 0) return -1;
         }
     }
@@ -678,13 +703,15 @@ int esri_get_dbase_fields(ESRIDBASEStr *dbstr, int recno, Arr **fields) {
 
 int esri_decode_shapefile_sized(ESRISHPStr *shp, const unsigned char *data, long size) {
     return vorpix::guarded("esri_decode_shapefile_sized", -1, [&] {
-        return decode_sized("esri_decode_shapefile_sized", data, size, [shp](Stream &s) { return decode_shapefile(s, shp); });
+        return decode_sized("esri_decode_shapefile_sized", data, size,
+                            [shp](Stream &s) { return decode_shapefile(s, shp); });
     });
 }
 
 int esri_decode_dbase_file_sized(ESRIDBASEStr *dbf, const unsigned char *data, long size) {
     return vorpix::guarded("esri_decode_dbase_file_sized", -1, [&] {
-        return decode_sized("esri_decode_dbase_file_sized", data, size, [dbf](Stream &s) { return decode_dbase(s, dbf); });
+        return decode_sized("esri_decode_dbase_file_sized", data, size,
+                            [dbf](Stream &s) { return decode_dbase(s, dbf); });
     });
 }
 
@@ -729,12 +756,15 @@ Arr *maparr = nullptr;
 int decode_record_at(ESRISHPRECStr *record, const char *path, const unsigned char *data, long size, long offset) {
     Stream s{ByteReader(data, static_cast<size_t>(size)), data, Where{.item = "record", .at = offset}};
     s.plain_faults = true;
-    return vorpix::run_sized("esri_decode_shapefile_record", "file", s.where, [&] {
-        if (offset < 0 || offset > size)
-            throw DecodeError::bad_value(format("offset %ld lies outside the %ld bytes", offset, size));
-        s.in.seek(static_cast<size_t>(offset));
-        return decode_record(s, record);
-    }, path);
+    return vorpix::run_sized(
+        "esri_decode_shapefile_record", "file", s.where,
+        [&] {
+            if (offset < 0 || offset > size)
+                throw DecodeError::bad_value(format("offset %ld lies outside the %ld bytes", offset, size));
+            s.in.seek(static_cast<size_t>(offset));
+            return decode_record(s, record);
+        },
+        path);
 }
 
 }  // namespace

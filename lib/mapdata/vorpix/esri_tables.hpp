@@ -11,6 +11,9 @@
 #include <cstddef>
 #include <iterator>
 
+// The rows stand one to a line, as the format lays the fields out.
+// clang-format off
+
 namespace {
 
 constexpr ESRIStrdef make_row(const char *name, int type, int number, size_t offset_number, size_t offset,
@@ -355,6 +358,8 @@ const ESRIStrdefs esri_strdefs[] = {
      esri_print_dbase_field_properties},
 };
 #undef SET
+
+// clang-format on
 
 }  // namespace
 

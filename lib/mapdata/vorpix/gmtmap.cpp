@@ -101,7 +101,8 @@ constexpr int bind_int_array = 24;
 
 const GMTDef border_defs[] = {
     {"N_bins_in_360_longitude_range", "Dimension_of_scalar", bind_int, offsetof(NETCDFMapBorder, nbinlon), nullptr},
-    {"N_bins_in_180_degree_latitude_range", "Dimension_of_scalar", bind_int, offsetof(NETCDFMapBorder, nbinlat), nullptr},
+    {"N_bins_in_180_degree_latitude_range", "Dimension_of_scalar", bind_int, offsetof(NETCDFMapBorder, nbinlat),
+     nullptr},
     {"N_bins_in_file", "Dimension_of_scalar", bind_int, offsetof(NETCDFMapBorder, nbin), nullptr},
     {"Id_of_first_segment_in_a_bin", "Dimension_of_bin_arrays", bind_int_array, offsetof(NETCDFMapBorder, seg0_bin),
      &Arrays::seg0_bin},
@@ -295,8 +296,7 @@ void release_header(NETCDFMapBorder *mapb) {
 }
 
 // Decodes and binds size bytes as the file of map_border[index]. 0 or -1.
-int attach_file(GMTMap *gmt, int index, const unsigned char *bytes, long size, const char *what,
-                const char *function) {
+int attach_file(GMTMap *gmt, int index, const unsigned char *bytes, long size, const char *what, const char *function) {
     NETCDFMapBorder *mapb = &gmt->map_border[index];
     NETCDFHdr *hdr = nullptr;
     if (netcdf_unstuff_header_sized(bytes, size, &hdr) < 0) {
@@ -521,8 +521,8 @@ int gmtmap_use_data(void *handle, char kind, const char *resolution, const unsig
         auto *gmt = static_cast<GMTMap *>(handle);
         const int first = first_file_of_kind(kind);
         if (!gmt || first < 0 || size < 0 || (!data && size > 0)) {
-            elog_log(0, "gmtmap_use_data: kind '%c' with %ld bytes cannot be a border or river file.\n", kind ? kind : '?',
-                     size);
+            elog_log(0, "gmtmap_use_data: kind '%c' with %ld bytes cannot be a border or river file.\n",
+                     kind ? kind : '?', size);
             return -1;
         }
         const int index = first + resolution_index(resolution);
@@ -531,8 +531,8 @@ int gmtmap_use_data(void *handle, char kind, const char *resolution, const unsig
     });
 }
 
-int gmtmap_select(void *handle, char *types, char *resolution, double bb_lonwest, double bb_loneast,
-                  double bb_latsouth, double bb_latnorth) {
+int gmtmap_select(void *handle, char *types, char *resolution, double bb_lonwest, double bb_loneast, double bb_latsouth,
+                  double bb_latnorth) {
     return vorpix::guarded("gmtmap_select", -1, [&] {
         auto *gmt = static_cast<GMTMap *>(handle);
         empty_selection(gmt);

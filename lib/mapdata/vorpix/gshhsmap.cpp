@@ -242,18 +242,17 @@ int scan_entry(GSHHSMap *gs, gshhsmap_list_ *entry, const char *path) {
     while (position < entry->size) {
         const long header_at = position;
         if (gshhs_unstuff_hdr_sized(&hdr, entry->stream, entry->size, &position) < 0) {
-            elog_log(0, "gshhsmap_select: %s: polygon %d at byte %ld: truncated or corrupt file.\n",
-                     path, polygon, header_at);
+            elog_log(0, "gshhsmap_select: %s: polygon %d at byte %ld: truncated or corrupt file.\n", path, polygon,
+                     header_at);
             return -1;
         }
         char *points = entry->stream + position;
         if (gshhs_skip_pts_sized(&hdr, entry->size, &position) < 0) {
-            elog_log(0, "gshhsmap_select: %s: polygon %d (id %d) at byte %ld: truncated or corrupt file.\n",
-                     path, polygon, hdr.id, header_at);
+            elog_log(0, "gshhsmap_select: %s: polygon %d (id %d) at byte %ld: truncated or corrupt file.\n", path,
+                     polygon, hdr.id, header_at);
             return -1;
         }
-        if (polygon_selected(gs, hdr, entry->levels_bitmap) && append_segment(gs, hdr, entry, points) < 0)
-            return -1;
+        if (polygon_selected(gs, hdr, entry->levels_bitmap) && append_segment(gs, hdr, entry, points) < 0) return -1;
         ++polygon;
     }
     return 0;
@@ -438,7 +437,10 @@ struct NearestToCentre {
     double best = 1e20, wrap = 0;
 
     explicit NearestToCentre(double west)
-        : frame_west(west), frame_east(west + 360), centre(west + 180), reach_low(west - 359),
+        : frame_west(west),
+          frame_east(west + 360),
+          centre(west + 180),
+          reach_low(west - 359),
           reach_high(frame_east + 359) {}
 
     void take(double x) {
@@ -511,8 +513,14 @@ struct Delivery {
     int last_zone = 4;
 
     Delivery(const Box &b, int count, int *size, float **lon_array, float **lat_array)
-        : box(b), n(count), npts_size(size), lon(lon_array), lat(lat_array), out_lon(*lon_array),
-          out_lat(*lat_array), capacity(*lon_array && *lat_array ? *size : 0) {}
+        : box(b),
+          n(count),
+          npts_size(size),
+          lon(lon_array),
+          lat(lat_array),
+          out_lon(*lon_array),
+          out_lat(*lat_array),
+          capacity(*lon_array && *lat_array ? *size : 0) {}
 
     // One point with its continuous longitude w (the wrap added) and
     // latitude y. False when the arrays could not grow.
@@ -527,10 +535,8 @@ struct Delivery {
                     last_lat = y;
                     plot_last = 1;
                 }
-                if (zone == last_zone)
-                    plot_this = 0;
-                else
-                    box.move_onto(zone, w, y);
+                if (zone == last_zone) plot_this = 0;
+                else box.move_onto(zone, w, y);
             }
         }
         const long needed = j + plot_this + plot_last;
@@ -624,8 +630,8 @@ struct Delivery {
 // Both passes of one delivery; the point count delivered, or -1. Chunks go
 // the vector way with Vector, otherwise point by point.
 template <bool Vector>
-VORPIX_INLINE long deliver_points(const GSHHSMap *gs, const unsigned char *points, int n, int *npts_size,
-                                  float **lon, float **lat) {
+VORPIX_INLINE long deliver_points(const GSHHSMap *gs, const unsigned char *points, int n, int *npts_size, float **lon,
+                                  float **lat) {
     NearestToCentre nearest(gs->bb_lonwrap);
     double previous = point_coordinate(points);
     nearest.take(previous);
@@ -777,7 +783,8 @@ VORPIX_INLINE void crossings_exact(const EdgeBlock &e, float lontest, const f32x
 // west - 180 < t < east + 180 exactly, and rounding the double bounds cannot
 // carry them past x2 or t. A NaN fails these tests. Chunks where they fail
 // are counted again with every turn made in double precision.
-[[maybe_unused]] VORPIX_INLINE int crossings_chunk(float lontest, float lattest, const float *lon, const float *lat, int nblocks) {
+[[maybe_unused]] VORPIX_INLINE int crossings_chunk(float lontest, float lattest, const float *lon, const float *lat,
+                                                   int nblocks) {
     const f32x8 lat_t = {lattest, lattest, lattest, lattest, lattest, lattest, lattest, lattest};
     const f32x8 t = {lontest, lontest, lontest, lontest, lontest, lontest, lontest, lontest};
     i32x8 north = {};
@@ -807,7 +814,8 @@ VORPIX_INLINE void crossings_exact(const EdgeBlock &e, float lontest, const f32x
             count -= hits;
         }
     }
-    const i32x4 sum = __builtin_shufflevector(count, count, 0, 1, 2, 3) + __builtin_shufflevector(count, count, 4, 5, 6, 7);
+    const i32x4 sum = __builtin_shufflevector(count, count, 0, 1, 2, 3) +
+                      __builtin_shufflevector(count, count, 4, 5, 6, 7);
     return sum[0] + sum[1] + sum[2] + sum[3];
 }
 
@@ -829,12 +837,11 @@ VORPIX_INLINE int inside_eo_blocks(float lontest, float lattest, int npts, const
 }
 
 #if defined(VORPIX_VECTOR_AVX2)
-[[gnu::target("avx2")]] long deliver_points_avx2(const GSHHSMap *gs, const unsigned char *points, int n,
-                                                 int *npts_size, float **lon, float **lat) {
+[[gnu::target("avx2")]] long deliver_points_avx2(const GSHHSMap *gs, const unsigned char *points, int n, int *npts_size,
+                                                 float **lon, float **lat) {
     return deliver_points<true>(gs, points, n, npts_size, lon, lat);
 }
-[[gnu::target("avx2")]] int inside_eo_avx2(float lontest, float lattest, int npts, const float *lon,
-                                           const float *lat) {
+[[gnu::target("avx2")]] int inside_eo_avx2(float lontest, float lattest, int npts, const float *lon, const float *lat) {
     return inside_eo_blocks<true>(lontest, lattest, npts, lon, lat);
 }
 #endif
@@ -881,15 +888,15 @@ int gshhs_unstuff_hdr_sized(GSHHSHdr *gshhshdr, const char *data, long size, lon
     vorpix::ByteReader in(reinterpret_cast<const unsigned char *>(data), static_cast<size_t>(size));
     in.seek(static_cast<size_t>(*position));
     if (!in.has(header_common_size)) {
-        elog_log(0, "gshhs_unstuff_hdr_sized: header at byte %ld needs at least %d bytes, %zu remain.\n",
-                 *position, header_common_size, in.remaining());
+        elog_log(0, "gshhs_unstuff_hdr_sized: header at byte %ld needs at least %d bytes, %zu remain.\n", *position,
+                 header_common_size, in.remaining());
         return -1;
     }
     const int version = in.cursor()[10];
     const int length = header_size_for_version(version);
     if (!in.has(static_cast<size_t>(length))) {
-        elog_log(0, "gshhs_unstuff_hdr_sized: version %d header at byte %ld needs %d bytes, %zu remain.\n",
-                 version, *position, length, in.remaining());
+        elog_log(0, "gshhs_unstuff_hdr_sized: version %d header at byte %ld needs %d bytes, %zu remain.\n", version,
+                 *position, length, in.remaining());
         return -1;
     }
     decode_header(in, *gshhshdr);
@@ -1049,10 +1056,8 @@ int gshhsmap_nextseg(void *handle, int *npts, int *npts_size, float **lon, float
         if (j < 0) return -1;
         *npts = static_cast<int>(j);
         *level = seg.hdr.level;
-        if (seg.type == 2)
-            std::strcpy(type, "c");
-        else
-            std::strcpy(type, seg.hdr.level % 2 != 0 ? "l" : "w");
+        if (seg.type == 2) std::strcpy(type, "c");
+        else std::strcpy(type, seg.hdr.level % 2 != 0 ? "l" : "w");
         *antipode = gshhsmap_inside_eo(static_cast<float>(gs->bb_lonanti), static_cast<float>(gs->bb_latanti), *npts,
                                        *lon, *lat);
         gs->iseg += 1;

@@ -43,12 +43,11 @@ VORPIX_API int gshhs_unstuff_hdr_sized(GSHHSHdr *gshhshdr, const char *data, lon
 VORPIX_API int gshhs_skip_pts_sized(const GSHHSHdr *gshhshdr, long size, long *position);
 
 VORPIX_API int gshhsmap_open(void **handle);
-VORPIX_API int gshhsmap_select(void *handle, char *types, char *resolution, double bb_lonwest,
-                               double bb_loneast, double bb_latsouth, double bb_latnorth,
-                               double bb_lonref, double bb_latref);
+VORPIX_API int gshhsmap_select(void *handle, char *types, char *resolution, double bb_lonwest, double bb_loneast,
+                               double bb_latsouth, double bb_latnorth, double bb_lonref, double bb_latref);
 VORPIX_API int gshhsmap_reset(void *handle);
-VORPIX_API int gshhsmap_nextseg(void *handle, int *npts, int *npts_size, float **lon, float **lat,
-                                char *type, int *level, int *antipode);
+VORPIX_API int gshhsmap_nextseg(void *handle, int *npts, int *npts_size, float **lon, float **lat, char *type,
+                                int *level, int *antipode);
 VORPIX_API int gshhsmap_inside_eo(float lontest, float lattest, int npts, float *lon, float *lat);
 
 /* Makes size bytes at data the shoreline file of the resolution named by its

@@ -107,11 +107,11 @@ typedef struct NETCDFMapBorder {
 } NETCDFMapBorder;
 
 VORPIX_API int gmtmap_open(void **handle);
-VORPIX_API int gmtmap_select(void *handle, char *types, char *resolution, double bb_lonwest,
-                             double bb_loneast, double bb_latsouth, double bb_latnorth);
+VORPIX_API int gmtmap_select(void *handle, char *types, char *resolution, double bb_lonwest, double bb_loneast,
+                             double bb_latsouth, double bb_latnorth);
 VORPIX_API int gmtmap_process_border_hdr(NETCDFMapBorder *map);
-VORPIX_API int gmtmap_nextseg(void *handle, int *npts, int *npts_size, float **lon, float **lat,
-                              char *type, int *level);
+VORPIX_API int gmtmap_nextseg(void *handle, int *npts, int *npts_size, float **lon, float **lat, char *type,
+                              int *level);
 
 /* As gmtmap_process_border_hdr, for a file of size bytes whose header is
  * map->hdr: also fails when a bound array lies outside the file, its length
@@ -123,8 +123,7 @@ VORPIX_API int gmtmap_process_border_hdr_sized(NETCDFMapBorder *map, long size);
  * mapped: its header is decoded and bound now, and later selections read it.
  * The bytes must outlive the map object. Empties the selection. 0, or -1
  * when they do not decode or bind. */
-VORPIX_API int gmtmap_use_data(void *handle, char kind, const char *resolution,
-                               const unsigned char *data, long size);
+VORPIX_API int gmtmap_use_data(void *handle, char kind, const char *resolution, const unsigned char *data, long size);
 
 #ifdef __cplusplus
 }

@@ -178,7 +178,7 @@ void clear_contents(NETCDFHdr *hdr) {
 // the plain one fails at the level that read it, so that every caller above
 // adds its own line as for any other failure.
 [[gnu::noinline, gnu::cold]] bool report_negative(ByteReader &in, const char *function, const char *what,
-                                                   std::int32_t value) {
+                                                  std::int32_t value) {
     if (in.bounded()) throw DecodeError::bad_value(std::string(what) + " " + std::to_string(value), in.position());
     elog_log(0, "%s: file error: %s %d is negative.\n", function, what, static_cast<int>(value));
     return true;
@@ -423,8 +423,7 @@ int decode_header(ByteReader &in, NETCDFHdr **hdrp, Where &where) {
                     elog_log(0, "netcdf_unstuff_header: hdr->vars[%s].idim[%d]=%d error - cannot be less than 0.\n",
                              v.name, j, id);
                 else
-                    elog_log(0,
-                             "netcdf_unstuff_header: hdr->vars[%s].idim[%d]=%d error - cannot be greater than %d.\n",
+                    elog_log(0, "netcdf_unstuff_header: hdr->vars[%s].idim[%d]=%d error - cannot be greater than %d.\n",
                              v.name, j, id, hdr->dims_n - 1);
                 return -1;
             }
@@ -484,8 +483,8 @@ void check_data_extents(const NETCDFHdr *hdr, size_t size) {
         // the first starts later in the empty record).
         if (item != 0 && bytes == 0) continue;
         if (v.begin < 0 || static_cast<size_t>(v.begin) > size) {
-            std::snprintf(buffer, sizeof buffer, "variable %d (\"%s\") data offset %d outside the %zu bytes", i,
-                          v.name, v.begin, size);
+            std::snprintf(buffer, sizeof buffer, "variable %d (\"%s\") data offset %d outside the %zu bytes", i, v.name,
+                          v.begin, size);
             throw DecodeError::bad_value(buffer);
         }
         if (item == 0) continue;
@@ -618,7 +617,8 @@ int netcdf_print_vals(NETCDFValues *vals, char *pre, FILE *file) {
     std::fprintf(file, "%svalues.n     =  %d\n", pre, vals->n);
     if (vals->type != NETCDF_CHAR) {
         for (int i = 0; i < vals->n; ++i)
-            std::fprintf(file, "%svalues.values[%2.2d]  =  %s\n", pre, i, netcdf_value2str(vals->type, i, vals->values));
+            std::fprintf(file, "%svalues.values[%2.2d]  =  %s\n", pre, i,
+                         netcdf_value2str(vals->type, i, vals->values));
         return 0;
     }
     std::fprintf(file, "%svalues.values[..]  =  ", pre);
