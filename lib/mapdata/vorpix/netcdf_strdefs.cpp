@@ -3,6 +3,7 @@
 
 #include "byte_reader.hpp"
 #include "c_boundary.hpp"
+#include "netcdf_tables.hpp"
 
 #include "byteorder.h"
 #include "elog.h"
@@ -24,46 +25,6 @@ namespace {
 using vorpix::ByteReader;
 using vorpix::DecodeError;
 using vorpix::Where;
-
-constexpr std::int32_t tag_absent = 0;
-constexpr std::int32_t tag_dimension = 10;
-constexpr std::int32_t tag_variable = 11;
-constexpr std::int32_t tag_attribute = 12;
-
-// Smallest encodings, so that a count can be checked against what remains
-// before anything is allocated for it.
-constexpr size_t min_dimension_bytes = 8;   // empty name, length
-constexpr size_t min_attribute_bytes = 12;  // empty name, type, count
-constexpr size_t min_variable_bytes = 28;   // empty name, ndims, ABSENT, type, vsize, begin
-
-const char *type_name(int type) {
-    switch (type) {
-    case NETCDF_BYTE: return "byte";
-    case NETCDF_CHAR: return "char";
-    case NETCDF_SHORT: return "short";
-    case NETCDF_INT: return "int";
-    case NETCDF_FLOAT: return "float";
-    case NETCDF_DOUBLE: return "double";
-    case NETCDF_DIMENSION: return "dimension";
-    case NETCDF_VARIABLE: return "variable";
-    case NETCDF_ATTRIBUTE: return "attribute";
-    default: return nullptr;
-    }
-}
-
-inline size_t fill_of(size_t size) { return (4 - size % 4) % 4; }
-
-int value_size(int type) {
-    switch (type) {
-    case NETCDF_BYTE:
-    case NETCDF_CHAR: return 1;
-    case NETCDF_SHORT: return 2;
-    case NETCDF_INT:
-    case NETCDF_FLOAT: return 4;
-    case NETCDF_DOUBLE: return 8;
-    default: return 0;
-    }
-}
 
 // Where the pieces of a header come from: malloc, or first the blocks of
 // what the record held before. Decoding again into one record would
