@@ -23,14 +23,10 @@ using vorpix::test::read_file;
 constexpr std::uint32_t sentinel = 0xDEADBEEFu;
 
 std::array<unsigned char, 8> dxt1_block(unsigned c0, unsigned c1, std::uint32_t indices) {
-    return {static_cast<unsigned char>(c0),
-            static_cast<unsigned char>(c0 >> 8),
-            static_cast<unsigned char>(c1),
-            static_cast<unsigned char>(c1 >> 8),
-            static_cast<unsigned char>(indices),
-            static_cast<unsigned char>(indices >> 8),
-            static_cast<unsigned char>(indices >> 16),
-            static_cast<unsigned char>(indices >> 24)};
+    const std::uint64_t bits = c0 | std::uint64_t(c1) << 16 | std::uint64_t(indices) << 32;
+    std::array<unsigned char, 8> b{};
+    for (int i = 0; i < 8; ++i) b[i] = static_cast<unsigned char>(bits >> (8 * i));
+    return b;
 }
 
 // Alpha codes for pixels 0 to 15, then a colour block.
@@ -72,28 +68,19 @@ TEST_P(S3tcDxt1Modes, DecodesTheFourIndices) {
         for (int i = 0; i < 4; ++i) EXPECT_EQ(image[4 * j + i], c.colours[i]) << std::hex << "pixel " << i << "," << j;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    HandWorked, S3tcDxt1Modes,
-    ::testing::Values(
-        Dxt1Case{"FourColourWhiteOverBlackInterpolatesInThirds",
-                 0xFFFF,
-                 0x0000,
-                 {0xFFFFFFFFu, 0xFF000000u, 0xFFAAAAAAu, 0xFF555555u}},
-        Dxt1Case{"ThreeColourBlackUnderWhiteAveragesAndEndsInOpaqueBlack",
-                 0x0000,
-                 0xFFFF,
-                 {0xFF000000u, 0xFFFFFFFFu, 0xFF7F7F7Fu, 0xFF000000u}},
-        // 0x1234: red 2 -> 16, green 17 -> 69, blue 20 -> 164.
-        Dxt1Case{"EqualEndpointsAreThreeColour", 0x1234, 0x1234, {0xFF1045A4u, 0xFF1045A4u, 0xFF1045A4u, 0xFF000000u}},
-        // Red 31 -> 255 and 1 -> 8: (510 + 8) / 3 = 172, (255 + 16) / 3 = 90.
-        Dxt1Case{"ThirdsTruncate", 0xF800, 0x0800, {0xFFFF0000u, 0xFF080000u, 0xFFAC0000u, 0xFF5A0000u}},
-        // Red 20, green 53, blue 25 against red 29: 164, 214, 205 and 238, one
-        // below rounding; the half-way colour truncates (201, 107, 102).
-        Dxt1Case{"EndpointsExpandByTheShiftAndAddRule",
-                 (20u << 11) | (53u << 5) | 25u,
-                 29u << 11,
-                 {0xFFA4D6CDu, 0xFFEE0000u, 0xFFC96B66u, 0xFF000000u}}),
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(HandWorked, S3tcDxt1Modes, ::testing::Values(
+    Dxt1Case{"FourColourWhiteOverBlackInterpolatesInThirds", 0xFFFF, 0x0000, {0xFFFFFFFFu, 0xFF000000u, 0xFFAAAAAAu, 0xFF555555u}},
+    Dxt1Case{"ThreeColourBlackUnderWhiteAveragesAndEndsInOpaqueBlack", 0x0000, 0xFFFF, {0xFF000000u, 0xFFFFFFFFu, 0xFF7F7F7Fu, 0xFF000000u}},
+    // 0x1234: red 2 -> 16, green 17 -> 69, blue 20 -> 164.
+    Dxt1Case{"EqualEndpointsAreThreeColour", 0x1234, 0x1234, {0xFF1045A4u, 0xFF1045A4u, 0xFF1045A4u, 0xFF000000u}},
+    // Red 31 -> 255 and 1 -> 8: (510 + 8) / 3 = 172, (255 + 16) / 3 = 90.
+    Dxt1Case{"ThirdsTruncate", 0xF800, 0x0800, {0xFFFF0000u, 0xFF080000u, 0xFFAC0000u, 0xFF5A0000u}},
+    // Red 20, green 53, blue 25 against red 29: 164, 214, 205 and 238, one
+    // below rounding; the half-way colour truncates (201, 107, 102).
+    Dxt1Case{"EndpointsExpandByTheShiftAndAddRule", (20u << 11) | (53u << 5) | 25u, 29u << 11, {0xFFA4D6CDu, 0xFFEE0000u, 0xFFC96B66u, 0xFF000000u}}),
     [](const auto &info) { return std::string(info.param.name); });
+// clang-format on
 
 TEST(S3tcDxt1, EndpointsExpandLikeRoundingExceptFourValues) {
     // Solid blocks of one component each; index 0 everywhere.
@@ -107,13 +94,6 @@ TEST(S3tcDxt1, EndpointsExpandLikeRoundingExceptFourValues) {
         unsigned expected = (v * 255 * 2 + 63) / 126;  // rounded v * 255 / 63
         if (v == 53) --expected;
         EXPECT_EQ(decode_dxt1_block(dxt1_block(v << 5, 0, 0))[0], 0xFF000000u | expected << 8) << v;
-    }
-}
-
-TEST(S3tcDxt1, PixelIndicesRunRowByRowFromTheLowBits) {
-    for (int k = 0; k < 16; ++k) {
-        const auto image = decode_dxt1_block(dxt1_block(0xFFFF, 0x0000, 1u << (2 * k)));
-        for (int p = 0; p < 16; ++p) EXPECT_EQ(image[p], p == k ? 0xFF000000u : 0xFFFFFFFFu) << k << " " << p;
     }
 }
 
@@ -139,15 +119,6 @@ TEST(S3tcDxt5, EveryPairOfAlphasDecodesAsPillowDecodesIt) {
         ASSERT_EQ(ours[k], level.argb[k])
             << "alphas " << y / 4 << " and " << x / 4 << ", code " << (4 * (y % 4) + x % 4) % 8;
     }
-}
-
-TEST(S3tcDxt5, ColoursInterpolateInThirdsWhateverTheEndpointOrder) {
-    std::array<unsigned, 16> codes{};  // alpha0 everywhere
-    const auto block = dxt5_block(128, 0, codes, 0x0000, 0xFFFF, 0xE4E4E4E4u);
-    std::vector<std::uint32_t> image(16);
-    DecompressBlockDXT5(0, 0, 4, block.data(), image.data());
-    const std::uint32_t expected[4] = {0x80000000u, 0x80FFFFFFu, 0x80555555u, 0x80AAAAAAu};
-    for (int k = 0; k < 16; ++k) EXPECT_EQ(image[k], expected[k % 4]) << k;
 }
 
 // Images of solid blocks, block b coloured with a distinct 5:6:5 value, so
@@ -186,12 +157,11 @@ TEST_P(S3tcImageGeometry, WritesWholeBlockRowsButNoColumnPastTheWidth) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Sides, S3tcImageGeometry,
-                         ::testing::Values(Geometry{5, 5}, Geometry{1, 1}, Geometry{13, 7}, Geometry{8, 4},
-                                           Geometry{2, 9}, Geometry{0, 5}, Geometry{5, 0}, Geometry{0, 0}),
-                         [](const auto &info) {
-                             return std::to_string(info.param.width) + "x" + std::to_string(info.param.height);
-                         });
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Sides, S3tcImageGeometry, ::testing::Values(
+    Geometry{5, 5}, Geometry{1, 1}, Geometry{13, 7}, Geometry{8, 4}, Geometry{2, 9}, Geometry{0, 5}, Geometry{5, 0}, Geometry{0, 0}),
+    [](const auto &info) { return std::to_string(info.param.width) + "x" + std::to_string(info.param.height); });
+// clang-format on
 
 TEST(S3tcBlock, BlockAtTheRightEdgeWritesOnlyColumnsInsideTheWidth) {
     // A 5-wide image: the block at x = 4 writes column 4 of rows 0 to 3 only.
@@ -215,7 +185,7 @@ TEST_P(S3tcAgainstPillow, EveryLevelMatchesOrDiffersOnlyByOurRules) {
     const bool dxt5 = name.rfind("dxt5", 0) == 0;
     const size_t block_size = dxt5 ? 16 : 8;
     size_t offset = 128;
-    vorpix::test::Comparison total;
+    size_t exact = 0, opaque_black = 0;
     for (size_t k = 0; k < levels.size(); ++k) {
         const auto &level = levels[k];
         const size_t blocks = std::max(1u, (level.width + 3) / 4) * std::max(1u, (level.height + 3) / 4);
@@ -225,19 +195,14 @@ TEST_P(S3tcAgainstPillow, EveryLevelMatchesOrDiffersOnlyByOurRules) {
         else BlockDecompressImageDXT1(level.width, level.height, file.data() + offset, ours.data());
         const auto c = vorpix::test::compare_with_pillow(ours.data(), level, file.data() + offset, dxt5);
         EXPECT_EQ(c.unexplained, 0u) << name << " level " << k << ": first at " << c.first_unexplained;
-        total.exact += c.exact;
-        total.opaque_black += c.opaque_black;
-        total.expansion += c.expansion;
+        exact += c.exact;
+        opaque_black += c.opaque_black;
         offset += blocks * block_size;
     }
     EXPECT_EQ(offset, file.size());
-    EXPECT_GT(total.exact, 0u);
-    std::printf(
-        "%s: %zu levels, %zu pixels equal to Pillow's, %zu opaque black where Pillow is transparent, "
-        "%zu one apart by the endpoint expansion\n",
-        name.c_str(), levels.size(), total.exact, total.opaque_black, total.expansion);
+    EXPECT_GT(exact, 0u);
     if (name.find("random") != std::string::npos && !dxt5) {
-        EXPECT_GT(total.opaque_black, 0u);
+        EXPECT_GT(opaque_black, 0u);
     }
 }
 
