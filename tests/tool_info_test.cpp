@@ -3,11 +3,11 @@
 // file for what it cannot list.
 #include "netcdf.h"
 
+#include "log_capture.hpp"
 #include "test_files.hpp"
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -58,13 +58,8 @@ TEST(InfoTool, NetcdfListingIsTheLibrarysAndOtherVersionsAreRefused) {
     const auto bytes = read_file(fixture_path("netcdf/example.nc"));
     NETCDFHdr *hdr = nullptr;
     ASSERT_EQ(netcdf_unstuff_header_sized(bytes.data(), static_cast<long>(bytes.size()), &hdr), 0);
-    char *text = nullptr;
-    size_t length = 0;
-    FILE *out = open_memstream(&text, &length);
-    netcdf_print_header(hdr, out);
-    std::fclose(out);
-    EXPECT_EQ(info(fixture_path("netcdf/example.nc")).output, std::string(text, length));
-    std::free(text);
+    EXPECT_EQ(info(fixture_path("netcdf/example.nc")).output,
+              vorpix::test::printed([&] { netcdf_print_header(hdr, stdout); }));
     netcdf_clear_header(hdr);
     std::free(hdr);
 
