@@ -20,6 +20,7 @@
 #include <functional>
 #include <ostream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -53,28 +54,13 @@ struct Layout {
 // sides with no lower bound as the decoder reads them.
 Bytes make_file(const Layout &s) {
     Bytes b;
-    put_le32(b, s.magic);
-    put_le32(b, 124);
-    put_le32(b, s.flags);
-    put_le32(b, s.height);
-    put_le32(b, s.width);
-    put_le32(b, static_cast<std::uint32_t>(level_blocks(s.width, s.height) * 8));
-    put_le32(b, 0);
-    put_le32(b, s.count);
-    for (int i = 0; i < 11; ++i) put_le32(b, 0);
-    put_le32(b, 32);
-    put_le32(b, s.pf_flags);
-    put_le32(b, s.fourcc);
-    for (int i = 0; i < 5; ++i) put_le32(b, 0);
-    put_le32(b, s.caps);
-    for (int i = 0; i < 4; ++i) put_le32(b, 0);
-    if (s.dx10) {
-        put_le32(b, DXGI_FORMAT_BC1_UNORM);
-        put_le32(b, D3D10_RESOURCE_DIMENSION_TEXTURE2D);
-        put_le32(b, 0);
-        put_le32(b, 1);
-        put_le32(b, 0);
-    }
+    const auto put = [&b](std::initializer_list<std::uint32_t> words) {
+        for (std::uint32_t w : words) put_le32(b, w);
+    };
+    const auto pitch = static_cast<std::uint32_t>(level_blocks(s.width, s.height) * 8);
+    put({s.magic, 124, s.flags, s.height, s.width, pitch, 0, s.count, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
+    put({32, s.pf_flags, s.fourcc, 0, 0, 0, 0, 0, s.caps, 0, 0, 0, 0});
+    if (s.dx10) put({DXGI_FORMAT_BC1_UNORM, D3D10_RESOURCE_DIMENSION_TEXTURE2D, 0, 1, 0});
     std::uint64_t w = s.width, h = s.height;
     const std::uint32_t levels = s.levels_written == ~0u ? s.count : s.levels_written;
     for (std::uint32_t k = 0; k < levels; ++k, w /= 2, h /= 2)
@@ -130,21 +116,16 @@ TEST(DdsNames, CodesOutsideTheTablesAreUnknownAndUnnamedBitsLeftOut) {
     EXPECT_STREQ(dds_get_type(4), "PixelFormat");
     for (int code : {0, 9, -7}) EXPECT_STREQ(dds_get_word_type(code), "Unknown") << code;
     EXPECT_STREQ(dds_get_word_type(8), "PixelformatDwFlags");
-    struct BitmapCase {
-        void (*function)(int, char *);
-        int value;
-        const char *names;
-    };
-    const BitmapCase cases[] = {
+    const std::tuple<void (*)(int, char *), int, const char *> cases[] = {
         {dds_get_dds_bitmap, 0x10, ""},
         {dds_get_dds_bitmap, 0x800000, "DSD_DEPTH"},
         {dds_get_ddscaps_bitmap, -1, "DDSCAPS_COMPLEX DDSCAPS_MIPMAP DDSCAPS_TEXTURE"},
     };
-    for (const auto &c : cases) {
+    for (const auto &[function, value, names] : cases) {
         char bitmap[512];
         std::memset(bitmap, 'x', sizeof bitmap);
-        c.function(c.value, bitmap);
-        EXPECT_STREQ(bitmap, c.names) << std::hex << c.value;
+        function(value, bitmap);
+        EXPECT_STREQ(bitmap, names) << std::hex << value;
     }
 }
 
@@ -253,40 +234,31 @@ TEST(DdsDecodeFile, SidesHalveWithNoLowerBound) {
     EXPECT_NE(listing.find("mipmap[3] = 2x0\nmipmap[4] = 1x0\n"), std::string::npos) << listing;
 }
 
-struct NoImages {
-    const char *name;
-    Layout layout;
-    long end;
-};
-
-// By name: the layout's padding bytes are not for printing.
-void PrintTo(const NoImages &c, std::ostream *out) { *out << c.name; }
-
-class DdsDecodeHeadersOnly : public ::testing::TestWithParam<NoImages> {};
-
-TEST_P(DdsDecodeHeadersOnly, DecodesTheHeadersAndExtractsNoImage) {
-    const auto &c = GetParam();
-    Bytes bytes = make_file(c.layout);
-    DDSFILEStr *file = nullptr;
-    LogCapture log;
-    EXPECT_EQ(decode_plain(bytes, file, -1), c.end);
-    EXPECT_EQ(file->argb_mipmaps, nullptr);
-    EXPECT_EQ(file->header.dwWidth, 8u);
-    EXPECT_EQ(file->header.ddspf.dwFourCC, c.layout.fourcc);
-    EXPECT_EQ(file->header10.dxgiFormat, c.layout.dx10 ? DXGI_FORMAT_BC1_UNORM : DXGI_FORMAT_UNKNOWN);
-    EXPECT_TRUE(log.empty());
-    release(file);
+TEST(DdsDecodeFile, OtherFormatsAndMissingFlagsDecodeTheHeadersAndExtractNoImage) {
+    // clang-format off
+    const std::tuple<const char *, Layout, long> cases[] = {
+        {"NoMipmapCountFlag", with([](Layout &s) { s.flags &= ~DSD_MIPMAPCOUNT; }), 128},
+        {"NoPixelFormatFlag", with([](Layout &s) { s.flags &= ~DSD_PIXELFORMAT; }), 128},
+        {"NoFourCCFlag", with([](Layout &s) { s.pf_flags = DPF_RGB; }), 128},
+        {"Dxt5", with([](Layout &s) { s.fourcc = DDS_FOURCC_DXT5; }), 128},
+        {"UncompressedRgb", with([](Layout &s) { s.pf_flags = DPF_RGB, s.fourcc = 0; }), 128},
+        {"Dx10", dx10_layout, 148},
+    };
+    // clang-format on
+    for (const auto &[name, layout, end] : cases) {
+        SCOPED_TRACE(name);
+        Bytes bytes = make_file(layout);
+        DDSFILEStr *file = nullptr;
+        LogCapture log;
+        EXPECT_EQ(decode_plain(bytes, file, -1), end);
+        EXPECT_EQ(file->argb_mipmaps, nullptr);
+        EXPECT_EQ(file->header.dwWidth, 8u);
+        EXPECT_EQ(file->header.ddspf.dwFourCC, layout.fourcc);
+        EXPECT_EQ(file->header10.dxgiFormat, layout.dx10 ? DXGI_FORMAT_BC1_UNORM : DXGI_FORMAT_UNKNOWN);
+        EXPECT_TRUE(log.empty());
+        release(file);
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Files, DdsDecodeHeadersOnly,
-    ::testing::Values(NoImages{"NoMipmapCountFlag", with([](Layout &s) { s.flags &= ~DSD_MIPMAPCOUNT; }), 128},
-                      NoImages{"NoPixelFormatFlag", with([](Layout &s) { s.flags &= ~DSD_PIXELFORMAT; }), 128},
-                      NoImages{"NoFourCCFlag", with([](Layout &s) { s.pf_flags = DPF_RGB; }), 128},
-                      NoImages{"Dxt5", with([](Layout &s) { s.fourcc = DDS_FOURCC_DXT5; }), 128},
-                      NoImages{"UncompressedRgb", with([](Layout &s) { s.pf_flags = DPF_RGB, s.fourcc = 0; }), 128},
-                      NoImages{"Dx10", dx10_layout, 148}),
-    [](const auto &info) { return std::string(info.param.name); });
 
 TEST(DdsDecodeFile, ReusedObjectReleasesOldImagesAndClearsEverything) {
     Bytes first = make_file({}), second = make_file(dx10_layout), third = make_file({});
@@ -479,14 +451,18 @@ TEST(DdsPrint, ListingsOfOtherLayoutsLevelsAndPrefixes) {
     struct Case {
         std::string listing, present, absent;
     };
+    const std::string prefixed = listing_of({}, -1, "P>"),
+                      empty = listing_of(with([](Layout &s) { s.caps = s.flags = 0; }));
+    // clang-format off
     const Case cases[] = {
-        {listing_of({}, -1, "P>"), "P>Header:\nP>  dwSize=124\n", "\nHeader:"},
-        {listing_of({}, -1, "P>"), "\nP>  ddspf=P>  PixelFormat:\nP>    dwSize=32\n", "\nmipmap"},
-        {listing_of({}, -1, "P>"), "\nP>mipmap[3] = 1x1 ffffffff\n", "\n  dwSize"},
-        {listing_of(with([](Layout &s) { s.caps = s.flags = 0; })), "\n  dwFlags=0x0 \n  dwHeight", "mipmap"},
-        {listing_of(with([](Layout &s) { s.caps = s.flags = 0; })), "\n  dwCaps=0x0 \n", "DSD_"},
+        {prefixed, "P>Header:\nP>  dwSize=124\n", "\nHeader:"},
+        {prefixed, "\nP>  ddspf=P>  PixelFormat:\nP>    dwSize=32\n", "\nmipmap"},
+        {prefixed, "\nP>mipmap[3] = 1x1 ffffffff\n", "\n  dwSize"},
+        {empty, "\n  dwFlags=0x0 \n  dwHeight", "mipmap"},
+        {empty, "\n  dwCaps=0x0 \n", "DSD_"},
         {listing_of({}, 2), "\nmipmap[2] = 2x2 ff0000ff ff0000ff ff0000ff ff0000ff\n", "mipmap[0]"},
     };
+    // clang-format on
     for (const Case &c : cases) {
         EXPECT_NE(c.listing.find(c.present), std::string::npos) << c.listing;
         EXPECT_EQ(c.listing.find(c.absent), std::string::npos) << c.listing;
