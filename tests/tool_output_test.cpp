@@ -1,5 +1,6 @@
 // Where the tool writes (-o FILE of every kind, standard output) and how it
 // reports input it cannot read: one line that names the file first.
+#include "hostile_files.hpp"
 #include "test_files.hpp"
 
 #include <gtest/gtest.h>
@@ -61,9 +62,11 @@ struct stat stat_of(const std::string &path, bool follow = true) {
     return st;
 }
 
+// Every name under the directory, relative to it; links are not followed.
 std::set<std::string> names_in(const std::string &directory) {
     std::set<std::string> names;
-    for (const auto &entry : fs::directory_iterator(directory)) names.insert(entry.path().filename().string());
+    for (const auto &entry : fs::recursive_directory_iterator(directory))
+        names.insert(entry.path().lexically_relative(directory).string());
     return names;
 }
 
@@ -114,50 +117,51 @@ TEST(ToolOutput, LinkPlantedAtAGuessableTemporaryNameIsLeftAlone) {
     EXPECT_EQ(names_in(dir.path()).size(), 3u);
 }
 
-struct LinkCase {
-    const char *name;
-    std::vector<std::pair<std::string, std::string>> links;  // link name, what it points to
-    const char *target;                                      // relative to the test directory
-    bool target_exists;
-};
-
-// A symbolic link stays a link; the file it names gets the output.
-TEST(ToolOutput, SymbolicLinkIsWrittenThrough) {
-    const std::vector<LinkCase> cases = {
-        {"relative", {{"out.txt", "real/file.txt"}}, "real/file.txt", true},
-        {"absolute", {{"out.txt", "@/real/file.txt"}}, "real/file.txt", true},
-        {"chain across directories",
-         {{"out.txt", "links/hop"}, {"links/hop", "../real/file.txt"}},
-         "real/file.txt",
-         true},
-        {"dangling", {{"out.txt", "real/new.txt"}}, "real/new.txt", false},
+// -o naming a link writes the file it names, keeping that file's mode, and
+// the link stays a link; a directory or a loop of links is refused in one
+// line. Nothing else appears, and nothing changes kind.
+TEST(ToolOutput, LinksAreWrittenThroughAndDirectoriesAndLoopsRefused) {
+    struct Case {
+        const char *setup;          // after making real/file.txt (mode 640) and links/
+        const char *out, *written;  // -o OUT, and the file that gets the listing ("" none)
+        mode_t mode;
+        const char *error;
     };
-    for (const auto &c : cases) {
+    // clang-format off
+    const Case cases[] = {
+        {"ln -s real/file.txt out.txt", "out.txt", "real/file.txt", 0640, ""},
+        {"ln -s \"$PWD/real/file.txt\" out.txt", "out.txt", "real/file.txt", 0640, ""},
+        {"ln -s links/hop out.txt && ln -s ../real/file.txt links/hop", "out.txt", "real/file.txt", 0640, ""},
+        {"ln -s real/new.txt out.txt", "out.txt", "real/new.txt", 0644, ""},
+        {"mkdir sub", "sub", "", 0, "vorpix: sub: cannot write: is a directory"},
+        {"ln -s b a && ln -s a b", "a", "", 0, "vorpix: a: cannot write: Too many levels of symbolic links"},
+    };
+    // clang-format on
+    const auto links_in = [](const std::string &dir) {
+        std::set<std::string> links;
+        for (const std::string &name : names_in(dir))
+            if (fs::is_symlink(dir + "/" + name)) links.insert(name);
+        return links;
+    };
+    for (const Case &c : cases) {
         TempDir dir;
-        fs::create_directories(dir.file("real"));
-        fs::create_directories(dir.file("links"));
-        if (c.target_exists) put(dir.file(c.target), "old\n", 0640);
-        for (const auto &[link, to] : c.links)
-            fs::create_symlink(to[0] == '@' ? dir.path() + to.substr(1) : to, dir.file(link));
-        const ToolRun r = run_tool("info " + input + " -o out.txt", dir.path(), "umask 022;");
-        ASSERT_EQ(r.status, 0) << c.name;
-        for (const auto &[link, to] : c.links) EXPECT_TRUE(fs::is_symlink(dir.file(link))) << c.name << ": " << link;
-        EXPECT_EQ(read_text(dir.file(c.target)), listing()) << c.name;
-        EXPECT_EQ(stat_of(dir.file(c.target)).st_mode & 07777, c.target_exists ? 0640u : 0644u) << c.name;
-        const std::string file = fs::path(c.target).filename().string();
-        EXPECT_EQ(names_in(dir.file("real")), std::set<std::string>{file}) << c.name;
+        ASSERT_EQ(run_command("cd '" + dir.path() + "' && mkdir real links && echo old > real/file.txt && " +
+                              "chmod 640 real/file.txt && " + c.setup)
+                      .status,
+                  0);
+        std::set<std::string> names = names_in(dir.path());
+        const std::set<std::string> links = links_in(dir.path());
+        const ToolRun r = run_tool("info " + input + " -o " + c.out, dir.path(), "umask 022;");
+        EXPECT_EQ(r.status, *c.error ? 1 : 0) << c.setup;
+        EXPECT_EQ(r.errors, *c.error ? std::vector<std::string>{c.error} : std::vector<std::string>{}) << c.setup;
+        if (*c.written) {
+            EXPECT_EQ(read_text(dir.file(c.written)), listing()) << c.setup;
+            EXPECT_EQ(stat_of(dir.file(c.written)).st_mode & 07777, c.mode) << c.setup;
+            names.insert(c.written);
+        }
+        EXPECT_EQ(names_in(dir.path()), names) << c.setup;
+        EXPECT_EQ(links_in(dir.path()), links) << c.setup;
     }
-}
-
-TEST(ToolOutput, LinkLoopIsReportedInOneLine) {
-    TempDir dir;
-    fs::create_symlink("b", dir.file("a"));
-    fs::create_symlink("a", dir.file("b"));
-    const ToolRun r = run_tool("info " + input + " -o a", dir.path());
-    EXPECT_EQ(r.status, 1);
-    ASSERT_EQ(r.errors.size(), 1u);
-    EXPECT_EQ(r.errors[0], "vorpix: a: cannot write: Too many levels of symbolic links");
-    EXPECT_EQ(names_in(dir.path()), (std::set<std::string>{"a", "b"}));
 }
 
 TEST(ToolOutput, NamedPipeIsWrittenDirectly) {
@@ -177,29 +181,26 @@ TEST(ToolOutput, NamedPipeIsWrittenDirectly) {
 // full devices made in a scratch directory (when we may make device nodes) go
 // first: a tool that replaced them stops the test before /dev is touched.
 TEST(ToolOutput, DevicesAreWrittenNotReplaced) {
-    struct Device {
-        std::string path;
-        int status;
-    };
     TempDir dir;
-    std::vector<Device> devices;
+    std::vector<std::pair<std::string, bool>> devices;  // path, full
     if (::mknod(dir.file("null").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0 &&
         ::mknod(dir.file("full").c_str(), S_IFCHR | 0666, makedev(1, 7)) == 0 &&
         run_command("echo > '" + dir.file("null") + "'").status == 0)  // not on a nodev mount
-        devices = {{dir.file("null"), 0}, {dir.file("full"), 1}};
-    devices.push_back({"/dev/null", 0});
-    devices.push_back({"/dev/full", 1});
-    for (const auto &device : devices) {
-        const struct stat before = stat_of(device.path, false);
-        ASSERT_TRUE(S_ISCHR(before.st_mode)) << device.path;
-        const ToolRun r = run_tool("info " + input + " -o " + device.path, "/");
-        EXPECT_EQ(r.status, device.status) << device.path;
-        const std::vector<std::string> errors = {"vorpix: " + device.path + ": cannot write: No space left on device"};
-        EXPECT_EQ(r.errors, device.status == 0 ? std::vector<std::string>{} : errors) << device.path;
-        const struct stat after = stat_of(device.path, false);
-        ASSERT_TRUE(S_ISCHR(after.st_mode)) << device.path;
-        ASSERT_EQ(after.st_rdev, before.st_rdev) << device.path;
-        ASSERT_EQ(after.st_ino, before.st_ino) << device.path;
+        devices = {{dir.file("null"), false}, {dir.file("full"), true}};
+    devices.insert(devices.end(), {{"/dev/null", false}, {"/dev/full", true}});
+    for (const auto &[device, full] : devices) {
+        const struct stat before = stat_of(device, false);
+        ASSERT_TRUE(S_ISCHR(before.st_mode)) << device;
+        const ToolRun r = run_tool("info " + input + " -o " + device, "/");
+        EXPECT_EQ(r.status, full ? 1 : 0) << device;
+        EXPECT_EQ(r.errors,
+                  full ? std::vector<std::string>{"vorpix: " + device + ": cannot write: No space left on device"}
+                       : std::vector<std::string>{})
+            << device;
+        const struct stat after = stat_of(device, false);
+        ASSERT_TRUE(S_ISCHR(after.st_mode)) << device;
+        ASSERT_EQ(after.st_rdev, before.st_rdev) << device;
+        ASSERT_EQ(after.st_ino, before.st_ino) << device;
     }
 }
 
@@ -215,68 +216,43 @@ TEST(ToolOutput, StandardOutputByNameIsWrittenInPlace) {
     }
 }
 
-TEST(ToolOutput, DirectoryIsRefused) {
-    TempDir dir;
-    fs::create_directories(dir.file("sub"));
-    const ToolRun r = run_tool("info " + input + " -o sub", dir.path());
-    EXPECT_EQ(r.status, 1);
-    ASSERT_EQ(r.errors.size(), 1u);
-    EXPECT_EQ(r.errors[0], "vorpix: sub: cannot write: is a directory");
-    EXPECT_TRUE(fs::is_empty(dir.file("sub")));
-}
-
-// The preloaded library that raises a signal in the middle of a write, and
-// with no_tmpfile makes the tool name its temporary file from the start (as
-// on file systems without unnamed files).
-std::string preload(const std::string &signal, bool no_tmpfile) {
-    return (signal.empty() ? "" : "VORPIX_TEST_SIGNAL=" + signal + " ") +
-           (no_tmpfile ? "VORPIX_TEST_NO_TMPFILE=1 " : "") +
-           "LD_PRELOAD=" VORPIX_SIGNAL_AT_SYNC " ASAN_OPTIONS=$ASAN_OPTIONS:verify_asan_link_order=0";
-}
-
 bool unnamed_files_work(const std::string &directory) {
     const int fd = ::open(directory.c_str(), O_TMPFILE | O_WRONLY, 0600);
     if (fd >= 0) ::close(fd);
     return fd >= 0 && ::access("/proc/self/fd", X_OK) == 0;
 }
 
-// The output goes to a temporary file first; the signal arrives while only
-// that exists (the preloaded library raises it at the first fsync or rename).
-// SIGKILL cannot be caught: only a file without a name survives it unseen.
-TEST(ToolOutput, SignalDuringTheWriteLeavesNoTemporaryFile) {
-    for (const bool no_tmpfile : {false, true}) {
-        for (const int sig : {SIGTERM, SIGINT, SIGHUP, SIGKILL}) {
-            struct sigaction inherited {};
-            ::sigaction(sig, nullptr, &inherited);
-            if (inherited.sa_handler == SIG_IGN) continue;  // the tool keeps ignoring it (nohup)
-            TempDir dir;
-            if (sig == SIGKILL && (no_tmpfile || !unnamed_files_work(dir.path()))) continue;
-            const std::string what = std::string(strsignal(sig)) + (no_tmpfile ? ", named temporary" : "");
-            put(dir.file("out.txt"), "old\n", 0644);
-            const ToolRun r = run_tool("info " + input + " -o out.txt", dir.path(),
-                                       preload(std::to_string(sig), no_tmpfile));
-            EXPECT_EQ(r.status, 128 + sig) << what;
-            EXPECT_EQ(names_in(dir.path()), std::set<std::string>{"out.txt"}) << what;
-            EXPECT_EQ(read_text(dir.file("out.txt")), "old\n") << what;
-        }
-    }
-}
-
-// With a file size limit of 512 bytes the kernel stops the write half way:
-// with SIGXFSZ, which ends the process, or with EFBIG when it is ignored.
+// The output goes to a temporary file first; the write is stopped while only
+// that exists: by a signal that the preloaded library raises at the first
+// fsync or rename, or by a file size limit of 512 bytes, with SIGXFSZ or with
+// EFBIG when that is ignored. SIGKILL cannot be caught: only a file without a
+// name survives it unseen. VORPIX_TEST_NO_TMPFILE makes the tool name its
+// temporary file from the start, as on file systems without unnamed files.
 TEST(ToolOutput, WriteStoppedHalfWayLeavesNoTemporaryFile) {
     struct Case {
-        const char *limit;
+        int signal;  // raised by the preloaded library, or 0
+        const char *setup;
         int status;
     };
+    const Case cases[] = {{SIGTERM, "", 128 + SIGTERM},       {SIGINT, "", 128 + SIGINT},
+                          {SIGHUP, "", 128 + SIGHUP},         {SIGKILL, "", 128 + SIGKILL},
+                          {0, "ulimit -f 1;", 128 + SIGXFSZ}, {0, "ulimit -f 1; trap '' XFSZ;", 1}};
     for (const bool no_tmpfile : {false, true}) {
-        for (const Case c : {Case{"ulimit -f 1;", 128 + SIGXFSZ}, Case{"ulimit -f 1; trap '' XFSZ;", 1}}) {
+        for (const Case &c : cases) {
+            struct sigaction inherited {};
+            ::sigaction(c.signal, nullptr, &inherited);
+            if (c.signal && inherited.sa_handler == SIG_IGN) continue;  // the tool keeps ignoring it (nohup)
             TempDir dir;
-            const std::string what = std::string(c.limit) + (no_tmpfile ? " named temporary" : "");
+            if (c.signal == SIGKILL && (no_tmpfile || !unnamed_files_work(dir.path()))) continue;
+            const std::string what = std::to_string(c.signal) + " " + c.setup + (no_tmpfile ? " named temporary" : "");
             put(dir.file("out.txt"), "old\n", 0644);
-            const ToolRun r = run_tool("info " + input + " -o out.txt", dir.path(), c.limit + preload("", no_tmpfile));
+            std::string setup = c.setup;
+            if (c.signal) setup += " VORPIX_TEST_SIGNAL=" + std::to_string(c.signal);
+            if (no_tmpfile) setup += " VORPIX_TEST_NO_TMPFILE=1";
+            setup += " LD_PRELOAD=" VORPIX_SIGNAL_AT_SYNC " ASAN_OPTIONS=$ASAN_OPTIONS:verify_asan_link_order=0";
+            const ToolRun r = run_tool("info " + input + " -o out.txt", dir.path(), setup);
             EXPECT_EQ(r.status, c.status) << what;
-            // (When the signal ends the tool, the shell says so on the same standard error.)
+            // (When a signal ends the tool, the shell may say so on the same standard error.)
             if (c.status == 1) {
                 EXPECT_EQ(r.errors, std::vector<std::string>{"vorpix: out.txt: cannot write: File too large"}) << what;
             }
@@ -287,133 +263,105 @@ TEST(ToolOutput, WriteStoppedHalfWayLeavesNoTemporaryFile) {
 }
 
 // Standard output fails late (when the buffer is flushed or the descriptor
-// closed); each way gives one line and a failing status.
-TEST(ToolOutput, StandardOutputFailureIsAnError) {
-    const std::vector<std::string> commands = {
-        "info " + input + " > /dev/full",
-        "info " + fixture_path("esri/nc.dbf") + " > /dev/full",
-        "info " + fixture_path("dds/dxt1_64x32.dds") + " > /dev/full",
-        "--help > /dev/full",
-        "--version > /dev/full",
-        "texture --help > /dev/full",
-    };
-    for (const auto &command : commands) {
-        const ToolRun r = run_tool(command, "/");
-        EXPECT_EQ(r.status, 1) << command;
-        ASSERT_EQ(r.errors.size(), 1u) << command;
-        EXPECT_EQ(r.errors[0], "vorpix: standard output: cannot write: No space left on device") << command;
-    }
-}
-
-// Listings that the library prints go through a temporary file; a failure
-// there is an error too, not a cut listing.
-TEST(ToolOutput, ListingThatCannotBeHeldIsAnError) {
-    for (const std::string &file : {fixture_path("dds/dxt1_64x32.dds"), fixture_path("esri/nc.dbf")}) {
-        const ToolRun r = run_tool("info " + file, "/", "ulimit -f 1; trap '' XFSZ;");
-        EXPECT_EQ(r.status, 1) << file;
-        EXPECT_EQ(r.out, "") << file;
-        ASSERT_EQ(r.errors.size(), 1u) << file;
-        EXPECT_EQ(r.errors[0], "vorpix: temporary file for the listing: cannot write: File too large") << file;
+// closed), and listings that the library prints go through a temporary file,
+// which may fail to grow: each way gives one line, a failing status and no
+// cut listing.
+TEST(ToolOutput, OutputThatCannotBeWrittenIsAnError) {
+    const std::string full = "vorpix: standard output: cannot write: No space left on device";
+    const std::string held = "vorpix: temporary file for the listing: cannot write: File too large";
+    const std::string limit = "ulimit -f 1; trap '' XFSZ;";
+    const std::string dbf = fixture_path("esri/nc.dbf"), dds = fixture_path("dds/dxt1_64x32.dds");
+    // clang-format off
+    const struct { std::string setup, arguments, error; } cases[] = {
+        {"", "info " + input + " > /dev/full", full}, {"", "info " + dbf + " > /dev/full", full},
+        {"", "info " + dds + " > /dev/full", full},   {"", "--help > /dev/full", full},
+        {"", "--version > /dev/full", full},          {"", "texture --help > /dev/full", full},
+        {limit, "info " + dds, held},                 {limit, "info " + dbf, held}};
+    // clang-format on
+    for (const auto &c : cases) {
+        const ToolRun r = run_tool(c.arguments, "/", c.setup);
+        EXPECT_EQ(r.status, 1) << c.arguments;
+        EXPECT_EQ(r.out, "") << c.arguments;
+        EXPECT_EQ(r.errors, std::vector<std::string>{c.error}) << c.arguments;
     }
 }
 
 // Bad input of every kind, for each command that reads it: one line on
 // standard error that starts with the file's name and says what is wrong in
-// words, never with a function name, a C++ exception or a full stop.
-struct BadInput {
-    const char *name;
-    std::string arguments;  // "%" stands for the file
-    std::string data_path;  // VORPIX_DATA_PATH
-    std::string file;       // as the user (or the data search) names it
-    std::string message;    // the whole line when known, else ""
-};
-
-void make_inputs(const TempDir &dir) {
+// words, never with a function name, a C++ exception or a full stop. (Cut
+// textures and shapefiles, each message whole, are the texture and shapes
+// tools' own tests.)
+TEST(ToolMessages, BadInputGivesOneLineNamingTheFileFirst) {
+    struct BadInput {
+        std::string arguments;  // "%" stands for the file
+        std::string file;       // as the user names it, or found in DIR/maps/vorpix with VORPIX_DATA_PATH=DIR
+        std::string message;    // what follows "vorpix: FILE: " when known, else ""
+    };
+    TempDir dir;
+    const auto copy = [&](const std::string &from, const std::string &to, long bytes) {
+        fs::create_directories(fs::path(dir.file(to)).parent_path());
+        fs::copy_file(from, dir.file(to));
+        if (bytes) fs::resize_file(dir.file(to), bytes);
+        return dir.file(to);
+    };
+    const std::string maps = std::string(VORPIX_SOURCE_DIR) + "/maps/vorpix/";
     fs::create_directories(dir.file("folder"));
     ASSERT_EQ(::mkfifo(dir.file("pipe").c_str(), 0600), 0);
-    const auto head = [&](int bytes, const std::string &from, const std::string &to) {
-        ASSERT_EQ(run_command("head -c " + std::to_string(bytes) + " '" + from + "' > '" + dir.file(to) + "'").status,
-                  0);
-    };
-    const std::string source = VORPIX_SOURCE_DIR;
-    head(1000, source + "/maps/vorpix/gshhs_c.b", "cut.b");
-    head(200, fixture_path("esri/nc.shp"), "cut.shp");
-    head(1500, fixture_path("dds/dxt1_64x32.dds"), "cut.dds");
-    head(3000, source + "/maps/vorpix/binned_border_c.cdf", "cut.cdf");
+    copy(maps + "gshhs_c.b", "cut.b", 1000);
+    copy(fixture_path("esri/nc.shp"), "cut.shp", 200);
+    copy(maps + "binned_border_c.cdf", "cut.cdf", 3000);
     // The data directories: a shoreline file cut short, a border file whose
     // segments name points it does not have, one cut short, one with a bin
     // that names segments it does not have (ncgen made both).
-    fs::create_directories(dir.file("data/maps/vorpix"));
-    fs::create_directories(dir.file("cut-data/maps/vorpix"));
-    head(1000, source + "/maps/vorpix/gshhs_c.b", "data/maps/vorpix/gshhs_c.b");
-    fs::copy_file(fixture_path("netcdf/border_farpoints.nc"), dir.file("data/maps/vorpix/binned_border_c.cdf"));
-    head(3000, source + "/maps/vorpix/binned_border_c.cdf", "cut-data/maps/vorpix/binned_border_c.cdf");
-    fs::create_directories(dir.file("bin-data/maps/vorpix"));
-    fs::copy_file(fixture_path("netcdf/border_binpast.nc"), dir.file("bin-data/maps/vorpix/binned_border_c.cdf"));
-    // A DXT5 texture of 2^32-1 by 2^32-1 pixels, header only: level 0 needs 2^64 bytes.
-    ASSERT_EQ(run_command(vorpix::test::python_command() +
-                          " -c \"import struct, sys; sys.stdout.buffer.write(b'DDS ' + struct.pack('<18I', 124, "
-                          "0x1007, 0xffffffff, 0xffffffff, 0, 0, 0, *[0] * 11) + struct.pack('<2I4s5I', 32, 4, "
-                          "b'DXT5', 0, 0, 0, 0, 0) + struct.pack('<5I', 0x1000, 0, 0, 0, 0))\" > '" +
-                          dir.file("huge.dds") + "'")
-                  .status,
-              0);
-}
+    const std::string cut_shorelines = copy(maps + "gshhs_c.b", "data/maps/vorpix/gshhs_c.b", 1000);
+    const std::string far_points = copy(fixture_path("netcdf/border_farpoints.nc"),
+                                        "data/maps/vorpix/binned_border_c.cdf", 0);
+    const std::string cut_borders = copy(maps + "binned_border_c.cdf", "cut-data/maps/vorpix/binned_border_c.cdf",
+                                         3000);
+    const std::string bin_past = copy(fixture_path("netcdf/border_binpast.nc"),
+                                      "bin-data/maps/vorpix/binned_border_c.cdf", 0);
 
-TEST(ToolMessages, BadInputGivesOneLineNamingTheFileFirst) {
-    TempDir dir;
-    make_inputs(dir);
     std::vector<BadInput> rows;
-    const auto in_data = [&](const char *name, const std::string &arguments, const std::string &file) {
-        rows.push_back({name, arguments, dir.file(file.substr(0, file.find('/'))), dir.file(file), ""});
-    };
+    // clang-format off
     for (const char *command : {"info %", "shapes %", "texture % -o out.png"}) {
-        rows.push_back({"directory", command, "", "folder", "vorpix: folder: is a directory"});
-        rows.push_back({"device", command, "", "/dev/zero",
-                        "vorpix: /dev/zero: is a character device; vorpix reads regular files only"});
-        rows.push_back(
-            {"named pipe", command, "", "pipe", "vorpix: pipe: is a named pipe; vorpix reads regular files only"});
-        rows.push_back(
-            {"missing", command, "", "missing.shp", "vorpix: missing.shp: cannot open: No such file or directory"});
-        rows.push_back({"below a file", command, "", "cut.shp/x", "vorpix: cut.shp/x: cannot open: Not a directory"});
+        rows.push_back({command, "folder", "is a directory"});
+        rows.push_back({command, "/dev/zero", "is a character device; vorpix reads regular files only"});
+        rows.push_back({command, "pipe", "is a named pipe; vorpix reads regular files only"});
+        rows.push_back({command, "missing.shp", "cannot open: No such file or directory"});
+        rows.push_back({command, "cut.shp/x", "cannot open: Not a directory"});
     }
-    rows.push_back({"cut shoreline file", "info %", "", "cut.b", ""});
-    rows.push_back({"cut shapefile", "info %", "", "cut.shp", ""});
-    rows.push_back({"cut shapefile", "shapes %", "", "cut.shp", ""});
-    rows.push_back({"cut texture", "info %", "", "cut.dds", ""});
-    rows.push_back({"cut texture", "texture % -o out.png", "", "cut.dds", ""});
-    rows.push_back({"cut netCDF file", "info %", "", "cut.cdf", ""});
-    rows.push_back({"texture of 2^64 bytes", "texture % -o out.png", "", "huge.dds",
-                    "vorpix: huge.dds: truncated: mipmap level 0 needs 18446744073709551616 bytes at byte 128, 0 "
-                    "remain"});
+    for (const char *file : {"cut.b", "cut.shp", "cut.cdf"}) rows.push_back({"info %", file, ""});
+    rows.push_back({"texture % -o out.png", vorpix::test::hostile_file("huge_dxt5.dds"),
+                    "truncated: mipmap level 0 needs 18446744073709551616 bytes at byte 128, 16 remain"});
     for (const char *command : {"coast --res c --list", "coast --res c --svg", "coast --res c", "render --res c"})
-        in_data("cut shoreline data", command, "data/maps/vorpix/gshhs_c.b");
-    in_data("border points outside", "borders --res c --box -180/180/-90/90", "data/maps/vorpix/binned_border_c.cdf");
-    in_data("border points outside", "render --res c --no-coast --borders", "data/maps/vorpix/binned_border_c.cdf");
-    in_data("cut border data", "borders --res c --box 0/10/0/10", "cut-data/maps/vorpix/binned_border_c.cdf");
-    for (const char *command : {"borders --res c --box -180/180/-90/90", "render --res c --no-coast --borders"})
-        in_data("bin past the segments", command, "bin-data/maps/vorpix/binned_border_c.cdf");
+        rows.push_back({command, cut_shorelines, ""});
+    for (const std::string &file : {far_points, bin_past})
+        for (const char *command : {"borders --res c --box -180/180/-90/90", "render --res c --no-coast --borders"})
+            rows.push_back({command, file, ""});
+    rows.push_back({"borders --res c --box 0/10/0/10", cut_borders, ""});
+    // clang-format on
     if (::geteuid() != 0) {  // root reads any file
         put(dir.file("secret.shp"), "x", 0);
-        rows.push_back(
-            {"unreadable", "info %", "", "secret.shp", "vorpix: secret.shp: cannot open: Permission denied"});
+        rows.push_back({"info %", "secret.shp", "cannot open: Permission denied"});
     }
     for (const auto &row : rows) {
         std::string arguments = row.arguments;
         if (const auto at = arguments.find('%'); at != std::string::npos) arguments.replace(at, 1, row.file);
-        const ToolRun r = run_tool(arguments, dir.path(), "VORPIX_DATA_PATH='" + row.data_path + "' timeout 20");
-        const std::string what = std::string(row.name) + ": vorpix " + arguments;
+        const size_t maps_at = row.file.find("/maps/vorpix/");
+        const std::string data_path = maps_at == std::string::npos ? "" : row.file.substr(0, maps_at);
+        const ToolRun r = run_tool(arguments, dir.path(), "VORPIX_DATA_PATH='" + data_path + "' timeout 20");
+        const std::string what = "vorpix " + arguments + " with " + row.file;
         EXPECT_EQ(r.status, 1) << what;
         EXPECT_EQ(r.errors.size(), 1u) << what << "\n" << ::testing::PrintToString(r.errors);
         if (r.errors.size() != 1) continue;
-        const std::string &line = r.errors[0];
+        const std::string &line = r.errors[0], start = "vorpix: " + row.file + ": ";
         if (!row.message.empty()) {
-            EXPECT_EQ(line, row.message) << what;
+            EXPECT_EQ(line, start + row.message) << what;
         }
-        EXPECT_EQ(line.rfind("vorpix: " + row.file + ": ", 0), 0u) << what << "\n" << line;
+        EXPECT_EQ(line.rfind(start, 0), 0u) << what << "\n" << line;
         for (const char *internal :
              {"_sized", "::", "basic_filebuf", "bad_alloc", "gshhs", "gmtmap", "netcdf_", "esri_", "dds_", ") error"})
-            EXPECT_EQ(line.find(internal, 8 + row.file.size()), std::string::npos) << what << "\n" << line;
+            EXPECT_EQ(line.find(internal, start.size()), std::string::npos) << what << "\n" << line;
         EXPECT_NE(line.back(), '.') << what << "\n" << line;
         EXPECT_FALSE(fs::exists(dir.file("out.png"))) << what;
     }
