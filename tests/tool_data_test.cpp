@@ -8,10 +8,10 @@
 #include <sys/stat.h>
 
 #include <filesystem>
-#include <sstream>
 #include <string>
 #include <vector>
 
+using vorpix::test::lines_of;
 using vorpix::test::run_command;
 using vorpix::test::TempDir;
 using vorpix::test::tool_command;
@@ -24,21 +24,17 @@ struct Listing {
     std::vector<std::pair<std::string, std::string>> files;  // name, file found or "not found"
 };
 
+// The indented lines: directories before "Map files:", map files after.
 Listing listing(const std::string &output) {
     Listing out;
-    std::istringstream in(output);
-    std::string line;
     bool files = false;
-    while (std::getline(in, line)) {
-        if (line == "Map files:") files = true;
+    for (std::string line : lines_of(output)) {
+        files = files || line == "Map files:";
         if (line.rfind("  ", 0) != 0) continue;
         line.erase(0, 2);
-        if (!files) {
-            out.directories.push_back(line);
-        } else {
-            const size_t gap = line.find("  ");
-            out.files.emplace_back(line.substr(0, gap), line.substr(line.find_first_not_of(' ', gap)));
-        }
+        const size_t gap = line.find("  ");
+        if (!files) out.directories.push_back(line);
+        else out.files.emplace_back(line.substr(0, gap), line.substr(line.find_first_not_of(' ', gap)));
     }
     return out;
 }
@@ -51,10 +47,10 @@ std::string found(const Listing &l, const std::string &name) {
 
 }  // namespace
 
+// Which directory wins for a name is the library's search, tested with it;
+// here the listing shows the search and the file each name finds.
 TEST(DataTool, ListsTheListedDirectoriesThenTheSourceTreeAndWhatEachNameFinds) {
     TempDir first, second;
-    write_file(first.file("maps/vorpix/binned_river_h.cdf"), "x", 1);
-    write_file(second.file("maps/vorpix/binned_river_h.cdf"), "x", 1);
     write_file(second.file("maps/vorpix/gshhs_l.b"), "x", 1);
     const auto r = run_command("VORPIX_DATA_PATH=" + first.path() + "::" + second.path() + " " + tool_command() +
                                " data");
@@ -70,11 +66,8 @@ TEST(DataTool, ListsTheListedDirectoriesThenTheSourceTreeAndWhatEachNameFinds) {
     ASSERT_EQ(l.files.size(), 15u);
     EXPECT_EQ(l.files.front().first, "maps/vorpix/gshhs_c.b");
     EXPECT_EQ(l.files.back().first, "maps/vorpix/binned_river_f.cdf");
-    EXPECT_EQ(found(l, "binned_river_h.cdf"), first.file("maps/vorpix/binned_river_h.cdf"));
     EXPECT_EQ(found(l, "gshhs_l.b"), second.file("maps/vorpix/gshhs_l.b"));
-    EXPECT_EQ(found(l, "gshhs_c.b"), std::string(VORPIX_SOURCE_DIR) + "/maps/vorpix/gshhs_c.b");
-    for (const std::string name : {"binned_border_c.cdf", "binned_river_l.cdf"})
-        EXPECT_EQ(found(l, name), std::string(VORPIX_SOURCE_DIR) + "/maps/vorpix/" + name);
+    EXPECT_EQ(found(l, "binned_border_c.cdf"), std::string(VORPIX_SOURCE_DIR) + "/maps/vorpix/binned_border_c.cdf");
 }
 
 // The tool and its libraries copied into PREFIX/bin and PREFIX/lib, as an
