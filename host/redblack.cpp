@@ -65,6 +65,21 @@ struct Key {
     std::uint64_t hi, lo;
 };
 
+// A key's n bytes, its NUL included: keys are short, and two overlapping
+// moves of a fixed width cost less than the call.
+void copy_key(char *dst, const char *src, size_t n) {
+    auto two = [dst, src, n](auto word) {
+        decltype(word) last;
+        std::memcpy(&word, src, sizeof word);
+        std::memcpy(&last, src + n - sizeof last, sizeof last);
+        std::memcpy(dst, &word, sizeof word);
+        std::memcpy(dst + n - sizeof last, &last, sizeof last);
+    };
+    if (n >= 8 && n <= 16) two(std::uint64_t{});
+    else if (n >= 4 && n < 8) two(std::uint32_t{});
+    else std::memcpy(dst, src, n);
+}
+
 // The order of strcmp on unsigned bytes. Texts hold no NUL, so when the
 // padded heads agree and one text is at most 16 bytes long, both are equal.
 bool bytewise_less(const Key &a, const Key &b) {
@@ -103,6 +118,12 @@ public:
             return base_ + at;
         }
         return grow(size);
+    }
+    // size bytes without alignment from the current chunk, or NULL when it
+    // has no room for them.
+    void *take_if_room(size_t size) {
+        if (size > capacity_ - used_) return nullptr;
+        return base_ + std::exchange(used_, used_ + size);
     }
     // Keeps one block handed back (a node made for a key already present) for
     // the next request of its size.
@@ -184,6 +205,16 @@ struct Arr {
         }
         return low;
     }
+    // Out of line, so that the lookup of the key just stored stays short.
+    [[gnu::noinline]] void *find(const char *key) const {
+        const Key probe(key);
+        if (!in_tree) {
+            const int at = lower_bound(probe);
+            return at < flat_n && !less(probe, flat[at].key) ? flat[at].value : nullptr;
+        }
+        auto it = entries.find(probe);
+        return it == entries.end() ? nullptr : it->second;
+    }
     void move_to_tree() {
         try {
             for (int i = 0; i < flat_n; ++i) entries.emplace_hint(entries.end(), flat[i].key, flat[i].value);
@@ -198,8 +229,8 @@ struct Arr {
     Pool pool;  // declared before entries: outlives it
     bool in_tree = false;
     // The entry stored last, for a lookup of its key right after (a caller
-    // that checks what it stored): its key's copy and its value's slot.
-    const char *last_key = nullptr;
+    // that checks what it stored): its key and its value's slot.
+    const Key *last_key = nullptr;
     void **last_value = nullptr;
     int flat_n = 0;
     Entry flat[flat_capacity];
@@ -208,22 +239,18 @@ struct Arr {
 
 static_assert(sizeof(Arr) <= 1024, "a new array fits the allocator's fastest cache");
 
-extern "C" {
+namespace {
 
-Arr *newarr(int (*cmp)(const char *, const char *)) { return new (std::nothrow) Arr(cmp); }
-
-void *setarr(Arr *a, const char *key, void *value) {
-    if (!a || !key) return nullptr;
+// Everything but a key that goes at the end of the flat entries; at is
+// where the key belongs among them, while they are flat.
+[[gnu::noinline]] void *store(Arr *a, const Key &probe, const char *key, void *value, int at) {
     a->last_key = nullptr;
     auto stored = [a](const Key &k, void *&slot) {
-        a->last_key = k.s;
+        a->last_key = &k;
         a->last_value = &slot;
     };
     try {
-        const Key probe(key);
         if (!a->in_tree) {
-            // Keys that come in order go at the end without a search.
-            const int at = a->flat_n && a->less(a->flat[a->flat_n - 1].key, probe) ? a->flat_n : a->lower_bound(probe);
             if (at < a->flat_n && !a->less(probe, a->flat[at].key)) {
                 void *old = a->flat[at].value;
                 a->flat[at].value = value;
@@ -232,7 +259,7 @@ void *setarr(Arr *a, const char *key, void *value) {
             }
             if (a->flat_n < flat_capacity) {
                 auto *copy = static_cast<char *>(a->pool.take(probe.n + 1, 1));
-                std::memcpy(copy, key, probe.n + 1);
+                copy_key(copy, key, probe.n + 1);
                 if (at < a->flat_n)
                     std::memmove(&a->flat[at + 1], &a->flat[at], static_cast<size_t>(a->flat_n - at) * sizeof(Entry));
                 a->flat[at] = Entry{probe, value};
@@ -259,7 +286,7 @@ void *setarr(Arr *a, const char *key, void *value) {
             a->entries.erase(it);  // it must not keep the caller's buffer
             throw;
         }
-        std::memcpy(copy, key, probe.n + 1);
+        copy_key(copy, key, probe.n + 1);
         it->first.s = copy;
         stored(it->first, it->second);
         return nullptr;
@@ -268,21 +295,43 @@ void *setarr(Arr *a, const char *key, void *value) {
     }
 }
 
+}  // namespace
+
+extern "C" {
+
+Arr *newarr(int (*cmp)(const char *, const char *)) { return new (std::nothrow) Arr(cmp); }
+
+void *setarr(Arr *a, const char *key, void *value) {
+    if (!a || !key) return nullptr;
+    const Key probe(key);
+    if (a->in_tree) return store(a, probe, key, value, -1);
+    // Keys that come in order go at the end without a search: the common
+    // case, kept short.
+    const int at = a->flat_n && !a->less(a->flat[a->flat_n - 1].key, probe) ? a->lower_bound(probe) : a->flat_n;
+    if (at == a->flat_n && at < flat_capacity) {
+        if (auto *copy = static_cast<char *>(a->pool.take_if_room(probe.n + 1))) {
+            copy_key(copy, key, probe.n + 1);
+            Entry &e = a->flat[a->flat_n++];
+            e = Entry{probe, value};
+            e.key.s = copy;
+            a->last_key = &e.key;
+            a->last_value = &e.value;
+            return nullptr;
+        }
+    }
+    return store(a, probe, key, value, at);
+}
+
 void *getarr(Arr *a, const char *key) {
     if (!a || !key) return nullptr;
-    if (a->last_key) {
-        // Keys are short: a loop of our own costs less than the call.
-        const char *x = a->last_key, *y = key;
-        while (*x && *x == *y) ++x, ++y;
-        if (*x == *y) return *a->last_value;
+    if (const Key *last = a->last_key) {
+        // The copy holds no NUL before its end, so a shorter key differs
+        // from it at its own NUL at the latest, and no byte past that is read.
+        size_t i = 0;
+        while (i < last->n && key[i] == last->s[i]) ++i;
+        if (i == last->n && key[i] == '\0') return *a->last_value;
     }
-    const Key probe(key);
-    if (!a->in_tree) {
-        const int at = a->lower_bound(probe);
-        return at < a->flat_n && !a->less(probe, a->flat[at].key) ? a->flat[at].value : nullptr;
-    }
-    auto it = a->entries.find(probe);
-    return it == a->entries.end() ? nullptr : it->second;
+    return a->find(key);
 }
 
 int cntarr(Arr *a) {

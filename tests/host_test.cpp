@@ -68,6 +68,10 @@ TEST(HostArray, KeepsItsOwnKeysInByteOrder) {
     EXPECT_EQ(getarr(a, "gamma"), nullptr);
     setarr(a, "\xc3\xa9t\xc3\xa9", &one);  // bytes above 127 sort after ASCII
     setarr(a, "Zulu", &one);
+    // Looked up right after it was stored: only the same text finds it.
+    EXPECT_EQ(getarr(a, "Zul"), nullptr);
+    EXPECT_EQ(getarr(a, "Zulus"), nullptr);
+    EXPECT_EQ(getarr(a, "Zulu"), &one);
     Tbl *keys = keysarr(a);
     ASSERT_EQ(cnttbl(keys), 4);
     const std::vector<std::string> expected = {"Zulu", "alpha", "beta", "\xc3\xa9t\xc3\xa9"};
