@@ -347,27 +347,6 @@ TEST(NetcdfHeader, OneRecordDecodedAgainHoldsOnlyTheLatestFile) {
     }
 }
 
-// The standalone list decoder hands every piece to its caller, who releases
-// each with free (the sanitizer and valgrind runs check each release).
-TEST(NetcdfHeader, StandaloneAttributeListIsReleasedPieceByPiece) {
-    Bytes bytes = fixture("types.nc");
-    unsigned char *cursor = bytes.data() + name_at(bytes, "title") - 8;  // the list's tag and count
-    int nattrs = 0;
-    NETCDFAttr *attrs = nullptr;
-    ASSERT_EQ(netcdf_unstuff_attrs(&cursor, &nattrs, &attrs), 0);
-    ASSERT_EQ(nattrs, 4);
-    const std::pair<const char *, int> expected[] = {
-        {"title", NETCDF_CHAR}, {"four", NETCDF_CHAR}, {"pi", NETCDF_DOUBLE}, {"count", NETCDF_INT}};
-    for (int k = 0; k < nattrs; ++k) {
-        EXPECT_STREQ(attrs[k].name, expected[k].first);
-        EXPECT_EQ(attrs[k].values.type, expected[k].second);
-        std::free(attrs[k].name);
-        std::free(attrs[k].values.values);
-    }
-    std::free(attrs);
-    EXPECT_EQ(cursor[3], NETCDF_VARIABLE);  // the variable list follows
-}
-
 // A client may take or free any piece of a decoded header and set it NULL;
 // clearing then releases the rest (the sanitizer runs check each release).
 TEST(NetcdfOwnership, PiecesTakenOrFreedByTheClientLeaveTheRestToClear) {
@@ -471,36 +450,28 @@ TEST(NetcdfOwnership, PiecesReplacedByTheClientServeADecodeAgainOnlyWhereTheyFit
 
 // A header put together by the client from malloc'ed pieces, some left
 // NULL, is cleared piece by piece and left empty.
+template <typename T>
+T *zeroed(size_t n) {
+    return static_cast<T *>(std::calloc(n, sizeof(T)));
+}
+
 TEST(NetcdfOwnership, ClearReleasesAHeaderTheClientBuilt) {
-    auto *hdr = static_cast<NETCDFHdr *>(std::calloc(1, sizeof(NETCDFHdr)));
-    ASSERT_NE(hdr, nullptr);
-    auto text = [](const char *s) { return strdup(s); };
-    auto attrs = [&](int n) {
-        auto *list = static_cast<NETCDFAttr *>(std::calloc(static_cast<size_t>(n), sizeof(NETCDFAttr)));
-        for (int i = 0; i < n; ++i) {
-            list[i].name = i == 1 ? nullptr : text("attribute");
-            list[i].values = {NETCDF_DOUBLE, 3, std::calloc(3, sizeof(double))};
-        }
+    const auto attrs = [](int n) {
+        auto *list = zeroed<NETCDFAttr>(static_cast<size_t>(n));
+        for (int i = 0; i < n; ++i)
+            list[i] = {i == 1 ? nullptr : strdup("attribute"), {NETCDF_DOUBLE, 3, zeroed<double>(3)}};
         return list;
     };
-    hdr->numrecs = 4;
-    hdr->dims_n = 3;
-    hdr->dims = static_cast<NETCDFDim *>(std::calloc(3, sizeof(NETCDFDim)));
-    hdr->dims[0] = {text("time"), 0};
-    hdr->dims[2] = {text("station"), 12};
-    hdr->attrs_n = 2;
-    hdr->attrs = attrs(2);
-    hdr->vars_n = 2;
-    hdr->vars = static_cast<NETCDFVar *>(std::calloc(2, sizeof(NETCDFVar)));
-    hdr->vars_array = newarr(nullptr);
-    hdr->vars[0].name = text("height");
-    hdr->vars[0].ndims = 2;
-    hdr->vars[0].dims = static_cast<NETCDFDim **>(std::calloc(2, sizeof(NETCDFDim *)));
-    hdr->vars[0].dims[0] = &hdr->dims[0];
-    hdr->vars[0].dims[1] = &hdr->dims[2];
-    hdr->vars[0].nattrs = 3;
-    hdr->vars[0].attrs = attrs(3);
-    setarr(hdr->vars_array, hdr->vars[0].name, &hdr->vars[0]);
+    auto *dims = zeroed<NETCDFDim>(3);
+    dims[0] = {strdup("time"), 0};
+    dims[2] = {strdup("station"), 12};
+    auto **var_dims = zeroed<NETCDFDim *>(2);
+    var_dims[0] = &dims[0], var_dims[1] = &dims[2];
+    auto *vars = zeroed<NETCDFVar>(2);
+    vars[0] = {strdup("height"), 2, var_dims, 3, attrs(3), 0, 0, 0, 0};
+    auto *hdr = zeroed<NETCDFHdr>(1);
+    *hdr = {nullptr, 4, dims, 3, attrs(2), 2, vars, 2, newarr(nullptr)};
+    setarr(hdr->vars_array, vars[0].name, &vars[0]);
     EXPECT_EQ(netcdf_clear_header(hdr), 0);
     EXPECT_EQ(hdr->dims, nullptr);
     EXPECT_EQ(hdr->attrs, nullptr);
