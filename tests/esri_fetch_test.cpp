@@ -4,6 +4,7 @@
 #include "esri.h"
 #include "esri_release.hpp"
 
+#include "byte_writer.hpp"
 #include "log_capture.hpp"
 #include "test_files.hpp"
 
@@ -105,11 +106,9 @@ TEST_F(ShapeFetch, TheFilenameTableIsAskedAndTheFileMappedOncePerDatabaseAndId) 
 TEST_F(ShapeFetch, FailuresLogTheNestedMessageThenTheirOwn) {
     // arc.shp with one 32-bit word changed: the first record's shape type
     // (at 108), its part count (144) or its header length (104, big-endian).
-    const auto arc = vorpix::test::read_file(fixture_path("esri/arc.shp"));
     auto patched = [&](const std::string &name, size_t at, std::uint32_t word, bool big) {
-        auto bytes = arc;
-        for (int i = 0; i < 4; ++i)
-            bytes[at + static_cast<size_t>(i)] = static_cast<unsigned char>(word >> (big ? 24 - 8 * i : 8 * i));
+        auto bytes = vorpix::test::read_file(fixture_path("esri/arc.shp"));
+        vorpix::test::set_word(bytes, at, word, 4, big);
         vorpix::test::write_file(dir_.file("maps/shapes/" + name), bytes.data(), bytes.size());
     };
     patched("type2.shp", 108, 2, false);
@@ -157,10 +156,9 @@ TEST_F(ShapeFetch, AShapefileThatChangedIsReadAgain) {
     {
         LogCapture log;
         fetch(row(t, 1), -1);
+        const std::string outside = ": record at byte 45708: offset 45708 lies outside the 200 bytes.\n";
         EXPECT_EQ(log.messages(),
-                  (std::vector<std::string>{"esri_decode_shapefile_record: " + shp +
-                                                ": record at byte 45708: offset 45708 lies "
-                                                "outside the 200 bytes.\n",
+                  (std::vector<std::string>{"esri_decode_shapefile_record: " + shp + outside,
                                             "esri_get_db_shp_record: esri_decode_shapefile_record() error.\n"}));
     }
     std::filesystem::copy_file(fixture_path("esri/point.shp"), shp + ".new");

@@ -18,6 +18,12 @@ inline void put_be(std::vector<unsigned char> &b, std::uint64_t v, int n) {
 inline void put_le32(std::vector<unsigned char> &b, std::uint32_t v) { put_le(b, v, 4); }
 inline void put_be32(std::vector<unsigned char> &b, std::uint32_t v) { put_be(b, v, 4); }
 
+// The n low bytes of v written over the bytes at at, in either byte order.
+inline void set_word(std::vector<unsigned char> &b, size_t at, std::uint64_t v, int n, bool big) {
+    for (int i = 0; i < n; ++i)
+        b[at + static_cast<size_t>(i)] = static_cast<unsigned char>(v >> (8 * (big ? n - 1 - i : i)));
+}
+
 }  // namespace vorpix::test
 
 #endif
