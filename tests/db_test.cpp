@@ -9,7 +9,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <string>
 
 using vorpix::test::LogCapture;
@@ -115,11 +117,7 @@ struct Guarded {
         std::memset(&value, 0x5a, sizeof value);
         std::memset(after, 0x5a, sizeof after);
     }
-    bool intact() const {
-        for (unsigned char c : after)
-            if (c != 0x5a) return false;
-        return true;
-    }
+    bool intact() const { return std::count(std::begin(after), std::end(after), 0x5a) == sizeof after; }
 };
 
 struct Read {
@@ -138,36 +136,27 @@ TEST(DatabaseValues, ConvertToTheFieldsTypeOrFailNamingTableFieldAndRow) {
     TempDir dir;
     const std::string a200(200, 'a'), f255(255, 'f'), f256(256, 'f');
     // .import of a CSV makes every column TEXT.
-    const std::string csv =
-        "fileid,offset,xmin,filename,label\n"
-        "3,236,2.25,shapes/coast.shp,x\n" +
-        a200 + "," + a200 + "," + a200 + "," + a200 + "," + a200 +
-        "\n"
-        "12abc, 5,1e3," +
-        f255 +
-        ",\n"
-        "99999999999999999999,-9223372036854775808,+.5," +
-        f256 +
-        ",7\n"
-        "+-4,0x10,nan,a,b\n";
-    vorpix::test::write_file(dir.file("rows.csv"), csv.data(), csv.size());
-    const std::string db = dir.file("rows.db");
-    const std::string sql =
-        ".import --csv " + dir.file("rows.csv") +
-        " imported\n"
-        "CREATE TABLE typed (fileid INTEGER, offset INTEGER, xmin REAL, filename TEXT, count INT, ratio DOUBLE, note, "
-        "price NUMERIC);\n"
+    // clang-format off
+    const std::string csv = "fileid,offset,xmin,filename,label\n"
+                            "3,236,2.25,shapes/coast.shp,x\n" +
+                            a200 + "," + a200 + "," + a200 + "," + a200 + "," + a200 + "\n"
+                            "12abc, 5,1e3," + f255 + ",\n"
+                            "99999999999999999999,-9223372036854775808,+.5," + f256 + ",7\n"
+                            "+-4,0x10,nan,a,b\n";
+    const std::string sql = ".import --csv " + dir.file("rows.csv") + " imported\n"
+        "CREATE TABLE typed (fileid INTEGER, offset INTEGER, xmin REAL, filename TEXT, count INT, ratio DOUBLE, note, price NUMERIC);\n"
         "INSERT INTO typed VALUES (x'00112233445566778899', 7.0, 9223372036854775807, 12345, 4, 3, 42, 1.5);\n"
         "INSERT INTO typed VALUES (NULL, 2.5, x'00', x'41424344', 'abc', '', NULL, 'cheap');\n"
-        "INSERT INTO typed VALUES (9223372036854775807, 1e300, '12abc', 'a' || char(0) || 'b', '" +
-        a200 +
-        "', '-0.25', 'n', 7);\n"
-        "INSERT INTO typed VALUES (-9223372036854775808, 9223372036854775807.0, -1e308, NULL, 2, 1e308, x'ff', "
-        "NULL);\n";
+        "INSERT INTO typed VALUES (9223372036854775807, 1e300, '12abc', 'a' || char(0) || 'b', '" + a200 + "', '-0.25', 'n', 7);\n"
+        "INSERT INTO typed VALUES (-9223372036854775808, 9223372036854775807.0, -1e308, NULL, 2, 1e308, x'ff', NULL);\n";
+    // clang-format on
+    vorpix::test::write_file(dir.file("rows.csv"), csv.data(), csv.size());
     vorpix::test::write_file(dir.file("make.sql"), sql.data(), sql.size());
+    const std::string db = dir.file("rows.db");
     ASSERT_EQ(run_command("sqlite3 " + db + " < " + dir.file("make.sql")).status, 0);
 
     const std::string a40 = "\"" + std::string(40, 'a') + "\"... (200 bytes)";
+    // clang-format off
     const std::vector<Read> reads = {
         {"imported", 1, "fileid", 'l', "3", true},
         {"imported", 1, "offset", 'l', "236", true},
@@ -186,8 +175,7 @@ TEST(DatabaseValues, ConvertToTheFieldsTypeOrFailNamingTableFieldAndRow) {
         {"imported", 4, "fileid", 'l', "\"99999999999999999999\" is not an integer", false},
         {"imported", 4, "offset", 'l', "-9223372036854775808", true},
         {"imported", 4, "xmin", 'd', "0.5", true},
-        {"imported", 4, "filename", 't', "\"" + std::string(40, 'f') + "\"... (256 bytes) is longer than 255 bytes",
-         false},
+        {"imported", 4, "filename", 't', "\"" + std::string(40, 'f') + "\"... (256 bytes) is longer than 255 bytes", false},
         {"imported", 5, "fileid", 'l', "\"+-4\" is not an integer", false},
         {"imported", 5, "offset", 'l', "\"0x10\" is not an integer", false},
         {"imported", 5, "xmin", 'd', "\"nan\" is not a number", false},
@@ -220,6 +208,7 @@ TEST(DatabaseValues, ConvertToTheFieldsTypeOrFailNamingTableFieldAndRow) {
         {"typed", 4, "ratio", 'd', "1e+308", true},
         {"typed", 4, "note", 't', "a blob of 1 bytes is not text", false},
     };
+    // clang-format on
     Dbptr base{};
     ASSERT_EQ(dbopen(db.c_str(), "r", &base), 0);
     for (const Read &r : reads) {
@@ -238,11 +227,8 @@ TEST(DatabaseValues, ConvertToTheFieldsTypeOrFailNamingTableFieldAndRow) {
         if (r.ok) {
             ASSERT_EQ(status, 0) << log.text();
             EXPECT_EQ(log.text(), "");
-            char text[64];
-            if (r.kind == 'd') std::snprintf(text, sizeof text, "%.17g", d.value);
-            const std::string got = r.kind == 'l' ? std::to_string(l.value) : r.kind == 'd' ? text : t.value;
             if (r.kind == 'd') EXPECT_EQ(d.value, std::strtod(r.expected.c_str(), nullptr));
-            else EXPECT_EQ(got, r.expected);
+            else EXPECT_EQ(r.kind == 'l' ? std::to_string(l.value) : std::string(t.value), r.expected);
         } else {
             EXPECT_EQ(status, -1);
             EXPECT_EQ(log.text(), "dbgetv: " + db + ": table \"" + r.table + "\" field \"" + r.field + "\" row " +
