@@ -159,12 +159,14 @@ std::string_view field_text_sse2(const char *text, size_t n, size_t readable) {
 }
 #endif
 
-// readable: how many bytes from text may be read, at least n.
-std::string_view field_text(const char *text, size_t n, size_t readable) {
+// readable: how many bytes from text may be read, at least n; vector: the
+// answer of vorpix::use_sse2(), asked once for many fields.
+std::string_view field_text(const char *text, size_t n, size_t readable, bool vector) {
 #if defined(VORPIX_VECTOR_SSE2)
-    if (vorpix::use_sse2()) return field_text_sse2(text, n, readable);
+    if (vector) return field_text_sse2(text, n, readable);
 #else
     (void)readable;
+    (void)vector;
 #endif
     return field_text_words(text, n);
 }
@@ -203,8 +205,8 @@ public:
             const auto *d = static_cast<const ESRIDBASEFIELDDESCRStr *>(gettbl(descriptors, i));
             std::memcpy(&made_from_[static_cast<size_t>(i) * used_bytes], d, used_bytes);
             if (d->type == 'C' || d->type == 'N')
-                fields_.push_back(
-                    {std::string(field_text(d->name, sizeof d->name, sizeof d->name)), offset, d->length});
+                fields_.push_back({std::string(field_text(d->name, sizeof d->name, sizeof d->name, vorpix::use_sse2())),
+                                   offset, d->length});
             offset += d->length;
         }
         std::stable_sort(fields_.begin(), fields_.end(), [](const Field &a, const Field &b) { return a.key < b.key; });
@@ -327,9 +329,10 @@ int get_dbase_fields(ESRIDBASEStr *dbstr, int recno, Arr **fields) {
         elog_log(0, "esri_get_dbase_fields: newarr() error.\n");
         return -1;
     }
+    const bool vector = vorpix::use_sse2();
     for (const FieldPlan::Field &f : plan.fields()) {
         const size_t at = std::min(f.offset, room);
-        const std::string_view text = field_text(record + at, std::min(f.length, room - at), room - at);
+        const std::string_view text = field_text(record + at, std::min(f.length, room - at), room - at, vector);
         auto *value = static_cast<char *>(spare.block(text.size() + 1));
         if (value) {
             copy_short(value, text.data(), text.size());
