@@ -13,26 +13,14 @@
 
 namespace {
 
-// Whether a Z record stops after its Z values, as the format allows: the
-// sized decoder, which knows where the data end, reads it without measures;
-// the plain one trusts the record to hold them.
+// Whether the sized decoder, which knows where the data end, read a Z record
+// without its measures, as the format allows when the content length stops
+// after the Z values; the plain one trusts the record to hold them. A
+// PointZ has 28 bytes without its measure and 36 with it.
 bool lacks_measures(const ESRISHPRECStr &rec) {
-    const long long have = 2LL * rec.hdr.length;
-    auto with_measures = [](long long head, long long points) { return head + 16 * points + 32 + 16 * points; };
-    switch (rec.shape_type) {
-    case 11: return have < 36;
-    case 13:
-    case 15: {
-        const auto *shape = static_cast<const ESRISHPRECPOLYGZStr *>(rec.record);
-        return have < with_measures(44 + 4LL * shape->numparts, shape->numpoints);
-    }
-    case 18: return have < with_measures(40, static_cast<const ESRISHPRECMPOINTZStr *>(rec.record)->numpoints);
-    case 31: {
-        const auto *shape = static_cast<const ESRISHPRECMULTIPAStr *>(rec.record);
-        return have < with_measures(44 + 8LL * shape->numparts, shape->numpoints);
-    }
-    default: return false;
-    }
+    if (rec.shape_type == 11) return rec.hdr.length >= 14 && rec.hdr.length < 18;
+    const auto shape = vorpix::esri::view_shape(rec.shape_type, rec.record);
+    return shape.zarray && !shape.marray;
 }
 
 bool any_lacks_measures(const ESRISHPStr &shp) {
