@@ -22,6 +22,7 @@
 #include <stdexcept>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 using vorpix::test::fixture_path;
@@ -144,30 +145,24 @@ TEST(EsriNames, FirstMatchingRowNamesACode) {
 // An undefined type is named in hex and consumes nothing; a negative count
 // fails as an allocation would.
 TEST(EsriEngine, UndefinedTypesAndNegativeCountsFailWithOneMessage) {
-    struct Case {
-        int type;
-        Bytes bytes;
-        std::string message;
-        int flags;
-    };
     // clang-format off
-    const Case cases[] = {
+    const std::tuple<int, Bytes, std::string, int> cases[] = {
         {2, Bytes(64, 0), "esri_unstuff_stream: str_type 0x2 not defined.\n", 0},
         {200, Bytes(64, 0), "esri_unstuff_stream: str_type 0xc8 not defined.\n", 0},
         {-5, Bytes(64, 0), "esri_unstuff_stream: str_type 0xfffffffb not defined.\n", 0},
         {8, Builder{}.le(8).zeros(32).le(-3).zeros(64).b, "esri_unstuff_stream: malloc() error.\n", 1},
     };
     // clang-format on
-    for (Case c : cases) {
+    for (auto [type, bytes, message, flags] : cases) {
         LogCapture log;
-        unsigned char *stream = c.bytes.data();
+        unsigned char *stream = bytes.data();
         void *out = nullptr;
-        EXPECT_EQ(esri_unstuff_stream(c.type, &out, c.bytes.data(), &stream), -1);
+        EXPECT_EQ(esri_unstuff_stream(type, &out, bytes.data(), &stream), -1);
         ASSERT_EQ(log.entries().size(), 1u);
-        EXPECT_EQ(log.entries()[0].message, c.message);
-        EXPECT_EQ(log.entries()[0].flags, c.flags);
-        EXPECT_TRUE(c.flags != 0 || (out == nullptr && stream == c.bytes.data())) << c.type;
-        vorpix::esri::release_shape(c.type, out);
+        EXPECT_EQ(log.entries()[0].message, message);
+        EXPECT_EQ(log.entries()[0].flags, flags);
+        EXPECT_TRUE(flags != 0 || (out == nullptr && stream == bytes.data())) << type;
+        vorpix::esri::release_shape(type, out);
     }
     EXPECT_EQ(esri_strdefs_init(), 0);
     EXPECT_EQ(esri_strdefs_init(), 0);
@@ -189,21 +184,19 @@ TEST(EsriEngine, TypesWithoutATableAllocateZeroedAndConsumeNothing) {
 // Empty shapes, which no fixture has, consume their fixed rows alone (the
 // shpdump oracle below pins the layout of every shape type with points).
 TEST(EsriEngine, EmptyShapesConsumeTheirFixedRows) {
-    struct Case {
-        int type;
-        std::vector<int> counts;
-        size_t bytes;
-    };
-    for (const Case &c : {Case{8, {0}, 40}, Case{5, {1, 0}, 44 + 4}, Case{31, {0, 0}, 44 + 16 + 16}}) {
+    // Type, counts (of parts and points, or of points), bytes consumed.
+    const std::tuple<int, std::vector<int>, size_t> cases[] = {
+        {8, {0}, 40}, {5, {1, 0}, 44 + 4}, {31, {0, 0}, 44 + 16 + 16}};
+    for (const auto &[type, counts, bytes] : cases) {
         Builder b;
-        b.le(c.type).zeros(32);
-        for (const int n : c.counts) b.le(n);
+        b.le(type).zeros(32);
+        for (const int n : counts) b.le(n);
         b.zeros(64);
         unsigned char *stream = b.b.data();
         void *out = nullptr;
-        ASSERT_EQ(esri_unstuff_stream(c.type, &out, b.b.data(), &stream), 0) << c.type;
-        EXPECT_EQ(static_cast<size_t>(stream - b.b.data()), c.bytes) << c.type;
-        vorpix::esri::release_shape(c.type, out);
+        ASSERT_EQ(esri_unstuff_stream(type, &out, b.b.data(), &stream), 0) << type;
+        EXPECT_EQ(static_cast<size_t>(stream - b.b.data()), bytes) << type;
+        vorpix::esri::release_shape(type, out);
     }
 }
 
@@ -307,15 +300,10 @@ TEST(ShapefileDecode, UndefinedAndFramingShapeTypesFailTheFileWithEveryLevelsMes
 
 // Sized decoding: one message naming where the data went wrong.
 TEST(ShapefileDecodeSized, BadCountsAndLengthsFailNamingTheRecord) {
-    struct Case {
-        size_t at;
-        std::int32_t value;
-        bool big;
-        std::string message;
-    };
-    // Words of arc.shp changed: its second record is at 256, 88 bytes long.
+    // Words of arc.shp changed (where, to what, big-endian): its second
+    // record is at 256, 88 bytes long.
     // clang-format off
-    const Case cases[] = {
+    const std::tuple<size_t, std::int32_t, bool, std::string> cases[] = {
         {256 + 4, 0x7fff, true, "record 1 at byte 256: content length 32767 words (65534 bytes) runs past the data, 80 remain.\n"},
         {256 + 4, -4, true, "record 1 at byte 256: content length -4 words is negative.\n"},
         {256 + 8 + 40, 1000, false, "record 1 at byte 256: RecordPolyLine points: 1000 points need 16000 bytes, 32 remain.\n"},
@@ -324,13 +312,13 @@ TEST(ShapefileDecodeSized, BadCountsAndLengthsFailNamingTheRecord) {
         {100 + 8, 2, false, "record 0 at byte 100: shape type 2 is not a shape type.\n"},
     };
     // clang-format on
-    for (const Case &c : cases) {
+    for (const auto &[at, value, big, message] : cases) {
         Bytes bytes = fixture("arc.shp");
-        set_word(bytes, c.at, static_cast<std::uint32_t>(c.value), 4, c.big);
+        set_word(bytes, at, static_cast<std::uint32_t>(value), 4, big);
         Shapefile f;
         LogCapture log;
         EXPECT_EQ(esri_decode_shapefile_sized(&f.shp, bytes.data(), static_cast<long>(bytes.size())), -1);
-        EXPECT_EQ(log.text(), "esri_decode_shapefile_sized: " + c.message);
+        EXPECT_EQ(log.text(), "esri_decode_shapefile_sized: " + message);
     }
 }
 
@@ -539,25 +527,21 @@ TEST(DbaseDecode, NoRecordsGivesAnEmptyCopy) {
 }
 
 TEST(DbaseDecodeSized, NegativeCountsAndShortRecordsFailWithAMessage) {
-    struct Case {
-        size_t at;
-        int bytes, value;
-        std::string message;
-    };
+    // Where, how many bytes, the value.
     // clang-format off
-    const Case cases[] = {
+    const std::tuple<size_t, int, int, std::string> cases[] = {
         {4, 4, -1, "header: numrecs -1 is negative.\n"},
         {4, 4, 3, "records area: 3 records of 17 bytes need 51 bytes at byte 98, 17 remain.\n"},
         {10, 2, 0xfff0, "header: numbytesrec -16 is negative.\n"},
     };
     // clang-format on
-    for (const Case &c : cases) {
+    for (const auto &[at, width, value, message] : cases) {
         Bytes bytes = lisbon();
-        set_word(bytes, c.at, static_cast<std::uint32_t>(c.value), c.bytes, false);
+        set_word(bytes, at, static_cast<std::uint32_t>(value), width, false);
         Dbase d;
         LogCapture log;
         EXPECT_EQ(esri_decode_dbase_file_sized(&d.dbf, bytes.data(), static_cast<long>(bytes.size())), -1);
-        EXPECT_EQ(log.text(), "esri_decode_dbase_file_sized: " + c.message);
+        EXPECT_EQ(log.text(), "esri_decode_dbase_file_sized: " + message);
     }
 }
 
