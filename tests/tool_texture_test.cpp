@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -60,17 +61,27 @@ Image library_level(const std::string &path, int index) {
 
 std::string world_texture() { return std::string(VORPIX_SOURCE_DIR) + "/maps/vorpix/world_texture.dds"; }
 
-TEST(ToolTexture, TruncatedFileGivesOneLineNamingTheLevel) {
+// A file cut in its chain, and levels that are not there or have no pixels:
+// one line naming the file, status 1.
+TEST(ToolTexture, RefusalsAreOneLineNamingTheFile) {
     TempDir dir;
     auto bytes = read_file(fixture_path("dds/dxt1_64x32.dds"));
     bytes.resize(1500);
-    vorpix::test::write_file(dir.file("cut.dds"), bytes.data(), bytes.size());
-    for (const char *command : {" info ", " texture -o x.png "}) {
-        const auto r = run_command(tool_command() + command + dir.file("cut.dds") + " 2>&1");
+    const std::string cut = dir.file("cut.dds"), dds = fixture_path("dds/dxt1_32x8.dds");
+    vorpix::test::write_file(cut, bytes.data(), bytes.size());
+    const std::string truncated = ": truncated file: mipmap level 5 (2x1) at byte 1496: 8 bytes needed, 4 remain\n";
+    // clang-format off
+    const std::tuple<std::string, std::string, std::string> cases[] = {
+        {"info ", cut, truncated},
+        {"texture -o /dev/null ", cut, truncated},
+        {"texture --level 6 -o /dev/null ", dds, ": has 6 mipmap levels, no level 6\n"},
+        {"texture --level 4 -o /dev/null ", dds, ": mipmap level 4 is 2x0 pixels: nothing to write\n"},
+    };
+    // clang-format on
+    for (const auto &[command, file, message] : cases) {
+        const auto r = run_command(tool_command() + " " + command + file + " 2>&1");
         EXPECT_EQ(r.status, 1) << command;
-        EXPECT_EQ(r.output, "vorpix: " + dir.file("cut.dds") +
-                                ": truncated file: mipmap level 5 (2x1) at byte 1496: 8 bytes needed, 4 remain\n")
-            << command;
+        EXPECT_EQ(r.output, "vorpix: " + file + message) << command;
     }
 }
 
@@ -102,19 +113,6 @@ TEST(ToolTexture, Dxt5KeepsItsAlphaInThePng) {
     bool translucent = false;
     for (auto p : png.argb) translucent |= (p >> 24) != 255;
     EXPECT_TRUE(translucent);
-}
-
-TEST(ToolTexture, RefusesLevelsItCannotWrite) {
-    const std::string dds = fixture_path("dds/dxt1_32x8.dds");
-    const std::pair<const char *, const char *> cases[] = {
-        {" --level 6", ": has 6 mipmap levels, no level 6\n"},
-        {" --level 4", ": mipmap level 4 is 2x0 pixels: nothing to write\n"},
-    };
-    for (const auto &[option, message] : cases) {
-        const auto r = run_command(tool_command() + " texture " + dds + option + " -o /dev/null 2>&1");
-        EXPECT_EQ(r.status, 1);
-        EXPECT_EQ(r.output, "vorpix: " + dds + message);
-    }
 }
 
 // The whole world at the texture's own size draws the texture pixel for
