@@ -3,6 +3,7 @@
 #ifndef VORPIX_TEST_BYTE_WRITER_HPP
 #define VORPIX_TEST_BYTE_WRITER_HPP
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
