@@ -515,8 +515,6 @@ TEST(DbaseDecode, OddHeaderLengthSkipsTheFirstDeletionFlagEvenDoesNot) {
         Dbase d(bytes);
         ASSERT_EQ(cnttbl(d.dbf.field_descriptors), 2);
         EXPECT_EQ(std::memcmp(d.dbf.records, bytes.data() + (numbyteshdr == 97 ? 98 : 97), 17), 0) << numbyteshdr;
-        EXPECT_EQ(d.field(1)->length, 6);
-        EXPECT_EQ(d.field(1)->count, 1);
     }
 }
 
