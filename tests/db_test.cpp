@@ -74,19 +74,16 @@ TEST_F(ClientDatabase, FailuresAreMinusOneWithAMessage) {
     // FIFO for ever).
     const std::string fifo = dir_.file("pipe.db");
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    for (const std::string &path : {fifo, std::string("/dev/null")}) {
+    for (const std::string &path : {fifo, std::string("/dev/null")})
         for (const char *mode : {"r", "r+"}) {
-            EXPECT_TRUE(vorpix::test::true_within(5,
-                                                  [&] {
-                                                      LogCapture child_log;
-                                                      Dbptr db;
-                                                      return dbopen(path.c_str(), mode, &db) == -1 &&
-                                                             child_log.text() ==
-                                                                 "dbopen: " + path + ": not a regular file.\n";
-                                                  }))
-                << path << " " << mode;
+            const auto refused = [&] {
+                LogCapture child_log;
+                Dbptr db;
+                return dbopen(path.c_str(), mode, &db) == -1 &&
+                       child_log.text() == "dbopen: " + path + ": not a regular file.\n";
+            };
+            EXPECT_TRUE(vorpix::test::true_within(5, refused)) << path << " " << mode;
         }
-    }
     EXPECT_EQ(dbgetv(Dbptr{99, 0, 0, 0}, nullptr, "x", &v, nullptr), -1);
 }
 
