@@ -18,13 +18,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <array>
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <ostream>
 #include <random>
 #include <string>
 #include <utility>
@@ -42,43 +41,26 @@ using vorpix::on_both_paths;
 // ---------------------------------------------------------------------------
 // The switch.
 
-struct EnvironmentCase {
-    const char *value;  // nullptr: unset
-    bool portable;
-};
-
-void PrintTo(const EnvironmentCase &c, std::ostream *os) {
-    *os << (c.value ? '"' + std::string(c.value) + '"' : "unset");
-}
-
-class VectorPathsEnvironment : public ::testing::TestWithParam<EnvironmentCase> {};
-
-TEST_P(VectorPathsEnvironment, PortableSetToAnythingButZeroKeepsThePortablePaths) {
-    const auto &c = GetParam();
-    const vorpix::test::ScopedEnv unset("VORPIX_PORTABLE", "");
+TEST(VectorPaths, PortableSetToAnythingButZeroKeepsThePortablePaths) {
+    const vorpix::test::ScopedEnv restored("VORPIX_PORTABLE", "");
     unsetenv("VORPIX_PORTABLE");
     vorpix::force_portable_paths(false);
     const auto chosen_by_processor = vorpix::vector_level();
-    if (c.value) setenv("VORPIX_PORTABLE", c.value, 1);
-    vorpix::force_portable_paths(false);  // decided again, from the environment
-    EXPECT_EQ(vorpix::vector_level(), c.portable ? vorpix::VectorLevel::portable : chosen_by_processor);
-    vorpix::force_portable_paths(true);
-    EXPECT_EQ(vorpix::vector_level(), vorpix::VectorLevel::portable);
+#if defined(VORPIX_VECTOR_SSE2) && defined(VORPIX_VECTOR_AVX2)
+    EXPECT_NE(chosen_by_processor, vorpix::VectorLevel::portable);
+#endif
+    const std::pair<const char *, bool> cases[] = {
+        {nullptr, false}, {"", false}, {"0", false}, {"1", true}, {"yes", true}};
+    for (const auto &[value, portable] : cases) {
+        if (value) setenv("VORPIX_PORTABLE", value, 1);
+        vorpix::force_portable_paths(false);  // decided again, from the environment
+        EXPECT_EQ(vorpix::vector_level(), portable ? vorpix::VectorLevel::portable : chosen_by_processor) << value;
+        vorpix::force_portable_paths(true);
+        EXPECT_EQ(vorpix::vector_level(), vorpix::VectorLevel::portable);
+    }
     unsetenv("VORPIX_PORTABLE");
     vorpix::force_portable_paths(false);
 }
-
-INSTANTIATE_TEST_SUITE_P(Values, VectorPathsEnvironment,
-                         ::testing::Values(EnvironmentCase{nullptr, false}, EnvironmentCase{"", false},
-                                           EnvironmentCase{"0", false}, EnvironmentCase{"1", true},
-                                           EnvironmentCase{"yes", true}));
-
-#if defined(VORPIX_VECTOR_SSE2) && defined(VORPIX_VECTOR_AVX2)
-TEST(VectorPaths, TheProcessorsChoiceIsAVectorPath) {
-    vorpix::force_portable_paths(false);
-    EXPECT_NE(vorpix::vector_level(), vorpix::VectorLevel::portable);
-}
-#endif
 
 // ---------------------------------------------------------------------------
 // Shorelines: delivery, clipping and the even-odd test.
@@ -177,13 +159,9 @@ Delivery deliver(std::vector<unsigned char> &file, const Box &b) {
         const int id = hdr->id;
         if (gshhsmap_nextseg(map, &npts, &capacity, &lon, &lat, type, &level, &antipode) != 1) break;
         out.counts.insert(out.counts.end(), {id, npts, capacity, level, type[0], antipode});
-        for (int k = 0; k < npts; ++k) {
-            std::uint32_t x, y;
-            std::memcpy(&x, lon + k, sizeof x);
-            std::memcpy(&y, lat + k, sizeof y);
-            out.bits.push_back(x);
-            out.bits.push_back(y);
-        }
+        for (int k = 0; k < npts; ++k)
+            out.bits.insert(out.bits.end(),
+                            {std::bit_cast<std::uint32_t>(lon[k]), std::bit_cast<std::uint32_t>(lat[k])});
     }
     std::free(lon);
     std::free(lat);
@@ -301,26 +279,13 @@ std::vector<unsigned int> decode_dxt5(unsigned long width, unsigned long height,
 
 TEST(VectorPathsTextures, EveryAlphaPairAndRandomBlocksDecodeAlike) {
     std::vector<unsigned char> blocks;
-    for (unsigned a0 = 0; a0 < 256; ++a0)
-        for (unsigned a1 = 0; a1 < 256; ++a1) {
-            const unsigned char block[16] = {static_cast<unsigned char>(a0),
-                                             static_cast<unsigned char>(a1),
-                                             0x88,
-                                             0xC6,
-                                             0xFA,
-                                             0x88,
-                                             0xC6,
-                                             0xFA,
-                                             0x1F,
-                                             0xF8,
-                                             0xE0,
-                                             0x07,
-                                             0xE4,
-                                             0x1B,
-                                             0x4E,
-                                             0xB1};
-            blocks.insert(blocks.end(), block, block + 16);
-        }
+    // Each pair of alpha endpoints, with every code of alpha and colour in turn.
+    const unsigned char codes[14] = {0x88, 0xC6, 0xFA, 0x88, 0xC6, 0xFA, 0x1F,
+                                     0xF8, 0xE0, 0x07, 0xE4, 0x1B, 0x4E, 0xB1};
+    for (unsigned pair = 0; pair < 65536; ++pair) {
+        blocks.insert(blocks.end(), {static_cast<unsigned char>(pair >> 8), static_cast<unsigned char>(pair)});
+        blocks.insert(blocks.end(), codes, codes + 14);
+    }
     std::mt19937 rng(5);
     for (int k = 0; k < 4096 * 16; ++k) blocks.push_back(static_cast<unsigned char>(rng()));
     const size_t count = blocks.size() / 16;
@@ -410,21 +375,13 @@ TEST(VectorPathsDbase, ValuesOfEveryWidthAndPaddingTrimAlike) {
                              '\0', 'a', 'Z', '7', '.',  '\x80', '\xff', '\x08', '\x0e'};
     for (int width = 1; width <= 80; ++width) {
         const int records = 200;
+        // Level 5, dated 1 January 2023, records of one character field VALUE.
         std::vector<unsigned char> file;
-        const int header = 32 + 32 + 1;
-        vorpix::test::put_le(file, 3, 1);
-        vorpix::test::put_le(file, 0x7B0101, 3);
-        vorpix::test::put_le(file, records, 4);
-        vorpix::test::put_le(file, header, 2);
-        vorpix::test::put_le(file, 1 + width, 2);
-        file.resize(32, 0);
-        const char name[11] = "VALUE";
-        file.insert(file.end(), name, name + 11);
-        file.push_back('C');
-        file.resize(file.size() + 4, 0);
-        file.push_back(static_cast<unsigned char>(width));
-        file.resize(64, 0);
-        file.push_back(0x0D);
+        for (const auto &[value, bytes] : {std::pair{0x7B010103, 4}, {records, 4}, {32 + 32 + 1, 2}, {1 + width, 2}})
+            vorpix::test::put_le(file, static_cast<std::uint64_t>(value), bytes);
+        file.resize(65, 0);
+        std::memcpy(&file[32], "VALUE", 5);
+        file[43] = 'C', file[48] = static_cast<unsigned char>(width), file[64] = 0x0D;
         for (int r = 0; r < records; ++r) {
             file.push_back(' ');
             // Runs of one kind of byte, so that long blank runs and short words both occur.
