@@ -20,30 +20,23 @@ namespace geo = vorpix::geo;
 
 namespace {
 
-// Polygons and boxes written for compare_clips.py: one case a line, the box,
-// the input and the clip as WKT.
-std::string wkt(const geo::Ring &ring) {
+// A polygon's rings, "((x y, ...), ...)", and a clip's polygons as a
+// MULTIPOLYGON, in WKT for compare_clips.py.
+std::string wkt(const geo::Polygon &polygon) {
     std::ostringstream out;
     out.precision(17);
-    out << '(';
-    for (size_t i = 0; i <= ring.size(); ++i) {
-        const geo::Point &p = ring[i % ring.size()];
-        out << (i ? ", " : "") << p.lon << ' ' << p.lat;
-    }
-    return out.str() + ')';
-}
-
-std::string wkt(const geo::Polygon &polygon) {
-    std::string out = "(";
-    for (size_t i = 0; i < polygon.size(); ++i) out += (i ? ", " : "") + wkt(polygon[i]);
-    return out + ")";
+    for (size_t r = 0; r < polygon.size(); ++r)
+        for (size_t i = 0; i <= polygon[r].size(); ++i) {
+            const geo::Point &p = polygon[r][i % polygon[r].size()];
+            out << (i ? ", " : r ? "), (" : "((") << p.lon << ' ' << p.lat;
+        }
+    return out.str() + "))";
 }
 
 std::string wkt(const std::vector<geo::Polygon> &parts) {
-    if (parts.empty()) return "MULTIPOLYGON EMPTY";
-    std::string out = "MULTIPOLYGON (";
-    for (size_t i = 0; i < parts.size(); ++i) out += (i ? ", " : "") + wkt(parts[i]);
-    return out + ")";
+    std::string out;
+    for (const auto &part : parts) out += (out.empty() ? "MULTIPOLYGON (" : ", ") + wkt(part);
+    return parts.empty() ? "MULTIPOLYGON EMPTY" : out + ")";
 }
 
 geo::Ring square(double west, double south, double size) {
@@ -135,26 +128,6 @@ TEST(Geometry, ShorelineFileIsReadOnceForManyRequests) {
     const long before = resident_kb();
     for (int i = 0; i < 10; ++i) geo::shoreline_features(request, frame);
     EXPECT_LT(resident_kb() - before, 10000);
-}
-
-TEST(Geometry, LinesLeaveNoEdgesAlongTheBox) {
-    // A closed square line around the box, across it, and stored across the seam.
-    const geo::Frame f = geo::frame_of(170, -170, -10, 10);
-    const geo::Line around = {{160, -20}, {200, -20}, {200, 20}, {160, 20}, {160, -20}};
-    EXPECT_TRUE(geo::clip_line(around, f).empty());
-    const geo::Line across = {{175, -20}, {-175, 20}};
-    const auto parts = geo::clip_line(across, f);
-    ASSERT_EQ(parts.size(), 1u);
-    ASSERT_EQ(parts[0].size(), 2u);
-    EXPECT_DOUBLE_EQ(parts[0][0].lon, 177.5);
-    EXPECT_DOUBLE_EQ(parts[0][0].lat, -10);
-    EXPECT_DOUBLE_EQ(parts[0][1].lon, 182.5);
-    EXPECT_DOUBLE_EQ(parts[0][1].lat, 10);
-    const auto cut = geo::clip_line_rfc7946(across, f);
-    ASSERT_EQ(cut.size(), 2u);
-    EXPECT_EQ(cut[0].back().lon, 180);
-    EXPECT_EQ(cut[1].front().lon, -180);
-    EXPECT_EQ(cut[1].back().lon, -177.5);
 }
 
 }  // namespace
