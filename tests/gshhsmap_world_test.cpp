@@ -122,13 +122,29 @@ const Place places[] = {
 // From the source files' N_polygons_in_file.
 const std::map<char, size_t> source_polygons = {{'c', 1781}, {'l', 10717}, {'i', 41230}};
 
-class WorldPlaces : public ::testing::TestWithParam<char> {};
+// Area on a sphere of the authalic radius, in km^2: the longitude steps times
+// the mean sine of latitude along each edge, longitudes made continuous.
+double area_km2(const Polygon &p) {
+    const double r = 6371.0072, rad = M_PI / 180;
+    double sum = 0, x = p.lon[0];
+    for (int i = 0; i < p.hdr.n; ++i) {
+        const int j = (i + 1) % p.hdr.n;
+        double next = p.lon[j];
+        while (next > x + 180) next -= 360;
+        while (next < x - 180) next += 360;
+        sum += (next - x) * rad * (std::sin(p.lat[i] * rad) + std::sin(p.lat[j] * rad)) / 2;
+        x = next;
+    }
+    return std::fabs(sum) * r * r;
+}
+
+class WorldShorelines : public ::testing::TestWithParam<char> {};
 
 }  // namespace
 
 // Both by the even-odd test over the file's polygons and through selection
 // and delivery of the whole world.
-TEST_P(WorldPlaces, KnownPlacesLieInLandSeaOrLake) {
+TEST_P(WorldShorelines, KnownPlacesLieInLandSeaOrLake) {
     for (const auto &place : places) {
         EXPECT_EQ(levels_holding(GetParam(), place.lon, place.lat), place.levels) << place.name;
         EXPECT_EQ(levels_delivered_holding(GetParam(), place.lon, place.lat), place.levels)
@@ -136,7 +152,7 @@ TEST_P(WorldPlaces, KnownPlacesLieInLandSeaOrLake) {
     }
 }
 
-TEST_P(WorldPlaces, EverySourcePolygonIsThereAndHeadersFitTheirPoints) {
+TEST_P(WorldShorelines, EverySourcePolygonIsThereAndHeadersFitTheirPoints) {
     const auto &polygons = world(GetParam());
     ASSERT_EQ(polygons.size(), source_polygons.at(GetParam()));
     int id = 0;
@@ -169,76 +185,49 @@ TEST_P(WorldPlaces, EverySourcePolygonIsThereAndHeadersFitTheirPoints) {
 // The source's simplified outlines cross themselves in a few places and
 // shrink a few islets to lines; as bundled, GEOS finds every polygon valid,
 // Antarctica's closed along the pole included.
-TEST_P(WorldPlaces, EveryPolygonIsValid) {
+TEST_P(WorldShorelines, EveryPolygonIsValid) {
     const auto r = run_command(python_command() + " " + VORPIX_SOURCE_DIR + "/tests/support/shoreline_outlines.py " +
                                VORPIX_SOURCE_DIR + "/maps/vorpix/gshhs_" + GetParam() + ".b 2>&1");
     EXPECT_EQ(r.status, 0) << r.output;
     EXPECT_EQ(r.output, "checked " + std::to_string(source_polygons.at(GetParam())) + " invalid 0\n");
 }
 
-INSTANTIATE_TEST_SUITE_P(Bundled, WorldPlaces, ::testing::Values('c', 'l', 'i'),
-                         [](const auto &info) { return std::string(1, info.param); });
-
-namespace {
-
-// Area on a sphere of the authalic radius, in km^2: the longitude steps times
-// the mean sine of latitude along each edge, longitudes made continuous.
-double area_km2(const Polygon &p) {
-    const double r = 6371.0072, rad = M_PI / 180;
-    double sum = 0, x0 = p.lon[0];
-    double x = x0;
-    for (int i = 0; i < p.hdr.n; ++i) {
-        const int j = (i + 1) % p.hdr.n;
-        double next = p.lon[j];
-        while (next > x + 180) next -= 360;
-        while (next < x - 180) next += 360;
-        sum += (next - x) * rad * (std::sin(p.lat[i] * rad) + std::sin(p.lat[j] * rad)) / 2;
-        x = next;
-    }
-    return std::fabs(sum) * r * r;
-}
-
-}  // namespace
-
 // The stored areas (tenths of km^2) are the source's numbers; the outlines
 // rebuilt from pieces must enclose as much.
-TEST(WorldShorelines, OutlinesEncloseTheAreasTheSourceGives) {
+TEST_P(WorldShorelines, OutlinesEncloseTheAreasTheSourceGives) {
     // Crude outlines cut more corners than the sphere-against-ellipsoid difference.
-    const std::map<char, double> tolerance = {{'c', 0.06}, {'l', 0.02}, {'i', 0.02}};
-    for (const auto &[res, within] : tolerance) {
-        int checked = 0;
-        for (const auto &p : world(res)) {
-            if (p.hdr.area < 200000 || p.hdr.n < 10) continue;  // 20000 km^2 and up, drawn with some care
-            ++checked;
-            EXPECT_NEAR(area_km2(p) / (p.hdr.area / 10.0), 1.0, within) << res << " polygon " << p.hdr.id;
-        }
-        EXPECT_GT(checked, 50) << res;
+    const double within = GetParam() == 'c' ? 0.06 : 0.02;
+    int checked = 0;
+    for (const auto &p : world(GetParam())) {
+        if (p.hdr.area < 200000 || p.hdr.n < 10) continue;  // 20000 km^2 and up, drawn with some care
+        ++checked;
+        EXPECT_NEAR(area_km2(p) / (p.hdr.area / 10.0), 1.0, within) << "polygon " << p.hdr.id;
     }
+    EXPECT_GT(checked, 50);
     // Eurasia's full-resolution area, as the source file gives it: 50654050.6945 km^2.
-    EXPECT_EQ(world('c')[0].hdr.area_full, 506540507);
+    EXPECT_EQ(world(GetParam())[0].hdr.area_full, 506540507);
 }
 
 // Antarctica comes twice, as GSHHG gives it: the ice front (level 5, never
 // selected) and the grounding line (level 6, read as land). Both run from
 // longitude 0 east to 360 and close along the pole, and cross both Greenwich
 // and the seam.
-TEST(WorldShorelines, AntarcticaIsClosedAlongTheSouthPole) {
-    for (char res : {'c', 'l', 'i'}) {
-        SCOPED_TRACE(res);
-        std::vector<const Polygon *> round_pole;
-        for (const auto &p : world(res)) {
-            if (p.hdr.south == -90000000) round_pole.push_back(&p);
-        }
-        ASSERT_EQ(round_pole.size(), 2u);
-        EXPECT_EQ(round_pole[0]->hdr.level, 5);
-        EXPECT_EQ(round_pole[1]->hdr.level, 1);
-        for (const Polygon *p : round_pole) {
-            EXPECT_EQ(p->hdr.west, 0);
-            EXPECT_EQ(p->hdr.east, 360000000);
-            const int n = p->hdr.n;
-            EXPECT_EQ(p->lon[0], 0.0f);
-            EXPECT_EQ((std::vector{p->lon[n - 5], p->lat[n - 5], p->lon[n - 1], p->lat[n - 1]}),
-                      (std::vector{360.0f, -90.0f, 0.0f, -90.0f}));
-        }
+TEST_P(WorldShorelines, AntarcticaIsClosedAlongTheSouthPole) {
+    std::vector<const Polygon *> round_pole;
+    for (const auto &p : world(GetParam()))
+        if (p.hdr.south == -90000000) round_pole.push_back(&p);
+    ASSERT_EQ(round_pole.size(), 2u);
+    EXPECT_EQ(round_pole[0]->hdr.level, 5);
+    EXPECT_EQ(round_pole[1]->hdr.level, 1);
+    for (const Polygon *p : round_pole) {
+        EXPECT_EQ(p->hdr.west, 0);
+        EXPECT_EQ(p->hdr.east, 360000000);
+        const int n = p->hdr.n;
+        EXPECT_EQ(p->lon[0], 0.0f);
+        EXPECT_EQ((std::vector{p->lon[n - 5], p->lat[n - 5], p->lon[n - 1], p->lat[n - 1]}),
+                  (std::vector{360.0f, -90.0f, 0.0f, -90.0f}));
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(Bundled, WorldShorelines, ::testing::Values('c', 'l', 'i'),
+                         [](const auto &info) { return std::string(1, info.param); });
