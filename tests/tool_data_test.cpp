@@ -11,11 +11,7 @@
 #include <string>
 #include <vector>
 
-using vorpix::test::lines_of;
-using vorpix::test::run_command;
-using vorpix::test::TempDir;
-using vorpix::test::tool_command;
-using vorpix::test::write_file;
+using namespace vorpix::test;
 
 namespace {
 

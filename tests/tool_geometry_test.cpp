@@ -13,9 +13,7 @@
 #include <sstream>
 #include <string>
 
-using vorpix::test::run_command;
-using vorpix::test::support_script;
-using vorpix::test::TempDir;
+using namespace vorpix::test;
 namespace geo = vorpix::geo;
 
 namespace {

@@ -19,12 +19,7 @@
 namespace {
 
 namespace fs = std::filesystem;
-using vorpix::test::fixture_path;
-using vorpix::test::lines_of;
-using vorpix::test::read_text;
-using vorpix::test::run_command;
-using vorpix::test::TempDir;
-using vorpix::test::tool_command;
+using namespace vorpix::test;
 
 struct ToolRun {
     int status;
@@ -71,7 +66,7 @@ std::set<std::string> names_in(const std::string &directory) {
 }
 
 void put(const std::string &path, const std::string &text, mode_t mode) {
-    vorpix::test::write_file(path, text.data(), text.size());
+    write_file(path, text.data(), text.size());
     ASSERT_EQ(::chmod(path.c_str(), mode), 0);
 }
 
@@ -329,7 +324,7 @@ TEST(ToolMessages, BadInputGivesOneLineNamingTheFileFirst) {
     }
     for (const std::string &file : {cut_shorelines, cut_borders, std::string("cut.shp")})
         rows.push_back({"info %", file, ""});
-    rows.push_back({"texture % -o out.png", vorpix::test::hostile_file("huge_dxt5.dds"),
+    rows.push_back({"texture % -o out.png", hostile_file("huge_dxt5.dds"),
                     "truncated: mipmap level 0 needs 18446744073709551616 bytes at byte 128, 16 remain"});
     const std::string points = " at byte 0: 1109 points at byte 44 need 8872 bytes, 956 remain";
     rows.push_back({"coast --res c --list", cut_shorelines, "polygon 0 (id 0)" + points});

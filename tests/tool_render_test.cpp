@@ -11,14 +11,7 @@
 #include <string>
 #include <vector>
 
-using vorpix::test::count_of;
-using vorpix::test::fixture_path;
-using vorpix::test::lines_of;
-using vorpix::test::python_command;
-using vorpix::test::read_text;
-using vorpix::test::run_command;
-using vorpix::test::TempDir;
-using vorpix::test::tool_command;
+using namespace vorpix::test;
 
 namespace {
 
