@@ -25,10 +25,7 @@
 
 namespace {
 
-using vorpix::test::fixture_path;
-using vorpix::test::LogCapture;
-using vorpix::test::put_le32;
-using vorpix::test::read_file;
+using namespace vorpix::test;
 
 using Bytes = std::vector<unsigned char>;
 
@@ -104,7 +101,7 @@ std::string listing_of(const Layout &layout, int index = -1, const char *prefix 
     Bytes bytes = make_file(layout);
     DDSFILEStr *file = nullptr;
     decode_plain(bytes, file, index);
-    const std::string out = vorpix::test::printed([&] { dds_print_file(const_cast<char *>(prefix), file); });
+    const std::string out = printed([&] { dds_print_file(const_cast<char *>(prefix), file); });
     release(file);
     return out;
 }
@@ -253,7 +250,7 @@ class DdsDecodeAgainstPillow : public ::testing::TestWithParam<const char *> {};
 TEST_P(DdsDecodeAgainstPillow, EveryLevelMatchesPillowOrDiffersOnlyByOurRules) {
     const std::string name = GetParam();
     Bytes bytes = read_file(fixture_path("dds/" + name + ".dds"));
-    const auto levels = vorpix::test::read_pillow_levels(fixture_path("dds/" + name + ".pillow"));
+    const auto levels = read_pillow_levels(fixture_path("dds/" + name + ".pillow"));
     if (!(bytes[10] & 0x2)) {  // a single level without the mipmap-count flag: announce one
         bytes[10] |= 0x2;
         bytes[28] = 1;
@@ -271,7 +268,7 @@ TEST_P(DdsDecodeAgainstPillow, EveryLevelMatchesPillowOrDiffersOnlyByOurRules) {
         } else {
             ASSERT_EQ(w, level.width);
             ASSERT_EQ(h, level.height);
-            const auto c = vorpix::test::compare_with_pillow(ours, level, bytes.data() + offset, false);
+            const auto c = compare_with_pillow(ours, level, bytes.data() + offset, false);
             EXPECT_EQ(c.unexplained, 0u) << name << " level " << k << ": first at " << c.first_unexplained;
             ++compared;
         }
@@ -312,7 +309,7 @@ std::vector<Truncation> truncation_cases() {
 TEST(DdsDecodeSized, EveryTruncationFailsWithOneMessageAndNoStrayRead) {
     for (const auto &c : truncation_cases()) {
         ASSERT_LE(c.needed, c.bytes.size()) << c.name;
-        vorpix::test::for_each_cut(c.bytes, 0, true, [&](unsigned char *copy, size_t cut) {
+        for_each_cut(c.bytes, 0, true, [&](unsigned char *copy, size_t cut) {
             DDSFILEStr *file = nullptr;
             LogCapture log;
             const int result = dds_decode_file_sized(&file, -1, copy, static_cast<long>(cut));
@@ -402,7 +399,7 @@ TEST(DdsPrint, Dx10HeaderIsListedOnlyWithItsFourCC) {
     Bytes bytes = make_file(dx10_layout);
     DDSFILEStr *file = nullptr;
     decode_plain(bytes, file, -1);
-    std::string out = vorpix::test::printed([&] { dds_print_file(const_cast<char *>(""), file); });
+    std::string out = printed([&] { dds_print_file(const_cast<char *>(""), file); });
     EXPECT_NE(out.find("    dwFourCC=DX10\n"), std::string::npos) << out;
     EXPECT_NE(out.find("\nHeader10:\n  dxgiFormat=71 DXGI_FORMAT_BC1_UNORM\n"
                        "  resourceDimension=3 D3D10_RESOURCE_DIMENSION_TEXTURE2D\n  miscFlag=0\n"
@@ -410,7 +407,7 @@ TEST(DdsPrint, Dx10HeaderIsListedOnlyWithItsFourCC) {
               std::string::npos)
         << out;
     file->header.ddspf.dwFlags = 0;  // the code alone does not make a DX10 file
-    out = vorpix::test::printed([&] { dds_print_file(const_cast<char *>(""), file); });
+    out = printed([&] { dds_print_file(const_cast<char *>(""), file); });
     EXPECT_EQ(out.find("Header10:"), std::string::npos) << out;
     release(file);
 }

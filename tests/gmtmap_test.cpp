@@ -18,12 +18,7 @@
 #include <tuple>
 #include <vector>
 
-using vorpix::test::fixture_path;
-using vorpix::test::LogCapture;
-using vorpix::test::read_file;
-using vorpix::test::ScopedEnv;
-using vorpix::test::TempDir;
-using vorpix::test::write_file;
+using namespace vorpix::test;
 
 namespace {
 
@@ -254,7 +249,7 @@ TEST(BorderBinding, PointIdsOutsideTheFileFailTheSelection) {
 TEST(BorderBinding, EveryTruncatedFileIsRefused) {
     const Bytes bytes = read_file(fixture_path("netcdf/border_good.nc"));
     void *map = new_map();
-    vorpix::test::for_each_cut(bytes, 0, false, [&](const unsigned char *prefix, size_t n) {
+    for_each_cut(bytes, 0, false, [&](const unsigned char *prefix, size_t n) {
         LogCapture log;
         ASSERT_EQ(gmtmap_use_data(map, 'p', "c", n ? prefix : nullptr, static_cast<long>(n)), -1) << n;
         ASSERT_FALSE(log.empty());
@@ -320,7 +315,7 @@ TEST(HostileBorders, SharedRangesAreRefusedNamingTheBinOrSegment) {
     };
     // clang-format on
     for (const auto &[file, message] : cases) {
-        const Bytes bytes = read_file(vorpix::test::hostile_file(file));
+        const Bytes bytes = read_file(hostile_file(file));
         void *map = new_map();
         LogCapture log;
         EXPECT_EQ(gmtmap_use_data(map, 'p', "c", bytes.data(), static_cast<long>(bytes.size())), -1) << file;

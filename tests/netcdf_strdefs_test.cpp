@@ -20,10 +20,7 @@
 #include <utility>
 #include <vector>
 
-using vorpix::test::fixture_path;
-using vorpix::test::LogCapture;
-using vorpix::test::put_be32;
-using vorpix::test::read_file;
+using namespace vorpix::test;
 
 namespace {
 
@@ -50,7 +47,7 @@ int decode(const Bytes &bytes, Header &h, bool sized = true, long *end = nullptr
 }
 
 std::string listing(NETCDFHdr *hdr) {
-    return vorpix::test::printed([&] { netcdf_print_header(hdr, stdout); });
+    return printed([&] { netcdf_print_header(hdr, stdout); });
 }
 
 // A name as the header stores it: its length, its bytes, padding to 4.
@@ -568,7 +565,7 @@ TEST(NetcdfHeader, EveryTruncationFailsCleanly) {
          {File{"types.nc", 716}, File{"example.nc", 134}, File{"border_good.nc", 4908}, File{"absent.nc", 32}}) {
         SCOPED_TRACE(f.name);
         const Bytes bytes = fixture(f.name);
-        vorpix::test::for_each_cut(bytes, 0, false, [&](const unsigned char *prefix, size_t n) {
+        for_each_cut(bytes, 0, false, [&](const unsigned char *prefix, size_t n) {
             LogCapture log;
             Header h;
             const int r = netcdf_unstuff_header_sized(n ? prefix : nullptr, static_cast<long>(n), &h.hdr);

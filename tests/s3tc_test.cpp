@@ -17,8 +17,7 @@
 
 namespace {
 
-using vorpix::test::fixture_path;
-using vorpix::test::read_file;
+using namespace vorpix::test;
 
 constexpr std::uint32_t sentinel = 0xDEADBEEFu;
 
@@ -100,15 +99,13 @@ TEST(S3tcDxt1, EndpointsExpandLikeRoundingExceptFourValues) {
 // Every pair of alpha endpoints, each with its eight codes, written and
 // decoded by Python and Pillow alone.
 TEST(S3tcDxt5, EveryPairOfAlphasDecodesAsPillowDecodesIt) {
-    vorpix::test::TempDir dir;
+    TempDir dir;
     const std::string dds = dir.file("pairs.dds"), pillow = dir.file("pairs.pillow");
-    const std::string python = vorpix::test::python_command();
-    ASSERT_EQ(vorpix::test::run_command(python + " " + fixture_path("dds/alpha_pairs.py") + " " + dds).status, 0);
-    ASSERT_EQ(vorpix::test::run_command(python + " " + fixture_path("dds/pillow_decode.py") + " " + dds + " " + pillow)
-                  .status,
-              0);
+    const std::string python = python_command();
+    ASSERT_EQ(run_command(python + " " + fixture_path("dds/alpha_pairs.py") + " " + dds).status, 0);
+    ASSERT_EQ(run_command(python + " " + fixture_path("dds/pillow_decode.py") + " " + dds + " " + pillow).status, 0);
     const auto file = read_file(dds);
-    const auto levels = vorpix::test::read_pillow_levels(pillow);
+    const auto levels = read_pillow_levels(pillow);
     ASSERT_EQ(levels.size(), 1u);
     const auto &level = levels[0];
     ASSERT_EQ(file.size(), 128 + size_t(level.width / 4) * (level.height / 4) * 16);
@@ -181,7 +178,7 @@ class S3tcAgainstPillow : public ::testing::TestWithParam<const char *> {};
 TEST_P(S3tcAgainstPillow, EveryLevelMatchesOrDiffersOnlyByOurRules) {
     const std::string name = GetParam();
     const auto file = read_file(fixture_path("dds/" + name + ".dds"));
-    const auto levels = vorpix::test::read_pillow_levels(fixture_path("dds/" + name + ".pillow"));
+    const auto levels = read_pillow_levels(fixture_path("dds/" + name + ".pillow"));
     const bool dxt5 = name.rfind("dxt5", 0) == 0;
     const size_t block_size = dxt5 ? 16 : 8;
     size_t offset = 128;
@@ -193,7 +190,7 @@ TEST_P(S3tcAgainstPillow, EveryLevelMatchesOrDiffersOnlyByOurRules) {
         std::vector<std::uint32_t> ours(size_t(level.width) * ((level.height + 3) / 4 * 4));
         if (dxt5) BlockDecompressImageDXT5(level.width, level.height, file.data() + offset, ours.data());
         else BlockDecompressImageDXT1(level.width, level.height, file.data() + offset, ours.data());
-        const auto c = vorpix::test::compare_with_pillow(ours.data(), level, file.data() + offset, dxt5);
+        const auto c = compare_with_pillow(ours.data(), level, file.data() + offset, dxt5);
         EXPECT_EQ(c.unexplained, 0u) << name << " level " << k << ": first at " << c.first_unexplained;
         exact += c.exact;
         opaque_black += c.opaque_black;

@@ -12,22 +12,13 @@
 #include <sstream>
 #include <string>
 
-using vorpix::test::count_of;
-using vorpix::test::fixture_path;
-using vorpix::test::python_command;
-using vorpix::test::read_file;
-using vorpix::test::rfc7946_problems;
-using vorpix::test::run_command;
-using vorpix::test::TempDir;
-using vorpix::test::tool_command;
-using vorpix::test::write_file;
+using namespace vorpix::test;
 
 namespace {
 
 // "vorpix ARGS" with its standard error, searching root (empty: only the
 // source tree) for data; prefix goes before the tool (a memory cap).
-vorpix::test::CommandResult tool(const std::string &args, const std::string &root = "",
-                                 const std::string &prefix = "") {
+CommandResult tool(const std::string &args, const std::string &root = "", const std::string &prefix = "") {
     return run_command("VORPIX_DATA_PATH=" + root + " " + prefix + tool_command() + " " + args + " 2>&1");
 }
 
@@ -39,7 +30,7 @@ public:
         write_file(this->path(file), bytes.data(), bytes.size());
     }
     std::string path(const std::string &file) const { return dir_.file("maps/vorpix/binned_" + file); }
-    vorpix::test::CommandResult borders(const std::string &args, const std::string &prefix = "") const {
+    CommandResult borders(const std::string &args, const std::string &prefix = "") const {
         return tool("borders " + args, dir_.path(), prefix);
     }
     std::string file(const std::string &name) const { return dir_.file(name); }
@@ -117,9 +108,8 @@ TEST(BordersTool, RefusalShowsTheWholeMessage) {
 TEST(BordersTool, HostileFilesAreRefusedWithinAGigabyte) {
     for (const char *file : {"border_shared_segments.cdf", "border_shared_points.cdf"}) {
         BorderRoot data;
-        data.add("border_c.cdf", vorpix::test::hostile_file(file));
-        const auto r = data.borders("--res c --box -180/180/-90/90 -o " + data.file("out.json"),
-                                    vorpix::test::memory_capped(1000));
+        data.add("border_c.cdf", hostile_file(file));
+        const auto r = data.borders("--res c --box -180/180/-90/90 -o " + data.file("out.json"), memory_capped(1000));
         EXPECT_EQ(r.status, 1) << file << ": " << r.output;
         EXPECT_NE(r.output.find("overlap or precede"), std::string::npos) << file << ": " << r.output;
         EXPECT_FALSE(std::filesystem::exists(data.file("out.json"))) << file;

@@ -12,19 +12,11 @@
 #include <string>
 #include <vector>
 
-using vorpix::test::count_of;
-using vorpix::test::fixture_path;
-using vorpix::test::read_file;
-using vorpix::test::run_command;
-using vorpix::test::TempDir;
-using vorpix::test::tool_command;
-using vorpix::test::write_file;
+using namespace vorpix::test;
 
 namespace {
 
-vorpix::test::CommandResult info(const std::string &file) {
-    return run_command(tool_command() + " info " + file + " 2>&1");
-}
+CommandResult info(const std::string &file) { return run_command(tool_command() + " info " + file + " 2>&1"); }
 
 }  // namespace
 
@@ -58,8 +50,7 @@ TEST(InfoTool, NetcdfListingIsTheLibrarysAndOtherVersionsAreRefused) {
     const auto bytes = read_file(fixture_path("netcdf/example.nc"));
     NETCDFHdr *hdr = nullptr;
     ASSERT_EQ(netcdf_unstuff_header_sized(bytes.data(), static_cast<long>(bytes.size()), &hdr), 0);
-    EXPECT_EQ(info(fixture_path("netcdf/example.nc")).output,
-              vorpix::test::printed([&] { netcdf_print_header(hdr, stdout); }));
+    EXPECT_EQ(info(fixture_path("netcdf/example.nc")).output, printed([&] { netcdf_print_header(hdr, stdout); }));
     netcdf_clear_header(hdr);
     std::free(hdr);
 

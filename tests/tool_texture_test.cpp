@@ -16,12 +16,7 @@
 
 namespace {
 
-using vorpix::test::fixture_path;
-using vorpix::test::python_command;
-using vorpix::test::read_file;
-using vorpix::test::run_command;
-using vorpix::test::TempDir;
-using vorpix::test::tool_command;
+using namespace vorpix::test;
 
 struct Image {
     std::uint32_t width = 0, height = 0;
@@ -68,7 +63,7 @@ TEST(ToolTexture, RefusalsAreOneLineNamingTheFile) {
     auto bytes = read_file(fixture_path("dds/dxt1_64x32.dds"));
     bytes.resize(1500);
     const std::string cut = dir.file("cut.dds"), dds = fixture_path("dds/dxt1_32x8.dds");
-    vorpix::test::write_file(cut, bytes.data(), bytes.size());
+    write_file(cut, bytes.data(), bytes.size());
     const std::string truncated = ": truncated file: mipmap level 5 (2x1) at byte 1496: 8 bytes needed, 4 remain\n";
     // clang-format off
     const std::tuple<std::string, std::string, std::string> cases[] = {
