@@ -162,43 +162,38 @@ TEST(ToolOutput, NamedPipeIsWrittenDirectly) {
     EXPECT_EQ(names_in(dir.path()), (std::set<std::string>{"got", "pipe"}));
 }
 
-// Replacing a device node with a regular file would break the machine for
-// everyone; the tool writes into the device instead. Copies of the null and
-// full devices made in a scratch directory (when we may make device nodes) go
-// first: a tool that replaced them stops the test before /dev is touched.
-TEST(ToolOutput, DevicesAreWrittenNotReplaced) {
+// Devices and standard output by name are written in place: replacing a
+// device node with a regular file would break the machine for everyone, and
+// /dev/stdout and /dev/fd/1 lead through /proc to a pipe, which has no path.
+// Copies of the null and full devices made in a scratch directory (when we
+// may make device nodes) go first: a tool that replaced them stops the test
+// before /dev is touched.
+TEST(ToolOutput, DevicesAndStandardOutputByNameAreWrittenInPlace) {
+    enum Kind { null, full, standard_output };
     TempDir dir;
-    std::vector<std::pair<std::string, bool>> devices;  // path, full
+    std::vector<std::pair<std::string, Kind>> targets;
     if (::mknod(dir.file("null").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0 &&
         ::mknod(dir.file("full").c_str(), S_IFCHR | 0666, makedev(1, 7)) == 0 &&
         run_command("echo > '" + dir.file("null") + "'").status == 0)  // not on a nodev mount
-        devices = {{dir.file("null"), false}, {dir.file("full"), true}};
-    devices.insert(devices.end(), {{"/dev/null", false}, {"/dev/full", true}});
-    for (const auto &[device, full] : devices) {
-        const struct stat before = stat_of(device, false);
-        ASSERT_TRUE(S_ISCHR(before.st_mode)) << device;
-        const ToolRun r = run_tool("info " + input + " -o " + device, "/");
-        EXPECT_EQ(r.status, full ? 1 : 0) << device;
-        EXPECT_EQ(r.errors,
-                  full ? std::vector<std::string>{"vorpix: " + device + ": cannot write: No space left on device"}
-                       : std::vector<std::string>{})
-            << device;
-        const struct stat after = stat_of(device, false);
-        ASSERT_TRUE(S_ISCHR(after.st_mode)) << device;
-        ASSERT_EQ(after.st_rdev, before.st_rdev) << device;
-        ASSERT_EQ(after.st_ino, before.st_ino) << device;
-    }
-}
-
-// /dev/stdout and /dev/fd/1 lead through /proc to a pipe, which has no path.
-TEST(ToolOutput, StandardOutputByNameIsWrittenInPlace) {
-    for (const char *name : {"/dev/stdout", "/dev/fd/1", "/proc/self/fd/1"}) {
-        const struct stat before = stat_of(name, false);
-        const ToolRun r = run_tool("info " + input + " -o " + name, "/");
-        EXPECT_EQ(r.status, 0) << name;
-        EXPECT_TRUE(r.errors.empty()) << name;
-        EXPECT_EQ(r.out, listing()) << name;
-        EXPECT_EQ(stat_of(name, false).st_ino, before.st_ino) << name;
+        targets = {{dir.file("null"), null}, {dir.file("full"), full}};
+    targets.insert(targets.end(), {{"/dev/null", null},
+                                   {"/dev/full", full},
+                                   {"/dev/stdout", standard_output},
+                                   {"/dev/fd/1", standard_output},
+                                   {"/proc/self/fd/1", standard_output}});
+    for (const auto &[target, kind] : targets) {
+        const struct stat before = stat_of(target, false);
+        const ToolRun r = run_tool("info " + input + " -o " + target, "/");
+        EXPECT_EQ(r.status, kind == full ? 1 : 0) << target;
+        EXPECT_EQ(r.errors, kind == full ? std::vector<std::string>{"vorpix: " + target +
+                                                                    ": cannot write: No space left on device"}
+                                         : std::vector<std::string>{})
+            << target;
+        EXPECT_EQ(r.out, kind == standard_output ? listing() : "") << target;
+        const struct stat after = stat_of(target, false);
+        ASSERT_EQ(after.st_mode, before.st_mode) << target;
+        ASSERT_EQ(after.st_rdev, before.st_rdev) << target;
+        ASSERT_EQ(after.st_ino, before.st_ino) << target;
     }
 }
 
