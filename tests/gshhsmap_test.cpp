@@ -399,14 +399,6 @@ TEST(ShorelineInside, UnitSquareEdgesAndShiftedCopies) {
     EXPECT_EQ(gshhsmap_inside_eo(0, 0, 1, lon, lat), 0);
 }
 
-TEST(ShorelineInside, PolygonsAcrossTheSeam) {
-    float sq_lon[4] = {179, 181, 181, 179}, sq_lat[4] = {0, 0, 1, 1};
-    EXPECT_EQ(gshhsmap_inside_eo(-179.5f, 0.5f, 4, sq_lon, sq_lat), 1);
-    float lon[6] = {90, 0, 0, 90, 179.5f, 181.5f}, lat[6] = {-10, -10, 10, 10, 10, -10};
-    const std::pair<float, int> cases[] = {{180.2f, 1}, {-179.8f, 1}, {200, 0}, {-45, 0}, {45, 1}};
-    for (const auto &[x, expected] : cases) EXPECT_EQ(gshhsmap_inside_eo(x, 0, 6, lon, lat), expected) << x;
-}
-
 TEST(ShorelineInside, AgreesWithThePlanarReferenceUnderShiftsRotationAndReversal) {
     std::ifstream in(fixture_path("gshhs/eo_cases.txt"));
     int cases = 0;
