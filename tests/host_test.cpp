@@ -15,13 +15,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
-#include <cstdint>
-#include <cstdlib>
-#include <cstring>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -31,10 +30,9 @@ using vorpix::test::TempDir;
 using vorpix::test::write_file;
 
 TEST(HostList, AppendsAtMinusOneOrTheCountAndReplacesInside) {
-    Tbl *t = newtbl(0);
+    Tbl *t = newtbl(0), *reserved = newtbl(1);
     int a, b, c;
     EXPECT_EQ(settbl(t, -1, &a), 0);
-    EXPECT_EQ(cnttbl(t), 1);
     EXPECT_EQ(settbl(t, 1, &b), 1);
     EXPECT_EQ(settbl(t, 0, &c), 0);
     EXPECT_EQ(settbl(t, 5, &c), -1);
@@ -44,47 +42,21 @@ TEST(HostList, AppendsAtMinusOneOrTheCountAndReplacesInside) {
     EXPECT_EQ(gettbl(t, 2), nullptr);
     clrtbl(t, nullptr);
     EXPECT_EQ(cnttbl(t), 0);
-    Tbl *fresh = newtbl(1);
-    EXPECT_EQ(settbl(fresh, 0, &a), 0);
-    EXPECT_EQ(cnttbl(fresh), 1);
-    freetbl(fresh, nullptr);
+    EXPECT_EQ(settbl(reserved, 0, &a), 0);  // room set aside is not an item yet
+    EXPECT_EQ(cnttbl(reserved), 1);
+    freetbl(reserved, nullptr);
     settbl(t, -1, std::malloc(8));
     settbl(t, -1, std::malloc(8));
     freetbl(t, std::free);  // the sanitizer build checks both are released
 }
 
-TEST(HostArray, KeepsItsOwnKeysInByteOrder) {
-    Arr *a = newarr(nullptr);
-    char key[16];
-    int one = 1, two = 2, three = 3;
-    std::strcpy(key, "beta");
-    EXPECT_EQ(setarr(a, key, &one), nullptr);
-    std::strcpy(key, "alpha");  // the first key's buffer is overwritten
-    setarr(a, key, &two);
-    EXPECT_EQ(getarr(a, "beta"), &one);
-    EXPECT_EQ(getarr(a, "alpha"), &two);
-    EXPECT_EQ(setarr(a, "beta", &three), &one);
-    EXPECT_EQ(getarr(a, "beta"), &three);
-    EXPECT_EQ(getarr(a, "gamma"), nullptr);
-    setarr(a, "\xc3\xa9t\xc3\xa9", &one);  // bytes above 127 sort after ASCII
-    setarr(a, "Zulu", &one);
-    // Looked up right after it was stored: only the same text finds it.
-    EXPECT_EQ(getarr(a, "Zul"), nullptr);
-    EXPECT_EQ(getarr(a, "Zulus"), nullptr);
-    EXPECT_EQ(getarr(a, "Zulu"), &one);
-    Tbl *keys = keysarr(a);
-    ASSERT_EQ(cnttbl(keys), 4);
-    const std::vector<std::string> expected = {"Zulu", "alpha", "beta", "\xc3\xa9t\xc3\xa9"};
-    for (int i = 0; i < 4; ++i) EXPECT_EQ(static_cast<char *>(gettbl(keys, i)), expected[i]);
-    freetbl(keys, nullptr);
-    EXPECT_EQ(cntarr(a), 4);
-    freearr(a, nullptr);
-}
-
 // Keys around 16 bytes that differ before, at and after that length, bytes
 // above 127 among them, in an order unrelated to theirs, a few and in
-// numbers that outgrow any first buffer; a key given again replaces its value.
-TEST(HostArray, ManyKeysOfSharedPrefixesKeepByteOrder) {
+// numbers that outgrow any first buffer. Each key is copied (the caller's
+// buffer is overwritten), a key given again replaces its value, and a
+// lookup, also right after a store, finds only the same text, not a prefix
+// or an extension of it.
+TEST(HostArray, KeepsItsOwnKeysInByteOrder) {
     std::vector<std::string> all;
     for (const std::string stem : {"", "a", "abcdefg", "abcdefgh", "abcdefghijklmno", "abcdefghijklmnop",
                                    "abcdefghijklmnopq", "abcdefghijklmnopqrstuvwxyz0123456789"})
@@ -94,10 +66,8 @@ TEST(HostArray, ManyKeysOfSharedPrefixesKeepByteOrder) {
         SCOPED_TRACE(count);
         std::vector<std::string> keys;
         for (size_t i = 0; i < count; ++i) keys.push_back(all[i * 37 % all.size()]);
-        std::vector<std::string> sorted = keys;
-        std::sort(sorted.begin(), sorted.end());  // std::string compares bytes as unsigned char
-        ASSERT_EQ(std::unique(sorted.begin(), sorted.end()), sorted.end());
-
+        std::map<std::string, void *> held;  // std::string compares bytes as unsigned char
+        auto holds = [&](const std::string &key) { return held.count(key) ? held[key] : nullptr; };
         Arr *a = newarr(nullptr);
         std::vector<int> values(count);
         int other = 0;
@@ -107,17 +77,22 @@ TEST(HostArray, ManyKeysOfSharedPrefixesKeepByteOrder) {
             EXPECT_EQ(setarr(a, buffer.c_str(), &other), nullptr) << i;
             buffer.assign(buffer.size(), '#');
             EXPECT_EQ(setarr(a, keys[k].c_str(), &values[k]), &other) << i;
+            held[keys[k]] = &values[k];
+            EXPECT_EQ(getarr(a, (keys[k] + "?").c_str()), nullptr) << i;
+            const std::string shorter = keys[k].substr(0, keys[k].size() ? keys[k].size() - 1 : 0);
+            EXPECT_EQ(getarr(a, shorter.c_str()), holds(shorter)) << i;
         }
+        ASSERT_EQ(held.size(), count);
         ASSERT_EQ(cntarr(a), static_cast<int>(count));
         Tbl *listed = keysarr(a);
         ASSERT_EQ(cnttbl(listed), static_cast<int>(count));
-        for (size_t i = 0; i < count; ++i)
-            EXPECT_EQ(static_cast<char *>(gettbl(listed, static_cast<int>(i))), sorted[i]) << i;
-        freetbl(listed, nullptr);
-        for (size_t k = 0; k < count; ++k) {
-            EXPECT_EQ(getarr(a, keys[k].c_str()), &values[k]) << k;
-            EXPECT_EQ(getarr(a, (keys[k] + "?").c_str()), nullptr) << k;
+        int i = 0;
+        for (const auto &[key, value] : held) {
+            EXPECT_EQ(static_cast<char *>(gettbl(listed, i++)), key);
+            EXPECT_EQ(getarr(a, key.c_str()), value) << key;
+            EXPECT_EQ(getarr(a, (key + "?").c_str()), nullptr) << key;
         }
+        freetbl(listed, nullptr);
         freearr(a, nullptr);
     }
 }
@@ -158,65 +133,49 @@ TEST(HostByteOrder, ConvertsBigEndianItemsFromUnalignedSources) {
 }
 
 TEST(HostDataFile, SearchesTheListedDirectoriesInOrder) {
+    const auto found = [](const char *env, const char *name) {
+        char *path = datafile(env, name);
+        const std::string out = path ? path : "(none)";
+        std::free(path);
+        return out;
+    };
     TempDir first, second;
     write_file(second.file("maps/vorpix/x.b"), "2", 1);
     write_file(first.file("maps/vorpix/y.b"), "1", 1);
     write_file(second.file("maps/vorpix/y.b"), "2", 1);
     {
         ScopedEnv env(VORPIX_DATA_PATH_ENV, first.path() + "::" + second.path() + "/");
-        char *x = datafile(nullptr, "maps/vorpix/x.b");
-        char *y = datafile(nullptr, "maps/vorpix/y.b");
-        ASSERT_TRUE(x && y);
-        EXPECT_EQ(std::string(x), second.path() + "/maps/vorpix/x.b");
-        EXPECT_EQ(std::string(y), first.path() + "/maps/vorpix/y.b");
-        EXPECT_EQ(datafile(nullptr, "maps/vorpix/none.b"), nullptr);
-        EXPECT_EQ(datafile(nullptr, "maps/vorpix"), nullptr);  // directories are not data files
-        std::free(x);
-        std::free(y);
+        EXPECT_EQ(found(nullptr, "maps/vorpix/x.b"), second.path() + "/maps/vorpix/x.b");
+        EXPECT_EQ(found(nullptr, "maps/vorpix/y.b"), first.path() + "/maps/vorpix/y.b");
+        EXPECT_EQ(found(nullptr, "maps/vorpix/none.b"), "(none)");
+        EXPECT_EQ(found(nullptr, "maps/vorpix"), "(none)");  // directories are not data files
     }
     ScopedEnv other("VORPIX_OTHER_PATH", second.path());
-    char *y = datafile("VORPIX_OTHER_PATH", "maps/vorpix/y.b");
-    ASSERT_NE(y, nullptr);
-    EXPECT_EQ(std::string(y), second.path() + "/maps/vorpix/y.b");
-    std::free(y);
+    EXPECT_EQ(found("VORPIX_OTHER_PATH", "maps/vorpix/y.b"), second.path() + "/maps/vorpix/y.b");
     // The source tree is searched by default: it holds the sample shorelines.
     ScopedEnv none(VORPIX_DATA_PATH_ENV, "");
-    char *sample = datafile(nullptr, "maps/vorpix/gshhs_c.b");
-    ASSERT_NE(sample, nullptr);
-    EXPECT_EQ(std::string(sample), std::string(VORPIX_SOURCE_DIR) + "/maps/vorpix/gshhs_c.b");
-    std::free(sample);
+    EXPECT_EQ(found(nullptr, "maps/vorpix/gshhs_c.b"), std::string(VORPIX_SOURCE_DIR) + "/maps/vorpix/gshhs_c.b");
 }
 
-TEST(HostMapFile, CachesByPathAndHandlesEmptyAndMissingFiles) {
-    TempDir dir;
-    const std::string path = dir.file("data.bin"), empty = dir.file("empty.bin");
-    write_file(path, "hello", 5);
-    write_file(empty, "", 0);
-    char *data = nullptr;
-    EXPECT_EQ(mapfile(path.c_str(), nullptr, &data), 5);
-    EXPECT_EQ(std::string(data, 5), "hello");
-    static Arr *cache = nullptr;  // a cache lives as long as the process
-    char *first = nullptr, *again = nullptr;
-    EXPECT_EQ(mapfile(path.c_str(), &cache, &first), 5);
-    ASSERT_NE(cache, nullptr);
-    EXPECT_EQ(mapfile(path.c_str(), &cache, &again), 5);  // an unchanged file is not read again
-    EXPECT_EQ(again, first);
-    char *zero = nullptr;
-    EXPECT_EQ(mapfile(empty.c_str(), nullptr, &zero), 0);
-    EXPECT_NE(zero, nullptr);
-    EXPECT_EQ(mapfile(dir.file("missing").c_str(), &cache, &zero), -1);
-    EXPECT_EQ(mapfile(dir.path().c_str(), nullptr, &zero), -1);
-}
-
-// A cached path whose file changed is read afresh; every copy handed out
-// stays as it was read, whatever happens to the file.
-TEST(HostMapFile, ACachedFileThatChangedIsReadAgainAndOldCopiesStay) {
+// A path is read once while its file stays the same and afresh once it
+// changes; every copy handed out stays as it was read, whatever happens to
+// the file.
+TEST(HostMapFile, ReadsAgainOnlyAFileThatChangedAndOldCopiesStay) {
     TempDir dir;
     const std::string path = dir.file("data.bin");
     write_file(path, "first version", 13);
-    static Arr *cache = nullptr;
-    char *first = nullptr, *data = nullptr;
+    write_file(dir.file("empty.bin"), "", 0);
+    static Arr *cache = nullptr;  // a cache lives as long as the process
+    char *first = nullptr, *data = nullptr, *zero = nullptr;
+    EXPECT_EQ(mapfile(path.c_str(), nullptr, &data), 13);
+    EXPECT_EQ(std::string(data, 13), "first version");
     ASSERT_EQ(mapfile(path.c_str(), &cache, &first), 13);
+    EXPECT_EQ(mapfile(path.c_str(), &cache, &data), 13);
+    EXPECT_EQ(data, first);  // not read again
+    EXPECT_EQ(mapfile(dir.file("empty.bin").c_str(), nullptr, &zero), 0);
+    EXPECT_NE(zero, nullptr);
+    EXPECT_EQ(mapfile(dir.file("missing").c_str(), &cache, &zero), -1);
+    EXPECT_EQ(mapfile(dir.path().c_str(), nullptr, &zero), -1);
     struct Step {
         const char *what;
         std::function<void()> change;
