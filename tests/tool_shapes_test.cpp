@@ -103,28 +103,12 @@ TEST(ShapesTool, SvgFillsPolygonsAndLeavesTheirHolesOpen) {
     EXPECT_EQ(pixels.output, "(217, 199, 160) (244, 241, 232) (244, 241, 232)\n");
 }
 
-TEST(ShapesTool, BadFilesAreOneLineNamingTheFileAndWriteNothing) {
-    TempDir dir;
-    const auto whole = vorpix::test::read_file(esri("arc.shp"));
-    const std::string cut = dir.file("cut.shp"), out = dir.file("never.geojson");
-    write_file(cut, whole.data(), 300);
-    const auto r = shapes(cut + " -o " + out);
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.output,
-              "vorpix: " + cut + ": header: file length 172 words (344 bytes) runs past the data, which has 300\n");
-    EXPECT_FALSE(std::filesystem::exists(out));
-}
-
-// Every field appears whatever its type: numbers (integers as integers, a
-// bare "+.25" too), null for blanks and overflowed "******", logicals,
-// dates; text converted from the code page that the .cpg file (latin_z,
-// written by GDAL) or the language-driver byte (cyrillic, 0xC9: 1251)
-// names. Deleted rows are left out, or marked with --deleted. Z is the
-// third coordinate and M values a "measures" property shaped like the
-// coordinates; a Z file written without measures (shapelib's shpadd -z,
-// GDAL) reads; MultiPatch parts become polygons with Z. Clockwise rings
-// start polygons, counter-clockwise ones are their holes (areas, written by
-// GDAL from a multipolygon with a hole).
+// Every field appears whatever its type (null for blanks and "******"),
+// text in the code page that the .cpg file (latin_z, by GDAL) or the
+// language-driver byte (cyrillic: 1251) names; deleted rows are left out or
+// marked; Z and M (a "measures" property) reach the output, also from Z
+// files without measures; MultiPatch parts become polygons with Z; clockwise
+// rings start polygons, counter-clockwise ones are their holes (areas, by GDAL).
 TEST(ShapesTool, AttributesAndCoordinatesReachTheGeoJson) {
     TempDir dir;
     // clang-format off
@@ -159,10 +143,9 @@ TEST(ShapesTool, AttributesAndCoordinatesReachTheGeoJson) {
     }
 }
 
-// Without a .cpg or a language-driver byte the text is ISO-8859-1 (in
-// GeoJSON and in the SVG's titles) unless --encoding names another; bytes
-// that do not convert become U+FFFD with one warning, and the output stays
-// valid UTF-8.
+// Without a .cpg or a language-driver byte the text is ISO-8859-1 (GeoJSON
+// and SVG titles) unless --encoding names another; bytes that do not convert
+// become U+FFFD with one warning.
 TEST(ShapesTool, TextEncodingComesFromTheOptionOrIsoLatin1AndBadBytesAreReplaced) {
     TempDir dir;
     for (const char *ext : {".shp", ".shx", ".dbf"})
@@ -189,11 +172,10 @@ TEST(ShapesTool, TextEncodingComesFromTheOptionOrIsoLatin1AndBadBytesAreReplaced
               "vorpix: warning: " + dir.file("t.dbf") + ": text that is not UTF-8; such bytes are written as U+FFFD\n");
 }
 
-// A .prj naming a projected system (UTM 17N, written by GDAL) is undone to
-// longitude and latitude as GDAL's ogr2ogr -t_srs EPSG:4326 does it (its
-// RFC 7946 output has 7 decimals and the same ring orientation);
-// --no-transform keeps the stored numbers; an unreadable .prj warns, and so
-// do numbers that cannot be degrees with no .prj at all.
+// A .prj naming a projected system (UTM 17N, by GDAL) is undone to longitude
+// and latitude as ogr2ogr -t_srs EPSG:4326 does it; --no-transform keeps the
+// stored numbers; an unreadable .prj warns, and so do numbers that cannot be
+// degrees with no .prj at all.
 TEST(ShapesTool, ProjectedCoordinatesBecomeLongitudeAndLatitude) {
     if (run_command("command -v ogr2ogr >/dev/null").status != 0) GTEST_SKIP() << "no ogr2ogr";
     TempDir dir;
@@ -233,8 +215,7 @@ print(len(o), len(o) == len(g), max(abs(a - b) for p, q in zip(o, g) for a, b in
 }
 
 // --box keeps the records whose shapes meet the box, as shapely finds them,
-// for boxes across 180 (taken as two boxes by shapely), a box inside a
-// polygon, and counties of North Carolina.
+// across 180 too, and for a box inside a polygon.
 TEST(ShapesTool, BoxKeepsTheShapesThatMeetIt) {
     TempDir dir;
     const std::string script = R"(import json, shapefile, sys
@@ -260,19 +241,26 @@ print(got == want, len(got), want)
     EXPECT_EQ(count_of(shapes(esri("seam.shp") + " --box 0/10/0/10").output, "\"Feature\""), 0u);
 }
 
-// A 144 KB file whose part indices go back and forth would have each part
-// copied from its start to the next one's: about a gigabyte. The format
-// requires ascending indices; the record is refused, and under a memory
-// limit the tool still answers with that message.
-TEST(ShapesTool, PartIndicesThatGoBackAreRefusedNamingTheRecord) {
+// A file that is cut short, and a 144 KB file whose part indices go back and
+// forth (each part copied from its start to the next one's would be about a
+// gigabyte; the format requires ascending indices), are one line naming the
+// file and the fault, under a memory limit, and write nothing.
+TEST(ShapesTool, BadFilesAreOneLineNamingTheFileAndWriteNothing) {
     TempDir dir;
-    const std::string shp = vorpix::test::hostile_file("back_and_forth_parts.shp");
-    const auto r = run_command(vorpix::test::memory_capped(400) + vorpix::test::tool_command() + " shapes " + shp +
-                               " -o " + dir.file("h.geojson") + " 2>&1");
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.output, "vorpix: " + shp +
-                            ": record 0: part indices must ascend, but part 2 starts at point 0, before part 1 at "
-                            "point 3999\n");
+    const auto whole = vorpix::test::read_file(esri("arc.shp"));
+    const std::string cut = dir.file("cut.shp"), hostile = vorpix::test::hostile_file("back_and_forth_parts.shp");
+    write_file(cut, whole.data(), 300);
+    for (const auto &[shp, message] :
+         {std::pair<std::string, std::string>{
+              cut, "header: file length 172 words (344 bytes) runs past the data, which has 300"},
+          {hostile, "record 0: part indices must ascend, but part 2 starts at point 0, before part 1 at point 3999"}}) {
+        const std::string out = dir.file("never.geojson");
+        const auto r = run_command(vorpix::test::memory_capped(400) + vorpix::test::tool_command() + " shapes " + shp +
+                                   " -o " + out + " 2>&1");
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.output, "vorpix: " + shp + ": " + message + "\n");
+        EXPECT_FALSE(std::filesystem::exists(out));
+    }
 }
 
 // Real shapefiles from Debian packages read as GDAL reads them: feature
@@ -294,10 +282,10 @@ TEST(ShapesTool, RealShapefilesReadAsGdalReadsThem) {
         << r.output;
 }
 
-// Longitudes stored from 0 to 360 come out within -180..180 as RFC 7946
-// wants: areas and lines cut at the antimeridian, with nothing lost (shapely
-// measures the areas, lengths and ring orientations).
-TEST(ShapesTool, LongitudesBeyond180AreCutAtTheAntimeridian) {
+// Longitudes from 0 to 360 come out within -180..180: areas and lines cut at
+// the antimeridian with nothing lost (shapely measures them). A picture
+// draws them whole across 180: a square of two shapes, not a world strip.
+TEST(ShapesTool, LongitudesBeyond180AreCutAtTheAntimeridianButNotInPictures) {
     TempDir dir;
     const std::string areas = dir.file("areas.geojson"), lines = dir.file("lines.geojson");
     ASSERT_EQ(shapes(esri("pacific.shp") + " -o " + areas).status, 0);
@@ -318,21 +306,13 @@ for path in sys.argv[1:]:
               "across MultiPolygon 300.0 True True True\n"
               "east Polygon 100.0 True True True\n"
               "date line MultiLineString 60.927 True True True\n");
-}
-
-// A picture draws such shapes as stored, whole across 180: the 40 degrees
-// from 170 to 210 make a square picture of two shapes, not a strip of the
-// world with the areas cut in three.
-TEST(ShapesTool, PicturesKeepShapesAcross180Whole) {
     const auto svg = shapes("--svg " + esri("pacific.shp"));
     EXPECT_NE(svg.output.find("width=\"1000\" height=\"1000\""), std::string::npos) << svg.output.substr(0, 200);
     EXPECT_EQ(count_of(svg.output, "<path "), 2u);
 }
 
-// The GeoJSON of shapes in longitude and latitude passes the strict RFC 7946
-// check the other layers pass: ranges, ring orientation, validity, and a
-// bbox (exact, across 180 where the shape is) on every feature and the
-// collection.
+// The GeoJSON passes the strict RFC 7946 check: ranges, ring orientation,
+// validity, and an exact bbox (across 180 too) on features and collection.
 TEST(ShapesTool, GeoJsonPassesTheStrictRfc7946Check) {
     TempDir dir;
     for (const char *name : {"nc", "seam", "pacific", "pacific_lines", "utm", "cyrillic", "latin_z", "areas",
