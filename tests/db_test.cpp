@@ -40,7 +40,10 @@ protected:
 
 }  // namespace
 
-TEST_F(ClientDatabase, PointsAtRowsAndReadsTheirFields) {
+// Rows are pointed at and read; a missing record, field, table or database,
+// and a FIFO or device (SQLite would wait on a FIFO for ever), are -1 with a
+// message naming them.
+TEST_F(ClientDatabase, PointsAtRowsAndReadsTheirFieldsOrFailsWithAMessage) {
     Dbptr row = dblookup(db_, nullptr, "shapes", nullptr, "2");
     long fileid = 0, offset = 0;
     double xmin = 0;
@@ -51,16 +54,11 @@ TEST_F(ClientDatabase, PointsAtRowsAndReadsTheirFields) {
     long count = 0;
     EXPECT_EQ(dbquery(row, dbRECORD_COUNT, &count), 0);
     EXPECT_EQ(count, 2);
-    // Finding a record by a field's value, and the database's name, the
-    // shape fetch tests check; here all fields of a record, and a table that
-    // is not there.
     EXPECT_EQ(dblookup(row, nullptr, nullptr, "dbALL", nullptr).field, dbALL);
     EXPECT_EQ(dblookup(db_, nullptr, "nosuchtable", nullptr, nullptr).table, dbINVALID);
-}
 
-TEST_F(ClientDatabase, FailuresAreMinusOneWithAMessage) {
     LogCapture log;
-    Dbptr row = dblookup(db_, nullptr, "shapes", nullptr, "9");
+    row = dblookup(db_, nullptr, "shapes", nullptr, "9");
     long v;
     EXPECT_EQ(dbgetv(row, nullptr, "offset", &v, nullptr), -1);
     EXPECT_EQ(log.text(), "dbgetv: " + path_ + ": table \"shapes\" has no record 9.\n");
@@ -70,8 +68,6 @@ TEST_F(ClientDatabase, FailuresAreMinusOneWithAMessage) {
     EXPECT_NE(log.text().find("no field \"nosuchfield\""), std::string::npos);
     Dbptr none;
     EXPECT_EQ(dbopen(dir_.file("missing/x.db").c_str(), "r", &none), -1);
-    // Neither a FIFO nor a device is a database (SQLite would wait on a
-    // FIFO for ever).
     const std::string fifo = dir_.file("pipe.db");
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     for (const std::string &path : {fifo, std::string("/dev/null")})
@@ -86,11 +82,6 @@ TEST_F(ClientDatabase, FailuresAreMinusOneWithAMessage) {
         }
     EXPECT_EQ(dbgetv(Dbptr{99, 0, 0, 0}, nullptr, "x", &v, nullptr), -1);
 }
-
-// ---------------------------------------------------------------------------
-// Every value lands in its field's destination as that destination's type,
-// or fails with a message naming the table, field and row: never more bytes
-// than the destination holds.
 
 namespace {
 
@@ -117,6 +108,9 @@ struct Read {
 
 }  // namespace
 
+// Every value lands in its field's destination as that destination's type,
+// or fails with a message naming the table, field and row: never more bytes
+// than the destination holds.
 TEST(DatabaseValues, ConvertToTheFieldsTypeOrFailNamingTableFieldAndRow) {
     if (run_command("command -v sqlite3 >/dev/null").status != 0) GTEST_SKIP() << "no sqlite3 client";
     TempDir dir;

@@ -74,8 +74,7 @@ TEST_F(ShapeFetch, RelativeNamesAreTakenFromTheDatabasesDirectoryAbsoluteOnesAsT
     EXPECT_EQ(b.shape_type, 3);  // the same file id in another database names another file
     EXPECT_EQ(static_cast<ESRISHPRECPOLYGStr *>(b.record)->numpoints, 6);
 
-    // A database named without a directory: the file is relative to the
-    // working directory.
+    // A database named without a directory: relative to the working directory.
     make(dir_.file("maps/bare.db"), "(4, 'shapes/arc.shp')", "(4, 256)");
     const std::string old = std::filesystem::current_path();
     std::filesystem::current_path(dir_.file("maps"));
@@ -104,8 +103,7 @@ TEST_F(ShapeFetch, TheFilenameTableIsAskedAndTheFileMappedOncePerDatabaseAndId) 
 }
 
 TEST_F(ShapeFetch, FailuresLogTheNestedMessageThenTheirOwn) {
-    // arc.shp with one 32-bit word changed: the first record's shape type
-    // (at 108), its part count (144) or its header length (104, big-endian).
+    // arc.shp with the first record's shape type, part count or (big-endian) length changed.
     auto patched = [&](const std::string &name, size_t at, std::uint32_t word, bool big) {
         auto bytes = vorpix::test::read_file(fixture_path("esri/arc.shp"));
         vorpix::test::set_word(bytes, at, word, 4, big);
@@ -144,9 +142,9 @@ TEST_F(ShapeFetch, FailuresLogTheNestedMessageThenTheirOwn) {
     EXPECT_EQ(log.text(), "");
 }
 
-// A shapefile that changes after its first fetch is read again: truncated
-// in place it fails cleanly (it used to end the process with SIGBUS through
-// the old mapping), replaced by a rename its new contents are seen.
+// A shapefile that changes after its first fetch is read again: truncated in
+// place it fails cleanly (not SIGBUS through the old mapping), replaced by a
+// rename its new contents are seen.
 TEST_F(ShapeFetch, AShapefileThatChangedIsReadAgain) {
     const std::string shp = dir_.file("maps/shapes/nc.shp");
     std::filesystem::copy_file(fixture_path("esri/nc.shp"), shp);
