@@ -631,7 +631,7 @@ TEST(DbaseFields, TheArrayHandedBackIsReleasedWhateverItHolds) {
     EXPECT_STREQ(static_cast<char *>(getarr(fields, "C")), "z");
     ASSERT_EQ(esri_get_dbase_fields(&a.dbf, 0, &fields), 0);
     std::free(setarr(fields, "CITY", std::calloc(1, 1)));
-    for (const int recno : {1, 2, 1, 0, 1}) {
+    for (const int recno : {0, 1, 2, 1, 0, 1}) {
         ASSERT_EQ(esri_get_dbase_fields(&a.dbf, recno, &fields), 0);
         ASSERT_EQ(cntarr(fields), 2);
         const char *city = recno == 0 ? "Faro" : recno == 1 ? long_name.c_str() : "";
