@@ -13,9 +13,9 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 using namespace vorpix::test;
@@ -123,8 +123,10 @@ TEST(BorderSelect, DeliversTheSegmentsOfTheBinsTheBoxTouches) {
     }
 }
 
-TEST(BorderSelect, KindsNamingNothingLoadNoFile) {
-    BorderData data;  // no files at all
+// Kinds that name no file load none; the resolution is read from its first
+// letter, intermediate for any other; a file is read once per map.
+TEST(BorderSelect, FilesByKindAndResolutionReadOnce) {
+    BorderData data;
     void *map = new_map();
     LogCapture log;
     EXPECT_EQ(select(map, "", "c", 0, 10, 0, 10), 0);
@@ -132,61 +134,43 @@ TEST(BorderSelect, KindsNamingNothingLoadNoFile) {
     EXPECT_TRUE(log.empty());
     EXPECT_EQ(select(map, "p:1", "i", 0, 10, 0, 10), -1);
     EXPECT_EQ(log.text(), "gmtmap_select: datafile(maps/vorpix/binned_border_i.cdf) error.\n");
-}
-
-TEST(BorderSelect, ResolutionByFirstCharacter) {
-    BorderData data;
     data.add("border_i.cdf", "border_good.nc");
-    void *map = new_map();
     for (const char *res : {"C", "", "intermediate", "x"}) EXPECT_EQ(select(map, "p:1", res, 0, 10, 80, 90), 1) << res;
-}
-
-TEST(BorderSelect, AFileIsReadOnce) {
-    BorderData data("border_good.nc");
-    void *map = new_map();
-    ASSERT_EQ(select(map, "p:7", "c", -180, 180, -90, 90), 14);
-    std::filesystem::remove(data.path("border_c.cdf"));
-    EXPECT_EQ(select(map, "p:7", "c", -180, 180, -90, 90), 14);
+    ASSERT_EQ(select(map, "p:7", "i", -180, 180, -90, 90), 14);
+    std::filesystem::remove(data.path("border_i.cdf"));
+    EXPECT_EQ(select(map, "p:7", "i", -180, 180, -90, 90), 14);
     EXPECT_EQ(deliver_all(map).size(), 14u);
 }
 
+// Bin 180 holds segments of 2 and 3 points, bin 182 one of 2 and one of none.
 TEST(BorderSegments, OutputArraysGrowToTheLongestSegmentOnly) {
     BorderData data("border_good.nc");
     void *map = new_map();
-    // bin 180 holds segments of 2 and 3 points, bin 182 one of 2 and one of none.
     ASSERT_EQ(select(map, "p:7", "c", 0, 30, 30, 40), 4);
     float *lon = nullptr, *lat = nullptr;
     int size = 0, npts = -1, level = -1;
     char type[2] = "";
-    const auto next = [&] { return gmtmap_nextseg(map, &npts, &size, &lon, &lat, type, &level); };
-    ASSERT_EQ(next(), 1);
-    EXPECT_EQ(npts, 2);
-    EXPECT_EQ(size, 2);
-    ASSERT_EQ(next(), 1);
-    EXPECT_EQ(npts, 3);
-    EXPECT_EQ(size, 3);
-    EXPECT_EQ(level, 3);
+    const auto next = [&](int n, int capacity, int lvl) {
+        ASSERT_EQ(gmtmap_nextseg(map, &npts, &size, &lon, &lat, type, &level), 1);
+        EXPECT_EQ(npts, n);
+        EXPECT_EQ(size, capacity);
+        EXPECT_EQ(level, lvl);
+    };
+    next(2, 2, 1);
+    next(3, 3, 3);
     // With one array missing both are allocated afresh.
-    std::free(lat);
-    lat = nullptr;
-    ASSERT_EQ(next(), 1);
-    EXPECT_EQ(npts, 2);
-    EXPECT_EQ(size, 2);
-    EXPECT_EQ(level, 1);
+    std::free(std::exchange(lat, nullptr));
+    next(2, 2, 1);
     EXPECT_EQ(lon[0], 20.0f);
     // The segment without points leaves type, level and the arrays alone.
     level = 99, type[0] = 'z';
-    ASSERT_EQ(next(), 1);
-    EXPECT_EQ(npts, 0);
-    EXPECT_EQ(level, 99);
+    next(0, 2, 99);
     EXPECT_EQ(type[0], 'z');
-    EXPECT_EQ(size, 2);
-    EXPECT_EQ(next(), 0);
-    EXPECT_EQ(next(), 0);
+    for (int i = 0; i < 2; ++i) EXPECT_EQ(gmtmap_nextseg(map, &npts, &size, &lon, &lat, type, &level), 0);
     std::free(lon);
     std::free(lat);
     ASSERT_EQ(select(map, "p:7", "c", 0, 10, -90, -80), 0);
-    EXPECT_EQ(next(), 0);
+    EXPECT_EQ(gmtmap_nextseg(map, &npts, &size, &lon, &lat, type, &level), 0);
 }
 
 TEST(BorderBinding, RefusesTheFileWithItsMessage) {
@@ -234,17 +218,6 @@ TEST(BorderBinding, FieldsBoundBeforeAMissingVariableStay) {
     std::free(map.hdr);
 }
 
-TEST(BorderBinding, PointIdsOutsideTheFileFailTheSelection) {
-    BorderData data("border_farpoints.nc");
-    void *map = new_map();
-    LogCapture log;
-    EXPECT_EQ(select(map, "p:1", "c", -180, 180, -90, 90), -1);
-    EXPECT_EQ(log.text(),
-              "gmtmap_select: border_c.cdf: segment 0 of bin 0: points 27 to 29 lie outside the 28 points of the "
-              "file.\n");
-    EXPECT_EQ(deliver_all(map).size(), 0u);
-}
-
 // Every prefix of a border file is refused before anything is selected from it.
 TEST(BorderBinding, EveryTruncatedFileIsRefused) {
     const Bytes bytes = read_file(fixture_path("netcdf/border_good.nc"));
@@ -259,34 +232,29 @@ TEST(BorderBinding, EveryTruncatedFileIsRefused) {
 }
 
 // The oracle files were written by border_oracle.py from the committed
-// crude samples with scipy's reader.
+// crude samples with scipy's reader: each case's box and segment count, then
+// each segment's bin corner, level, point count and first and last point.
 TEST(RealBorders, CrudeBordersAndRiversMatchTheIndependentDecoder) {
     for (const auto &[oracle, letter] : {std::pair{"border_c_expected.txt", 'p'}, {"river_c_expected.txt", 'r'}}) {
         std::ifstream in(fixture_path(std::string("netcdf/") + oracle));
         ASSERT_TRUE(in);
         void *map = new_map();
-        std::string line;
-        int cases = 0;
-        while (std::getline(in, line)) {
-            std::istringstream head(line);
-            std::string word;
-            unsigned mask;
-            double w, e, s, n;
-            size_t count;
-            head >> word >> mask >> w >> e >> s >> n >> count;
+        std::string word;
+        unsigned mask;
+        double w, e, s, n;
+        size_t count, cases = 0;
+        for (; in >> word >> mask >> w >> e >> s >> n >> count; ++cases) {
             ASSERT_EQ(word, "case");
-            SCOPED_TRACE(line);
-            std::string kinds = std::string(1, letter) + ":" + std::to_string(mask);
-            ASSERT_EQ(select(map, kinds, "c", w, e, s, n), static_cast<int>(count));
+            SCOPED_TRACE(std::string(oracle) + " case " + std::to_string(cases));
+            ASSERT_EQ(select(map, std::string(1, letter) + ":" + std::to_string(mask), "c", w, e, s, n),
+                      static_cast<int>(count));
             const auto segs = deliver_all(map);
             ASSERT_EQ(segs.size(), count);
             for (size_t i = 0; i < count; ++i) {
-                ASSERT_TRUE(std::getline(in, line));
-                std::istringstream row(line);
                 double lon0, lat0;
                 int level, npts;
                 std::string f[4];
-                row >> lon0 >> lat0 >> level >> npts >> f[0] >> f[1] >> f[2] >> f[3];
+                ASSERT_TRUE(in >> lon0 >> lat0 >> level >> npts >> f[0] >> f[1] >> f[2] >> f[3]);
                 const Delivered &d = segs[i];
                 ASSERT_EQ(d.level, level) << i;
                 ASSERT_EQ(d.npts, npts) << i;
@@ -298,29 +266,37 @@ TEST(RealBorders, CrudeBordersAndRiversMatchTheIndependentDecoder) {
                 ASSERT_EQ(d.lat[npts - 1], std::strtof(f[3].c_str(), nullptr)) << i;
                 ASSERT_GE(d.lon[0], lon0);
             }
-            ++cases;
         }
-        EXPECT_GT(cases, 0);
+        EXPECT_TRUE(in.eof());
+        EXPECT_GT(cases, 0u);
     }
 }
 
 // Real binned files list each bin's segments, and each segment's points,
 // after those before it; files whose ranges are shared would select
-// billions of segments or points from a few hundred kilobytes.
-TEST(HostileBorders, SharedRangesAreRefusedNamingTheBinOrSegment) {
+// billions of segments or points from a few hundred kilobytes, and are
+// refused when bound. Points outside the file fail the selection.
+TEST(HostileBorders, SharedRangesAndPointsOutsideAreRefusedInOneLine) {
+    const std::string bind = "gmtmap_process_border_hdr: ";
     // clang-format off
-    const std::pair<const char *, const char *> cases[] = {
-        {"border_shared_segments.cdf", "bin 1: segments 0 to 29999 overlap or precede those of an earlier bin, which end at 29999.\n"},
-        {"border_shared_points.cdf", "segment 1: points 0 to 65534 overlap or precede those of an earlier segment, which end at 65534.\n"},
+    const std::tuple<std::string, bool, std::string> cases[] = {
+        {hostile_file("border_shared_segments.cdf"), false, bind + "bin 1: segments 0 to 29999 overlap or precede those of an earlier bin, which end at 29999.\n"},
+        {hostile_file("border_shared_points.cdf"), false, bind + "segment 1: points 0 to 65534 overlap or precede those of an earlier segment, which end at 65534.\n"},
+        {fixture_path("netcdf/border_farpoints.nc"), true, "gmtmap_select: border_c.cdf: segment 0 of bin 0: points 27 to 29 lie outside the 28 points of the file.\n"},
     };
     // clang-format on
-    for (const auto &[file, message] : cases) {
-        const Bytes bytes = read_file(hostile_file(file));
+    for (const auto &[file, binds, message] : cases) {
+        SCOPED_TRACE(file);
+        const Bytes bytes = read_file(file);
         void *map = new_map();
         LogCapture log;
-        EXPECT_EQ(gmtmap_use_data(map, 'p', "c", bytes.data(), static_cast<long>(bytes.size())), -1) << file;
-        ASSERT_FALSE(log.empty()) << file;
-        EXPECT_EQ(log.entries()[0].message, std::string("gmtmap_process_border_hdr: ") + message) << file;
+        EXPECT_EQ(gmtmap_use_data(map, 'p', "c", bytes.data(), static_cast<long>(bytes.size())), binds ? 0 : -1);
+        if (binds) {
+            EXPECT_EQ(select(map, "p:1", "c", -180, 180, -90, 90), -1);
+            EXPECT_EQ(deliver_all(map).size(), 0u);
+        }
+        ASSERT_FALSE(log.empty());
+        EXPECT_EQ(binds ? log.text() : log.entries()[0].message, message);
     }
 }
 
