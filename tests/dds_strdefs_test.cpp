@@ -121,7 +121,7 @@ TEST(DdsNames, CodesOutsideTheTablesAreUnknownAndUnnamedBitsLeftOut) {
     }
 }
 
-TEST(DdsUnstuff, HeaderTakes124BytesAndHoldsItsWordsInFileOrder) {
+TEST(DdsUnstuff, HeaderTakes124BytesInFileOrderAndUndefinedCodesFail) {
     Bytes stream;
     for (std::uint32_t w = 1; w <= 40; ++w) put_le32(stream, w);
     unsigned char *p = stream.data();
@@ -133,9 +133,8 @@ TEST(DdsUnstuff, HeaderTakes124BytesAndHoldsItsWordsInFileOrder) {
     std::memcpy(words, record, sizeof words);
     for (std::uint64_t k = 0; k < 31; ++k) EXPECT_EQ(words[k], k + 1) << "the word at byte " << 4 * k;
     std::free(record);
-}
 
-TEST(DdsUnstuff, CodesWithoutADefinitionFailWithTheirHexCode) {
+    // Codes without a definition fail with their hex code.
     const std::pair<int, const char *> cases[] = {{1, "0x1"},     {0, "0x0"},     {5, "0x5"},        {199, "0xc7"},
                                                   {511, "0x1ff"}, {512, "0x200"}, {-1, "0xffffffff"}};
     for (const auto &[code, hex] : cases) {

@@ -291,29 +291,6 @@ TEST(NetcdfHeader, OneRecordDecodedAgainHoldsOnlyTheLatestFile) {
     }
 }
 
-// A client may take or free any piece of a decoded header and set it NULL;
-// clearing then releases the rest (the sanitizer runs check each release).
-TEST(NetcdfOwnership, PiecesTakenOrFreedByTheClientLeaveTheRestToClear) {
-    for (bool sized : {true, false}) {
-        Header h;
-        ASSERT_EQ(decode(fixture("example.nc"), h, sized), 0);
-        NETCDFHdr *hdr = h.hdr;
-        ASSERT_EQ(hdr->dims_n, 1);
-        ASSERT_EQ(hdr->vars_n, 1);
-        ASSERT_EQ(hdr->vars[0].nattrs, 1);
-        std::free(std::exchange(hdr->dims[0].name, nullptr));
-        std::free(std::exchange(hdr->attrs[0].values.values, nullptr));
-        std::free(std::exchange(hdr->vars[0].dims, nullptr));
-        char *kept = std::exchange(hdr->vars[0].attrs[0].name, nullptr);
-        char *title = std::exchange(hdr->attrs[0].name, nullptr);
-        EXPECT_EQ(netcdf_clear_header(hdr), 0);
-        EXPECT_STREQ(kept, "scale");
-        EXPECT_STREQ(title, "title");
-        std::free(kept);
-        std::free(title);
-    }
-}
-
 // Decoding values into an attribute of a decoded header releases the buffer
 // it held, as for any buffer the client holds there.
 TEST(NetcdfOwnership, ValuesDecodedIntoADecodedAttributeReplaceItsBuffer) {
@@ -386,14 +363,35 @@ TEST(NetcdfOwnership, PiecesReplacedByTheClientServeADecodeAgainOnlyWhereTheyFit
     }
 }
 
-// A header put together by the client from malloc'ed pieces, some left
-// NULL, is cleared piece by piece and left empty.
 template <typename T>
 T *zeroed(size_t n) {
     return static_cast<T *>(std::calloc(n, sizeof(T)));
 }
 
-TEST(NetcdfOwnership, ClearReleasesAHeaderTheClientBuilt) {
+// A client may take or free any piece of a decoded header and set it NULL,
+// or put a header together itself from malloc'ed pieces, some left NULL;
+// clearing releases the rest piece by piece and leaves the header empty
+// (the sanitizer runs check each release).
+TEST(NetcdfOwnership, ClearReleasesWhatTheClientLeaves) {
+    for (bool sized : {true, false}) {
+        Header h;
+        ASSERT_EQ(decode(fixture("example.nc"), h, sized), 0);
+        NETCDFHdr *hdr = h.hdr;
+        ASSERT_EQ(hdr->dims_n, 1);
+        ASSERT_EQ(hdr->vars_n, 1);
+        ASSERT_EQ(hdr->vars[0].nattrs, 1);
+        std::free(std::exchange(hdr->dims[0].name, nullptr));
+        std::free(std::exchange(hdr->attrs[0].values.values, nullptr));
+        std::free(std::exchange(hdr->vars[0].dims, nullptr));
+        char *kept = std::exchange(hdr->vars[0].attrs[0].name, nullptr);
+        char *title = std::exchange(hdr->attrs[0].name, nullptr);
+        EXPECT_EQ(netcdf_clear_header(hdr), 0);
+        EXPECT_STREQ(kept, "scale");
+        EXPECT_STREQ(title, "title");
+        std::free(kept);
+        std::free(title);
+    }
+
     const auto attrs = [](int n) {
         auto *list = zeroed<NETCDFAttr>(static_cast<size_t>(n));
         for (int i = 0; i < n; ++i)
