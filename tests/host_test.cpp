@@ -1,6 +1,6 @@
-// The host support layer: lists, arrays, words, byte order, data files, log.
+// The host support layer: lists, arrays, words, data files, log. (Byte order
+// is read by every big-endian format: their oracle tests and the C API test.)
 #include "arrays.h"
-#include "byteorder.h"
 #include "datafile.h"
 #include "elog.h"
 #include "redblack.h"
@@ -15,7 +15,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -114,22 +113,6 @@ TEST(HostWords, SplitsOnWhiteSpaceAndLeavesTheInputAlone) {
     EXPECT_STREQ(strtrim(text), "padded value");
     char blank[] = "   ";
     EXPECT_STREQ(strtrim(blank), "");
-}
-
-TEST(HostByteOrder, ConvertsBigEndianItemsFromUnalignedSources) {
-    const unsigned char bytes[] = {0xff, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08,
-                                   0xc0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
-    std::uint16_t s[2];
-    N2H2(s, bytes + 1, 2);
-    EXPECT_EQ(s[0], 0x0102);
-    EXPECT_EQ(s[1], 0x0304);
-    std::uint32_t i;
-    N2H4(&i, bytes + 1, 1);
-    EXPECT_EQ(i, 0x01020304u);
-    double d;
-    N2H8(&d, bytes + 9, 1);
-    EXPECT_EQ(d, -2.0);
-    N2H4(&i, bytes, 0);  // nothing to do
 }
 
 TEST(HostDataFile, SearchesTheListedDirectoriesInOrder) {
