@@ -289,6 +289,7 @@ TEST(ToolMessages, BadInputGivesOneLineNamingTheFileFirst) {
     fs::create_directories(dir.file("folder"));
     ASSERT_EQ(::mkfifo(dir.file("pipe").c_str(), 0600), 0);
     copy(fixture_path("esri/nc.shp"), "cut.shp", 200);
+    copy(fixture_path("netcdf/types.nc"), "cut.nc", 300);
     // The data directories: a shoreline file cut short, a border file whose
     // segments name points it does not have, one cut short, one with a bin
     // that names segments it does not have (ncgen made both).
@@ -310,6 +311,11 @@ TEST(ToolMessages, BadInputGivesOneLineNamingTheFileFirst) {
     }
     for (const std::string &file : {cut_shorelines, cut_borders, std::string("cut.shp")})
         rows.push_back({"info %", file, ""});
+    rows.push_back({"info %", "cut.nc", "truncated header: variable list at byte 188: 168 bytes needed, 112 remain"});
+    rows.push_back({"info %", fixture_path("netcdf/types_64bit.nc"),
+                    "a netCDF 64-bit offset file; only netCDF classic files are read"});
+    rows.push_back(
+        {"info %", fixture_path("netcdf/types_nc4.nc"), "a netCDF-4 (HDF5) file; only netCDF classic files are read"});
     rows.push_back({"texture % -o out.png", hostile_file("huge_dxt5.dds"),
                     "truncated: mipmap level 0 needs 18446744073709551616 bytes at byte 128, 16 remain"});
     const std::string points = " at byte 0: 1109 points at byte 44 need 8872 bytes, 956 remain";
