@@ -115,11 +115,12 @@ INSTANTIATE_TEST_SUITE_P(Maps, RenderedMap, testing::Values(
     [](const testing::TestParamInfo<MapCase> &info) { return std::string(info.param.name); });
 // clang-format on
 
-// The legend names every layer drawn; graticule labels are written as people
-// write degrees, from 180°W to 180°E, never 185°E or 210°E.
+// The legend names every layer drawn, the shapes' layer among them, whose
+// fill is one path of a ring or more per shape; graticule labels are written
+// as people write degrees, from 180°W to 180°E, never 185°E or 210°E.
 TEST(RenderTool, SvgNamesItsLayersAndLabelsDegreesAsPeopleWriteThem) {
     struct Case {
-        const char *args;
+        std::string args;
         std::vector<std::string> present, absent;
     };
     // clang-format off
@@ -131,11 +132,13 @@ TEST(RenderTool, SvgNamesItsLayersAndLabelsDegreesAsPeopleWriteThem) {
         {"--width 1200", {"180°", "150°W", "0°", "30°E", "150°E", "60°S", "60°N", "land", "lake"}, {"210°E"}},
         {"--box -130/-60/20/55 --width 800 --borders --rivers --no-graticule",
          {"national borders", "internal borders", "rivers"}, {}},
+        {"--no-coast --box -85/-75/33/37 --shapes " + fixture_path("esri/nc.shp"), {"shapes"}, {}},
     };
     // clang-format on
     for (const Case &c : cases) {
         TempDir dir;
-        const auto r = run_command(probe_script() + " svg-texts " + render(dir, c.args, "map.svg"));
+        const std::string svg = render(dir, c.args, "map.svg");
+        const auto r = run_command(probe_script() + " svg-texts " + svg);
         ASSERT_EQ(r.status, 0) << "the SVG parses: " << r.output;
         const auto words = lines_of(r.output);
         for (const std::string &word : c.present)
@@ -143,15 +146,21 @@ TEST(RenderTool, SvgNamesItsLayersAndLabelsDegreesAsPeopleWriteThem) {
         for (const auto &w : words)
             for (const std::string &number : c.absent)
                 EXPECT_EQ(w.find(number), std::string::npos) << c.args << ": " << w;
+        if (c.args.find("--shapes") == std::string::npos) continue;
+        const std::string text = read_text(svg);
+        const size_t end = text.find("\" fill=\"#60b060\"");  // the shapes' fill
+        ASSERT_NE(end, std::string::npos);
+        EXPECT_GE(count_of(text.substr(text.rfind("<path d=\"", end), end), "M"), 100u) << "a ring per county";
     }
 }
 
 // Letters drawn with antialiasing leave many greys between the ink and the
-// paper; coloured swatches and straight lines leave few.
-TEST(RenderTool, PngCarriesTheLegendAndGraticuleInWords) {
+// paper; coloured swatches and straight lines leave few. Without the lines,
+// border red and river blue are only the legend's and the lakes' worth.
+TEST(RenderTool, PngCarriesTheLegendGraticuleBordersAndRivers) {
     TempDir dir;
-    const std::string png = render(dir, "--width 1000 --borders --png", "world.png");
-    const std::string bare = render(dir, "--width 1000 --borders --no-graticule --png", "bare.png");
+    const std::string png = render(dir, "--width 1000 --borders --rivers --png", "world.png");
+    const std::string bare = render(dir, "--width 1000 --no-graticule --png", "bare.png");
     auto counts = [](const std::string &picture, const std::string &rect) {
         int dark = -1, greys = -1;
         std::sscanf(run_command(probe_script() + " text " + picture + " " + rect).output.c_str(), "%d %d", &dark,
@@ -165,29 +174,14 @@ TEST(RenderTool, PngCarriesTheLegendAndGraticuleInWords) {
     EXPECT_GT(labels.first, 50);
     EXPECT_GE(labels.second, 20);
     EXPECT_EQ(counts(bare, "0 482 1000 500").first, 0) << "no labels without the graticule";
-}
-
-TEST(RenderTool, ShapeLayerIsOnePathOfARingOrMorePerShapeAndNamedInTheLegend) {
-    TempDir dir;
-    const std::string text = read_text(
-        render(dir, "--no-coast --box -85/-75/33/37 --shapes " + fixture_path("esri/nc.shp"), "r.svg"));
-    // The shapes' fill, drawn in one path: a ring or more per county.
-    const size_t end = text.find("\" fill=\"#60b060\"");
-    ASSERT_NE(end, std::string::npos);
-    EXPECT_GE(count_of(text.substr(text.rfind("<path d=\"", end), end), "M"), 100u);
-    EXPECT_NE(text.find(">shapes</text>"), std::string::npos);
-}
-
-// Pixels of the border red and the river blue, counted by Pillow.
-TEST(RenderTool, BordersAndRiversAreDrawnOverTheLand) {
-    TempDir dir;
-    const std::string png = render(dir, "--box -130/-60/20/55 --width 800 --borders --rivers --no-graticule --png",
-                                   "lines.png");
-    const auto r = run_command(python_command() + " -c \"from PIL import Image; im=Image.open('" + png +
-                               "').convert('RGB'); px=list(im.getdata()); "
-                               "print(sum(r>130 and g<90 and b<90 for r,g,b in px) > 300, "
-                               "sum(b>150 and r<110 and g<150 for r,g,b in px) > 300)\"");
-    EXPECT_EQ(r.output, "True True\n");
+    auto red_and_blue = [](const std::string &picture) {
+        return run_command(python_command() + " -c \"from PIL import Image; px=list(Image.open('" + picture +
+                           "').convert('RGB').getdata()); print(sum(r>130 and g<90 and b<90 for r,g,b in px) > 2000, "
+                           "sum(b>150 and r<110 and g<150 for r,g,b in px) > 5000)\"")
+            .output;
+    };
+    EXPECT_EQ(red_and_blue(png), "True True\n");
+    EXPECT_EQ(red_and_blue(bare), "False False\n");
 }
 
 }  // namespace
