@@ -22,6 +22,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -167,7 +168,7 @@ int status(int r) { return r < 0 ? -1 : 0; }
 void *kept_map(int (*open)(void **)) {
     static auto *maps = [] {
         auto *all = new std::vector<void *>;
-        all->reserve(4096);  // filled while allocations fail
+        all->reserve(1 << 16);  // filled while allocations fail
         return all;
     }();
     void *map = nullptr;
@@ -205,27 +206,7 @@ int deliver_borders(void *map, const Bytes &file, double w, double e, double s, 
     return r;
 }
 
-// Each whole-file decoder, plain or sized, into a fresh result that is
-// released after.
-int decode_netcdf_header(Bytes &file, bool sized) {
-    NETCDFHdr *hdr = nullptr;
-    unsigned char *at = file.data();
-    const int r = sized ? netcdf_unstuff_header_sized(file.data(), static_cast<long>(file.size()), &hdr)
-                        : netcdf_unstuff_header(&at, &hdr);
-    if (hdr) netcdf_clear_header(hdr);
-    std::free(hdr);
-    return status(r);
-}
-
-int decode_shapefile(Bytes &file, bool sized) {
-    ESRISHPStr decoded{};
-    unsigned char *at = file.data();
-    const int r = sized ? esri_decode_shapefile_sized(&decoded, file.data(), static_cast<long>(file.size()))
-                        : esri_decode_shapefile(&decoded, file.data(), &at);
-    release_shapefile(&decoded);
-    return status(r);
-}
-
+// Each whole-file decoder, sized or plain, into a fresh result released after.
 int decode_dbase_file(Bytes &file, bool sized) {
     ESRIDBASEStr table{};
     unsigned char *at = file.data();
@@ -245,105 +226,104 @@ int decode_dds_file(Bytes &file, bool sized) {
     return status(r);
 }
 
+// One sweep per family of entry points: each call makes every call of the
+// family in turn, all of them made whatever the earlier ones gave.
 TEST(AllocationFailure, RegistriesBuildOrFailCleanly) {
     sweep(
-        "esri_strdefs_init", [] { return status(esri_strdefs_init()); }, true);
-    sweep(
-        "dds_strdefs_init", [] { return status(dds_strdefs_init()); }, true);
+        "esri_strdefs_init+dds_strdefs_init",
+        [] { return std::min(status(esri_strdefs_init()), status(dds_strdefs_init())); }, true);
 }
 
-TEST(AllocationFailure, ShorelineSelectionAndDelivery) {
-    const Bytes file = fixture("gshhs/many.b");
-    void *map = kept_map(gshhsmap_open);
-    ASSERT_NE(map, nullptr);
-    sweep("gshhsmap_select+nextseg", [&] { return deliver_shorelines(map, file); });
-    sweep("gshhsmap_open", [] { return kept_map(gshhsmap_open) ? 0 : -1; });
-    sweep("gshhs_unstuff_hdr", [&] {
+TEST(AllocationFailure, ShorelinesAndBorders) {
+    const Bytes shorelines = fixture("gshhs/many.b");
+    const Bytes borders = read_file(std::string(VORPIX_SOURCE_DIR) + "/maps/vorpix/binned_border_c.cdf");
+    // The same maps serve every call, failed ones included.
+    void *shore_map = kept_map(gshhsmap_open), *border_map = kept_map(gmtmap_open);
+    ASSERT_TRUE(shore_map && border_map);
+    sweep("gshhsmap_open+select+nextseg, gshhs_unstuff_hdr", [&] {
         GSHHSHdr *hdr = nullptr;
-        char *at = reinterpret_cast<char *>(const_cast<unsigned char *>(file.data()));
-        const int r = gshhs_unstuff_hdr(&hdr, &at);
+        char *at = reinterpret_cast<char *>(const_cast<unsigned char *>(shorelines.data()));
+        const int header = status(gshhs_unstuff_hdr(&hdr, &at));
         std::free(hdr);
-        return status(r);
+        return std::min({kept_map(gshhsmap_open) ? 0 : -1, header, deliver_shorelines(shore_map, shorelines)});
     });
-}
-
-TEST(AllocationFailure, BorderSelectionAndDelivery) {
-    const Bytes file = read_file(std::string(VORPIX_SOURCE_DIR) + "/maps/vorpix/binned_border_c.cdf");
-    void *map = kept_map(gmtmap_open);
-    ASSERT_NE(map, nullptr);
-    sweep("gmtmap_select+nextseg", [&] { return deliver_borders(map, file, -20, 40, 30, 60); });
+    sweep("gmtmap_select+nextseg", [&] { return deliver_borders(border_map, borders, -20, 40, 30, 60); });
 }
 
 TEST(AllocationFailure, NetcdfHeaders) {
     Bytes file = fixture("netcdf/example.nc");
-    for (const bool sized : {false, true})
-        sweep(sized ? "netcdf_unstuff_header_sized" : "netcdf_unstuff_header",
-              [&] { return decode_netcdf_header(file, sized); });
-
     // An attribute list of one text attribute "units" = "km", then a string.
     Bytes attrs = {0,   0, 0, 12, 0, 0, 0, 1, 0, 0, 0, 5, 'u', 'n', 'i', 't',
                    's', 0, 0, 0,  0, 0, 0, 2, 0, 0, 0, 2, 'k', 'm', 0,   0};
-    sweep("netcdf_unstuff_attrs", [&] {
+    sweep("netcdf_unstuff_header[_sized]+attrs+values+string", [&] {
+        int r = 0;
+        for (const bool sized : {false, true}) {
+            NETCDFHdr *hdr = nullptr;
+            unsigned char *at = file.data();
+            r = std::min(r,
+                         status(sized ? netcdf_unstuff_header_sized(file.data(), static_cast<long>(file.size()), &hdr)
+                                      : netcdf_unstuff_header(&at, &hdr)));
+            if (hdr) netcdf_clear_header(hdr);
+            std::free(hdr);
+        }
         int nattrs = 0;
         NETCDFAttr *list = nullptr;
         unsigned char *at = attrs.data();
-        const int r = netcdf_unstuff_attrs(&at, &nattrs, &list);
+        r = std::min(r, status(netcdf_unstuff_attrs(&at, &nattrs, &list)));
         for (int i = 0; list && i < nattrs; ++i) {
             std::free(list[i].name);
             std::free(list[i].values.values);
         }
         std::free(list);
-        return status(r);
-    });
-    sweep("netcdf_unstuff_values", [&] {
         NETCDFValues values{2, 2, nullptr};  // text, 2 characters
-        unsigned char *at = attrs.data() + 28;
-        const int r = netcdf_unstuff_values(&at, &values);
+        at = attrs.data() + 28;
+        r = std::min(r, status(netcdf_unstuff_values(&at, &values)));
         std::free(values.values);
-        return status(r);
-    });
-    sweep("netcdf_unstuff_string", [&] {
-        unsigned char *at = attrs.data() + 8;
+        at = attrs.data() + 8;
         char *text = netcdf_unstuff_string(&at);
         std::free(text);
-        return text ? 0 : -1;
+        return text ? r : -1;
     });
 }
 
 TEST(AllocationFailure, ShapefilesAndDbaseFiles) {
     Bytes shp = fixture("esri/arcz.shp"), dbf = fixture("esri/cities.dbf");
-    for (const bool sized : {false, true}) {
-        sweep(sized ? "esri_decode_shapefile_sized" : "esri_decode_shapefile",
-              [&] { return decode_shapefile(shp, sized); });
-        sweep(sized ? "esri_decode_dbase_file_sized" : "esri_decode_dbase_file",
-              [&] { return decode_dbase_file(dbf, sized); });
-    }
-
+    sweep("esri_decode_shapefile[_sized], esri_unstuff_stream", [&] {
+        int r = 0;
+        for (const bool sized : {false, true}) {
+            ESRISHPStr decoded{};
+            unsigned char *at = shp.data();
+            r = std::min(r,
+                         status(sized ? esri_decode_shapefile_sized(&decoded, shp.data(), static_cast<long>(shp.size()))
+                                      : esri_decode_shapefile(&decoded, shp.data(), &at)));
+            release_shapefile(&decoded);
+        }
+        void *header = nullptr;
+        unsigned char *at = shp.data();
+        r = std::min(r, status(esri_unstuff_stream(59, &header, shp.data(), &at)));
+        std::free(header);
+        return r;
+    });
     ESRIDBASEStr table{};
     ASSERT_EQ(esri_decode_dbase_file_sized(&table, dbf.data(), static_cast<long>(dbf.size())), 0);
-    sweep("esri_get_dbase_fields", [&] {
+    sweep("esri_decode_dbase_file[_sized], esri_get_dbase_fields", [&] {
+        int r = std::min(decode_dbase_file(dbf, false), decode_dbase_file(dbf, true));
         Arr *fields = nullptr;  // handed back for every record
-        int r = 0;
         for (int i = 0; r == 0 && i < table.hdr.numrecs; ++i) r = status(esri_get_dbase_fields(&table, i, &fields));
         if (fields) freearr(fields, std::free);
         return r;
     });
     release_dbase_file(&table);
-
-    sweep("esri_unstuff_stream", [&] {
-        void *header = nullptr;
-        unsigned char *at = shp.data();
-        const int r = esri_unstuff_stream(59, &header, shp.data(), &at);
-        std::free(header);
-        return status(r);
-    });
 }
 
-TEST(AllocationFailure, FirstDatabaseFetch) {
+TEST(AllocationFailure, HostDatabaseCallsAndTheFirstFetch) {
     vorpix::test::TempDir dir;
+    const std::string path = dir.file("rows.db");
     Dbptr db;
-    ASSERT_EQ(dbopen(dir.file("shapes.db").c_str(), "r+", &db), 0);
+    ASSERT_EQ(dbopen(path.c_str(), "r+", &db), 0);
     const std::string sql =
+        "CREATE TABLE rows (fileid INTEGER, offset INTEGER, filename TEXT);"
+        "INSERT INTO rows VALUES (3, 100, 'a.shp');"
         "CREATE TABLE filename (fileid INTEGER, filename TEXT);"
         "INSERT INTO filename VALUES (1, '" +
         fixture_path("esri/arcz.shp") +
@@ -351,55 +331,41 @@ TEST(AllocationFailure, FirstDatabaseFetch) {
         "CREATE TABLE shapes (fileid INTEGER, offset INTEGER);"
         "INSERT INTO shapes VALUES (1, 100);";
     ASSERT_EQ(dbexec(db, sql.c_str()), 0);
-    const Dbptr row = dblookup(db, nullptr, "shapes", nullptr, "1");
+    sweep("dbopen+dblookup+dbgetv+dbquery+dbexec", [&] {
+        Dbptr other;
+        int r = status(dbopen(path.c_str(), "r", &other));
+        if (r == 0) dbclose(other);
+        const Dbptr row = dblookup(db, nullptr, "rows", "fileid", "3");
+        long fileid = 0, offset = 0, count = 0;
+        char name[256];
+        if (row.record < 0 ||
+            dbgetv(row, nullptr, "fileid", &fileid, "offset", &offset, "filename", name, nullptr) < 0 ||
+            dbquery(row, dbRECORD_COUNT, &count) < 0)
+            r = -1;
+        return std::min(r, status(dbexec(db, "UPDATE rows SET offset = 100;")));
+    });
+    // The first fetch builds the shapefile registry: in a fresh process.
+    const Dbptr shape = dblookup(db, nullptr, "shapes", nullptr, "1");
     sweep(
         "esri_get_db_shp_record",
-        [row] {
+        [shape] {
             ESRISHPRECStr record{};
-            const int r = esri_get_db_shp_record(row, &record);
+            const int r = esri_get_db_shp_record(shape, &record);
             release_shape(record.shape_type, record.record);
             return status(r);
         },
         true);
-}
-
-TEST(AllocationFailure, HostDatabaseCalls) {
-    vorpix::test::TempDir dir;
-    const std::string path = dir.file("rows.db");
-    Dbptr db;
-    ASSERT_EQ(dbopen(path.c_str(), "r+", &db), 0);
-    ASSERT_EQ(dbexec(db,
-                     "CREATE TABLE rows (fileid INTEGER, offset INTEGER, filename TEXT);"
-                     "INSERT INTO rows VALUES (3, 100, 'a.shp');"),
-              0);
-    sweep("dbopen", [&] {
-        Dbptr other;
-        const int r = dbopen(path.c_str(), "r", &other);
-        if (r == 0) dbclose(other);
-        return status(r);
-    });
-    sweep("dblookup+dbgetv+dbquery", [&] {
-        Dbptr row = dblookup(db, nullptr, "rows", "fileid", "3");
-        if (row.record < 0) return -1;
-        long fileid = 0, offset = 0, count = 0;
-        char name[256];
-        if (dbgetv(row, nullptr, "fileid", &fileid, "offset", &offset, "filename", name, nullptr) < 0) return -1;
-        return status(dbquery(row, dbRECORD_COUNT, &count));
-    });
-    sweep("dbexec", [&] { return status(dbexec(db, "UPDATE rows SET offset = 100;")); });
     dbclose(db);
 }
 
 TEST(AllocationFailure, Textures) {
     Bytes dds = fixture("dds/dxt1_13x7.dds");
-    for (const bool sized : {false, true})
-        sweep(sized ? "dds_decode_file_sized" : "dds_decode_file", [&] { return decode_dds_file(dds, sized); });
-    sweep("dds_unstuff_stream", [&] {
+    sweep("dds_decode_file[_sized], dds_unstuff_stream", [&] {
         void *header = nullptr;
         unsigned char *at = dds.data() + 4;
-        const int r = dds_unstuff_stream(DDS_HEADER, &header, dds.data(), &at);
+        const int r = status(dds_unstuff_stream(DDS_HEADER, &header, dds.data(), &at));
         std::free(header);
-        return status(r);
+        return std::min({r, decode_dds_file(dds, false), decode_dds_file(dds, true)});
     });
 }
 
