@@ -120,9 +120,6 @@ std::vector<std::array<long, 16>> recorded_headers() {
 
 }  // namespace
 
-// ---------------------------------------------------------------------------
-// Header decoding against the values the independent writer recorded.
-
 // One record serves every polygon: a version that does not fill a field (the
 // version 7 after the version 2 with greenwich 258 and source -2) clears it.
 TEST(ShorelineHeader, EveryVersionDecodesAsTheWriterRecordedItIntoOneReusedRecord) {
@@ -177,9 +174,6 @@ TEST(ShorelineHeader, SizedDecodingRefusesHeadersAndPointsPastTheEnd) {
               "gshhs_skip_pts_sized: negative point count -3 at byte 36.\n");
 }
 
-// ---------------------------------------------------------------------------
-// Selection.
-
 TEST(ShorelineSelect, ResolutionNamesPickTheirFiles) {
     // selection.b as the high file (19 polygons for c:0), clipping.b (4) as the
     // intermediate one, which any unknown name picks; no full file.
@@ -200,25 +194,28 @@ TEST(ShorelineSelect, ResolutionNamesPickTheirFiles) {
     }
 }
 
-TEST(ShorelineSelect, LevelBitmapsAndTheLevelFiveRule) {
+// Each delivered polygon as its id and type letter, in delivery order.
+TEST(ShorelineSelect, LevelBitmapsTheLevelFiveRuleAndBothKindsInEntryOrder) {
     ShorelineData data({{'c', "selection.b"}});
-    // Ids 11..16 carry levels 1..6 (6 reads as 1) inside 0.2..0.7 degrees.
-    const std::vector<std::pair<std::string, std::vector<int>>> cases = {
-        {"c:0", {11, 12, 13, 14, 16}},
-        {"c:5", {11, 13, 16}},
-        {"c:1", {11, 16}},
-        {"c:16", {}},
-        {"c", {11, 12, 13, 14, 16}},
-        {"f:2", {12}},
-        {"x:1 c:8 f:1 c:2", {14, 11, 16}},  // two entries at most
+    // Ids 11..16 carry levels 1..6 (6 reads as 1) inside 0.2..0.7 degrees; probe
+    // 27 (290..365 degrees, level 1) wraps onto the box too.
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"c:0", "11c 12c 13c 14c 16c 27c"},
+        {"c:5", "11c 13c 16c 27c"},
+        {"c:1", "11c 16c 27c"},
+        {"c:16", ""},
+        {"c", "11c 12c 13c 14c 16c 27c"},
+        {"f:2", "12w"},
+        {"x:1 c:8 f:1 c:2", "14c 11l 16l 27l"},  // two entries at most
+        {"f:1 c:2 c:1", "11l 16l 27l 12c"},      // a polygon of both kinds comes twice
     };
     for (const auto &[types, expected] : cases) {
         Shorelines map;
-        map.select(types, "c", 0.3, 0.6, 0.3, 0.6);
-        auto ids = map.ids();
-        // Probe 27 (290..365 degrees) wraps onto the box too; only the ladder counts here.
-        std::erase(ids, 27);
-        EXPECT_EQ(ids, expected) << types;
+        const int selected = map.select(types, "c", 0.3, 0.6, 0.3, 0.6);
+        std::string got;
+        for (const auto &d : map.read_all()) got += (got.empty() ? "" : " ") + std::to_string(d.id) + d.type;
+        EXPECT_EQ(got, expected) << types;
+        EXPECT_EQ(selected, static_cast<int>(std::count(got.begin(), got.end(), ' ')) + !got.empty()) << types;
     }
 }
 
@@ -296,15 +293,6 @@ TEST(ShorelineSelect, BoxEdgesTouchAndLongitudeFramesCrossTheSeam) {
     EXPECT_EQ(map.select("c:0", "c", 33, 1000, -90, 90), 19);
 }
 
-TEST(ShorelineSelect, BothKindsSelectAPolygonTwiceInEntryOrder) {
-    ShorelineData data({{'c', "selection.b"}});
-    Shorelines map;
-    EXPECT_EQ(map.select("f:1 c:2 c:1", "c", 0.3, 0.6, 0.3, 0.6), 4);
-    std::vector<std::pair<int, std::string>> got;
-    for (const auto &d : map.read_all()) got.emplace_back(d.id, d.type);
-    EXPECT_EQ(got, (std::vector<std::pair<int, std::string>>{{11, "l"}, {16, "l"}, {27, "l"}, {12, "c"}}));
-}
-
 TEST(ShorelineSelect, FileIsMappedOncePerObject) {
     ShorelineData data({{'c', "selection.b"}});
     Shorelines map;
@@ -378,9 +366,6 @@ TEST(ShorelineSelect, NegativePointCountFailsTheSelectionButKeepsEarlierSegments
     EXPECT_EQ(map.ids(), std::vector<int>{1});
 }
 
-// ---------------------------------------------------------------------------
-// The even-odd test.
-
 TEST(ShorelineInside, UnitSquareEdgesAndShiftedCopies) {
     struct Case {
         float lon, lat;
@@ -432,9 +417,6 @@ TEST(ShorelineInside, AgreesWithThePlanarReferenceUnderShiftsRotationAndReversal
     }
     EXPECT_EQ(cases, 400);
 }
-
-// ---------------------------------------------------------------------------
-// Delivery and clipping.
 
 // The points of one polygon delivered for a box, and the number selected
 // where it matters.
