@@ -94,30 +94,20 @@ struct Place {
     std::vector<int> levels;  // of the polygons holding it: {1} land, {} sea, {1, 2} a lake
 };
 
+// clang-format off
 const Place places[] = {
-    {"Paris", 2.35f, 48.86f, {1}},
-    {"Nairobi", 36.82f, -1.29f, {1}},
-    {"Brasilia", -47.88f, -15.79f, {1}},
-    {"Denver", -104.99f, 39.74f, {1}},
-    {"Novosibirsk", 82.93f, 55.03f, {1}},
-    {"Canberra", 149.13f, -35.28f, {1}},
-    {"Chukotka west of the seam", 178.0f, 66.0f, {1}},
-    {"Chukotka east of the seam", -178.0f, 66.0f, {1}},
-    {"Chukotka east of the seam, 0-360", 182.0f, 66.0f, {1}},
-    {"Viti Levu", 178.0f, -17.8f, {1}},
-    {"South Pole at 0", 0.0f, -89.9f, {1}},
-    {"South Pole at 123E", 123.0f, -89.9f, {1}},
-    {"South Pole at 60W", -60.0f, -89.9f, {1}},
-    {"South Pole at 180", 180.0f, -89.9f, {1}},
-    {"mid-Pacific", -150.0f, 0.0f, {}},
-    {"mid-Atlantic", -30.0f, 30.0f, {}},
-    {"Indian Ocean", 80.0f, -20.0f, {}},
-    {"Arctic Ocean", 0.0f, 88.0f, {}},
-    {"Arctic Ocean near the seam", 179.0f, 88.0f, {}},
-    {"Southern Ocean", 0.0f, -60.0f, {}},
-    {"Lake Victoria", 33.0f, -1.0f, {1, 2}},
+    {"Paris", 2.35f, 48.86f, {1}}, {"Nairobi", 36.82f, -1.29f, {1}}, {"Brasilia", -47.88f, -15.79f, {1}},
+    {"Denver", -104.99f, 39.74f, {1}}, {"Novosibirsk", 82.93f, 55.03f, {1}}, {"Canberra", 149.13f, -35.28f, {1}},
+    {"Chukotka west of the seam", 178.0f, 66.0f, {1}}, {"Chukotka east of the seam", -178.0f, 66.0f, {1}},
+    {"Chukotka east of the seam, 0-360", 182.0f, 66.0f, {1}}, {"Viti Levu", 178.0f, -17.8f, {1}},
+    {"South Pole at 0", 0.0f, -89.9f, {1}}, {"South Pole at 123E", 123.0f, -89.9f, {1}},
+    {"South Pole at 60W", -60.0f, -89.9f, {1}}, {"South Pole at 180", 180.0f, -89.9f, {1}},
+    {"mid-Pacific", -150.0f, 0.0f, {}}, {"mid-Atlantic", -30.0f, 30.0f, {}}, {"Indian Ocean", 80.0f, -20.0f, {}},
+    {"Arctic Ocean", 0.0f, 88.0f, {}}, {"Arctic Ocean near the seam", 179.0f, 88.0f, {}},
+    {"Southern Ocean", 0.0f, -60.0f, {}}, {"Lake Victoria", 33.0f, -1.0f, {1, 2}},
     {"Lake Superior", -87.5f, 47.6f, {1, 2}},
 };
+// clang-format on
 
 // From the source files' N_polygons_in_file.
 const std::map<char, size_t> source_polygons = {{'c', 1781}, {'l', 10717}, {'i', 41230}};
