@@ -20,11 +20,10 @@ std::string tool(const std::string &args) { return "VORPIX_DATA_PATH= " + tool_c
 // A data directory whose crude shorelines are the given file.
 class ShoreRoot {
 public:
-    explicit ShoreRoot(const std::string &shorelines) : shorelines_(shorelines) {
+    explicit ShoreRoot(const std::string &shorelines) {
         std::filesystem::create_directories(dir_.file("maps/vorpix"));
         std::filesystem::create_symlink(shorelines, dir_.file("maps/vorpix/gshhs_c.b"));
     }
-    const std::string &shorelines() const { return shorelines_; }
     // "vorpix coast --res c ARGS -o FILE" on this data, stopped after a minute; the file.
     std::string coast(const std::string &args) const {
         const std::string out = dir_.file("out.geojson");
@@ -35,7 +34,6 @@ public:
     }
 
 private:
-    std::string shorelines_;
     TempDir dir_;
 };
 
@@ -60,7 +58,7 @@ TEST_P(ExactClip, FillsAndOutlinesEqualTheExactClip) {
     EXPECT_EQ(rfc7946_problems(out), "");
     std::istringstream kinds(c.kinds);
     for (std::string kind; kinds >> kind;) {
-        const auto r = exact_fill_check(root.shorelines(), c.means ? c.means : c.box, out, kind);
+        const auto r = exact_fill_check(c.shorelines, c.means ? c.means : c.box, out, kind);
         EXPECT_EQ(r.status, 0) << kind << "\n" << r.output;
         EXPECT_EQ(r.output.find("polygons 0 "), std::string::npos) << "nothing to compare";
     }
