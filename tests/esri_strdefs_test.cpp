@@ -232,7 +232,8 @@ TEST_P(ShapefileOracle, DecodesWhatShpdumpPrints) {
                                        {h.mmax, b[7]}})
         EXPECT_TRUE(near(ours, theirs)) << ours << " vs " << theirs;
     const auto word = [&](size_t at) {
-        return index[at] << 24 | index[at + 1] << 16 | index[at + 2] << 8 | index[at + 3];
+        return static_cast<int>(std::uint32_t{index[at]} << 24 | std::uint32_t{index[at + 1]} << 16 |
+                                std::uint32_t{index[at + 2]} << 8 | index[at + 3]);
     };
     for (int i = 0; i < sized.count(); ++i) {
         const ESRISHPRECStr *rec = sized.at(i);

@@ -267,8 +267,8 @@ TEST(ToolOutput, OutputThatCannotBeWrittenIsAnError) {
     }
 }
 
-// Bad input of every kind, for each command that reads it: one line on
-// standard error that starts with the file's name and says what is wrong in
+// Bad input of every kind, for each command that reads it, under a memory
+// cap: one line on standard error that starts with the file's name and says what is wrong in
 // words, never with a function name, a C++ exception or a full stop. (Cut
 // textures and shapefiles, each message whole, are the texture and shapes
 // tools' own tests.)
@@ -300,6 +300,12 @@ TEST(ToolMessages, BadInputGivesOneLineNamingTheFileFirst) {
                                          3000);
     const std::string bin_past = copy(fixture_path("netcdf/border_binpast.nc"),
                                       "bin-data/maps/vorpix/binned_border_c.cdf", 0);
+    // Bins or segments that share their ranges would select billions of
+    // segments or points from a few hundred kilobytes.
+    const std::string shared_segments = copy(hostile_file("border_shared_segments.cdf"),
+                                             "segments-data/maps/vorpix/binned_border_c.cdf", 0);
+    const std::string shared_points = copy(hostile_file("border_shared_points.cdf"),
+                                           "points-data/maps/vorpix/binned_border_c.cdf", 0);
 
     std::vector<BadInput> rows;
     for (const char *command : {"info %", "shapes %", "texture % -o out.png"}) {
@@ -326,6 +332,10 @@ TEST(ToolMessages, BadInputGivesOneLineNamingTheFileFirst) {
         for (const char *command : {"borders --res c --box -180/180/-90/90", "render --res c --no-coast --borders"})
             rows.push_back({command, file, ""});
     rows.push_back({"borders --res c --box 0/10/0/10", cut_borders, ""});
+    rows.push_back({"borders --res c --box -180/180/-90/90", shared_segments,
+                    "bin 1: segments 0 to 29999 overlap or precede those of an earlier bin, which end at 29999"});
+    rows.push_back({"borders --res c --box -180/180/-90/90", shared_points,
+                    "segment 1: points 0 to 65534 overlap or precede those of an earlier segment, which end at 65534"});
     if (::geteuid() != 0) {  // root reads any file
         put(dir.file("secret.shp"), "x", 0);
         rows.push_back({"info %", "secret.shp", "cannot open: Permission denied"});
@@ -335,7 +345,9 @@ TEST(ToolMessages, BadInputGivesOneLineNamingTheFileFirst) {
         if (const auto at = arguments.find('%'); at != std::string::npos) arguments.replace(at, 1, row.file);
         const size_t maps_at = row.file.find("/maps/vorpix/");
         const std::string data_path = maps_at == std::string::npos ? "" : row.file.substr(0, maps_at);
-        const ToolRun r = run_tool(arguments, dir.path(), "VORPIX_DATA_PATH='" + data_path + "' timeout 20");
+        // No bad input may take a gigabyte before it is refused.
+        const ToolRun r = run_tool(arguments, dir.path(),
+                                   "VORPIX_DATA_PATH='" + data_path + "' timeout 20 " + memory_capped(1000));
         const std::string what = "vorpix " + arguments + " with " + row.file;
         EXPECT_EQ(r.status, 1) << what;
         EXPECT_EQ(r.errors.size(), 1u) << what << "\n" << ::testing::PrintToString(r.errors);
