@@ -167,7 +167,7 @@ TEST(RenderTool, PngCarriesTheLegendGraticuleBordersAndRivers) {
                     &greys);
         return std::make_pair(dark, greys);
     };
-    const auto legend = counts(png, "760 10 990 120");
+    const auto legend = counts(png, "0 500 1000 532");  // every corner holds land: the legend is below
     EXPECT_GT(legend.first, 100) << "dark letters";
     EXPECT_GE(legend.second, 20) << "antialiased edges";
     const auto labels = counts(png, "0 482 1000 500");
@@ -182,6 +182,65 @@ TEST(RenderTool, PngCarriesTheLegendGraticuleBordersAndRivers) {
     };
     EXPECT_EQ(red_and_blue(png), "True True\n");
     EXPECT_EQ(red_and_blue(bare), "False False\n");
+}
+
+// The legend is what a picture draws over the same map drawn with --legend
+// none. Placed by itself it hides no land: on the whole world, whose corners
+// all hold land, it goes below the map; on the tour's box it takes the sea in
+// a corner. A corner asked for takes it whatever lies there. PNG and SVG
+// alike. Without legend and graticule no letters are drawn at all, and a
+// place that is none of these is a usage error.
+TEST(RenderTool, LegendHidesNoLandUnlessPlacedThere) {
+    const struct {
+        std::string args;
+        const char *legend, *where;  // below, inside or either
+        bool over_land;
+    } rows[] = {
+        {"--width 1000 --borders", "auto", "below", false},
+        {"--box -90/-70/30/40 --line-res l --borders --rivers --width 900", "auto", "inside", false},
+        {"--box -10/30/35/60 --width 1000", "auto", "either", false},  // the Baltic states, Hebrides, Aegean
+        {"--box -180/180/-90/-60", "auto", "either", false},
+        {"--width 1000 --borders", "top-right", "inside", true},  // Siberia
+        {"--box -90/-70/30/40 --width 900", "below", "below", false},
+    };
+    const bool rsvg = run_command("command -v rsvg-convert >/dev/null").status == 0;
+    for (const auto &row : rows) {
+        TempDir dir;
+        const std::string args = row.args + " --legend ";
+        std::vector<std::pair<std::string, std::string>> pairs = {
+            {render(dir, args + row.legend + " --png", "map.png"), render(dir, args + "none --png", "base.png")}};
+        if (rsvg) {
+            for (const char *name : {"map", "base"}) {
+                const std::string svg = render(dir, args + (name[0] == 'm' ? row.legend : "none"),
+                                               name + std::string(".svg"));
+                ASSERT_EQ(run_command("rsvg-convert -o " + dir.file(name + std::string("-svg.png")) + " " + svg).status,
+                          0);
+            }
+            pairs.emplace_back(dir.file("map-svg.png"), dir.file("base-svg.png"));
+        }
+        for (const auto &[picture, base] : pairs) {
+            const auto r = run_command(probe_script() + " hidden " + picture + " " + base + " 242,230,196");
+            long changed = -1, land = -1, below = -1;
+            ASSERT_EQ(std::sscanf(r.output.c_str(), "%ld %ld %ld", &changed, &land, &below), 3) << r.output;
+            const std::string where = std::string(row.where);
+            EXPECT_GT(changed + below, 0) << row.args << " " << picture << ": a legend is drawn";
+            EXPECT_TRUE(where == "either" || (below > 0) == (where == "below"))
+                << row.args << " " << picture << ": " << below << " rows below the map";
+            EXPECT_EQ(land > 0, row.over_land) << row.args << " " << picture << ": " << land << " land pixels hidden";
+        }
+    }
+    TempDir dir;
+    for (const auto &[legend, letters] : {std::pair{"none", false}, std::pair{"auto", true}}) {
+        const std::string png = render(
+            dir, "--box -90/-70/30/40 --width 400 --no-graticule --png --legend " + std::string(legend), "bare.png");
+        EXPECT_EQ(std::atoi(run_command(probe_script() + " text " + png).output.c_str()) > 50, letters) << legend;
+    }
+    const auto bad = run_command("VORPIX_DATA_PATH= " + tool_command() + " render --legend middle -o " +
+                                 dir.file("no") + " 2>&1");
+    EXPECT_EQ(bad.status, 2);
+    EXPECT_EQ(bad.output,
+              "vorpix render: --legend is auto, none, top-left, top-right, bottom-left, bottom-right or below, not "
+              "\"middle\" (see 'vorpix render --help')\n");
 }
 
 }  // namespace

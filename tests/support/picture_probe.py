@@ -2,9 +2,15 @@
 """Looks at pictures for the render tests, with Pillow and Python's XML parser.
 
   picture_probe.py colours PNG X,Y ...      the RGB colour at each pixel, one a line
-  picture_probe.py text PNG X0 Y0 X1 Y1     dark neutral pixels in the rectangle and
-                                            the number of distinct neutral greys
-                                            between dark and light (antialiased letters)
+  picture_probe.py text PNG [X0 Y0 X1 Y1]   dark neutral pixels in the rectangle (else
+                                            the whole picture) and the number of distinct
+                                            neutral greys between dark and light
+                                            (antialiased letters)
+  picture_probe.py hidden PNG BASE R,G,B    what PNG draws over BASE, a picture of the
+                                            same width and at most its height: the pixels
+                                            of BASE's area that differ, how many of them
+                                            are of the colour R,G,B (within 3) in BASE,
+                                            and the rows PNG adds below
   picture_probe.py svg-texts SVG            the words of every <text> element, one a line
                                             (exit status 1 when the SVG does not parse)
 """
@@ -20,9 +26,11 @@ def colours(path, points):
         print("%d %d %d" % im.getpixel((x, y)))
 
 
-def text(path, x0, y0, x1, y1):
+def text(path, *rect):
     from PIL import Image
-    im = Image.open(path).convert("RGB").crop((x0, y0, x1, y1))
+    im = Image.open(path).convert("RGB")
+    if rect:
+        im = im.crop(rect)
     dark, greys = 0, set()
     for r, g, b in im.getdata():
         if max(r, g, b) - min(r, g, b) > 12:
@@ -33,6 +41,21 @@ def text(path, x0, y0, x1, y1):
         elif level < 200:
             greys.add(level)
     print(dark, len(greys))
+
+
+def hidden(path, base_path, colour):
+    from PIL import Image
+    base = Image.open(base_path).convert("RGB")
+    im = Image.open(path).convert("RGB")
+    if im.width != base.width or im.height < base.height:
+        sys.exit("%s is %dx%d, %s %dx%d" % (path, *im.size, base_path, *base.size))
+    target = [int(v) for v in colour.split(",")]
+    changed = covered = 0
+    for p, q in zip(im.crop((0, 0, *base.size)).getdata(), base.getdata()):
+        if p != q:
+            changed += 1
+            covered += all(abs(a - b) <= 3 for a, b in zip(q, target))
+    print(changed, covered, im.height - base.height)
 
 
 def svg_texts(path):
@@ -51,6 +74,8 @@ if __name__ == "__main__":
         colours(path, rest)
     elif command == "text":
         text(path, *(int(v) for v in rest))
+    elif command == "hidden":
+        hidden(path, *rest)
     elif command == "svg-texts":
         svg_texts(path)
     else:

@@ -232,6 +232,12 @@ std::string latitude_label(double lat) {
     return buffer;
 }
 
+// Clear of the longitude labels and the top edge.
+bool latitude_label_shown(const Picture &pic, double lat) {
+    const double y = pic.y(lat) + 4;
+    return y <= pic.height - 5.0 - 14 && y >= 12;
+}
+
 void draw_graticule(const Picture &pic, Canvas &canvas) {
     const double step = graticule_step(pic.box);
     const Box &b = pic.box;
@@ -254,38 +260,246 @@ void draw_graticule(const Picture &pic, Canvas &canvas) {
         canvas.text(std::clamp(pic.x(lon), half, pic.width - half), bottom, label, style);
     }
     style.anchor = Anchor::Start;
-    for (const double lat : lats) {
-        const double y = pic.y(lat) + 4;
-        if (y > bottom - 14 || y < 12) continue;  // clear of the longitude labels and the top edge
-        canvas.text(4, y, latitude_label(lat), style);
-    }
+    for (const double lat : lats)
+        if (latitude_label_shown(pic, lat)) canvas.text(4, pic.y(lat) + 4, latitude_label(lat), style);
 }
 
-void draw_legend(const Picture &pic, Canvas &canvas) {
-    if (pic.legend.empty()) return;
+// A rectangle in pixels, x0 < x1 and y0 < y1.
+struct Rect {
+    double x0, y0, x1, y1;
+    bool meets(const Rect &o) const { return x0 < o.x1 && o.x0 < x1 && y0 < o.y1 && o.y0 < y1; }
+};
+
+Rect bounds(const PixelPath &path) {
+    Rect r{INFINITY, INFINITY, -INFINITY, -INFINITY};
+    for (const auto &[x, y] : path)
+        r.x0 = std::min(r.x0, x), r.y0 = std::min(r.y0, y), r.x1 = std::max(r.x1, x), r.y1 = std::max(r.y1, y);
+    return r;
+}
+
+double area2(const PixelPath &ring) {
+    double sum = 0;
+    for (size_t i = 0, n = ring.size(); i < n; ++i) {
+        const auto &p = ring[i], &q = ring[(i + 1) % n];
+        sum += p.first * q.second - q.first * p.second;
+    }
+    return sum;
+}
+
+// Twice the signed area of the part of a ring inside r. Clipping by each
+// side in turn is exact for a convex window: what it leaves beyond a simple
+// polygon's part are edges along the sides, which enclose nothing.
+double area2_inside(PixelPath ring, const Rect &r) {
+    PixelPath kept;
+    auto clip = [&](bool along_x, double at, bool keep_below) {
+        kept.clear();
+        auto coordinate = [&](const std::pair<double, double> &p) { return along_x ? p.first : p.second; };
+        auto inside = [&](const std::pair<double, double> &p) {
+            return keep_below ? coordinate(p) <= at : coordinate(p) >= at;
+        };
+        for (size_t i = 0, n = ring.size(); i < n; ++i) {
+            const auto &p = ring[i], &q = ring[(i + 1) % n];
+            if (inside(p)) kept.push_back(p);
+            if (inside(p) != inside(q)) {
+                const double t = (at - coordinate(p)) / (coordinate(q) - coordinate(p));
+                kept.emplace_back(p.first + t * (q.first - p.first), p.second + t * (q.second - p.second));
+            }
+        }
+        ring.swap(kept);
+    };
+    clip(true, r.x0, false);
+    clip(true, r.x1, true);
+    clip(false, r.y0, false);
+    clip(false, r.y1, true);
+    return area2(ring);
+}
+
+double length_inside(std::pair<double, double> p, std::pair<double, double> q, const Rect &r) {
+    const double dx = q.first - p.first, dy = q.second - p.second;
+    double t0 = 0, t1 = 1;
+    const double ends[4][2] = {
+        {-dx, p.first - r.x0}, {dx, r.x1 - p.first}, {-dy, p.second - r.y0}, {dy, r.y1 - p.second}};
+    for (const auto &[along, room] : ends) {
+        if (along == 0) {
+            if (room < 0) return 0;
+        } else if (along < 0) {
+            t0 = std::max(t0, room / along);
+        } else {
+            t1 = std::min(t1, room / along);
+        }
+    }
+    return t1 > t0 ? (t1 - t0) * std::hypot(dx, dy) : 0;
+}
+
+// What the layers put inside a rectangle: the area of their fills (land,
+// lakes, shapes) in square pixels, and the length of their lines in pixels.
+struct Covered {
+    double fill = 0, lines = 0;
+};
+
+std::vector<Covered> covered(const Picture &pic, const std::vector<Rect> &rects) {
+    std::vector<Covered> out(rects.size());
+    std::vector<double> op_area(rects.size());
+    for (const Op &op : pic.ops) {
+        if (op.kind == Op::Image) continue;
+        std::fill(op_area.begin(), op_area.end(), 0.0);
+        for (const Ring &ring : op.rings) {
+            const PixelPath path = to_pixels(pic, ring, 0);
+            const Rect box = bounds(path);
+            for (size_t k = 0; k < rects.size(); ++k) {
+                if (!box.meets(rects[k])) continue;
+                if (op.kind == Op::Fill) {
+                    op_area[k] += area2_inside(path, rects[k]);
+                } else {
+                    for (size_t i = 1; i < path.size(); ++i)
+                        out[k].lines += length_inside(path[i - 1], path[i], rects[k]);
+                }
+            }
+        }
+        // A fill's rings are its polygons' exteriors and their holes, turning
+        // opposite ways, so that their signed areas sum to what it covers.
+        for (size_t k = 0; k < rects.size(); ++k) out[k].fill += std::fabs(op_area[k]) / 2;
+    }
+    return out;
+}
+
+constexpr double legend_pad = 8, legend_row = 20, legend_swatch = 26, legend_gap = 18;
+
+TextStyle legend_text() {
     TextStyle style;
     style.size = 12;
     style.colour = ink;
-    constexpr double pad = 8, row = 20, swatch = 26;
-    double widest = 0;
-    for (const auto &e : pic.legend) widest = std::max(widest, text_width(e.label, style));
-    const double w = pad + swatch + pad + widest + pad, h = pad + row * pic.legend.size() + pad / 2;
-    const double x0 = pic.width - w - 10, y0 = 10;
-    canvas.path({{{x0, y0}, {x0 + w, y0}, {x0 + w, y0 + h}, {x0, y0 + h}}}, true, {0xe6ffffffu, 0xff808080u, 1, 0});
+    return style;
+}
+
+double entry_width(const LegendEntry &e) { return legend_swatch + legend_pad + text_width(e.label, legend_text()); }
+
+// The entries of a legend laid out below the map, row by row across its
+// width: the first entry of each row and the row's width.
+struct StripRow {
+    size_t first, count;
+    double width;
+};
+
+std::vector<StripRow> strip_rows(const Picture &pic) {
+    std::vector<StripRow> rows;
     for (size_t i = 0; i < pic.legend.size(); ++i) {
-        const auto &e = pic.legend[i];
-        const double top = y0 + pad + row * i, middle = top + row / 2 - 2, left = x0 + pad;
-        if (e.line) canvas.path({{{left, middle}, {left + swatch, middle}}}, false, e.style);
-        else
-            canvas.path(
-                {{{left, middle - 6}, {left + swatch, middle - 6}, {left + swatch, middle + 6}, {left, middle + 6}}},
-                true, e.style);
-        canvas.text(left + swatch + pad, middle + 4.5, e.label, style);
+        const double w = entry_width(pic.legend[i]);
+        if (rows.empty() || rows.back().width + legend_gap + w > pic.width - 2 * legend_pad) rows.push_back({i, 1, w});
+        else rows.back().count += 1, rows.back().width += legend_gap + w;
     }
+    return rows;
+}
+
+struct LegendSpot {
+    LegendPlace place = LegendPlace::None;
+    Rect rect{0, 0, 0, 0};
+    double strip = 0;  // the height added below the map
+};
+
+// The latitude labels run down the left edge, the longitude labels along
+// the bottom: a legend in a corner keeps clear of them.
+LegendSpot place_legend(const Picture &pic, bool graticule, LegendPlace wanted) {
+    LegendSpot spot;
+    if (pic.legend.empty() || wanted == LegendPlace::None) return spot;
+    if (wanted == LegendPlace::Below) {
+        spot.place = wanted;
+        spot.strip = std::ceil(legend_pad + legend_row * strip_rows(pic).size() + legend_pad / 2);
+        spot.rect = {0, double(pic.height), double(pic.width), pic.height + spot.strip};
+        return spot;
+    }
+    double widest = 0;
+    for (const auto &e : pic.legend) widest = std::max(widest, entry_width(e));
+    const double w = legend_pad + widest + legend_pad, h = legend_pad + legend_row * pic.legend.size() + legend_pad / 2;
+    double left = 10, bottom = 10;
+    if (graticule) {
+        TextStyle label;
+        label.size = 11;
+        for (const double lat : multiples(pic.box.south, pic.box.north, graticule_step(pic.box)))
+            if (latitude_label_shown(pic, lat)) left = std::max(left, 4 + text_width(latitude_label(lat), label) + 6);
+        bottom = 22;
+    }
+    auto corner = [&](LegendPlace place) {
+        const bool is_left = place == LegendPlace::TopLeft || place == LegendPlace::BottomLeft;
+        const bool is_top = place == LegendPlace::TopLeft || place == LegendPlace::TopRight;
+        const double x0 = is_left ? left : pic.width - 10 - w, y0 = is_top ? 10 : pic.height - bottom - h;
+        return Rect{x0, y0, x0 + w, y0 + h};
+    };
+    if (wanted != LegendPlace::Auto) {
+        spot.place = wanted;
+        spot.rect = corner(wanted);
+        return spot;
+    }
+    const LegendPlace corners[] = {LegendPlace::TopRight, LegendPlace::TopLeft, LegendPlace::BottomRight,
+                                   LegendPlace::BottomLeft};
+    std::vector<Rect> around;  // each corner's box with a margin for outlines and antialiasing
+    for (const LegendPlace place : corners) {
+        const Rect r = corner(place);
+        around.push_back({r.x0 - 3, r.y0 - 3, r.x1 + 3, r.y1 + 3});
+    }
+    const auto found = covered(pic, around);
+    double fewest_lines = INFINITY;
+    for (size_t k = 0; k < around.size(); ++k) {
+        const Rect &r = around[k];
+        if (r.x0 < 0 || r.y0 < 0 || r.x1 > pic.width || r.y1 > pic.height || found[k].fill > 0) continue;
+        if (found[k].lines < fewest_lines) fewest_lines = found[k].lines, spot.place = corners[k];
+    }
+    if (spot.place == LegendPlace::None) return place_legend(pic, graticule, LegendPlace::Below);
+    spot.rect = corner(spot.place);
+    return spot;
+}
+
+void draw_entry(const LegendEntry &e, double left, double top, Canvas &canvas) {
+    const double middle = top + legend_row / 2 - 2;
+    if (e.line) canvas.path({{{left, middle}, {left + legend_swatch, middle}}}, false, e.style);
+    else
+        canvas.path({{{left, middle - 6},
+                      {left + legend_swatch, middle - 6},
+                      {left + legend_swatch, middle + 6},
+                      {left, middle + 6}}},
+                    true, e.style);
+    canvas.text(left + legend_swatch + legend_pad, middle + 4.5, e.label, legend_text());
+}
+
+void draw_legend(const Picture &pic, const LegendSpot &spot, Canvas &canvas) {
+    if (spot.place == LegendPlace::None) return;
+    const Rect &r = spot.rect;
+    if (spot.place == LegendPlace::Below) {
+        // Over the map's edge, which lines drawn to the frame may overreach a little.
+        canvas.path({{{r.x0, r.y0}, {r.x1, r.y0}, {r.x1, r.y1}, {r.x0, r.y1}}}, true, {0xffffffffu, 0, 0, 0});
+        canvas.path({{{r.x0, r.y0 + 0.5}, {r.x1, r.y0 + 0.5}}}, false, {0, 0xff808080u, 1, 0});
+        double top = r.y0 + legend_pad;
+        for (const StripRow &row : strip_rows(pic)) {
+            double left = (pic.width - row.width) / 2;
+            for (size_t i = row.first; i < row.first + row.count; ++i) {
+                draw_entry(pic.legend[i], left, top, canvas);
+                left += entry_width(pic.legend[i]) + legend_gap;
+            }
+            top += legend_row;
+        }
+        return;
+    }
+    canvas.path({{{r.x0, r.y0}, {r.x1, r.y0}, {r.x1, r.y1}, {r.x0, r.y1}}}, true, {0xe6ffffffu, 0xff808080u, 1, 0});
+    for (size_t i = 0; i < pic.legend.size(); ++i)
+        draw_entry(pic.legend[i], r.x0 + legend_pad, r.y0 + legend_pad + legend_row * i, canvas);
+}
+
+LegendPlace parse_legend_place(const std::string &word) {
+    static const std::pair<const char *, LegendPlace> words[] = {{"auto", LegendPlace::Auto},
+                                                                 {"none", LegendPlace::None},
+                                                                 {"top-right", LegendPlace::TopRight},
+                                                                 {"top-left", LegendPlace::TopLeft},
+                                                                 {"bottom-right", LegendPlace::BottomRight},
+                                                                 {"bottom-left", LegendPlace::BottomLeft},
+                                                                 {"below", LegendPlace::Below}};
+    for (const auto &[name, place] : words)
+        if (word == name) return place;
+    throw UsageError("--legend is auto, none, top-left, top-right, bottom-left, bottom-right or below, not \"" + word +
+                     "\"");
 }
 
 int run_render(int argc, char **argv) {
-    Args args(argc, argv, {"box", "res", "line-res", "shapes", "texture", "width", "o", "kinds"});
+    Args args(argc, argv, {"box", "res", "line-res", "shapes", "texture", "width", "o", "kinds", "legend"});
     args.allow_flags({"png", "borders", "rivers", "no-coast", "no-graticule"});
     if (!args.positional().empty()) throw UsageError("unexpected argument \"" + args.positional()[0] + "\"");
     RenderRequest request;
@@ -302,6 +516,7 @@ int run_render(int argc, char **argv) {
     request.graticule = !args.flag("no-graticule");
     request.shapes = args.get("shapes");
     request.texture = args.get("texture");
+    request.legend = parse_legend_place(args.get("legend", "auto"));
     Progress progress;
     Output out(args.get("o"));
     out.append(render_map(request, args.flag("png"), progress));
@@ -324,8 +539,10 @@ Picture compose(const RenderRequest &request, Progress &progress) {
     return pic;
 }
 
-std::string draw(const Picture &pic, bool graticule, bool png) {
-    auto canvas = png ? png_canvas(pic.width, pic.height) : svg_canvas(pic.width, pic.height);
+std::string draw(const Picture &pic, bool graticule, bool png, LegendPlace legend) {
+    const LegendSpot spot = place_legend(pic, graticule, legend);
+    const int height = pic.height + static_cast<int>(spot.strip);
+    auto canvas = png ? png_canvas(pic.width, height) : svg_canvas(pic.width, height);
     const double w = pic.width, h = pic.height;
     canvas->path({{{0, 0}, {w, 0}, {w, h}, {0, h}}}, true, {pic.background, 0, 0, 0});
     for (auto first = pic.ops.cbegin(); first != pic.ops.cend();) {
@@ -336,21 +553,22 @@ std::string draw(const Picture &pic, bool graticule, bool png) {
         first = last;
     }
     if (graticule) draw_graticule(pic, *canvas);
-    draw_legend(pic, *canvas);
+    draw_legend(pic, spot, *canvas);
     return canvas->finish();
 }
 
 std::string render_map(const RenderRequest &request, bool png, Progress &progress) {
     const Picture pic = compose(request, progress);
     progress.say("drawing");
-    return draw(pic, request.graticule, png);
+    return draw(pic, request.graticule, png, request.legend);
 }
 
 const Command render_command{"render", "one map picture of a box from every layer, as SVG or PNG",
                              "usage: vorpix render [--box W/E/S/N] [--res RES] [--line-res RES] [--kinds KINDS]\n"
                              "                     [--borders] [--rivers]\n"
                              "                     [--shapes FILE.shp] [--texture FILE.dds] [--width PIXELS]\n"
-                             "                     [--no-coast] [--no-graticule] [--png] [-o OUT]\n\n"
+                             "                     [--no-coast] [--no-graticule] [--legend PLACE] [--png]\n"
+                             "                     [-o OUT]\n\n"
                              "Draws the box (default the whole world) in its own frame: a box from 160\n"
                              "to 200, or from 160 to -160, runs east across 180, and every layer is\n"
                              "clipped to it exactly, with its copies a whole turn away. From the bottom\n"
@@ -364,6 +582,11 @@ const Command render_command{"render", "one map picture of a box from every laye
                              "  --line-res RES resolution of borders and rivers alone; default that of --res\n"
                              "  --kinds KINDS  the shoreline kinds, as for 'vorpix coast'; default f:0\n"
                              "  --width PIXELS the picture's width; its height follows the box; default 1200\n"
+                             "  --legend PLACE where the legend goes: auto (the default) puts it in a corner\n"
+                             "                 of the map that holds no land, crossed by the fewest lines,\n"
+                             "                 or in a strip below the map when every corner holds land;\n"
+                             "                 top-left, top-right, bottom-left, bottom-right or below put\n"
+                             "                 it there; none leaves it out\n"
                              "  --png          write a PNG picture instead of SVG (the same map and words)\n"
                              "  -o OUT         write to OUT instead of standard output\n"
                              "Progress is shown on standard error when it is a terminal.\n",

@@ -82,6 +82,11 @@ void add_line_layer(Picture &pic, bool rivers, const std::string &kinds, const s
 void add_shape_layer(Picture &pic, const std::string &shapefile, Progress &progress);
 void add_texture_layer(Picture &pic, const std::string &dds, Progress &progress);
 
+// Where the legend goes. Auto takes the corner of the map that holds no land
+// (of the candidates, the one crossed by the fewest lines), or a strip below
+// the map when every corner holds some.
+enum class LegendPlace { Auto, None, TopRight, TopLeft, BottomRight, BottomLeft, Below };
+
 struct RenderRequest {
     Box box{-180, 180, -90, 90};
     int width = 1200;
@@ -90,13 +95,14 @@ struct RenderRequest {
     std::string border_kinds = "p:7", river_kinds = "r:4095";
     bool coast = true, borders = false, rivers = false, graticule = true;
     std::string shapes, texture;  // files, or empty
+    LegendPlace legend = LegendPlace::Auto;
 };
 
 // The finished picture's bytes, SVG or PNG: the layers composed, each
 // clipped to the frame, then drawn.
 std::string render_map(const RenderRequest &request, bool png, Progress &progress);
 Picture compose(const RenderRequest &request, Progress &progress);
-std::string draw(const Picture &pic, bool graticule, bool png);
+std::string draw(const Picture &pic, bool graticule, bool png, LegendPlace legend = LegendPlace::Auto);
 
 }  // namespace vorpix::cli
 
