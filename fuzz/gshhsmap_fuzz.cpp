@@ -26,9 +26,15 @@ void walk_headers(std::vector<char> &bytes) {
         require(gshhs_unstuff_hdr(&into, &stream) == 0, "the plain header decoder fails");
         require(std::memcmp(&sized, &plain, sizeof sized) == 0, "the plain header decoder decodes otherwise");
         require(stream - bytes.data() == position, "the plain header decoder ends elsewhere");
+        long points = position;
         if (gshhs_skip_pts_sized(&sized, size, &position) < 0) return;
         gshhs_skip_pts(&plain, &stream);
         require(stream - bytes.data() == position, "the plain decoder skips the points otherwise");
+        // The points that the skip vouched for decode, and end where it ended.
+        std::vector<double> lon(static_cast<size_t>(sized.n)), lat(lon.size());
+        require(gshhs_unstuff_pts_sized(&sized, bytes.data(), size, &points, lon.data(), lat.data()) == 0,
+                "the sized point decoder fails where the skip succeeds");
+        require(points == position, "the sized point decoder ends elsewhere");
     }
 }
 

@@ -20,8 +20,13 @@ and an islet that this resolution keeps as a bare line between two points
 gets a third point beside it, enclosing the area the file gives (sliver).
 
 Levels: 1 land, 2 lake, 3 island in a lake, 4 pond. Antarctica comes twice,
-as its ice front (level 5: pieces flagged as Antarctic ice front) and as its
-grounding line (level 6); readers take one of them.
+as its ice front (level 5) and as its grounding line (level 6); readers take
+one of them. The source flags every polygon of the Antarctic set, but only
+those that hold grounding-line polygons are ice fronts: the islands off the
+Peninsula and round the coast have no second outline and are plain land
+(level 1) in either view. A grounding-line polygon names the ice front that
+holds it as its container, which is how a reader that sees it as level 1 (as
+level 6 is read) tells it from other land.
 
 Header fields: the flag word holds the level, the version (bits 8-15), where
 the polygon crosses Greenwich or the 180th meridian (bits 16-17: 1, 2 or 3
@@ -40,6 +45,9 @@ import sys
 
 import numpy as np
 from scipy.io import netcdf_file
+from shapely.affinity import translate
+from shapely.geometry import Polygon
+from shapely.prepared import prep
 
 MICRO = 10**6
 TURN = 360 * MICRO
@@ -286,6 +294,37 @@ def polygon_record(pid, level, points, round_pole, area, area_full, container, s
     return head + b"".join(struct.pack(">ii", x, y) for x, y in points)
 
 
+def antarctic_levels(levels, rings):
+    """Settles the levels of the Antarctic set in place: a flagged polygon
+    (level 5 as read) that holds a grounding-line polygon is an ice front and
+    stays 5; the others become land. Returns the container of each
+    grounding-line polygon (the ice front that holds it) and the set of
+    flagged polygons made land."""
+    def plane(pid):
+        return Polygon([(x / MICRO, y / MICRO) for x, y in rings[pid][0]]).buffer(0)
+    # Each front also a turn east and west, so that any point meets it in its own frame.
+    fronts = [(pid, prep(translate(shape, 360 * k)), translate(shape, 360 * k).bounds)
+              for pid, level in levels.items() if level == 5 for shape in [plane(pid)] for k in (-1, 0, 1)]
+    containers, holding, islands = {}, set(), set()
+    for pid, level in levels.items():
+        if level != 6:
+            continue
+        inside = plane(pid).representative_point()
+        around = [(f, shape) for f, shape, (w, s, e, n) in fronts if w <= inside.x <= e and s <= inside.y <= n]
+        # A coarse ice front cuts the odd corner that holds a small ice rise;
+        # the rise still belongs to the front whose extent holds it.
+        front = next((f for f, shape in around if shape.contains(inside)), around[0][0] if around else None)
+        if front is None:
+            raise ValueError(f"grounding-line polygon {pid} lies in no ice front")
+        containers[pid] = front
+        holding.add(front)
+    for pid in {f for f, _, _ in fronts}:
+        if pid not in holding:
+            levels[pid] = 1
+            islands.add(pid)
+    return containers, islands
+
+
 def main():
     source, target = sys.argv[1], sys.argv[2]
     pieces = collections.defaultdict(list)
@@ -300,8 +339,7 @@ def main():
     fraction = nc.variables["Micro_fraction_of_full_resolution_area"].data.copy()
     parent = nc.variables["Id_of_parent_polygons"].data.copy()
     nc.close()
-    out = bytearray()
-    npoints = 0
+    rings = {}
     for pid in range(len(area_km2)):
         # The file gives the full-resolution area and the share of it that
         # this resolution's polygon keeps, in millionths; a negative area
@@ -318,8 +356,14 @@ def main():
         if turns not in (0, 1, -1):
             raise ValueError(f"polygon {pid} winds {turns} times round the pole")
         ring = untwist(close_round_pole(ring) if turns else unwrap(ring))
-        wvs = 1 if levels[pid] == 1 else 0
-        out += polygon_record(pid, levels[pid], ring, bool(turns), area, area_full, int(parent[pid]), wvs, river)
+        rings[pid] = (ring, bool(turns), area, area_full, river)
+    containers, islands = antarctic_levels(levels, rings)
+    out = bytearray()
+    npoints = 0
+    for pid, (ring, round_pole, area, area_full, river) in rings.items():
+        wvs = 1 if levels[pid] == 1 and pid not in islands else 0
+        container = containers.get(pid, int(parent[pid]))
+        out += polygon_record(pid, levels[pid], ring, round_pole, area, area_full, container, wvs, river)
         npoints += len(ring)
     with open(target, "wb") as f:
         f.write(out)

@@ -169,9 +169,23 @@ TEST(ShorelineHeader, SizedDecodingRefusesHeadersAndPointsPastTheEnd) {
     EXPECT_EQ(position, 36);
     EXPECT_EQ(logged([&] { return gshhs_skip_pts_sized(&hdr, 60, &position); }),
               "gshhs_skip_pts_sized: 4 points at byte 36 need 32 bytes, 24 remain.\n");
+    // The points themselves: cut short alike, else within the extent that
+    // the writer recorded (0 to 1 degree each way), ending at the next header.
+    double lon[4], lat[4];
+    EXPECT_EQ(logged([&] { return gshhs_unstuff_pts_sized(&hdr, data, 60, &position, lon, lat); }),
+              "gshhs_unstuff_pts_sized: 4 points at byte 36 need 32 bytes, 24 remain.\n");
+    ASSERT_EQ(gshhs_unstuff_pts_sized(&hdr, data, static_cast<long>(bytes.size()), &position, lon, lat), 0);
+    EXPECT_EQ(position, 68);
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_TRUE(lon[i] >= 0 && lon[i] <= 1 && lat[i] >= 0 && lat[i] <= 1) << lon[i] << " " << lat[i];
+        EXPECT_TRUE(lon[i] == 0 || lon[i] == 1) << "corners of the unit square, to the micro-degree";
+    }
+    position = 36;
     hdr.n = -3;
     EXPECT_EQ(logged([&] { return gshhs_skip_pts_sized(&hdr, 1000, &position); }),
               "gshhs_skip_pts_sized: negative point count -3 at byte 36.\n");
+    EXPECT_EQ(logged([&] { return gshhs_unstuff_pts_sized(&hdr, data, 1000, &position, lon, lat); }),
+              "gshhs_unstuff_pts_sized: negative point count -3 at byte 36.\n");
 }
 
 TEST(ShorelineSelect, ResolutionNamesPickTheirFiles) {

@@ -17,6 +17,9 @@ namespace {
 
 std::string tool(const std::string &args) { return "VORPIX_DATA_PATH= " + tool_command() + " " + args; }
 
+// What the tool says installs the resolutions that are not bundled.
+std::string install_command() { return "scripts/make-world-shorelines.sh h f"; }
+
 // A data directory whose crude shorelines are the given file.
 class ShoreRoot {
 public:
@@ -128,19 +131,96 @@ TEST(CoastTool, SvgShowsLandWhereLandIsAndSeaWhereSeaIs) {
     EXPECT_EQ(pixels.output, "(242, 230, 196) (198, 220, 239)\n");
 }
 
-// (A shoreline file cut short is a row of the tool's bad-input messages.)
-TEST(CoastTool, MissingFileAndBadBoxAreOneLineAndWriteNothing) {
+// The path of a map file that the tool finds, or "" when none is installed.
+std::string installed(const std::string &relative) {
+    const auto r = run_command(tool("data"));
+    std::istringstream lines(r.output);
+    for (std::string line; std::getline(lines, line);) {
+        std::istringstream words(line);
+        std::string name, found;
+        if (words >> name >> found && name == relative && found != "not") return found;
+    }
+    return "";
+}
+
+class LandArea : public testing::TestWithParam<char> {};
+
+// Box by box, round Antarctica and in the whole world, the land that the
+// tool fills is the land the source gives: the islands off the Peninsula
+// (the South Shetlands, the South Orkneys), the continent with its ice
+// shelves by default and at its grounding line on request.
+TEST_P(LandArea, AgreesWithTheSourceBoxByBox) {
+    const char res = GetParam();
+    const std::string shorelines = installed(std::string("maps/vorpix/gshhs_") + res + ".b");
+    const std::string bundled = std::string(VORPIX_SOURCE_DIR) + "/tests/fixtures/gshhs/source_areas_" + res + ".json";
+    const std::string built = std::string(VORPIX_SOURCE_DIR) + "/build-data/source_areas_" + res + ".json";
+    const std::string source = std::filesystem::exists(bundled) ? bundled : built;
+    if (shorelines.empty() || !std::filesystem::exists(source))
+        GTEST_SKIP() << "resolution " << res << " is not installed (" << install_command() << ")";
+    const auto r = run_command("VORPIX_DATA_PATH= " + python_command() + " " + VORPIX_SOURCE_DIR +
+                               "/tests/support/land_area_check.py " + tool_command() + " " + res + " " + shorelines +
+                               " " + source + " 2>&1");
+    EXPECT_EQ(r.status, 0) << r.output;
+    EXPECT_EQ(count_of(r.output, "ok "), 10u) << r.output;
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryResolution, LandArea, testing::Values('c', 'l', 'i', 'h', 'f'),
+                         [](const auto &info) { return std::string(1, info.param); });
+
+// Options that cannot mean anything are usage errors: one line, status 2,
+// nothing written.
+TEST(CoastTool, OptionsThatSelectNothingAreUsageErrors) {
     TempDir dir;
-    const std::string out = dir.file("never.geojson");
-    auto r = run_command(tool("coast --res f -o " + out) + " 2>&1");
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.output,
-              "vorpix: maps/vorpix/gshhs_f.b: no such shoreline file in the data directories (set "
-              "VORPIX_DATA_PATH)\n");
-    EXPECT_FALSE(std::filesystem::exists(out));
-    r = run_command(tool("coast --box 1/2/3") + " 2>&1");
-    EXPECT_EQ(r.status, 2);
-    EXPECT_NE(r.output.find("WEST/EAST/SOUTH/NORTH"), std::string::npos);
+    const std::string out = dir.file("never");
+    const struct {
+        const char *args, *line;
+    } rows[] = {
+        {"coast --res x", "--res is one of c, l, i, h, f (crude, low, intermediate, high, full), not \"x\""},
+        {"render --line-res q", "--line-res is one of c, l, i, h, f (crude, low, intermediate, high, full), not \"q\""},
+        {"coast --kinds q:9",
+         "the kind \"q:9\" names no kind: its first letter is one of c (shorelines) or f "
+         "(filled land and water)"},
+        {"coast --kinds f:64", "the kind \"f:64\" selects no level: bit k selects level k+1, levels 1 to 4 exist"},
+        {"coast --kinds 'c:0 f:0 c:1'", "--kinds takes at most two words"},
+        {"borders --box 0/10/0/10 --kinds r:0",
+         "the kind \"r:0\" selects no level: bit k selects level k+1, levels 1 to 10 exist"},
+        {"borders --box 0/10/0/10 --kinds r:-1",
+         "the kind \"r:-1\" wants a level bitmap of digits after its letter and separator"},
+        {"borders --box 0/10/0/10 --kinds p:8",
+         "the kind \"p:8\" selects no level: bit k selects level k+1, levels 1 "
+         "to 3 exist"},
+        {"coast --box 10/20/30/400", "the box's latitudes lie within -90 to 90, not \"10/20/30/400\""},
+        {"coast --list --svg", "--list, --svg and --geojson each choose the output; give one"},
+        {"coast --antarctica floating", "--antarctica is ice-front or grounding-line, not \"floating\""},
+        {"coast --list --antarctica ice-front",
+         "--list shows what the library's selection delivers, Antarctica at "
+         "its grounding line; --antarctica is for GeoJSON and SVG"},
+    };
+    for (const auto &row : rows) {
+        const std::string command = std::string(row.args).substr(0, std::string(row.args).find(' '));
+        const auto r = run_command(tool(std::string(row.args) + " -o " + out) + " 2>&1");
+        EXPECT_EQ(r.status, 2) << row.args;
+        EXPECT_EQ(r.output, "vorpix " + command + ": " + row.line + " (see 'vorpix " + command + " --help')\n")
+            << row.args;
+        EXPECT_FALSE(std::filesystem::exists(out)) << row.args;
+    }
+}
+
+// A resolution that is not installed is named, with the command that
+// installs it; nothing is written.
+TEST(CoastTool, MissingResolutionSaysHowToInstallIt) {
+    for (const char res : {'h', 'f'}) {
+        const std::string relative = std::string("maps/vorpix/gshhs_") + res + ".b";
+        if (!installed(relative).empty()) continue;
+        TempDir dir;
+        const std::string out = dir.file("never.geojson");
+        const auto r = run_command(tool(std::string("coast --res ") + res + " -o " + out) + " 2>&1");
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.output, "vorpix: " + relative + ": the " + (res == 'h' ? "high" : "full") +
+                                "-resolution shorelines are not installed (" + install_command() +
+                                " installs them; VORPIX_DATA_PATH adds directories to search)\n");
+        EXPECT_FALSE(std::filesystem::exists(out));
+    }
 }
 
 }  // namespace

@@ -3,9 +3,11 @@
 with an exact clip made here by GEOS (shapely): filled polygons for kind f,
 outlines as lines for kind c.
 
-    exact_clip_oracle.py SHORELINE.b WEST/EAST/SOUTH/NORTH OUT.geojson [KIND:LEVELS]
+    exact_clip_oracle.py SHORELINE.b WEST/EAST/SOUTH/NORTH OUT.geojson [KIND:LEVELS [OUTLINE]]
 
-The shoreline file is read by its own reader below. Every polygon is made
+The shoreline file is read by its own reader below. Antarctica is land at
+its ice front (level 5), leaving out its grounding line (level 6), unless
+OUTLINE is grounding-line, which takes level 6 and leaves out level 5. Every polygon is made
 continuous (each edge the short way round); one that goes once round a pole
 is closed along that pole. The expected land of a polygon is the union, over
 whole turns k, of the polygon moved by 360k and intersected with the box,
@@ -42,7 +44,7 @@ def read_shorelines(path):
         head = 44 if version > 3 else 36
         values = struct.unpack(">%di" % (2 * n), data[pos + head:pos + head + 8 * n])
         pos += head + 8 * n
-        yield pid, (1 if level == 6 else level), [(values[2 * i] / 1e6, values[2 * i + 1] / 1e6) for i in range(n)]
+        yield pid, level, [(values[2 * i] / 1e6, values[2 * i + 1] / 1e6) for i in range(n)]
 
 
 def unwrap(points):
@@ -109,6 +111,7 @@ def main(args):
     path, frame, geojson = args[:3]
     kind, _, levels = (args[3] if len(args) > 3 else "f:0").partition(":")
     levels = int(levels or 0)
+    dropped = 6 if (args[4] if len(args) > 4 else "ice-front") == "ice-front" else 5
     lines = kind == "c"
     west, east, south, north = (float(v) for v in frame.split("/"))
     if east <= west:
@@ -121,7 +124,10 @@ def main(args):
     problems, count, total = [], 0, 0.0
     measure = (lambda g: g.length) if lines else (lambda g: g.area)
     for pid, level, points in read_shorelines(path):
-        if level == 5 or (levels and not (levels >> (level - 1)) & 1):
+        if level == dropped:
+            continue
+        level = 1 if level in (5, 6) else level
+        if levels and not (levels >> (level - 1)) & 1:
             continue
         poly, outline = plane_shapes(points, west, east)
         if poly is None:

@@ -28,7 +28,7 @@ namespace {
     for (const auto &line : lines)
         if (line.rfind(missing, 0) == 0) {
             const std::string name = line.substr(missing.size(), line.find(") error") - missing.size());
-            throw InputError(name + ": no such border or river file in the data directories (set VORPIX_DATA_PATH)");
+            throw InputError(missing_map_file(name));
         }
     if (lines.empty()) throw InputError("border selection failed");
     // Some lines give only the file's own name, such as "border_c.cdf".
@@ -46,6 +46,16 @@ struct Segment {
     int level;
 };
 
+// Level 0 of the river files (double-lined rivers and river-lakes) has no
+// bit of its own: it comes with a mask that asks for every river level.
+bool all_river_levels(const std::string &kinds) {
+    std::istringstream words(kinds);
+    for (std::string word; words >> word;)
+        if (word[0] == 'r' && word.size() > 2 && (std::strtoul(word.c_str() + 2, nullptr, 10) & 0x3ffu) == 0x3ffu)
+            return true;
+    return false;
+}
+
 std::vector<Segment> deliver(const std::string &kinds, const std::string &resolution, const Box &box) {
     static void *map = nullptr;
     LogCollector log;
@@ -54,7 +64,8 @@ std::vector<Segment> deliver(const std::string &kinds, const std::string &resolu
     // The library reads an east edge below the west one as an empty window;
     // here it means the box runs east across the 180-degree meridian.
     const double east = box.east < box.west ? box.east + 360 : box.east;
-    if (gmtmap_select(map, types.data(), res.data(), box.west, east, box.south, box.north) < 0) fail_from_log(log);
+    const auto select = all_river_levels(kinds) ? gmtmap_select_with_level0 : gmtmap_select;
+    if (select(map, types.data(), res.data(), box.west, east, box.south, box.north) < 0) fail_from_log(log);
     std::vector<Segment> out;
     float *lon = nullptr, *lat = nullptr;
     int size = 0;
@@ -119,10 +130,9 @@ int run_borders(int argc, char **argv) {
     if (!args.positional().empty()) throw UsageError("unexpected argument \"" + args.positional()[0] + "\"");
     if (!args.has("box")) throw UsageError("--box W/E/S/N is required");
     const Box box = parse_box(args.get("box"));
-    const std::string res = args.get("res", "l");
-    if (res.size() != 1 || std::string("clihf").find(res[0]) == std::string::npos)
-        throw UsageError("--res is one of c, l, i, h, f, not \"" + res + "\"");
+    const std::string res = parse_resolution(args.get("res", "l"), "--res");
     const std::string kinds = args.get("kinds", args.flag("rivers") ? "r:4095" : "p:7");
+    check_kinds(kinds, KindSet::Lines);
     Output out(args.get("o"));
     if (args.flag("svg")) out.append(as_svg(kinds, res, box));
     else out.append(as_geojson(deliver(kinds, res, box), box));
@@ -180,7 +190,10 @@ const Command borders_command{"borders", "borders and rivers in a box as GeoJSON
                               "  --rivers       rivers instead of borders (kinds \"r:4095\", every level)\n"
                               "  --kinds KINDS  up to four words p:LEVELS (borders) and r:LEVELS (rivers);\n"
                               "                 LEVELS is a bitmap, bit k selects level k+1 (borders: 1\n"
-                              "                 national, 2 internal, 3 maritime); default \"p:7\"\n"
+                              "                 national, 2 internal, 3 maritime; rivers: 1-4 permanent,\n"
+                              "                 5-7 intermittent, 8-10 canals); default \"p:7\". A river\n"
+                              "                 mask with levels 1 to 10 all set also takes level 0:\n"
+                              "                 double-lined rivers and river-lakes\n"
                               "  --res RES      resolution: c(rude), l(ow), i(ntermediate), h(igh), f(ull);\n"
                               "                 default l\n"
                               "  --svg          an SVG picture of the box instead of GeoJSON\n"

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <sstream>
 #include <iterator>
 #include <new>
 #include <sys/stat.h>
@@ -88,7 +89,69 @@ Box parse_box(const std::string &text) {
     Box box{parse_number(parts[0], "the box's west edge"), parse_number(parts[1], "the box's east edge"),
             parse_number(parts[2], "the box's south edge"), parse_number(parts[3], "the box's north edge")};
     if (box.south > box.north) throw UsageError("the box's south edge lies north of its north edge");
+    if (box.south < -90 || box.north > 90)
+        throw UsageError("the box's latitudes lie within -90 to 90, not \"" + text + "\"");
     return box;
+}
+
+namespace {
+
+constexpr const char *resolution_names[] = {"crude", "low", "intermediate", "high", "full"};
+constexpr const char *resolution_letters = "clihf";
+
+}  // namespace
+
+std::string parse_resolution(const std::string &text, const std::string &option) {
+    for (int i = 0; i < 5; ++i)
+        if (text == std::string(1, resolution_letters[i]) || text == resolution_names[i])
+            return std::string(1, resolution_letters[i]);
+    throw UsageError(option + " is one of c, l, i, h, f (crude, low, intermediate, high, full), not \"" + text + "\"");
+}
+
+std::string missing_map_file(const std::string &relative) {
+    const size_t dot = relative.rfind('.');
+    const char letter = dot != std::string::npos && dot > 0 ? relative[dot - 1] : '?';
+    const char *found = std::strchr(resolution_letters, letter);
+    const std::string resolution = found && letter ? resolution_names[found - resolution_letters] : "unknown";
+    const std::string what = relative.find("gshhs_") != std::string::npos   ? "shorelines"
+                             : relative.find("river_") != std::string::npos ? "rivers"
+                                                                            : "borders";
+    return relative + ": the " + resolution + "-resolution " + what + " are not installed (" + install_command +
+           " installs them; VORPIX_DATA_PATH adds directories to search)";
+}
+
+void check_kinds(const std::string &kinds, KindSet set) {
+    const bool shore = set == KindSet::Shorelines;
+    const std::string letters = shore ? "cf" : "pr";
+    // The levels that exist of each kind: shorelines 1-4, borders 1-3, rivers 1-10.
+    const auto levels_of = [shore](char letter) { return shore ? 0xfu : letter == 'p' ? 0x7u : 0x3ffu; };
+    std::istringstream words(kinds);
+    int count = 0;
+    for (std::string word; words >> word; ++count) {
+        const std::string quoted = "the kind \"" + word + "\"";
+        if (letters.find(word[0]) == std::string::npos)
+            throw UsageError(quoted + " names no kind: its first letter is one of " +
+                             (shore ? "c (shorelines) or f (filled land and water)" : "p (borders) or r (rivers)"));
+        unsigned long mask = 0;
+        if (word.size() > 2) {
+            const std::string digits = word.substr(2);
+            if (digits.find_first_not_of("0123456789") != std::string::npos || digits.size() > 10 ||
+                (mask = std::stoul(digits)) > 0xffffffffu)
+                throw UsageError(quoted + " wants a level bitmap of digits after its letter and separator");
+        } else if (word.size() == 2) {
+            throw UsageError(quoted + " wants a level bitmap of digits after its letter and separator");
+        }
+        if (shore && mask == 0) continue;  // every level
+        if (!(mask & levels_of(word[0])))
+            throw UsageError(quoted + " selects no level: bit k selects level k+1, " +
+                             (shore            ? "levels 1 to 4"
+                              : word[0] == 'p' ? "levels 1 to 3"
+                                               : "levels 1 to 10") +
+                             " exist");
+    }
+    if (count == 0) throw UsageError("--kinds names no kind");
+    if (count > (shore ? 2 : 4))
+        throw UsageError(shore ? "--kinds takes at most two words" : "--kinds takes at most four words");
 }
 
 LogCollector::LogCollector() {

@@ -47,6 +47,23 @@ struct Box {
 };
 Box parse_box(const std::string &text);
 
+// A resolution given to option as c, l, i, h or f, or its full name; the letter.
+std::string parse_resolution(const std::string &text, const std::string &option);
+
+// The command that installs the map files of every resolution.
+inline constexpr const char *install_command = "scripts/make-world-shorelines.sh h f";
+// The one line for a map file (a name such as maps/vorpix/gshhs_h.b) that no
+// data directory holds: which resolution and kind are missing, and how to
+// install them.
+std::string missing_map_file(const std::string &relative);
+
+// Checks the words of --kinds: each names a kind of the set (c and f for
+// shorelines, p and r for borders and rivers) and selects a level that
+// exists; a shoreline bitmap of 0 selects every level. At most two shoreline
+// words, four of borders and rivers, as the library reads them.
+enum class KindSet { Shorelines, Lines };
+void check_kinds(const std::string &kinds, KindSet set);
+
 // Output collected in memory and written only when the command succeeds,
 // to the -o file or standard output.
 class Output {

@@ -21,7 +21,7 @@ namespace {
     const std::string missing = "gshhs_select: datafile(";
     if (first.rfind(missing, 0) == 0) {
         const std::string name = first.substr(missing.size(), first.find(") error") - missing.size());
-        throw InputError(name + ": no such shoreline file in the data directories (set VORPIX_DATA_PATH)");
+        throw InputError(missing_map_file(name));
     }
     throw InputError(first.empty() ? "shoreline selection failed" : describe_failure(log));
 }
@@ -101,19 +101,22 @@ std::string as_geojson(const std::vector<geo::ShoreFeature> &features) {
 }
 
 // The picture "vorpix render" draws of these shorelines alone.
-std::string as_svg(const std::string &kinds, const std::string &res, const Box &box) {
+std::string as_svg(const std::string &kinds, const std::string &res, const Box &box, geo::Antarctica antarctica) {
     RenderRequest request;
     request.box = box;
     request.width = 1000;
     request.res = res;
     request.kinds = kinds;
+    request.antarctica = antarctica;
     Progress quiet(false);
     return render_map(request, false, quiet);
 }
 
 int run_coast(int argc, char **argv) {
-    Args args(argc, argv, {"res", "kinds", "box", "ref", "o"});
+    Args args(argc, argv, {"res", "kinds", "box", "ref", "o", "antarctica"});
     args.allow_flags({"list", "svg", "geojson"});
+    if (args.flag("list") + args.flag("svg") + args.flag("geojson") > 1)
+        throw UsageError("--list, --svg and --geojson each choose the output; give one");
     if (!args.positional().empty()) throw UsageError("unexpected argument \"" + args.positional()[0] + "\"");
     const Box box = parse_box(args.get("box", "-180/180/-90/90"));
     double lonref = 0, latref = 0;
@@ -124,11 +127,26 @@ int run_coast(int argc, char **argv) {
         lonref = parse_number(ref.substr(0, slash), "--ref longitude");
         latref = parse_number(ref.substr(slash + 1), "--ref latitude");
     }
-    const std::string kinds = args.get("kinds", "c:0"), res = args.get("res", "l");
+    const std::string kinds = args.get("kinds", "c:0"), res = parse_resolution(args.get("res", "l"), "--res");
+    check_kinds(kinds, KindSet::Shorelines);
+    const geo::Antarctica antarctica = parse_antarctica(args.get("antarctica", "ice-front"));
+    if (args.flag("list") && args.has("antarctica"))
+        throw UsageError(
+            "--list shows what the library's selection delivers, Antarctica at its grounding line; "
+            "--antarctica is for GeoJSON and SVG");
     Output out(args.get("o"));
     if (args.flag("list")) out.append(as_list(deliver(kinds, res, box, lonref, latref)));
-    else if (args.flag("svg")) out.append(as_svg(kinds, res, box));
-    else out.append(as_geojson(geo::shoreline_features({res, kinds, lonref, latref, true}, geo::frame_of(box))));
+    else if (args.flag("svg")) out.append(as_svg(kinds, res, box, antarctica));
+    else {
+        geo::ShoreRequest request;
+        request.resolution = res;
+        request.kinds = kinds;
+        request.lonref = lonref;
+        request.latref = latref;
+        request.rfc7946 = true;
+        request.antarctica = antarctica;
+        out.append(as_geojson(geo::shoreline_features(request, geo::frame_of(box))));
+    }
     out.commit();
     return 0;
 }
@@ -160,7 +178,7 @@ std::string list_shoreline_file(const std::string &path, const std::vector<unsig
 
 const Command coast_command{"coast", "shorelines, lakes and islands in a box as GeoJSON, SVG or a list",
                             "usage: vorpix coast [--res RES] [--kinds KINDS] [--box W/E/S/N] [--ref LON/LAT]\n"
-                            "                    [--list | --svg] [-o OUT]\n\n"
+                            "                    [--antarctica OUTLINE] [--list | --svg] [-o OUT]\n\n"
                             "Selects the shoreline polygons of a box and writes them clipped to it.\n"
                             "  --res RES      resolution: c(rude), l(ow), i(ntermediate), h(igh), f(ull);\n"
                             "                 default l\n"
@@ -168,10 +186,16 @@ const Command coast_command{"coast", "shorelines, lakes and islands in a box as 
                             "                 land \"l\" and water \"w\"); LEVELS is a bitmap, bit k selects\n"
                             "                 level k+1 (1 land, 2 lake, 3 island, 4 pond), 0 selects all;\n"
                             "                 default \"c:0\"\n"
-                            "  --box W/E/S/N  the box in degrees; default the whole world\n"
+                            "  --box W/E/S/N  the box in degrees; default the whole world; an east edge at\n"
+                            "                 or below the west one runs east across 180\n"
                             "  --ref LON/LAT  reference point whose antipode is tested against each polygon\n"
-                            "  --list         a table of the delivered polygons (id, level, type, points,\n"
-                            "                 extent)\n"
+                            "  --antarctica OUTLINE\n"
+                            "                 ice-front (default): Antarctica with its ice shelves, as maps\n"
+                            "                 show it; grounding-line: where the ice rests on rock, without\n"
+                            "                 the shelves. Either is land, level 1\n"
+                            "  --list         a table of the polygons the library's selection delivers (id,\n"
+                            "                 level, type, points, extent); it gives Antarctica at its\n"
+                            "                 grounding line\n"
                             "  --svg          an SVG picture of the box instead of GeoJSON\n"
                             "  -o OUT         write to OUT instead of standard output\n\n"
                             "Filled kinds are clipped exactly to the box (160/200 runs across 180), each\n"

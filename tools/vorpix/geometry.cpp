@@ -2,7 +2,6 @@
 
 #include "cli.hpp"
 
-#include "byteorder.h"
 #include "datafile.h"
 #include "gshhsmap.h"
 #include "words.h"
@@ -636,10 +635,17 @@ bool meets(double west, double east, double south, double north, const Frame &f)
     return first <= last;
 }
 
-std::int32_t be32(const char *p) {
-    std::int32_t v;
-    N2H4(&v, p, 1);
-    return v;
+// Antarctica comes twice: its ice front (level 5, which the library's
+// selection always leaves out) and its grounding line (level 6, read as land),
+// each grounding-line polygon naming the ice front that holds it as its
+// container, which no other land has (headers before version 4 have no
+// container). The level a polygon is drawn at in the chosen outline, or 0
+// when that outline leaves it out.
+int antarctic_level(const GSHHSHdr &hdr, Antarctica outline) {
+    const bool grounding = outline == Antarctica::GroundingLine;
+    if (hdr.level == 5) return grounding ? 0 : 1;
+    if (hdr.level == 1 && hdr.version > 3 && hdr.container >= 0) return grounding ? 1 : 0;
+    return hdr.level;
 }
 
 }  // namespace
@@ -655,6 +661,7 @@ std::vector<ShoreFeature> shoreline_features(const char *data, long size, const 
         std::vector<ShoreFeature> features;
         long position = 0;
         GSHHSHdr hdr;
+        std::vector<double> lons, lats;
         for (int index = 0; position < size; ++index) {
             const long at = position;
             long points = 0;
@@ -662,23 +669,27 @@ std::vector<ShoreFeature> shoreline_features(const char *data, long size, const 
                 (points = position, gshhs_skip_pts_sized(&hdr, size, &position) < 0))
                 throw cli::InputError(name + ": polygon " + std::to_string(index) + " at byte " + std::to_string(at) +
                                       ": " + cli::without_function(log.first()));
-            if (hdr.level == 5) continue;
-            if (entry.levels != 0 && (hdr.level < 1 || hdr.level > 32 || !(entry.levels >> (hdr.level - 1) & 1u)))
-                continue;
+            const int level = antarctic_level(hdr, request.antarctica);
+            if (level == 0) continue;
+            if (entry.levels != 0 && (level < 1 || level > 32 || !(entry.levels >> (level - 1) & 1u))) continue;
             if (hdr.n <= 0 || !meets(hdr.west * 1e-6, hdr.east * 1e-6, hdr.south * 1e-6, hdr.north * 1e-6, frame))
                 continue;
-            Ring ring(static_cast<size_t>(hdr.n));
+            lons.resize(static_cast<size_t>(hdr.n));
+            lats.resize(lons.size());
+            if (gshhs_unstuff_pts_sized(&hdr, data, size, &points, lons.data(), lats.data()) < 0)
+                throw cli::InputError(name + ": polygon " + std::to_string(index) + " at byte " + std::to_string(at) +
+                                      ": " + cli::without_function(log.first()));
+            Ring ring(lons.size());
             std::vector<float> lon(ring.size()), lat(ring.size());
             for (size_t i = 0; i < ring.size(); ++i) {
-                const char *p = data + points + 8 * static_cast<long>(i);
-                ring[i] = {be32(p) / 1e6, be32(p + 4) / 1e6};
-                lon[i] = static_cast<float>(ring[i].lon);
-                lat[i] = static_cast<float>(ring[i].lat);
+                ring[i] = {lons[i], lats[i]};
+                lon[i] = static_cast<float>(lons[i]);
+                lat[i] = static_cast<float>(lats[i]);
             }
-            ShoreFeature f{hdr.id, hdr.level, entry.kind, 'c', 0, {}, {}};
+            ShoreFeature f{hdr.id, level, entry.kind, 'c', 0, {}, {}};
             f.antipode = gshhsmap_inside_eo(anti_lon, anti_lat, hdr.n, lon.data(), lat.data());
             if (entry.kind == 'f') {
-                f.type = hdr.level % 2 ? 'l' : 'w';
+                f.type = level % 2 ? 'l' : 'w';
                 f.polygons = request.rfc7946 ? clip_polygon_rfc7946({ring}, frame) : clip_polygon({ring}, frame);
                 if (f.polygons.empty()) continue;
             } else {
@@ -706,8 +717,7 @@ std::vector<ShoreFeature> shoreline_features(const ShoreRequest &request, const 
     const char letter = std::strchr(endings, first) && first ? first : 'i';
     const std::string relative = std::string("maps/vorpix/gshhs_") + letter + ".b";
     char *path = datafile(nullptr, relative.c_str());
-    if (!path)
-        throw cli::InputError(relative + ": no such shoreline file in the data directories (set VORPIX_DATA_PATH)");
+    if (!path) throw cli::InputError(cli::missing_map_file(relative));
     const std::string full = path;
     std::free(path);
     char *data = nullptr;

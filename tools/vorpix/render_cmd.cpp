@@ -499,7 +499,8 @@ LegendPlace parse_legend_place(const std::string &word) {
 }
 
 int run_render(int argc, char **argv) {
-    Args args(argc, argv, {"box", "res", "line-res", "shapes", "texture", "width", "o", "kinds", "legend"});
+    Args args(argc, argv,
+              {"box", "res", "line-res", "shapes", "texture", "width", "o", "kinds", "antarctica", "legend"});
     args.allow_flags({"png", "borders", "rivers", "no-coast", "no-graticule"});
     if (!args.positional().empty()) throw UsageError("unexpected argument \"" + args.positional()[0] + "\"");
     RenderRequest request;
@@ -507,9 +508,11 @@ int run_render(int argc, char **argv) {
     const long width = args.integer("width", 1200);
     if (width < 16 || width > 20000) throw UsageError("--width wants 16 to 20000 pixels");
     request.width = static_cast<int>(width);
-    request.res = args.get("res", "l");
-    request.line_res = args.get("line-res");
+    request.res = parse_resolution(args.get("res", "l"), "--res");
+    if (args.has("line-res")) request.line_res = parse_resolution(args.get("line-res"), "--line-res");
     request.kinds = args.get("kinds", "f:0");
+    check_kinds(request.kinds, KindSet::Shorelines);
+    request.antarctica = parse_antarctica(args.get("antarctica", "ice-front"));
     request.coast = !args.flag("no-coast");
     request.borders = args.flag("borders");
     request.rivers = args.flag("rivers");
@@ -530,7 +533,7 @@ Picture compose(const RenderRequest &request, Progress &progress) {
     Picture pic(request.box, request.width);
     if (!request.coast) pic.background = paper;
     if (!request.texture.empty()) add_texture_layer(pic, request.texture, progress);
-    if (request.coast) add_coast_layer(pic, request.res, request.kinds, progress);
+    if (request.coast) add_coast_layer(pic, request.res, request.kinds, request.antarctica, progress);
     const std::string &line_res = request.line_res.empty() ? request.res : request.line_res;
     if (request.rivers) add_line_layer(pic, true, request.river_kinds, line_res, progress);
     if (request.borders) add_line_layer(pic, false, request.border_kinds, line_res, progress);
@@ -565,6 +568,7 @@ std::string render_map(const RenderRequest &request, bool png, Progress &progres
 
 const Command render_command{"render", "one map picture of a box from every layer, as SVG or PNG",
                              "usage: vorpix render [--box W/E/S/N] [--res RES] [--line-res RES] [--kinds KINDS]\n"
+                             "                     [--antarctica OUTLINE]\n"
                              "                     [--borders] [--rivers]\n"
                              "                     [--shapes FILE.shp] [--texture FILE.dds] [--width PIXELS]\n"
                              "                     [--no-coast] [--no-graticule] [--legend PLACE] [--png]\n"
@@ -581,6 +585,8 @@ const Command render_command{"render", "one map picture of a box from every laye
                              "                 default l\n"
                              "  --line-res RES resolution of borders and rivers alone; default that of --res\n"
                              "  --kinds KINDS  the shoreline kinds, as for 'vorpix coast'; default f:0\n"
+                             "  --antarctica OUTLINE\n"
+                             "                 ice-front (default, with the ice shelves) or grounding-line\n"
                              "  --width PIXELS the picture's width; its height follows the box; default 1200\n"
                              "  --legend PLACE where the legend goes: auto (the default) puts it in a corner\n"
                              "                 of the map that holds no land, crossed by the fewest lines,\n"

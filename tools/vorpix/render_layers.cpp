@@ -28,12 +28,20 @@ LevelLook shoreline_look(int level) {
 
 }  // namespace
 
+geo::Antarctica parse_antarctica(const std::string &text) {
+    if (text == "ice-front") return geo::Antarctica::IceFront;
+    if (text == "grounding-line") return geo::Antarctica::GroundingLine;
+    throw UsageError("--antarctica is ice-front or grounding-line, not \"" + text + "\"");
+}
+
 // Fills are drawn with their own shorelines; line work ('c' kinds) as lines.
-void add_coast_layer(Picture &pic, const std::string &res, const std::string &kinds, Progress &progress) {
+void add_coast_layer(Picture &pic, const std::string &res, const std::string &kinds, geo::Antarctica antarctica,
+                     Progress &progress) {
     progress.say("shorelines");
     geo::ShoreRequest request;
     request.resolution = res;
     request.kinds = kinds;
+    request.antarctica = antarctica;
     const geo::Frame frame{pic.box.west, pic.box.east, pic.box.south, pic.box.north};
     // One op per look: a fill's rings are its polygons' rings, which do not
     // overlap, so one even-odd fill draws them all.
@@ -68,7 +76,7 @@ struct LineLook {
 };
 
 LineLook line_look(bool river, int level) {
-    if (river) return {"rivers", {0, 0xff2a6fbbu, level <= 2 ? 1.1 : 0.7, 0}};
+    if (river) return {"rivers", {0, 0xff2a6fbbu, level <= 2 ? 1.1 : 0.7, 0}};  // 0: double-lined rivers
     if (level == 1) return {"national borders", {0, 0xffa3262au, 1.4, 0}};
     if (level == 2) return {"internal borders", {0, 0xffc25a5cu, 0.8, 4}};
     return {"maritime borders", {0, 0xff9a6e8cu, 0.8, 2}};

@@ -76,7 +76,10 @@ private:
     bool shown_ = false;
 };
 
-void add_coast_layer(Picture &pic, const std::string &res, const std::string &kinds, Progress &progress);
+// "ice-front" or "grounding-line", as --antarctica takes them.
+geo::Antarctica parse_antarctica(const std::string &text);
+void add_coast_layer(Picture &pic, const std::string &res, const std::string &kinds, geo::Antarctica antarctica,
+                     Progress &progress);
 // kinds: words p:LEVELS (borders) or r:LEVELS (rivers), as gmtmap_select reads them.
 void add_line_layer(Picture &pic, bool rivers, const std::string &kinds, const std::string &res, Progress &progress);
 void add_shape_layer(Picture &pic, const std::string &shapefile, Progress &progress);
@@ -91,6 +94,7 @@ struct RenderRequest {
     Box box{-180, 180, -90, 90};
     int width = 1200;
     std::string res = "l", kinds = "f:0";
+    geo::Antarctica antarctica = geo::Antarctica::IceFront;
     std::string line_res;  // borders and rivers, when not those of res
     std::string border_kinds = "p:7", river_kinds = "r:4095";
     bool coast = true, borders = false, rivers = false, graticule = true;

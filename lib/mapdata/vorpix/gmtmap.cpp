@@ -369,8 +369,9 @@ int make_room(GMTMap *gmt, int extra) {
     return 0;
 }
 
+// level0: also take the segments of level 0, for which a mask has no bit.
 int select_entry(GMTMap *gmt, map_list_ &entry, int index, double bb_lonwest, double bb_loneast, double bb_latsouth,
-                 double bb_latnorth) {
+                 double bb_latnorth, bool level0) {
     NETCDFMapBorder *mapb = &gmt->map_border[index];
     const Arrays &arrays = gmt->arrays[index];
     const long long segments = arrays.segments(), points = arrays.points();
@@ -405,7 +406,7 @@ int select_entry(GMTMap *gmt, map_list_ &entry, int index, double bb_lonwest, do
         for (int k = 0; k < nseg; ++k) {
             const size_t j = static_cast<size_t>(seg0) + static_cast<size_t>(k);
             const int level = short_at(arrays.levl_seg, j);
-            if (level < 1 || level > 32 || !((bitmap >> (level - 1)) & 1u)) continue;
+            if (level == 0 ? !(level0 && bitmap) : level < 1 || level > 32 || !((bitmap >> (level - 1)) & 1u)) continue;
             const std::uint16_t npts = ushort_at(arrays.npts_seg, j);
             const int pts0 = int_at(arrays.pts0_seg, j);
             if (pts0 < 0 || pts0 + static_cast<long long>(npts) > points) {
@@ -531,42 +532,62 @@ int gmtmap_use_data(void *handle, char kind, const char *resolution, const unsig
     });
 }
 
+}  // extern "C"
+
+namespace {
+
+int select_kinds(void *handle, char *types, const char *resolution, double bb_lonwest, double bb_loneast,
+                 double bb_latsouth, double bb_latnorth, bool level0) {
+    auto *gmt = static_cast<GMTMap *>(handle);
+    empty_selection(gmt);
+    int argc = 0;
+    char **argv = nullptr;
+    if (splitlist(types, &argc, &argv) < 0) {
+        elog_log(0, "gmtmap_select: splitlist() error.\n");
+        return -1;
+    }
+    int nmaps = 0;
+    for (int i = 0; i < argc && nmaps < 4; ++i) {
+        const char letter = argv[i][0];
+        const int first = first_file_of_kind(letter);
+        if (first < 0) continue;
+        map_list_ &entry = gmt->map_list[nmaps++];
+        entry.type[0] = letter;
+        entry.type[1] = '\0';
+        entry.itype = letter == 'p' ? 4 : 3;
+        entry.map = &gmt->map_border[first];
+        entry.levels_bitmap = parse_levels(argv[i]);
+    }
+    freeargs(argc, argv);
+    gmt->nmaps = nmaps;
+    if (nmaps == 0) return 0;
+    const int res = resolution_index(resolution);
+    std::snprintf(gmt->resolution, sizeof gmt->resolution, "%s", resolution_names[res]);
+    for (int m = 0; m < nmaps; ++m) {
+        map_list_ &entry = gmt->map_list[m];
+        const int index = static_cast<int>(static_cast<NETCDFMapBorder *>(entry.map) - gmt->map_border) + res;
+        entry.map = &gmt->map_border[index];
+        if (!gmt->map_border[index].hdr && load_file(gmt, index) < 0) return -1;
+        if (select_entry(gmt, entry, index, bb_lonwest, bb_loneast, bb_latsouth, bb_latnorth, level0) < 0) return -1;
+    }
+    return gmt->nsegs;
+}
+
+}  // namespace
+
+extern "C" {
+
 int gmtmap_select(void *handle, char *types, char *resolution, double bb_lonwest, double bb_loneast, double bb_latsouth,
                   double bb_latnorth) {
     return vorpix::guarded("gmtmap_select", -1, [&] {
-        auto *gmt = static_cast<GMTMap *>(handle);
-        empty_selection(gmt);
-        int argc = 0;
-        char **argv = nullptr;
-        if (splitlist(types, &argc, &argv) < 0) {
-            elog_log(0, "gmtmap_select: splitlist() error.\n");
-            return -1;
-        }
-        int nmaps = 0;
-        for (int i = 0; i < argc && nmaps < 4; ++i) {
-            const char letter = argv[i][0];
-            const int first = first_file_of_kind(letter);
-            if (first < 0) continue;
-            map_list_ &entry = gmt->map_list[nmaps++];
-            entry.type[0] = letter;
-            entry.type[1] = '\0';
-            entry.itype = letter == 'p' ? 4 : 3;
-            entry.map = &gmt->map_border[first];
-            entry.levels_bitmap = parse_levels(argv[i]);
-        }
-        freeargs(argc, argv);
-        gmt->nmaps = nmaps;
-        if (nmaps == 0) return 0;
-        const int res = resolution_index(resolution);
-        std::snprintf(gmt->resolution, sizeof gmt->resolution, "%s", resolution_names[res]);
-        for (int m = 0; m < nmaps; ++m) {
-            map_list_ &entry = gmt->map_list[m];
-            const int index = static_cast<int>(static_cast<NETCDFMapBorder *>(entry.map) - gmt->map_border) + res;
-            entry.map = &gmt->map_border[index];
-            if (!gmt->map_border[index].hdr && load_file(gmt, index) < 0) return -1;
-            if (select_entry(gmt, entry, index, bb_lonwest, bb_loneast, bb_latsouth, bb_latnorth) < 0) return -1;
-        }
-        return gmt->nsegs;
+        return select_kinds(handle, types, resolution, bb_lonwest, bb_loneast, bb_latsouth, bb_latnorth, false);
+    });
+}
+
+int gmtmap_select_with_level0(void *handle, char *types, char *resolution, double bb_lonwest, double bb_loneast,
+                              double bb_latsouth, double bb_latnorth) {
+    return vorpix::guarded("gmtmap_select", -1, [&] {
+        return select_kinds(handle, types, resolution, bb_lonwest, bb_loneast, bb_latsouth, bb_latnorth, true);
     });
 }
 

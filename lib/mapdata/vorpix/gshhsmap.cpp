@@ -927,6 +927,34 @@ int gshhs_skip_pts_sized(const GSHHSHdr *gshhshdr, long size, long *position) {
     return 0;
 }
 
+int gshhs_unstuff_pts_sized(const GSHHSHdr *gshhshdr, const char *data, long size, long *position, double *lon,
+                            double *lat) {
+    return vorpix::guarded("gshhs_unstuff_pts_sized", -1, [&] {
+        if (!gshhshdr || !data || !position || !lon || !lat || size < 0 || *position < 0 || *position > size) {
+            elog_log(0, "gshhs_unstuff_pts_sized: invalid arguments.\n");
+            return -1;
+        }
+        if (gshhshdr->n < 0) {
+            elog_log(0, "gshhs_unstuff_pts_sized: negative point count %d at byte %ld.\n", gshhshdr->n, *position);
+            return -1;
+        }
+        vorpix::ByteReader in(reinterpret_cast<const unsigned char *>(data), static_cast<size_t>(size));
+        in.seek(static_cast<size_t>(*position));
+        const auto n = static_cast<size_t>(gshhshdr->n);
+        if (!in.has(n, point_size)) {
+            elog_log(0, "gshhs_unstuff_pts_sized: %d points at byte %ld need %lld bytes, %zu remain.\n", gshhshdr->n,
+                     *position, static_cast<long long>(n) * point_size, in.remaining());
+            return -1;
+        }
+        for (size_t i = 0; i < n; ++i) {
+            lon[i] = in.be32s() * 1e-6;
+            lat[i] = in.be32s() * 1e-6;
+        }
+        *position = static_cast<long>(in.position());
+        return 0;
+    });
+}
+
 int gshhsmap_open(void **handle) {
     return vorpix::guarded("gshhsmap_open", -1, [&] {
         if (!*handle) {

@@ -41,6 +41,12 @@ VORPIX_API int gshhs_skip_pts(GSHHSHdr *gshhshdr, char **stream);
  * points run past the end or the point count is negative. */
 VORPIX_API int gshhs_unstuff_hdr_sized(GSHHSHdr *gshhshdr, const char *data, long size, long *position);
 VORPIX_API int gshhs_skip_pts_sized(const GSHHSHdr *gshhshdr, long size, long *position);
+/* Decodes the polygon's points at offset *position into lon[0..n-1] and
+ * lat[0..n-1] (degrees; the caller gives room for gshhshdr->n of each) and
+ * moves *position past them: for clients that want whole polygons, such as
+ * those the selection leaves out. 0, or -1 as gshhs_skip_pts_sized fails. */
+VORPIX_API int gshhs_unstuff_pts_sized(const GSHHSHdr *gshhshdr, const char *data, long size, long *position,
+                                       double *lon, double *lat);
 
 VORPIX_API int gshhsmap_open(void **handle);
 VORPIX_API int gshhsmap_select(void *handle, char *types, char *resolution, double bb_lonwest, double bb_loneast,

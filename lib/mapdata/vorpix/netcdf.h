@@ -109,6 +109,12 @@ typedef struct NETCDFMapBorder {
 VORPIX_API int gmtmap_open(void **handle);
 VORPIX_API int gmtmap_select(void *handle, char *types, char *resolution, double bb_lonwest, double bb_loneast,
                              double bb_latsouth, double bb_latnorth);
+/* As gmtmap_select, and every kind named with a mask other than 0 also
+ * takes its segments of level 0, for which a mask has no bit and which
+ * gmtmap_select never takes: in the river files, double-lined rivers and
+ * river-lakes. Messages are those of gmtmap_select. */
+VORPIX_API int gmtmap_select_with_level0(void *handle, char *types, char *resolution, double bb_lonwest,
+                                         double bb_loneast, double bb_latsouth, double bb_latnorth);
 VORPIX_API int gmtmap_process_border_hdr(NETCDFMapBorder *map);
 VORPIX_API int gmtmap_nextseg(void *handle, int *npts, int *npts_size, float **lon, float **lat, char *type,
                               int *level);
