@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -18,19 +19,22 @@ namespace {
 struct Listing {
     std::vector<std::string> directories;                    // "DIR  (WHY)"
     std::vector<std::pair<std::string, std::string>> files;  // name, file found or "not found"
+    std::vector<std::string> resolutions;                    // "KIND  LETTERS  (not LETTERS: COMMAND)"
 };
 
-// The indented lines: directories before "Map files:", map files after.
+// The indented lines: directories before "Map files:", map files after,
+// then the resolutions installed.
 Listing listing(const std::string &output) {
     Listing out;
-    bool files = false;
+    int part = 0;
     for (std::string line : lines_of(output)) {
-        files = files || line == "Map files:";
+        part += line == "Map files:" || line == "Resolutions installed:";
         if (line.rfind("  ", 0) != 0) continue;
         line.erase(0, 2);
         const size_t gap = line.find("  ");
-        if (!files) out.directories.push_back(line);
-        else out.files.emplace_back(line.substr(0, gap), line.substr(line.find_first_not_of(' ', gap)));
+        if (part == 0) out.directories.push_back(line);
+        else if (part == 1) out.files.emplace_back(line.substr(0, gap), line.substr(line.find_first_not_of(' ', gap)));
+        else out.resolutions.push_back(line);
     }
     return out;
 }
@@ -64,6 +68,19 @@ TEST(DataTool, ListsTheListedDirectoriesThenTheSourceTreeAndWhatEachNameFinds) {
     EXPECT_EQ(l.files.back().first, "maps/vorpix/binned_river_f.cdf");
     EXPECT_EQ(found(l, "gshhs_l.b"), second.file("maps/vorpix/gshhs_l.b"));
     EXPECT_EQ(found(l, "binned_border_c.cdf"), std::string(VORPIX_SOURCE_DIR) + "/maps/vorpix/binned_border_c.cdf");
+    // Each kind's resolutions: those found, then those not, with the command
+    // that installs them; the bundled ones are always there.
+    ASSERT_EQ(l.resolutions.size(), 3u) << r.output;
+    const std::pair<const char *, const char *> kinds[] = {
+        {"shorelines", "gshhs_"}, {"borders", "binned_border_"}, {"rivers", "binned_river_"}};
+    for (size_t k = 0; k < 3; ++k) {
+        bool missing = false;
+        for (const char res : std::string("clihf"))
+            missing |= found(l, kinds[k].second + std::string(1, res) + (k ? ".cdf" : ".b")) == "not found";
+        const std::string kind = std::string(kinds[k].first) + std::string(12 - std::strlen(kinds[k].first), ' ');
+        EXPECT_EQ(l.resolutions[k].rfind(kind + (k ? "c l" : "c l i"), 0), 0u) << l.resolutions[k];
+        EXPECT_EQ(l.resolutions[k].find("(not ") != std::string::npos, missing) << l.resolutions[k];
+    }
 }
 
 // The tool and its libraries copied into PREFIX/bin and PREFIX/lib, as an

@@ -5,6 +5,8 @@
 #include "datafile.h"
 
 #include <cstdlib>
+#include <cstring>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -44,10 +46,28 @@ int run_data(int argc, char **argv) {
         out += "  " + dir + "  (" VORPIX_DATA_PATH_ENV ")\n";
     for (const std::string &dir : split_path(datafile_default_path())) out += "  " + dir + "  (built in)\n";
     out += "Map files:\n";
+    std::map<std::string, std::pair<std::string, std::string>> resolutions;  // kind: installed, missing
     for (const std::string &name : map_names()) {
         const std::unique_ptr<char, decltype(&std::free)> found(datafile(nullptr, name.c_str()), &std::free);
         out += "  " + name + std::string(name.size() < 33 ? 33 - name.size() : 1, ' ') +
                (found ? found.get() : "not found") + "\n";
+        const std::string kind = name.find("gshhs_") != std::string::npos   ? "shorelines"
+                                 : name.find("river_") != std::string::npos ? "rivers"
+                                                                            : "borders";
+        auto &[installed, missing] = resolutions[kind];
+        (found ? installed : missing) += name[name.rfind('.') - 1];
+    }
+    out += "Resolutions installed:\n";
+    const auto spaced = [](const std::string &letters) {
+        std::string out;
+        for (const char c : letters) out += (out.empty() ? "" : " ") + std::string(1, c);
+        return out;
+    };
+    for (const char *kind : {"shorelines", "borders", "rivers"}) {
+        const auto &[installed, missing] = resolutions[kind];
+        out += std::string("  ") + kind + std::string(12 - std::strlen(kind), ' ') +
+               (installed.empty() ? "none" : spaced(installed)) +
+               (missing.empty() ? "" : "  (not " + spaced(missing) + ": " + install_command + ")") + "\n";
     }
     Output output("");
     output.append(out);
@@ -66,7 +86,9 @@ const Command data_command{"data", "where the map files are looked for and found
                            "data directory and, when its prefix was moved, the data directory at the\n"
                            "same place relative to itself, if only root or its owner can change it.\n"
                            "Then, for each map file (the five shoreline files and ten border and\n"
-                           "river files under maps/vorpix/), the file found, or \"not found\".\n",
+                           "river files under maps/vorpix/), the file found, or \"not found\"; and\n"
+                           "which resolutions of shorelines, borders and rivers are installed, with\n"
+                           "the command that installs the others.\n",
                            run_data};
 
 }  // namespace vorpix::cli
