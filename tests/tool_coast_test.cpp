@@ -45,7 +45,8 @@ struct ClipCase {
     std::string shorelines;
     const char *box;
     const char *kinds;
-    const char *means = nullptr;  // the box the oracle clips to, when not the same
+    const char *means = nullptr;        // the box the oracle clips to, when not the same
+    const char *outline = "ice-front";  // Antarctica's
 };
 void PrintTo(const ClipCase &c, std::ostream *out) { *out << c.name << " " << c.box << " " << c.kinds; }
 
@@ -57,11 +58,12 @@ class ExactClip : public testing::TestWithParam<ClipCase> {};
 TEST_P(ExactClip, FillsAndOutlinesEqualTheExactClip) {
     const ClipCase &c = GetParam();
     const ShoreRoot root(c.shorelines);
-    const std::string out = root.coast(std::string("--kinds '") + c.kinds + "' --box " + c.box);
+    const std::string out = root.coast(std::string("--kinds '") + c.kinds + "' --box " + c.box + " --antarctica " +
+                                       c.outline);
     EXPECT_EQ(rfc7946_problems(out), "");
     std::istringstream kinds(c.kinds);
     for (std::string kind; kinds >> kind;) {
-        const auto r = exact_fill_check(c.shorelines, c.means ? c.means : c.box, out, kind);
+        const auto r = exact_fill_check(c.shorelines, c.means ? c.means : c.box, out, kind, c.outline);
         EXPECT_EQ(r.status, 0) << kind << "\n" << r.output;
         EXPECT_EQ(r.output.find("polygons 0 "), std::string::npos) << "nothing to compare";
     }
@@ -96,6 +98,9 @@ INSTANTIATE_TEST_SUITE_P(Boxes, ExactClip, testing::Values(
     ClipCase{"LowAcrossTheSeam", world_l, "160/200/-90/90", "f:0"},
     ClipCase{"LowAcrossGreenwich", world_l, "-30/30/-90/90", "f:0"},
     ClipCase{"LowAntarctica", world_l, "-180/180/-90/-60", "f:0"},
+    ClipCase{"LowAntarcticaAtTheGroundingLine", world_l, "-180/180/-90/-60", "f:0", nullptr, "grounding-line"},
+    ClipCase{"LowRossIceShelfAcrossTheSeam", world_l, "150/-150/-86/-70", "f:0 c:0"},
+    ClipCase{"LowRossSeaAtTheGroundingLine", world_l, "150/-150/-86/-70", "f:0 c:0", nullptr, "grounding-line"},
     ClipCase{"LowBritishIsles", world_l, "-12/4/49/61", "c:0"}),
     [](const testing::TestParamInfo<ClipCase> &info) { return std::string(info.param.name); });
 // clang-format on

@@ -24,11 +24,12 @@ inline std::string rfc7946_problems(const std::string &path) {
 // outlines) in a "vorpix coast" GeoJSON file with an exact clip of the
 // shoreline file to the box by GEOS. status 0 when they agree; the output
 // ends with "polygons N area A" (or "lines N length L"); a source polygon
-// that is not valid is a disagreement.
+// that is not valid is a disagreement. outline is Antarctica's: ice-front
+// or grounding-line.
 inline CommandResult exact_fill_check(const std::string &shorelines, const std::string &box, const std::string &geojson,
-                                      const std::string &kinds = "f:0") {
+                                      const std::string &kinds = "f:0", const std::string &outline = "ice-front") {
     return run_command(support_script("exact_clip_oracle.py") + " " + shorelines + " " + box + " " + geojson + " " +
-                       kinds + " 2>&1");
+                       kinds + " " + outline + " 2>&1");
 }
 
 }  // namespace vorpix::test
