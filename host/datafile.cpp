@@ -12,7 +12,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <mutex>
+#include <new>
 #include <string_view>
+#include <vector>
 
 #ifndef VORPIX_INSTALL_DATA_ROOT
 #define VORPIX_INSTALL_DATA_ROOT "/usr/local/share/vorpix"
@@ -187,6 +190,41 @@ const std::string &default_path() {
     return path;
 }
 
+// Every copy read without a cache of the caller's, by the file it holds: a
+// client that opens map objects again and again (each reads its files
+// afresh) shares one copy of a file that has not changed, so its memory
+// stays that of the files, however long it runs.
+struct SharedCopies {
+    std::mutex lock;
+    std::vector<Copy> copies;
+};
+
+SharedCopies &shared_copies() {
+    static SharedCopies *shared = new SharedCopies;  // copies live until the process ends
+    return *shared;
+}
+
+bool shared_copy(const struct stat &st, Copy *out) {
+    SharedCopies &shared = shared_copies();
+    const std::lock_guard<std::mutex> guard(shared.lock);
+    for (const Copy &c : shared.copies)
+        if (same_file(st, c)) {
+            *out = c;
+            return true;
+        }
+    return false;
+}
+
+void keep_shared(const Copy &copy) {
+    SharedCopies &shared = shared_copies();
+    const std::lock_guard<std::mutex> guard(shared.lock);
+    try {
+        shared.copies.push_back(copy);
+    } catch (const std::bad_alloc &) {
+        // Not shared: the next call reads the file again.
+    }
+}
+
 }  // namespace
 
 extern "C" {
@@ -225,8 +263,17 @@ long mapfile(const char *path, Arr **cache, char **data) {
             }
         }
     }
+    if (!cache) {
+        struct stat st;
+        Copy same;
+        if (::stat(path, &st) == 0 && S_ISREG(st.st_mode) && shared_copy(st, &same)) {
+            *data = same.data;
+            return same.size;
+        }
+    }
     Copy fresh;
     if (!read_whole_file(path, &fresh)) return -1;
+    if (!cache) keep_shared(fresh);
     if (cache) {
         // The record lives as long as the copies: until the process ends.
         // A changed file's record is updated in place; its older copy stays

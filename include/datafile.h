@@ -47,7 +47,12 @@ VORPIX_HOST_API const char *datafile_default_path(void);
  * by a rename) the file is read afresh and the new copy returned, while
  * every earlier copy stays valid for whoever holds it; when the path no
  * longer names a file the copy made before is returned. So a long-running
- * client sees each file as it was at its latest call, never a mixture. */
+ * client sees each file as it was at its latest call, never a mixture.
+ *
+ * Without a cache, a file that has not changed since an earlier call without
+ * a cache made it available is not read again: the same copy is returned, so
+ * that a client that makes many map objects holds each file once. Safe to
+ * call from several threads. */
 VORPIX_HOST_API long mapfile(const char *path, Arr **cache, char **data);
 
 #ifdef __cplusplus

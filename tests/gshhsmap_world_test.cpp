@@ -3,8 +3,10 @@
 // lakes, at every bundled resolution; and each file agrees with the source
 // numbers it was made from.
 #include "gshhsmap.h"
+#include "netcdf.h"
 
 #include "test_files.hpp"
+#include "under_valgrind.hpp"
 
 #include <gtest/gtest.h>
 
@@ -12,9 +14,12 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <fstream>
 #include <map>
 #include <string>
 #include <vector>
+
+#include <unistd.h>
 
 using vorpix::test::python_command;
 using vorpix::test::read_file;
@@ -204,3 +209,44 @@ TEST_P(WorldShorelines, OutlinesEncloseTheAreasTheSourceGives) {
 
 INSTANTIATE_TEST_SUITE_P(Bundled, WorldShorelines, ::testing::Values('c', 'l', 'i'),
                          [](const auto &info) { return std::string(1, info.param); });
+
+namespace {
+
+// Resident memory in bytes.
+long resident() {
+    std::ifstream statm("/proc/self/statm");
+    long pages = 0, rss = 0;
+    statm >> pages >> rss;
+    return rss * sysconf(_SC_PAGESIZE);
+}
+
+}  // namespace
+
+// A long-running client that makes a map object for each request and closes
+// it: 50 rounds of the whole world at intermediate resolution, shorelines and
+// rivers, hold each file once (every object reads its files afresh) and
+// nothing of the objects closed.
+TEST(LongRunningClient, HoldsEachFileOnceAndNothingOfClosedObjects) {
+    if (RUNNING_ON_VALGRIND) GTEST_SKIP() << "resident memory means little under valgrind";
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the address sanitizer keeps freed memory aside";
+#endif
+    const auto round = [] {
+        void *shore = nullptr, *rivers = nullptr;
+        char kinds[] = "f:0 c:0", res[] = "i", river_kinds[] = "r:4095", river_res[] = "l";
+        ASSERT_EQ(gshhsmap_open(&shore), 0);
+        ASSERT_GT(gshhsmap_select(shore, kinds, res, -180, 180, -90, 90, 0, 0), 80000);
+        ASSERT_EQ(gmtmap_open(&rivers), 0);
+        ASSERT_GT(gmtmap_select(rivers, river_kinds, river_res, -180, 180, -90, 90), 20000);
+        EXPECT_EQ(gshhsmap_close(shore), 0);
+        EXPECT_EQ(gmtmap_close(rivers), 0);
+    };
+    // The first rounds settle the allocator's pools; the next ones must add
+    // nothing (one more copy of the shoreline file alone is 5 MB).
+    for (int i = 0; i < 25; ++i) round();
+    const long settled = resident();
+    for (int i = 0; i < 50; ++i) round();
+    EXPECT_LT(resident() - settled, 1L << 20);
+    EXPECT_EQ(gshhsmap_close(nullptr), 0);
+    EXPECT_EQ(gmtmap_close(nullptr), 0);
+}

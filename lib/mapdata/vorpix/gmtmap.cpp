@@ -503,6 +503,18 @@ int gmtmap_open(void **handle) {
     });
 }
 
+int gmtmap_close(void *handle) {
+    return vorpix::guarded("gmtmap_close", 0, [&] {
+        auto *gmt = static_cast<GMTMap *>(handle);
+        if (!gmt) return 0;
+        for (NETCDFMapBorder &mapb : gmt->map_border)
+            if (mapb.hdr) release_header(&mapb);
+        std::free(gmt->segs);
+        std::free(gmt);
+        return 0;
+    });
+}
+
 int gmtmap_process_border_hdr(NETCDFMapBorder *map) {
     return vorpix::guarded("gmtmap_process_border_hdr", -1, [&] { return map ? bind_border(map, -1, nullptr) : -1; });
 }

@@ -970,6 +970,17 @@ int gshhsmap_open(void **handle) {
     });
 }
 
+int gshhsmap_close(void *handle) {
+    return vorpix::guarded("gshhsmap_close", 0, [&] {
+        auto *gs = static_cast<GSHHSMap *>(handle);
+        if (!gs) return 0;
+        std::free(gs->segs);
+        for (char *path : gs->paths) std::free(path);
+        std::free(gs);
+        return 0;
+    });
+}
+
 int gshhsmap_reset(void *handle) {
     auto *gs = static_cast<GSHHSMap *>(handle);
     gs->iseg = 0;

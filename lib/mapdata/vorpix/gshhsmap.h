@@ -52,6 +52,11 @@ VORPIX_API int gshhsmap_open(void **handle);
 VORPIX_API int gshhsmap_select(void *handle, char *types, char *resolution, double bb_lonwest, double bb_loneast,
                                double bb_latsouth, double bb_latnorth, double bb_lonref, double bb_latref);
 VORPIX_API int gshhsmap_reset(void *handle);
+/* Releases a map object made by gshhsmap_open: its selection and its own
+ * memory. The shoreline files it read stay available to other map objects
+ * (the host keeps one copy of an unchanged file, however many objects read
+ * it). NULL is accepted. Returns 0. */
+VORPIX_API int gshhsmap_close(void *handle);
 VORPIX_API int gshhsmap_nextseg(void *handle, int *npts, int *npts_size, float **lon, float **lat, char *type,
                                 int *level, int *antipode);
 VORPIX_API int gshhsmap_inside_eo(float lontest, float lattest, int npts, float *lon, float *lat);

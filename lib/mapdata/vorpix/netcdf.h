@@ -115,6 +115,11 @@ VORPIX_API int gmtmap_select(void *handle, char *types, char *resolution, double
  * river-lakes. Messages are those of gmtmap_select. */
 VORPIX_API int gmtmap_select_with_level0(void *handle, char *types, char *resolution, double bb_lonwest,
                                          double bb_loneast, double bb_latsouth, double bb_latnorth);
+/* Releases a map object made by gmtmap_open: its selection and the headers
+ * it decoded. The files it read stay available to other map objects (the
+ * host keeps one copy of an unchanged file); bytes given through
+ * gmtmap_use_data stay the caller's. NULL is accepted. Returns 0. */
+VORPIX_API int gmtmap_close(void *handle);
 VORPIX_API int gmtmap_process_border_hdr(NETCDFMapBorder *map);
 VORPIX_API int gmtmap_nextseg(void *handle, int *npts, int *npts_size, float **lon, float **lat, char *type,
                               int *level);
