@@ -1,5 +1,6 @@
 // The geometry under every map command: exact clips of polygons with holes
 // and of lines, judged by GEOS (tests/support/compare_clips.py).
+#include "cli.hpp"
 #include "geojson_checks.hpp"
 #include "geometry.hpp"
 #include "test_files.hpp"
@@ -99,10 +100,33 @@ TEST(Geometry, CoordinatesTooFarOutToBeGeographyEndQuickly) {
     const geo::Polygon far = {{{-1e300, 0}, {1e300, 1}, {1e300, 2}}};
     EXPECT_TRUE(geo::clip_polygon(far, world).empty());
     EXPECT_TRUE(geo::clip_line({{1e300, 0}, {1e299, 1}}, world).empty());
-    // A line that winds east round the globe 1400 times.
-    geo::Line winding;
-    for (int i = 0; i <= 3000; ++i) winding.push_back({std::remainder(170.0 * i, 360), 0});
-    EXPECT_TRUE(geo::clip_line_rfc7946(winding, world).empty());
+}
+
+// A line may wind round the globe many times: it is clipped turn by turn
+// as it goes, once, each part where it lies. A ring that winds is no
+// polygon, and is refused in one line.
+TEST(Geometry, WindingLinesClipOnceAndWindingRingsAreRefused) {
+    geo::Line winding;  // east along the equator, 999 turns in steps of 10 degrees
+    for (int i = 0; i <= 999 * 36; ++i) winding.push_back({std::remainder(10.0 * i, 360), 0});
+    const auto parts = geo::clip_line(winding, geo::frame_of(15, 45, -1, 1));
+    ASSERT_EQ(parts.size(), 999u);
+    for (const auto &part : parts) {
+        ASSERT_EQ(part.size(), 5u);  // 15, 20, 30, 40, 45
+        EXPECT_EQ(part.front().lon, 15);
+        EXPECT_EQ(part.back().lon, 45);
+    }
+    // In the world's frame: 0 to 180, 998 whole turns from -180 to 180, then -180 to 0.
+    EXPECT_EQ(geo::clip_line(winding, geo::frame_of(-180, 180, -1, 1)).size(), 1000u);
+
+    geo::Ring strip;  // 999 turns east along 0N, and back along 1N
+    for (int i = 0; i <= 999 * 36; ++i) strip.push_back({std::remainder(10.0 * i, 360), 0});
+    for (int i = 999 * 36; i >= 0; --i) strip.push_back({std::remainder(10.0 * i, 360), 1});
+    try {
+        geo::clip_polygon({strip}, geo::frame_of(-180, 180, -90, 90));
+        FAIL() << "a winding ring was clipped";
+    } catch (const vorpix::cli::InputError &e) {
+        EXPECT_STREQ(e.what(), "a ring that runs over 999 turns of longitude is not a polygon");
+    }
 }
 
 TEST(Geometry, ShorelineFileIsReadOnceForManyRequests) {

@@ -448,6 +448,17 @@ struct Prepared {
     double pole = -90;
 };
 
+// A ring that is not closed round a pole and yet spans more than a turn of
+// longitude, taken edge by edge the short way, covers some of the globe more
+// than once: no polygon, and each turn would be clipped on its own. (Rings
+// too far out to be geography at all are left to clip to nothing.)
+void refuse_winding(double lo, double hi) {
+    if (hi - lo > 360 && std::fabs(lo) < 1e9 && std::fabs(hi) < 1e9)
+        throw cli::InputError("a ring that runs over " +
+                              std::to_string(static_cast<long long>(std::ceil((hi - lo) / 360))) +
+                              " turns of longitude is not a polygon");
+}
+
 Prepared prepare(const Polygon &polygon) {
     Prepared out;
     if (polygon.empty()) return out;
@@ -475,6 +486,7 @@ Prepared prepare(const Polygon &polygon) {
         std::reverse(outer.begin(), outer.end());
     }
     extent(outer, lo, hi);
+    if (!out.polar) refuse_winding(lo, hi);
     const double middle = (lo + hi) / 2;
     out.rings.push_back(std::move(outer));
     for (size_t i = 1; i < polygon.size(); ++i) {
@@ -482,6 +494,7 @@ Prepared prepare(const Polygon &polygon) {
         if (hole.size() < 3) continue;
         double hlo, hhi;
         extent(hole, hlo, hhi);
+        refuse_winding(hlo, hhi);
         shift(hole, near((hlo + hhi) / 2, middle) - (hlo + hhi) / 2);
         if (signed_area2(hole) > 0) std::reverse(hole.begin(), hole.end());
         out.rings.push_back(std::move(hole));
@@ -556,17 +569,54 @@ std::vector<Frame> rfc7946_frames(const Frame &f) {
     return out;
 }
 
-std::vector<Line> clip_continuous_line(const Line &c, const Frame &frame) {
-    std::vector<Line> out;
-    if (c.empty()) return out;
+// Clips a run that spans at most a turn and a half, once per whole turn that
+// brings it into the frame. A part that starts at the run's first point
+// goes on from a part of the run before (from previous on in out) that
+// ended there: the runs of one line share their end points.
+void clip_short_run(const Line &run, const Frame &frame, size_t previous, std::vector<Line> &out) {
     double lo, hi;
-    extent(c, lo, hi);
+    extent(run, lo, hi);
     long first, last;
     turns(lo, hi, frame, first, last);
+    const size_t mine = out.size();
     for (long k = first; k <= last; ++k) {
-        Line copy = c;
+        Line copy = run;
         shift(copy, 360.0 * k);
-        for (Line &part : clip_line_to(copy, frame)) out.push_back(std::move(part));
+        for (Line &part : clip_line_to(copy, frame)) {
+            const Point &p = part.front();
+            if (p.lon == copy[0].lon && p.lat == copy[0].lat) {
+                const auto before = std::find_if(
+                    out.begin() + static_cast<long>(previous), out.begin() + static_cast<long>(mine),
+                    [&p](const Line &l) { return l.back().lon == p.lon && l.back().lat == p.lat; });
+                if (before != out.begin() + static_cast<long>(mine)) {
+                    before->insert(before->end(), part.begin() + 1, part.end());
+                    continue;
+                }
+            }
+            out.push_back(std::move(part));
+        }
+    }
+}
+
+// A line that winds round the globe many times is cut into runs of about a
+// turn, sharing their end points, so that the work grows with the line, not
+// with the line times its turns.
+std::vector<Line> clip_continuous_line(const Line &c, const Frame &frame) {
+    std::vector<Line> out;
+    size_t start = 0, previous = 0;
+    while (start < c.size()) {
+        double lo = c[start].lon, hi = lo;
+        size_t end = start + 1;
+        while (end < c.size() && std::max(hi, c[end].lon) - std::min(lo, c[end].lon) <= 360)
+            lo = std::min(lo, c[end].lon), hi = std::max(hi, c[end].lon), ++end;
+        // The run takes the point where the next one starts.
+        const Line run(c.begin() + static_cast<long>(start),
+                       c.begin() + static_cast<long>(std::min(end + 1, c.size())));
+        const size_t mine = out.size();
+        clip_short_run(run, frame, previous, out);
+        previous = mine;
+        if (end >= c.size()) break;
+        start = end;
     }
     return out;
 }
@@ -688,19 +738,23 @@ std::vector<ShoreFeature> shoreline_features(const char *data, long size, const 
             }
             ShoreFeature f{hdr.id, level, entry.kind, 'c', 0, {}, {}};
             f.antipode = gshhsmap_inside_eo(anti_lon, anti_lat, hdr.n, lon.data(), lat.data());
-            if (entry.kind == 'f') {
-                f.type = level % 2 ? 'l' : 'w';
-                f.polygons = request.rfc7946 ? clip_polygon_rfc7946({ring}, frame) : clip_polygon({ring}, frame);
-                if (f.polygons.empty()) continue;
-            } else {
-                // The outline once round, without the edges that close a
-                // ring round a pole along the pole.
-                const Prepared prep = prepare({ring});
-                Line outline = prep.rings[0];
-                if (!outline.empty()) outline.push_back({near(outline[0].lon, outline.back().lon), outline[0].lat});
-                f.lines = request.rfc7946 ? clip_line_rfc7946(outline, frame) : clip_line(outline, frame);
-                if (f.lines.empty()) continue;
+            try {
+                if (entry.kind == 'f') {
+                    f.type = level % 2 ? 'l' : 'w';
+                    f.polygons = request.rfc7946 ? clip_polygon_rfc7946({ring}, frame) : clip_polygon({ring}, frame);
+                } else {
+                    // The outline once round, without the edges that close a
+                    // ring round a pole along the pole.
+                    const Prepared prep = prepare({ring});
+                    Line outline = prep.rings[0];
+                    if (!outline.empty()) outline.push_back({near(outline[0].lon, outline.back().lon), outline[0].lat});
+                    f.lines = request.rfc7946 ? clip_line_rfc7946(outline, frame) : clip_line(outline, frame);
+                }
+            } catch (const cli::InputError &e) {
+                throw cli::InputError(name + ": polygon " + std::to_string(hdr.id) + " at byte " + std::to_string(at) +
+                                      ": " + e.what());
             }
+            if (f.polygons.empty() && f.lines.empty()) continue;
             features.push_back(std::move(f));
         }
         std::stable_sort(features.begin(), features.end(),
@@ -723,6 +777,7 @@ std::vector<ShoreFeature> shoreline_features(const ShoreRequest &request, const 
     char *data = nullptr;
     cli::LogCollector log;
     static Arr *mapped = nullptr;  // each file is mapped once for the process
+    cli::note_input(full);
     const long size = mapfile(full.c_str(), &mapped, &data);
     if (size < 0)
         throw cli::InputError(full + ": cannot read" +
