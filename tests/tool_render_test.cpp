@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -244,3 +245,23 @@ TEST(RenderTool, LegendHidesNoLandUnlessPlacedThere) {
 }
 
 }  // namespace
+
+// A picture too big to draw is refused before anything is drawn: a width
+// that makes it so, or a box so narrow that its height runs to billions.
+TEST(RenderTool, PicturesBeyondTheirPixelLimitAreUsageErrors) {
+    TempDir dir;
+    const std::string out = dir.file("never.png");
+    const struct {
+        const char *args, *size;
+    } rows[] = {{"--width 20000", "20000 x 10000"},
+                {"--box 0/1e-7/0/10 --width 16", "16 x 1600000000"},
+                {"--box 0/1e-12/0/10", "1200 x 12000000000000"}};
+    for (const auto &row : rows) {
+        const auto r = run_command(tool_command() + " render --png " + row.args + " -o " + out + " 2>&1");
+        EXPECT_EQ(r.status, 2) << row.args;
+        EXPECT_EQ(r.output, std::string("vorpix render: the box and width make a picture of ") + row.size +
+                                " pixels; at most 50000000 are drawn (see 'vorpix render --help')\n")
+            << row.args;
+        EXPECT_FALSE(std::filesystem::exists(out)) << row.args;
+    }
+}

@@ -24,7 +24,12 @@ Box as_box(const geo::Frame &f) { return {f.west, f.east, f.south, f.north}; }
 
 Picture::Picture(const Box &b, int w) : box(as_box(geo::frame_of(b))), width(std::max(16, w)) {
     const double span_lon = std::max(box.east - box.west, 1e-9), span_lat = std::max(box.north - box.south, 1e-9);
-    height = std::max(16, static_cast<int>(std::lround(width * span_lat / span_lon)));
+    const double h = std::max(16.0, std::round(width * span_lat / span_lon));
+    if (!(h * width <= max_pixels))
+        throw UsageError("the box and width make a picture of " + std::to_string(width) + " x " +
+                         (h < 1e15 ? std::to_string(static_cast<long long>(h)) : std::string("too many")) +
+                         " pixels; at most " + std::to_string(max_pixels) + " are drawn");
+    height = static_cast<int>(h);
 }
 
 double Picture::x(double lon) const { return (lon - box.west) / (box.east - box.west) * width; }
@@ -587,7 +592,8 @@ const Command render_command{"render", "one map picture of a box from every laye
                              "  --kinds KINDS  the shoreline kinds, as for 'vorpix coast'; default f:0\n"
                              "  --antarctica OUTLINE\n"
                              "                 ice-front (default, with the ice shelves) or grounding-line\n"
-                             "  --width PIXELS the picture's width; its height follows the box; default 1200\n"
+                             "  --width PIXELS the picture's width; its height follows the box; default 1200;\n"
+                             "                 a picture holds at most 50000000 pixels\n"
                              "  --legend PLACE where the legend goes: auto (the default) puts it in a corner\n"
                              "                 of the map that holds no land, crossed by the fewest lines,\n"
                              "                 or in a strip below the map when every corner holds land;\n"

@@ -41,10 +41,15 @@ struct LegendEntry {
     bool line;
 };
 
+// The most pixels a picture holds (a world 10000 pixels wide is 50 million):
+// each takes several bytes in the drawing and in the PNG.
+inline constexpr long long max_pixels = 50'000'000;
+
 // The map's frame is its box as given, east of west: a box from 160 to 200
 // runs on across 180, and every layer is moved by whole turns into it.
 struct Picture {
-    // box is taken as a frame (see geo::frame_of).
+    // box is taken as a frame (see geo::frame_of). A picture of more than
+    // max_pixels is a usage error.
     Picture(const Box &box, int width);
     double x(double lon) const;
     double y(double lat) const;
