@@ -138,6 +138,56 @@ TEST(ToolOutput, ModesLinksAndRefusalsOfOutputFiles) {
     }
 }
 
+// An output that is one of the command's inputs, under its own name, a
+// link or as a file read beside the one named (the .dbf, .prj and .cpg of a
+// shapefile, a database's shapefile, a map file found on the data path),
+// used to be replaced by the output. It is refused in one line, and the
+// input stays as it was, byte for byte.
+TEST(ToolOutput, AnInputIsNeverReplacedByTheOutput) {
+    const std::string also = ": cannot write: the file is also ";
+    const std::string coast = "data/maps/vorpix/gshhs_c.b", border = "data/maps/vorpix/binned_border_c.cdf";
+    // "@/" stands for the directory the case runs in.
+    // clang-format off
+    const struct { std::string arguments, file, error; } cases[] = {
+        {"shapes nc.shp -o nc.shp", "nc.shp", "nc.shp" + also + "an input"},
+        {"shapes nc.shp -o nc.dbf", "nc.dbf", "nc.dbf" + also + "an input"},
+        {"shapes nc.shp -o link.shp", "nc.shp", "link.shp" + also + "the input nc.shp"},
+        {"shapes utm.shp -o utm.prj", "utm.prj", "utm.prj" + also + "an input"},
+        {"shapes latin_z.shp -o latin_z.cpg", "latin_z.cpg", "latin_z.cpg" + also + "an input"},
+        {"texture w.dds -o w.dds", "w.dds", "w.dds" + also + "an input"},
+        {"fetch idx.db -o idx.db", "idx.db", "idx.db" + also + "an input"},
+        {"fetch idx.db 1 -o nc.shp", "nc.shp", "nc.shp" + also + "the input @/nc.shp"},
+        {"fetch idx.db 1 -o nc.dbf", "nc.dbf", "nc.dbf" + also + "the input @/nc.dbf"},
+        {"index nc.shp nc.shp", "nc.shp", "nc.shp" + also + "an input"},
+        {"coast --res c -o " + coast, coast, coast + also + "the input @/" + coast},
+        {"coast --res c --list -o " + coast, coast, coast + also + "the input @/" + coast},
+        {"borders --res c --box 0/10/0/10 -o " + border, border, border + also + "the input @/" + border},
+    };
+    // clang-format on
+    for (const auto &c : cases) {
+        TempDir dir;
+        for (const char *name :
+             {"nc.shp", "nc.shx", "nc.dbf", "utm.shp", "utm.prj", "latin_z.shp", "latin_z.dbf", "latin_z.cpg"})
+            fs::copy_file(fixture_path(std::string("esri/") + name), dir.file(name));
+        fs::copy_file(fixture_path("dds/dxt1_64x32.dds"), dir.file("w.dds"));
+        fs::create_directories(dir.file("data/maps/vorpix"));
+        for (const char *name : {"gshhs_c.b", "binned_border_c.cdf"})
+            fs::copy_file(std::string(VORPIX_SOURCE_DIR) + "/maps/vorpix/" + name,
+                          dir.file(std::string("data/maps/vorpix/") + name));
+        fs::create_symlink("nc.shp", dir.file("link.shp"));
+        ASSERT_EQ(run_tool("index idx.db nc.shp", dir.path()).status, 0);
+        std::string error = "vorpix: " + c.error;
+        if (const auto at = error.find("@/"); at != std::string::npos) error.replace(at, 1, dir.path());
+        const std::vector<unsigned char> before = read_file(dir.file(c.file));
+        const std::set<std::string> names = names_in(dir.path());
+        const ToolRun r = run_tool(c.arguments, dir.path(), "VORPIX_DATA_PATH='" + dir.file("data") + "'");
+        EXPECT_EQ(r.status, 1) << c.arguments;
+        EXPECT_EQ(r.errors, std::vector<std::string>{error}) << c.arguments;
+        EXPECT_TRUE(read_file(dir.file(c.file)) == before) << c.arguments;
+        EXPECT_EQ(names_in(dir.path()), names) << c.arguments;
+    }
+}
+
 // The temporary file used to be OUT.part-PID: a link planted there by someone
 // else was followed, and the file it names overwritten.
 TEST(ToolOutput, LinkPlantedAtAGuessableTemporaryNameIsLeftAlone) {

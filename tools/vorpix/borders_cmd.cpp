@@ -66,6 +66,10 @@ std::vector<Segment> deliver(const std::string &kinds, const std::string &resolu
     const double east = box.east < box.west ? box.east + 360 : box.east;
     const auto select = all_river_levels(kinds) ? gmtmap_select_with_level0 : gmtmap_select;
     if (select(map, types.data(), res.data(), box.west, east, box.south, box.north) < 0) fail_from_log(log);
+    std::istringstream words(kinds);
+    for (std::string word; words >> word;)
+        note_data_file("maps/vorpix/binned_" + std::string(word[0] == 'p' ? "border_" : "river_") + resolution +
+                       ".cdf");
     std::vector<Segment> out;
     float *lon = nullptr, *lat = nullptr;
     int size = 0;

@@ -1,5 +1,6 @@
 #include "cli.hpp"
 
+#include "datafile.h"
 #include "elog.h"
 
 #include <cerrno>
@@ -11,6 +12,7 @@
 #include <fcntl.h>
 #include <sstream>
 #include <iterator>
+#include <map>
 #include <new>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -336,7 +338,38 @@ const char *kind_of(mode_t mode) {
     return "not a regular file";
 }
 
+// Each file read, by device and inode, with the names it was read by.
+std::map<std::pair<dev_t, ino_t>, std::vector<std::string>> &inputs() {
+    static std::map<std::pair<dev_t, ino_t>, std::vector<std::string>> files;
+    return files;
+}
+
+void remember(const struct stat &st, const std::string &path) { inputs()[{st.st_dev, st.st_ino}].push_back(path); }
+
 }  // namespace
+
+void note_input(const std::string &path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0) remember(st, path);
+}
+
+void note_data_file(const std::string &relative) {
+    char *path = datafile(nullptr, relative.c_str());
+    if (!path) return;
+    const std::string found = path;
+    std::free(path);
+    note_input(found);
+}
+
+std::string input_name_of(const std::string &path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return "";
+    const auto it = inputs().find({st.st_dev, st.st_ino});
+    if (it == inputs().end()) return "";
+    for (const std::string &name : it->second)
+        if (name == path) return name;
+    return it->second.front();
+}
 
 std::vector<unsigned char> read_input(const std::string &path) {
     // Non-blocking, so that opening a FIFO without a writer does not hang;
@@ -352,6 +385,7 @@ std::vector<unsigned char> read_input(const std::string &path) {
     if (S_ISDIR(st.st_mode)) throw InputError(path + ": is a directory");
     if (!S_ISREG(st.st_mode))
         throw InputError(path + ": is " + kind_of(st.st_mode) + "; vorpix reads regular files only");
+    remember(st, path);
     const auto read_some = [&](unsigned char *into, size_t size) {
         while (true) {
             const ssize_t n = ::read(fd, into, size);

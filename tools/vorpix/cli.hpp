@@ -78,7 +78,8 @@ private:
     std::string path_;
     std::string text_;
 };
-// Writes bytes as the file path. A regular file, or a new one, is replaced
+// Writes bytes as the file path. A file that the command reads is refused
+// (see note_input). A regular file, or a new one, is replaced
 // whole through a temporary file made exclusively in its directory, keeping
 // its mode (new files get 0666 less the umask); the temporary is unnamed until
 // complete where the file system allows, and is removed on failure and when
@@ -87,6 +88,10 @@ private:
 // A device or FIFO is written directly. A file without write permission is
 // refused; so is one with no write bit at all even when root runs the tool.
 void write_output_file(const std::string &path, const std::string &bytes);
+// Refuses, as write_output_file does, to write over the file that path names
+// (through links): one the command reads, or one without write permission.
+// A path that names no file yet passes.
+void check_may_replace(const std::string &path);
 // Writes and flushes bytes to standard output.
 void write_stdout(const std::string &bytes);
 // Closes standard output at the end of a successful run: a write that failed
@@ -132,8 +137,22 @@ std::string json_string(const std::string &s);
 std::string format_coordinate(double value);  // shortest text that reads back as the float
 
 // Reads a whole regular file into memory (for the decoders that take bytes);
-// anything else (a directory, a device, a FIFO) is refused.
+// anything else (a directory, a device, a FIFO) is refused. The file is noted
+// as an input.
 std::vector<unsigned char> read_input(const std::string &path);
+
+// The files a command reads, by device and inode, so that its output never
+// replaces one of them under any name. Readers other than read_input (files
+// the library maps, side files, databases) note theirs here; a path that
+// names no file is passed over.
+void note_input(const std::string &path);
+// The data file that the library finds for a relative name such as
+// maps/vorpix/gshhs_l.b, noted as an input.
+void note_data_file(const std::string &relative);
+// The name under which the file that path names (through links) was noted as
+// an input: path itself when it was noted so, else the first name noted; ""
+// when it is no input.
+std::string input_name_of(const std::string &path);
 
 }  // namespace vorpix::cli
 

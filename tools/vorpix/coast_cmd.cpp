@@ -43,6 +43,7 @@ std::vector<Polygon> deliver(const std::string &kinds, const std::string &resolu
     std::string types = kinds, res = resolution;
     if (gshhsmap_select(map, types.data(), res.data(), box.west, box.east, box.south, box.north, lonref, latref) < 0)
         fail_from_log(log);
+    note_data_file("maps/vorpix/gshhs_" + resolution + ".b");
     std::vector<Polygon> out;
     float *lon = nullptr, *lat = nullptr;
     int size = 0;

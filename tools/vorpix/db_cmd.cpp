@@ -10,19 +10,23 @@
 
 #include "db.h"
 
+#include <fcntl.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <charconv>
 #include <climits>
 #include <cmath>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -250,6 +254,21 @@ public:
           encoding_(std::move(encoding)),
           transform_(transform) {}
 
+    // Refuses a row whose offset is not where a record of its shapefile
+    // starts, where the library would decode whatever bytes lie there. A row
+    // or file that cannot be read is left to the library, which says why.
+    void check_offset(Dbptr row, long r) {
+        long fileid = 0, offset = 0;
+        {
+            LogCollector ignore;
+            if (dbgetv(row, nullptr, "fileid", &fileid, "offset", &offset, nullptr) < 0) return;
+        }
+        const std::string &path = path_of(fileid);
+        if (!path.empty() && starts_record(path, offset) == false)
+            throw InputError(db_path_ + ": row " + std::to_string(r) + ": " + path + ": offset " +
+                             std::to_string(offset) + " is not the start of a record");
+    }
+
     // A fetched record as a feature: its row, file and offset, then what
     // vorpix shapes writes of it. The record number is the row's recno
     // when it has one, else the one the record's header gives.
@@ -285,13 +304,94 @@ private:
         std::unique_ptr<DbaseTable> table;
     };
 
-    const Source &of(long fileid) {
-        auto known = sources_.find(fileid);
-        if (known != sources_.end()) return known->second;
+    // The shapefile of a file id as the library finds it, noted as an input;
+    // "" when the database names none.
+    const std::string &path_of(long fileid) {
+        auto known = paths_.find(fileid);
+        if (known != paths_.end()) return known->second;
         std::string path = name_.bind(fileid).step() ? name_.text(0) : "";
         name_.reset();
         const size_t slash = db_path_.rfind('/');
         if (!path.empty() && path[0] != '/' && slash != std::string::npos) path = db_path_.substr(0, slash + 1) + path;
+        if (!path.empty()) note_input(path);
+        return paths_.emplace(fileid, path).first->second;
+    }
+
+    // What tells where a shapefile's records start: the offsets that its
+    // index file (.shx) lists, when it has one that reads as the index of
+    // this file (every record within it, the last ending where it ends).
+    struct Starts {
+        bool readable = false;  // a regular file, of size bytes
+        long size = 0;
+        bool listed = false;
+        std::vector<long> offsets;  // sorted
+    };
+
+    static Starts starts_of(const std::string &shp) {
+        Starts s;
+        struct stat st {};
+        if (::stat(shp.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return s;
+        s.readable = true;
+        s.size = static_cast<long>(st.st_size);
+        const std::string shx = file_beside(shp, {".shx", ".SHX"});
+        if (shx.empty()) return s;
+        std::vector<unsigned char> bytes;
+        try {
+            bytes = read_input(shx);
+        } catch (const InputError &) {
+            return s;
+        }
+        const auto word = [&](size_t at) {
+            return static_cast<long>(std::uint32_t{bytes[at]} << 24 | std::uint32_t{bytes[at + 1]} << 16 |
+                                     std::uint32_t{bytes[at + 2]} << 8 | bytes[at + 3]);
+        };
+        if (bytes.size() < 100 || (bytes.size() - 100) % 8 != 0 || word(0) != 9994 ||
+            word(24) * 2 != static_cast<long>(bytes.size()))
+            return s;
+        long end = 100;
+        for (size_t at = 100; at < bytes.size(); at += 8) {
+            const long offset = word(at) * 2, length = word(at + 4) * 2;
+            if (offset < 100 || offset + 8 + length > s.size) return s;
+            s.offsets.push_back(offset);
+            end = std::max(end, offset + 8 + length);
+        }
+        if (end != s.size) return s;
+        std::sort(s.offsets.begin(), s.offsets.end());
+        s.listed = true;
+        return s;
+    }
+
+    // Whether a record starts at offset: one of the offsets the .shx lists,
+    // or, without one, a record header there that frames a record of a
+    // shape type within the file. Unknown when the file cannot be read.
+    std::optional<bool> starts_record(const std::string &shp, long offset) {
+        auto known = starts_.find(shp);
+        if (known == starts_.end()) known = starts_.emplace(shp, starts_of(shp)).first;
+        const Starts &s = known->second;
+        if (!s.readable) return std::nullopt;
+        if (s.listed) return std::binary_search(s.offsets.begin(), s.offsets.end(), offset);
+        // Records follow a 100-byte header and are whole 16-bit words long.
+        if (offset < 100 || offset % 2 != 0 || offset > s.size - 12) return false;
+        const int fd = ::open(shp.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        if (fd < 0) return std::nullopt;
+        unsigned char h[12];
+        const bool read = ::pread(fd, h, sizeof h, offset) == static_cast<ssize_t>(sizeof h);
+        ::close(fd);
+        if (!read) return std::nullopt;
+        const long length = static_cast<long>(std::uint32_t{h[4]} << 24 | std::uint32_t{h[5]} << 16 |
+                                              std::uint32_t{h[6]} << 8 | h[7]) *
+                            2;
+        const std::uint32_t type = h[8] | std::uint32_t{h[9]} << 8 | std::uint32_t{h[10]} << 16 |
+                                   std::uint32_t{h[11]} << 24;
+        const std::uint32_t types[] = {0, 1, 3, 5, 8, 11, 13, 15, 18, 21, 23, 25, 28, 31};
+        return length >= 4 && offset + 8 + length <= s.size &&
+               std::find(std::begin(types), std::end(types), type) != std::end(types);
+    }
+
+    const Source &of(long fileid) {
+        auto known = sources_.find(fileid);
+        if (known != sources_.end()) return known->second;
+        const std::string path = path_of(fileid);
         Source source{path, transform_ ? coordinates_of(path) : Coordinates{}, nullptr};
         const std::string dbf = file_beside(path, {".dbf", ".DBF"});
         if (!dbf.empty()) source.table = std::make_unique<DbaseTable>(dbf, read_input(dbf), encoding_);
@@ -303,6 +403,17 @@ private:
     std::string encoding_;
     bool transform_;
     std::map<long, Source> sources_;
+    std::map<long, std::string> paths_;
+    std::map<std::string, Starts> starts_;
+};
+
+// A decoded record, released however its fetch ends.
+struct FetchedRecord {
+    ESRISHPRECStr rec{};
+    FetchedRecord() = default;
+    FetchedRecord(const FetchedRecord &) = delete;
+    FetchedRecord &operator=(const FetchedRecord &) = delete;
+    ~FetchedRecord() { esri::release_shape(rec.shape_type, rec.record); }
 };
 
 // The host's pointer to a table of the database, for the fetch of its rows.
@@ -322,6 +433,7 @@ int run_fetch(int argc, char **argv) {
     const bool boxed = args.has("box");
     const Box box = boxed ? parse_box(args.get("box")) : Box{};
     check_database_path(db_path, false);
+    note_input(db_path);
     Sql sql(db_path, false);
     if (!sql.has_table(table)) throw InputError(db_path + ": no table \"" + table + "\"");
     const std::vector<std::string> texts(args.positional().begin() + 1, args.positional().end());
@@ -336,13 +448,12 @@ int run_fetch(int argc, char **argv) {
     Shapefiles files(sql, db_path, args.get("encoding"), !args.flag("no-transform"));
     for (long r : wanted) {
         const Dbptr row = dblookup(rows, nullptr, nullptr, nullptr, std::to_string(r).c_str());
-        ESRISHPRECStr rec{};
+        files.check_offset(row, r);
+        FetchedRecord fetched;
+        ESRISHPRECStr &rec = fetched.rec;
         LogCollector log;
-        const int status = esri_get_db_shp_record(row, &rec);
-        if (status < 0) {
-            esri::release_shape(rec.shape_type, rec.record);
+        if (esri_get_db_shp_record(row, &rec) < 0)
             throw InputError(db_path + ": row " + std::to_string(r) + ": " + row_reason(log.first(), db_path));
-        }
         if (args.flag("list")) {
             list += captured_stdout([&] {
                 char prefix[] = "";
@@ -353,7 +464,6 @@ int run_fetch(int argc, char **argv) {
             const std::string feature = files.feature(row, r, rec, box);
             json.raw_feature(feature, box);
         }
-        esri::release_shape(rec.shape_type, rec.record);
     }
     dbclose(rows);
     Output out(args.get("o"));
@@ -366,6 +476,7 @@ int run_fetch(int argc, char **argv) {
 
 void write_index(const std::string &db_path, const std::string &table, const std::vector<IndexedFile> &files) {
     check_database_path(db_path, true);
+    check_may_replace(db_path);
     Sql db(db_path, true);
     db.exec("BEGIN IMMEDIATE");
     db.exec("CREATE TABLE IF NOT EXISTS filename (fileid INTEGER PRIMARY KEY, filename TEXT)");
@@ -424,6 +535,7 @@ void write_index(const std::string &db_path, const std::string &table, const std
 
 std::vector<long> index_rows_in_box(const std::string &db_path, const std::string &table, const Box &box,
                                     bool through_tree) {
+    note_input(db_path);
     Sql db(db_path, false);
     if (through_tree && db.has_table(rtree_of(table))) return rows_in_box(db, table, box);
     const Dbptr rows = open_table(db_path, table);

@@ -178,6 +178,7 @@ std::string encoding_of_language_driver(unsigned char id) {
 namespace {
 
 std::string read_small_file(const std::string &path) {
+    note_input(path);
     std::ifstream in(path, std::ios::binary);
     std::ostringstream s;
     s << in.rdbuf();

@@ -213,6 +213,15 @@ void check_writable(const std::string &path, const Target &t) {
     if (::faccessat(AT_FDCWD, t.path.c_str(), W_OK, AT_EACCESS) != 0) cannot_write(path, errno);
 }
 
+// Replacing a file that the command read would destroy its input; a link
+// or a second name of the file is no different.
+void refuse_input(const std::string &path) {
+    const std::string input = input_name_of(path);
+    if (input.empty()) return;
+    throw InputError(path + ": cannot write: the file is also " +
+                     (input == path ? std::string("an input") : "the input " + input));
+}
+
 void replace_file(const std::string &path, const Target &t, const std::string &bytes) {
     TemporaryFile temporary(directory_of(t.path));
     if (temporary.fd() < 0) cannot_write(path, temporary.error());
@@ -246,7 +255,14 @@ void write_in_place(const std::string &path, const Target &t, const std::string 
 
 }  // namespace
 
+void check_may_replace(const std::string &path) {
+    refuse_input(path);
+    const Target target = follow_links(path);
+    if (target.exists && S_ISREG(target.st.st_mode)) check_writable(path, target);
+}
+
 void write_output_file(const std::string &path, const std::string &bytes) {
+    refuse_input(path);
     // Links under /proc (behind /dev/stdout, /dev/fd/N) name pipes and
     // terminals in words that are not paths; open follows them.
     struct stat st {};

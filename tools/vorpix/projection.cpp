@@ -59,6 +59,7 @@ Coordinates coordinates_of(const std::string &shp) {
     Coordinates c;
     const std::string prj = file_beside(shp, {".prj", ".PRJ"});
     if (prj.empty()) return c;
+    note_input(prj);
     std::ifstream in(prj, std::ios::binary);
     std::ostringstream text;
     text << in.rdbuf();
