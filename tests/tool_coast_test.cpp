@@ -229,3 +229,28 @@ TEST(CoastTool, MissingResolutionSaysHowToInstallIt) {
 }
 
 }  // namespace
+
+namespace {
+
+// Running out of memory names the file being worked on: the whole world's
+// intermediate shorelines, under address-space limits from too small to
+// load the tool up to enough to read the file but not to write its GeoJSON.
+TEST(CoastTool, OutOfMemoryNamesTheFile) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the address sanitizer needs an unlimited address space";
+#endif
+    const std::string file = installed("maps/vorpix/gshhs_i.b");
+    ASSERT_FALSE(file.empty());
+    int out_of_memory = 0;
+    for (const int megabytes : {60, 80, 100, 120}) {
+        const auto r = run_command("(ulimit -v " + std::to_string(megabytes * 1024) + "; " +
+                                   tool("coast --res i --kinds f:0") + " >/dev/null) 2>&1");
+        if (r.status == 0 || r.output.find("error while loading shared libraries") != std::string::npos) continue;
+        EXPECT_EQ(r.status, 1) << megabytes;
+        EXPECT_EQ(r.output, "vorpix: " + file + ": out of memory\n") << megabytes;
+        ++out_of_memory;
+    }
+    EXPECT_GT(out_of_memory, 0);
+}
+
+}  // namespace

@@ -344,7 +344,15 @@ std::map<std::pair<dev_t, ino_t>, std::vector<std::string>> &inputs() {
     return files;
 }
 
-void remember(const struct stat &st, const std::string &path) { inputs()[{st.st_dev, st.st_ino}].push_back(path); }
+std::string &last_read() {
+    static std::string name;
+    return name;
+}
+
+void remember(const struct stat &st, const std::string &path) {
+    inputs()[{st.st_dev, st.st_ino}].push_back(path);
+    last_read() = path;
+}
 
 }  // namespace
 
@@ -360,6 +368,8 @@ void note_data_file(const std::string &relative) {
     std::free(path);
     note_input(found);
 }
+
+const std::string &last_input() { return last_read(); }
 
 std::string input_name_of(const std::string &path) {
     struct stat st {};

@@ -146,6 +146,9 @@ std::vector<unsigned char> read_input(const std::string &path);
 // the library maps, side files, databases) note theirs here; a path that
 // names no file is passed over.
 void note_input(const std::string &path);
+// The file noted last ("" before any): what a run that ran out of memory was
+// working on.
+const std::string &last_input();
 // The data file that the library finds for a relative name such as
 // maps/vorpix/gshhs_l.b, noted as an input.
 void note_data_file(const std::string &relative);

@@ -54,7 +54,8 @@ int run(int argc, char **argv) {
             std::fprintf(stderr, "vorpix: %s\n", e.what());
             return 1;
         } catch (const std::bad_alloc &) {
-            std::fprintf(stderr, "vorpix: out of memory\n");
+            const std::string &file = last_input();
+            std::fprintf(stderr, "vorpix: %s%sout of memory\n", file.c_str(), file.empty() ? "" : ": ");
             return 1;
         } catch (const std::exception &e) {
             std::fprintf(stderr, "vorpix: %s\n", e.what());
