@@ -15,9 +15,11 @@ A ring that winds once round the globe (Antarctica) is opened at longitude 0,
 runs eastward to 360 and is closed along the South Pole.
 
 Every polygon comes out valid as GEOS judges it: where a simplified outline
-crosses itself, the lobe beyond the crossing is turned round (see untwist),
-and an islet that this resolution keeps as a bare line between two points
-gets a third point beside it, enclosing the area the file gives (sliver).
+crosses itself, the lobe beyond the crossing is turned round, and where a
+full-resolution outline passes one point twice, the smaller loop goes (see
+untwist); an islet that this resolution keeps as a bare line between two
+points gets a third point beside it, enclosing the area the file gives
+(sliver).
 
 Levels: 1 land, 2 lake, 3 island in a lake, 4 pond. Antarctica comes twice,
 as its ice front (level 5) and as its grounding line (level 6); readers take
@@ -53,6 +55,8 @@ MICRO = 10**6
 TURN = 360 * MICRO
 VERSION = 12
 AREA_SCALE = 1  # areas are stored in 10^-1 km^2 (flag bits 26-31)
+LONG = 256  # grid cells an edge may cover (see candidate_pairs)
+BATCH = 1 << 21  # edges, or pairs of edges, examined at once
 
 
 def read_pieces(path):
@@ -174,73 +178,164 @@ def orientation(a, b, c):
     return (v > 0) - (v < 0)
 
 
-def meet(a, b, c, d):
-    """"cross" when segments ab and cd cross at a point inside both, "touch"
-    when they share any other point, else None."""
-    o1, o2, o3, o4 = orientation(a, b, c), orientation(a, b, d), orientation(c, d, a), orientation(c, d, b)
-    if o1 * o2 < 0 and o3 * o4 < 0:
-        return "cross"
-
-    def within(p, q, r):
-        return min(p[0], q[0]) <= r[0] <= max(p[0], q[0]) and min(p[1], q[1]) <= r[1] <= max(p[1], q[1])
-    if (o1 == 0 and within(a, b, c) or o2 == 0 and within(a, b, d) or
-            o3 == 0 and within(c, d, a) or o4 == 0 and within(c, d, b)):
-        return "touch"
-    return None
+# The meeting tests work on arrays of micro-degrees as 64-bit integers: the
+# products of two coordinate differences stay below 2^57, so they are exact.
+def orient(ax, ay, bx, by, cx, cy):
+    return np.sign((bx - ax) * (cy - ay) - (by - ay) * (cx - ax))
 
 
-def first_meeting(ring, cell=50000):
-    """The first pair (i, j, how) of edges i < j of the closed ring (edge i
-    runs from point i to the next) that meet other than where neighbours join."""
-    n = len(ring)
-    grid = collections.defaultdict(list)
-    for i in range(n):
-        (ax, ay), (bx, by) = ring[i], ring[(i + 1) % n]
-        for gx in range(min(ax, bx) // cell, max(ax, bx) // cell + 1):
-            for gy in range(min(ay, by) // cell, max(ay, by) // cell + 1):
-                grid[gx, gy].append(i)
-    found = set()
-    for edges in grid.values():
-        for x, i in enumerate(edges):
-            for j in edges[x + 1:]:
-                if (i, j) in found or j - i in (1, n - 1):
-                    continue
-                how = meet(ring[i], ring[(i + 1) % n], ring[j], ring[(j + 1) % n])
-                if how:
-                    found.add((i, j, how))
+def within(px, py, qx, qy, rx, ry):
+    return ((np.minimum(px, qx) <= rx) & (rx <= np.maximum(px, qx)) &
+            (np.minimum(py, qy) <= ry) & (ry <= np.maximum(py, qy)))
+
+
+def candidate_pairs(lo, hi, ring_of, first, sizes):
+    """Pairs (i, j), i < j, of edges of one ring whose extents overlap: every
+    pair that can meet. Edges go into square cells twice their ring's median
+    edge extent on a side and are paired in the cell that holds the
+    south-west corner of their common cells, so each pair comes once; an
+    edge across more than LONG cells is tested against its whole ring."""
+    extent = (hi - lo).max(axis=1)
+    order = np.lexsort((extent, ring_of))
+    cell = np.maximum(2 * extent[order[first + sizes // 2]], 1)[ring_of, None]
+    g0, g1 = lo // cell, hi // cell
+    span = g1 - g0 + 1
+    cover = span[:, 0] * span[:, 1]
+    short = np.flatnonzero(cover <= LONG)
+    counts = cover[short]
+    edge = np.repeat(short, counts)
+    k = np.arange(edge.size) - np.repeat(np.cumsum(counts) - counts, counts)
+    width = span[edge, 0]
+    gx, gy, ring = g0[edge, 0] + k % width, g0[edge, 1] + k // width, ring_of[edge]
+    order = np.lexsort((edge, gy, gx, ring))
+    gx, gy, ring, edge = gx[order], gy[order], ring[order], edge[order]
+    change = (np.diff(gx) != 0) | (np.diff(gy) != 0) | (np.diff(ring) != 0)
+    ends = np.append(np.flatnonzero(change) + 1, edge.size)
+    after = np.repeat(ends, np.diff(ends, prepend=0)) - np.arange(edge.size) - 1
+    a = np.repeat(np.arange(edge.size), after)
+    b = a + 1 + np.arange(a.size) - np.repeat(np.cumsum(after) - after, after)
+    i, j = edge[a], edge[b]
+    corner = (gx[a] == np.maximum(g0[i, 0], g0[j, 0])) & (gy[a] == np.maximum(g0[i, 1], g0[j, 1]))
+    pairs_i, pairs_j = [i[corner]], [j[corner]]
+    for e in np.flatnonzero(cover > LONG).tolist():
+        r = ring_of[e]
+        own = slice(first[r], first[r] + sizes[r])
+        near = np.flatnonzero((lo[own, 0] <= hi[e, 0]) & (hi[own, 0] >= lo[e, 0]) &
+                              (lo[own, 1] <= hi[e, 1]) & (hi[own, 1] >= lo[e, 1])) + first[r]
+        near = near[near != e]
+        pairs_i.append(np.minimum(near, e))
+        pairs_j.append(np.maximum(near, e))
+    i, j = np.concatenate(pairs_i), np.concatenate(pairs_j)
+    overlap = (lo[i] <= hi[j]).all(axis=1) & (lo[j] <= hi[i]).all(axis=1)
+    return i[overlap], j[overlap]
+
+
+def first_meetings(rings):
+    """For each closed ring, the first pair (i, j, how) of its edges i < j
+    (edge i runs from point i to the next) that meet other than where
+    neighbours join, or None. how is "cross" where they cross at a point
+    inside both, else "touch"; neighbours touch where one doubles back along
+    the other. Rings are taken together, about BATCH points at a time."""
+    out = [None] * len(rings)
+    begin = 0
+    while begin < len(rings):
+        stop, count = begin, 0
+        while stop < len(rings) and (stop == begin or count + len(rings[stop]) <= BATCH):
+            count += len(rings[stop])
+            stop += 1
+        out[begin:stop] = meetings_of_batch(rings[begin:stop])
+        begin = stop
+    return out
+
+
+def meet(start, end, i, j):
+    """Which of the edges i and j (arrays) cross at a point inside both, and
+    which share any other point."""
+    ax, ay, bx, by = start[i, 0], start[i, 1], end[i, 0], end[i, 1]
+    cx, cy, dx, dy = start[j, 0], start[j, 1], end[j, 0], end[j, 1]
+    o1, o2 = orient(ax, ay, bx, by, cx, cy), orient(ax, ay, bx, by, dx, dy)
+    o3, o4 = orient(cx, cy, dx, dy, ax, ay), orient(cx, cy, dx, dy, bx, by)
+    cross = (o1 * o2 < 0) & (o3 * o4 < 0)
+    touch = ~cross & (((o1 == 0) & within(ax, ay, bx, by, cx, cy)) | ((o2 == 0) & within(ax, ay, bx, by, dx, dy)) |
+                      ((o3 == 0) & within(cx, cy, dx, dy, ax, ay)) | ((o4 == 0) & within(cx, cy, dx, dy, bx, by)))
+    return cross, touch
+
+
+def meetings_of_batch(rings):
+    # Points of all rings in one array; edge k runs from start[k] to end[k].
+    sizes = np.array([len(r) for r in rings], dtype=np.int64)
+    first = np.cumsum(sizes) - sizes
+    ring_of = np.repeat(np.arange(len(rings)), sizes)
+    local = np.arange(ring_of.size) - first[ring_of]
+    start = np.array([p for r in rings for p in r], dtype=np.int64).reshape(-1, 2)
+    following = np.arange(ring_of.size) + 1
+    following[first + sizes - 1] = first
+    end = start[following]
+    i, j = candidate_pairs(np.minimum(start, end), np.maximum(start, end), ring_of, first, sizes)
+    n = sizes[ring_of[i]]
+    step = local[j] - local[i]
+    keep = (step != 1) & (step != n - 1)
+    i, j, n = i[keep], j[keep], n[keep]
+    found_ring, found_key, found_cross = [], [], []
+    for part in range(0, i.size, BATCH):
+        pi, pj, pn = i[part:part + BATCH], j[part:part + BATCH], n[part:part + BATCH]
+        cross, touch = meet(start, end, pi, pj)
+        met = cross | touch
+        found_ring.append(ring_of[pi[met]])
+        found_key.append(local[pi[met]] * pn[met] + local[pj[met]])
+        found_cross.append(cross[met])
     # Neighbouring edges meet only at their joint unless one doubles back along the other.
-    for i in range(n):
-        a, b, c = ring[i - 1], ring[i], ring[(i + 1) % n]
-        if orientation(a, b, c) == 0 and (b[0] - a[0]) * (c[0] - b[0]) + (b[1] - a[1]) * (c[1] - b[1]) <= 0:
-            found.add(((i - 1) % n, i, "touch"))
-    return min(found, default=None)
+    before = np.arange(ring_of.size) - 1
+    before[first] = first + sizes - 1
+    u, v = start - start[before], end - start
+    back = np.flatnonzero((u[:, 0] * v[:, 1] - u[:, 1] * v[:, 0] == 0) & ((u * v).sum(axis=1) <= 0))
+    found_ring.append(ring_of[back])
+    found_key.append(local[before[back]] * sizes[ring_of[back]] + local[back])
+    found_cross.append(np.zeros(back.size, dtype=bool))
+    found_ring, found_key, found_cross = map(np.concatenate, (found_ring, found_key, found_cross))
+    out = [None] * len(rings)
+    order = np.lexsort((found_key, found_ring))
+    ring, key, crossing = found_ring[order], found_key[order], found_cross[order]
+    lead = np.flatnonzero(np.diff(ring, prepend=-1))
+    for r, best, how in zip(ring[lead].tolist(), key[lead].tolist(), crossing[lead].tolist()):
+        n = len(rings[r])
+        out[r] = (best // n, best % n, "cross" if how else "touch")
+    return out
 
 
-def untwist(ring):
-    """Makes a ring simple where the source's outline crosses itself.
+def untwist(ring, meeting):
+    """Makes a ring simple where the source's outline crosses itself or
+    passes one point twice; meeting is what first_meetings gives for it.
 
     Simplified outlines now and then cross themselves where a narrow neck was
     cut, leaving a lobe that winds the other way. Where edges i and j cross,
     the points between them are taken in reverse order (ring i, j, ..., i+1,
     j+1): the lobe winds as the rest again, every point stays, and the
-    outline gets shorter, so repeating this ends."""
-    while True:
-        meeting = first_meeting(ring)
-        if meeting is None:
-            return ring
+    outline gets shorter. A few full-resolution outlines come back to a point
+    they passed a few points before, pinching off a loop (up to some hundred
+    metres across) that GEOS rejects; the side with fewer points goes, and
+    the outline gets shorter again. So repeating this ends."""
+    while meeting is not None:
         i, j, how = meeting
-        if how != "cross":
+        n = len(ring)
+        p, q = (i + 1) % n, (j + 1) % n
+        if how == "cross":
+            ring = ring[:i + 1] + ring[j:i:-1] + ring[j + 1:]
+        elif ring[p] == ring[q] and p < q:
+            ring = ring[:p + 1] + ring[q + 1:] if 2 * (q - p) <= n else ring[p:q]
+        else:
             raise ValueError(f"outline touches itself at edges {i} and {j}")
-        ring = ring[:i + 1] + ring[j:i:-1] + ring[j + 1:]
+        meeting = first_meetings([ring])[0]
+    return ring
 
 
 def unwrap(ring):
     """Longitudes made continuous: each within half a turn of the one before."""
     out = [ring[0]]
+    p = ring[0][0]
     for x, y in ring[1:]:
-        p = out[-1][0]
-        x += (p - x + TURN // 2) // TURN * TURN
-        out.append((x, y))
+        p = x + (p - x + TURN // 2) // TURN * TURN
+        out.append((p, y))
     return out
 
 
@@ -291,7 +386,7 @@ def polygon_record(pid, level, points, round_pole, area, area_full, container, s
         points = [(x % TURN, y) for x, y in points]
     head = struct.pack(">iiIiiiiiiii", pid, len(points), flag, west, east, min(ys), max(ys),
                        area, area_full, container, -1)
-    return head + b"".join(struct.pack(">ii", x, y) for x, y in points)
+    return head + np.array(points, dtype=">i4").tobytes()
 
 
 def antarctic_levels(levels, rings):
@@ -355,8 +450,10 @@ def main():
         turns = winding(ring)
         if turns not in (0, 1, -1):
             raise ValueError(f"polygon {pid} winds {turns} times round the pole")
-        ring = untwist(close_round_pole(ring) if turns else unwrap(ring))
-        rings[pid] = (ring, bool(turns), area, area_full, river)
+        rings[pid] = (close_round_pole(ring) if turns else unwrap(ring), bool(turns), area, area_full, river)
+    meetings = first_meetings([ring for ring, *_ in rings.values()])
+    for (pid, (ring, *rest)), meeting in zip(rings.items(), meetings):
+        rings[pid] = (untwist(ring, meeting), *rest)
     containers, islands = antarctic_levels(levels, rings)
     out = bytearray()
     npoints = 0
