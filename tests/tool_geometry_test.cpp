@@ -1,6 +1,8 @@
 // The geometry under every map command: exact clips of polygons with holes
 // and of lines, judged by GEOS (tests/support/compare_clips.py).
 #include "cli.hpp"
+#include "canvas.hpp"
+#include "geo_output.hpp"
 #include "geojson_checks.hpp"
 #include "geometry.hpp"
 #include "test_files.hpp"
@@ -8,9 +10,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
+#include <limits>
+#include <regex>
 #include <sstream>
 #include <string>
 
@@ -153,3 +159,78 @@ TEST(Geometry, ShorelineFileIsReadOnceForManyRequests) {
 }
 
 }  // namespace
+
+namespace {
+
+// The text lower-cased, so that "NaN" and "Inf" are found as well.
+std::string lower(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
+    return text;
+}
+
+// The largest magnitude among the numbers in a text.
+double largest_number(const std::string &text) {
+    static const std::regex number(R"(-?[0-9]+(\.[0-9]+)?(e[-+]?[0-9]+)?)");
+    double largest = 0;
+    for (auto it = std::sregex_iterator(text.begin(), text.end(), number); it != std::sregex_iterator(); ++it)
+        largest = std::max(largest, std::fabs(std::stod(it->str())));
+    return largest;
+}
+
+}  // namespace
+
+// Whatever points reach them, the canvases write neither "nan" nor "inf"
+// nor numbers that overflowed on their way to text (the SVG's tenths of a
+// pixel are integers), and cairo draws them without harm: points that are
+// not numbers are left out, points too far out are brought in.
+TEST(Canvas, PointsThatAreNotNumbersOrTooFarOutAreNeverWritten) {
+    const double nan = std::numeric_limits<double>::quiet_NaN(), inf = std::numeric_limits<double>::infinity();
+    const std::vector<vorpix::cli::PixelPath> paths = {
+        {{10, 10}, {nan, nan}, {90, 90}},
+        {{nan, 5}, {5, nan}},
+        {{0, 0}, {1e300, -1e300}, {inf, -inf}, {-1.7e308, 50}},
+        {{20, 20}, {1e19, 30}, {40, 40}},
+    };
+    for (const bool closed : {false, true}) {
+        const auto svg = vorpix::cli::svg_canvas(100, 100);
+        svg->path(paths, closed, {0xff00ff00u, 0xff0000ffu, 1, 0});
+        const std::string text = lower(svg->finish());
+        EXPECT_EQ(text.find("nan"), std::string::npos) << text;
+        EXPECT_EQ(text.find("inf"), std::string::npos) << text;
+        EXPECT_LE(largest_number(text), 1e6) << text;
+        EXPECT_NE(text.find("m10.0 10.0l90.0 90.0"), std::string::npos) << text;
+
+        const auto png = vorpix::cli::png_canvas(100, 100);
+        png->path(paths, closed, {0xff00ff00u, 0xff0000ffu, 1, 0});
+        EXPECT_EQ(png->finish().substr(1, 3), "PNG");
+    }
+}
+
+// The GeoJSON and SVG writers of the shapes command: a box holds only
+// finite numbers, degrees beyond a float's range or too large to round
+// to a billionth are written as they are, and a picture of the largest
+// doubles has a size and places that are numbers.
+TEST(Canvas, GeoJsonAndSvgWritersNeverWriteNumbersThatAreNotFinite) {
+    const double nan = std::numeric_limits<double>::quiet_NaN(), inf = std::numeric_limits<double>::infinity();
+    using vorpix::cli::GeoBBox;
+    const struct {
+        double value;
+        const char *text;
+    } degrees[] = {{0.5, "0.5"},  {1e300, "1e+300"}, {-3e38, "-3e+38"}, {1e16 + 2, "10000000000000002"},
+                   {nan, "null"}, {inf, "null"},     {-inf, "null"}};
+    for (const auto &d : degrees) EXPECT_EQ(GeoBBox::format_degrees(d.value), d.text) << d.value;
+
+    GeoBBox box;
+    box.add({{nan, 0}, {1, 2}, {inf, 3}, {3, -inf}, {2, 4}});
+    box.add({{nan, nan}});
+    EXPECT_EQ(box.json(), "[1,2,2,4]");
+
+    const double big = 1.7e308;
+    vorpix::cli::SvgMap map(vorpix::cli::Box{-big, big, -big, big}, 1000);
+    const double lon[] = {-big, 0, big, nan}, lat[] = {-big, 0, big, 0};
+    map.element(map.path_data(lon, lat, 4, true));
+    const std::string text = lower(map.finish());
+    EXPECT_EQ(text.find("nan"), std::string::npos) << text;
+    EXPECT_EQ(text.find("inf"), std::string::npos) << text;
+    EXPECT_NE(text.find("m0.00 1000.00l500.00 500.00l1000.00 0.00z"), std::string::npos) << text;
+}

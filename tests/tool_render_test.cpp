@@ -244,6 +244,111 @@ TEST(RenderTool, LegendHidesNoLandUnlessPlacedThere) {
               "\"middle\" (see 'vorpix render --help')\n");
 }
 
+// A shapefile in UTM metres (its .prj) is drawn in longitude and latitude:
+// its fill covers the inside of every county where ogr2ogr -t_srs
+// EPSG:4326 puts it, and no more, in the PNG and in the SVG. Its legend
+// entry is there when shapes lie in the box, and only then.
+TEST(RenderTool, ProjectedShapesAreDrawnWhereGdalPutsThem) {
+    if (run_command("command -v ogr2ogr >/dev/null").status != 0) GTEST_SKIP() << "no ogr2ogr";
+    TempDir dir;
+    const std::string utm = fixture_path("esri/utm.shp"), gdal = dir.file("gdal.geojson");
+    ASSERT_EQ(run_command("ogr2ogr -f GeoJSON -t_srs EPSG:4326 " + gdal + " " + utm + " 2>&1").status, 0);
+    // A point inside each county as GEOS finds it, then one in Tennessee
+    // that no county holds, as pixels of a 1000 x 400 picture of the box.
+    const std::string script = dir.file("spots.py");
+    const std::string spots_py = R"(import json, sys
+from shapely.geometry import Point, shape
+shapes = [shape(f['geometry']) for f in json.load(open(sys.argv[1]))['features']]
+outside = Point(-84.5, 35.5)
+assert not any(s.intersects(outside.buffer(0.1)) for s in shapes)
+pixel = lambda p: '%d,%d' % ((p.x + 85) * 100, (37 - p.y) * 100)
+print(' '.join([pixel(s.representative_point()) for s in shapes] + [pixel(outside)]))
+)";
+    write_file(script, spots_py.data(), spots_py.size());
+    const auto spots = run_command(python_command() + " " + script + " " + gdal + " 2>&1");
+    ASSERT_EQ(spots.status, 0) << spots.output;
+    const std::string args = "--no-graticule --legend none --box -85/-75/33/37 --width 1000 ";
+    std::vector<std::pair<std::string, std::string>> pictures = {
+        {render(dir, args + "--png --shapes " + utm, "utm.png"), render(dir, args + "--png", "plain.png")}};
+    if (run_command("command -v rsvg-convert >/dev/null").status == 0) {
+        const std::string svg = render(dir, args + "--shapes " + utm, "utm.svg");
+        ASSERT_EQ(run_command("rsvg-convert -o " + dir.file("utm-svg.png") + " " + svg).status, 0);
+        pictures.emplace_back(dir.file("utm-svg.png"), dir.file("plain.png"));
+    }
+    for (const auto &[picture, plain] : pictures) {
+        const auto with = lines_of(run_command(probe_script() + " colours " + picture + " " + spots.output).output);
+        const auto without = lines_of(run_command(probe_script() + " colours " + plain + " " + spots.output).output);
+        ASSERT_EQ(with.size(), 11u) << picture;
+        ASSERT_EQ(without.size(), 11u) << picture;
+        for (size_t i = 0; i < with.size(); ++i) {
+            EXPECT_EQ(what_is_at(without[i]), "land") << plain << " at spot " << i;
+            int r = 0, g = 0, b = 0;
+            std::sscanf(with[i].c_str(), "%d %d %d", &r, &g, &b);
+            const bool green = g > r + 20 && g > b + 20;  // the shapes' green over the tan land
+            EXPECT_EQ(green, i < 10) << picture << " at spot " << i << ": " << with[i];
+        }
+    }
+    for (const auto &[box, shown] : {std::pair{"-85/-75/33/37", true}, std::pair{"-10/10/40/50", false}}) {
+        const std::string svg = render(dir, std::string("--no-coast --box ") + box + " --shapes " + utm, "legend.svg");
+        const auto words = lines_of(run_command(probe_script() + " svg-texts " + svg).output);
+        EXPECT_EQ(std::find(words.begin(), words.end(), "shapes") != words.end(), shown) << box;
+    }
+}
+
+// Shapes whose numbers are NaN or infinite (written by pyshp), and a line
+// PROJ cannot take back from its projection, are left out of the picture
+// with one warning each naming the file and the record, and nothing else
+// on standard error (under the sanitizers, no report of an overflow). The
+// picture holds no "nan" or "inf" and no point off its own area: no stray
+// line runs to a corner.
+TEST(RenderTool, ShapesWhoseNumbersAreNotFiniteAreLeftOutWithAWarning) {
+    const struct {
+        const char *name;
+        std::vector<int> left_out;
+        const char *why;
+        bool without_prj;
+    } cases[] = {
+        {"nonfinite_lines", {1, 2, 3}, "coordinates that are not finite numbers", false},
+        {"nonfinite_points", {1, 2, 3}, "coordinates that are not finite numbers", false},
+        {"nonfinite_areas", {1}, "coordinates that are not finite numbers", true},
+        {"unprojectable", {1}, "points that PROJ cannot transform to longitude and latitude", false},
+    };
+    TempDir dir;
+    for (const auto &c : cases) {
+        const std::string shp = fixture_path(std::string("esri/") + c.name + ".shp");
+        std::string warnings;
+        for (const int recno : c.left_out)
+            warnings += "vorpix: warning: " + shp + ": record " + std::to_string(recno) + ": " + c.why +
+                        "; it is not drawn\n";
+        if (c.without_prj)
+            warnings += "vorpix: warning: " + shp +
+                        ": the coordinates are not longitudes and latitudes and no .prj says what they are; they "
+                        "are drawn as if they were\n";
+        for (const char *format : {"", " --png"}) {
+            const std::string out = dir.file(std::string(c.name) + (*format ? ".png" : ".svg"));
+            const auto r = run_command("VORPIX_DATA_PATH= " + tool_command() +
+                                       " render --no-coast --no-graticule --legend none --box -20/40/-20/40 "
+                                       "--width 300 --shapes " +
+                                       shp + format + " -o " + out + " 2>&1");
+            EXPECT_EQ(r.status, 0) << c.name << format;
+            EXPECT_EQ(r.output, warnings) << c.name << format;
+        }
+        const auto check = run_command(python_command() + " -c \"import re, sys; t = open(sys.argv[1]).read(); " +
+                                       "n = [float(v) for d in re.findall(r' d=.([^\\\"]*)', t) for v in "
+                                       "re.findall(r'-?[0-9.]+', d)]; print(len(n) > 8, re.search('(?i)nan|inf', t) "
+                                       "is None, all(-1 <= v <= 301 for v in n))\" " +
+                                       dir.file(std::string(c.name) + ".svg"));
+        EXPECT_EQ(check.output, "True True True\n") << c.name;
+    }
+    // A ring that winds round the globe is refused, naming file and record.
+    const std::string winding = fixture_path("esri/winding.shp");
+    const auto r = run_command(tool_command() + " render --no-coast --shapes " + winding + " -o " +
+                               dir.file("winding.svg") + " 2>&1");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.output,
+              "vorpix: " + winding + ": record 1: a ring that runs over 3 turns of longitude is not a polygon\n");
+}
+
 }  // namespace
 
 // A picture too big to draw is refused before anything is drawn: a width

@@ -46,6 +46,10 @@ void put_text(const std::string &path, const std::string &text) { write_file(pat
 
 bool have_pyshp() { return run_command(python_command() + " -c 'import shapefile' 2>/dev/null").status == 0; }
 
+bool have_gdal_python() {
+    return run_command(python_command() + " -c 'from osgeo import ogr' 2>/dev/null").status == 0;
+}
+
 }  // namespace
 
 // pyshp reads the same shapefile and table; every feature must agree with it.
@@ -241,10 +245,11 @@ print(got == want, len(got), want)
     EXPECT_EQ(count_of(shapes(esri("seam.shp") + " --box 0/10/0/10").output, "\"Feature\""), 0u);
 }
 
-// A file that is cut short, and a 144 KB file whose part indices go back and
+// A file that is cut short, a 144 KB file whose part indices go back and
 // forth (each part copied from its start to the next one's would be about a
-// gigabyte; the format requires ascending indices), are one line naming the
-// file and the fault, under a memory limit, and write nothing.
+// gigabyte; the format requires ascending indices), and a ring that winds
+// round the globe, are one line naming the file (and the record) and the
+// fault, under a memory limit, and write nothing.
 TEST(ShapesTool, BadFilesAreOneLineNamingTheFileAndWriteNothing) {
     TempDir dir;
     const auto whole = vorpix::test::read_file(esri("arc.shp"));
@@ -253,7 +258,8 @@ TEST(ShapesTool, BadFilesAreOneLineNamingTheFileAndWriteNothing) {
     for (const auto &[shp, message] :
          {std::pair<std::string, std::string>{
               cut, "header: file length 172 words (344 bytes) runs past the data, which has 300"},
-          {hostile, "record 0: part indices must ascend, but part 2 starts at point 0, before part 1 at point 3999"}}) {
+          {hostile, "record 0: part indices must ascend, but part 2 starts at point 0, before part 1 at point 3999"},
+          {esri("winding.shp"), "record 1: a ring that runs over 3 turns of longitude is not a polygon"}}) {
         const std::string out = dir.file("never.geojson");
         const auto r = run_command(vorpix::test::memory_capped(400) + vorpix::test::tool_command() + " shapes " + shp +
                                    " -o " + out + " 2>&1");
@@ -322,4 +328,146 @@ TEST(ShapesTool, GeoJsonPassesTheStrictRfc7946Check) {
         EXPECT_EQ(vorpix::test::rfc7946_problems(out), "") << name;
     }
     EXPECT_NE(shapes(esri("pacific.shp")).output.find("\"bbox\":[170,-10,-170,10]"), std::string::npos);
+}
+
+// Shapes whose X, Y or Z is NaN or infinite (written by pyshp), and a line
+// that leaves the disc of an orthographic projection, keep their records
+// and attributes with null geometry and one warning each, naming the file
+// and the record, in GeoJSON (strict JSON, and RFC 7946 where a .prj says
+// the numbers are degrees) and SVG alike; no "nan" or "inf" is ever written,
+// not even for a square whose corners are the largest doubles.
+TEST(ShapesTool, NumbersThatAreNotFiniteAreLeftOutWithAWarning) {
+    const struct {
+        const char *name;
+        std::vector<int> null_geometry;
+        const char *why;
+        bool lonlat;
+    } cases[] = {
+        {"nonfinite_lines", {1, 2, 3}, "coordinates that are not finite numbers", true},
+        {"nonfinite_points", {1, 2, 3}, "coordinates that are not finite numbers", true},
+        {"nonfinite_areas", {1}, "coordinates that are not finite numbers", false},
+        {"unprojectable", {1}, "points that PROJ cannot transform to longitude and latitude", true},
+    };
+    const std::string strict = R"(import json, sys
+def refuse(token): raise ValueError('not JSON: ' + token)
+d = json.loads(open(sys.argv[1], 'rb').read().decode('utf-8'), parse_constant=refuse)
+print(len(d['features']), [f['properties']['record'] for f in d['features'] if f['geometry'] is None])
+)";
+    TempDir dir;
+    for (const auto &c : cases) {
+        const std::string shp = esri(std::string(c.name) + ".shp"), out = dir.file("out.geojson");
+        const std::string err = dir.file("err.txt"), svg = dir.file("out.svg");
+        std::string warnings;
+        for (const int recno : c.null_geometry)
+            warnings += "vorpix: warning: " + shp + ": record " + std::to_string(recno) + ": " + c.why +
+                        "; its geometry is left out\n";
+        if (!c.lonlat)
+            warnings += "vorpix: warning: " + shp +
+                        ": the coordinates are not longitudes and latitudes and no .prj says what they are; they "
+                        "are written as stored, which RFC 7946 GeoJSON does not allow\n";
+        ASSERT_EQ(run_command(vorpix::test::tool_command() + " shapes " + shp + " -o " + out + " 2>" + err).status, 0)
+            << c.name;
+        EXPECT_EQ(vorpix::test::read_text(err), warnings) << c.name;
+        std::string nulls;
+        for (const int recno : c.null_geometry) nulls += (nulls.empty() ? "" : ", ") + std::to_string(recno);
+        const auto parsed = run_python(dir, strict, out);
+        EXPECT_EQ(parsed.output.substr(parsed.output.find(' ') + 1), "[" + nulls + "]\n") << c.name;
+        if (c.lonlat) {
+            EXPECT_EQ(vorpix::test::rfc7946_problems(out), "") << c.name;
+        }
+
+        ASSERT_EQ(
+            run_command(vorpix::test::tool_command() + " shapes --svg " + shp + " -o " + svg + " 2>" + err).status, 0)
+            << c.name;
+        EXPECT_EQ(vorpix::test::lines_of(vorpix::test::read_text(err)).size(), c.null_geometry.size()) << c.name;
+        std::string text = vorpix::test::read_text(svg);
+        std::transform(text.begin(), text.end(), text.begin(), [](unsigned char ch) { return std::tolower(ch); });
+        EXPECT_EQ(text.find("nan"), std::string::npos) << c.name << ": " << text;
+        EXPECT_EQ(text.find("inf"), std::string::npos) << c.name << ": " << text;
+    }
+}
+
+// More than ten such records: ten lines name theirs, one counts the rest.
+TEST(ShapesTool, ManyRecordsThatAreNotFiniteGiveElevenWarningLines) {
+    if (!have_pyshp()) GTEST_SKIP() << "no pyshp";
+    TempDir dir;
+    const auto made = run_python(dir, R"(import shapefile, sys
+with shapefile.Writer(sys.argv[1], shapeType=shapefile.POINT) as w:
+    w.field('N', 'N', size=4)
+    for i in range(25):
+        w.point(float('nan') if i % 2 else i, 0)
+        w.record(i)
+)",
+                                 dir.file("many"));
+    ASSERT_EQ(made.status, 0) << made.output;
+    const std::string err = dir.file("err.txt");
+    ASSERT_EQ(run_command(vorpix::test::tool_command() + " shapes " + dir.file("many.shp") + " -o " +
+                          dir.file("many.geojson") + " 2>" + err)
+                  .status,
+              0);
+    const auto lines = vorpix::test::lines_of(vorpix::test::read_text(err));
+    ASSERT_EQ(lines.size(), 11u);
+    EXPECT_EQ(lines[9], "vorpix: warning: " + dir.file("many.shp") +
+                            ": record 19: coordinates that are not finite numbers; its geometry is left out");
+    EXPECT_EQ(lines[10], "vorpix: warning: " + dir.file("many.shp") + ": 2 more records like these");
+}
+
+// The records start where the header length says (after two bytes of
+// padding, or within the field descriptors), and only the descriptors
+// within it are fields; a header length of 0 or 65535, a record length of 0
+// or shorter than the fields, and records that run past the end are
+// refused. Each table (written with struct) is read as GDAL reads it, or
+// refused where GDAL refuses it.
+TEST(ShapesTool, TablesAreReadFromTheirHeaderLengthAsGdalReadsThem) {
+    if (!have_gdal_python()) GTEST_SKIP() << "no GDAL Python bindings";
+    const struct {
+        const char *table;
+        const char *refusal;  // nullptr when read
+    } cases[] = {
+        {"dbf_header_padded", nullptr},
+        {"dbf_header_cuts_fields", nullptr},
+        {"dbf_header_zero", "header length of 0 bytes, shorter than the 33 bytes of a header without fields"},
+        {"dbf_header_65535", "header length of 65535 bytes runs past the end of the file, which has 84 bytes"},
+        {"dbf_record_too_narrow", "the fields take 5 bytes of each record, more than the record length of 4"},
+        {"dbf_record_length_zero", "record length of 0 bytes leaves no room for the deletion flag"},
+        {"dbf_records_run_past", "3 records of 6 bytes from byte 69 run past the end of the file, which has 84 bytes"},
+    };
+    // GDAL's values of every record, and ours, as one JSON line each; or
+    // "refused" when GDAL cannot open the table or fails to read a record
+    // of it (where ogr2ogr stops with an error).
+    const std::string gdal = R"(import json, sys
+from osgeo import gdal, ogr
+failures = []
+gdal.PushErrorHandler(lambda kind, number, text: kind >= gdal.CE_Failure and failures.append(text))
+source = ogr.Open(sys.argv[1])  # kept: its layer dies with it
+rows = [f.items() for f in source.GetLayer(0)] if source else []
+if source is None or failures:
+    print('refused')
+    sys.exit()
+for row in rows:
+    print(json.dumps({k: (v.strip() or None) if isinstance(v, str) else v for k, v in row.items()}))
+)";
+    const std::string ours = R"(import json, sys
+for f in json.load(open(sys.argv[1]))['features']:
+    p = f['properties']
+    del p['record']
+    print(json.dumps(p))
+)";
+    TempDir dir;
+    for (const auto &c : cases) {
+        const std::string dbf = esri(std::string(c.table) + ".dbf"), out = dir.file(std::string(c.table) + ".geojson");
+        const auto r = shapes(esri("point.shp") + " --dbf " + dbf + " -o " + out);
+        const auto expected = run_python(dir, gdal, dbf);
+        if (c.refusal) {
+            EXPECT_EQ(expected.output, "refused\n") << c.table;
+            EXPECT_EQ(r.status, 1) << c.table;
+            EXPECT_EQ(r.output, "vorpix: " + dbf + ": " + c.refusal + "\n");
+            EXPECT_FALSE(std::filesystem::exists(out));
+            continue;
+        }
+        ASSERT_EQ(r.status, 0) << c.table << ": " << r.output;
+        EXPECT_EQ(r.output, "") << c.table;
+        EXPECT_EQ(run_python(dir, ours, out).output, expected.output) << c.table;
+        EXPECT_EQ(vorpix::test::lines_of(expected.output).size(), 3u) << c.table << ": " << expected.output;
+    }
 }

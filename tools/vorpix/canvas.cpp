@@ -50,6 +50,22 @@ void select_font(cairo_t *cr, const TextStyle &style) {
     cairo_set_font_size(cr, style.size);
 }
 
+// A path's points as both canvases draw them: points that are not numbers
+// are left out, and coordinates beyond a thousand pictures are brought in
+// to there, so that neither the SVG's integers nor cairo's fixed-point
+// numbers overflow. A segment so far out is off the picture anyway.
+// The path itself when it needs nothing of this, else the copy made in fixed.
+const PixelPath &drawable(const PixelPath &path, PixelPath &fixed) {
+    constexpr double far = 1e6;
+    auto near = [](double v) { return std::fabs(v) <= far; };  // false for NaN
+    if (std::all_of(path.begin(), path.end(), [&](const auto &p) { return near(p.first) && near(p.second); }))
+        return path;
+    fixed.clear();
+    for (const auto &[x, y] : path)
+        if (!std::isnan(x) && !std::isnan(y)) fixed.emplace_back(std::clamp(x, -far, far), std::clamp(y, -far, far));
+    return fixed;
+}
+
 double anchored_x(double x, double advance, Anchor anchor) {
     return anchor == Anchor::Start ? x : anchor == Anchor::Middle ? x - advance / 2 : x - advance;
 }
@@ -74,7 +90,9 @@ public:
 
     void path(const std::vector<PixelPath> &paths, bool closed, const PathStyle &style) override {
         cairo_new_path(cr_);
-        for (const auto &p : paths) {
+        PixelPath fixed;
+        for (const auto &given : paths) {
+            const PixelPath &p = drawable(given, fixed);
             if (p.empty()) continue;
             cairo_move_to(cr_, p[0].first, p[0].second);
             for (size_t i = 1; i < p.size(); ++i) cairo_line_to(cr_, p[i].first, p[i].second);
@@ -182,6 +200,7 @@ std::string colour_attribute(const char *name, std::uint32_t argb) {
 // large maps quick to write and to read. Written by hand: these numbers are
 // most of a map's bytes.
 void append_number(std::string &out, double v) {
+    if (!(std::fabs(v) <= 1e12)) v = std::isnan(v) ? 0 : std::copysign(1e12, v);  // lround's range
     long tenths = std::lround(v * 10);
     char buffer[32], *end = buffer + sizeof buffer, *p = end;
     const bool negative = tenths < 0;
@@ -223,7 +242,9 @@ public:
 
     void path(const std::vector<PixelPath> &paths, bool closed, const PathStyle &style) override {
         text_ += "<path d=\"";
-        for (const auto &p : paths) {
+        PixelPath fixed;
+        for (const auto &given : paths) {
+            const PixelPath &p = drawable(given, fixed);
             for (size_t i = 0; i < p.size(); ++i) {
                 text_ += i ? (i == 1 ? 'L' : ' ') : 'M';
                 append_number(text_, p[i].first);

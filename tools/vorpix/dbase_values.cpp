@@ -228,16 +228,42 @@ DbaseTable::DbaseTable(const std::string &path, std::vector<unsigned char> bytes
         }
     }
     numrecs_ = dbf.hdr.numrecs;
-    header_ = std::max<int>(dbf.hdr.numbyteshdr, 0);
     width_ = dbf.hdr.numbytesrec;
+    // The records start where the header length says, which is not always
+    // just after the field terminator: some writers pad the header. The
+    // length also bounds the field descriptors read. A length that leaves no
+    // room for a header, or runs past the file, is refused, as GDAL and
+    // pyshp refuse it.
+    header_ = bytes_[8] | bytes_[9] << 8;
+    const auto refuse = [&](const std::string &why) {
+        esri::release_dbase_file(&dbf);
+        throw InputError(path + ": " + why);
+    };
+    if (header_ <= 32)
+        refuse("header length of " + std::to_string(header_) +
+               " bytes, shorter than the 33 bytes of a header without fields");
+    if (static_cast<size_t>(header_) > bytes_.size())
+        refuse("header length of " + std::to_string(header_) + " bytes runs past the end of the file, which has " +
+               std::to_string(bytes_.size()) + " bytes");
+    if (width_ <= 0) refuse("record length of 0 bytes leaves no room for the deletion flag");
+    const int descriptors = std::min(cnttbl(dbf.field_descriptors), (header_ - 32) / 32);
     std::vector<std::string> raw_names;
     int offset = 1;
-    for (int i = 0; i < cnttbl(dbf.field_descriptors); ++i) {
+    for (int i = 0; i < descriptors; ++i) {
         const auto *d = static_cast<const ESRIDBASEFIELDDESCRStr *>(gettbl(dbf.field_descriptors, i));
         raw_names.emplace_back(d->name, strnlen(d->name, sizeof d->name));
         fields_.push_back({"", d->type, offset, d->length, d->count});
         offset += d->length;
     }
+    if (offset > width_)
+        refuse("the fields take " + std::to_string(offset) + " bytes of each record, more than the record length of " +
+               std::to_string(width_));
+    const auto records_end = static_cast<unsigned long long>(header_) +
+                             static_cast<unsigned long long>(numrecs_) * static_cast<unsigned long long>(width_);
+    if (records_end > bytes_.size())
+        refuse(std::to_string(numrecs_) + " records of " + std::to_string(width_) + " bytes from byte " +
+               std::to_string(header_) + " run past the end of the file, which has " + std::to_string(bytes_.size()) +
+               " bytes");
     const unsigned char langid = dbf.hdr.langid;
     esri::release_dbase_file(&dbf);
 

@@ -9,6 +9,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <limits>
 #include <string>
 #include <utility>
 #include <vector>
@@ -20,14 +21,16 @@ namespace vorpix::cli {
 // hold every part added; each part is a run that does not cross 180.
 class GeoBBox {
 public:
+    // Points that are not finite are not held: a box is never written with
+    // "nan" or "inf".
     void add(const std::vector<geo::Point> &part) {
-        if (part.empty()) return;
-        double lo = part[0].lon, hi = lo;
+        double lo = INFINITY, hi = -INFINITY;
         for (const auto &p : part) {
+            if (!std::isfinite(p.lon) || !std::isfinite(p.lat)) continue;
             lo = std::min(lo, p.lon), hi = std::max(hi, p.lon);
             south_ = std::min(south_, p.lat), north_ = std::max(north_, p.lat);
         }
-        spans_.emplace_back(lo, hi);
+        if (lo <= hi) spans_.emplace_back(lo, hi);
     }
     void add(const GeoBBox &other) {
         exact_ = exact_ || other.exact_;
@@ -65,12 +68,18 @@ public:
     // A value that came from a float as the float's shortest text; others
     // to a billionth of a degree (a tenth of a millimetre), so that a point
     // moved by a turn reads 0.5, not 0.50000000000011369.
+    // Numbers beyond a float's range (whose cast to float is undefined) or
+    // too large to round to a billionth are written as they are; those that
+    // are not finite as null, never as "inf" or "nan".
     static std::string format_degrees(double value) {
+        if (!std::isfinite(value)) return "null";
         char buffer[32];
-        const float single = static_cast<float>(value);
-        auto [end, ec] = static_cast<double>(single) == value
-                             ? std::to_chars(buffer, buffer + sizeof buffer, single)
-                             : std::to_chars(buffer, buffer + sizeof buffer, std::round(value * 1e9) / 1e9);
+        const bool single = std::fabs(value) <= std::numeric_limits<float>::max() &&
+                            static_cast<double>(static_cast<float>(value)) == value;
+        auto [end, ec] = single ? std::to_chars(buffer, buffer + sizeof buffer, static_cast<float>(value))
+                         : std::fabs(value) < 1e15
+                             ? std::to_chars(buffer, buffer + sizeof buffer, std::round(value * 1e9) / 1e9)
+                             : std::to_chars(buffer, buffer + sizeof buffer, value);
         return ec == std::errc() ? std::string(buffer, end) : "null";
     }
 
@@ -177,15 +186,18 @@ inline std::string xml_text(const std::string &s) {
     return out;
 }
 
-// An SVG picture of a longitude-latitude box in plate carrée.
+// An SVG picture of a longitude-latitude box in plate carrée. Spans are
+// taken by halves, so that coordinates near the largest doubles do not
+// overflow; whatever they are, no "nan" or "inf" reaches the picture.
 class SvgMap {
 public:
     SvgMap(const Box &box, double width_px = 1000) : box_(box), width_(width_px) {
-        const double span_lon = std::max(box.east - box.west, 1e-9);
-        const double span_lat = std::max(box.north - box.south, 1e-9);
-        height_ = std::max(1.0, std::round(width_ * span_lat / span_lon));
-        sx_ = width_ / span_lon;
-        sy_ = height_ / span_lat;
+        const double half_lon = std::max(box.east / 2 - box.west / 2, 1e-9);
+        const double half_lat = std::max(box.north / 2 - box.south / 2, 1e-9);
+        height_ = std::round(width_ * (half_lat / half_lon));
+        height_ = height_ >= 1 ? std::min(height_, 1e6) : 1;  // NaN too
+        sx_ = width_ / half_lon;
+        sy_ = height_ / half_lat;
         char head[512];
         std::snprintf(head, sizeof head,
                       "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%.0f\" height=\"%.0f\" "
@@ -195,17 +207,20 @@ public:
     }
     double width() const { return width_; }
     double height() const { return height_; }
-    double x(double lon) const { return (lon - box_.west) * sx_; }
-    double y(double lat) const { return (box_.north - lat) * sy_; }
-    // Path data for a run of points, closed with Z when closed.
-    std::string path_data(const float *lon, const float *lat, int n, bool closed) const {
+    double x(double lon) const { return on_page((lon / 2 - box_.west / 2) * sx_); }
+    double y(double lat) const { return on_page((box_.north / 2 - lat / 2) * sy_); }
+    // Path data for a run of points, closed with Z when closed; points that
+    // are not numbers are left out.
+    template <typename T>
+    std::string path_data(const T *lon, const T *lat, int n, bool closed) const {
         std::string d;
         char buffer[64];
         for (int i = 0; i < n; ++i) {
-            std::snprintf(buffer, sizeof buffer, "%c%.2f %.2f", i ? 'L' : 'M', x(lon[i]), y(lat[i]));
+            if (std::isnan(lon[i]) || std::isnan(lat[i])) continue;
+            std::snprintf(buffer, sizeof buffer, "%c%.2f %.2f", d.empty() ? 'M' : 'L', x(lon[i]), y(lat[i]));
             d += buffer;
         }
-        if (closed && n) d += "Z";
+        if (closed && !d.empty()) d += "Z";
         return d;
     }
     void element(const std::string &svg) { text_ += svg + "\n"; }
@@ -219,6 +234,9 @@ public:
     std::string finish() const { return text_ + "</svg>\n"; }
 
 private:
+    // Pixels a thousand pictures away are as good as further ones for a
+    // renderer, and print short.
+    static double on_page(double v) { return std::isnan(v) ? 0 : std::clamp(v, -1e6, 1e6); }
     Box box_;
     double width_, height_, sx_, sy_;
     std::string text_;

@@ -26,6 +26,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace vorpix::cli {
@@ -288,6 +289,70 @@ void transform(Shape &s, const ToLonLat &t) {
     for (Part &p : s.parts) t.apply(&p.xy[0].x, &p.xy[0].y, 2, p.xy.size());
 }
 
+// Whether every X, Y and Z of the shape is a finite number. M values need
+// not be: those that are not are written as "no measure".
+bool finite(const Shape &s) {
+    for (const Part &p : s.parts) {
+        for (const auto &q : p.xy)
+            if (!std::isfinite(q.x) || !std::isfinite(q.y)) return false;
+        for (const double z : p.z)
+            if (!std::isfinite(z)) return false;
+    }
+    return true;
+}
+
+// Warnings for records whose geometry is left out, one line each for the
+// first few records and one line for the rest, so that a file of a million
+// such records does not flood the terminal.
+class LeftOut {
+public:
+    LeftOut(std::string path, std::string consequence) : path_(std::move(path)), consequence_(std::move(consequence)) {}
+    void record(int recno, const char *why) {
+        if (++count_ <= shown)
+            std::fprintf(stderr, "vorpix: warning: %s: record %d: %s; %s\n", path_.c_str(), recno, why,
+                         consequence_.c_str());
+    }
+    // The line for the records not named, if any.
+    void finish() const {
+        if (count_ > shown)
+            std::fprintf(stderr, "vorpix: warning: %s: %ld more records like these\n", path_.c_str(), count_ - shown);
+    }
+
+private:
+    static constexpr long shown = 10;
+    std::string path_, consequence_;
+    long count_ = 0;
+};
+
+// The shape in longitude and latitude when t is given, or as a Null shape
+// (its attributes stay) with a warning, when a coordinate is not a finite
+// number or PROJ cannot transform one of its points: such numbers are never
+// written or drawn.
+void settle(Shape &s, const ToLonLat *t, int recno, LeftOut &left_out) {
+    if (!finite(s)) {
+        left_out.record(recno, "coordinates that are not finite numbers");
+        s = Shape{};
+        return;
+    }
+    if (!t) return;
+    transform(s, *t);
+    if (!finite(s)) {
+        left_out.record(recno, "points that PROJ cannot transform to longitude and latitude");
+        s = Shape{};
+    }
+}
+
+// What work returns; a refusal by the geometry (a ring that winds round the
+// globe) names the file and the record.
+template <typename Work>
+auto for_record(const std::string &path, int recno, Work work) {
+    try {
+        return work();
+    } catch (const InputError &e) {
+        throw InputError(path + ": record " + std::to_string(recno) + ": " + e.what());
+    }
+}
+
 // A shape in longitude and latitude with longitudes beyond +-180 as RFC 7946
 // wants it: points moved by whole turns, lines and areas cut at the
 // antimeridian (their Z and M values are left out, since the cut makes new
@@ -421,6 +486,10 @@ GeoBBox bbox_of(const Shape &s, bool lonlat) {
     return box;
 }
 
+bool has_points(const Shape &s) {
+    return std::any_of(s.parts.begin(), s.parts.end(), [](const Part &p) { return !p.xy.empty(); });
+}
+
 std::string feature_json(const Shape &s, DbaseTable *table, int recno, bool deleted, const GeoBBox &box = {}) {
     std::string properties = "\"record\":" + std::to_string(recno);
     if (deleted) properties += ",\"deleted\":true";
@@ -433,10 +502,10 @@ std::string feature_json(const Shape &s, DbaseTable *table, int recno, bool dele
            (box.empty() ? "" : ",\"bbox\":" + box.json()) + ",\"geometry\":" + geometry_json(s) + "}";
 }
 
-std::vector<float> floats(const std::vector<ESRISHPPOINTStr> &points, bool y) {
-    std::vector<float> out;
+std::vector<double> coordinates(const std::vector<ESRISHPPOINTStr> &points, bool y) {
+    std::vector<double> out;
     out.reserve(points.size());
-    for (const auto &p : points) out.push_back(static_cast<float>(y ? p.y : p.x));
+    for (const auto &p : points) out.push_back(y ? p.y : p.x);
     return out;
 }
 
@@ -452,7 +521,11 @@ std::string as_svg(const Selected &shapes, DbaseTable *table) {
                 south = std::min(south, q.y), north = std::max(north, q.y);
             }
     if (west > east) west = east = south = north = 0;
-    const double margin = std::max({east - west, north - south, 1e-6}) * 0.02;
+    // By halves: the spans of coordinates near the largest doubles overflow.
+    double margin = std::max({east / 2 - west / 2, north / 2 - south / 2, 1e-6}) * 0.04;
+    if (!std::isfinite(west - margin) || !std::isfinite(east + margin) || !std::isfinite(south - margin) ||
+        !std::isfinite(north + margin))
+        margin = 0;
     SvgMap svg(Box{west - margin, east + margin, south - margin, north + margin}, 1000);
     svg.background("#f4f1e8");
     for (const auto &[recno, s] : shapes) {
@@ -467,7 +540,7 @@ std::string as_svg(const Selected &shapes, DbaseTable *table) {
             for (const auto &polygon : polygons_of(s)) {
                 std::string d;
                 for (const Part &ring : polygon) {
-                    const auto x = floats(ring.xy, false), y = floats(ring.xy, true);
+                    const auto x = coordinates(ring.xy, false), y = coordinates(ring.xy, true);
                     d += svg.path_data(x.data(), y.data(), static_cast<int>(ring.xy.size()), true);
                 }
                 element("<path", " d=\"" + d +
@@ -478,7 +551,7 @@ std::string as_svg(const Selected &shapes, DbaseTable *table) {
         case Kind::Line:
             for (const Part &part : s.parts) {
                 if (part.xy.size() < 2) continue;
-                const auto x = floats(part.xy, false), y = floats(part.xy, true);
+                const auto x = coordinates(part.xy, false), y = coordinates(part.xy, true);
                 element("<path", " d=\"" + svg.path_data(x.data(), y.data(), static_cast<int>(part.xy.size()), false) +
                                      "\" fill=\"none\" stroke=\"#3a78c2\" stroke-width=\"1\"");
             }
@@ -511,15 +584,17 @@ int run_shapes(int argc, char **argv) {
     if (!dbf_path.empty()) table = std::make_unique<DbaseTable>(dbf_path, read_input(dbf_path), args.get("encoding"));
     const Coordinates coordinates = args.flag("no-transform") ? Coordinates{} : coordinates_of(path);
     Selected shapes;
+    LeftOut left_out(path, "its geometry is left out");
     for (int i = 0; i < f.count(); ++i) {
         if (table && table->deleted(i) && !args.flag("deleted")) continue;
         Shape s = shape_of(f.at(i), path, i);
-        if (coordinates.transform) transform(s, *coordinates.transform);
+        settle(s, coordinates.transform.get(), i, left_out);
         // GeoJSON wants longitudes within 180; a picture draws them as stored.
-        if (coordinates.lonlat && !args.flag("svg")) within_180(s);
+        if (coordinates.lonlat && !args.flag("svg")) for_record(path, i, [&] { within_180(s); });
         if (boxed && !meets(s, frame)) continue;
         shapes.emplace_back(i, std::move(s));
     }
+    left_out.finish();
     Output out(args.get("o"));
     if (args.flag("svg")) {
         out.append(as_svg(shapes, table.get()));
@@ -528,8 +603,7 @@ int run_shapes(int argc, char **argv) {
         bool stored = false;  // coordinates that cannot be longitudes and latitudes, written as they are
         for (const auto &[recno, s] : shapes) {
             const GeoBBox box = bbox_of(s, coordinates.lonlat);
-            stored |= box.empty() &&
-                      std::any_of(s.parts.begin(), s.parts.end(), [](const Part &p) { return !p.xy.empty(); });
+            stored |= box.empty() && has_points(s);
             json.raw_feature(feature_json(s, table.get(), recno, table && table->deleted(recno), box), box);
         }
         if (stored && !args.flag("no-transform") && file_beside(path, {".prj", ".PRJ"}).empty())
@@ -549,11 +623,13 @@ std::vector<IndexedShape> index_shapefile(const std::string &path, const std::ve
     Shapefile f;
     decode(f, path, bytes);
     std::vector<IndexedShape> out;
+    LeftOut left_out(path, "it is indexed without a box");
     for (int r = 0; r < f.count(); ++r) {
         const ESRISHPRECStr *rec = f.at(r);
         IndexedShape e{static_cast<long>(rec->offset), r, rec->shape_type, {NAN, NAN, NAN, NAN}};
         double *box = e.box;
-        const Shape s = shape_of(rec, path, r);
+        Shape s = shape_of(rec, path, r);
+        settle(s, nullptr, r, left_out);
         for (const auto &part : s.parts)
             for (const auto &p : part.xy) {
                 box[0] = std::isnan(box[0]) ? p.x : std::min(box[0], p.x);
@@ -563,6 +639,7 @@ std::vector<IndexedShape> index_shapefile(const std::string &path, const std::ve
             }
         out.push_back(e);
     }
+    left_out.finish();
     return out;
 }
 
@@ -570,8 +647,9 @@ std::string record_feature_json(const ESRISHPRECStr &rec, const std::string &pat
                                 const Coordinates &coordinates, DbaseTable *table, const std::string &properties,
                                 GeoBBox &box) {
     Shape s = shape_of(&rec, path, recno);
-    if (coordinates.transform) transform(s, *coordinates.transform);
-    if (coordinates.lonlat) within_180(s);
+    LeftOut left_out(path, "its geometry is left out");
+    settle(s, coordinates.transform.get(), recno, left_out);
+    if (coordinates.lonlat) for_record(path, recno, [&] { within_180(s); });
     box = bbox_of(s, coordinates.lonlat);
     const std::string feature = feature_json(s, table, recno, table && table->deleted(recno), box);
     const std::string head = "{\"type\":\"Feature\",\"properties\":{";
@@ -600,8 +678,21 @@ void add_shape_layer(Picture &pic, const std::string &path, Progress &progress) 
     progress.say("shapes: " + path);
     Shapefile f;
     decode(f, path, read_input(path));
+    // Drawn in longitude and latitude, as "vorpix shapes" writes them.
+    const Coordinates coordinates = coordinates_of(path);
+    LeftOut left_out(path, "it is not drawn");
     constexpr std::uint32_t fill = 0x9060b060u, line = 0xff7a3fb0u;  // green over the tan land, purple lines
-    bool areas = false, lines = false;
+    bool areas = false, lines = false;  // drawn within the frame: the legend names only those
+    bool stored = false;                // coordinates that cannot be longitudes and latitudes, drawn as they are
+    // Clipped to the frame here rather than with the other layers, so that a
+    // ring the geometry refuses is named by its record.
+    const Frame frame{pic.box.west, pic.box.east, pic.box.south, pic.box.north};
+    auto add_fill = [&](const std::vector<Ring> &rings, std::uint32_t colour, int recno) {
+        for (auto &polygon : for_record(path, recno, [&] { return geo::clip_polygon(rings, frame); })) {
+            pic.ops.push_back({Op::Fill, std::move(polygon), colour, 0, {}, 0, 0, ""});
+            pic.ops.back().framed = true;
+        }
+    };
     auto ring_of = [](const Part &part) {
         Ring r;
         r.reserve(part.xy.size());
@@ -609,41 +700,49 @@ void add_shape_layer(Picture &pic, const std::string &path, Progress &progress) 
         return r;
     };
     for (int i = 0; i < f.count(); ++i) {
-        const Shape s = shape_of(f.at(i), path, i);
+        Shape s = shape_of(f.at(i), path, i);
+        settle(s, coordinates.transform.get(), i, left_out);
+        stored = stored || (!coordinates.lonlat && bbox_of(s, false).empty() && has_points(s));
+        const size_t before = pic.ops.size();
         switch (kind_of(s.type)) {
         case Kind::Area:
             for (const auto &polygon : polygons_of(s)) {
                 std::vector<Ring> rings;
                 rings.reserve(polygon.size());
                 for (const auto &r : polygon) rings.push_back(ring_of(r));
-                pic.ops.push_back({Op::Fill, std::move(rings), fill, 0, {}, 0, 0, ""});
+                add_fill(rings, fill, i);
             }
-            areas = true;
+            areas = areas || pic.ops.size() > before;
             break;
-        case Kind::Line:
-            for (const auto &part : s.parts) pic.ops.push_back({Op::Stroke, {ring_of(part)}, line, 1.2, {}, 0, 0, ""});
-            lines = true;
+        case Kind::Line: {
+            Op op{Op::Stroke, {}, line, 1.2, {}, 0, 0, ""};
+            op.framed = true;
+            for (const auto &part : s.parts)
+                for (auto &run : for_record(path, i, [&] { return geo::clip_line(ring_of(part), frame); }))
+                    op.rings.push_back(std::move(run));
+            if (!op.rings.empty()) pic.ops.push_back(std::move(op));
+            lines = lines || pic.ops.size() > before;
             break;
+        }
         case Kind::Point: {
             // A small square of a fixed size in pixels around each point.
             const double dx = 3 * (pic.box.east - pic.box.west) / pic.width;
             const double dy = 3 * (pic.box.north - pic.box.south) / pic.height;
             for (const auto &p : s.parts.at(0).xy)
-                pic.ops.push_back(
-                    {Op::Fill,
-                     {{{p.x - dx, p.y - dy}, {p.x + dx, p.y - dy}, {p.x + dx, p.y + dy}, {p.x - dx, p.y + dy}}},
-                     line,
-                     0,
-                     {},
-                     0,
-                     0,
-                     ""});
-            lines = true;
+                add_fill({{{p.x - dx, p.y - dy}, {p.x + dx, p.y - dy}, {p.x + dx, p.y + dy}, {p.x - dx, p.y + dy}}},
+                         line, i);
+            lines = lines || pic.ops.size() > before;
             break;
         }
         case Kind::None: break;
         }
     }
+    left_out.finish();
+    if (stored && file_beside(path, {".prj", ".PRJ"}).empty())
+        std::fprintf(stderr,
+                     "vorpix: warning: %s: the coordinates are not longitudes and latitudes and no .prj says what "
+                     "they are; they are drawn as if they were\n",
+                     path.c_str());
     if (areas) pic.add_legend("shapes", fill, false);
     if (lines) pic.add_legend("shape lines and points", line, true);
 }
@@ -670,7 +769,9 @@ const Command shapes_command{"shapes", "shapes of a shapefile as GeoJSON or SVG"
                              "A .prj file that names a projected system is undone to longitude and\n"
                              "latitude on WGS 84 (with PROJ); longitudes beyond 180 are moved or cut at\n"
                              "the antimeridian. A geographic system passes as it stands; a .prj that\n"
-                             "cannot be read gives a warning. Part indices must ascend.\n"
+                             "cannot be read gives a warning. Part indices must ascend. A shape with a\n"
+                             "coordinate that is not a finite number, or a point that PROJ cannot\n"
+                             "transform, is written with null geometry and a warning naming its record.\n"
                              "  --svg          an SVG picture of the selected shapes instead, each with\n"
                              "                 its first text field as its title\n"
                              "  --dbf FILE     the attributes from FILE;  --no-dbf  without attributes\n"
