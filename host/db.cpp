@@ -15,6 +15,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <mutex>
+#include <new>
 #include <string>
 #include <type_traits>
 #include <vector>
@@ -36,16 +38,28 @@ struct Database {
     std::vector<std::vector<Field>> fields;
 };
 
-// Open databases by index; a closed one leaves a null slot.
-std::vector<std::unique_ptr<Database>> &databases() {
-    static auto *all = new std::vector<std::unique_ptr<Database>>;  // lives as long as the process
-    return *all;
+// Open databases by index; a closed one leaves a null slot, so that a
+// pointer to it never reaches a database opened later. The list is the whole
+// process's: every thread that opens, closes or finds a database holds its
+// mutex. A database itself is its handle's, used by one thread at a time.
+struct OpenDatabases {
+    std::mutex mutex;
+    std::vector<std::unique_ptr<Database>> all;
+};
+
+OpenDatabases &open_databases() {
+    // Made without allocating (nothing to fail) and never destroyed: a
+    // thread may still use its database while the process exits.
+    alignas(OpenDatabases) static unsigned char storage[sizeof(OpenDatabases)];
+    static auto *list = new (storage) OpenDatabases;
+    return *list;
 }
 
 Database *database_at(long index) {
-    auto &all = databases();
-    if (index < 0 || static_cast<size_t>(index) >= all.size()) return nullptr;
-    return all[static_cast<size_t>(index)].get();
+    OpenDatabases &list = open_databases();
+    const std::lock_guard lock(list.mutex);
+    if (index < 0 || static_cast<size_t>(index) >= list.all.size()) return nullptr;
+    return list.all[static_cast<size_t>(index)].get();
 }
 
 std::string quoted(const std::string &identifier) {
@@ -267,25 +281,34 @@ int dbopen(const char *path, const char *mode, Dbptr *db) {
         sqlite3_close(handle);
         return -1;
     }
+    long index = 0;
     try {
         auto entry = std::make_unique<Database>();
         entry->path = path;
         entry->handle = handle;
-        databases().push_back(std::move(entry));
+        OpenDatabases &list = open_databases();
+        const std::lock_guard lock(list.mutex);
+        list.all.push_back(std::move(entry));
+        index = static_cast<long>(list.all.size() - 1);
     } catch (...) {
         sqlite3_close(handle);
         elog_log(1, "dbopen: %s: out of memory.\n", path);
         return -1;
     }
-    *db = Dbptr{static_cast<long>(databases().size() - 1), dbINVALID, dbINVALID, dbINVALID};
+    *db = Dbptr{index, dbINVALID, dbINVALID, dbINVALID};
     return 0;
 }
 
 int dbclose(Dbptr db) {
-    Database *d = database_at(db.database);
-    if (!d) return -1;
-    sqlite3_close(d->handle);
-    databases()[static_cast<size_t>(db.database)].reset();
+    std::unique_ptr<Database> closing;
+    {
+        OpenDatabases &list = open_databases();
+        const std::lock_guard lock(list.mutex);
+        if (db.database < 0 || static_cast<size_t>(db.database) >= list.all.size()) return -1;
+        closing = std::move(list.all[static_cast<size_t>(db.database)]);
+    }
+    if (!closing) return -1;
+    sqlite3_close(closing->handle);
     return 0;
 }
 
@@ -293,9 +316,10 @@ Dbptr dblookup(Dbptr db, const char *database, const char *table, const char *fi
     try {
         if (database) {
             db.database = dbINVALID;
-            auto &all = databases();
-            for (size_t i = 0; i < all.size(); ++i)
-                if (all[i] && all[i]->path == database) db.database = static_cast<long>(i);
+            OpenDatabases &list = open_databases();
+            const std::lock_guard lock(list.mutex);
+            for (size_t i = 0; i < list.all.size(); ++i)
+                if (list.all[i] && list.all[i]->path == database) db.database = static_cast<long>(i);
         }
         Database *d = database_at(db.database);
         if (!d) return Dbptr{dbINVALID, dbINVALID, dbINVALID, dbINVALID};

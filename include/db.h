@@ -1,6 +1,12 @@
 /* The relational database: a pointer to a database, table, field and record,
  * and the operations on it. Databases are SQLite files; tables are their
- * tables; a record is a row, named by its rowid. */
+ * tables; a record is a row, named by its rowid.
+ *
+ * Threads: handles are independent, so several threads may each open, use
+ * and close handles of their own at the same time, of the same file too (the
+ * process's list of open databases is guarded; SQLite must be built
+ * thread-safe, as it is by default). One handle serves one thread at a time
+ * and must not be closed while another thread uses it. */
 #ifndef VORPIX_HOST_DB_H
 #define VORPIX_HOST_DB_H
 
@@ -34,10 +40,11 @@ VORPIX_HOST_API int dbopen(const char *path, const char *mode, Dbptr *db);
 VORPIX_HOST_API int dbclose(Dbptr db);
 
 /* Moves a pointer: each non-NULL argument names a new database (by path; it
- * must be open), table, field ("dbALL" for every field) or record. A record
- * is a row number given in decimal, or, when a field is named, the value
- * that field holds: the pointer then points at the first row holding it.
- * Whatever is not found is dbINVALID in the result. */
+ * must be open, and of several handles on it the last opened is taken,
+ * perhaps another thread's), table, field ("dbALL" for every field) or
+ * record. A record is a row number given in decimal, or, when a field is
+ * named, the value that field holds: the pointer then points at the first
+ * row holding it. Whatever is not found is dbINVALID in the result. */
 VORPIX_HOST_API Dbptr dblookup(Dbptr db, const char *database, const char *table, const char *field,
                                const char *record);
 

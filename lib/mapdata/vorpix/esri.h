@@ -291,7 +291,10 @@ VORPIX_API void esri_print_shapefile_record(char *prefix, void *estruc, int recn
 VORPIX_API void esri_print_dbase_file(char *prefix, void *estruc);
 
 /* The shape record that a database row names by its "fileid" and "offset",
- * through the database's "filename" table. 0 or -1. */
+ * through the database's "filename" table. 0 or -1. The names of file ids and
+ * the files read are kept for the process in two caches that all threads
+ * share, behind a lock (a file is read again only when it changed): several
+ * threads may fetch at once, each through a handle of its own. */
 VORPIX_API int esri_get_db_shp_record(Dbptr db, ESRISHPRECStr *record);
 
 #ifdef __cplusplus

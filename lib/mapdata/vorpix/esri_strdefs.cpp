@@ -30,6 +30,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <new>
 #include <string>
@@ -747,9 +748,39 @@ void esri_print_dbase_file(char *prefix, void *estruc) {
 namespace {
 
 // File names by "database:fileid", and the files made available, for the
-// life of the process.
+// life of the process, shared by every thread: each lookup or insertion
+// holds cache_mutex. What they hand out, a path or a file's copy, is never
+// changed or released later, so it is used after the mutex is let go.
+std::mutex cache_mutex;
 Arr *fname_arr = nullptr;
 Arr *maparr = nullptr;
+
+// The path cached under key (NULL when there is none) in *path, making the
+// cache on first use; false when it cannot be made.
+bool cached_path(const char *key, char **path) {
+    const std::lock_guard lock(cache_mutex);
+    if (!fname_arr && !(fname_arr = newarr(nullptr))) return false;
+    *path = static_cast<char *>(getarr(fname_arr, key));
+    return true;
+}
+
+struct FreeBlock {
+    void operator()(char *block) const { std::free(block); }
+};
+
+// Caches resolved (a new block) under key, unless another thread cached a
+// path there first; the path to use. A path the cache could not take is
+// released with *unkept.
+char *cache_path(const char *key, char *resolved, std::unique_ptr<char, FreeBlock> *unkept) {
+    const std::lock_guard lock(cache_mutex);
+    if (auto *known = static_cast<char *>(getarr(fname_arr, key))) {
+        std::free(resolved);
+        return known;
+    }
+    setarr(fname_arr, key, resolved);
+    if (getarr(fname_arr, key) != resolved) unkept->reset(resolved);
+    return resolved;
+}
 
 // The record at offset in size bytes at data; problems with the data are
 // one message naming the file and the offset.
@@ -777,16 +808,17 @@ int get_db_shp_record(Dbptr db, ESRISHPRECStr *record) {
         elog_log(0, "esri_get_db_shp_record: dbgetv() error.\n");
         return -1;
     }
-    if (!fname_arr && !(fname_arr = newarr(nullptr))) {
-        elog_log(0, "esri_get_db_shp_record: newarr() error.\n");
-        return -1;
-    }
     char *dbname = nullptr;
     dbquery(db, dbDATABASE_NAME, &dbname);
     char id[32], key[1024];
     std::snprintf(id, sizeof id, "%ld", fileid);
     std::snprintf(key, sizeof key, "%s:%s", dbname ? dbname : "", id);
-    auto *path = static_cast<char *>(getarr(fname_arr, key));
+    char *path = nullptr;
+    if (!cached_path(key, &path)) {
+        elog_log(0, "esri_get_db_shp_record: newarr() error.\n");
+        return -1;
+    }
+    std::unique_ptr<char, FreeBlock> unkept;
     if (!path) {
         Dbptr file = dblookup(db, nullptr, "filename", "fileid", id);
         if (file.record == dbINVALID) {
@@ -817,16 +849,22 @@ int get_db_shp_record(Dbptr db, ESRISHPRECStr *record) {
             }
         }
         const size_t length = std::strlen(filename);
-        path = static_cast<char *>(std::malloc(length + 1));
-        if (!path) {
+        auto *resolved = static_cast<char *>(std::malloc(length + 1));
+        if (!resolved) {
             elog_log(1, "esri_get_db_shp_record: malloc() error.\n");
             return -1;
         }
-        std::memcpy(path, filename, length + 1);
-        setarr(fname_arr, key, path);
+        std::memcpy(resolved, filename, length + 1);
+        path = cache_path(key, resolved, &unkept);
     }
     char *data = nullptr;
-    const long size = mapfile(path, &maparr, &data);
+    long size = -1;
+    {
+        // The file is read, when it must be, with the mutex held: another
+        // thread that asks for it meanwhile then finds the copy, read once.
+        const std::lock_guard lock(cache_mutex);
+        size = mapfile(path, &maparr, &data);
+    }
     if (size < 0) {
         elog_log(0, "esri_get_db_shp_record: mapfile(%s) error.\n", path);
         return -1;
