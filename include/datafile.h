@@ -51,8 +51,9 @@ VORPIX_HOST_API const char *datafile_default_path(void);
  *
  * Without a cache, a file that has not changed since an earlier call without
  * a cache made it available is not read again: the same copy is returned, so
- * that a client that makes many map objects holds each file once. Safe to
- * call from several threads. */
+ * that a client that makes many map objects holds each file once. Without a
+ * cache it is safe to call from several threads; a cache serves one thread
+ * at a time (its caller guards one that threads share). */
 VORPIX_HOST_API long mapfile(const char *path, Arr **cache, char **data);
 
 #ifdef __cplusplus
