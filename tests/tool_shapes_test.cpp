@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <string>
 
 using vorpix::test::CommandResult;
@@ -470,4 +471,28 @@ for f in json.load(open(sys.argv[1]))['features']:
         EXPECT_EQ(run_python(dir, ours, out).output, expected.output) << c.table;
         EXPECT_EQ(vorpix::test::lines_of(expected.output).size(), 3u) << c.table << ": " << expected.output;
     }
+}
+
+// Side files are small: a sparse 4 GB .prj or .cpg is not read whole, under
+// a 1 GB address-space limit. The .prj is too long for a coordinate system
+// and is passed over with a warning; of the .cpg only a code page's name
+// would be read.
+TEST(ShapesTool, HugeSideFilesAreNeverReadWhole) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the address sanitizer needs an unlimited address space";
+#endif
+    TempDir dir;
+    for (const char *ext : {".shp", ".shx", ".dbf"})
+        std::filesystem::copy_file(esri(std::string("nc") + ext), dir.file(std::string("nc") + ext));
+    for (const char *side : {"nc.prj", "nc.cpg"}) {
+        std::ofstream{dir.file(side)};
+        std::filesystem::resize_file(dir.file(side), 4ull << 30);
+    }
+    const auto r = run_command("(ulimit -v 1000000; " + vorpix::test::tool_command() + " shapes " + dir.file("nc.shp") +
+                               " -o " + dir.file("out.geojson") + ") 2>&1");
+    EXPECT_EQ(r.status, 0) << r.output;
+    EXPECT_EQ(r.output, "vorpix: warning: " + dir.file("nc.prj") +
+                            ": longer than 64 KiB, which no coordinate system takes; coordinates are written as "
+                            "stored\n");
+    EXPECT_EQ(vorpix::test::count_of(vorpix::test::read_text(dir.file("out.geojson")), "\"type\":\"Feature\""), 100u);
 }

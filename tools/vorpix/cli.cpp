@@ -3,6 +3,7 @@
 #include "datafile.h"
 #include "elog.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -12,6 +13,7 @@
 #include <fcntl.h>
 #include <sstream>
 #include <iterator>
+#include <limits>
 #include <map>
 #include <new>
 #include <sys/stat.h>
@@ -381,7 +383,11 @@ std::string input_name_of(const std::string &path) {
     return it->second.front();
 }
 
-std::vector<unsigned char> read_input(const std::string &path) {
+namespace {
+
+// Up to most bytes of a regular file, noted as an input; *whole tells
+// whether that was all of it.
+std::vector<unsigned char> read_regular_file(const std::string &path, size_t most, bool *whole) {
     // Non-blocking, so that opening a FIFO without a writer does not hang;
     // it is refused below anyway.
     const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
@@ -405,18 +411,31 @@ std::vector<unsigned char> read_input(const std::string &path) {
     };
     std::vector<unsigned char> bytes;
     try {
-        bytes.resize(static_cast<size_t>(st.st_size));
+        bytes.resize(std::min(static_cast<size_t>(st.st_size), most));
         size_t used = 0;
         for (size_t n = 1; used < bytes.size() && n > 0; used += n)
             n = read_some(bytes.data() + used, bytes.size() - used);
         bytes.resize(used);
         // A file that grows while it is read gives the rest in pieces.
         unsigned char more[65536];
-        for (size_t n; (n = read_some(more, sizeof more)) > 0;) bytes.insert(bytes.end(), more, more + n);
+        for (size_t n; bytes.size() < most && (n = read_some(more, std::min(sizeof more, most - bytes.size()))) > 0;)
+            bytes.insert(bytes.end(), more, more + n);
+        if (whole) *whole = bytes.size() < most || read_some(more, 1) == 0;
     } catch (const std::bad_alloc &) {
         throw InputError(path + ": " + std::to_string(st.st_size) + " bytes: not enough memory to read it");
     }
     return bytes;
+}
+
+}  // namespace
+
+std::vector<unsigned char> read_input(const std::string &path) {
+    return read_regular_file(path, std::numeric_limits<size_t>::max(), nullptr);
+}
+
+std::string read_side_file(const std::string &path, size_t most, bool *whole) {
+    const auto bytes = read_regular_file(path, most, whole);
+    return std::string(bytes.begin(), bytes.end());
 }
 
 }  // namespace vorpix::cli

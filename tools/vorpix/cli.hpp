@@ -140,6 +140,10 @@ std::string format_coordinate(double value);  // shortest text that reads back a
 // anything else (a directory, a device, a FIFO) is refused. The file is noted
 // as an input.
 std::vector<unsigned char> read_input(const std::string &path);
+// The first most bytes, at most, of a small file that sits beside another
+// (a .prj, a .cpg), refused as read_input refuses; *whole tells whether that
+// was all of it. A huge or sparse side file is never read whole.
+std::string read_side_file(const std::string &path, size_t most, bool *whole);
 
 // The files a command reads, by device and inode, so that its output never
 // replaces one of them under any name. Readers other than read_input (files

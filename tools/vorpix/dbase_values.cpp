@@ -177,12 +177,10 @@ std::string encoding_of_language_driver(unsigned char id) {
 
 namespace {
 
+// A code page's name is a few bytes; the rest of a long .cpg is not read.
 std::string read_small_file(const std::string &path) {
-    note_input(path);
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str().substr(0, 256);
+    bool whole = false;
+    return read_side_file(path, 256, &whole);
 }
 
 std::string trimmed(std::string_view s) {

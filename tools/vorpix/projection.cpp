@@ -59,12 +59,12 @@ Coordinates coordinates_of(const std::string &shp) {
     Coordinates c;
     const std::string prj = file_beside(shp, {".prj", ".PRJ"});
     if (prj.empty()) return c;
-    note_input(prj);
-    std::ifstream in(prj, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
     try {
-        c.transform = std::make_unique<ToLonLat>(text.str(), prj);
+        // The longest real .prj files hold a few kilobytes of WKT.
+        bool whole = false;
+        const std::string text = read_side_file(prj, 1 << 16, &whole);
+        if (!whole) throw InputError(prj + ": longer than 64 KiB, which no coordinate system takes");
+        c.transform = std::make_unique<ToLonLat>(text, prj);
         c.lonlat = true;
         if (!c.transform->transforms()) c.transform.reset();
     } catch (const InputError &e) {
