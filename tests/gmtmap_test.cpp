@@ -132,8 +132,14 @@ TEST(BorderSelect, FilesByKindAndResolutionReadOnce) {
     EXPECT_EQ(select(map, "", "c", 0, 10, 0, 10), 0);
     EXPECT_EQ(select(map, "c:1 x", "c", 0, 10, 0, 10), 0);
     EXPECT_TRUE(log.empty());
-    EXPECT_EQ(select(map, "p:1", "i", 0, 10, 0, 10), -1);
-    EXPECT_EQ(log.text(), "gmtmap_select: datafile(maps/vorpix/binned_border_i.cdf) error.\n");
+    // scripts/install-high-resolutions.sh may have put the real file in the
+    // source tree, which a build searches after VORPIX_DATA_PATH.
+    char *installed = datafile(nullptr, "maps/vorpix/binned_border_i.cdf");
+    if (!installed) {
+        EXPECT_EQ(select(map, "p:1", "i", 0, 10, 0, 10), -1);
+        EXPECT_EQ(log.text(), "gmtmap_select: datafile(maps/vorpix/binned_border_i.cdf) error.\n");
+    }
+    std::free(installed);
     data.add("border_i.cdf", "border_good.nc");
     for (const char *res : {"C", "", "intermediate", "x"}) EXPECT_EQ(select(map, "p:1", res, 0, 10, 80, 90), 1) << res;
     ASSERT_EQ(select(map, "p:7", "i", -180, 180, -90, 90), 14);

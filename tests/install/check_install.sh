@@ -10,6 +10,10 @@ trap 'rm -rf "$work"' EXIT
 prefix=$work/prefix
 cmake --install "$build" --prefix "$prefix" >/dev/null
 libdir=$(dirname "$(find "$prefix" -name libvorpix.so | head -1)")
+# The bundled data alone, whatever scripts/install-high-resolutions.sh added
+# to the source tree.
+extra=$(find "$prefix/share/vorpix/maps/vorpix" -name 'gshhs_[hf].b' -o -name 'binned_*_[ihf].cdf' -o -name '.install-*')
+[[ -z $extra ]] || { echo "installed beyond the bundled data: $extra"; exit 1; }
 
 mkdir -p "$work/src"
 cat > "$work/src/use.c" <<'C'
