@@ -1,0 +1,103 @@
+// A box of one degree at full resolution as "vorpix coast --res f --kinds f:0
+// --box W/E/S/N" makes it: the polygons selected, clipped exactly and written
+// as GeoJSON, against the library's bare selection and delivery of the same
+// box from the same file. That file is not bundled; without it both
+// benchmarks are skipped (scripts/install-high-resolutions.sh installs it).
+#include "bench_ratio.hpp"
+
+#include "cli.hpp"
+#include "datafile.h"
+#include "geo_output.hpp"
+#include "geometry.hpp"
+#include "gshhsmap.h"
+
+#include <benchmark/benchmark.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace {
+
+// The mouths of the Sognefjord and the Fensfjord and the skerries north of
+// Bergen: thousands of islands, narrow sounds and lakes.
+constexpr double west = 5, east = 6, south = 60, north = 61;
+
+bool have_full_resolution(benchmark::State &state) {
+    char *path = datafile(nullptr, "maps/vorpix/gshhs_f.b");
+    if (!path) {
+        state.SkipWithError(
+            "maps/vorpix/gshhs_f.b is in no data directory (vorpix data lists them); "
+            "scripts/install-high-resolutions.sh installs it");
+        return false;
+    }
+    std::free(path);
+    return true;
+}
+
+void LibraryDeliverBox(benchmark::State &state) {
+    if (!have_full_resolution(state)) return;
+    void *map = nullptr;
+    gshhsmap_open(&map);
+    float *lon = nullptr, *lat = nullptr;
+    int size = 0;
+    long points = 0;
+    for (auto _ : state) {
+        char kinds[] = "f:0", res[] = "f";
+        if (gshhsmap_select(map, kinds, res, west, east, south, north, 0, 0) < 0) {
+            state.SkipWithError("the library cannot select from maps/vorpix/gshhs_f.b");
+            break;
+        }
+        int npts, level, antipode;
+        char type[2];
+        while (gshhsmap_nextseg(map, &npts, &size, &lon, &lat, type, &level, &antipode) == 1) points += npts;
+        benchmark::DoNotOptimize(lon);
+    }
+    state.counters["points"] = benchmark::Counter(static_cast<double>(points), benchmark::Counter::kAvgIterations);
+    gshhsmap_close(map);
+    std::free(lon);
+    std::free(lat);
+}
+
+// The GeoJSON that the coast command writes of these features.
+std::string geojson(const std::vector<vorpix::geo::ShoreFeature> &features) {
+    using vorpix::cli::json_string;
+    vorpix::cli::GeoJson json;
+    for (const auto &f : features) {
+        const std::string properties = "\"id\":" + std::to_string(f.id) +
+                                       ",\"kind\":" + json_string(std::string(1, f.kind)) +
+                                       ",\"level\":" + std::to_string(f.level) +
+                                       ",\"type\":" + json_string(std::string(1, f.type)) +
+                                       ",\"antipode\":" + std::to_string(f.antipode);
+        if (f.kind == 'f') json.polygons(f.polygons, properties);
+        else json.lines(f.lines, properties);
+    }
+    return json.finish();
+}
+
+void CoastGeoJsonBox(benchmark::State &state) {
+    if (!have_full_resolution(state)) return;
+    vorpix::geo::ShoreRequest request;
+    request.resolution = "f";
+    request.kinds = "f:0";
+    request.rfc7946 = true;
+    const vorpix::geo::Frame frame = vorpix::geo::frame_of(west, east, south, north);
+    double bytes = 0;
+    for (auto _ : state) {
+        const std::string text = geojson(vorpix::geo::shoreline_features(request, frame));
+        bytes += static_cast<double>(text.size());
+        benchmark::DoNotOptimize(text.data());
+    }
+    state.counters["bytes"] = benchmark::Counter(bytes, benchmark::Counter::kAvgIterations);
+}
+
+}  // namespace
+
+BENCHMARK(LibraryDeliverBox)->Unit(benchmark::kMillisecond);
+BENCHMARK(CoastGeoJsonBox)->Unit(benchmark::kMillisecond);
+
+// Printed as the command's time over the library's: what the exact clip and
+// the GeoJSON cost on top of delivering the box.
+int main(int argc, char **argv) {
+    return vorpix::bench::run_with_ratios(argc, argv, {{"LibraryDeliverBox", "CoastGeoJsonBox"}});
+}
