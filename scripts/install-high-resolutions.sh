@@ -52,10 +52,14 @@ for kind in border river; do
     install_as "$tmp" "binned_${kind}_$res.cdf"
   done
 done
+# Beside them, what the land-area test reads of the source itself
+# (tests/fixtures/gshhs/make_source_areas.py), in build-data of this tree.
+mkdir -p "$top/build-data"
 for res in h f; do
   nccopy -k classic "$src/binned_GSHHS_$res.nc" "$work/$res.nc"
   tmp=$(mktemp "$dest/.install-XXXXXX")
   /usr/bin/python3 "$top/scripts/binned_to_shoreline.py" "$work/$res.nc" "$tmp" >/dev/null
   install_as "$tmp" "gshhs_$res.b"
+  /usr/bin/python3 "$top/tests/fixtures/gshhs/make_source_areas.py" "$work/$res.nc" "$top/build-data/source_areas_$res.json"
 done
 echo "vorpix data lists the files each resolution finds"

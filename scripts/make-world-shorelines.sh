@@ -19,6 +19,8 @@ fi
 for res in c l i; do
   nccopy -k classic "$work/x/usr/share/gmt-gshhg/binned_GSHHS_$res.nc" "$work/$res.nc"
   /usr/bin/python3 "$top/scripts/binned_to_shoreline.py" "$work/$res.nc" "$top/maps/vorpix/gshhs_$res.b"
+  /usr/bin/python3 "$top/tests/fixtures/gshhs/make_source_areas.py" "$work/$res.nc" \
+    "$top/tests/fixtures/gshhs/source_areas_$res.json"
 done
 # Fuzz seed: Africa (across Greenwich) and both Antarctic outlines (round the pole).
 /usr/bin/python3 - "$top/maps/vorpix/gshhs_c.b" "$top/fuzz/seeds/gshhsmap/world_c_part.b" <<'EOF'

@@ -81,7 +81,7 @@ TEST(BordersTool, WritesGeoJsonAndSvgAndRefusesInOneLine) {
         EXPECT_NE(r.status, 0);
         EXPECT_EQ(r.output,
                   "vorpix: maps/vorpix/binned_river_h.cdf: the high-resolution rivers are not installed "
-                  "(scripts/make-world-shorelines.sh h f installs them; VORPIX_DATA_PATH adds directories to "
+                  "(scripts/install-high-resolutions.sh installs them; VORPIX_DATA_PATH adds directories to "
                   "search)\n");
     }
 

@@ -18,7 +18,7 @@ namespace {
 std::string tool(const std::string &args) { return "VORPIX_DATA_PATH= " + tool_command() + " " + args; }
 
 // What the tool says installs the resolutions that are not bundled.
-std::string install_command() { return "scripts/make-world-shorelines.sh h f"; }
+std::string install_command() { return "scripts/install-high-resolutions.sh"; }
 
 // A data directory whose crude shorelines are the given file.
 class ShoreRoot {

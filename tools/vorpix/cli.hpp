@@ -51,7 +51,7 @@ Box parse_box(const std::string &text);
 std::string parse_resolution(const std::string &text, const std::string &option);
 
 // The command that installs the map files of every resolution.
-inline constexpr const char *install_command = "scripts/make-world-shorelines.sh h f";
+inline constexpr const char *install_command = "scripts/install-high-resolutions.sh";
 // The one line for a map file (a name such as maps/vorpix/gshhs_h.b) that no
 // data directory holds: which resolution and kind are missing, and how to
 // install them.
