@@ -160,22 +160,44 @@ public:
             if (!trace(ring)) inner.push_back(&ring);
             else others.push_back(&ring);
         }
-        std::vector<Ring> joined = join();
-        for (const Ring *ring : inner) joined.push_back(*ring);
-        if (pieces_.empty() && covers_box(inner, others)) joined.push_back(box_ring());
+        std::vector<Ring> walks = join();
+        const size_t joined = walks.size();
+        for (const Ring *ring : inner) walks.push_back(*ring);
+        if (pieces_.empty() && covers_box(inner, others)) walks.push_back(box_ring());
+        // Walks meet inside the box only where rings touch one another (a
+        // hole its exterior or another hole): a lone ring needs no retrace.
+        const bool retraced = inner.size() + others.size() > 1 && retrace(walks);
         std::vector<Polygon> out;
         std::vector<Ring> holes;
-        for (Ring &ring : joined) {
-            if (signed_area2(ring) > 0) out.push_back({std::move(ring)});
-            else holes.push_back(std::move(ring));
+        for (size_t w = 0; w < walks.size(); ++w) {
+            // A walk bounds one piece of the region, so where it splits into
+            // one exterior and holes, the holes are that exterior's. Rings
+            // wholly inside are simple as they came.
+            std::vector<Ring> split;
+            if (retraced || w < joined) split = loops(walks[w]);
+            else split.push_back(std::move(walks[w]));
+            const size_t first = out.size(), held = holes.size();
+            for (Ring &loop : split) {
+                if (loop.size() < 3) continue;
+                const double area = signed_area2(loop);
+                if (area > 0) out.push_back({std::move(loop)});
+                else if (area < 0) holes.push_back(std::move(loop));
+            }
+            if (out.size() != first + 1) continue;
+            for (size_t h = held; h < holes.size(); ++h) out.back().push_back(std::move(holes[h]));
+            holes.resize(held);
         }
+        if (holes.empty()) return out;
+        // Holes of walks without exactly one exterior (rings wholly inside
+        // the box) go to the smallest exterior around them.
+        std::vector<double> areas;
+        for (const Polygon &p : out) areas.push_back(signed_area2(p[0]));
         for (Ring &hole : holes) {
             const Point probe = inside_point(hole);
-            for (Polygon &p : out)
-                if (inside_planar(probe, p[0])) {
-                    p.push_back(std::move(hole));
-                    break;
-                }
+            size_t best = out.size();
+            for (size_t i = 0; i < out.size(); ++i)
+                if ((best == out.size() || areas[i] < areas[best]) && inside_planar(probe, out[i][0])) best = i;
+            if (best != out.size()) out[best].push_back(std::move(hole));
         }
         return out;
     }
@@ -275,30 +297,50 @@ private:
         return angle;
     }
 
+    // Direction of the border going counter-clockwise into a border place.
+    Point border_arrival(double place) const {
+        if (place > 0 && place <= dx_) return {1, 0};
+        if (place > dx_ && place <= dx_ + dy_) return {0, 1};
+        if (place > dx_ + dy_ && place <= 2 * dx_ + dy_) return {-1, 0};
+        return {0, -1};
+    }
+
     // The entry that follows an exit going counter-clockwise along the
     // border. Where entries lie at the exit's own place, the region's
     // boundary takes the sharpest right turn there: into such a piece (a
     // ring touching the border from inside), or along the border (a hole
-    // touching it, whose region lies on both sides).
+    // touching it, whose region lies on both sides). Where the border walk
+    // meets several entries at one place (rings touching each other there),
+    // it takes the sharpest right turn too. True when the walk goes all the
+    // way round.
     std::pair<size_t, bool> next_entry(const Piece &piece,
                                        const std::vector<std::pair<double, size_t>> &entries) const {
         auto at = std::lower_bound(entries.begin(), entries.end(), std::make_pair(piece.out, size_t(0)));
-        if (at == entries.end() || at->first != piece.out)
-            return {(at == entries.end() ? entries.begin() : at)->second, false};
-        const Point &p = piece.points.back(), &q = piece.points[piece.points.size() - 2];
-        const Point back{q.lon - p.lon, q.lat - p.lat};
-        double best = clockwise(back, border_direction(piece.out));
-        size_t chosen = entries.size();
         auto same = at;
-        for (; same != entries.end() && same->first == piece.out; ++same) {
-            const Line &next = pieces_[same->second].points;
-            const double turn = clockwise(back, {next[1].lon - p.lon, next[1].lat - p.lat});
-            if (turn > 0 && turn < best) best = turn, chosen = same->second;
+        if (at != entries.end() && at->first == piece.out) {
+            const Point &p = piece.points.back(), &q = piece.points[piece.points.size() - 2];
+            const Point back{q.lon - p.lon, q.lat - p.lat};
+            double best = clockwise(back, border_direction(piece.out));
+            size_t chosen = entries.size();
+            for (; same != entries.end() && same->first == piece.out; ++same) {
+                const Line &next = pieces_[same->second].points;
+                const double turn = clockwise(back, {next[1].lon - p.lon, next[1].lat - p.lat});
+                if (turn > 0 && turn < best) best = turn, chosen = same->second;
+            }
+            if (chosen != entries.size()) return {chosen, false};
         }
-        if (chosen != entries.size()) return {chosen, false};
-        if (same != entries.end()) return {same->second, false};
-        if (entries.begin() != at) return {entries.begin()->second, false};
-        return {at->second, true};
+        if (same == entries.end()) same = entries.begin();
+        const bool full = same->first == piece.out;
+        const Point along = border_arrival(same->first), back{-along.lon, -along.lat};
+        double best = 0;
+        size_t chosen = same->second;
+        for (auto it = same; it != entries.end() && it->first == same->first; ++it) {
+            const Line &next = pieces_[it->second].points;
+            double turn = clockwise(back, {next[1].lon - next[0].lon, next[1].lat - next[0].lat});
+            if (turn == 0) turn = 2 * M_PI;
+            if (it == same || turn < best) best = turn, chosen = it->second;
+        }
+        return {chosen, full};
     }
 
     std::vector<Ring> join() {
@@ -322,10 +364,79 @@ private:
                 pieces_[current].used = true;
             }
             tidy(ring);
-            for (Ring &loop : loops(ring))
-                if (loop.size() >= 3 && signed_area2(loop) != 0) out.push_back(std::move(loop));
+            out.push_back(std::move(ring));
         }
         return out;
+    }
+
+    // Walks that pass a point inside the box more than once (where rings
+    // touch) follow there whatever ring they came along. Each arrival is
+    // re-paired with the departure that bounds the same sector of the
+    // region, the first one met turning clockwise from the edge arrived by,
+    // as next_entry does on the border; each walk then bounds one piece of
+    // the region, and a region pinched at such a point comes apart.
+    bool retrace(std::vector<Ring> &walks) const {
+        std::vector<size_t> base(walks.size() + 1, 0);
+        for (size_t w = 0; w < walks.size(); ++w) base[w + 1] = base[w] + walks[w].size();
+        const size_t total = base.back();
+        std::vector<Point> point(total);
+        std::vector<size_t> after(total), before(total);
+        std::vector<std::pair<std::pair<double, double>, size_t>> inside;
+        for (size_t w = 0; w < walks.size(); ++w) {
+            const size_t n = walks[w].size();
+            for (size_t i = 0; i < n; ++i) {
+                const size_t g = base[w] + i;
+                point[g] = walks[w][i];
+                after[g] = base[w] + (i + 1) % n;
+                before[g] = base[w] + (i + n - 1) % n;
+                if (strictly_inside(point[g])) inside.push_back({{point[g].lon, point[g].lat}, g});
+            }
+        }
+        std::sort(inside.begin(), inside.end());
+        std::vector<size_t> leave(total);  // the departure taken from each arrival
+        for (size_t g = 0; g < total; ++g) leave[g] = g;
+        bool changed = false;
+        for (size_t i = 0, j; i < inside.size(); i = j) {
+            for (j = i + 1; j < inside.size() && inside[j].first == inside[i].first;) ++j;
+            if (j - i < 2) continue;
+            std::vector<size_t> chosen;
+            for (size_t a = i; a < j; ++a) {
+                const size_t g = inside[a].second;
+                const Point back{point[before[g]].lon - point[g].lon, point[before[g]].lat - point[g].lat};
+                double best = 0;
+                size_t pick = g;
+                for (size_t b = i; b < j; ++b) {
+                    const size_t d = inside[b].second;
+                    double turn = clockwise(back,
+                                            {point[after[d]].lon - point[d].lon, point[after[d]].lat - point[d].lat});
+                    if (turn == 0) turn = 2 * M_PI;
+                    if (b == i || turn < best) best = turn, pick = d;
+                }
+                chosen.push_back(pick);
+            }
+            // Degenerate meetings (edges along one another) keep their pairs.
+            std::vector<size_t> sorted = chosen;
+            std::sort(sorted.begin(), sorted.end());
+            if (std::adjacent_find(sorted.begin(), sorted.end()) != sorted.end()) continue;
+            for (size_t a = i; a < j; ++a) {
+                changed |= leave[inside[a].second] != chosen[a - i];
+                leave[inside[a].second] = chosen[a - i];
+            }
+        }
+        if (!changed) return false;
+        std::vector<Ring> out;
+        std::vector<bool> used(total, false);
+        for (size_t start = 0; start < total; ++start) {
+            if (used[start]) continue;
+            Ring ring;
+            for (size_t d = start; !used[d]; d = leave[after[d]]) {
+                used[d] = true;
+                ring.push_back(point[d]);
+            }
+            out.push_back(std::move(ring));
+        }
+        walks.swap(out);
+        return true;
     }
 
     // A ring that passes a point twice (where a hole touched the border or
@@ -459,6 +570,105 @@ void refuse_winding(double lo, double hi) {
                               " turns of longitude is not a polygon");
 }
 
+// a + b as a rounded sum and its exact error.
+void two_sum(double a, double b, double &sum, double &error) {
+    sum = a + b;
+    const double bb = sum - a;
+    error = (a - (sum - bb)) + (b - bb);
+}
+
+// Which way a -> b -> p turns: 1 left, -1 right, 0 for p exactly on the
+// line through a and b. The rounded products decide when they are clearly
+// apart; else their exact parts are summed without rounding.
+int orientation(const Point &a, const Point &b, const Point &p) {
+    const double left = (b.lon - a.lon) * (p.lat - a.lat), right = (b.lat - a.lat) * (p.lon - a.lon);
+    const double det = left - right, bound = 3.3306690738754716e-16 * (std::fabs(left) + std::fabs(right));
+    if (det > bound) return 1;
+    if (det < -bound) return -1;
+    double d[4][2];  // b.lon - a.lon, p.lat - a.lat, b.lat - a.lat, p.lon - a.lon, each as value and error
+    two_sum(b.lon, -a.lon, d[0][0], d[0][1]);
+    two_sum(p.lat, -a.lat, d[1][0], d[1][1]);
+    two_sum(b.lat, -a.lat, d[2][0], d[2][1]);
+    two_sum(p.lon, -a.lon, d[3][0], d[3][1]);
+    // An expansion: parts that do not overlap, in increasing magnitude.
+    double parts[16];
+    int count = 0;
+    auto add = [&](double x) {
+        for (int k = 0; k < count; ++k) two_sum(x, parts[k], x, parts[k]);
+        parts[count++] = x;
+    };
+    for (int u = 0; u < 2; ++u)
+        for (int v = 0; v < 2; ++v) {
+            const double l = d[0][u] * d[1][v], r = d[2][u] * d[3][v];
+            add(l), add(std::fma(d[0][u], d[1][v], -l)), add(-r), add(-std::fma(d[2][u], d[3][v], -r));
+        }
+    for (int k = count - 1; k >= 0; --k)
+        if (parts[k] != 0) return parts[k] > 0 ? 1 : -1;
+    return 0;
+}
+
+// Where a vertex of one ring lies inside an edge of another (a hole that
+// touches its exterior or another hole there), that edge gets the vertex
+// too, so that the clip meets every touch as a point the rings share.
+// Vertices are sorted by longitude, so that each edge looks only at those
+// within its own extent. The edge that closes an exterior round a pole
+// runs a turn further east than its ends say, and is left alone.
+void node(std::vector<Ring> &rings, bool polar) {
+    struct Vertex {
+        double lon, lat;
+        size_t ring;
+        bool operator<(const Vertex &o) const { return lon < o.lon; }
+    };
+    // The exterior (often long) is looked for by the holes' edges only.
+    std::vector<Vertex> exterior, holes;
+    for (size_t r = 0; r < rings.size(); ++r)
+        for (const Point &p : rings[r]) (r ? holes : exterior).push_back({p.lon, p.lat, r});
+    std::sort(exterior.begin(), exterior.end());
+    std::sort(holes.begin(), holes.end());
+    struct Insertion {
+        size_t edge;
+        double along;
+        Point p;
+        bool operator<(const Insertion &o) const { return edge != o.edge ? edge < o.edge : along < o.along; }
+    };
+    for (size_t r = 0; r < rings.size(); ++r) {
+        Ring &ring = rings[r];
+        const size_t n = ring.size();
+        std::vector<Insertion> found;
+        auto look = [&](const std::vector<Vertex> &vertices, size_t i, const Point &a, const Point &b) {
+            const double lo = std::min(a.lon, b.lon), hi = std::max(a.lon, b.lon);
+            const double south = std::min(a.lat, b.lat), north = std::max(a.lat, b.lat);
+            const bool by_lon = std::fabs(b.lon - a.lon) >= std::fabs(b.lat - a.lat);
+            for (auto v = std::lower_bound(vertices.begin(), vertices.end(), Vertex{lo, 0, 0});
+                 v != vertices.end() && v->lon <= hi; ++v) {
+                if (v->ring == r || v->lat < south || v->lat > north) continue;
+                const Point p{v->lon, v->lat};
+                if ((p.lon == a.lon && p.lat == a.lat) || (p.lon == b.lon && p.lat == b.lat) ||
+                    orientation(a, b, p) != 0)
+                    continue;
+                found.push_back({i, by_lon ? std::fabs(p.lon - a.lon) : std::fabs(p.lat - a.lat), p});
+            }
+        };
+        for (size_t i = 0; i < n; ++i) {
+            if (polar && r == 0 && i + 1 == n) break;
+            const Point &a = ring[i], &b = ring[(i + 1) % n];
+            look(holes, i, a, b);
+            if (r) look(exterior, i, a, b);
+        }
+        if (found.empty()) continue;
+        std::sort(found.begin(), found.end());
+        Ring noded;
+        noded.reserve(n + found.size());
+        auto next = found.begin();
+        for (size_t i = 0; i < n; ++i) {
+            noded.push_back(ring[i]);
+            for (; next != found.end() && next->edge == i; ++next)
+                if (noded.back().lon != next->p.lon || noded.back().lat != next->p.lat) noded.push_back(next->p);
+        }
+        ring.swap(noded);
+    }
+}
+
 Prepared prepare(const Polygon &polygon) {
     Prepared out;
     if (polygon.empty()) return out;
@@ -496,9 +706,13 @@ Prepared prepare(const Polygon &polygon) {
         extent(hole, hlo, hhi);
         refuse_winding(hlo, hhi);
         shift(hole, near((hlo + hhi) / 2, middle) - (hlo + hhi) / 2);
+        while (hole.size() > 1 && hole.back().lon == hole.front().lon && hole.back().lat == hole.front().lat)
+            hole.pop_back();
+        if (hole.size() < 3) continue;
         if (signed_area2(hole) > 0) std::reverse(hole.begin(), hole.end());
         out.rings.push_back(std::move(hole));
     }
+    if (out.rings.size() > 1) node(out.rings, out.polar);
     return out;
 }
 
