@@ -42,8 +42,11 @@ Frame frame_of(const cli::Box &box);
 // continuous, the short way across every edge, and holes are moved by whole
 // turns next to their exterior). An exterior that goes once round the globe
 // (Antarctica) is closed along the pole it winds round. The results are
-// simple polygons with exterior rings counter-clockwise and holes clockwise,
-// whose edges may run along the frame's border but never cross it.
+// valid polygons with exterior rings counter-clockwise and holes clockwise,
+// whose edges may run along the frame's border but never cross it: a hole
+// may touch its exterior at a point, and a region pinched to a point comes
+// out as separate polygons. A ring that spans more than a turn without going
+// round a pole is refused (cli::InputError).
 std::vector<Polygon> clip_polygon(const Polygon &polygon, const Frame &frame);
 
 // The parts of a line inside the frame (its border included), for every
