@@ -405,7 +405,8 @@ def antarctic_levels(levels, rings):
         if level != 6:
             continue
         inside = plane(pid).representative_point()
-        around = [(f, shape) for f, shape, (w, s, e, n) in fronts if w <= inside.x <= e and s <= inside.y <= n]
+        x, y = inside.x, inside.y  # each a call into GEOS
+        around = [(f, shape) for f, shape, (w, s, e, n) in fronts if w <= x <= e and s <= y <= n]
         # A coarse ice front cuts the odd corner that holds a small ice rise;
         # the rise still belongs to the front whose extent holds it.
         front = next((f for f, shape in around if shape.contains(inside)), around[0][0] if around else None)
