@@ -12,6 +12,7 @@ trap 'rm -rf "$work"' EXIT
 missing=()
 command -v nccopy >/dev/null || missing+=(netcdf-bin)
 /usr/bin/python3 -c 'import scipy.io' 2>/dev/null || missing+=(python3-scipy)
+/usr/bin/python3 -c 'import shapely' 2>/dev/null || missing+=(python3-shapely)
 if ((${#missing[@]})); then
   apt-get install -y --no-install-recommends "${missing[@]}" >/dev/null
 fi

@@ -53,6 +53,14 @@ private:
     ScopedEnv env_;
 };
 
+// Whether the search finds a shoreline file of this resolution besides the
+// test's own: one installed in a built-in data directory.
+bool found_elsewhere(char letter) {
+    char *path = datafile(nullptr, (std::string("maps/vorpix/gshhs_") + letter + ".b").c_str());
+    std::free(path);
+    return path != nullptr;
+}
+
 struct Delivered {
     int id;
     Points points;
@@ -197,6 +205,7 @@ TEST(ShorelineSelect, ResolutionNamesPickTheirFiles) {
         {"h", 19}, {"high", 19}, {"x", 4}, {"Full", 4}, {"", 4}, {"i", 4}, {"full", -1}};
     // clang-format on
     for (const auto &[name, expected] : cases) {
+        if (expected < 0 && found_elsewhere('f')) continue;  // installed with the high resolutions
         Shorelines map;
         LogCapture log;
         EXPECT_EQ(map.select("c:0", name, -180, 180, -90, 90), expected) << "'" << name << "'";
@@ -327,7 +336,8 @@ TEST(ShorelineSelect, FileIsMappedOncePerObject) {
     std::remove(high.path('h').c_str());
     Shorelines third;
     LogCapture log;
-    EXPECT_EQ(third.select("c:0", "h", -180, 180, -90, 90), -1);
+    if (!found_elsewhere('h')) EXPECT_EQ(third.select("c:0", "h", -180, 180, -90, 90), -1);
+    else EXPECT_NE(third.select("c:0", "h", -180, 180, -90, 90), 19) << "the installed file, not the removed one";
     EXPECT_EQ(other.select("c:0", "h", -180, 180, -90, 90), 19);
 }
 
