@@ -191,6 +191,7 @@ public:
         // Holes of walks without exactly one exterior (rings wholly inside
         // the box) go to the smallest exterior around them.
         std::vector<double> areas;
+        areas.reserve(out.size());
         for (const Polygon &p : out) areas.push_back(signed_area2(p[0]));
         for (Ring &hole : holes) {
             const Point probe = inside_point(hole);
