@@ -6,8 +6,8 @@
 #include "bench_ratio.hpp"
 
 #include "cli.hpp"
+#include "commands.hpp"
 #include "datafile.h"
-#include "geo_output.hpp"
 #include "geometry.hpp"
 #include "gshhsmap.h"
 
@@ -59,22 +59,6 @@ void LibraryDeliverBox(benchmark::State &state) {
     std::free(lat);
 }
 
-// The GeoJSON that the coast command writes of these features.
-std::string geojson(const std::vector<vorpix::geo::ShoreFeature> &features) {
-    using vorpix::cli::json_string;
-    vorpix::cli::GeoJson json;
-    for (const auto &f : features) {
-        const std::string properties = "\"id\":" + std::to_string(f.id) +
-                                       ",\"kind\":" + json_string(std::string(1, f.kind)) +
-                                       ",\"level\":" + std::to_string(f.level) +
-                                       ",\"type\":" + json_string(std::string(1, f.type)) +
-                                       ",\"antipode\":" + std::to_string(f.antipode);
-        if (f.kind == 'f') json.polygons(f.polygons, properties);
-        else json.lines(f.lines, properties);
-    }
-    return json.finish();
-}
-
 void CoastGeoJsonBox(benchmark::State &state) {
     if (!have_full_resolution(state)) return;
     vorpix::geo::ShoreRequest request;
@@ -84,7 +68,7 @@ void CoastGeoJsonBox(benchmark::State &state) {
     const vorpix::geo::Frame frame = vorpix::geo::frame_of(west, east, south, north);
     double bytes = 0;
     for (auto _ : state) {
-        const std::string text = geojson(vorpix::geo::shoreline_features(request, frame));
+        const std::string text = vorpix::cli::shoreline_geojson(vorpix::geo::shoreline_features(request, frame));
         bytes += static_cast<double>(text.size());
         benchmark::DoNotOptimize(text.data());
     }

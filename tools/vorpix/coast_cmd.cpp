@@ -84,23 +84,6 @@ std::string as_list(const std::vector<Polygon> &polygons) {
     return out;
 }
 
-// Each polygon that meets the box, exactly clipped and cut at the
-// antimeridian; lakes and the higher levels are features of their own above
-// the land, in level order.
-std::string as_geojson(const std::vector<geo::ShoreFeature> &features) {
-    GeoJson json;
-    for (const auto &f : features) {
-        const std::string properties = "\"id\":" + std::to_string(f.id) +
-                                       ",\"kind\":" + json_string(std::string(1, f.kind)) +
-                                       ",\"level\":" + std::to_string(f.level) +
-                                       ",\"type\":" + json_string(std::string(1, f.type)) +
-                                       ",\"antipode\":" + std::to_string(f.antipode);
-        if (f.kind == 'f') json.polygons(f.polygons, properties);
-        else json.lines(f.lines, properties);
-    }
-    return json.finish();
-}
-
 // The picture "vorpix render" draws of these shorelines alone.
 std::string as_svg(const std::string &kinds, const std::string &res, const Box &box, geo::Antarctica antarctica) {
     RenderRequest request;
@@ -146,13 +129,30 @@ int run_coast(int argc, char **argv) {
         request.latref = latref;
         request.rfc7946 = true;
         request.antarctica = antarctica;
-        out.append(as_geojson(geo::shoreline_features(request, geo::frame_of(box))));
+        out.append(shoreline_geojson(geo::shoreline_features(request, geo::frame_of(box))));
     }
     out.commit();
     return 0;
 }
 
 }  // namespace
+
+// Each polygon that meets the box, exactly clipped and cut at the
+// antimeridian; lakes and the higher levels are features of their own above
+// the land, in level order.
+std::string shoreline_geojson(const std::vector<geo::ShoreFeature> &features) {
+    GeoJson json;
+    for (const auto &f : features) {
+        const std::string properties = "\"id\":" + std::to_string(f.id) +
+                                       ",\"kind\":" + json_string(std::string(1, f.kind)) +
+                                       ",\"level\":" + std::to_string(f.level) +
+                                       ",\"type\":" + json_string(std::string(1, f.type)) +
+                                       ",\"antipode\":" + std::to_string(f.antipode);
+        if (f.kind == 'f') json.polygons(f.polygons, properties);
+        else json.lines(f.lines, properties);
+    }
+    return json.finish();
+}
 
 std::string list_shoreline_file(const std::string &path, const std::vector<unsigned char> &bytes) {
     std::string out;

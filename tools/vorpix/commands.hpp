@@ -9,6 +9,10 @@
 
 struct ESRISHPRECStr;
 
+namespace vorpix::geo {
+struct ShoreFeature;
+}
+
 namespace vorpix::cli {
 
 struct Command {
@@ -28,6 +32,9 @@ extern const Command fetch_command;    // fetch shapes through the database
 extern const Command data_command;     // where the map files are found
 extern const Command info_command;     // listings of any supported file
 extern const Command render_command;   // one picture from every layer
+
+// The GeoJSON that "coast" writes of shoreline features.
+std::string shoreline_geojson(const std::vector<geo::ShoreFeature> &features);
 
 // Listings used by "info", one per family; each returns the listing of the
 // file read into bytes and throws InputError when it does not decode.
