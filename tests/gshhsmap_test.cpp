@@ -188,6 +188,10 @@ TEST(ShorelineHeader, SizedDecodingRefusesHeadersAndPointsPastTheEnd) {
         EXPECT_TRUE(lon[i] >= 0 && lon[i] <= 1 && lat[i] >= 0 && lat[i] <= 1) << lon[i] << " " << lat[i];
         EXPECT_TRUE(lon[i] == 0 || lon[i] == 1) << "corners of the unit square, to the micro-degree";
     }
+    // No points need no arrays.
+    hdr.n = 0;
+    EXPECT_EQ(gshhs_unstuff_pts_sized(&hdr, data, static_cast<long>(bytes.size()), &position, nullptr, nullptr), 0);
+    EXPECT_EQ(position, 68);
     position = 36;
     hdr.n = -3;
     EXPECT_EQ(logged([&] { return gshhs_skip_pts_sized(&hdr, 1000, &position); }),

@@ -930,7 +930,9 @@ int gshhs_skip_pts_sized(const GSHHSHdr *gshhshdr, long size, long *position) {
 int gshhs_unstuff_pts_sized(const GSHHSHdr *gshhshdr, const char *data, long size, long *position, double *lon,
                             double *lat) {
     return vorpix::guarded("gshhs_unstuff_pts_sized", -1, [&] {
-        if (!gshhshdr || !data || !position || !lon || !lat || size < 0 || *position < 0 || *position > size) {
+        // A polygon of no points needs no arrays.
+        if (!gshhshdr || !data || !position || (gshhshdr->n > 0 && (!lon || !lat)) || size < 0 || *position < 0 ||
+            *position > size) {
             elog_log(0, "gshhs_unstuff_pts_sized: invalid arguments.\n");
             return -1;
         }
