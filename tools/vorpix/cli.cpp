@@ -112,14 +112,18 @@ std::string parse_resolution(const std::string &text, const std::string &option)
     throw UsageError(option + " is one of c, l, i, h, f (crude, low, intermediate, high, full), not \"" + text + "\"");
 }
 
+const char *map_kind(const std::string &relative) {
+    return relative.find("gshhs_") != std::string::npos   ? "shorelines"
+           : relative.find("river_") != std::string::npos ? "rivers"
+                                                          : "borders";
+}
+
 std::string missing_map_file(const std::string &relative) {
     const size_t dot = relative.rfind('.');
     const char letter = dot != std::string::npos && dot > 0 ? relative[dot - 1] : '?';
     const char *found = std::strchr(resolution_letters, letter);
     const std::string resolution = found && letter ? resolution_names[found - resolution_letters] : "unknown";
-    const std::string what = relative.find("gshhs_") != std::string::npos   ? "shorelines"
-                             : relative.find("river_") != std::string::npos ? "rivers"
-                                                                            : "borders";
+    const std::string what = map_kind(relative);
     return relative + ": the " + resolution + "-resolution " + what + " are not installed (" + install_command +
            " installs them; VORPIX_DATA_PATH adds directories to search)";
 }

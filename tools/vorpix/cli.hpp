@@ -56,6 +56,8 @@ inline constexpr const char *install_command = "scripts/install-high-resolutions
 // data directory holds: which resolution and kind are missing, and how to
 // install them.
 std::string missing_map_file(const std::string &relative);
+// "shorelines", "borders" or "rivers": what a map file's name holds.
+const char *map_kind(const std::string &relative);
 
 // Checks the words of --kinds: each names a kind of the set (c and f for
 // shorelines, p and r for borders and rivers) and selects a level that

@@ -51,10 +51,7 @@ int run_data(int argc, char **argv) {
         const std::unique_ptr<char, decltype(&std::free)> found(datafile(nullptr, name.c_str()), &std::free);
         out += "  " + name + std::string(name.size() < 33 ? 33 - name.size() : 1, ' ') +
                (found ? found.get() : "not found") + "\n";
-        const std::string kind = name.find("gshhs_") != std::string::npos   ? "shorelines"
-                                 : name.find("river_") != std::string::npos ? "rivers"
-                                                                            : "borders";
-        auto &[installed, missing] = resolutions[kind];
+        auto &[installed, missing] = resolutions[map_kind(name)];
         (found ? installed : missing) += name[name.rfind('.') - 1];
     }
     out += "Resolutions installed:\n";
