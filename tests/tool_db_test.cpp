@@ -118,8 +118,7 @@ TEST_F(IndexDatabase, BoxQueriesMatchTheRecordBoxes) {
     std::filesystem::copy_file(db_, scan);
     ASSERT_EQ(sqlite(scan, "DROP TABLE shapes_rtree;"), "");
     // Features in the order of their rows: the record numbers.
-    const std::string rows =
-        "import json,sys; print([f['properties']['row'] - 1 for f in json.load(sys.stdin)['features']])";
+    const std::string rows = "import json,sys; print([f['row'] - 1 for f in json.load(sys.stdin)['features']])";
     const std::string pyshp = R"(import shapefile, sys
 w, e, s, n = map(float, sys.argv[1].split('/'))
 e = e + 360 if e < w else e
@@ -193,7 +192,7 @@ TEST_F(IndexDatabase, AFifoOrDeviceIsNotAShapefile) {
 }
 
 // A fetched feature is the feature vorpix shapes writes for the record,
-// attributes included, with the row, the file and the offset in front; the
+// attributes included, with the row, the file and the offset as members; the
 // attributes agree with pyshp's reading of the dBase file.
 TEST_F(IndexDatabase, FetchedFeaturesAreTheShapesFeaturesWithRowAndFile) {
     if (!have_pyshp()) GTEST_SKIP() << "no pyshp";
@@ -206,16 +205,14 @@ TEST_F(IndexDatabase, FetchedFeaturesAreTheShapesFeaturesWithRowAndFile) {
 fetched = json.load(open(sys.argv[1]))['features']
 direct = json.load(open(sys.argv[2]))['features']
 dbf = shapefile.Reader(sys.argv[3])
-nc = [f for f in fetched if f['properties']['file'] == sys.argv[3]]
-print(len(fetched), len(nc), [f['properties']['row'] for f in fetched[:4]])
+nc = [f for f in fetched if f['file'] == sys.argv[3]]
+print(len(fetched), len(nc), [f['row'] for f in fetched[:4]])
 bad = 0
 for f in nc:
-    p = dict(f['properties'])
-    row, offset = p.pop('row'), p.pop('offset')
-    p.pop('file')
-    d = direct[p['record']]
-    bad += p != d['properties'] or f['geometry'] != d['geometry']
-    bad += p['NAME'] != dbf.record(p['record'])['NAME'] or row != p['record'] + 4
+    p = f['properties']
+    d = direct[f['id']]
+    bad += p != d['properties'] or f['geometry'] != d['geometry'] or f['bbox'] != d['bbox']
+    bad += p['NAME'] != dbf.record(f['id'])['NAME'] or f['row'] != f['id'] + 4
 print(bad)
 )";
     EXPECT_EQ(python(script, fetched + " " + direct + " " + esri("nc.shp")), "102 99 [1, 2, 3, 4]\n0\n");

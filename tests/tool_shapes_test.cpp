@@ -27,11 +27,12 @@ CommandResult shapes(const std::string &arguments) {
     return run_command(vorpix::test::tool_command() + " shapes " + arguments + " 2>&1");
 }
 
-// Each feature's properties and geometry as Python's json module reads the
-// tool's GeoJSON (which must be valid UTF-8), one line each.
+// Each feature's id, deleted and measures members with its properties, and
+// its geometry, as Python's json module reads the tool's GeoJSON (which must be valid UTF-8), one line each.
 std::string features_of(const std::string &geojson_path) {
     return run_command(python_command() +
-                       " -c \"import json; [print(json.dumps(f['properties'], ensure_ascii=False), "
+                       " -c \"import json; [print(json.dumps(dict([(k, f[k]) for k in ('id', 'deleted', 'measures') "
+                       "if k in f] + list(f['properties'].items())), ensure_ascii=False), "
                        "json.dumps(f['geometry'])) for f in json.loads(open('" +
                        geojson_path + "', 'rb').read().decode('utf-8'))['features']]\"")
         .output;
@@ -111,32 +112,33 @@ TEST(ShapesTool, SvgFillsPolygonsAndLeavesTheirHolesOpen) {
 // Every field appears whatever its type (null for blanks and "******"),
 // text in the code page that the .cpg file (latin_z, by GDAL) or the
 // language-driver byte (cyrillic: 1251) names; deleted rows are left out or
-// marked; Z and M (a "measures" property) reach the output, also from Z
+// marked; the record number is the id; Z and M (a "measures" member) reach
+// the output, also from Z
 // files without measures; MultiPatch parts become polygons with Z; clockwise
 // rings start polygons, counter-clockwise ones are their holes (areas, by GDAL).
 TEST(ShapesTool, AttributesAndCoordinatesReachTheGeoJson) {
     TempDir dir;
     // clang-format off
-    const std::string moskva = R"({"record": 0, "NAME": "Москва", "POP": 13010112, "SHARE": 0.25, "SEEN": "2021-01-01", "OPEN": true} {"type": "Point", "coordinates": [30, 50]})";
-    const std::string kyiv = R"({"record": 2, "NAME": "Київ", "POP": null, "SHARE": null, "SEEN": null, "OPEN": null} {"type": "Point", "coordinates": [32, 52]})";
+    const std::string moskva = R"({"id": 0, "NAME": "Москва", "POP": 13010112, "SHARE": 0.25, "SEEN": "2021-01-01", "OPEN": true} {"type": "Point", "coordinates": [30, 50]})";
+    const std::string kyiv = R"({"id": 2, "NAME": "Київ", "POP": null, "SHARE": null, "SEEN": null, "OPEN": null} {"type": "Point", "coordinates": [32, 52]})";
     const std::pair<std::string, std::vector<std::string>> cases[] = {
         {"cyrillic.shp", {moskva, kyiv}},
-        {"--deleted --encoding ISO-8859-1 cyrillic.shp", {moskva, R"({"record": 1, "deleted": true, "NAME": "Удалено", "POP": 1, "SHARE": 1.0, "SEEN": "2000-01-01", "OPEN": false} {"type": "Point", "coordinates": [31, 51]})", kyiv}},
-        {"latin_z.shp", {R"({"record": 0, "name": "Côte d'Ivoire", "n": 1} {"type": "Polygon", "coordinates": [[[10, 10, 1], [11, 10, 2], [11, 11, 3], [10, 10, 1]]]})",
-                         R"({"record": 1, "name": "Zürich Straße", "n": 2} {"type": "Polygon", "coordinates": [[[20, 20, 4], [22, 20, 5], [22, 22, 6], [20, 20, 4]]]})"}},
-        {"--no-dbf fieldtypes.shp", {R"({"record": 0} {"type": "Point", "coordinates": [0, 0]})",
-                                     R"({"record": 1} {"type": "Point", "coordinates": [1, -1]})",
-                                     R"({"record": 2} {"type": "Point", "coordinates": [2, -2]})"}},
-        {"fieldtypes.shp", {R"({"record": 0, "DATE": "2024-01-31", "CITY": "Lisbon", "COUNT": 544851, "RATIO": 0.25, "OPEN": true, "NOTE": "harbour city"} {"type": "Point", "coordinates": [0, 0]})",
-                            R"({"record": 1, "DATE": "1999-12-31", "CITY": "Coimbra", "COUNT": 106582, "RATIO": 1.5, "OPEN": false, "NOTE": null} {"type": "Point", "coordinates": [1, -1]})",
-                            R"({"record": 2, "DATE": "2000-02-29", "CITY": "Evora", "COUNT": -5, "RATIO": -2.125, "OPEN": null, "NOTE": "leap day"} {"type": "Point", "coordinates": [2, -2]})"}},
-        {"areas.shp", {R"({"record": 0, "name": "lake island", "count": 3, "area": 12.75, "since": "2001-03-04"} {"type": "MultiPolygon", "coordinates": [[[[0, 0], [10, 0], [10, 10], [0, 10], [0, 0]], [[2, 2], [2, 8], [8, 8], [8, 2], [2, 2]]], [[[20, 20], [22, 20], [22, 22], [20, 22], [20, 20]]]]})",
-                       R"({"record": 1, "name": "square", "count": -7, "area": 0.5, "since": null} {"type": "Polygon", "coordinates": [[[30, 30], [31, 30], [31, 31], [30, 31], [30, 30]]]})"}},
-        {"arcz_nom.shp", {R"({"record": 0} {"type": "LineString", "coordinates": [[0, 0, 1], [1, 1, 2], [2, 2, 3]]})"}},
-        {"pointz_nom.shp", {R"({"record": 0} {"type": "Point", "coordinates": [1, 2, 3]})", R"({"record": 1} {"type": "Point", "coordinates": [4, 5, 6]})"}},
-        {"pointz.shp", {R"({"record": 0, "measures": 4} {"type": "Point", "coordinates": [1, 2, 3]})", R"({"record": 1, "measures": 7} {"type": "Point", "coordinates": [4, 5, 6]})"}},
-        {"arcm.shp", {R"({"record": 0, "measures": [1, 2, 3, 4]} {"type": "LineString", "coordinates": [[0, 0], [1, 1], [2, 2], [3, 3]]})"}},
-        {"multipatch.shp", {R"({"record": 0, "measures": [[[10, 11, 12, 10]], [[11, 13, 12, 11]], [[0, 1, 2, 0]]], "NAME": "roof"} )"
+        {"--deleted --encoding CP1251 cyrillic.shp", {moskva, R"({"id": 1, "deleted": true, "NAME": "Удалено", "POP": 1, "SHARE": 1.0, "SEEN": "2000-01-01", "OPEN": false} {"type": "Point", "coordinates": [31, 51]})", kyiv}},
+        {"latin_z.shp", {R"({"id": 0, "name": "Côte d'Ivoire", "n": 1} {"type": "Polygon", "coordinates": [[[10, 10, 1], [11, 10, 2], [11, 11, 3], [10, 10, 1]]]})",
+                         R"({"id": 1, "name": "Zürich Straße", "n": 2} {"type": "Polygon", "coordinates": [[[20, 20, 4], [22, 20, 5], [22, 22, 6], [20, 20, 4]]]})"}},
+        {"--no-dbf fieldtypes.shp", {R"({"id": 0} {"type": "Point", "coordinates": [0, 0]})",
+                                     R"({"id": 1} {"type": "Point", "coordinates": [1, -1]})",
+                                     R"({"id": 2} {"type": "Point", "coordinates": [2, -2]})"}},
+        {"fieldtypes.shp", {R"({"id": 0, "DATE": "2024-01-31", "CITY": "Lisbon", "COUNT": 544851, "RATIO": 0.25, "OPEN": true, "NOTE": "harbour city"} {"type": "Point", "coordinates": [0, 0]})",
+                            R"({"id": 1, "DATE": "1999-12-31", "CITY": "Coimbra", "COUNT": 106582, "RATIO": 1.5, "OPEN": false, "NOTE": null} {"type": "Point", "coordinates": [1, -1]})",
+                            R"({"id": 2, "DATE": "2000-02-29", "CITY": "Evora", "COUNT": -5, "RATIO": -2.125, "OPEN": null, "NOTE": "leap day"} {"type": "Point", "coordinates": [2, -2]})"}},
+        {"areas.shp", {R"({"id": 0, "name": "lake island", "count": 3, "area": 12.75, "since": "2001-03-04"} {"type": "MultiPolygon", "coordinates": [[[[0, 0], [10, 0], [10, 10], [0, 10], [0, 0]], [[2, 2], [2, 8], [8, 8], [8, 2], [2, 2]]], [[[20, 20], [22, 20], [22, 22], [20, 22], [20, 20]]]]})",
+                       R"({"id": 1, "name": "square", "count": -7, "area": 0.5, "since": null} {"type": "Polygon", "coordinates": [[[30, 30], [31, 30], [31, 31], [30, 31], [30, 30]]]})"}},
+        {"arcz_nom.shp", {R"({"id": 0} {"type": "LineString", "coordinates": [[0, 0, 1], [1, 1, 2], [2, 2, 3]]})"}},
+        {"pointz_nom.shp", {R"({"id": 0} {"type": "Point", "coordinates": [1, 2, 3]})", R"({"id": 1} {"type": "Point", "coordinates": [4, 5, 6]})"}},
+        {"pointz.shp", {R"({"id": 0, "measures": 4} {"type": "Point", "coordinates": [1, 2, 3]})", R"({"id": 1, "measures": 7} {"type": "Point", "coordinates": [4, 5, 6]})"}},
+        {"arcm.shp", {R"({"id": 0, "measures": [1, 2, 3, 4]} {"type": "LineString", "coordinates": [[0, 0], [1, 1], [2, 2], [3, 3]]})"}},
+        {"multipatch.shp", {R"({"id": 0, "measures": [[[10, 11, 12, 10]], [[11, 13, 12, 11]], [[0, 1, 2, 0]]], "NAME": "roof"} )"
                             R"({"type": "MultiPolygon", "coordinates": [[[[0, 0, 1], [1, 0, 1], [0, 1, 2], [0, 0, 1]]], [[[1, 0, 1], [1, 1, 2], [0, 1, 2], [1, 0, 1]]], [[[5, 5, 0], [6, 5, 0], [6, 6, 0], [5, 5, 0]]]]})"}},
     };
     // clang-format on
@@ -148,9 +150,9 @@ TEST(ShapesTool, AttributesAndCoordinatesReachTheGeoJson) {
     }
 }
 
-// Without a .cpg or a language-driver byte the text is ISO-8859-1 (GeoJSON
-// and SVG titles) unless --encoding names another; bytes that do not convert
-// become U+FFFD with one warning.
+// Without a .cpg or a language-driver byte the text is ISO-8859-1 where it
+// is not UTF-8 (GeoJSON and SVG titles); --encoding wins over what the files
+// say; bytes that do not convert become U+FFFD with one warning.
 TEST(ShapesTool, TextEncodingComesFromTheOptionOrIsoLatin1AndBadBytesAreReplaced) {
     TempDir dir;
     for (const char *ext : {".shp", ".shx", ".dbf"})
@@ -172,7 +174,9 @@ TEST(ShapesTool, TextEncodingComesFromTheOptionOrIsoLatin1AndBadBytesAreReplaced
     EXPECT_NE(svg.output.find("<title>Zürich Straße</title>"), std::string::npos);
     EXPECT_EQ(names("--encoding CP1251"), "[\"Cфte d'Ivoire\", 'Zьrich StraЯe']\n");
     put_text(dir.file("t.cpg"), "UTF-8\n");
-    EXPECT_EQ(names("--encoding CP1251"), "[\"C\ufffdte d'Ivoire\", 'Z\ufffdrich Stra\ufffde']\n");
+    // The encoding given wins over the .cpg's.
+    EXPECT_EQ(names("--encoding CP1251"), "[\"Cфte d'Ivoire\", 'Zьrich StraЯe']\n");
+    EXPECT_EQ(names(""), "[\"C\ufffdte d'Ivoire\", 'Z\ufffdrich Stra\ufffde']\n");
     EXPECT_EQ(vorpix::test::read_text(err),
               "vorpix: warning: " + dir.file("t.dbf") + ": text that is not UTF-8; such bytes are written as U+FFFD\n");
 }
@@ -230,7 +234,7 @@ e = e + 360 if e <= w else e
 boxes = [box(w + k, s, e + k, n) for k in (-360, 0, 360)]
 r = shapefile.Reader(sys.argv[2])
 want = [i for i, sh in enumerate(r.shapes()) if any(shape(sh.__geo_interface__).intersects(b) for b in boxes)]
-got = [f['properties']['record'] for f in json.load(open(sys.argv[3]))['features']]
+got = [f['id'] for f in json.load(open(sys.argv[3]))['features']]
 print(got == want, len(got), want)
 )";
     const std::vector<std::pair<std::string, std::string>> cases = {
@@ -258,7 +262,7 @@ TEST(ShapesTool, BadFilesAreOneLineNamingTheFileAndWriteNothing) {
     write_file(cut, whole.data(), 300);
     for (const auto &[shp, message] :
          {std::pair<std::string, std::string>{
-              cut, "header: file length 172 words (344 bytes) runs past the data, which has 300"},
+              cut, "header: file length 172 words (344 bytes) runs past the end of the file, which has 300 bytes"},
           {hostile, "record 0: part indices must ascend, but part 2 starts at point 0, before part 1 at point 3999"},
           {esri("winding.shp"), "record 1: a ring that runs over 3 turns of longitude is not a polygon"}}) {
         const std::string out = dir.file("never.geojson");
@@ -352,7 +356,7 @@ TEST(ShapesTool, NumbersThatAreNotFiniteAreLeftOutWithAWarning) {
     const std::string strict = R"(import json, sys
 def refuse(token): raise ValueError('not JSON: ' + token)
 d = json.loads(open(sys.argv[1], 'rb').read().decode('utf-8'), parse_constant=refuse)
-print(len(d['features']), [f['properties']['record'] for f in d['features'] if f['geometry'] is None])
+print(len(d['features']), [f['id'] for f in d['features'] if f['geometry'] is None])
 )";
     TempDir dir;
     for (const auto &c : cases) {
@@ -427,10 +431,11 @@ TEST(ShapesTool, TablesAreReadFromTheirHeaderLengthAsGdalReadsThem) {
     } cases[] = {
         {"dbf_header_padded", nullptr},
         {"dbf_header_cuts_fields", nullptr},
-        {"dbf_header_zero", "header length of 0 bytes, shorter than the 33 bytes of a header without fields"},
-        {"dbf_header_65535", "header length of 65535 bytes runs past the end of the file, which has 84 bytes"},
-        {"dbf_record_too_narrow", "the fields take 5 bytes of each record, more than the record length of 4"},
-        {"dbf_record_length_zero", "record length of 0 bytes leaves no room for the deletion flag"},
+        {"dbf_header_zero", "header: header length of 0 bytes, shorter than the 33 bytes of a header without fields"},
+        {"dbf_header_65535", "header: header length of 65535 bytes runs past the end of the data, which has 84 bytes"},
+        {"dbf_record_too_narrow",
+         "field descriptors: the fields take 5 bytes of each record, more than the record length of 4"},
+        {"dbf_record_length_zero", "header: record length of 0 bytes leaves no room for the deletion flag"},
         {"dbf_records_run_past", "3 records of 6 bytes from byte 69 run past the end of the file, which has 84 bytes"},
     };
     // GDAL's values of every record, and ours, as one JSON line each; or
@@ -450,9 +455,7 @@ for row in rows:
 )";
     const std::string ours = R"(import json, sys
 for f in json.load(open(sys.argv[1]))['features']:
-    p = f['properties']
-    del p['record']
-    print(json.dumps(p))
+    print(json.dumps(f['properties']))
 )";
     TempDir dir;
     for (const auto &c : cases) {

@@ -162,6 +162,8 @@ void check_kinds(const std::string &kinds, KindSet set) {
         throw UsageError(shore ? "--kinds takes at most two words" : "--kinds takes at most four words");
 }
 
+void print_warning(const std::string &line) { std::fprintf(stderr, "vorpix: warning: %s\n", line.c_str()); }
+
 LogCollector::LogCollector() {
     previous_handler_ = reinterpret_cast<void *>(elog_set_handler(&LogCollector::receive, this, &previous_context_));
 }

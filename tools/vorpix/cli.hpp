@@ -2,11 +2,15 @@
 #ifndef VORPIX_CLI_HPP
 #define VORPIX_CLI_HPP
 
+#include "vorpix/features.hpp"
+
 #include <functional>
+#include <memory>
 #include <map>
 #include <set>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace vorpix::cli {
@@ -16,9 +20,8 @@ struct UsageError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 // Bad input: printed as one line "vorpix: WHAT", exit status 1. Name the file.
-struct InputError : std::runtime_error {
-    using std::runtime_error::runtime_error;
-};
+// The feature layer's errors are the same type.
+using InputError = features::Error;
 
 // Options are "--name value" (or "--name=value") for the names in
 // value_options, "--name" alone for any other; everything else is positional.
@@ -42,9 +45,7 @@ private:
 
 double parse_number(const std::string &text, const std::string &what);
 // "W/E/S/N" in degrees.
-struct Box {
-    double west, east, south, north;
-};
+using Box = features::Box;
 Box parse_box(const std::string &text);
 
 // A resolution given to option as c, l, i, h or f, or its full name; the letter.
@@ -66,19 +67,28 @@ const char *map_kind(const std::string &relative);
 enum class KindSet { Shorelines, Lines };
 void check_kinds(const std::string &kinds, KindSet set);
 
-// Output collected in memory and written only when the command succeeds,
-// to the -o file or standard output.
+// A command's output, to the -o file or standard output ("" or "-"),
+// written as it comes in pieces of bounded size. A file is written whole or
+// not at all: the pieces go to a temporary file that replaces it at commit,
+// and output never committed (the command failed) leaves no trace. Standard
+// output takes the pieces as they come.
 class Output {
 public:
-    explicit Output(std::string path) : path_(std::move(path)) {}
-    std::string &text() { return text_; }
-    void append(const std::string &s) { text_ += s; }
-    void commit() const;
+    explicit Output(std::string path);
+    ~Output();
+    Output(const Output &) = delete;
+    Output &operator=(const Output &) = delete;
+    void append(std::string_view s);
+    void append(const char *data, size_t size) { append(std::string_view(data, size)); }
+    void commit();
     const std::string &path() const { return path_; }
 
 private:
+    struct File;
+    void flush();
     std::string path_;
     std::string text_;
+    std::unique_ptr<File> file_;
 };
 // Writes bytes as the file path. A file that the command reads is refused
 // (see note_input). A regular file, or a new one, is replaced
@@ -99,6 +109,9 @@ void write_stdout(const std::string &bytes);
 // Closes standard output at the end of a successful run: a write that failed
 // unnoticed until now gives a message and a failing status.
 int close_stdout(int status);
+
+// "vorpix: warning: LINE" on standard error.
+void print_warning(const std::string &line);
 
 // Collects library log messages while in scope instead of printing them.
 class LogCollector {

@@ -4,6 +4,8 @@
 #ifndef VORPIX_COMMANDS_HPP
 #define VORPIX_COMMANDS_HPP
 
+#include "cli.hpp"
+
 #include <string>
 #include <vector>
 
@@ -53,7 +55,7 @@ struct IndexedShape {
     int shape_type;
     double box[4];
 };
-std::vector<IndexedShape> index_shapefile(const std::string &path, const std::vector<unsigned char> &bytes);
+std::vector<IndexedShape> index_shapefile(const std::string &path);
 // The shapes of one file as the index keeps them, the file by its absolute path.
 struct IndexedFile {
     std::string path;
@@ -66,20 +68,8 @@ void write_index(const std::string &db_path, const std::string &table, const std
 // The rows of an index table whose boxes meet the box, in order, as
 // fetch --box finds them: through the table's R*Tree when through_tree and
 // there is one, else by reading every row's box.
-struct Box;
 std::vector<long> index_rows_in_box(const std::string &db_path, const std::string &table, const Box &box,
                                     bool through_tree);
-// A record decoded elsewhere as vorpix shapes writes it: a GeoJSON Feature
-// in longitude and latitude when coordinates say how, with the attributes
-// of table's record recno, after the properties given (members without
-// braces, not empty).
-struct Coordinates;
-class DbaseTable;
-class GeoBBox;
-std::string record_feature_json(const ESRISHPRECStr &rec, const std::string &path, int recno,
-                                const Coordinates &coordinates, DbaseTable *table, const std::string &properties,
-                                GeoBBox &box);
-
 // Border or river segments of a box, clipped to it in its own longitude
 // frame (geo::frame_of), copies by whole turns included (for pictures that
 // combine layers).

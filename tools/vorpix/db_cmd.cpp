@@ -1,9 +1,10 @@
 // vorpix index and fetch, which keep shapes in an SQLite database.
 #include "cli.hpp"
 #include "commands.hpp"
-#include "dbase_values.hpp"
 #include "geo_output.hpp"
-#include "projection.hpp"
+
+#include "vorpix/features.hpp"
+#include "vorpix/geojson_writer.hpp"
 
 #include "esri.h"
 #include "esri_release.hpp"
@@ -143,8 +144,7 @@ int run_index(int argc, char **argv) {
     size_t total = 0;
     for (size_t i = 1; i < args.positional().size(); ++i) {
         const std::string &path = args.positional()[i];
-        files.push_back(
-            {std::filesystem::absolute(path).lexically_normal().string(), index_shapefile(path, read_input(path))});
+        files.push_back({std::filesystem::absolute(path).lexically_normal().string(), index_shapefile(path)});
         total += files.back().shapes.size();
     }
     write_index(db_path, table, files);
@@ -264,27 +264,34 @@ public:
             if (dbgetv(row, nullptr, "fileid", &fileid, "offset", &offset, nullptr) < 0) return;
         }
         const std::string &path = path_of(fileid);
-        if (!path.empty() && starts_record(path, offset) == false)
+        if (path.empty()) return;
+        features::ShapefileReader *reader = nullptr;
+        try {
+            reader = &of(fileid);
+        } catch (const InputError &) {
+            return;  // the fetch names what is wrong with the file
+        }
+        if (!reader->starts_record(static_cast<std::uint64_t>(offset)))
             throw InputError(db_path_ + ": row " + std::to_string(r) + ": " + path + ": offset " +
                              std::to_string(offset) + " is not the start of a record");
     }
 
-    // A fetched record as a feature: its row, file and offset, then what
-    // vorpix shapes writes of it. The record number is the row's recno
-    // when it has one, else the one the record's header gives.
-    std::string feature(Dbptr row, long r, const ESRISHPRECStr &rec, GeoBBox &box) {
+    // A fetched record as vorpix shapes writes it, with its row, file and
+    // offset as members of the Feature. The record number is the row's
+    // recno when it has one, else the one the record's header gives.
+    void write(Dbptr row, long r, const ESRISHPRECStr &rec, features::GeoJsonWriter &json) {
         long fileid = 0;
         {
             LogCollector ignore;
             dbgetv(row, nullptr, "fileid", &fileid, nullptr);
         }
-        const Source &source = of(fileid);
+        features::ShapefileReader &reader = of(fileid);
         const int record = record_number(row, rec);
-        return record_feature_json(rec, source.path, record, source.coordinates,
-                                   source.table && record < source.table->count() ? source.table.get() : nullptr,
-                                   "\"row\":" + std::to_string(r) + ",\"file\":" + json_string(source.path) +
-                                       ",\"offset\":" + std::to_string(rec.offset),
-                                   box);
+        reader.feature_of(rec, record, feature_);
+        std::string extra = "\"row\":" + std::to_string(r) + ",\"file\":";
+        features::json_string(path_of(fileid), extra);
+        extra += ",\"offset\":" + std::to_string(rec.offset);
+        json.write(feature_, reader.fields(), extra);
     }
 
     // The record's number from 0, as vorpix shapes and info count: the
@@ -298,12 +305,6 @@ public:
     }
 
 private:
-    struct Source {
-        std::string path;
-        Coordinates coordinates;
-        std::unique_ptr<DbaseTable> table;
-    };
-
     // The shapefile of a file id as the library finds it, noted as an input;
     // "" when the database names none.
     const std::string &path_of(long fileid) {
@@ -317,94 +318,27 @@ private:
         return paths_.emplace(fileid, path).first->second;
     }
 
-    // What tells where a shapefile's records start: the offsets that its
-    // index file (.shx) lists, when it has one that reads as the index of
-    // this file (every record within it, the last ending where it ends).
-    struct Starts {
-        bool readable = false;  // a regular file, of size bytes
-        long size = 0;
-        bool listed = false;
-        std::vector<long> offsets;  // sorted
-    };
-
-    static Starts starts_of(const std::string &shp) {
-        Starts s;
-        struct stat st {};
-        if (::stat(shp.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return s;
-        s.readable = true;
-        s.size = static_cast<long>(st.st_size);
-        const std::string shx = file_beside(shp, {".shx", ".SHX"});
-        if (shx.empty()) return s;
-        std::vector<unsigned char> bytes;
-        try {
-            bytes = read_input(shx);
-        } catch (const InputError &) {
-            return s;
-        }
-        const auto word = [&](size_t at) {
-            return static_cast<long>(std::uint32_t{bytes[at]} << 24 | std::uint32_t{bytes[at + 1]} << 16 |
-                                     std::uint32_t{bytes[at + 2]} << 8 | bytes[at + 3]);
-        };
-        if (bytes.size() < 100 || (bytes.size() - 100) % 8 != 0 || word(0) != 9994 ||
-            word(24) * 2 != static_cast<long>(bytes.size()))
-            return s;
-        long end = 100;
-        for (size_t at = 100; at < bytes.size(); at += 8) {
-            const long offset = word(at) * 2, length = word(at + 4) * 2;
-            if (offset < 100 || offset + 8 + length > s.size) return s;
-            s.offsets.push_back(offset);
-            end = std::max(end, offset + 8 + length);
-        }
-        if (end != s.size) return s;
-        std::sort(s.offsets.begin(), s.offsets.end());
-        s.listed = true;
-        return s;
-    }
-
-    // Whether a record starts at offset: one of the offsets the .shx lists,
-    // or, without one, a record header there that frames a record of a
-    // shape type within the file. Unknown when the file cannot be read.
-    std::optional<bool> starts_record(const std::string &shp, long offset) {
-        auto known = starts_.find(shp);
-        if (known == starts_.end()) known = starts_.emplace(shp, starts_of(shp)).first;
-        const Starts &s = known->second;
-        if (!s.readable) return std::nullopt;
-        if (s.listed) return std::binary_search(s.offsets.begin(), s.offsets.end(), offset);
-        // Records follow a 100-byte header and are whole 16-bit words long.
-        if (offset < 100 || offset % 2 != 0 || offset > s.size - 12) return false;
-        const int fd = ::open(shp.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-        if (fd < 0) return std::nullopt;
-        unsigned char h[12];
-        const bool read = ::pread(fd, h, sizeof h, offset) == static_cast<ssize_t>(sizeof h);
-        ::close(fd);
-        if (!read) return std::nullopt;
-        const long length = static_cast<long>(std::uint32_t{h[4]} << 24 | std::uint32_t{h[5]} << 16 |
-                                              std::uint32_t{h[6]} << 8 | h[7]) *
-                            2;
-        const std::uint32_t type = h[8] | std::uint32_t{h[9]} << 8 | std::uint32_t{h[10]} << 16 |
-                                   std::uint32_t{h[11]} << 24;
-        const std::uint32_t types[] = {0, 1, 3, 5, 8, 11, 13, 15, 18, 21, 23, 25, 28, 31};
-        return length >= 4 && offset + 8 + length <= s.size &&
-               std::find(std::begin(types), std::end(types), type) != std::end(types);
-    }
-
-    const Source &of(long fileid) {
+    // The reader of a file id's shapefile, for its table and coordinates.
+    features::ShapefileReader &of(long fileid) {
         auto known = sources_.find(fileid);
-        if (known != sources_.end()) return known->second;
-        const std::string path = path_of(fileid);
-        Source source{path, transform_ ? coordinates_of(path) : Coordinates{}, nullptr};
-        const std::string dbf = file_beside(path, {".dbf", ".DBF"});
-        if (!dbf.empty()) source.table = std::make_unique<DbaseTable>(dbf, read_input(dbf), encoding_);
-        return sources_.emplace(fileid, std::move(source)).first->second;
+        if (known != sources_.end()) return *known->second;
+        features::ShapefileOptions options;
+        options.encoding = encoding_;
+        options.transform = transform_;
+        options.deleted = true;
+        options.warn = print_warning;
+        options.opened = note_input;
+        auto reader = std::make_unique<features::ShapefileReader>(path_of(fileid), options);
+        return *sources_.emplace(fileid, std::move(reader)).first->second;
     }
 
     std::string db_path_;
     Query name_;
     std::string encoding_;
     bool transform_;
-    std::map<long, Source> sources_;
+    std::map<long, std::unique_ptr<features::ShapefileReader>> sources_;
+    features::Feature feature_;
     std::map<long, std::string> paths_;
-    std::map<std::string, Starts> starts_;
 };
 
 // A decoded record, released however its fetch ends.
@@ -443,8 +377,8 @@ int run_fetch(int argc, char **argv) {
                                               : all_rows(sql, table);
     const Dbptr rows = open_table(db_path, table);
     if (boxed && !tree) wanted = rows_meeting(rows, wanted, box);
-    GeoJson json;
-    std::string list;
+    Output out(args.get("o"));
+    features::GeoJsonWriter json([&out](const char *data, size_t size) { out.append(data, size); }, {});
     Shapefiles files(sql, db_path, args.get("encoding"), !args.flag("no-transform"));
     for (long r : wanted) {
         const Dbptr row = dblookup(rows, nullptr, nullptr, nullptr, std::to_string(r).c_str());
@@ -455,19 +389,16 @@ int run_fetch(int argc, char **argv) {
         if (esri_get_db_shp_record(row, &rec) < 0)
             throw InputError(db_path + ": row " + std::to_string(r) + ": " + row_reason(log.first(), db_path));
         if (args.flag("list")) {
-            list += captured_stdout([&] {
+            out.append(captured_stdout([&] {
                 char prefix[] = "";
                 esri_print_shapefile_record(prefix, &rec, Shapefiles::record_number(row, rec));
-            });
+            }));
         } else {
-            GeoBBox box;
-            const std::string feature = files.feature(row, r, rec, box);
-            json.raw_feature(feature, box);
+            files.write(row, r, rec, json);
         }
     }
     dbclose(rows);
-    Output out(args.get("o"));
-    out.append(args.flag("list") ? list : json.finish());
+    if (!args.flag("list")) json.finish();
     out.commit();
     return 0;
 }

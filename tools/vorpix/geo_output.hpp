@@ -232,6 +232,8 @@ public:
         element("<rect x=\"0\" y=\"0\" width=\"100%\" height=\"100%\" fill=\"" + fill + "\"/>");
     }
     std::string finish() const { return text_ + "</svg>\n"; }
+    // What has been added so far, handed over: the picture written in pieces.
+    std::string take() { return std::exchange(text_, std::string()); }
 
 private:
     // Pixels a thousand pictures away are as good as further ones for a

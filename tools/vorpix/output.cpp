@@ -222,35 +222,12 @@ void refuse_input(const std::string &path) {
                      (input == path ? std::string("an input") : "the input " + input));
 }
 
-void replace_file(const std::string &path, const Target &t, const std::string &bytes) {
-    TemporaryFile temporary(directory_of(t.path));
-    if (temporary.fd() < 0) cannot_write(path, temporary.error());
-    if (t.exists) {
-        // Another owner's file keeps its owner when root replaces it; for
-        // anyone else this fails and the new file is theirs.
-        if (::fchown(temporary.fd(), t.st.st_uid, t.st.st_gid) != 0) errno = 0;
-    }
-    const mode_t mode = t.exists ? (t.st.st_mode & 07777) : creation_mode();
-    if (::fchmod(temporary.fd(), mode) != 0) cannot_write(path, errno);
-    int error = write_all(temporary.fd(), bytes);
-    if (error == 0 && ::fsync(temporary.fd()) != 0) error = errno;
-    if (error == 0) error = temporary.replace(t.path);
-    if (error != 0) cannot_write(path, error);
-    const int directory = ::open(directory_of(t.path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+void fsync_directory(const std::string &path) {
+    const int directory = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (directory >= 0) {
         ::fsync(directory);
         ::close(directory);
     }
-}
-
-// Devices and FIFOs take the bytes as they come; replacing them would destroy
-// the node.
-void write_in_place(const std::string &path, const Target &t, const std::string &bytes) {
-    const int fd = ::open(t.path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) cannot_write(path, errno);
-    int error = write_all(fd, bytes);
-    if (::close(fd) != 0 && error == 0) error = errno;
-    if (error != 0) cannot_write(path, error);
 }
 
 }  // namespace
@@ -262,19 +239,72 @@ void check_may_replace(const std::string &path) {
 }
 
 void write_output_file(const std::string &path, const std::string &bytes) {
-    refuse_input(path);
-    // Links under /proc (behind /dev/stdout, /dev/fd/N) name pipes and
-    // terminals in words that are not paths; open follows them.
-    struct stat st {};
-    if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode))
-        return write_in_place(path, Target{path, true, st}, bytes);
-    const Target target = follow_links(path);
-    if (!target.exists) return replace_file(path, target, bytes);
-    if (S_ISDIR(target.st.st_mode)) throw InputError(path + ": cannot write: is a directory");
-    if (!S_ISREG(target.st.st_mode)) return write_in_place(path, target, bytes);
-    check_writable(path, target);
-    replace_file(path, target, bytes);
+    Output out(path);
+    out.append(bytes);
+    out.commit();
 }
+
+// Where an output file's pieces go while it is written: a temporary file
+// that replaces it at the end (regular and new files), or the file itself
+// (devices and FIFOs, which replacing would destroy).
+struct Output::File {
+    std::string path;  // as given
+    Target target;
+    std::unique_ptr<TemporaryFile> temporary;
+    int direct = -1;
+
+    explicit File(const std::string &given) : path(given) {
+        refuse_input(path);
+        // Links under /proc (behind /dev/stdout, /dev/fd/N) name pipes and
+        // terminals in words that are not paths; open follows them.
+        struct stat st {};
+        if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) {
+            open_direct(path);
+            return;
+        }
+        target = follow_links(path);
+        if (target.exists && S_ISDIR(target.st.st_mode)) throw InputError(path + ": cannot write: is a directory");
+        if (target.exists && !S_ISREG(target.st.st_mode)) {
+            open_direct(target.path);
+            return;
+        }
+        if (target.exists) check_writable(path, target);
+        temporary = std::make_unique<TemporaryFile>(directory_of(target.path));
+        if (temporary->fd() < 0) cannot_write(path, temporary->error());
+        if (target.exists) {
+            // Another owner's file keeps its owner when root replaces it; for
+            // anyone else this fails and the new file is theirs.
+            if (::fchown(temporary->fd(), target.st.st_uid, target.st.st_gid) != 0) errno = 0;
+        }
+        const mode_t mode = target.exists ? (target.st.st_mode & 07777) : creation_mode();
+        if (::fchmod(temporary->fd(), mode) != 0) cannot_write(path, errno);
+    }
+    ~File() {
+        if (direct >= 0) ::close(direct);
+    }
+    File(const File &) = delete;
+    File &operator=(const File &) = delete;
+
+    void open_direct(const std::string &name) {
+        direct = ::open(name.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
+        if (direct < 0) cannot_write(path, errno);
+    }
+    void write(const std::string &bytes) {
+        if (const int error = write_all(direct >= 0 ? direct : temporary->fd(), bytes)) cannot_write(path, error);
+    }
+    void commit() {
+        if (direct >= 0) {
+            const int closed = ::close(direct);
+            direct = -1;
+            if (closed != 0) cannot_write(path, errno);
+            return;
+        }
+        int error = ::fsync(temporary->fd()) != 0 ? errno : 0;
+        if (error == 0) error = temporary->replace(target.path);
+        if (error != 0) cannot_write(path, error);
+        fsync_directory(directory_of(target.path));
+    }
+};
 
 void write_stdout(const std::string &bytes) {
     if (std::fwrite(bytes.data(), 1, bytes.size(), stdout) != bytes.size() || std::fflush(stdout) != 0)
@@ -293,9 +323,32 @@ int close_stdout(int status) {
     return status;
 }
 
-void Output::commit() const {
-    if (path_.empty() || path_ == "-") write_stdout(text_);
-    else write_output_file(path_, text_);
+namespace {
+// Pieces of this size reach the file or standard output as they fill.
+constexpr size_t output_piece = 1 << 20;
+}  // namespace
+
+Output::Output(std::string path) : path_(std::move(path)) {}
+Output::~Output() = default;
+
+void Output::append(std::string_view s) {
+    text_.append(s);
+    if (text_.size() >= output_piece) flush();
+}
+
+void Output::flush() {
+    if (path_.empty() || path_ == "-") {
+        write_stdout(text_);
+    } else {
+        if (!file_) file_ = std::make_unique<File>(path_);
+        file_->write(text_);
+    }
+    text_.clear();
+}
+
+void Output::commit() {
+    flush();
+    if (file_) file_->commit();
 }
 
 }  // namespace vorpix::cli

@@ -285,6 +285,50 @@ VORPIX_API int esri_get_dbase_fields(ESRIDBASEStr *dbstr, int recno, Arr **field
 VORPIX_API int esri_decode_shapefile_sized(ESRISHPStr *shp, const unsigned char *data, long size);
 VORPIX_API int esri_decode_dbase_file_sized(ESRIDBASEStr *dbf, const unsigned char *data, long size);
 
+/* Beside the whole-file decoders, for readers that take a file a record at a
+ * time and never hold all of it. */
+
+/* One main-file record, its 8-byte header and its contents, from size bytes
+ * at data (more than the record needs is allowed), into the caller's zeroed
+ * ESRISHPRECStr, which records offset as its place in the file. -1 with a
+ * message, as the sized decoders give, when the record does not add up. */
+VORPIX_API int esri_decode_shapefile_record_sized(ESRISHPRECStr *rec, const unsigned char *data, long size,
+                                                  long offset);
+/* What a record holds (its shape and the shape's arrays); rec itself stays,
+ * zeroed. */
+VORPIX_API void esri_release_shapefile_record(ESRISHPRECStr *rec);
+
+/* The header and field descriptors of a level-5 dBase file from its first
+ * size bytes at data, into the caller's zeroed ESRIDBASEStr; records stays
+ * NULL. The header area must be whole: its length (numbyteshdr) must leave
+ * room for the descriptors read and lie within size, and the fields must fit
+ * in numbytesrec bytes after the deletion flag. 0, or -1 with a message. */
+VORPIX_API int esri_decode_dbase_header_sized(ESRIDBASEStr *dbf, const unsigned char *data, long size);
+/* Everything under a dBase structure; the structure itself stays, zeroed. */
+VORPIX_API void esri_release_dbase_file(ESRIDBASEStr *dbf);
+
+/* One typed field value of a dBase record. */
+#define ESRI_VALUE_NULL 0    /* blank, overflowed ("***") or unreadable */
+#define ESRI_VALUE_INTEGER 1 /* N or F without a fraction or exponent, in range: integer */
+#define ESRI_VALUE_REAL 2    /* other N, F, O fields: real */
+#define ESRI_VALUE_LOGICAL 3 /* L: integer 1 (T, t, Y, y) or 0 (F, f, N, n) */
+#define ESRI_VALUE_TEXT 4    /* other types: text, length bytes as stored */
+#define ESRI_VALUE_DATE 5    /* D, "YYYYMMDD": integer YYYYMMDD */
+typedef struct ESRIDBASEVALUEStr {
+    int type;
+    long long integer;
+    double real;
+    const unsigned char *text; /* within the record, trimmed of blanks; not terminated */
+    int length;
+} ESRIDBASEVALUEStr;
+/* The values of one record, the record's size bytes at record starting with
+ * its deletion flag, into values[0..count-1], one per field descriptor in
+ * file order (fields past count are not read; missing ones are NULL). A
+ * field's text ends at its first zero byte; bytes past size read as blanks.
+ * 1 when the record is marked deleted ('*'), 0 when not, -1 on bad arguments. */
+VORPIX_API int esri_get_dbase_values(const ESRIDBASEStr *dbf, const unsigned char *record, long size,
+                                     ESRIDBASEVALUEStr *values, int count);
+
 /* Listings on standard output; each nesting level adds two blanks to prefix. */
 VORPIX_API void esri_print_shapefile(char *prefix, void *estruc);
 VORPIX_API void esri_print_shapefile_record(char *prefix, void *estruc, int recno);

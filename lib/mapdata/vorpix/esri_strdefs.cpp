@@ -24,6 +24,8 @@
 #include <atomic>
 #include <climits>
 #include <bit>
+#include <charconv>
+#include <cmath>
 #include <cstdarg>
 #include <cstddef>
 #include <cstdint>
@@ -539,7 +541,10 @@ int decode_shapefile(Stream &s, ESRISHPStr *shp) {
 
 constexpr unsigned char field_terminator = 0x0d;
 
-int decode_dbase(Stream &s, ESRIDBASEStr *dbf) {
+int decode_field_descriptors(Stream &s, ESRIDBASEStr *dbf, int most);
+
+// The header and its field descriptors, up to the terminator.
+int decode_dbase_header(Stream &s, ESRIDBASEStr *dbf) {
     if (dbf->field_descriptors) {
         clrtbl(dbf->field_descriptors, nullptr);
     } else if (!(dbf->field_descriptors = newtbl(0))) {
@@ -564,7 +569,12 @@ int decode_dbase(Stream &s, ESRIDBASEStr *dbf) {
         if (h.numrecs < 0) throw DecodeError::bad_value(format("numrecs %d is negative", h.numrecs));
         if (h.numbytesrec < 0) throw DecodeError::bad_value(format("numbytesrec %d is negative", h.numbytesrec));
     }
-    for (int index = 0;; ++index) {
+    return decode_field_descriptors(s, dbf, INT_MAX);
+}
+
+// The descriptors after the header, up to the terminator or the most given.
+int decode_field_descriptors(Stream &s, ESRIDBASEStr *dbf, int most) {
+    for (int index = 0; index < most; ++index) {
         s.where = Where{.item = "field descriptor", .index = index, .at = static_cast<long long>(s.file_offset())};
         s.in.need(1);
         if (s.in.cursor()[0] == field_terminator) break;
@@ -582,6 +592,12 @@ int decode_dbase(Stream &s, ESRIDBASEStr *dbf) {
             return -1;
         }
     }
+    return 0;
+}
+
+int decode_dbase(Stream &s, ESRIDBASEStr *dbf) {
+    if (decode_dbase_header(s, dbf) < 0) return -1;
+    const ESRIDBASEHDRStr &h = dbf->hdr;
     s.where = Where{.item = "records area"};
     s.in.skip(1);
     // In the usual layout numbyteshdr counts the terminator and is odd, so the
@@ -622,6 +638,116 @@ int decode_dbase(Stream &s, ESRIDBASEStr *dbf) {
     std::memset(records + available, 0, (bytes ? bytes : 1) - static_cast<size_t>(available));
     dbf->records = records;
     return 0;
+}
+
+}  // namespace
+
+namespace {
+
+// The header area as a reader of records needs it: a header length that
+// holds the header and the descriptors read (at most as many as it has room
+// for) and lies within the data, and fields that fit in a record after its
+// deletion flag.
+int decode_dbase_header_only(Stream &s, ESRIDBASEStr *dbf) {
+    if (dbf->field_descriptors) {
+        clrtbl(dbf->field_descriptors, std::free);
+    } else if (!(dbf->field_descriptors = newtbl(0))) {
+        elog_log(0, "esri_decode_dbase_header_sized: newtbl() error.\n");
+        return -1;
+    }
+    s.where = Where{.item = "header"};
+    s.in.need(1);
+    const int version = s.in.cursor()[0] & 7;
+    dbf->level = version == 3 ? 5 : version == 4 ? 7 : version;
+    if (dbf->level != 5) throw DecodeError::bad_value(format("dBase level %d; only level 5 is read", dbf->level));
+    void *hdr = &dbf->hdr;
+    if (unstuff(s, 102, &hdr) < 0) return -1;
+    const ESRIDBASEHDRStr &h = dbf->hdr;
+    const int header = static_cast<unsigned short>(h.numbyteshdr);
+    const int width = static_cast<unsigned short>(h.numbytesrec);
+    if (h.numrecs < 0) throw DecodeError::bad_value(format("numrecs %d is negative", h.numrecs));
+    if (header <= 32)
+        throw DecodeError::bad_value(
+            format("header length of %d bytes, shorter than the 33 bytes of a header without fields", header));
+    if (static_cast<size_t>(header) > s.in.size())
+        throw DecodeError::bad_value(format(
+            "header length of %d bytes runs past the end of the data, which has %zu bytes", header, s.in.size()));
+    if (width <= 0) throw DecodeError::bad_value("record length of 0 bytes leaves no room for the deletion flag");
+    if (decode_field_descriptors(s, dbf, (header - 32) / 32) < 0) return -1;
+    int taken = 1;
+    for (int i = 0; i < cnttbl(dbf->field_descriptors); ++i)
+        taken += static_cast<const ESRIDBASEFIELDDESCRStr *>(gettbl(dbf->field_descriptors, i))->length;
+    s.where = Where{.item = "field descriptors"};
+    if (taken > width)
+        throw DecodeError::bad_value(
+            format("the fields take %d bytes of each record, more than the record length of %d", taken, width));
+    return 0;
+}
+
+bool digits_only(std::string_view text) {
+    return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// A numeric field's text as an integer when it is one that fits, else a real.
+void number_value(std::string_view text, ESRIDBASEVALUEStr &v) {
+    if (text.find_first_not_of('*') == std::string_view::npos) return;  // overflowed
+    if (text[0] == '+') text.remove_prefix(1);
+    const std::string_view digits = !text.empty() && text[0] == '-' ? text.substr(1) : text;
+    if (digits_only(digits)) {
+        long long integer = 0;
+        const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), integer);
+        if (ec == std::errc() && end == text.data() + text.size()) {
+            v.type = ESRI_VALUE_INTEGER;
+            v.integer = integer;
+            return;
+        }
+    }
+    double real = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), real);
+    if (ec != std::errc() || end != text.data() + text.size() || !std::isfinite(real)) return;
+    v.type = ESRI_VALUE_REAL;
+    v.real = real;
+}
+
+int get_dbase_values(const ESRIDBASEStr *dbf, const unsigned char *record, long size, ESRIDBASEVALUEStr *values,
+                     int count) {
+    if (!dbf || (!record && size > 0) || size < 0 || (!values && count > 0) || count < 0) {
+        elog_log(0, "esri_get_dbase_values: invalid arguments.\n");
+        return -1;
+    }
+    const int fields = dbf->field_descriptors ? cnttbl(dbf->field_descriptors) : 0;
+    const auto room = static_cast<size_t>(size);
+    size_t offset = 1;
+    for (int i = 0; i < count; ++i) {
+        ESRIDBASEVALUEStr &v = values[i];
+        v = ESRIDBASEVALUEStr{};
+        if (i >= fields) continue;
+        const auto *d = static_cast<const ESRIDBASEFIELDDESCRStr *>(gettbl(dbf->field_descriptors, i));
+        const size_t at = std::min(offset, room), n = std::min<size_t>(d->length, room - at);
+        offset += d->length;
+        const std::string_view text = field_text_words(reinterpret_cast<const char *>(record) + at, n);
+        if (text.empty()) continue;
+        switch (d->type) {
+        case 'N':
+        case 'F':
+        case 'O': number_value(text, v); break;
+        case 'L':
+            if (text.size() == 1 && std::strchr("TtYy", text[0])) v.type = ESRI_VALUE_LOGICAL, v.integer = 1;
+            else if (text.size() == 1 && std::strchr("FfNn", text[0])) v.type = ESRI_VALUE_LOGICAL, v.integer = 0;
+            break;
+        case 'D':
+            if (text.size() == 8 && digits_only(text) && text != "00000000") {
+                v.type = ESRI_VALUE_DATE;
+                std::from_chars(text.data(), text.data() + 8, v.integer);
+            }
+            break;
+        default:
+            v.type = ESRI_VALUE_TEXT;
+            v.text = reinterpret_cast<const unsigned char *>(text.data());
+            v.length = static_cast<int>(text.size());
+        }
+    }
+    return size > 0 && record[0] == '*' ? 1 : 0;
 }
 
 }  // namespace
@@ -714,6 +840,38 @@ int esri_decode_dbase_file_sized(ESRIDBASEStr *dbf, const unsigned char *data, l
         return decode_sized("esri_decode_dbase_file_sized", data, size,
                             [dbf](Stream &s) { return decode_dbase(s, dbf); });
     });
+}
+
+int esri_decode_shapefile_record_sized(ESRISHPRECStr *rec, const unsigned char *data, long size, long offset) {
+    return vorpix::guarded("esri_decode_shapefile_record_sized", -1, [&] {
+        const int status = decode_sized("esri_decode_shapefile_record_sized", data, size, [rec](Stream &s) {
+            s.where = Where{.item = "record"};
+            return decode_record(s, rec);
+        });
+        rec->offset = static_cast<unsigned long>(offset);
+        return status;
+    });
+}
+
+void esri_release_shapefile_record(ESRISHPRECStr *rec) {
+    if (!rec) return;
+    vorpix::esri::release_shape(rec->shape_type, rec->record);
+    *rec = ESRISHPRECStr{};
+}
+
+int esri_decode_dbase_header_sized(ESRIDBASEStr *dbf, const unsigned char *data, long size) {
+    return vorpix::guarded("esri_decode_dbase_header_sized", -1, [&] {
+        return decode_sized("esri_decode_dbase_header_sized", data, size,
+                            [dbf](Stream &s) { return decode_dbase_header_only(s, dbf); });
+    });
+}
+
+void esri_release_dbase_file(ESRIDBASEStr *dbf) { vorpix::esri::release_dbase_file(dbf); }
+
+int esri_get_dbase_values(const ESRIDBASEStr *dbf, const unsigned char *record, long size, ESRIDBASEVALUEStr *values,
+                          int count) {
+    return vorpix::guarded("esri_get_dbase_values", -1,
+                           [&] { return get_dbase_values(dbf, record, size, values, count); });
 }
 
 void esri_print_shapefile(char *prefix, void *estruc) {

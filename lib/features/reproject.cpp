@@ -1,16 +1,13 @@
 // Projected coordinates to longitude and latitude through PROJ.
-#include "projection.hpp"
+#include "vorpix/reproject.hpp"
 
-#include "cli.hpp"
-#include "dbase_values.hpp"
+#include "input_file.hpp"
 
 #include <proj.h>
 
-#include <cstdio>
-#include <fstream>
-#include <sstream>
+#include <cstring>
 
-namespace vorpix::cli {
+namespace vorpix::features {
 
 ToLonLat::ToLonLat(const std::string &wkt, const std::string &file) {
     PJ_CONTEXT *ctx = proj_context_create();
@@ -21,13 +18,13 @@ ToLonLat::ToLonLat(const std::string &wkt, const std::string &file) {
         if (source) proj_destroy(source);
         proj_context_destroy(ctx);
         context_ = nullptr;
-        throw InputError(file + ": " + why);
+        throw Error(ErrorCode::Unsupported, file, "", why);
     };
     if (!source) fail("PROJ cannot read the coordinate system");
     switch (proj_get_type(source)) {
     case PJ_TYPE_GEOGRAPHIC_2D_CRS:
     case PJ_TYPE_GEOGRAPHIC_3D_CRS:
-    case PJ_TYPE_GEOGRAPHIC_CRS: proj_destroy(source); return;
+    case PJ_TYPE_GEOGRAPHIC_CRS: geographic_ = true; break;
     case PJ_TYPE_PROJECTED_CRS:
     case PJ_TYPE_COMPOUND_CRS:
     case PJ_TYPE_BOUND_CRS:
@@ -35,6 +32,25 @@ ToLonLat::ToLonLat(const std::string &wkt, const std::string &file) {
     default: fail("not a coordinate system PROJ can transform");
     }
     PJ *target = proj_create(ctx, "EPSG:4326");
+    if (geographic_ && target) {
+        // Degrees on WGS 84 (or a datum PROJ holds the same) pass unchanged;
+        // other datums are shifted as ogr2ogr -t_srs EPSG:4326 shifts them.
+        PJ *datum = proj_crs_get_datum_forced(ctx, source);
+        PJ *wgs84 = proj_crs_get_datum_forced(ctx, target);
+        const bool same = datum && wgs84 &&
+                          (proj_is_equivalent_to(datum, wgs84, PJ_COMP_EQUIVALENT_EXCEPT_AXIS_ORDER_GEOGCRS) || [&] {
+                              const char *name = proj_get_name(datum);
+                              return name && (std::strstr(name, "WGS_1984") || std::strstr(name, "WGS 1984") ||
+                                              std::strstr(name, "World Geodetic System 1984"));
+                          }());
+        if (datum) proj_destroy(datum);
+        if (wgs84) proj_destroy(wgs84);
+        if (same) {
+            proj_destroy(target);
+            proj_destroy(source);
+            return;
+        }
+    }
     PJ *raw = target ? proj_create_crs_to_crs_from_pj(ctx, source, target, nullptr, nullptr) : nullptr;
     if (target) proj_destroy(target);
     PJ *lonlat = raw ? proj_normalize_for_visualization(ctx, raw) : nullptr;
@@ -49,28 +65,31 @@ ToLonLat::~ToLonLat() {
     if (context_) proj_context_destroy(static_cast<PJ_CONTEXT *>(context_));
 }
 
-void ToLonLat::apply(double *x, double *y, size_t stride, size_t n) const {
+void ToLonLat::apply(double *x, double *y, std::size_t stride, std::size_t n) const {
     if (!transform_ || n == 0) return;
-    const size_t bytes = stride * sizeof(double);
+    const std::size_t bytes = stride * sizeof(double);
     proj_trans_generic(static_cast<PJ *>(transform_), PJ_FWD, x, bytes, n, y, bytes, n, nullptr, 0, 0, nullptr, 0, 0);
 }
 
-Coordinates coordinates_of(const std::string &shp) {
+Coordinates coordinates_of(const std::string &shp, const Warn &warn) {
     Coordinates c;
     const std::string prj = file_beside(shp, {".prj", ".PRJ"});
     if (prj.empty()) return c;
+    c.prj = prj;
     try {
         // The longest real .prj files hold a few kilobytes of WKT.
+        InputFile file(prj);
         bool whole = false;
-        const std::string text = read_side_file(prj, 1 << 16, &whole);
-        if (!whole) throw InputError(prj + ": longer than 64 KiB, which no coordinate system takes");
+        const std::string text = file.head(1 << 16, &whole);
+        if (!whole) throw Error(ErrorCode::Invalid, prj, "", "longer than 64 KiB, which no coordinate system takes");
         c.transform = std::make_unique<ToLonLat>(text, prj);
         c.lonlat = true;
+        c.geographic = c.transform->geographic();
         if (!c.transform->transforms()) c.transform.reset();
-    } catch (const InputError &e) {
-        std::fprintf(stderr, "vorpix: warning: %s; coordinates are written as stored\n", e.what());
+    } catch (const Error &e) {
+        if (warn) warn(std::string(e.what()) + "; coordinates are written as stored");
     }
     return c;
 }
 
-}  // namespace vorpix::cli
+}  // namespace vorpix::features

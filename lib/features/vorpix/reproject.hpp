@@ -1,0 +1,49 @@
+// Coordinates of a shapefile's coordinate system (its .prj file) turned into
+// longitude and latitude on WGS 84, as GDAL's ogr2ogr -t_srs EPSG:4326 does.
+#ifndef VORPIX_FEATURES_REPROJECT_HPP
+#define VORPIX_FEATURES_REPROJECT_HPP
+
+#include "vorpix/features.hpp"
+
+#include <cstddef>
+#include <memory>
+#include <string>
+
+namespace vorpix::features {
+
+class ToLonLat {
+public:
+    // From the system that the WKT text names. An Error naming file when
+    // PROJ cannot read it.
+    ToLonLat(const std::string &wkt, const std::string &file);
+    ~ToLonLat();
+    ToLonLat(const ToLonLat &) = delete;
+    ToLonLat &operator=(const ToLonLat &) = delete;
+    // False for a geographic system on WGS 84, whose coordinates pass unchanged.
+    bool transforms() const { return transform_ != nullptr; }
+    // Whether the system is geographic: its numbers are degrees.
+    bool geographic() const { return geographic_; }
+    // n points in place, x and y each a stride of doubles apart.
+    void apply(double *x, double *y, std::size_t stride, std::size_t n) const;
+
+private:
+    void *context_ = nullptr;
+    void *transform_ = nullptr;
+    bool geographic_ = false;
+};
+
+// What the .prj file beside a shapefile says of its coordinates: whether
+// they are (or are made) longitude and latitude, and the transformation
+// that makes them so. Without a .prj, or with one that PROJ cannot read
+// (then with a warning), nothing is known and the coordinates stay as stored.
+struct Coordinates {
+    std::unique_ptr<ToLonLat> transform;
+    bool lonlat = false;      // longitudes and latitudes, as stored or once transformed
+    bool geographic = false;  // the stored numbers are degrees
+    std::string prj;          // the .prj read, or ""
+};
+Coordinates coordinates_of(const std::string &shp, const Warn &warn);
+
+}  // namespace vorpix::features
+
+#endif
