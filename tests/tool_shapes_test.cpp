@@ -181,6 +181,133 @@ TEST(ShapesTool, TextEncodingComesFromTheOptionOrIsoLatin1AndBadBytesAreReplaced
               "vorpix: warning: " + dir.file("t.dbf") + ": text that is not UTF-8; such bytes are written as U+FFFD\n");
 }
 
+// The encoding given wins; else the .cpg's (one that names no known code
+// page is left aside with a warning); else the language-driver byte (0x57 is
+// ISO-8859-1, 0x03 CP1252, which differ on the bytes 0x80-0x9F); a table that
+// says nothing is UTF-8 where valid, else ISO-8859-1. pyshp decodes the
+// same bytes in the encoding that each case should find.
+TEST(ShapesTool, TextIsReadInTheEncodingThatWinsAsPyshpDecodesIt) {
+    if (!have_pyshp()) GTEST_SKIP() << "no pyshp";
+    struct Case {
+        const char *table, *options, *encoding, *warning;
+    } cases[] = {
+        {"enc_c1_none", "", "latin-1", ""},
+        {"enc_c1_ldid57", "", "latin-1", ""},
+        {"enc_c1_ldid03", "", "cp1252", ""},
+        {"enc_c1_ldid03", "--encoding ISO-8859-1", "latin-1", ""},
+        {"enc_utf8_none", "", "utf-8", ""},
+        {"enc_system", "", "cp1251",
+         "enc_system.cpg: names the code page \"System\", which is not known; it is left aside\n"},
+    };
+    TempDir dir;
+    const std::string script = R"(import json, shapefile, sys
+ours = [f['properties']['NAME'] for f in json.load(open(sys.argv[1], encoding='utf-8'))['features']]
+theirs = [r['NAME'] for r in shapefile.Reader(dbf=open(sys.argv[2], 'rb'), encoding=sys.argv[3]).records()]
+print(ours == theirs, ascii(ours))
+)";
+    for (const Case &c : cases) {
+        const std::string out = dir.file("out.geojson"), err = dir.file("err.txt"),
+                          dbf = esri(std::string(c.table) + ".dbf");
+        ASSERT_EQ(
+            run_command(vorpix::test::tool_command() + " shapes " + c.options + " " + dbf + " -o " + out + " 2>" + err)
+                .status,
+            0)
+            << c.table;
+        const auto r = run_python(dir, script, out + " " + dbf + " " + c.encoding);
+        EXPECT_EQ(r.output.rfind("True ", 0), 0u) << c.table << " " << c.options << ": " << r.output;
+        EXPECT_EQ(vorpix::test::read_text(err), *c.warning ? "vorpix: warning: " + esri(c.warning) : "") << c.table;
+    }
+}
+
+// A .dbf alone gives its rows, as GDAL reads them, with no geometry; records
+// padded past what their shapes need are read through the .shx, or without
+// it by their content lengths, as GDAL reads the padded file.
+TEST(ShapesTool, TablesAloneAndPaddedRecordsReadAsGdalReadsThem) {
+    if (!have_gdal_python() || !have_pyshp()) GTEST_SKIP() << "no GDAL for Python or pyshp";
+    TempDir dir;
+    // GDAL writes dates with slashes and logicals as letters.
+    const std::string gdal = R"(import json, sys
+from osgeo import ogr
+logical = {'T': True, 'F': False}
+source = ogr.Open(sys.argv[1])
+for f in source.GetLayer(0):
+    g = f.GetGeometryRef()
+    p = {k: logical.get(v, v.replace('/', '-') if isinstance(v, str) else v) for k, v in f.items().items()}
+    fl = lambda c: [fl(x) for x in c] if isinstance(c, list) else float(c)
+    print(json.dumps(p), fl(json.loads(g.ExportToJson())['coordinates']) if g else None)
+)";
+    const std::string ours = R"(import json, sys
+for f in json.load(open(sys.argv[1]))['features']:
+    fl = lambda c: [fl(x) for x in c] if isinstance(c, list) else float(c)
+    print(json.dumps(f['properties']), fl(f['geometry']['coordinates']) if f['geometry'] else None)
+)";
+    // Each record of arc gains eight bytes after its shape, its content
+    // length and the .shx saying so.
+    const std::string pad = R"(import struct, sys
+shp, shx = open(sys.argv[1], 'rb').read(), open(sys.argv[2], 'rb').read()
+out, index, at = bytearray(shp[:100]), bytearray(shx[:100]), 100
+while at < len(shp):
+    number, length = struct.unpack('>ii', shp[at:at + 8])
+    index += struct.pack('>ii', len(out) // 2, length + 4)
+    out += struct.pack('>ii', number, length + 4) + shp[at + 8:at + 8 + 2 * length] + b'\0' * 8
+    at += 8 + 2 * length
+out[24:28], index[24:28] = struct.pack('>i', len(out) // 2), struct.pack('>i', len(index) // 2)
+open(sys.argv[3], 'wb').write(out)
+open(sys.argv[4], 'wb').write(index)
+)";
+    ASSERT_EQ(run_python(dir, pad,
+                         esri("arc.shp") + " " + esri("arc.shx") + " " + dir.file("padded.shp") + " " +
+                             dir.file("padded.shx"))
+                  .output,
+              "");
+    std::filesystem::copy_file(esri("fieldtypes.dbf"), dir.file("alone.dbf"));
+    for (const std::string &file : {dir.file("alone.dbf"), dir.file("padded.shp")}) {
+        const std::string out = dir.file("out.geojson");
+        ASSERT_EQ(shapes(file + " -o " + out).status, 0) << file;
+        const auto expected = run_python(dir, gdal, file);
+        EXPECT_EQ(run_python(dir, ours, out).output, expected.output) << file;
+        EXPECT_EQ(count_of(expected.output, "\n"), file.ends_with(".dbf") ? 3u : 2u) << expected.output;
+    }
+    std::filesystem::remove(dir.file("padded.shx"));
+    const auto without_index = shapes(dir.file("padded.shp"));
+    EXPECT_EQ(without_index.status, 0);
+    EXPECT_EQ(count_of(without_index.output, "LineString\""), 2u) << without_index.output;
+}
+
+// Numbers that a geographic .prj calls degrees and that are none are
+// refused, as GDAL's reprojection refuses them; --no-transform writes them.
+TEST(ShapesTool, NumbersThatCannotBeDegreesUnderAGeographicPrjAreRefused) {
+    if (!have_pyshp()) GTEST_SKIP() << "no pyshp";
+    TempDir dir;
+    ASSERT_EQ(run_python(dir, R"(import shapefile, sys
+w = shapefile.Writer(sys.argv[1], shapeType=shapefile.POINT)
+w.field('N', 'N', 5, 0)
+w.point(10, 20); w.record(1)
+w.point(530000, 880774); w.record(2)
+w.close()
+)",
+                         dir.file("metres"))
+                  .output,
+              "");
+    for (const char *datum : {"WGS_1984", "North_American_1927"}) {
+        put_text(dir.file("metres.prj"), std::string("GEOGCS[\"GCS\",DATUM[\"D_") + datum +
+                                             "\",SPHEROID[\"S\",6378137.0,298.257223563]],PRIMEM[\"Greenwich\",0.0],"
+                                             "UNIT[\"Degree\",0.0174532925199433]]");
+        const std::string out = dir.file("never.geojson");
+        const auto r = shapes(dir.file("metres.shp") + " -o " + out);
+        EXPECT_EQ(r.status, 1) << datum;
+        EXPECT_EQ(r.output, "vorpix: " + dir.file("metres.shp") +
+                                ": record 1: the point (530000, 880774) is no longitude and latitude, which " +
+                                dir.file("metres.prj") +
+                                " says the coordinates are (--no-transform writes them as stored)\n")
+            << datum;
+        EXPECT_FALSE(std::filesystem::exists(out));
+    }
+    const auto kept = shapes("--no-transform " + dir.file("metres.shp"));
+    EXPECT_EQ(kept.status, 0);
+    EXPECT_NE(kept.output.find("[530000,880774]"), std::string::npos) << kept.output;
+}
+
 // A .prj naming a projected system (UTM 17N, by GDAL) is undone to longitude
 // and latitude as ogr2ogr -t_srs EPSG:4326 does it; --no-transform keeps the
 // stored numbers; an unreadable .prj warns, and so do numbers that cannot be

@@ -572,11 +572,13 @@ struct ShapefileReader::Impl {
             InputFile f(cpg);
             opened(cpg);
             // A code page's name is a few bytes; the rest of a long .cpg is not read.
-            encoding = encoding_of_cpg(f.head(256, nullptr));
+            const std::string named = f.head(256, nullptr);
+            encoding = encoding_of_cpg(named);
             if (encoding.empty() && warn) warn(cpg + ": names no code page");
             if (!encoding.empty() && !known(encoding)) {
                 if (warn)
-                    warn(cpg + ": names the code page \"" + encoding + "\", which is not known; it is left aside");
+                    warn(cpg + ": names the code page \"" + trimmed(named) +
+                         "\", which is not known; it is left aside");
                 encoding.clear();
             }
         }
@@ -666,7 +668,7 @@ struct ShapefileReader::Impl {
             left_out.record(warn, path, f.id, "coordinates that are not finite numbers");
             g.clear();
         }
-        if (g.type != GeometryType::None && coordinates.geographic && !coordinates.transform) check_degrees(f);
+        if (g.type != GeometryType::None && coordinates.geographic) check_degrees(f);
         if (coordinates.transform && g.type != GeometryType::None) {
             coordinates.transform->apply(g.x.data(), g.y.data(), 1, g.x.size());
             if (!finite(g)) {

@@ -1,0 +1,247 @@
+// The feature layer's shapefile reader through its own interface: records
+// found through the .shx and by number, columns, tables alone, errors as
+// data, and the typed values that the library decodes.
+#include "test_files.hpp"
+
+#include "vorpix/features.hpp"
+#include "vorpix/geojson_writer.hpp"
+
+#include "arrays.h"
+#include "esri.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+using vorpix::features::Error;
+using vorpix::features::ErrorCode;
+using vorpix::features::Feature;
+using vorpix::features::GeometryType;
+using vorpix::features::ShapefileOptions;
+using vorpix::features::ShapefileReader;
+using vorpix::features::ValueType;
+
+namespace {
+
+std::string esri(const std::string &name) { return vorpix::test::fixture_path("esri/" + name); }
+
+std::vector<Feature> all(ShapefileReader &reader) {
+    std::vector<Feature> out;
+    Feature f;
+    while (reader.next(f)) out.push_back(f);
+    return out;
+}
+
+// Twice the signed area of run r, closed as written.
+double area2(const vorpix::features::Geometry &g, size_t r) {
+    double s = 0;
+    for (size_t i = g.runs[r]; i + 1 < g.runs[r + 1]; ++i) s += g.x[i] * g.y[i + 1] - g.x[i + 1] * g.y[i];
+    return s;
+}
+
+}  // namespace
+
+// Records come in file order, the same by number as in turn; every record
+// of the .shx starts one, and no other offset does.
+TEST(ShapefileReader, RecordsByNumberAreTheRecordsInTurn) {
+    ShapefileReader reader(esri("nc.shp"));
+    EXPECT_EQ(reader.record_count(), 100);
+    const std::vector<Feature> features = all(reader);
+    ASSERT_EQ(features.size(), 100u);
+    for (const long recno : {0L, 57L, 99L}) {
+        Feature f;
+        ASSERT_TRUE(reader.read(recno, f));
+        EXPECT_EQ(f.id, recno);
+        EXPECT_EQ(f.geometry.x, features[static_cast<size_t>(recno)].geometry.x);
+        EXPECT_EQ(f.values[0].type, features[static_cast<size_t>(recno)].values[0].type);
+        EXPECT_TRUE(reader.starts_record(reader.record_offset()));
+        EXPECT_FALSE(reader.starts_record(reader.record_offset() + 2));
+    }
+    Feature none;
+    EXPECT_FALSE(reader.read(100, none));
+}
+
+// Rings are closed, exteriors counter-clockwise and holes clockwise, whatever
+// the file's orientation; polygons group their holes.
+TEST(ShapefileReader, RingsAreClosedAndOrientedAsGeoJsonWantsThem) {
+    ShapefileReader reader(esri("areas.shp"));
+    const std::vector<Feature> features = all(reader);
+    ASSERT_EQ(features.size(), 2u);
+    const auto &g = features[0].geometry;
+    EXPECT_EQ(g.type, GeometryType::MultiPolygon);
+    ASSERT_EQ(g.parts, (std::vector<std::uint32_t>{0, 2, 3}));
+    for (size_t r = 0; r < g.run_count(); ++r) {
+        EXPECT_EQ(g.x[g.runs[r]], g.x[g.runs[r + 1] - 1]);
+        EXPECT_EQ(g.y[g.runs[r]], g.y[g.runs[r + 1] - 1]);
+    }
+    EXPECT_GT(area2(g, 0), 0);  // exterior
+    EXPECT_LT(area2(g, 1), 0);  // its hole
+    EXPECT_GT(area2(g, 2), 0);
+}
+
+// Columns choose and order the fields; one that does not exist is an error
+// that says so as data.
+TEST(ShapefileReader, ColumnsChooseTheFieldsAndUnknownOnesAreErrors) {
+    ShapefileOptions options;
+    options.columns = {"RATIO", "CITY"};
+    ShapefileReader reader(esri("fieldtypes.shp"), options);
+    ASSERT_EQ(reader.fields().size(), 2u);
+    EXPECT_EQ(reader.fields()[0].name, "RATIO");
+    Feature f;
+    ASSERT_TRUE(reader.next(f));
+    ASSERT_EQ(f.values.size(), 2u);
+    EXPECT_EQ(f.values[0].type, ValueType::Real);
+    EXPECT_EQ(f.values[0].real, 0.25);
+    EXPECT_EQ(f.values[1].text, "Lisbon");
+
+    options.columns = {"NOPE"};
+    try {
+        ShapefileReader bad(esri("fieldtypes.shp"), options);
+        ADD_FAILURE() << "no error";
+    } catch (const Error &e) {
+        EXPECT_EQ(e.code(), ErrorCode::Invalid);
+        EXPECT_EQ(e.file(), esri("fieldtypes.dbf"));
+        EXPECT_EQ(e.reason(), "no field named \"NOPE\"");
+    }
+}
+
+// A table alone gives its rows without geometry; a box leaves them all out.
+TEST(ShapefileReader, ATableAloneGivesRowsWithoutGeometry) {
+    ShapefileReader reader(esri("cyrillic.dbf"));
+    EXPECT_EQ(reader.record_count(), 3);
+    const std::vector<Feature> rows = all(reader);
+    ASSERT_EQ(rows.size(), 2u);  // one is marked deleted
+    EXPECT_EQ(rows[1].id, 2);
+    EXPECT_EQ(rows[1].geometry.type, GeometryType::None);
+    EXPECT_EQ(rows[0].values[0].text, "Москва");
+    ShapefileOptions boxed;
+    boxed.box = vorpix::features::Box{-180, 180, -90, 90};
+    ShapefileReader none(esri("cyrillic.dbf"), boxed);
+    EXPECT_TRUE(all(none).empty());
+}
+
+// Failures name the file, the place and the reason apart, and say what kind
+// of failure they are.
+TEST(ShapefileReader, ErrorsAreDataNotText) {
+    const vorpix::test::TempDir dir;
+    const auto whole = vorpix::test::read_file(esri("arc.shp"));
+    struct Case {
+        std::string path;
+        size_t keep;  // bytes of arc.shp written there, or 0 for none
+        ErrorCode code;
+        const char *place, *reason;
+    } cases[] = {
+        {dir.file("missing.shp"), 0, ErrorCode::Io, "", "cannot open: No such file or directory"},
+        {dir.file("short.shp"), 60, ErrorCode::Invalid, "header",
+         "the file has 60 bytes, fewer than the 100 of a header"},
+        {dir.file("cut.shp"), 300, ErrorCode::Invalid, "header",
+         "file length 172 words (344 bytes) runs past the end of the file, which has 300 bytes"},
+    };
+    for (const Case &c : cases) {
+        if (c.keep) vorpix::test::write_file(c.path, whole.data(), c.keep);
+        try {
+            ShapefileReader reader(c.path);
+            ADD_FAILURE() << c.path;
+        } catch (const Error &e) {
+            EXPECT_EQ(e.code(), c.code) << c.path;
+            EXPECT_EQ(e.file(), c.path);
+            EXPECT_EQ(e.place(), c.place);
+            EXPECT_EQ(e.reason(), c.reason);
+        }
+    }
+}
+
+// The library's typed values: numbers as integers when they are whole and
+// fit, else reals; blanks, asterisks and what does not read as null; dates
+// and logicals; text where it stands, trimmed, up to a zero byte.
+TEST(DbaseValues, EachFieldTypeReadsAsItsKind) {
+    struct Case {
+        char type;
+        const char *text;
+        int kind;
+        long long integer;
+        double real;
+        const char *value;
+    } cases[] = {
+        {'N', "   42", ESRI_VALUE_INTEGER, 42, 0, ""},
+        {'N', "  -007", ESRI_VALUE_INTEGER, -7, 0, ""},
+        {'N', "+5", ESRI_VALUE_INTEGER, 5, 0, ""},
+        {'N', "99999999999999999999", ESRI_VALUE_REAL, 0, 1e20, ""},
+        {'N', "1.50", ESRI_VALUE_REAL, 0, 1.5, ""},
+        {'F', "-2.5e3", ESRI_VALUE_REAL, 0, -2500, ""},
+        {'N', "******", ESRI_VALUE_NULL, 0, 0, ""},
+        {'N', "      ", ESRI_VALUE_NULL, 0, 0, ""},
+        {'N', "1,5", ESRI_VALUE_NULL, 0, 0, ""},
+        {'N', "nan", ESRI_VALUE_NULL, 0, 0, ""},
+        {'L', "T", ESRI_VALUE_LOGICAL, 1, 0, ""},
+        {'L', "n", ESRI_VALUE_LOGICAL, 0, 0, ""},
+        {'L', "?", ESRI_VALUE_NULL, 0, 0, ""},
+        {'D', "20240131", ESRI_VALUE_DATE, 20240131, 0, ""},
+        {'D', "00000000", ESRI_VALUE_NULL, 0, 0, ""},
+        {'D', "2024-1-3", ESRI_VALUE_NULL, 0, 0, ""},
+        {'C', "  two words  ", ESRI_VALUE_TEXT, 0, 0, "two words"},
+        {'C', "cut", ESRI_VALUE_TEXT, 0, 0, "cut"},  // stored as "cut\0off"
+        {'M', "x", ESRI_VALUE_TEXT, 0, 0, "x"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::string(1, c.type) + " \"" + c.text + "\"");
+        // One field of 20 bytes after the deletion flag.
+        ESRIDBASEFIELDDESCRStr field{};
+        std::strcpy(field.name, "F");
+        field.type = c.type;
+        field.length = 20;
+        Tbl *descriptors = newtbl(0);
+        settbl(descriptors, -1, &field);
+        ESRIDBASEStr table{};
+        table.field_descriptors = descriptors;
+        unsigned char record[21];
+        std::memset(record, ' ', sizeof record);
+        std::memcpy(record + 1, c.text, std::min<size_t>(std::strlen(c.text), 20));
+        if (std::strcmp(c.value, "cut") == 0) std::memcpy(record + 1, "cut\0off", 7);
+        ESRIDBASEVALUEStr v{};
+        EXPECT_EQ(esri_get_dbase_values(&table, record, sizeof record, &v, 1), 0);
+        freetbl(descriptors, nullptr);
+        EXPECT_EQ(v.type, c.kind);
+        if (c.kind == ESRI_VALUE_INTEGER || c.kind == ESRI_VALUE_LOGICAL || c.kind == ESRI_VALUE_DATE) {
+            EXPECT_EQ(v.integer, c.integer);
+        } else if (c.kind == ESRI_VALUE_REAL) {
+            EXPECT_EQ(v.real, c.real);
+        } else if (c.kind == ESRI_VALUE_TEXT) {
+            EXPECT_EQ(std::string(reinterpret_cast<const char *>(v.text), static_cast<size_t>(v.length)), c.value);
+        }
+    }
+    // The deletion flag, and a record shorter than its fields.
+    ESRIDBASEStr empty{};
+    const unsigned char deleted[] = {'*'};
+    EXPECT_EQ(esri_get_dbase_values(&empty, deleted, 1, nullptr, 0), 1);
+    EXPECT_EQ(esri_get_dbase_values(&empty, nullptr, -1, nullptr, 0), -1);
+}
+
+// A feature sequence is one Feature per line after a record separator; a
+// collection's box runs across 180 when its features do.
+TEST(GeoJsonWriter, SequencesAndBoxesAcross180) {
+    std::string text;
+    vorpix::features::GeoJsonWriter sequence([&](const char *d, size_t n) { text.append(d, n); }, {.sequence = true});
+    Feature f;
+    f.id = 3;
+    f.geometry.type = GeometryType::LineString;
+    f.geometry.x = {170, 179.5};
+    f.geometry.y = {-1, 1};
+    f.geometry.runs = {0, 2};
+    sequence.write(f, {});
+    sequence.finish();
+    EXPECT_EQ(text,
+              "\x1e{\"type\":\"Feature\",\"id\":3,\"bbox\":[170,-1,179.5,1],\"properties\":{},\"geometry\":{"
+              "\"type\":\"LineString\",\"coordinates\":[[170,-1],[179.5,1]]}}\n");
+
+    vorpix::features::LonLatBox box;
+    const double east[] = {170, 180}, west[] = {-180, -170}, lat[] = {0, 10};
+    box.add(east, lat, 2);
+    box.add(west, lat, 2);
+    std::string json;
+    box.json(json);
+    EXPECT_EQ(json, "[170,0,-170,10]");
+}
