@@ -100,6 +100,35 @@ Box parse_box(const std::string &text) {
 
 namespace {
 
+constexpr std::pair<Format, const char *> format_flags[] = {{Format::GeoJson, "geojson"},
+                                                            {Format::Seq, "seq"},
+                                                            {Format::Svg, "svg"},
+                                                            {Format::Png, "png"},
+                                                            {Format::List, "list"}};
+
+}  // namespace
+
+Format choose_format(const Args &args, std::initializer_list<Format> allowed) {
+    std::vector<std::string> given;
+    Format chosen = *allowed.begin();
+    for (const auto &[format, flag] : format_flags) {
+        if (!args.flag(flag)) continue;
+        if (std::find(allowed.begin(), allowed.end(), format) == allowed.end())
+            throw UsageError(std::string("unknown option --") + flag);
+        given.push_back(std::string("--") + flag);
+        chosen = format;
+    }
+    if (given.size() > 1) throw UsageError("choose one output format, not " + given[0] + " and " + given[1]);
+    return chosen;
+}
+
+std::optional<Box> box_option(const Args &args) {
+    if (!args.has("box")) return std::nullopt;
+    return parse_box(args.get("box"));
+}
+
+namespace {
+
 constexpr const char *resolution_names[] = {"crude", "low", "intermediate", "high", "full"};
 constexpr const char *resolution_letters = "clihf";
 

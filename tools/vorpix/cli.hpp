@@ -5,6 +5,8 @@
 #include "vorpix/features.hpp"
 
 #include <functional>
+#include <initializer_list>
+#include <optional>
 #include <memory>
 #include <map>
 #include <set>
@@ -47,6 +49,15 @@ double parse_number(const std::string &text, const std::string &what);
 // "W/E/S/N" in degrees.
 using Box = features::Box;
 Box parse_box(const std::string &text);
+
+// The output formats of the commands, one at a time: each is a flag of its
+// own name (--geojson, --seq, --svg, --png, --list).
+enum class Format { GeoJson, Seq, Svg, Png, List };
+// The format that args name among allowed, the first allowed when none;
+// two at once, or one the command does not offer, is a usage error.
+Format choose_format(const Args &args, std::initializer_list<Format> allowed);
+// The --box option when given.
+std::optional<Box> box_option(const Args &args);
 
 // A resolution given to option as c, l, i, h or f, or its full name; the letter.
 std::string parse_resolution(const std::string &text, const std::string &option);

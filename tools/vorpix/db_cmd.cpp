@@ -360,12 +360,14 @@ Dbptr open_table(const std::string &db_path, const std::string &table) {
 
 int run_fetch(int argc, char **argv) {
     Args args(argc, argv, {"table", "o", "box", "encoding"});
-    args.allow_flags({"list", "no-transform"});
+    args.allow_flags({"list", "geojson", "no-transform"});
     if (args.positional().empty()) throw UsageError("name a database, then optionally row numbers");
+    const bool listing = choose_format(args, {Format::GeoJson, Format::List}) == Format::List;
     const std::string db_path = args.positional()[0];
     const std::string table = args.get("table", "shapes");
-    const bool boxed = args.has("box");
-    const Box box = boxed ? parse_box(args.get("box")) : Box{};
+    const std::optional<Box> given = box_option(args);
+    const bool boxed = given.has_value();
+    const Box box = given.value_or(Box{});
     check_database_path(db_path, false);
     note_input(db_path);
     Sql sql(db_path, false);
@@ -388,7 +390,7 @@ int run_fetch(int argc, char **argv) {
         LogCollector log;
         if (esri_get_db_shp_record(row, &rec) < 0)
             throw InputError(db_path + ": row " + std::to_string(r) + ": " + row_reason(log.first(), db_path));
-        if (args.flag("list")) {
+        if (listing) {
             out.append(captured_stdout([&] {
                 char prefix[] = "";
                 esri_print_shapefile_record(prefix, &rec, Shapefiles::record_number(row, rec));
@@ -398,7 +400,7 @@ int run_fetch(int argc, char **argv) {
         }
     }
     dbclose(rows);
-    if (!args.flag("list")) json.finish();
+    if (!listing) json.finish();
     out.commit();
     return 0;
 }

@@ -154,34 +154,24 @@ void write_svg(const std::string &path, const ShapefileOptions &options, Output 
     out.append(svg.finish());
 }
 
-int run_shapes(int argc, char **argv) {
-    Args args(argc, argv, {"o", "dbf", "encoding", "box"});
-    args.allow_flags({"svg", "geojson", "seq", "no-dbf", "deleted", "no-transform"});
-    if (args.flag("svg") + args.flag("geojson") + args.flag("seq") > 1)
-        throw UsageError("choose one output: --svg, --geojson or --seq");
-    if (args.positional().size() != 1) throw UsageError("name one shapefile");
-    const std::string path = args.positional()[0];
-    const bool svg = args.flag("svg");
-    ShapefileOptions options;
-    options.dbf = args.get("dbf");
-    options.attributes = !args.flag("no-dbf");
-    options.encoding = args.get("encoding");
-    options.deleted = args.flag("deleted");
-    options.transform = !args.flag("no-transform");
+}  // namespace
+
+void write_shapes(const ShapesRequest &request) {
+    ShapefileOptions options = request.read;
     // GeoJSON wants longitudes within 180; a picture draws them as stored.
-    options.rfc7946 = !svg;
-    if (args.has("box")) options.box = parse_box(args.get("box"));
+    options.rfc7946 = request.format != Format::Svg;
     options.warn = print_warning;
     options.opened = note_input;
-    ShapefileReader reader(path, options);
-    Output out(args.get("o"));
-    if (svg) {
-        write_svg(path, options, out);
+    ShapefileReader reader(request.path, options);
+    Output out(request.output);
+    if (request.format == Format::Svg) {
+        write_svg(request.path, options, out);
         out.commit();
-        return 0;
+        return;
     }
-    features::GeoJsonWriter json([&out](const char *data, size_t size) { out.append(data, size); },
-                                 {.sequence = args.flag("seq"), .bbox = true, .degrees_only = !reader.lonlat()});
+    features::GeoJsonWriter json(
+        [&out](const char *data, size_t size) { out.append(data, size); },
+        {.sequence = request.format == Format::Seq, .bbox = true, .degrees_only = !reader.lonlat()});
     Feature f;
     bool stored = false;  // coordinates that cannot be longitudes and latitudes, written as they are
     while (reader.next(f)) {
@@ -191,6 +181,25 @@ int run_shapes(int argc, char **argv) {
     json.finish();
     if (options.transform) warn_stored(reader, stored, "written as stored, which RFC 7946 GeoJSON does not allow");
     out.commit();
+}
+
+namespace {
+
+int run_shapes(int argc, char **argv) {
+    Args args(argc, argv, {"o", "dbf", "encoding", "box"});
+    args.allow_flags({"svg", "geojson", "seq", "no-dbf", "deleted", "no-transform"});
+    if (args.positional().size() != 1) throw UsageError("name one shapefile");
+    ShapesRequest request;
+    request.path = args.positional()[0];
+    request.format = choose_format(args, {Format::GeoJson, Format::Seq, Format::Svg});
+    request.output = args.get("o");
+    request.read.dbf = args.get("dbf");
+    request.read.attributes = !args.flag("no-dbf");
+    request.read.encoding = args.get("encoding");
+    request.read.deleted = args.flag("deleted");
+    request.read.transform = !args.flag("no-transform");
+    request.read.box = box_option(args);
+    write_shapes(request);
     return 0;
 }
 
