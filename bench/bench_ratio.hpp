@@ -24,20 +24,38 @@
 
 namespace vorpix::bench {
 
+// A ratio of a counter that the benchmarks set, such as a child process's CPU
+// seconds or peak memory, taken as times are: peer over ours, between medians.
+struct CounterRatio {
+    std::string ours, peer, counter;
+};
+
 class RatioReporter : public benchmark::ConsoleReporter {
 public:
     // Each pair names (ours, peer): the ratio printed is peer time / our time,
     // so above 1 means we are faster.
-    RatioReporter(std::vector<std::pair<std::string, std::string>> pairs, OutputOptions options)
-        : ConsoleReporter(options), pairs_(std::move(pairs)) {}
+    RatioReporter(std::vector<std::pair<std::string, std::string>> pairs, OutputOptions options,
+                  std::vector<CounterRatio> counter_ratios = {})
+        : ConsoleReporter(options), pairs_(std::move(pairs)), counter_ratios_(std::move(counter_ratios)) {}
 
     // Repetitions reach a reporter one by one, or only as their aggregates
-    // when those alone are displayed; the median is kept either way.
+    // when those alone are displayed; the median (and the least and greatest,
+    // where the benchmark computes them) is kept either way.
     void ReportRuns(const std::vector<Run> &runs) override {
         for (const auto &run : runs) {
             if (run.error_occurred) continue;
-            if (run.run_type == Run::RT_Iteration) seconds_[run.run_name.str()].push_back(run.GetAdjustedCPUTime());
-            else if (run.aggregate_name == "median") medians_[run.run_name.str()] = run.GetAdjustedCPUTime();
+            // As registered, without what the name gains from settings such
+            // as a fixed number of iterations or manual time.
+            const std::string name = run.run_name.function_name +
+                                     (run.run_name.args.empty() ? "" : "/" + run.run_name.args);
+            if (run.run_type == Run::RT_Iteration) {
+                seconds_[name].push_back(run.GetAdjustedCPUTime());
+                for (const auto &[counter, value] : run.counters) counter_values_[name][counter].push_back(value);
+            } else if (run.aggregate_name == "median" || run.aggregate_name == "min" || run.aggregate_name == "max") {
+                aggregates_[name][run.aggregate_name] = run.GetAdjustedCPUTime();
+                for (const auto &[counter, value] : run.counters)
+                    counter_aggregates_[name][counter][run.aggregate_name] = value;
+            }
         }
         ConsoleReporter::ReportRuns(runs);
     }
@@ -47,28 +65,68 @@ public:
         for (const auto &[ours, peer] : pairs_) {
             const double a = median(ours), b = median(peer);
             if (a <= 0 || b <= 0) continue;
-            std::printf("ratio %s / %s = %.2f (peer time over ours, medians; above 1 is faster)\n", peer.c_str(),
-                        ours.c_str(), b / a);
+            std::printf("ratio %s / %s = %.2f (peer time over ours, medians; above 1 is faster)%s\n", peer.c_str(),
+                        ours.c_str(), b / a, spread(ours, peer, "").c_str());
+        }
+        for (const auto &r : counter_ratios_) {
+            const double a = statistic(r.ours, r.counter, "median"), b = statistic(r.peer, r.counter, "median");
+            if (a <= 0 || b <= 0) continue;
+            std::printf("ratio %s: %s / %s = %.2f (peer over ours, medians; above 1 is ours lower)%s\n",
+                        r.counter.c_str(), r.peer.c_str(), r.ours.c_str(), b / a,
+                        spread(r.ours, r.peer, r.counter).c_str());
         }
     }
 
 private:
-    double median(const std::string &name) {
-        if (auto m = medians_.find(name); m != medians_.end()) return m->second;
-        auto it = seconds_.find(name);
-        if (it == seconds_.end() || it->second.empty()) return 0;
-        std::vector<double> v = it->second;
+    // CPU time when counter is empty, else the counter; 0 when not known.
+    double statistic(const std::string &name, const std::string &counter, const std::string &which) {
+        if (counter.empty()) {
+            if (auto a = aggregates_.find(name); a != aggregates_.end())
+                if (auto s = a->second.find(which); s != a->second.end()) return s->second;
+        } else if (auto a = counter_aggregates_.find(name); a != counter_aggregates_.end()) {
+            if (auto c = a->second.find(counter); c != a->second.end())
+                if (auto s = c->second.find(which); s != c->second.end()) return s->second;
+        }
+        std::vector<double> v;
+        if (counter.empty()) {
+            if (auto it = seconds_.find(name); it != seconds_.end()) v = it->second;
+        } else if (auto it = counter_values_.find(name); it != counter_values_.end()) {
+            if (auto c = it->second.find(counter); c != it->second.end()) v = c->second;
+        }
+        if (v.empty()) return 0;
         std::sort(v.begin(), v.end());
         const size_t n = v.size();
+        if (which == "min") return v.front();
+        if (which == "max") return v.back();
         return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
     }
 
+    double median(const std::string &name) { return statistic(name, "", "median"); }
+
+    // The ratio's spread from the extremes of both sides (the peer's least
+    // over our greatest, to its greatest over our least) and each side's
+    // median with its extremes; "" without them.
+    std::string spread(const std::string &ours, const std::string &peer, const std::string &counter) {
+        const double ours_min = statistic(ours, counter, "min"), ours_max = statistic(ours, counter, "max");
+        const double peer_min = statistic(peer, counter, "min"), peer_max = statistic(peer, counter, "max");
+        if (ours_min <= 0 || ours_max <= 0 || peer_min <= 0 || peer_max <= 0) return "";
+        char text[256];
+        std::snprintf(text, sizeof text, "\n    spread %.2f to %.2f; ours %.4g [%.4g, %.4g], peer %.4g [%.4g, %.4g]",
+                      peer_min / ours_max, peer_max / ours_min, statistic(ours, counter, "median"), ours_min, ours_max,
+                      statistic(peer, counter, "median"), peer_min, peer_max);
+        return text;
+    }
+
     std::vector<std::pair<std::string, std::string>> pairs_;
+    std::vector<CounterRatio> counter_ratios_;
     std::map<std::string, std::vector<double>> seconds_;
-    std::map<std::string, double> medians_;
+    std::map<std::string, std::map<std::string, std::vector<double>>> counter_values_;
+    std::map<std::string, std::map<std::string, double>> aggregates_;
+    std::map<std::string, std::map<std::string, std::map<std::string, double>>> counter_aggregates_;
 };
 
-inline int run_with_ratios(int argc, char **argv, std::vector<std::pair<std::string, std::string>> pairs) {
+inline int run_with_ratios(int argc, char **argv, std::vector<std::pair<std::string, std::string>> pairs,
+                           std::vector<CounterRatio> counter_ratios = {}) {
     // Defaults go in front, so that the same flags given on the command line win.
     std::vector<char *> args(argv, argv + argc);
     auto given = [&](const char *flag) {
@@ -85,8 +143,10 @@ inline int run_with_ratios(int argc, char **argv, std::vector<std::pair<std::str
     int count = static_cast<int>(args.size());
     args.push_back(nullptr);
     benchmark::Initialize(&count, args.data());
-    RatioReporter reporter(std::move(pairs), isatty(fileno(stdout)) ? benchmark::ConsoleReporter::OO_Defaults
-                                                                    : benchmark::ConsoleReporter::OO_Tabular);
+    RatioReporter reporter(
+        std::move(pairs),
+        isatty(fileno(stdout)) ? benchmark::ConsoleReporter::OO_Defaults : benchmark::ConsoleReporter::OO_Tabular,
+        std::move(counter_ratios));
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
     return 0;
