@@ -11,6 +11,10 @@
 
 struct ESRISHPRECStr;
 
+namespace vorpix::geo {
+struct ShoreFeature;
+}
+
 namespace vorpix::cli {
 
 struct Command {
@@ -31,6 +35,9 @@ extern const Command data_command;     // where the map files are found
 extern const Command info_command;     // listings of any supported file
 extern const Command render_command;   // one picture from every layer
 
+// The GeoJSON that "coast" writes of shoreline features.
+std::string shoreline_geojson(const std::vector<geo::ShoreFeature> &features);
+
 // What vorpix shapes writes: the shapefile (or table) at path, read with
 // the options given, as GeoJSON, a GeoJSON text sequence or SVG, to output
 // ("" or "-" for standard output).
@@ -42,11 +49,13 @@ struct ShapesRequest {
 };
 void write_shapes(const ShapesRequest &request);
 
-// Listings used by "info" of the shoreline and netCDF files read into
-// bytes (shapefiles, dBase tables and textures are the feature layer's,
-// vorpix/listing.hpp); each throws InputError when the file does not decode.
+// Listings used by "info", one per family; each returns the listing of the
+// file read into bytes and throws InputError when it does not decode.
 std::string list_shoreline_file(const std::string &path, const std::vector<unsigned char> &bytes);
 std::string list_netcdf_file(const std::string &path, const std::vector<unsigned char> &bytes);
+std::string list_shapefile(const std::string &path, const std::vector<unsigned char> &bytes);
+std::string list_dbase_file(const std::string &path, const std::vector<unsigned char> &bytes);
+std::string list_dds_file(const std::string &path, const std::vector<unsigned char> &bytes);
 
 // What the database index keeps of each record of a shapefile: the
 // record's offset, its number from 0, its type and its bounding box
@@ -72,6 +81,14 @@ void write_index(const std::string &db_path, const std::string &table, const std
 // there is one, else by reading every row's box.
 std::vector<long> index_rows_in_box(const std::string &db_path, const std::string &table, const Box &box,
                                     bool through_tree);
+// Border or river segments of a box, clipped to it in its own longitude
+// frame (geo::frame_of), copies by whole turns included (for pictures that
+// combine layers).
+struct LineRun {
+    std::vector<float> lon, lat;
+    int level;
+};
+std::vector<LineRun> border_lines(const std::string &kinds, const std::string &resolution, const Box &box);
 
 }  // namespace vorpix::cli
 
