@@ -219,6 +219,20 @@ print(ours == theirs, ascii(ours))
     }
 }
 
+// Text from a file reaches the terminal with its control characters shown,
+// never obeyed: a .cpg cannot retitle or clear the screen.
+TEST(ShapesTool, ControlCharactersFromFilesAreShownNotSent) {
+    TempDir dir;
+    for (const char *ext : {".shp", ".shx", ".dbf"})
+        std::filesystem::copy_file(esri(std::string("latin_z") + ext), dir.file(std::string("t") + ext));
+    put_text(dir.file("t.cpg"), "\x1b]0;PWNED\x07\x1b[2J\xc2\x9b");
+    const auto r = shapes(dir.file("t.shp") + " -o " + dir.file("t.geojson"));
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.output, "vorpix: warning: " + dir.file("t.cpg") +
+                            ": names the code page \"\\x1B]0;PWNED\\x07\\x1B[2J\\x9B\", which is not known; it is "
+                            "left aside\n");
+}
+
 // A .dbf alone gives its rows, as GDAL reads them, with no geometry; records
 // padded past what their shapes need are read through the .shx, or without
 // it by their content lengths, as GDAL reads the padded file.

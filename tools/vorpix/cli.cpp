@@ -191,7 +191,26 @@ void check_kinds(const std::string &kinds, KindSet set) {
         throw UsageError(shore ? "--kinds takes at most two words" : "--kinds takes at most four words");
 }
 
-void print_warning(const std::string &line) { std::fprintf(stderr, "vorpix: warning: %s\n", line.c_str()); }
+std::string printable(const std::string &text) {
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        // C1 controls are U+0080 to U+009F: 0xC2 0x80 to 0xC2 0x9F in UTF-8.
+        const bool c1 = c == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
+                        static_cast<unsigned char>(text[i + 1]) <= 0x9F;
+        if (c >= 0x20 && c != 0x7F && !c1) {
+            out += text[i];
+            continue;
+        }
+        char escaped[8];
+        std::snprintf(escaped, sizeof escaped, "\\x%02X", c1 ? static_cast<unsigned char>(text[++i]) : c);
+        out += escaped;
+    }
+    return out;
+}
+
+void print_warning(const std::string &line) { std::fprintf(stderr, "vorpix: warning: %s\n", printable(line).c_str()); }
 
 LogCollector::LogCollector() {
     previous_handler_ = reinterpret_cast<void *>(elog_set_handler(&LogCollector::receive, this, &previous_context_));

@@ -121,7 +121,11 @@ void write_stdout(const std::string &bytes);
 // unnoticed until now gives a message and a failing status.
 int close_stdout(int status);
 
-// "vorpix: warning: LINE" on standard error.
+// A message as it may reach a terminal: text from files (names, code pages)
+// with its control characters (C0, DEL, C1) written as \xHH, so that no
+// file can move the cursor, retitle or clear the user's terminal.
+std::string printable(const std::string &text);
+// "vorpix: warning: LINE" on standard error, printable.
 void print_warning(const std::string &line);
 
 // Collects library log messages while in scope instead of printing them.

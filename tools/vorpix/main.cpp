@@ -48,21 +48,22 @@ int run(int argc, char **argv) {
         try {
             return c->run(argc - 1, argv + 1);
         } catch (const UsageError &e) {
-            std::fprintf(stderr, "vorpix %s: %s (see 'vorpix %s --help')\n", c->name, e.what(), c->name);
+            std::fprintf(stderr, "vorpix %s: %s (see 'vorpix %s --help')\n", c->name, printable(e.what()).c_str(),
+                         c->name);
             return 2;
         } catch (const InputError &e) {
-            std::fprintf(stderr, "vorpix: %s\n", e.what());
+            std::fprintf(stderr, "vorpix: %s\n", printable(e.what()).c_str());
             return 1;
         } catch (const std::bad_alloc &) {
             const std::string &file = last_input();
-            std::fprintf(stderr, "vorpix: %s%sout of memory\n", file.c_str(), file.empty() ? "" : ": ");
+            std::fprintf(stderr, "vorpix: %s%sout of memory\n", printable(file).c_str(), file.empty() ? "" : ": ");
             return 1;
         } catch (const std::exception &e) {
-            std::fprintf(stderr, "vorpix: %s\n", e.what());
+            std::fprintf(stderr, "vorpix: %s\n", printable(e.what()).c_str());
             return 1;
         }
     }
-    std::fprintf(stderr, "vorpix: unknown command \"%s\" (see 'vorpix --help')\n", argv[1]);
+    std::fprintf(stderr, "vorpix: unknown command \"%s\" (see 'vorpix --help')\n", printable(argv[1]).c_str());
     return 2;
 }
 
