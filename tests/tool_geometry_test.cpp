@@ -4,9 +4,9 @@
 #include "canvas.hpp"
 #include "geo_output.hpp"
 #include "geojson_checks.hpp"
-#include "geometry.hpp"
 #include "test_files.hpp"
-#include "under_valgrind.hpp"
+#include "vorpix/clip.hpp"
+#include "vorpix/geojson_writer.hpp"
 
 #include <gtest/gtest.h>
 
@@ -14,7 +14,6 @@
 #include <cctype>
 #include <cmath>
 #include <cstdio>
-#include <fstream>
 #include <limits>
 #include <regex>
 #include <sstream>
@@ -202,29 +201,6 @@ TEST(Geometry, WindingLinesClipOnceAndWindingRingsAreRefused) {
     }
 }
 
-TEST(Geometry, ShorelineFileIsReadOnceForManyRequests) {
-#if defined(__SANITIZE_ADDRESS__)
-    GTEST_SKIP() << "the sanitizer's quarantine keeps freed memory resident";
-#endif
-    if (RUNNING_ON_VALGRIND) GTEST_SKIP() << "valgrind keeps freed memory resident too";
-    // The file (5 MB) is made available in memory that lasts as long as the
-    // process: read for every request, ten requests would hold it ten times.
-    auto resident_kb = [] {
-        std::ifstream status("/proc/self/status");
-        for (std::string line; std::getline(status, line);)
-            if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
-        return 0L;
-    };
-    const geo::Frame frame = geo::frame_of(-1, 1, 51, 52);
-    geo::ShoreRequest request;
-    request.resolution = "i";
-    request.kinds = "f:1";
-    EXPECT_FALSE(geo::shoreline_features(request, frame).empty());
-    const long before = resident_kb();
-    for (int i = 0; i < 10; ++i) geo::shoreline_features(request, frame);
-    EXPECT_LT(resident_kb() - before, 10000);
-}
-
 }  // namespace
 
 namespace {
@@ -279,18 +255,24 @@ TEST(Canvas, PointsThatAreNotNumbersOrTooFarOutAreNeverWritten) {
 // doubles has a size and places that are numbers.
 TEST(Canvas, GeoJsonAndSvgWritersNeverWriteNumbersThatAreNotFinite) {
     const double nan = std::numeric_limits<double>::quiet_NaN(), inf = std::numeric_limits<double>::infinity();
-    using vorpix::cli::GeoBBox;
     const struct {
         double value;
         const char *text;
     } degrees[] = {{0.5, "0.5"},  {1e300, "1e+300"}, {-3e38, "-3e+38"}, {1e16 + 2, "10000000000000002"},
                    {nan, "null"}, {inf, "null"},     {-inf, "null"}};
-    for (const auto &d : degrees) EXPECT_EQ(GeoBBox::format_degrees(d.value), d.text) << d.value;
+    for (const auto &d : degrees) {
+        std::string text;
+        vorpix::features::json_degrees(d.value, text);
+        EXPECT_EQ(text, d.text) << d.value;
+    }
 
-    GeoBBox box;
-    box.add({{nan, 0}, {1, 2}, {inf, 3}, {3, -inf}, {2, 4}});
-    box.add({{nan, nan}});
-    EXPECT_EQ(box.json(), "[1,2,2,4]");
+    vorpix::features::LonLatBox box;
+    const double lons[] = {nan, 1, inf, 3, 2}, lats[] = {0, 2, 3, -inf, 4};
+    box.add(lons, lats, 5);
+    box.add(&nan, &nan, 1);
+    std::string box_text;
+    box.json(box_text, vorpix::features::json_degrees);
+    EXPECT_EQ(box_text, "[1,2,2,4]");
 
     const double big = 1.7e308;
     vorpix::cli::SvgMap map(vorpix::cli::Box{-big, big, -big, big}, 1000);

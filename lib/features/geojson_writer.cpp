@@ -5,6 +5,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <limits>
 
 namespace vorpix::features {
 
@@ -15,6 +16,21 @@ void json_number(double value, std::string &out) {
     }
     char buffer[32];
     const auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value);
+    out.append(buffer, ec == std::errc() ? end : buffer);
+}
+
+void json_degrees(double value, std::string &out) {
+    if (!std::isfinite(value)) {
+        out += "null";
+        return;
+    }
+    char buffer[32];
+    const bool single = std::fabs(value) <= std::numeric_limits<float>::max() &&
+                        static_cast<double>(static_cast<float>(value)) == value;
+    const auto [end, ec] = single ? std::to_chars(buffer, buffer + sizeof buffer, static_cast<float>(value))
+                           : std::fabs(value) < 1e15
+                               ? std::to_chars(buffer, buffer + sizeof buffer, std::round(value * 1e9) / 1e9)
+                               : std::to_chars(buffer, buffer + sizeof buffer, value);
     out.append(buffer, ec == std::errc() ? end : buffer);
 }
 
@@ -129,7 +145,9 @@ void LonLatBox::compact(std::size_t most) {
     spans_ = std::move(merged);
 }
 
-void LonLatBox::json(std::string &out) const {
+void LonLatBox::json(std::string &out) const { json(out, json_number); }
+
+void LonLatBox::json(std::string &out, void (*number)(double, std::string &)) const {
     auto spans = const_cast<LonLatBox *>(this)->spans_;
     std::sort(spans.begin(), spans.end());
     std::vector<std::pair<double, double>> merged;
@@ -146,13 +164,13 @@ void LonLatBox::json(std::string &out) const {
             west = merged[i].first, east = merged[i - 1].second;
         }
     out += '[';
-    json_number(west, out);
+    number(west, out);
     out += ',';
-    json_number(south_, out);
+    number(south_, out);
     out += ',';
-    json_number(east, out);
+    number(east, out);
     out += ',';
-    json_number(north_, out);
+    number(north_, out);
     out += ']';
 }
 
@@ -184,6 +202,11 @@ void GeoJsonWriter::close_feature() {
     flush_if_full();
 }
 
+void GeoJsonWriter::number(double value) {
+    if (options_.rounded_degrees) json_degrees(value, out_);
+    else json_number(value, out_);
+}
+
 void GeoJsonWriter::position(const Geometry &g, std::size_t i, bool measure) {
     if (measure) {
         if (g.m[i] < -1e38) out_ += "null";
@@ -191,12 +214,12 @@ void GeoJsonWriter::position(const Geometry &g, std::size_t i, bool measure) {
         return;
     }
     out_ += '[';
-    json_number(g.x[i], out_);
+    number(g.x[i]);
     out_ += ',';
-    json_number(g.y[i], out_);
+    number(g.y[i]);
     if (g.has_z()) {
         out_ += ',';
-        json_number(g.z[i], out_);
+        number(g.z[i]);
     }
     out_ += ']';
 }
@@ -238,8 +261,10 @@ void GeoJsonWriter::coordinates(const Geometry &g, bool measures) {
 
 void GeoJsonWriter::write(const Feature &f, const std::vector<Field> &fields, const std::string &extra) {
     open_feature();
-    out_ += ",\"id\":";
-    json_integer(f.id, out_);
+    if (options_.ids) {
+        out_ += ",\"id\":";
+        json_integer(f.id, out_);
+    }
     const Geometry &g = f.geometry;
     const auto degrees = [&g] {
         for (std::size_t i = 0; i < g.x.size(); ++i)
@@ -252,7 +277,7 @@ void GeoJsonWriter::write(const Feature &f, const std::vector<Field> &fields, co
             feature_box_.add(g.x.data() + g.runs[r], g.y.data() + g.runs[r], g.runs[r + 1] - g.runs[r]);
         if (!feature_box_.empty()) {
             out_ += ",\"bbox\":";
-            feature_box_.json(out_);
+            feature_box_.json(out_, options_.rounded_degrees ? json_degrees : json_number);
             all_.add(feature_box_);
         }
     }
@@ -282,7 +307,7 @@ void GeoJsonWriter::write_raw(const std::string &properties, const std::string &
     open_feature();
     if (options_.bbox && !box.empty()) {
         out_ += ",\"bbox\":";
-        box.json(out_);
+        box.json(out_, options_.rounded_degrees ? json_degrees : json_number);
         all_.add(box);
     }
     if (!extra.empty()) out_ += "," + extra;
@@ -297,7 +322,7 @@ void GeoJsonWriter::finish() {
         out_ += "\n]";
         if (options_.bbox && !all_.empty()) {
             out_ += ",\"bbox\":";
-            all_.json(out_);
+            all_.json(out_, options_.rounded_degrees ? json_degrees : json_number);
         }
         out_ += "}\n";
     }

@@ -4,6 +4,8 @@
 #include "commands.hpp"
 #include "geo_output.hpp"
 #include "render_layers.hpp"
+#include "vorpix/geojson_writer.hpp"
+#include "vorpix/map_readers.hpp"
 
 #include "gshhsmap.h"
 
@@ -85,7 +87,8 @@ std::string as_list(const std::vector<Polygon> &polygons) {
 }
 
 // The picture "vorpix render" draws of these shorelines alone.
-std::string as_svg(const std::string &kinds, const std::string &res, const Box &box, geo::Antarctica antarctica) {
+std::string as_svg(const std::string &kinds, const std::string &res, const Box &box,
+                   features::AntarcticOutline antarctica) {
     RenderRequest request;
     request.box = box;
     request.width = 1000;
@@ -113,7 +116,7 @@ int run_coast(int argc, char **argv) {
     }
     const std::string kinds = args.get("kinds", "c:0"), res = parse_resolution(args.get("res", "l"), "--res");
     check_kinds(kinds, KindSet::Shorelines);
-    const geo::Antarctica antarctica = parse_antarctica(args.get("antarctica", "ice-front"));
+    const features::AntarcticOutline antarctica = parse_antarctica(args.get("antarctica", "ice-front"));
     if (args.flag("list") && args.has("antarctica"))
         throw UsageError(
             "--list shows what the library's selection delivers, Antarctica at its grounding line; "
@@ -122,37 +125,17 @@ int run_coast(int argc, char **argv) {
     if (args.flag("list")) out.append(as_list(deliver(kinds, res, box, lonref, latref)));
     else if (args.flag("svg")) out.append(as_svg(kinds, res, box, antarctica));
     else {
-        geo::ShoreRequest request;
-        request.resolution = res;
-        request.kinds = kinds;
-        request.lonref = lonref;
-        request.latref = latref;
-        request.rfc7946 = true;
-        request.antarctica = antarctica;
-        out.append(shoreline_geojson(geo::shoreline_features(request, geo::frame_of(box))));
+        features::ShorelineOptions options = shoreline_options(res, kinds, box, antarctica);
+        options.lonref = lonref;
+        options.latref = latref;
+        features::ShorelineReader reader(std::move(options));
+        write_geojson(reader, features::ShorelineReader::fields(), out);
     }
     out.commit();
     return 0;
 }
 
 }  // namespace
-
-// Each polygon that meets the box, exactly clipped and cut at the
-// antimeridian; lakes and the higher levels are features of their own above
-// the land, in level order.
-std::string shoreline_geojson(const std::vector<geo::ShoreFeature> &features) {
-    GeoJson json;
-    for (const auto &f : features) {
-        const std::string properties = "\"id\":" + std::to_string(f.id) +
-                                       ",\"kind\":" + json_string(std::string(1, f.kind)) +
-                                       ",\"level\":" + std::to_string(f.level) +
-                                       ",\"type\":" + json_string(std::string(1, f.type)) +
-                                       ",\"antipode\":" + std::to_string(f.antipode);
-        if (f.kind == 'f') json.polygons(f.polygons, properties);
-        else json.lines(f.lines, properties);
-    }
-    return json.finish();
-}
 
 std::string list_shoreline_file(const std::string &path, const std::vector<unsigned char> &bytes) {
     std::string out;

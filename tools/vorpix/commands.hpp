@@ -11,10 +11,6 @@
 
 struct ESRISHPRECStr;
 
-namespace vorpix::geo {
-struct ShoreFeature;
-}
-
 namespace vorpix::cli {
 
 struct Command {
@@ -34,9 +30,6 @@ extern const Command fetch_command;    // fetch shapes through the database
 extern const Command data_command;     // where the map files are found
 extern const Command info_command;     // listings of any supported file
 extern const Command render_command;   // one picture from every layer
-
-// The GeoJSON that "coast" writes of shoreline features.
-std::string shoreline_geojson(const std::vector<geo::ShoreFeature> &features);
 
 // What vorpix shapes writes: the shapefile (or table) at path, read with
 // the options given, as GeoJSON, a GeoJSON text sequence or SVG, to output
@@ -81,14 +74,6 @@ void write_index(const std::string &db_path, const std::string &table, const std
 // there is one, else by reading every row's box.
 std::vector<long> index_rows_in_box(const std::string &db_path, const std::string &table, const Box &box,
                                     bool through_tree);
-// Border or river segments of a box, clipped to it in its own longitude
-// frame (geo::frame_of), copies by whole turns included (for pictures that
-// combine layers).
-struct LineRun {
-    std::vector<float> lon, lat;
-    int level;
-};
-std::vector<LineRun> border_lines(const std::string &kinds, const std::string &resolution, const Box &box);
 
 }  // namespace vorpix::cli
 

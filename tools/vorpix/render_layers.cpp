@@ -28,41 +28,72 @@ LevelLook shoreline_look(int level) {
 
 }  // namespace
 
-geo::Antarctica parse_antarctica(const std::string &text) {
-    if (text == "ice-front") return geo::Antarctica::IceFront;
-    if (text == "grounding-line") return geo::Antarctica::GroundingLine;
+features::AntarcticOutline parse_antarctica(const std::string &text) {
+    if (text == "ice-front") return features::AntarcticOutline::IceFront;
+    if (text == "grounding-line") return features::AntarcticOutline::GroundingLine;
     throw UsageError("--antarctica is ice-front or grounding-line, not \"" + text + "\"");
 }
 
+features::ShorelineOptions shoreline_options(const std::string &res, const std::string &kinds, const Box &box,
+                                             features::AntarcticOutline antarctica) {
+    features::ShorelineOptions options;
+    options.resolution = res;
+    options.kinds = kinds;
+    options.box = box;
+    options.antarctica = antarctica;
+    options.opened = note_input;
+    options.missing = missing_map_file;
+    return options;
+}
+
+features::BorderOptions border_options(const std::string &res, const std::string &kinds, const Box &box) {
+    features::BorderOptions options;
+    options.resolution = res;
+    options.kinds = kinds;
+    options.box = box;
+    options.opened = note_input;
+    options.missing = missing_map_file;
+    return options;
+}
+
+namespace {
+
+// The runs of a feature's geometry as rings (closed implicitly, without the
+// point that repeats the first) or lines.
+void add_runs(const features::Geometry &g, bool rings, std::vector<Ring> &out) {
+    for (std::size_t r = 0; r < g.run_count(); ++r) {
+        const std::size_t end = g.runs[r + 1] - (rings && g.runs[r + 1] > g.runs[r] ? 1 : 0);
+        Ring &run = out.emplace_back();
+        run.reserve(end - g.runs[r]);
+        for (std::size_t i = g.runs[r]; i < end; ++i) run.push_back({g.x[i], g.y[i]});
+    }
+}
+
+}  // namespace
+
 // Fills are drawn with their own shorelines; line work ('c' kinds) as lines.
-void add_coast_layer(Picture &pic, const std::string &res, const std::string &kinds, geo::Antarctica antarctica,
-                     Progress &progress) {
+void add_coast_layer(Picture &pic, const std::string &res, const std::string &kinds,
+                     features::AntarcticOutline antarctica, Progress &progress) {
     progress.say("shorelines");
-    geo::ShoreRequest request;
-    request.resolution = res;
-    request.kinds = kinds;
-    request.antarctica = antarctica;
-    const geo::Frame frame{pic.box.west, pic.box.east, pic.box.south, pic.box.north};
+    features::ShorelineOptions options = shoreline_options(res, kinds, pic.box, antarctica);
+    options.rfc7946 = false;
+    features::ShorelineReader reader(std::move(options));
     // One op per look: a fill's rings are its polygons' rings, which do not
     // overlap, so one even-odd fill draws them all.
-    for (auto &feature : geo::shoreline_features(request, frame)) {
-        const LevelLook look = shoreline_look(feature.level);
-        const bool fill = feature.kind == 'f';
+    features::Feature feature;
+    while (reader.next(feature)) {
+        const int level = static_cast<int>(feature.values[features::ShorelineReader::Level].integer);
+        const LevelLook look = shoreline_look(level);
+        const bool fill = feature.values[features::ShorelineReader::Kind].text == "f";
         Op model{fill ? Op::Fill : Op::Stroke, {}, fill ? look.fill : look.outline, fill ? 0.6 : 0.8, {}, 0, 0, ""};
         model.outline = fill ? look.outline : 0;
         model.framed = true;
         if (pic.ops.empty() || !pic.ops.back().framed || !same_look(pic.ops.back(), model)) {
             if (fill) pic.add_legend(look.label, fill_style(model), false);
-            else pic.add_legend(feature.level % 2 ? "shorelines" : "lake shores", {0, look.outline, 0.8, 0}, true);
+            else pic.add_legend(level % 2 ? "shorelines" : "lake shores", {0, look.outline, 0.8, 0}, true);
             pic.ops.push_back(std::move(model));
         }
-        auto &rings = pic.ops.back().rings;
-        if (fill) {
-            for (auto &polygon : feature.polygons)
-                for (auto &ring : polygon) rings.push_back(std::move(ring));
-        } else {
-            for (auto &line : feature.lines) rings.push_back(std::move(line));
-        }
+        add_runs(feature.geometry, fill, pic.ops.back().rings);
     }
 }
 
@@ -86,22 +117,24 @@ LineLook line_look(bool river, int level) {
 
 void add_line_layer(Picture &pic, bool rivers, const std::string &kinds, const std::string &res, Progress &progress) {
     progress.say(rivers ? "rivers" : "borders");
-    // The runs come clipped to the frame already.
-    const auto runs = border_lines(kinds, res, pic.box);
+    // The lines come clipped to the frame already.
+    features::BorderOptions options = border_options(res, kinds, pic.box);
+    options.rfc7946 = false;
+    features::BorderReader reader(std::move(options));
     // Minor lines first, so that the major ones lie over them.
     std::map<int, Op, std::greater<int>> by_level;
-    for (const auto &run : runs) {
-        auto found = by_level.find(run.level);
+    features::Feature feature;
+    while (reader.next(feature)) {
+        const int level = static_cast<int>(feature.values[features::BorderReader::Level].integer);
+        auto found = by_level.find(level);
         if (found == by_level.end()) {
-            const LineLook look = line_look(rivers, run.level);
+            const LineLook look = line_look(rivers, level);
             Op op{Op::Stroke, {}, look.style.stroke, look.style.width, {}, 0, 0, ""};
             op.dash = look.style.dash;
             op.framed = true;
-            found = by_level.emplace(run.level, std::move(op)).first;
+            found = by_level.emplace(level, std::move(op)).first;
         }
-        geo::Line &line = found->second.rings.emplace_back();
-        line.reserve(run.lon.size());
-        for (size_t i = 0; i < run.lon.size(); ++i) line.push_back({run.lon[i], run.lat[i]});
+        add_runs(feature.geometry, false, found->second.rings);
     }
     for (auto &[level, op] : by_level) pic.ops.push_back(std::move(op));
     // Every river level is one entry, drawn in the wider look.

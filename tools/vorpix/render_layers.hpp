@@ -5,7 +5,9 @@
 
 #include "canvas.hpp"
 #include "cli.hpp"
-#include "geometry.hpp"
+#include "vorpix/clip.hpp"
+#include "vorpix/geojson_writer.hpp"
+#include "vorpix/map_readers.hpp"
 
 #include <cstdint>
 #include <string>
@@ -82,9 +84,33 @@ private:
 };
 
 // "ice-front" or "grounding-line", as --antarctica takes them.
-geo::Antarctica parse_antarctica(const std::string &text);
-void add_coast_layer(Picture &pic, const std::string &res, const std::string &kinds, geo::Antarctica antarctica,
-                     Progress &progress);
+features::AntarcticOutline parse_antarctica(const std::string &text);
+
+// The readers of the map files as the commands open them: each file read is
+// noted as an input, and a resolution that is not installed is named in
+// one line with how to install it (missing_map_file).
+features::ShorelineOptions shoreline_options(const std::string &res, const std::string &kinds, const Box &box,
+                                             features::AntarcticOutline antarctica);
+features::BorderOptions border_options(const std::string &res, const std::string &kinds, const Box &box);
+
+// Every feature of a map file's reader, written to out as a GeoJSON
+// FeatureCollection as it comes: its values as properties, no id beside
+// them, coordinates and boxes as degrees (features::json_degrees). The
+// number of features written.
+template <typename Reader>
+long write_geojson(Reader &reader, const std::vector<features::Field> &fields, Output &out) {
+    features::GeoJsonWriter::Options options;
+    options.ids = false;
+    options.rounded_degrees = true;
+    features::GeoJsonWriter writer([&out](const char *data, std::size_t size) { out.append(data, size); }, options);
+    features::Feature feature;
+    while (reader.next(feature)) writer.write(feature, fields);
+    writer.finish();
+    return writer.count();
+}
+
+void add_coast_layer(Picture &pic, const std::string &res, const std::string &kinds,
+                     features::AntarcticOutline antarctica, Progress &progress);
 // kinds: words p:LEVELS (borders) or r:LEVELS (rivers), as gmtmap_select reads them.
 void add_line_layer(Picture &pic, bool rivers, const std::string &kinds, const std::string &res, Progress &progress);
 void add_shape_layer(Picture &pic, const std::string &shapefile, Progress &progress);
@@ -99,7 +125,7 @@ struct RenderRequest {
     Box box{-180, 180, -90, 90};
     int width = 1200;
     std::string res = "l", kinds = "f:0";
-    geo::Antarctica antarctica = geo::Antarctica::IceFront;
+    features::AntarcticOutline antarctica = features::AntarcticOutline::IceFront;
     std::string line_res;  // borders and rivers, when not those of res
     std::string border_kinds = "p:7", river_kinds = "r:4095";
     bool coast = true, borders = false, rivers = false, graticule = true;

@@ -26,6 +26,8 @@ public:
     void clear();
     // "[west,south,east,north]" appended.
     void json(std::string &out) const;
+    // The same with each edge written by number (json_degrees, say).
+    void json(std::string &out, void (*number)(double, std::string &)) const;
 
 private:
     void compact(std::size_t most);
@@ -33,13 +35,24 @@ private:
     double south_ = 90, north_ = -90;
 };
 
+// A longitude or latitude as text: a value that came from a float as the
+// float's shortest text; others to a billionth of a degree (a tenth of a
+// millimetre), so that a point moved by a turn reads 0.5, not
+// 0.50000000000011369, and a stored micro-degree 12.345678, not
+// 12.345678000000001. Numbers beyond a float's range or too large to round
+// to a billionth are written as they are, those that are not finite as
+// null.
+void json_degrees(double value, std::string &out);
+
 class GeoJsonWriter {
 public:
     using Sink = std::function<void(const char *, std::size_t)>;
     struct Options {
-        bool sequence = false;      // RFC 8142: each feature after RS, ending with LF; no collection
-        bool bbox = true;           // a bbox for each feature and the collection
-        bool degrees_only = false;  // no bbox for a feature with numbers that cannot be degrees
+        bool sequence = false;         // RFC 8142: each feature after RS, ending with LF; no collection
+        bool bbox = true;              // a bbox for each feature and the collection
+        bool degrees_only = false;     // no bbox for a feature with numbers that cannot be degrees
+        bool ids = true;               // "id": the feature's id (write)
+        bool rounded_degrees = false;  // coordinates and boxes as json_degrees writes them
     };
     GeoJsonWriter(Sink sink, Options options);
     // The feature with its attributes (the fields its values follow) as
@@ -61,6 +74,7 @@ private:
     void flush_if_full();
     void coordinates(const Geometry &g, bool measures);
     void position(const Geometry &g, std::size_t i, bool measure);
+    void number(double value);
     Sink sink_;
     Options options_;
     std::string out_;
