@@ -181,7 +181,8 @@ GeoJsonWriter::GeoJsonWriter(Sink sink, Options options) : sink_(std::move(sink)
 }
 
 void GeoJsonWriter::flush_if_full() {
-    if (out_.size() >= (1 << 16)) {
+    // The first feature goes on at once; then pieces of 64 KiB.
+    if (count_ == 1 || out_.size() >= (1 << 16)) {
         sink_(out_.data(), out_.size());
         out_.clear();
     }

@@ -5,7 +5,9 @@
 
 #include <proj.h>
 
+#include <cctype>
 #include <cstring>
+#include <initializer_list>
 
 namespace vorpix::features {
 
@@ -71,6 +73,33 @@ void ToLonLat::apply(double *x, double *y, std::size_t stride, std::size_t n) co
     proj_trans_generic(static_cast<PJ *>(transform_), PJ_FWD, x, bytes, n, y, bytes, n, nullptr, 0, 0, nullptr, 0, 0);
 }
 
+namespace {
+
+// Whether WKT text names plain longitude and latitude in degrees on WGS 84,
+// as most geographic .prj files do: coordinates that pass unchanged, known
+// without asking PROJ (whose database lookups cost more than reading a
+// small file).
+bool plain_wgs84(const std::string &wkt) {
+    std::string t;
+    for (const char c : wkt)
+        if (c != ' ' && c != '\t' && c != '\r' && c != '\n')
+            t += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    const auto one_of = [&t](std::initializer_list<const char *> words) {
+        for (const char *w : words)
+            if (t.find(w) != std::string::npos) return true;
+        return false;
+    };
+    return t.rfind("GEOGCS[", 0) == 0 && t.find("PROJCS[") == std::string::npos &&
+           t.find("TOWGS84") == std::string::npos && one_of({"DATUM[\"D_WGS_1984\"", "DATUM[\"WGS_1984\""}) &&
+           one_of({"SPHEROID[\"WGS_1984\",6378137.0,298.257223563]", "SPHEROID[\"WGS84\",6378137,298.257223563]",
+                   "SPHEROID[\"WGS_1984\",6378137,298.257223563]"}) &&
+           one_of({"PRIMEM[\"GREENWICH\",0.0]", "PRIMEM[\"GREENWICH\",0]"}) &&
+           one_of({"UNIT[\"DEGREE\",0.0174532925199433]", "UNIT[\"DEGREE\",0.017453292519943295]"}) &&
+           t.find("AXIS[") == std::string::npos;
+}
+
+}  // namespace
+
 Coordinates coordinates_of(const std::string &shp, const Warn &warn) {
     Coordinates c;
     const std::string prj = file_beside(shp, {".prj", ".PRJ"});
@@ -82,6 +111,10 @@ Coordinates coordinates_of(const std::string &shp, const Warn &warn) {
         bool whole = false;
         const std::string text = file.head(1 << 16, &whole);
         if (!whole) throw Error(ErrorCode::Invalid, prj, "", "longer than 64 KiB, which no coordinate system takes");
+        if (plain_wgs84(text)) {
+            c.lonlat = c.geographic = true;
+            return c;
+        }
         c.transform = std::make_unique<ToLonLat>(text, prj);
         c.lonlat = true;
         c.geographic = c.transform->geographic();

@@ -100,6 +100,7 @@ private:
     std::string path_;
     std::string text_;
     std::unique_ptr<File> file_;
+    bool flushed_ = false;
 };
 // Writes bytes as the file path. A file that the command reads is refused
 // (see note_input). A regular file, or a new one, is replaced

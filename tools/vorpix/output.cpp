@@ -307,8 +307,10 @@ struct Output::File {
 };
 
 void write_stdout(const std::string &bytes) {
-    if (std::fwrite(bytes.data(), 1, bytes.size(), stdout) != bytes.size() || std::fflush(stdout) != 0)
-        cannot_write("standard output", errno);
+    // Straight to the descriptor, in one write where the pipe takes it,
+    // after anything printed through stdio before.
+    if (std::fflush(stdout) != 0) cannot_write("standard output", errno);
+    if (const int error = write_all(STDOUT_FILENO, bytes)) cannot_write("standard output", error);
 }
 
 int close_stdout(int status) {
@@ -333,10 +335,13 @@ Output::~Output() = default;
 
 void Output::append(std::string_view s) {
     text_.append(s);
-    if (text_.size() >= output_piece) flush();
+    // The first piece goes at once, so that a reader at the other end of a
+    // pipe sees the first feature as soon as it is made.
+    if (!flushed_ || text_.size() >= output_piece) flush();
 }
 
 void Output::flush() {
+    flushed_ = true;
     if (path_.empty() || path_ == "-") {
         write_stdout(text_);
     } else {
