@@ -2,13 +2,13 @@
 // dBase decoders: geometry as flat arrays in GeoJSON's ring order, typed
 // attributes in UTF-8, coordinates in longitude and latitude.
 #include "input_file.hpp"
+#include "library_log.hpp"
 #include "vorpix/clip.hpp"
 #include "vorpix/features.hpp"
 #include "vorpix/reproject.hpp"
 #include "vorpix/text.hpp"
 
 #include "arrays.h"
-#include "elog.h"
 #include "esri.h"
 
 #include <algorithm>
@@ -38,32 +38,6 @@ const char *geometry_name(GeometryType type) {
 }
 
 namespace {
-
-// The library's messages while in scope, the first kept without the
-// reporting function's name and the closing full stop.
-class LibraryLog {
-public:
-    LibraryLog() { previous_ = elog_set_handler(&LibraryLog::receive, this, &previous_context_); }
-    ~LibraryLog() { elog_set_handler(previous_, previous_context_, nullptr); }
-    LibraryLog(const LibraryLog &) = delete;
-    LibraryLog &operator=(const LibraryLog &) = delete;
-    std::string reason() const {
-        std::string text = first_;
-        const auto colon = text.find(": ");
-        if (colon != std::string::npos) text.erase(0, colon + 2);
-        while (!text.empty() && (text.back() == '\n' || text.back() == ' ' || text.back() == '.')) text.pop_back();
-        return text.empty() ? "cannot be decoded" : text;
-    }
-
-private:
-    static void receive(int, const char *message, void *context) {
-        auto *self = static_cast<LibraryLog *>(context);
-        if (self->first_.empty()) self->first_ = message;
-    }
-    elog_handler previous_;
-    void *previous_context_ = nullptr;
-    std::string first_;
-};
 
 std::uint32_t big32(const unsigned char *p) {
     return std::uint32_t{p[0]} << 24 | std::uint32_t{p[1]} << 16 | std::uint32_t{p[2]} << 8 | p[3];
@@ -171,7 +145,14 @@ public:
         if (with_m_) g_.m.push_back(a_.m[i]);
     }
     void end_run() { g_.runs.push_back(static_cast<std::uint32_t>(g_.x.size())); }
-    void begin() { g_.runs.assign(1, 0); }
+    void begin() {
+        g_.runs.assign(1, 0);
+        // Rings gain a closing point at most; triangles of a patch a fourth.
+        const auto room = static_cast<size_t>(a_.numpoints) + static_cast<size_t>(a_.numparts);
+        g_.x.reserve(room), g_.y.reserve(room);
+        if (with_z_) g_.z.reserve(room);
+        if (with_m_) g_.m.reserve(room);
+    }
     // Points from to to-1, reversed or not, closed when ring and not closed.
     void run(int from, int to, bool reversed, bool ring) {
         for (int k = 0; k < to - from; ++k) point(reversed ? to - 1 - k : from + k);
@@ -640,15 +621,14 @@ struct ShapefileReader::Impl {
 
     // Decodes the record at offset into rec; the offset after it.
     std::uint64_t decode_at(std::uint64_t offset, long recno) {
-        const std::string where = place_of(recno);
         const unsigned char *h = offset >= 100 ? shp->at(offset, 8) : nullptr;
         if (!h)
-            throw Error(ErrorCode::Invalid, shp->path(), where,
+            throw Error(ErrorCode::Invalid, shp->path(), place_of(recno),
                         "starts at byte " + std::to_string(offset) + ", outside the file's " +
                             std::to_string(shp->size()) + " bytes" + (shx ? " (as the .shx says)" : ""));
         const std::uint64_t length = 2 * static_cast<std::uint64_t>(big32(h + 4));
         if (offset + 8 + length > shp->size())
-            throw Error(ErrorCode::Invalid, shp->path(), where,
+            throw Error(ErrorCode::Invalid, shp->path(), place_of(recno),
                         "content length " + std::to_string(length / 2) + " words (" + std::to_string(length) +
                             " bytes) at byte " + std::to_string(offset) + " runs past the end of the file, which has " +
                             std::to_string(shp->size()) + " bytes");
@@ -657,7 +637,8 @@ struct ShapefileReader::Impl {
         LibraryLog log;
         if (!bytes || esri_decode_shapefile_record_sized(&rec, bytes, static_cast<long>(8 + length),
                                                          static_cast<long>(offset)) < 0)
-            throw Error(ErrorCode::Invalid, shp->path(), where + " at byte " + std::to_string(offset), log.reason());
+            throw Error(ErrorCode::Invalid, shp->path(), place_of(recno) + " at byte " + std::to_string(offset),
+                        log.reason());
         return offset + 8 + length;
     }
 
