@@ -1,6 +1,8 @@
 // Any bytes as a dBase file: decode, read every record's fields, list.
 // Wherever the sized decoder succeeds, the plain one decodes the same; the
-// fields trim alike on the vector and the portable paths.
+// fields trim alike on the vector and the portable paths. The header
+// decoder for readers of a record at a time reads the same bytes, and the
+// typed values of each record it finds are read within the record.
 #include "fuzz_input.hpp"
 #include "arrays.h"
 #include "esri.h"
@@ -72,5 +74,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     }
     vorpix::esri::release_dbase_file(&dbf);
     vorpix::esri::release_dbase_file(&plain);
+
+    ESRIDBASEStr header{};
+    if (esri_decode_dbase_header_sized(&header, bytes.data(), static_cast<long>(bytes.size())) == 0) {
+        const size_t start = static_cast<unsigned short>(header.hdr.numbyteshdr);
+        const size_t width = static_cast<unsigned short>(header.hdr.numbytesrec);
+        std::vector<ESRIDBASEVALUEStr> values(static_cast<size_t>(cnttbl(header.field_descriptors)));
+        for (size_t at = start, r = 0; at + width <= bytes.size() && r < most_records; at += width, ++r) {
+            const int deleted = esri_get_dbase_values(&header, bytes.data() + at, static_cast<long>(width),
+                                                      values.data(), static_cast<int>(values.size()));
+            require(deleted == (bytes[at] == '*'), "the deletion flag reads otherwise");
+            for (const ESRIDBASEVALUEStr &v : values)
+                if (v.type == ESRI_VALUE_TEXT)
+                    require(v.text >= bytes.data() + at && v.text + v.length <= bytes.data() + at + width,
+                            "a value's text lies outside its record");
+        }
+    }
+    esri_release_dbase_file(&header);
     return 0;
 }

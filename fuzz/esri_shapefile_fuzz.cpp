@@ -1,6 +1,9 @@
 // Any bytes as a shapefile: decode, list, release; then decode again.
 // Wherever the sized decoder succeeds, the plain one decodes the same (but
-// for Z records without measures, which only the sized one can tell).
+// for Z records without measures, which only the sized one can tell), and
+// each record decoded alone, given the bytes from its place on, is the
+// record decoded with the file. Any bytes after the header decode alone as
+// a record or fail.
 #include "fuzz_input.hpp"
 #include "arrays.h"
 #include "esri.h"
@@ -39,6 +42,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     for (int round = 0; round < 2; ++round) {
         if (esri_decode_shapefile_sized(&shp, bytes.data(), static_cast<long>(bytes.size())) == 0) {
             const std::string sized = vorpix::fuzz::printed([&] { esri_print_shapefile(prefix, &shp); });
+            for (int k = 0; k < cnttbl(shp.records); ++k) {
+                const auto *rec = static_cast<ESRISHPRECStr *>(gettbl(shp.records, k));
+                // From its place to the end of the file: the file's decoder
+                // reads a shape on past its content length where the counts
+                // say so.
+                const size_t length = bytes.size() - rec->offset;
+                ESRISHPRECStr alone{};
+                vorpix::fuzz::require(
+                    esri_decode_shapefile_record_sized(&alone, bytes.data() + rec->offset, static_cast<long>(length),
+                                                       static_cast<long>(rec->offset)) == 0,
+                    "a record does not decode alone");
+                vorpix::fuzz::require(
+                    vorpix::fuzz::printed([&] { esri_print_shapefile_record(prefix, &alone, k); }) ==
+                        vorpix::fuzz::printed([&] { esri_print_shapefile_record(prefix, gettbl(shp.records, k), k); }),
+                    "a record decodes otherwise alone");
+                esri_release_shapefile_record(&alone);
+            }
             if (any_lacks_measures(shp)) {
                 vorpix::esri::release_shapefile(&shp);
                 continue;
@@ -51,6 +71,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
             vorpix::esri::release_shapefile(&plain);
         }
         vorpix::esri::release_shapefile(&shp);
+    }
+    if (bytes.size() > 100) {
+        ESRISHPRECStr alone{};
+        if (esri_decode_shapefile_record_sized(&alone, bytes.data() + 100, static_cast<long>(bytes.size() - 100),
+                                               100) == 0)
+            vorpix::fuzz::printed([&] { esri_print_shapefile_record(prefix, &alone, 0); });
+        esri_release_shapefile_record(&alone);
     }
     return 0;
 }
