@@ -5,6 +5,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <limits>
 
 namespace vorpix::features {
@@ -83,10 +84,14 @@ void json_value(const Value &v, std::string &out) {
     }
     case ValueType::Boolean: out += v.integer ? "true" : "false"; return;
     case ValueType::Date: {
-        char date[16];
-        const auto d = static_cast<long>(v.integer);
-        std::snprintf(date, sizeof date, "\"%04ld-%02ld-%02ld\"", d / 10000 % 10000, d / 100 % 100, d % 100);
-        out += date;
+        // YYYYMMDD as "YYYY-MM-DD".
+        char date[12] = {'"', 0, 0, 0, 0, '-', 0, 0, '-', 0, 0, '"'};
+        auto d = static_cast<std::uint64_t>(v.integer) % 100000000;
+        for (const int at : {10, 9, 7, 6, 4, 3, 2, 1}) {
+            date[at] = static_cast<char>('0' + d % 10);
+            d /= 10;
+        }
+        out.append(date, sizeof date);
         return;
     }
     case ValueType::String: json_string(v.text, out); return;
@@ -111,7 +116,14 @@ void LonLatBox::add(const double *lon, const double *lat, std::size_t n) {
         lo = std::min(lo, lon[i]), hi = std::max(hi, lon[i]);
         south_ = std::min(south_, lat[i]), north_ = std::max(north_, lat[i]);
     }
-    if (lo <= hi) spans_.emplace_back(lo, hi);
+    if (!(lo <= hi)) return;
+    // A run that overlaps the last one widens it.
+    if (!spans_.empty() && lo <= spans_.back().second && hi >= spans_.back().first) {
+        spans_.back().first = std::min(spans_.back().first, lo);
+        spans_.back().second = std::max(spans_.back().second, hi);
+        return;
+    }
+    spans_.emplace_back(lo, hi);
 }
 
 void LonLatBox::add(const LonLatBox &other) {
@@ -148,21 +160,26 @@ void LonLatBox::compact(std::size_t most) {
 void LonLatBox::json(std::string &out) const { json(out, json_number); }
 
 void LonLatBox::json(std::string &out, void (*number)(double, std::string &)) const {
-    auto spans = const_cast<LonLatBox *>(this)->spans_;
-    std::sort(spans.begin(), spans.end());
-    std::vector<std::pair<double, double>> merged;
-    for (const auto &s : spans)
-        if (!merged.empty() && s.first <= merged.back().second)
-            merged.back().second = std::max(merged.back().second, s.second);
-        else merged.push_back(s);
-    // The widest longitude gap is left out; across 180 unless it is the one there.
-    double west = merged.front().first, east = merged.back().second;
-    double gap = merged.front().first + 360 - merged.back().second;
-    for (size_t i = 1; i < merged.size(); ++i)
-        if (merged[i].first - merged[i - 1].second > gap) {
-            gap = merged[i].first - merged[i - 1].second;
-            west = merged[i].first, east = merged[i - 1].second;
-        }
+    double west = spans_.front().first, east = spans_.front().second;
+    if (spans_.size() > 1) {
+        // Most features are one run, or runs near each other: only others
+        // need the spans sorted and merged.
+        auto spans = spans_;
+        std::sort(spans.begin(), spans.end());
+        std::vector<std::pair<double, double>> merged;
+        for (const auto &s : spans)
+            if (!merged.empty() && s.first <= merged.back().second)
+                merged.back().second = std::max(merged.back().second, s.second);
+            else merged.push_back(s);
+        // The widest longitude gap is left out; across 180 unless it is the one there.
+        west = merged.front().first, east = merged.back().second;
+        double gap = merged.front().first + 360 - merged.back().second;
+        for (size_t i = 1; i < merged.size(); ++i)
+            if (merged[i].first - merged[i - 1].second > gap) {
+                gap = merged[i].first - merged[i - 1].second;
+                west = merged[i].first, east = merged[i - 1].second;
+            }
+    }
     out += '[';
     number(west, out);
     out += ',';
@@ -214,15 +231,40 @@ void GeoJsonWriter::position(const Geometry &g, std::size_t i, bool measure) {
         else json_number(g.m[i], out_);
         return;
     }
-    out_ += '[';
-    number(g.x[i]);
-    out_ += ',';
-    number(g.y[i]);
-    if (g.has_z()) {
+    if (options_.rounded_degrees) {
+        out_ += '[';
+        number(g.x[i]);
         out_ += ',';
-        number(g.z[i]);
+        number(g.y[i]);
+        if (g.has_z()) {
+            out_ += ',';
+            number(g.z[i]);
+        }
+        out_ += ']';
+        return;
     }
-    out_ += ']';
+    // Most positions: the numbers formatted where they go, appended once.
+    char text[3 * 32 + 4];
+    char *p = text;
+    const auto put = [&p, &text](double v) {
+        if (!std::isfinite(v)) {
+            std::memcpy(p, "null", 4);
+            p += 4;
+            return;
+        }
+        const auto [end, ec] = std::to_chars(p, text + sizeof text, v);
+        if (ec == std::errc()) p = end;
+    };
+    *p++ = '[';
+    put(g.x[i]);
+    *p++ = ',';
+    put(g.y[i]);
+    if (g.has_z()) {
+        *p++ = ',';
+        put(g.z[i]);
+    }
+    *p++ = ']';
+    out_.append(text, static_cast<std::size_t>(p - text));
 }
 
 void GeoJsonWriter::coordinates(const Geometry &g, bool measures) {
