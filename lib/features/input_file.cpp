@@ -84,6 +84,25 @@ const unsigned char *InputFile::at(std::uint64_t offset, std::size_t length) {
     return window_.data() + (offset - start_);
 }
 
+std::vector<unsigned char> InputFile::all() {
+    std::vector<unsigned char> bytes;
+    try {
+        bytes.resize(static_cast<std::size_t>(size_));
+    } catch (const std::bad_alloc &) {
+        throw Error(ErrorCode::Memory, path_, "", std::to_string(size_) + " bytes: not enough memory to read it");
+    }
+    std::size_t used = 0;
+    while (used < bytes.size()) {
+        const ssize_t n = ::pread(fd_, bytes.data() + used, bytes.size() - used, static_cast<off_t>(used));
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) throw Error(ErrorCode::Io, path_, "", std::string("cannot read: ") + std::strerror(errno));
+        if (n == 0) break;  // the file shrank
+        used += static_cast<std::size_t>(n);
+    }
+    bytes.resize(used);
+    return bytes;
+}
+
 std::string InputFile::head(std::size_t most, bool *whole) {
     const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(size_, most));
     const unsigned char *p = at(0, n);

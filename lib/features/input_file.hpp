@@ -27,6 +27,9 @@ public:
     // The length bytes at offset, valid until the next call; null when they
     // run past the end of the file.
     const unsigned char *at(std::uint64_t offset, std::size_t length);
+    // The whole file in memory of its own (for decoders that take all of
+    // it); Error (Memory) when there is not enough.
+    std::vector<unsigned char> all();
     // Up to most bytes from the start, and whether that was all.
     std::string head(std::size_t most, bool *whole);
 
