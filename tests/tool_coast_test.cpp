@@ -195,7 +195,8 @@ TEST(CoastTool, OptionsThatSelectNothingAreUsageErrors) {
          "the kind \"p:8\" selects no level: bit k selects level k+1, levels 1 "
          "to 3 exist"},
         {"coast --box 10/20/30/400", "the box's latitudes lie within -90 to 90, not \"10/20/30/400\""},
-        {"coast --list --svg", "--list, --svg and --geojson each choose the output; give one"},
+        {"coast --list --svg", "choose one output format, not --svg and --list"},
+        {"borders --box 0/10/0/10 --svg --geojson", "choose one output format, not --geojson and --svg"},
         {"coast --antarctica floating", "--antarctica is ice-front or grounding-line, not \"floating\""},
         {"coast --list --antarctica ice-front",
          "--list shows what the library's selection delivers, Antarctica at "

@@ -39,6 +39,7 @@ std::string as_svg(const std::string &kinds, const std::string &res, const Box &
 int run_borders(int argc, char **argv) {
     Args args(argc, argv, {"res", "kinds", "box", "o"});
     args.allow_flags({"rivers", "svg", "geojson"});
+    const bool svg = choose_format(args, {Format::GeoJson, Format::Svg}) == Format::Svg;
     if (!args.positional().empty()) throw UsageError("unexpected argument \"" + args.positional()[0] + "\"");
     if (!args.has("box")) throw UsageError("--box W/E/S/N is required");
     const Box box = parse_box(args.get("box"));
@@ -46,7 +47,7 @@ int run_borders(int argc, char **argv) {
     const std::string kinds = args.get("kinds", args.flag("rivers") ? "r:4095" : "p:7");
     check_kinds(kinds, KindSet::Lines);
     Output out(args.get("o"));
-    if (args.flag("svg")) {
+    if (svg) {
         out.append(as_svg(kinds, res, box));
     } else {
         features::BorderReader reader(border_options(res, kinds, box));

@@ -102,8 +102,7 @@ std::string as_svg(const std::string &kinds, const std::string &res, const Box &
 int run_coast(int argc, char **argv) {
     Args args(argc, argv, {"res", "kinds", "box", "ref", "o", "antarctica"});
     args.allow_flags({"list", "svg", "geojson"});
-    if (args.flag("list") + args.flag("svg") + args.flag("geojson") > 1)
-        throw UsageError("--list, --svg and --geojson each choose the output; give one");
+    const Format format = choose_format(args, {Format::GeoJson, Format::Svg, Format::List});
     if (!args.positional().empty()) throw UsageError("unexpected argument \"" + args.positional()[0] + "\"");
     const Box box = parse_box(args.get("box", "-180/180/-90/90"));
     double lonref = 0, latref = 0;
@@ -117,13 +116,13 @@ int run_coast(int argc, char **argv) {
     const std::string kinds = args.get("kinds", "c:0"), res = parse_resolution(args.get("res", "l"), "--res");
     check_kinds(kinds, KindSet::Shorelines);
     const features::AntarcticOutline antarctica = parse_antarctica(args.get("antarctica", "ice-front"));
-    if (args.flag("list") && args.has("antarctica"))
+    if (format == Format::List && args.has("antarctica"))
         throw UsageError(
             "--list shows what the library's selection delivers, Antarctica at its grounding line; "
             "--antarctica is for GeoJSON and SVG");
     Output out(args.get("o"));
-    if (args.flag("list")) out.append(as_list(deliver(kinds, res, box, lonref, latref)));
-    else if (args.flag("svg")) out.append(as_svg(kinds, res, box, antarctica));
+    if (format == Format::List) out.append(as_list(deliver(kinds, res, box, lonref, latref)));
+    else if (format == Format::Svg) out.append(as_svg(kinds, res, box, antarctica));
     else {
         features::ShorelineOptions options = shoreline_options(res, kinds, box, antarctica);
         options.lonref = lonref;
