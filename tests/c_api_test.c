@@ -13,6 +13,7 @@
 
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 
 /* Map objects live as long as the process: keep it reachable. */
 static void *map = NULL;
@@ -40,6 +41,38 @@ int main(void) {
     {
         int (*open_db)(const char *, const char *, Dbptr *) = dbopen;
         if (!open_db) return 1;
+    }
+    {
+        /* The listings on a stream of the caller's: a record, a shapefile's
+         * header alone (no records table), a dBase header, a DDS header. */
+        ESRISHPRECPOINTStr point = {1, 1.5, -2.0};
+        ESRISHPRECStr rec;
+        ESRISHPStr shp;
+        ESRIDBASEStr dbf;
+        DDSFILEStr dds;
+        char prefix[] = "", line[128];
+        int lines = 0;
+        FILE *out = tmpfile();
+        if (!out) return 1;
+        memset(&rec, 0, sizeof rec);
+        memset(&shp, 0, sizeof shp);
+        memset(&dbf, 0, sizeof dbf);
+        memset(&dds, 0, sizeof dds);
+        rec.offset = 100;
+        rec.shape_type = 1;
+        rec.record = &point;
+        dbf.level = 5;
+        esri_fprint_shapefile_record(out, prefix, &rec, -1);
+        esri_fprint_shapefile(out, prefix, &shp);
+        esri_fprint_dbase_file(out, prefix, &dbf);
+        dds_fprint_file(out, prefix, &dds);
+        rewind(out);
+        if (!fgets(line, sizeof line, out) || strcmp(line, "offset=100\n") != 0) return 1;
+        while (fgets(line, sizeof line, out)) ++lines;
+        fclose(out);
+        /* After offset=100: the record's 7 lines, the shapefile header's 18,
+         * the dBase header's 15 and the DDS header's 23. */
+        if (lines != 7 + 18 + 15 + 23) return 1;
     }
     freearr(a, NULL);
     freetbl(t, NULL);

@@ -96,12 +96,21 @@ Layout with(const std::function<void(Layout &)> &change) {
 
 const Layout dx10_layout = with([](Layout &s) { s.fourcc = DDS_FOURCC_DX10, s.dx10 = true; });
 
-// The listing of the file made from layout, decoded keeping level index (-1: all).
+// The listing of the file made from layout, decoded keeping level index (-1:
+// all). Written to a stream of its own, it is the same and standard output
+// gets none of it.
 std::string listing_of(const Layout &layout, int index = -1, const char *prefix = "") {
     Bytes bytes = make_file(layout);
     DDSFILEStr *file = nullptr;
     decode_plain(bytes, file, index);
     const std::string out = printed([&] { dds_print_file(const_cast<char *>(prefix), file); });
+    std::string streamed;
+    EXPECT_EQ(
+        printed([&] {
+            streamed = vorpix::test::written([&](FILE *f) { dds_fprint_file(f, const_cast<char *>(prefix), file); });
+        }),
+        "");
+    EXPECT_EQ(streamed, out);
     release(file);
     return out;
 }

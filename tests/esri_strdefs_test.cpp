@@ -18,10 +18,13 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <map>
+#include <memory>
 #include <stdexcept>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -700,6 +703,54 @@ TEST(EsriPrint, DbaseListingShowsHeaderDescriptorsAndRecordSlots) {
     Dbase empty(dbase_file({{"TEXT", 'C', 12}}, 3, 0, ""));
     const std::string text = printed([&] { esri_print_dbase_file(prefix, &empty.dbf); });
     EXPECT_EQ(text.substr(text.rfind("  mdx=0")), "  mdx=0\n\n\n\n");
+}
+
+// The stream forms write to their stream, and to it alone, what the others
+// print on standard output, also from several threads at once, each with a
+// stream and a file of its own.
+TEST(EsriPrint, StreamFormsWriteWhatTheStandardOutputFormsPrint) {
+    using vorpix::test::written;
+    struct Listing {
+        std::string name;
+        std::function<void()> print;
+        std::function<void(FILE *)> write;
+    };
+    std::vector<std::unique_ptr<Shapefile>> shapefiles;
+    std::vector<std::unique_ptr<Dbase>> tables;
+    std::vector<Listing> listings;
+    static char prefix[] = "| ";
+    for (const char *name : {"nc.shp", "multipatch.shp", "nulls.shp", "pointz_nom.shp", "arcz.shp"}) {
+        const Shapefile &f = *shapefiles.emplace_back(std::make_unique<Shapefile>(fixture(name)));
+        ESRISHPStr *shp = const_cast<ESRISHPStr *>(&f.shp);
+        listings.push_back({name, [=] { esri_print_shapefile(prefix, shp); },
+                            [=](FILE *out) { esri_fprint_shapefile(out, prefix, shp); }});
+        for (const int recno : {-1, 7})
+            listings.push_back({std::string(name) + " record 0 as " + std::to_string(recno),
+                                [=, &f] { esri_print_shapefile_record(prefix, f.at(0), recno); },
+                                [=, &f](FILE *out) { esri_fprint_shapefile_record(out, prefix, f.at(0), recno); }});
+    }
+    for (const char *name : {"nc.dbf", "cities.dbf", "fieldtypes.dbf"}) {
+        ESRIDBASEStr *dbf = &tables.emplace_back(std::make_unique<Dbase>(fixture(name)))->dbf;
+        listings.push_back({name, [=] { esri_print_dbase_file(prefix, dbf); },
+                            [=](FILE *out) { esri_fprint_dbase_file(out, prefix, dbf); }});
+    }
+    std::vector<std::string> expected;
+    for (const Listing &l : listings) {
+        expected.push_back(printed(l.print));
+        EXPECT_NE(expected.back().find("\n| "), std::string::npos) << l.name;
+        std::string streamed;
+        EXPECT_EQ(printed([&] { streamed = written(l.write); }), "") << l.name;
+        EXPECT_EQ(streamed, expected.back()) << l.name;
+    }
+    std::vector<std::string> got(listings.size());
+    std::vector<std::thread> threads;
+    for (size_t i = 0; i < listings.size(); ++i)
+        threads.emplace_back([&, i] {
+            got[i] = expected[i];
+            for (int round = 0; round < 20 && got[i] == expected[i]; ++round) got[i] = written(listings[i].write);
+        });
+    for (std::thread &t : threads) t.join();
+    for (size_t i = 0; i < listings.size(); ++i) EXPECT_EQ(got[i], expected[i]) << listings[i].name;
 }
 
 }  // namespace

@@ -139,13 +139,23 @@ void LonLatBox::clear() {
     south_ = 90, north_ = -90;
 }
 
-void LonLatBox::compact(std::size_t most) {
-    std::sort(spans_.begin(), spans_.end());
+namespace {
+
+// Spans sorted, those that overlap made one.
+std::vector<std::pair<double, double>> merged_spans(std::vector<std::pair<double, double>> spans) {
+    std::sort(spans.begin(), spans.end());
     std::vector<std::pair<double, double>> merged;
-    for (const auto &s : spans_)
+    for (const auto &s : spans)
         if (!merged.empty() && s.first <= merged.back().second)
             merged.back().second = std::max(merged.back().second, s.second);
         else merged.push_back(s);
+    return merged;
+}
+
+}  // namespace
+
+void LonLatBox::compact(std::size_t most) {
+    std::vector<std::pair<double, double>> merged = merged_spans(std::move(spans_));
     while (merged.size() > most) {
         size_t narrowest = 1;
         for (size_t i = 2; i < merged.size(); ++i)
@@ -164,13 +174,7 @@ void LonLatBox::json(std::string &out, void (*number)(double, std::string &)) co
     if (spans_.size() > 1) {
         // Most features are one run, or runs near each other: only others
         // need the spans sorted and merged.
-        auto spans = spans_;
-        std::sort(spans.begin(), spans.end());
-        std::vector<std::pair<double, double>> merged;
-        for (const auto &s : spans)
-            if (!merged.empty() && s.first <= merged.back().second)
-                merged.back().second = std::max(merged.back().second, s.second);
-            else merged.push_back(s);
+        const std::vector<std::pair<double, double>> merged = merged_spans(spans_);
         // The widest longitude gap is left out; across 180 unless it is the one there.
         west = merged.front().first, east = merged.back().second;
         double gap = merged.front().first + 360 - merged.back().second;

@@ -66,6 +66,20 @@ inline std::string printed(const std::function<void()> &print) {
     return out;
 }
 
+// What write writes to the stream it is given, a temporary file.
+inline std::string written(const std::function<void(FILE *)> &write) {
+    FILE *tmp = std::tmpfile();
+    if (!tmp) return "(no temporary file)";
+    write(tmp);
+    std::fflush(tmp);
+    std::string out;
+    std::rewind(tmp);
+    char buffer[65536];
+    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, tmp)) > 0;) out.append(buffer, n);
+    std::fclose(tmp);
+    return out;
+}
+
 }  // namespace vorpix::test
 
 #endif

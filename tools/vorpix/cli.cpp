@@ -297,83 +297,57 @@ std::string describe_failure(const LogCollector &log, const std::function<std::s
     return out;
 }
 
-namespace {
+OutputStream::OutputStream(Output &out) : out_(out) {
+    const cookie_io_functions_t functions{nullptr, &OutputStream::write, nullptr, nullptr};
+    file_ = fopencookie(this, "w", functions);
+    if (!file_) throw InputError(out.path() + ": cannot write: " + std::strerror(errno));
+    std::setvbuf(file_, nullptr, _IOFBF, 1 << 16);
+}
 
-// Standard output sent to a temporary file while in scope.
-class StdoutCapture {
-public:
-    StdoutCapture() : file_(std::tmpfile()) {
-        if (!file_) throw InputError("cannot make a temporary file for the listing");
-        std::fflush(stdout);
-        saved_ = dup(1);
-        if (saved_ < 0 || dup2(fileno(file_), 1) < 0) {
-            if (saved_ >= 0) close(saved_);
-            std::fclose(file_);
-            throw InputError("cannot redirect standard output for the listing");
-        }
+OutputStream::~OutputStream() {
+    closing_ = true;
+    std::fclose(file_);
+}
+
+ssize_t OutputStream::write(void *cookie, const char *data, size_t size) {
+    auto *self = static_cast<OutputStream *>(cookie);
+    if (self->closing_) return static_cast<ssize_t>(size);
+    if (self->failure_) return 0;
+    try {
+        self->out_.append(data, size);
+        return static_cast<ssize_t>(size);
+    } catch (...) {
+        // Thrown again where the stream is used; stdio sees a failed write.
+        self->failure_ = std::current_exception();
+        errno = EIO;
+        return 0;
     }
-    ~StdoutCapture() {
-        restore();
-        std::fclose(file_);
+}
+
+void OutputStream::fail() {
+    if (failure_) std::rethrow_exception(failure_);
+    throw InputError((out_.path().empty() || out_.path() == "-" ? "standard output" : out_.path()) +
+                     ": cannot write: " + std::strerror(errno));
+}
+
+void OutputStream::print(const std::function<void(FILE *)> &list) {
+    try {
+        list(file_);
+    } catch (...) {
+        if (failure_) std::rethrow_exception(failure_);
+        throw;
     }
-    StdoutCapture(const StdoutCapture &) = delete;
-    StdoutCapture &operator=(const StdoutCapture &) = delete;
+    if (failure_ || std::ferror(file_)) fail();
+}
 
-    std::string text() {
-        const bool failed = std::fflush(stdout) != 0 || std::ferror(stdout);
-        const int error = errno;
-        std::clearerr(stdout);
-        restore();
-        if (failed)
-            throw InputError(std::string("temporary file for the listing: cannot write: ") + std::strerror(error));
-        std::string out;
-        std::rewind(file_);
-        char buffer[65536];
-        for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, file_)) > 0;) out.append(buffer, n);
-        if (std::ferror(file_)) throw InputError("temporary file for the listing: cannot read it back");
-        return out;
-    }
-
-private:
-    void restore() {
-        if (saved_ < 0) return;
-        std::fflush(stdout);
-        dup2(saved_, 1);
-        close(saved_);
-        saved_ = -1;
-    }
-    FILE *file_;
-    int saved_ = -1;
-};
-
-}  // namespace
-
-std::string captured_stdout(const std::function<void()> &print) {
-    StdoutCapture capture;
-    print();
-    return capture.text();
+void OutputStream::flush() {
+    if (std::fflush(file_) != 0 || failure_ || std::ferror(file_)) fail();
 }
 
 std::string json_string(const std::string &s) {
-    std::string out = "\"";
-    for (unsigned char c : s) {
-        switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
-        default:
-            if (c < 0x20) {
-                char buffer[8];
-                std::snprintf(buffer, sizeof buffer, "\\u%04x", c);
-                out += buffer;
-            } else {
-                out += static_cast<char>(c);
-            }
-        }
-    }
-    return out + "\"";
+    std::string out;
+    features::json_string(s, out);
+    return out;
 }
 
 std::string format_coordinate(double value) {

@@ -1,7 +1,7 @@
 // vorpix shapes: the shapes of a shapefile as GeoJSON or SVG, with the
 // attributes of the dBase file beside it, read through the feature layer;
-// the shapefile and dBase listings for "vorpix info"; the shape layer of
-// "vorpix render"; and what vorpix index needs to know of shapes.
+// the shape layer of "vorpix render"; and what vorpix index needs to know of
+// shapes.
 #include "cli.hpp"
 #include "commands.hpp"
 #include "geo_output.hpp"
@@ -10,9 +10,6 @@
 #include "vorpix/clip.hpp"
 #include "vorpix/features.hpp"
 #include "vorpix/geojson_writer.hpp"
-
-#include "esri.h"
-#include "esri_release.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -31,34 +28,13 @@ using features::ShapefileReader;
 
 namespace {
 
-// A library message as this command reports it: without the reporting
-// function's name and without the full stop.
-std::string reason(const std::string &message) {
-    std::string text = without_function(message);
-    if (!text.empty() && text.back() == '.') text.pop_back();
-    return text;
-}
-
-struct Shapefile {
-    ESRISHPStr shp{};
-    ~Shapefile() { esri::release_shapefile(&shp); }
-};
-
-struct Dbase {
-    ESRIDBASEStr dbf{};
-    ~Dbase() { esri::release_dbase_file(&dbf); }
-};
-
-void decode(Shapefile &f, const std::string &path, const std::vector<unsigned char> &bytes) {
-    LogCollector log;
-    if (esri_decode_shapefile_sized(&f.shp, bytes.data(), static_cast<long>(bytes.size())) < 0)
-        throw InputError(path + ": " + reason(log.first()));
-}
-
-void decode(Dbase &d, const std::string &path, const std::vector<unsigned char> &bytes) {
-    LogCollector log;
-    if (esri_decode_dbase_file_sized(&d.dbf, bytes.data(), static_cast<long>(bytes.size())) < 0)
-        throw InputError(path + ": " + reason(log.first()));
+// Warnings as the reader gives them, but for records left out, which say
+// what this command does with them instead.
+features::Warn warning_that(const std::string &consequence) {
+    return [consequence](const std::string &line) {
+        const std::string left_out = " its geometry is left out";
+        print_warning(line.ends_with(left_out) ? line.substr(0, line.size() - left_out.size()) + consequence : line);
+    };
 }
 
 // Whether every coordinate could be a longitude and latitude.
@@ -211,12 +187,7 @@ std::vector<IndexedShape> index_shapefile(const std::string &path) {
     options.deleted = true;
     options.transform = false;
     options.rfc7946 = false;
-    options.warn = [](const std::string &line) {
-        const std::string suffix = "; its geometry is left out";
-        print_warning(line.size() > suffix.size() && line.ends_with(suffix)
-                          ? line.substr(0, line.size() - suffix.size()) + "; it is indexed without a box"
-                          : line);
-    };
+    options.warn = warning_that(" it is indexed without a box");
     options.opened = note_input;
     ShapefileReader reader(path, options);
     std::vector<IndexedShape> out;
@@ -238,35 +209,12 @@ std::vector<IndexedShape> index_shapefile(const std::string &path) {
     return out;
 }
 
-std::string list_shapefile(const std::string &path, const std::vector<unsigned char> &bytes) {
-    Shapefile f;
-    decode(f, path, bytes);
-    return captured_stdout([&] {
-        char prefix[] = "";
-        esri_print_shapefile(prefix, &f.shp);
-    });
-}
-
-std::string list_dbase_file(const std::string &path, const std::vector<unsigned char> &bytes) {
-    Dbase d;
-    decode(d, path, bytes);
-    return captured_stdout([&] {
-        char prefix[] = "";
-        esri_print_dbase_file(prefix, &d.dbf);
-    });
-}
-
 void add_shape_layer(Picture &pic, const std::string &path, Progress &progress) {
     progress.say("shapes: " + path);
     // Drawn in longitude and latitude, as "vorpix shapes" writes them.
     ShapefileOptions options;
     options.rfc7946 = false;
-    options.warn = [](const std::string &line) {
-        const std::string suffix = "; its geometry is left out";
-        print_warning(line.size() > suffix.size() && line.ends_with(suffix)
-                          ? line.substr(0, line.size() - suffix.size()) + "; it is not drawn"
-                          : line);
-    };
+    options.warn = warning_that(" it is not drawn");
     options.opened = note_input;
     ShapefileReader reader(path, options);
     constexpr std::uint32_t fill = 0x9060b060u, line = 0xff7a3fb0u;  // green over the tan land, purple lines

@@ -5,6 +5,7 @@
 #define VORPIX_DDS_H
 
 #include <stdint.h>
+#include <stdio.h>
 
 #include "vorpix_export.h"
 
@@ -253,6 +254,9 @@ VORPIX_API int dds_decode_file_sized(DDSFILEStr **fstr, int mipmaps_index, const
 /* Prints a decoded DDSFILEStr to standard output, each line after prefix
  * (at most 507 characters). */
 VORPIX_API void dds_print_file(char *prefix, void *dstruc);
+/* The same listing on the stream file, open for writing; dds_print_file is
+ * this on stdout. */
+VORPIX_API void dds_fprint_file(FILE *file, char *prefix, void *dstruc);
 
 /* S3TC. Pixels as above. The block functions decode the 4x4 block whose
  * top-left pixel is (x, y) of an image width pixels wide; they write no

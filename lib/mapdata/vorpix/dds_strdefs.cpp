@@ -298,11 +298,17 @@ int dds_decode_file_sized(DDSFILEStr **fstr, int mipmaps_index, const unsigned c
     });
 }
 
-void dds_print_file(char *prefix, void *dstruc) {
-    vorpix::guarded("dds_print_file", [&] {
+void dds_fprint_file(FILE *file, char *prefix, void *dstruc) {
+    vorpix::guarded("dds_fprint_file", [&] {
+        if (!file) {
+            elog_log(0, "dds_fprint_file: no stream.\n");
+            return;
+        }
         dds_strdefs_init();
-        dds_print_file_callback(prefix, dstruc);
+        dds_print_file_callback(file, prefix, dstruc);
     });
 }
+
+void dds_print_file(char *prefix, void *dstruc) { dds_fprint_file(stdout, prefix, dstruc); }
 
 }  // extern "C"

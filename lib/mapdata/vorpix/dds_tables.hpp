@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <iterator>
 
 namespace {
@@ -43,7 +44,7 @@ struct DDSStrdefs {
     const DDSStrdef *strdef;
     int strdef_size;
     int (*unstuff)(void *record, unsigned char *stream0, unsigned char **stream);
-    void (*print)(char *prefix, void *record);
+    void (*print)(FILE *out, char *prefix, void *record);
 };
 
 struct Codedef {

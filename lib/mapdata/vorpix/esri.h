@@ -4,6 +4,8 @@
 #ifndef VORPIX_ESRI_H
 #define VORPIX_ESRI_H
 
+#include <stdio.h>
+
 #include "db.h"
 #include "vorpix_export.h"
 
@@ -333,6 +335,15 @@ VORPIX_API int esri_get_dbase_values(const ESRIDBASEStr *dbf, const unsigned cha
 VORPIX_API void esri_print_shapefile(char *prefix, void *estruc);
 VORPIX_API void esri_print_shapefile_record(char *prefix, void *estruc, int recno);
 VORPIX_API void esri_print_dbase_file(char *prefix, void *estruc);
+/* The same listings on the stream file, open for writing; the ones above
+ * are these on stdout. A shapefile whose records table is NULL lists its
+ * header alone, so that a reader that decodes one record at a time can list
+ * the file as esri_fprint_shapefile lists the whole of it: the header with
+ * records NULL, then each record with esri_fprint_shapefile_record and its
+ * number from 0. */
+VORPIX_API void esri_fprint_shapefile(FILE *file, char *prefix, void *estruc);
+VORPIX_API void esri_fprint_shapefile_record(FILE *file, char *prefix, void *estruc, int recno);
+VORPIX_API void esri_fprint_dbase_file(FILE *file, char *prefix, void *estruc);
 
 /* The shape record that a database row names by its "fileid" and "offset",
  * through the database's "filename" table. 0 or -1. The names of file ids and

@@ -25,7 +25,7 @@ const ESRIStrdefs *find_set(int str_type);
 
 constexpr size_t prefix_size = 512;
 
-void print_values(const ESRIStrdef &row, const unsigned char *base) {
+void print_values(FILE *out, const ESRIStrdef &row, const unsigned char *base) {
     const unsigned char *p = base + row.offset;
     size_t count;
     if (row.number >= 1) {
@@ -54,93 +54,123 @@ void print_values(const ESRIStrdef &row, const unsigned char *base) {
     const size_t shown = std::min(count, limit);
     if (row.type == ESRI_CHAR) {
         const char *text = reinterpret_cast<const char *>(p);
-        std::printf("%.*s", static_cast<int>(strnlen(text, shown)), text);
+        std::fprintf(out, "%.*s", static_cast<int>(strnlen(text, shown)), text);
     } else {
         for (size_t i = 0; i < shown; ++i) {
-            if (i) std::printf(", ");
+            if (i) std::fprintf(out, ", ");
             switch (row.type) {
             case ESRI_INT: {
                 int v;
                 std::memcpy(&v, p + 4 * i, sizeof v);
-                if (names) std::printf("%s", esri_get_shapetype(v));
-                else std::printf("%d", v);
+                if (names) std::fprintf(out, "%s", esri_get_shapetype(v));
+                else std::fprintf(out, "%d", v);
                 break;
             }
             case ESRI_DOUBLE: {
                 double v;
                 std::memcpy(&v, p + 8 * i, sizeof v);
-                std::printf("%f", v);
+                std::fprintf(out, "%f", v);
                 break;
             }
             case ESRI_POINT: {
                 ESRISHPPOINTStr v;
                 std::memcpy(&v, p + sizeof v * i, sizeof v);
-                std::printf("(%f, %f)", v.x, v.y);
+                std::fprintf(out, "(%f, %f)", v.x, v.y);
                 break;
             }
             case ESRI_BOX: {
                 ESRISHPBOXStr v;
                 std::memcpy(&v, p + sizeof v * i, sizeof v);
-                std::printf("(%f, %f, %f, %f)", v.xmin, v.ymin, v.xmax, v.ymax);
+                std::fprintf(out, "(%f, %f, %f, %f)", v.xmin, v.ymin, v.xmax, v.ymax);
                 break;
             }
-            case ESRI_UCHAR: std::printf("%d", p[i]); break;
+            case ESRI_UCHAR: std::fprintf(out, "%d", p[i]); break;
             case ESRI_SHORT: {
                 short v;
                 std::memcpy(&v, p + 2 * i, sizeof v);
-                if (names) std::printf("%s", esri_get_shapetype(v));
-                else std::printf("%d", v);
+                if (names) std::fprintf(out, "%s", esri_get_shapetype(v));
+                else std::fprintf(out, "%d", v);
                 break;
             }
             default: break;
             }
         }
     }
-    std::printf(shown < count ? ", ...\n" : "\n");
+    std::fputs(shown < count ? ", ...\n" : "\n", out);
 }
+
+// The stream of the printer that calls a set's print function, which has no
+// parameter for it; null outside such a call.
+thread_local FILE *set_print_stream = nullptr;
 
 }  // namespace
 
-static void esri_print_generic(char *prefix, int str_type, void *record, int recno) {
+static void esri_print_generic(FILE *out, char *prefix, int str_type, void *record, int recno) {
     const ESRIStrdefs *set = find_set(str_type);
     if (!set || !record) return;
     if (!set->strdef) {
-        if (set->print) set->print(prefix, record, recno);
+        if (!set->print) return;
+        struct Scope {
+            FILE *outer = set_print_stream;
+            ~Scope() { set_print_stream = outer; }
+        } scope;
+        set_print_stream = out;
+        set->print(prefix, record, recno);
         return;
     }
     const char *name = esri_get_shapetype(str_type);
-    if (recno >= 0) std::printf("%s%s(%d):\n", prefix, name, recno);
-    else std::printf("%s%s:\n", prefix, name);
+    if (recno >= 0) std::fprintf(out, "%s%s(%d):\n", prefix, name, recno);
+    else std::fprintf(out, "%s%s:\n", prefix, name);
     char inner[prefix_size];
     std::snprintf(inner, sizeof inner, "%s  ", prefix);
     const auto *base = static_cast<const unsigned char *>(record);
     for (int i = 0; i < set->strdef_size; ++i) {
-        std::printf("%s%s=", inner, set->strdef[i].name);
-        print_values(set->strdef[i], base);
+        std::fprintf(out, "%s%s=", inner, set->strdef[i].name);
+        print_values(out, set->strdef[i], base);
     }
 }
 
-static void esri_print_shapefile_callback(char *prefix, void *estruc, int) {
-    auto *shp = static_cast<ESRISHPStr *>(estruc);
-    esri_print_generic(prefix, 59, &shp->hdr, -1);
-    for (int i = 0; i < cnttbl(shp->records); ++i) esri_print_shapefile_record(prefix, gettbl(shp->records, i), i);
+static void print_shapefile_record(FILE *out, char *prefix, ESRISHPRECStr *rec, int recno) {
+    char inner[prefix_size];
+    if (recno >= 0) {
+        std::fprintf(out, "%sRecord(%d):\n", prefix, recno);
+        std::snprintf(inner, sizeof inner, "%s  ", prefix);
+    } else {
+        std::snprintf(inner, sizeof inner, "%s", prefix);
+    }
+    std::fprintf(out, "%soffset=%lu\n", inner, rec->offset);
+    esri_print_generic(out, inner, 58, &rec->hdr, -1);
+    esri_print_generic(out, inner, rec->shape_type, rec->record, recno);
+}
+
+static void print_shapefile(FILE *out, char *prefix, ESRISHPStr *shp) {
+    esri_print_generic(out, prefix, 59, &shp->hdr, -1);
+    for (int i = 0; i < cnttbl(shp->records); ++i)
+        print_shapefile_record(out, prefix, static_cast<ESRISHPRECStr *>(gettbl(shp->records, i)), i);
 }
 
 static void esri_print_dbase_field_properties(char *, void *, int) {}
 
-static void esri_print_dbase_file_callback(char *prefix, void *dstruc, int) {
-    auto *dbf = static_cast<ESRIDBASEStr *>(dstruc);
+static void print_dbase_file(FILE *out, char *prefix, ESRIDBASEStr *dbf) {
     const bool level5 = dbf->level == 5;
-    esri_print_generic(prefix, level5 ? 102 : 103, &dbf->hdr, -1);
+    esri_print_generic(out, prefix, level5 ? 102 : 103, &dbf->hdr, -1);
     for (int i = 0; i < cnttbl(dbf->field_descriptors); ++i)
-        esri_print_generic(prefix, level5 ? 104 : 105, gettbl(dbf->field_descriptors, i), i);
+        esri_print_generic(out, prefix, level5 ? 104 : 105, gettbl(dbf->field_descriptors, i), i);
     if (!level5) esri_print_dbase_field_properties(prefix, &dbf->field_properties, -1);
     if (!dbf->records) return;
     const size_t width = dbf->hdr.numbytesrec > 0 ? static_cast<size_t>(dbf->hdr.numbytesrec) : 0;
     for (int i = 0; i < dbf->hdr.numrecs; ++i) {
         const char *slot = reinterpret_cast<const char *>(dbf->records) + width * static_cast<size_t>(i);
-        std::printf("%.*s\n", static_cast<int>(strnlen(slot, width)), slot);
+        std::fprintf(out, "%.*s\n", static_cast<int>(strnlen(slot, width)), slot);
     }
+}
+
+static void esri_print_shapefile_callback(char *prefix, void *estruc, int) {
+    print_shapefile(set_print_stream ? set_print_stream : stdout, prefix, static_cast<ESRISHPStr *>(estruc));
+}
+
+static void esri_print_dbase_file_callback(char *prefix, void *dstruc, int) {
+    print_dbase_file(set_print_stream ? set_print_stream : stdout, prefix, static_cast<ESRIDBASEStr *>(dstruc));
 }
 
 #endif

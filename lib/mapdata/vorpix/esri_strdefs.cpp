@@ -874,29 +874,34 @@ int esri_get_dbase_values(const ESRIDBASEStr *dbf, const unsigned char *record, 
                            [&] { return get_dbase_values(dbf, record, size, values, count); });
 }
 
-void esri_print_shapefile(char *prefix, void *estruc) {
-    vorpix::guarded("esri_print_shapefile", [&] { esri_print_shapefile_callback(prefix, estruc, -1); });
-}
-
-void esri_print_shapefile_record(char *prefix, void *estruc, int recno) {
-    vorpix::guarded("esri_print_shapefile_record", [&] {
-        auto *rec = static_cast<ESRISHPRECStr *>(estruc);
-        char inner[prefix_size];
-        if (recno >= 0) {
-            std::printf("%sRecord(%d):\n", prefix, recno);
-            std::snprintf(inner, sizeof inner, "%s  ", prefix);
-        } else {
-            std::snprintf(inner, sizeof inner, "%s", prefix);
-        }
-        std::printf("%soffset=%lu\n", inner, rec->offset);
-        esri_print_generic(inner, 58, &rec->hdr, -1);
-        esri_print_generic(inner, rec->shape_type, rec->record, recno);
+void esri_fprint_shapefile(FILE *file, char *prefix, void *estruc) {
+    vorpix::guarded("esri_fprint_shapefile", [&] {
+        if (!file) elog_log(0, "esri_fprint_shapefile: no stream.\n");
+        else print_shapefile(file, prefix, static_cast<ESRISHPStr *>(estruc));
     });
 }
 
-void esri_print_dbase_file(char *prefix, void *estruc) {
-    vorpix::guarded("esri_print_dbase_file", [&] { esri_print_dbase_file_callback(prefix, estruc, -1); });
+void esri_fprint_shapefile_record(FILE *file, char *prefix, void *estruc, int recno) {
+    vorpix::guarded("esri_fprint_shapefile_record", [&] {
+        if (!file) elog_log(0, "esri_fprint_shapefile_record: no stream.\n");
+        else print_shapefile_record(file, prefix, static_cast<ESRISHPRECStr *>(estruc), recno);
+    });
 }
+
+void esri_fprint_dbase_file(FILE *file, char *prefix, void *estruc) {
+    vorpix::guarded("esri_fprint_dbase_file", [&] {
+        if (!file) elog_log(0, "esri_fprint_dbase_file: no stream.\n");
+        else print_dbase_file(file, prefix, static_cast<ESRIDBASEStr *>(estruc));
+    });
+}
+
+void esri_print_shapefile(char *prefix, void *estruc) { esri_fprint_shapefile(stdout, prefix, estruc); }
+
+void esri_print_shapefile_record(char *prefix, void *estruc, int recno) {
+    esri_fprint_shapefile_record(stdout, prefix, estruc, recno);
+}
+
+void esri_print_dbase_file(char *prefix, void *estruc) { esri_fprint_dbase_file(stdout, prefix, estruc); }
 
 }  // extern "C"
 
