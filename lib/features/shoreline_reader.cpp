@@ -71,18 +71,18 @@ struct ShorelineReader::Impl {
     std::string path;
     std::unique_ptr<InputFile> file;
 
-    // Where the walk stands: the kind, the levels of that kind still to come
-    // (those its polygons in the box have, each with the stretch of the file
-    // from its first such polygon to the end of its last), and the next
-    // polygon of the pass over the current level.
+    // Where the walk stands. Each kind starts with a pass over the whole file
+    // that gives its land (level 1, the lowest there is) and notes the other
+    // levels its polygons in the box have, each with the stretch of the file
+    // from its first such polygon to the end of its last; then a pass over
+    // each level's stretch, lowest first.
     struct Stretch {
         std::uint64_t first, end;
         long index;  // of the first polygon
     };
     size_t entry = 0;
-    bool levels_known = false;
+    bool started = false, first_pass = false;
     std::map<int, Stretch> levels;
-    bool walking = false;
     int level = 0;
     std::uint64_t offset = 0, end = 0;
     long index = 0;
@@ -106,16 +106,17 @@ struct ShorelineReader::Impl {
         long position = 0;
         MapLog log;
         if (!bytes || gshhs_unstuff_hdr_sized(&p.hdr, reinterpret_cast<const char *>(bytes), head, &position) < 0)
-            throw failure(polygon, at, log);
+            throw failure(polygon, at, log, at);
         p.points = at + static_cast<std::uint64_t>(position);
-        if (gshhs_skip_pts_sized(&p.hdr, static_cast<long>(rest), &position) < 0) throw failure(polygon, at, log);
+        if (gshhs_skip_pts_sized(&p.hdr, static_cast<long>(rest), &position) < 0) throw failure(polygon, at, log, at);
         *next = at + static_cast<std::uint64_t>(position);
         return p;
     }
 
-    Error failure(long polygon, std::uint64_t at, const MapLog &log) const {
+    // The library's message about a window of the file from window on.
+    Error failure(long polygon, std::uint64_t at, const MapLog &log, std::uint64_t window) const {
         return Error(ErrorCode::Invalid, path, "polygon " + std::to_string(polygon) + " at byte " + std::to_string(at),
-                     at_file_bytes(log.reason(), static_cast<long>(at)));
+                     at_file_bytes(log.reason(), static_cast<long>(window)));
     }
 
     // The level the current kind draws the polygon at, or 0 when the kind
@@ -131,20 +132,6 @@ struct ShorelineReader::Impl {
         return drawn;
     }
 
-    // The levels that the current kind finds in the box, from the headers alone.
-    void find_levels() {
-        levels.clear();
-        std::uint64_t next = 0;
-        long polygon = 0;
-        for (std::uint64_t at = 0; at < file->size(); at = next, ++polygon) {
-            const int drawn = selected(header(at, polygon, &next).hdr);
-            if (!drawn) continue;
-            const auto [found, fresh] = levels.try_emplace(drawn, Stretch{at, next, polygon});
-            if (!fresh) found->second.end = next;
-        }
-        levels_known = true;
-    }
-
     bool make(const Polygon &p, Feature &f) {
         const GSHHSHdr &hdr = p.hdr;
         const auto n = static_cast<size_t>(hdr.n);
@@ -155,7 +142,7 @@ struct ShorelineReader::Impl {
         MapLog log;
         if (!bytes || gshhs_unstuff_pts_sized(&hdr, reinterpret_cast<const char *>(bytes), static_cast<long>(n * 8),
                                               &position, lons.data(), lats.data()) < 0)
-            throw failure(index - 1, p.at, log);
+            throw failure(index - 1, p.at, log, p.points);
         geo::Ring ring(n);
         lon_f.resize(n);
         lat_f.resize(n);
@@ -195,30 +182,37 @@ struct ShorelineReader::Impl {
 
     bool next(Feature &f) {
         while (entry < entries.size()) {
-            if (!walking) {
-                if (!levels_known) find_levels();
+            if (!started) {
+                levels.clear();
+                started = first_pass = true;
+                level = 1;
+                offset = index = 0;
+                end = file->size();
+            }
+            if (offset >= end) {
                 if (levels.empty()) {
                     ++entry;
-                    levels_known = false;
+                    started = false;
                     continue;
                 }
                 const auto [drawn, stretch] = *levels.begin();
                 levels.erase(levels.begin());
+                first_pass = false;
                 level = drawn;
                 offset = stretch.first;
                 end = stretch.end;
                 index = stretch.index;
-                walking = true;
             }
-            if (offset >= end) {
-                walking = false;
-                continue;
-            }
+            const std::uint64_t at = offset;
             std::uint64_t next = 0;
-            Polygon p = header(offset, index, &next);
+            Polygon p = header(at, index, &next);
             offset = next;
             ++index;
             p.level = selected(p.hdr);
+            if (first_pass && p.level > 1) {
+                const auto [found, fresh] = levels.try_emplace(p.level, Stretch{at, next, index - 1});
+                if (!fresh) found->second.end = next;
+            }
             if (p.level == level && make(p, f)) return true;
         }
         return false;

@@ -44,11 +44,13 @@ struct ShorelineOptions {
 // (land, then lakes, islands in lakes, ponds), in file order within a
 // level, so that painting them in order shows lakes over land. Polygons
 // with nothing inside the box are left out. The file is read through a
-// window: memory holds the largest polygon, not the file. Each level is a
-// pass over the file's headers, which the library's header and point
-// primitives decode; the library's own selection is not used, since it
-// leaves out the ice front and delivers single-precision points reduced
-// against the box, where an exact clip needs them as stored.
+// window: memory holds the largest polygon, not the file. Each kind is a
+// pass over the file's headers that gives the land and notes where the other
+// levels lie, then a pass over each of those stretches (the files keep their
+// levels apart, so this reads little more than the file). The library's
+// header and point primitives decode them; its own selection is not used,
+// since it leaves out the ice front and delivers single-precision points
+// reduced against the box, where an exact clip needs them as stored.
 //
 // Each feature's id is the polygon's; its values follow fields(). Filled
 // kinds give a Polygon or MultiPolygon, outlines a LineString or
