@@ -1,10 +1,14 @@
 // vorpix info on a file of each format: the listing that the library prints
 // (tested whole with the library), or for shorelines one line per polygon
 // header. What it cannot list is in the tool output tests' bad-input table.
+#include "byte_writer.hpp"
+#include "hostile_files.hpp"
 #include "test_files.hpp"
 
 #include <gtest/gtest.h>
 
+#include <bit>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -42,4 +46,37 @@ TEST(InfoTool, ListsEveryFormatFromItsFirstLine) {
         EXPECT_NE(r.output.find(c.contains), std::string::npos) << c.file;
         EXPECT_EQ(count_of(r.output, c.counted), c.count) << c.file;
     }
+}
+
+// A shapefile of half a million points, 14 MB, whose listing is 80 MB of
+// text: listed a record at a time as it is read, it fits in an address space
+// of 150 MB, which the listing of the file decoded whole, held whole, does not.
+TEST(InfoTool, ListsHalfAMillionPointsWithinBoundedMemory) {
+    constexpr std::uint32_t count = 500000;
+    constexpr std::size_t record = 28;
+    std::vector<unsigned char> b(100 + record * count);
+    const auto put = [&b](std::size_t at, std::uint64_t v, int n, bool big) {
+        vorpix::test::set_word(b, at, v, n, big);
+    };
+    put(0, 9994, 4, true);
+    put(24, b.size() / 2, 4, true);
+    put(28, 1000, 4, false), put(32, 1, 4, false);
+    for (std::uint32_t i = 0; i < count; ++i) {
+        const std::size_t at = 100 + record * i;
+        put(at, i + 1, 4, true), put(at + 4, 10, 4, true), put(at + 8, 1, 4, false);
+        put(at + 12, std::bit_cast<std::uint64_t>(i * 0.25), 8, false);
+        put(at + 20, std::bit_cast<std::uint64_t>((i % 1000) * -0.5), 8, false);
+    }
+    TempDir dir;
+    const std::string path = dir.file("points.shp");
+    write_file(path, b.data(), b.size());
+    // The number of records listed, then the last ten lines.
+    const auto r = run_command("(" + memory_capped(150) + tool_command() + " info " + path +
+                               "; echo exit $?) 2>&1 | awk '/^Record\\(/ { n++ } { last[NR % 10] = $0 } "
+                               "END { print n; for (i = NR - 9; i <= NR; i++) print last[i % 10] }'");
+    EXPECT_EQ(r.output,
+              "500000\n"
+              "Record(499999):\n  offset=14000072\n  RecordHdr:\n    number=500000\n    length=10\n"
+              "  RecordPoint(499999):\n    shape_type=RecordPoint\n    x=124999.750000\n    y=-499.500000\n"
+              "exit 0\n");
 }

@@ -4,6 +4,8 @@
 
 #include "vorpix/features.hpp"
 
+#include <cstdio>
+#include <exception>
 #include <functional>
 #include <initializer_list>
 #include <optional>
@@ -13,6 +15,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <sys/types.h>
 #include <vector>
 
 namespace vorpix::cli {
@@ -160,9 +163,32 @@ std::string without_function(const std::string &message);
 std::string describe_failure(const LogCollector &log,
                              const std::function<std::string(const std::string &)> &file_for = nullptr);
 
-// What print writes to standard output, where the library prints its
-// listings, caught through a temporary file.
-std::string captured_stdout(const std::function<void()> &print);
+// A stdio stream into an Output, for the listings that the library and the
+// feature layer print: what they write reaches the output each time the
+// stream's buffer fills, so no listing is ever held whole.
+class OutputStream {
+public:
+    explicit OutputStream(Output &out);
+    // Whatever is still buffered is dropped: output that was not flushed
+    // belongs to a listing that failed.
+    ~OutputStream();
+    OutputStream(const OutputStream &) = delete;
+    OutputStream &operator=(const OutputStream &) = delete;
+    // Runs list on the stream. When the output failed meanwhile (a full
+    // disk, a closed pipe), that failure is thrown rather than what list
+    // made of the stream's error.
+    void print(const std::function<void(FILE *)> &list);
+    // Hands what the stream holds to the output.
+    void flush();
+
+private:
+    static ssize_t write(void *cookie, const char *data, size_t size);
+    [[noreturn]] void fail();
+    Output &out_;
+    FILE *file_ = nullptr;
+    std::exception_ptr failure_;
+    bool closing_ = false;
+};
 
 std::string json_string(const std::string &s);
 std::string format_coordinate(double value);  // shortest text that reads back as the float

@@ -42,13 +42,11 @@ struct ShapesRequest {
 };
 void write_shapes(const ShapesRequest &request);
 
-// Listings used by "info", one per family; each returns the listing of the
-// file read into bytes and throws InputError when it does not decode.
+// Listings used by "info" of the shoreline and netCDF files read into
+// bytes (shapefiles, dBase tables and textures are the feature layer's,
+// vorpix/listing.hpp); each throws InputError when the file does not decode.
 std::string list_shoreline_file(const std::string &path, const std::vector<unsigned char> &bytes);
 std::string list_netcdf_file(const std::string &path, const std::vector<unsigned char> &bytes);
-std::string list_shapefile(const std::string &path, const std::vector<unsigned char> &bytes);
-std::string list_dbase_file(const std::string &path, const std::vector<unsigned char> &bytes);
-std::string list_dds_file(const std::string &path, const std::vector<unsigned char> &bytes);
 
 // What the database index keeps of each record of a shapefile: the
 // record's offset, its number from 0, its type and its bounding box

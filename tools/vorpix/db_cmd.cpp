@@ -381,6 +381,7 @@ int run_fetch(int argc, char **argv) {
     if (boxed && !tree) wanted = rows_meeting(rows, wanted, box);
     Output out(args.get("o"));
     features::GeoJsonWriter json([&out](const char *data, size_t size) { out.append(data, size); }, {});
+    OutputStream stream(out);  // the listings
     Shapefiles files(sql, db_path, args.get("encoding"), !args.flag("no-transform"));
     for (long r : wanted) {
         const Dbptr row = dblookup(rows, nullptr, nullptr, nullptr, std::to_string(r).c_str());
@@ -391,16 +392,17 @@ int run_fetch(int argc, char **argv) {
         if (esri_get_db_shp_record(row, &rec) < 0)
             throw InputError(db_path + ": row " + std::to_string(r) + ": " + row_reason(log.first(), db_path));
         if (listing) {
-            out.append(captured_stdout([&] {
+            stream.print([&](FILE *f) {
                 char prefix[] = "";
-                esri_print_shapefile_record(prefix, &rec, Shapefiles::record_number(row, rec));
-            }));
+                esri_fprint_shapefile_record(f, prefix, &rec, Shapefiles::record_number(row, rec));
+            });
         } else {
             files.write(row, r, rec, json);
         }
     }
     dbclose(rows);
     if (!listing) json.finish();
+    stream.flush();
     out.commit();
     return 0;
 }

@@ -1,38 +1,34 @@
 // vorpix info: the listing of any supported file, chosen by its contents.
+// Shapefiles and dBase tables are listed a record at a time as they are
+// read, so the listing of a large file comes as it is made.
 #include "cli.hpp"
 #include "commands.hpp"
 
-#include <cstring>
+#include "vorpix/listing.hpp"
+
+#include <cstdio>
 #include <string>
 
 namespace vorpix::cli {
 namespace {
 
-bool ends_with(const std::string &s, const char *suffix) {
-    const size_t n = std::strlen(suffix);
-    if (s.size() < n) return false;
-    for (size_t i = 0; i < n; ++i)
-        if (std::tolower(static_cast<unsigned char>(s[s.size() - n + i])) != suffix[i]) return false;
-    return true;
-}
+void write_text(FILE *out, const std::string &text) { std::fwrite(text.data(), 1, text.size(), out); }
 
-bool starts_with(const std::vector<unsigned char> &bytes, const char *magic, size_t n) {
-    return bytes.size() >= n && std::memcmp(bytes.data(), magic, n) == 0;
-}
-
-std::string list_file(const std::string &path) {
-    const auto bytes = read_input(path);
-    if (starts_with(bytes, "CDF\x01", 4)) return list_netcdf_file(path, bytes);
-    if (starts_with(bytes, "CDF\x02", 4))
+void list_file(const std::string &path, FILE *out) {
+    using features::FileKind;
+    switch (features::file_kind(path)) {
+    case FileKind::NetcdfClassic: write_text(out, list_netcdf_file(path, read_input(path))); return;
+    case FileKind::Netcdf64BitOffset:
         throw InputError(path + ": a netCDF 64-bit offset file; only netCDF classic files are read");
-    if (starts_with(bytes, "CDF\x05", 4))
+    case FileKind::Netcdf64BitData:
         throw InputError(path + ": a netCDF 64-bit data file; only netCDF classic files are read");
-    if (starts_with(bytes, "\x89HDF\r\n\x1a\n", 8))
-        throw InputError(path + ": a netCDF-4 (HDF5) file; only netCDF classic files are read");
-    if (starts_with(bytes, "DDS ", 4)) return list_dds_file(path, bytes);
-    if (starts_with(bytes, "\x00\x00\x27\x0a", 4)) return list_shapefile(path, bytes);
-    if (ends_with(path, ".dbf")) return list_dbase_file(path, bytes);
-    if (ends_with(path, ".b")) return list_shoreline_file(path, bytes);
+    case FileKind::Netcdf4: throw InputError(path + ": a netCDF-4 (HDF5) file; only netCDF classic files are read");
+    case FileKind::Dds: features::list_dds_file(path, out); return;
+    case FileKind::Shapefile: features::list_shapefile(path, out); return;
+    case FileKind::Dbase: features::list_dbase_file(path, out); return;
+    case FileKind::Shoreline: write_text(out, list_shoreline_file(path, read_input(path))); return;
+    case FileKind::Unknown: break;
+    }
     throw InputError(path +
                      ": not a file that vorpix reads (netCDF classic, shapefile, dBase, DDS or "
                      "shoreline .b file)");
@@ -42,8 +38,13 @@ int run_info(int argc, char **argv) {
     Args args(argc, argv, {"o"});
     args.allow_flags({});
     if (args.positional().empty()) throw UsageError("name at least one file");
+    // Every input is known before any output is written, so that -o never
+    // replaces one of them.
+    for (const auto &path : args.positional()) note_input(path);
     Output out(args.get("o"));
-    for (const auto &path : args.positional()) out.append(list_file(path));
+    OutputStream stream(out);
+    for (const auto &path : args.positional()) stream.print([&path](FILE *f) { list_file(path, f); });
+    stream.flush();
     out.commit();
     return 0;
 }

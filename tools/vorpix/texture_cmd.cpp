@@ -1,14 +1,11 @@
-// DDS textures in the tool: the listing for "vorpix info", "vorpix texture"
-// (one mipmap level as PNG) and the texture layer of "vorpix render".
+// DDS textures in the tool: "vorpix texture" (one mipmap level as PNG) and
+// the texture layer of "vorpix render".
 #include "cli.hpp"
 #include "commands.hpp"
-#include "dds.h"
 #include "canvas.hpp"
 #include "render_layers.hpp"
 
 #include "vorpix/texture.hpp"
-
-#include "arrays.h"
 
 #include <algorithm>
 #include <cctype>
@@ -22,17 +19,6 @@
 
 namespace vorpix::cli {
 namespace {
-
-struct DdsFile {
-    DDSFILEStr *file = nullptr;
-    DdsFile() = default;
-    DdsFile(const DdsFile &) = delete;
-    DdsFile &operator=(const DdsFile &) = delete;
-    ~DdsFile() {
-        if (file && file->argb_mipmaps) freetbl(file->argb_mipmaps, std::free);
-        std::free(file);
-    }
-};
 
 int run_texture(int argc, char **argv) {
     Args args(argc, argv, {"o", "level"});
@@ -59,14 +45,6 @@ int run_texture(int argc, char **argv) {
 }
 
 }  // namespace
-
-std::string list_dds_file(const std::string &path, const std::vector<unsigned char> &bytes) {
-    DdsFile decoded;
-    LogCollector log;
-    if (dds_decode_file_sized(&decoded.file, -1, bytes.data(), static_cast<long>(bytes.size())) < 0)
-        throw InputError(path + ": " + without_function(log.first()));
-    return captured_stdout([&] { dds_print_file(const_cast<char *>(""), decoded.file); });
-}
 
 // The texture covers the whole world in plate carree, 180W to 180E and 90N
 // to 90S. The level drawn is the smallest one that still has at least the
