@@ -5,9 +5,12 @@
 
 #include <proj.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstring>
 #include <initializer_list>
+#include <utility>
+#include <vector>
 
 namespace vorpix::features {
 
@@ -98,6 +101,21 @@ bool plain_wgs84(const std::string &wkt) {
            t.find("AXIS[") == std::string::npos;
 }
 
+// The transformation of a system, made once per thread for the last few
+// systems asked for (PROJ objects are not shared between threads).
+std::shared_ptr<const ToLonLat> transformation(const std::string &wkt, const std::string &file) {
+    thread_local std::vector<std::pair<std::string, std::shared_ptr<const ToLonLat>>> made;
+    for (auto it = made.begin(); it != made.end(); ++it)
+        if (it->first == wkt) {
+            std::rotate(made.begin(), it, it + 1);  // the latest first
+            return made.front().second;
+        }
+    auto t = std::make_shared<const ToLonLat>(wkt, file);
+    made.insert(made.begin(), {wkt, t});
+    if (made.size() > 8) made.pop_back();
+    return t;
+}
+
 }  // namespace
 
 Coordinates coordinates_of(const std::string &shp, const Warn &warn) {
@@ -115,10 +133,10 @@ Coordinates coordinates_of(const std::string &shp, const Warn &warn) {
             c.lonlat = c.geographic = true;
             return c;
         }
-        c.transform = std::make_unique<ToLonLat>(text, prj);
+        const std::shared_ptr<const ToLonLat> made = transformation(text, prj);
         c.lonlat = true;
-        c.geographic = c.transform->geographic();
-        if (!c.transform->transforms()) c.transform.reset();
+        c.geographic = made->geographic();
+        if (made->transforms()) c.transform = made;
     } catch (const Error &e) {
         if (warn) warn(std::string(e.what()) + "; coordinates are written as stored");
     }

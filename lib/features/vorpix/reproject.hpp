@@ -36,8 +36,10 @@ private:
 // they are (or are made) longitude and latitude, and the transformation
 // that makes them so. Without a .prj, or with one that PROJ cannot read
 // (then with a warning), nothing is known and the coordinates stay as stored.
+// A thread keeps the last few transformations it made, by their .prj text:
+// a program that reads many files in one system asks PROJ once.
 struct Coordinates {
-    std::unique_ptr<ToLonLat> transform;
+    std::shared_ptr<const ToLonLat> transform;
     bool lonlat = false;      // longitudes and latitudes, as stored or once transformed
     bool geographic = false;  // the stored numbers are degrees
     std::string prj;          // the .prj read, or ""
