@@ -495,6 +495,14 @@ TEST(BorderReader, FilesAreNamedWhenReadAndWhenRefused) {
     o.opened = [&opened](const std::string &path) { opened.push_back(path); };
     features::BorderReader reader(o);
     EXPECT_EQ(opened, std::vector<std::string>{root.path("border_c.cdf")});
+    {
+        // A resolution of no letter the library knows is the intermediate one.
+        const BorderRoot intermediate(fixture_path("netcdf/border_good.nc"), "border_i.cdf");
+        opened.clear();
+        o.resolution = "x";
+        features::BorderReader any(o);
+        EXPECT_EQ(opened, std::vector<std::string>{intermediate.path("border_i.cdf")});
+    }
 
     const BorderRoot zero(fixture_path("netcdf/border_zerobins.nc"), "border_l.cdf");
     o.resolution = "l";

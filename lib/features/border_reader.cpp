@@ -79,12 +79,13 @@ struct BorderReader::Impl {
         if (choose(map, types.data(), resolution.data(), box.west, east, box.south, box.north) < 0) fail(log);
         if (!options.opened) return;
         std::istringstream words(options.kinds);
+        // The file of each kind named, at the resolution the library took.
+        const char first = resolution.empty() ? 'i' : resolution[0];
+        const std::string letter(1, first == 'c' || first == 'l' || first == 'h' || first == 'f' ? first : 'i');
         for (std::string word; words >> word;)
             if (word[0] == 'p' || word[0] == 'r') {
-                char *path = datafile(nullptr,
-                                      ("maps/vorpix/binned_" + std::string(word[0] == 'p' ? "border_" : "river_") +
-                                       resolution.substr(0, 1) + ".cdf")
-                                          .c_str());
+                const std::string name = std::string(word[0] == 'p' ? "border_" : "river_") + letter + ".cdf";
+                char *path = datafile(nullptr, ("maps/vorpix/binned_" + name).c_str());
                 if (path) options.opened(path);
                 std::free(path);
             }
