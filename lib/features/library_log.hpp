@@ -1,38 +1,36 @@
-// The library's messages while in scope, caught instead of logged: the
-// first one, for the Error that the feature layer makes of a failure.
+// The library's messages while in scope, caught instead of logged, for the
+// Errors that the feature layer makes of its failures.
 #ifndef VORPIX_FEATURES_LIBRARY_LOG_HPP
 #define VORPIX_FEATURES_LIBRARY_LOG_HPP
 
-#include "elog.h"
-
+#include <functional>
 #include <string>
+#include <vector>
 
 namespace vorpix::features {
 
 class LibraryLog {
 public:
-    LibraryLog() { previous_ = elog_set_handler(&LibraryLog::receive, this, &previous_context_); }
-    ~LibraryLog() { elog_set_handler(previous_, previous_context_, nullptr); }
+    LibraryLog();
+    ~LibraryLog();
     LibraryLog(const LibraryLog &) = delete;
     LibraryLog &operator=(const LibraryLog &) = delete;
+    // The messages in the order logged (the innermost failure first), each
+    // without its trailing newline.
+    const std::vector<std::string> &lines() const { return lines_; }
     // The first message without the reporting function's name and the
     // closing full stop.
-    std::string reason() const {
-        std::string text = first_;
-        const auto colon = text.find(": ");
-        if (colon != std::string::npos) text.erase(0, colon + 2);
-        while (!text.empty() && (text.back() == '\n' || text.back() == ' ' || text.back() == '.')) text.pop_back();
-        return text.empty() ? "cannot be decoded" : text;
-    }
+    std::string reason() const;
+    // The chain of messages as one line: the file named by the outer ones
+    // (through file_for when named without a directory), then what the
+    // inner ones say was wrong, without the library's function names.
+    std::string describe(const std::function<std::string(const std::string &)> &file_for) const;
 
 private:
-    static void receive(int, const char *message, void *context) {
-        auto *self = static_cast<LibraryLog *>(context);
-        if (self->first_.empty()) self->first_ = message;
-    }
-    elog_handler previous_;
+    static void receive(int flags, const char *message, void *context);
+    std::vector<std::string> lines_;
+    void *previous_;
     void *previous_context_ = nullptr;
-    std::string first_;
 };
 
 }  // namespace vorpix::features

@@ -2,6 +2,7 @@
 // library's printers; DDS textures whole.
 #include "vorpix/listing.hpp"
 
+#include "dds_file.hpp"
 #include "input_file.hpp"
 #include "library_log.hpp"
 
@@ -132,17 +133,6 @@ void unstuff_32(int str_type, void **into, const unsigned char *p, const std::st
     if (esri_unstuff_stream(str_type, into, bytes, &cursor) < 0)
         throw Error(ErrorCode::Invalid, path, place, log.reason());
 }
-
-struct DdsFile {
-    DDSFILEStr *file = nullptr;
-    DdsFile() = default;
-    DdsFile(const DdsFile &) = delete;
-    DdsFile &operator=(const DdsFile &) = delete;
-    ~DdsFile() {
-        if (file && file->argb_mipmaps) freetbl(file->argb_mipmaps, std::free);
-        std::free(file);
-    }
-};
 
 }  // namespace
 

@@ -4,6 +4,7 @@
 #ifndef VORPIX_FEATURES_MAP_SUPPORT_HPP
 #define VORPIX_FEATURES_MAP_SUPPORT_HPP
 
+#include "library_log.hpp"
 #include "vorpix/clip.hpp"
 #include "vorpix/features.hpp"
 #include "vorpix/map_readers.hpp"
@@ -14,29 +15,8 @@
 
 namespace vorpix::features {
 
-// The library's log messages while in scope, in the order logged (the
-// innermost failure first), each without its trailing newline.
-class MapLog {
-public:
-    MapLog();
-    ~MapLog();
-    MapLog(const MapLog &) = delete;
-    MapLog &operator=(const MapLog &) = delete;
-    const std::vector<std::string> &lines() const { return lines_; }
-    // The first message without the reporting function's name and the
-    // closing full stop.
-    std::string reason() const;
-    // The chain of messages as one line: the file named by the outer ones
-    // (through file_for when named without a directory), then what the
-    // inner ones say was wrong, without the library's function names.
-    std::string describe(const std::function<std::string(const std::string &)> &file_for) const;
-
-private:
-    static void receive(int flags, const char *message, void *context);
-    std::vector<std::string> lines_;
-    void *previous_;
-    void *previous_context_ = nullptr;
-};
+// The library's log, as the map readers have long called it.
+using MapLog = LibraryLog;
 
 // A message about bytes counted from a window of a file that starts at
 // offset, counted from the start of the file: every "at byte N" moved.

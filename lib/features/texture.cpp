@@ -3,6 +3,7 @@
 // others walked here by the same halving, level by level.
 #include "vorpix/texture.hpp"
 
+#include "dds_file.hpp"
 #include "input_file.hpp"
 #include "map_support.hpp"
 
@@ -38,17 +39,6 @@ std::string decimal(unsigned __int128 value) {
     } while (value != 0);
     return digits;
 }
-
-struct DdsFile {
-    DDSFILEStr *file = nullptr;
-    DdsFile() = default;
-    DdsFile(const DdsFile &) = delete;
-    DdsFile &operator=(const DdsFile &) = delete;
-    ~DdsFile() {
-        if (file && file->argb_mipmaps) freetbl(file->argb_mipmaps, std::free);
-        std::free(file);
-    }
-};
 
 }  // namespace
 
