@@ -450,6 +450,8 @@ struct ShapefileReader::Impl {
 
     Coordinates coordinates;
     std::optional<geo::Frame> frame;
+    std::optional<geo::Frame> rectangle;  // options.rectangle, tried without turns
+    ShapefileHeader file_header;
 
     ~Impl() {
         esri_release_shapefile_record(&rec);
@@ -483,6 +485,7 @@ struct ShapefileReader::Impl {
                             " bytes) runs past the end of the file, which has " + std::to_string(shp->size()) +
                             " bytes");
         shp_end = std::max<std::uint64_t>(length, 100);
+        file_header = {hdr.shape_type, hdr.xmin, hdr.ymin, hdr.xmax, hdr.ymax, hdr.zmin, hdr.zmax, hdr.mmin, hdr.mmax};
         open_index(file);
     }
 
@@ -664,6 +667,7 @@ struct ShapefileReader::Impl {
                 throw Error(ErrorCode::Invalid, path, place_of(f.id), e.what());
             }
         }
+        if (rectangle && (g.type == GeometryType::None || !meets_once(g, *rectangle, 0))) return false;
         return !frame || (g.type != GeometryType::None && meets(g, *frame));
     }
 
@@ -698,7 +702,7 @@ struct ShapefileReader::Impl {
                 f.id = recno;
                 f.geometry.clear();
                 f.deleted = values(recno, f.values);
-                if ((f.deleted && !options.deleted) || frame) continue;
+                if ((f.deleted && !options.deleted) || frame || rectangle) continue;
                 return true;
             }
             std::uint64_t offset = next_offset;
@@ -727,6 +731,7 @@ ShapefileReader::ShapefileReader(const std::string &path, ShapefileOptions optio
     d.path = path;
     d.warn = d.options.warn;
     if (d.options.box) d.frame = geo::frame_of(*d.options.box);
+    if (const auto &r = d.options.rectangle) d.rectangle = geo::Frame{r->xmin, r->xmax, r->ymin, r->ymax};
     const bool table_only = path.size() >= 4 && (path.compare(path.size() - 4, 4, ".dbf") == 0 ||
                                                  path.compare(path.size() - 4, 4, ".DBF") == 0);
     if (table_only) {
@@ -812,11 +817,11 @@ bool ShapefileReader::read(long recno, Feature &feature) {
         }
         if (offset + 8 > d.shp_end) return false;
     }
-    const auto keep = d.frame;
-    d.frame.reset();
+    const auto keep = d.frame, keep_rectangle = d.rectangle;
+    d.frame.reset(), d.rectangle.reset();
     d.read_record(recno, offset, feature);
     d.settle(feature);
-    d.frame = keep;
+    d.frame = keep, d.rectangle = keep_rectangle;
     return true;
 }
 
@@ -825,10 +830,43 @@ void ShapefileReader::feature_of(const ESRISHPRECStr &record, long recno, Featur
     feature.id = recno;
     build_geometry(record, feature.geometry, d.path, recno);
     feature.deleted = d.values(recno, feature.values);
-    const auto keep = d.frame;
-    d.frame.reset();
+    const auto keep = d.frame, keep_rectangle = d.rectangle;
+    d.frame.reset(), d.rectangle.reset();
     d.settle(feature);
-    d.frame = keep;
+    d.frame = keep, d.rectangle = keep_rectangle;
+}
+
+void ShapefileReader::seek(long recno) {
+    Impl &d = *impl_;
+    recno = std::max(recno, 0L);
+    if (!d.shp || d.shx) {
+        d.next_recno = recno;
+        return;
+    }
+    std::uint64_t offset = 100;
+    long r = 0;
+    if (recno >= d.next_recno) offset = d.next_offset, r = d.next_recno;
+    for (; r < recno && offset + 8 <= d.shp_end; ++r) {
+        const unsigned char *h = d.shp->at(offset, 8);
+        if (!h) break;
+        offset += 8 + 2 * static_cast<std::uint64_t>(big32(h + 4));
+    }
+    d.next_recno = r;
+    d.next_offset = offset;
+}
+
+const ShapefileHeader &ShapefileReader::header() const { return impl_->file_header; }
+
+std::string ShapefileReader::coordinate_system() const {
+    const Impl &d = *impl_;
+    if (!d.shp) return "";
+    const std::string prj = file_beside(d.path, {".prj", ".PRJ"});
+    if (prj.empty()) return "";
+    InputFile file(prj);
+    bool whole = false;
+    std::string text = file.head(1 << 16, &whole);
+    if (!whole) throw Error(ErrorCode::Invalid, prj, "", "longer than 64 KiB, which no coordinate system takes");
+    return text;
 }
 
 }  // namespace vorpix::features

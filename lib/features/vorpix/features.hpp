@@ -100,17 +100,30 @@ struct Box {
     double west, east, south, north;
 };
 
+// A rectangle in the coordinates a reader gives, as they are: no turns of
+// longitude, so that it serves projected systems too.
+struct Rectangle {
+    double xmin, ymin, xmax, ymax;
+};
+
+// What the main file's header says of all its shapes.
+struct ShapefileHeader {
+    int shape_type = -1;  // the file's shape type (0 null, 1 point, 3 arc, 5 polygon, ...); -1 for a table alone
+    double xmin = 0, ymin = 0, xmax = 0, ymax = 0, zmin = 0, zmax = 0, mmin = 0, mmax = 0;
+};
+
 struct ShapefileOptions {
-    std::string dbf;                   // the table; "" for the .dbf beside the shapefile
-    bool attributes = true;            // false: no table, no values
-    std::string encoding;              // the table's text encoding, over what .cpg and the table say
-    std::string fallback;              // the encoding when neither the table nor .cpg names one ("" ISO-8859-1)
-    bool deleted = false;              // give records marked deleted too
-    bool transform = true;             // to longitude and latitude on WGS 84 where the .prj says how
-    bool rfc7946 = true;               // longitudes within +-180, lines and areas cut at the antimeridian
-    std::optional<Box> box;            // only the features that meet the box (longitude and latitude)
-    std::vector<std::string> columns;  // only these fields, in this order (all when empty)
-    Warn warn;                         // where warnings go
+    std::string dbf;                     // the table; "" for the .dbf beside the shapefile
+    bool attributes = true;              // false: no table, no values
+    std::string encoding;                // the table's text encoding, over what .cpg and the table say
+    std::string fallback;                // the encoding when neither the table nor .cpg names one ("" ISO-8859-1)
+    bool deleted = false;                // give records marked deleted too
+    bool transform = true;               // to longitude and latitude on WGS 84 where the .prj says how
+    bool rfc7946 = true;                 // longitudes within +-180, lines and areas cut at the antimeridian
+    std::optional<Box> box;              // only the features that meet the box (longitude and latitude)
+    std::vector<std::string> columns;    // only these fields, in this order (all when empty)
+    std::optional<Rectangle> rectangle;  // only the features that meet it, in the coordinates given
+    Warn warn;                           // where warnings go
     std::function<void(const std::string &)> opened;  // told of each file opened
 };
 
@@ -146,6 +159,16 @@ public:
     // Of the record read last: its place in the main file and its shape type.
     std::uint64_t record_offset() const;
     int record_shape_type() const;
+    // next() goes on from record recno: through the .shx at once, without
+    // one by walking the record headers (only from where it stands when
+    // recno lies ahead). Beyond the last record, next() ends.
+    void seek(long recno);
+    // The main file's header, as read when the reader opened it.
+    const ShapefileHeader &header() const;
+    // The text of the .prj beside the shapefile (its coordinate system, as
+    // WKT), whatever the transform option says; "" without one. An Error
+    // when it cannot be read.
+    std::string coordinate_system() const;
 
 private:
     struct Impl;

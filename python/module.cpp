@@ -1,0 +1,862 @@
+// The vorpix Python module's native part (vorpix._vorpix): the feature
+// layer's readers and the library's texture and netCDF decoders, with what
+// they give handed to Python as numpy arrays. Decoding runs without the
+// GIL; what it collects becomes Python objects afterwards, in one pass,
+// with no Python object for any point.
+#include "vorpix/features.hpp"
+#include "vorpix/map_readers.hpp"
+#include "vorpix/texture.hpp"
+
+#include "elog.h"
+#include "netcdf.h"
+
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <limits>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace py = pybind11;
+namespace features = vorpix::features;
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// Running without the GIL
+
+// The library reports failures through one process-wide log handler, which
+// the feature layer sets around each decode; two decodes at once would
+// exchange each other's handlers. Decoding is therefore one thread at a
+// time within the process, while other Python threads run.
+std::mutex decode_lock;
+
+// The GIL released first, then the decode lock taken, so that a thread
+// waiting for the lock never holds the GIL; given back in the other order.
+class Decoding {
+public:
+    Decoding() = default;
+    Decoding(const Decoding &) = delete;
+    Decoding &operator=(const Decoding &) = delete;
+
+private:
+    py::gil_scoped_release released_;
+    std::lock_guard<std::mutex> locked_{decode_lock};
+};
+
+// The library's messages while in scope: the first one, for the error made
+// of a failure.
+class LogCatch {
+public:
+    LogCatch() { previous_ = elog_set_handler(&LogCatch::receive, this, &previous_context_); }
+    ~LogCatch() { elog_set_handler(previous_, previous_context_, nullptr); }
+    LogCatch(const LogCatch &) = delete;
+    LogCatch &operator=(const LogCatch &) = delete;
+    // Without the reporting function's name and the closing full stop.
+    std::string reason() const {
+        std::string text = first_;
+        const auto colon = text.find(": ");
+        if (colon != std::string::npos) text.erase(0, colon + 2);
+        while (!text.empty() && (text.back() == '\n' || text.back() == ' ' || text.back() == '.')) text.pop_back();
+        return text.empty() ? "cannot be decoded" : text;
+    }
+
+private:
+    static void receive(int, const char *message, void *context) {
+        auto *self = static_cast<LogCatch *>(context);
+        if (self->first_.empty()) self->first_ = message;
+    }
+    elog_handler previous_;
+    void *previous_context_ = nullptr;
+    std::string first_;
+};
+
+// ---------------------------------------------------------------------------
+// Errors: vorpix.Error and its subclasses, made in vorpix/_errors.py
+
+const char *code_name(features::ErrorCode code) {
+    switch (code) {
+    case features::ErrorCode::Invalid: return "invalid";
+    case features::ErrorCode::Io: return "io";
+    case features::ErrorCode::Unsupported: return "unsupported";
+    case features::ErrorCode::Memory: return "memory";
+    }
+    return "invalid";
+}
+
+void raise_error(const features::Error &e) {
+    try {
+        py::object make = py::module_::import("vorpix._errors").attr("make");
+        py::object error = make(code_name(e.code()), py::str(e.what()), e.file(), e.place(), e.reason());
+        PyErr_SetObject(reinterpret_cast<PyObject *>(Py_TYPE(error.ptr())), error.ptr());
+    } catch (py::error_already_set &failure) {
+        failure.restore();
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Bytes of a whole file, for the decoders that take memory
+
+std::vector<unsigned char> file_bytes(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw features::Error(features::ErrorCode::Io, path, "", "cannot be opened");
+    in.seekg(0, std::ios::end);
+    const std::streamoff size = in.tellg();
+    if (size < 0) throw features::Error(features::ErrorCode::Io, path, "", "is not a file that can be read");
+    in.seekg(0, std::ios::beg);
+    std::vector<unsigned char> bytes(static_cast<size_t>(size));
+    if (size > 0 && !in.read(reinterpret_cast<char *>(bytes.data()), size))
+        throw features::Error(features::ErrorCode::Io, path, "", "cannot be read");
+    return bytes;
+}
+
+// ---------------------------------------------------------------------------
+// numpy arrays that take over a vector's memory
+
+template <typename T>
+py::array_t<T> numpy_of(std::vector<T> &&values) {
+    auto *owned = new std::vector<T>(std::move(values));
+    py::capsule free_when_done(owned, [](void *p) { delete static_cast<std::vector<T> *>(p); });
+    return py::array_t<T>({owned->size()}, {sizeof(T)}, owned->data(), free_when_done);
+}
+
+template <typename T>
+py::array_t<T> numpy_of(std::vector<T> &&values, std::size_t rows, std::size_t columns) {
+    auto *owned = new std::vector<T>(std::move(values));
+    py::capsule free_when_done(owned, [](void *p) { delete static_cast<std::vector<T> *>(p); });
+    return py::array_t<T>({rows, columns}, {columns * sizeof(T), sizeof(T)}, owned->data(), free_when_done);
+}
+
+// ---------------------------------------------------------------------------
+// Features collected as flat arrays
+
+// Features as three levels of offsets over one array of points: feature f
+// holds groups geom_offsets[f] to geom_offsets[f+1]-1, group g the runs
+// part_offsets[g] to part_offsets[g+1]-1, run r the points ring_offsets[r]
+// to ring_offsets[r+1]-1. A polygon is a group (its exterior, then its
+// holes); a line, a multi-line or a set of points is one group of runs.
+struct Collected {
+    std::vector<features::Field> fields;
+    std::vector<std::int64_t> fids;
+    std::vector<std::uint8_t> types;  // features::GeometryType
+    std::vector<double> x, y, z;      // z: NaN for the points of geometries without, once any has one
+    bool has_z = false;
+    std::vector<std::int64_t> geom_offsets{0}, part_offsets{0}, ring_offsets{0};
+    std::vector<std::vector<features::Value>> columns;
+
+    explicit Collected(std::vector<features::Field> f) : fields(std::move(f)), columns(fields.size()) {}
+
+    void add(features::Feature &f, bool geometry) {
+        fids.push_back(f.id);
+        const features::Geometry &g = f.geometry;
+        const bool shaped = geometry && g.type != features::GeometryType::None && g.run_count() > 0;
+        types.push_back(static_cast<std::uint8_t>(shaped ? g.type : features::GeometryType::None));
+        if (shaped) {
+            const auto base = static_cast<std::int64_t>(x.size());
+            auto add_runs = [&](std::size_t from, std::size_t to) {
+                for (std::size_t r = from; r < to; ++r) ring_offsets.push_back(base + g.runs[r + 1]);
+                part_offsets.push_back(static_cast<std::int64_t>(ring_offsets.size() - 1));
+            };
+            if (g.polygon_count() > 0)
+                for (std::size_t p = 0; p < g.polygon_count(); ++p) add_runs(g.parts[p], g.parts[p + 1]);
+            else add_runs(0, g.run_count());
+            x.insert(x.end(), g.x.begin(), g.x.end());
+            y.insert(y.end(), g.y.begin(), g.y.end());
+            if (g.has_z() && !has_z) {
+                has_z = true;
+                z.assign(static_cast<std::size_t>(base), std::nan(""));
+            }
+            if (has_z) {
+                if (g.has_z()) z.insert(z.end(), g.z.begin(), g.z.end());
+                else z.insert(z.end(), g.x.size(), std::nan(""));
+            }
+        }
+        geom_offsets.push_back(static_cast<std::int64_t>(part_offsets.size() - 1));
+        for (std::size_t i = 0; i < columns.size(); ++i)
+            columns[i].push_back(i < f.values.size() ? std::move(f.values[i]) : features::Value{});
+    }
+
+    std::size_t count() const { return fids.size(); }
+};
+
+// What kind of column a field makes.
+enum class Kind { Integer, Real, Boolean, Date, Text };
+
+Kind kind_of(const features::Field &f) {
+    switch (f.dbase_type) {
+    case 'N':
+    case 'F':
+        // Integers of up to 18 digits fit 64 bits; wider fields or ones with
+        // decimals hold reals.
+        return f.decimals == 0 && f.width < 19 ? Kind::Integer : Kind::Real;
+    case 'O': return Kind::Real;
+    case 'L': return Kind::Boolean;
+    case 'D': return Kind::Date;
+    default: return Kind::Text;
+    }
+}
+
+const char *kind_dtype(Kind kind) {
+    switch (kind) {
+    case Kind::Integer: return "int64";
+    case Kind::Real: return "float64";
+    case Kind::Boolean: return "bool";
+    case Kind::Date: return "datetime64[ms]";
+    case Kind::Text: return "object";
+    }
+    return "object";
+}
+
+// Days from 1970-01-01 of a proleptic Gregorian date.
+std::int64_t days_from_civil(std::int64_t y, unsigned m, unsigned d) {
+    y -= m <= 2;
+    const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
+    const auto yoe = static_cast<unsigned>(y - era * 400);
+    const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
+}
+
+// A YYYYMMDD date as milliseconds from 1970, or nothing when it names no day.
+std::optional<std::int64_t> date_ms(std::int64_t yyyymmdd) {
+    const std::int64_t y = yyyymmdd / 10000;
+    const auto m = static_cast<unsigned>(yyyymmdd / 100 % 100), d = static_cast<unsigned>(yyyymmdd % 100);
+    static const unsigned month_days[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    if (yyyymmdd < 0 || m < 1 || m > 12 || d < 1 || d > month_days[m - 1]) return std::nullopt;
+    const bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+    if (m == 2 && d == 29 && !leap) return std::nullopt;
+    return days_from_civil(y, m, d) * 86400000;
+}
+
+py::object text_object(const std::string &text) {
+    PyObject *s = PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace");
+    if (!s) throw py::error_already_set();
+    return py::reinterpret_steal<py::object>(s);
+}
+
+py::object value_object(const features::Value &v) {
+    switch (v.type) {
+    case features::ValueType::Null: return py::none();
+    case features::ValueType::Integer: return py::int_(v.integer);
+    case features::ValueType::Real: return py::float_(v.real);
+    case features::ValueType::Boolean: return py::bool_(v.integer != 0);
+    case features::ValueType::Date: return py::int_(v.integer);
+    case features::ValueType::String: return text_object(v.text);
+    }
+    return py::none();
+}
+
+// One numpy array per column, of the field's kind: integers as int64, as
+// float64 with NaN when a value is missing (or is a real); reals as float64
+// with NaN; logicals as bool, as objects with None when a value is missing;
+// dates as datetime64[ms] with NaT; text as objects, None when missing. A
+// value of another type than its field's (text in a numeric field) makes the
+// column one of objects.
+py::array column_array(const features::Field &field, std::vector<features::Value> &values) {
+    const Kind kind = kind_of(field);
+    const std::size_t n = values.size();
+    bool nulls = false, reals = false, strays = false;
+    for (const features::Value &v : values) {
+        switch (v.type) {
+        case features::ValueType::Null: nulls = true; break;
+        case features::ValueType::Integer: strays = strays || (kind != Kind::Integer && kind != Kind::Real); break;
+        case features::ValueType::Real:
+            reals = true;
+            strays = strays || (kind != Kind::Integer && kind != Kind::Real);
+            break;
+        case features::ValueType::Boolean: strays = strays || kind != Kind::Boolean; break;
+        case features::ValueType::Date: strays = strays || kind != Kind::Date; break;
+        case features::ValueType::String: strays = strays || kind != Kind::Text; break;
+        }
+    }
+    if (!strays && kind == Kind::Integer && !nulls && !reals) {
+        std::vector<std::int64_t> out(n);
+        for (std::size_t i = 0; i < n; ++i) out[i] = values[i].integer;
+        return numpy_of(std::move(out));
+    }
+    if (!strays && (kind == Kind::Integer || kind == Kind::Real)) {
+        std::vector<double> out(n);
+        for (std::size_t i = 0; i < n; ++i) {
+            const features::Value &v = values[i];
+            out[i] = v.type == features::ValueType::Integer ? static_cast<double>(v.integer)
+                     : v.type == features::ValueType::Real  ? v.real
+                                                            : std::nan("");
+        }
+        return numpy_of(std::move(out));
+    }
+    if (!strays && kind == Kind::Boolean && !nulls) {
+        std::vector<std::uint8_t> out(n);
+        for (std::size_t i = 0; i < n; ++i) out[i] = values[i].integer != 0;
+        return numpy_of(std::move(out)).attr("view")("bool").cast<py::array>();
+    }
+    if (!strays && kind == Kind::Date) {
+        std::vector<std::int64_t> out(n);
+        const std::int64_t not_a_time = std::numeric_limits<std::int64_t>::min();
+        for (std::size_t i = 0; i < n; ++i) {
+            const auto ms = values[i].type == features::ValueType::Date ? date_ms(values[i].integer) : std::nullopt;
+            out[i] = ms ? *ms : not_a_time;
+        }
+        return numpy_of(std::move(out)).attr("view")("datetime64[ms]").cast<py::array>();
+    }
+    py::array out(py::dtype("object"), std::vector<py::ssize_t>{static_cast<py::ssize_t>(n)});
+    auto **slots = static_cast<PyObject **>(out.mutable_data());
+    for (std::size_t i = 0; i < n; ++i) {
+        const features::Value &v = values[i];
+        py::object o = kind == Kind::Date && v.type == features::ValueType::Date ? [&]() -> py::object {
+            const auto ms = date_ms(v.integer);
+            if (!ms) return py::none();
+            return py::module_::import("numpy").attr("datetime64")(*ms, "ms");
+        }()
+            : value_object(v);
+        Py_XDECREF(slots[i]);
+        slots[i] = o.release().ptr();
+    }
+    return out;
+}
+
+// The features' geometries as WKB (little-endian, Z flagged as extended WKB
+// does), all in one buffer: feature f's bytes from starts[f] to starts[f+1],
+// none for a feature without geometry.
+void well_known_binary(const Collected &c, std::string &out, std::vector<std::size_t> &starts) {
+    auto u8 = [&](std::uint8_t v) { out.push_back(static_cast<char>(v)); };
+    auto u32 = [&](std::uint32_t v) { out.append(reinterpret_cast<const char *>(&v), 4); };
+    auto f64 = [&](double v) { out.append(reinterpret_cast<const char *>(&v), 8); };
+    const std::uint32_t z_flag = c.has_z ? 0x80000000u : 0;
+    auto head = [&](std::uint32_t type) {
+        u8(1);
+        u32(type | z_flag);
+    };
+    auto point = [&](std::int64_t i) {
+        const auto k = static_cast<std::size_t>(i);
+        f64(c.x[k]);
+        f64(c.y[k]);
+        if (c.has_z) f64(c.z[k]);
+    };
+    auto points = [&](std::int64_t r) {
+        const std::int64_t from = c.ring_offsets[static_cast<std::size_t>(r)],
+                           to = c.ring_offsets[static_cast<std::size_t>(r) + 1];
+        u32(static_cast<std::uint32_t>(to - from));
+        for (std::int64_t i = from; i < to; ++i) point(i);
+    };
+    auto polygon = [&](std::int64_t g) {
+        const std::int64_t from = c.part_offsets[static_cast<std::size_t>(g)],
+                           to = c.part_offsets[static_cast<std::size_t>(g) + 1];
+        head(3);
+        u32(static_cast<std::uint32_t>(to - from));
+        for (std::int64_t r = from; r < to; ++r) points(r);
+    };
+    starts.assign(1, 0);
+    for (std::size_t f = 0; f < c.count(); ++f) {
+        const std::int64_t g0 = c.geom_offsets[f], g1 = c.geom_offsets[f + 1];
+        switch (static_cast<features::GeometryType>(c.types[f])) {
+        case features::GeometryType::Point: {
+            head(1);
+            const std::int64_t r = c.part_offsets[static_cast<std::size_t>(g0)];
+            point(c.ring_offsets[static_cast<std::size_t>(r)]);
+            break;
+        }
+        case features::GeometryType::MultiPoint: {
+            const std::int64_t r = c.part_offsets[static_cast<std::size_t>(g0)];
+            const std::int64_t from = c.ring_offsets[static_cast<std::size_t>(r)],
+                               to = c.ring_offsets[static_cast<std::size_t>(r) + 1];
+            head(4);
+            u32(static_cast<std::uint32_t>(to - from));
+            for (std::int64_t i = from; i < to; ++i) {
+                head(1);
+                point(i);
+            }
+            break;
+        }
+        case features::GeometryType::LineString:
+            head(2);
+            points(c.part_offsets[static_cast<std::size_t>(g0)]);
+            break;
+        case features::GeometryType::MultiLineString: {
+            const std::int64_t from = c.part_offsets[static_cast<std::size_t>(g0)],
+                               to = c.part_offsets[static_cast<std::size_t>(g0) + 1];
+            head(5);
+            u32(static_cast<std::uint32_t>(to - from));
+            for (std::int64_t r = from; r < to; ++r) {
+                head(2);
+                points(r);
+            }
+            break;
+        }
+        case features::GeometryType::Polygon: polygon(g0); break;
+        case features::GeometryType::MultiPolygon:
+            head(6);
+            u32(static_cast<std::uint32_t>(g1 - g0));
+            for (std::int64_t g = g0; g < g1; ++g) polygon(g);
+            break;
+        case features::GeometryType::None: break;
+        }
+        starts.push_back(out.size());
+    }
+}
+
+// The collected features as a dict of numpy arrays (see vorpix/_vorpix.pyi).
+py::dict to_python(Collected &c, bool wkb) {
+    std::vector<double> coords;
+    std::string buffer;
+    std::vector<std::size_t> starts;
+    const std::size_t dims = c.has_z ? 3 : 2;
+    // Without the GIL, when there are points to lay out.
+    {
+        std::optional<py::gil_scoped_release> released;
+        if (wkb || !c.x.empty()) released.emplace();
+        if (wkb) well_known_binary(c, buffer, starts);
+        coords.resize(c.x.size() * dims);
+        for (std::size_t i = 0; i < c.x.size(); ++i) {
+            coords[i * dims] = c.x[i];
+            coords[i * dims + 1] = c.y[i];
+            if (c.has_z) coords[i * dims + 2] = c.z[i];
+        }
+    }
+    py::dict out;
+    const std::size_t n = c.count(), points = c.x.size();
+    out["fids"] = numpy_of(std::move(c.fids));
+    out["geometry_type"] = numpy_of(std::move(c.types));
+    out["coords"] = numpy_of(std::move(coords), points, dims);
+    out["geom_offsets"] = numpy_of(std::move(c.geom_offsets));
+    out["part_offsets"] = numpy_of(std::move(c.part_offsets));
+    out["ring_offsets"] = numpy_of(std::move(c.ring_offsets));
+    py::list names, values;
+    for (std::size_t i = 0; i < c.fields.size(); ++i) {
+        names.append(text_object(c.fields[i].name));
+        values.append(column_array(c.fields[i], c.columns[i]));
+        std::vector<features::Value>().swap(c.columns[i]);
+    }
+    out["fields"] = names;
+    out["columns"] = values;
+    if (wkb) {
+        py::list geometries;
+        for (std::size_t f = 0; f < n; ++f) {
+            if (starts[f + 1] == starts[f]) geometries.append(py::none());
+            else geometries.append(py::bytes(buffer.data() + starts[f], starts[f + 1] - starts[f]));
+        }
+        out["wkb"] = geometries;
+    }
+    return out;
+}
+
+// ---------------------------------------------------------------------------
+// Shapefiles
+
+// The layer's warnings, kept to be given to Python's warnings once the GIL
+// is back; the first hundred of them.
+struct Warnings {
+    std::vector<std::string> lines;
+    features::Warn sink() {
+        return [this](const std::string &line) {
+            if (lines.size() < 100) lines.push_back(line);
+        };
+    }
+};
+
+features::ShapefileOptions shapefile_options(const std::optional<std::vector<std::string>> &columns,
+                                             const std::optional<std::string> &encoding, Warnings *warnings = nullptr) {
+    features::ShapefileOptions options;
+    if (warnings) options.warn = warnings->sink();
+    options.transform = false;
+    options.rfc7946 = false;
+    if (columns) {
+        options.columns = *columns;
+        // No field at all: the table is still read for the deleted marks,
+        // with no column given (an empty list names none).
+        if (columns->empty()) options.columns = {};
+    }
+    if (encoding) options.encoding = *encoding;
+    return options;
+}
+
+py::list warning_list(const Warnings &warnings) {
+    py::list out;
+    for (const std::string &line : warnings.lines) out.append(text_object(line));
+    return out;
+}
+
+// An empty column list asks for no fields: the reader's list is then cut.
+std::vector<features::Field> given_fields(const features::ShapefileReader &reader,
+                                          const std::optional<std::vector<std::string>> &columns) {
+    if (columns && columns->empty()) return {};
+    return reader.fields();
+}
+
+py::dict read_shapefile(const std::string &path, const std::optional<std::vector<std::string>> &columns,
+                        const std::optional<std::vector<double>> &bbox, long skip,
+                        const std::optional<long> &max_features, const std::optional<std::string> &encoding,
+                        bool read_geometry, bool wkb) {
+    if (bbox && bbox->size() != 4) throw py::value_error("bbox is (xmin, ymin, xmax, ymax)");
+    if (skip < 0) throw py::value_error("skip_features must be 0 or more");
+    if (max_features && *max_features < 0) throw py::value_error("max_features must be 0 or more");
+    std::optional<Collected> collected;
+    std::string crs;
+    Warnings warnings;
+    {
+        Decoding decoding;
+        features::ShapefileOptions options = shapefile_options(columns, encoding, &warnings);
+        if (bbox) options.rectangle = features::Rectangle{(*bbox)[0], (*bbox)[1], (*bbox)[2], (*bbox)[3]};
+        features::ShapefileReader reader(path, options);
+        collected.emplace(given_fields(reader, columns));
+        crs = reader.coordinate_system();
+        const bool no_fields = columns && columns->empty();
+        if (!bbox) reader.seek(skip);
+        long skipped = bbox ? 0 : skip;
+        features::Feature f;
+        while ((!max_features || static_cast<long>(collected->count()) < *max_features) && reader.next(f)) {
+            if (skipped < skip) {
+                ++skipped;
+                continue;
+            }
+            if (no_fields) f.values.clear();
+            collected->add(f, read_geometry);
+        }
+    }
+    py::dict out = to_python(*collected, wkb && read_geometry);
+    out["crs_wkt"] = crs.empty() ? py::object(py::none()) : text_object(crs);
+    out["warnings"] = warning_list(warnings);
+    return out;
+}
+
+// Records start to stop-1 by number, through the .shx; those marked
+// deleted are left out, as read_shapefile leaves them out.
+py::dict read_records(const std::string &path, long start, long stop,
+                      const std::optional<std::vector<std::string>> &columns,
+                      const std::optional<std::string> &encoding, bool read_geometry, bool wkb) {
+    std::optional<Collected> collected;
+    Warnings warnings;
+    {
+        Decoding decoding;
+        features::ShapefileReader reader(path, shapefile_options(columns, encoding, &warnings));
+        collected.emplace(given_fields(reader, columns));
+        const bool no_fields = columns && columns->empty();
+        features::Feature f;
+        for (long recno = std::max(start, 0L); recno < stop && reader.read(recno, f); ++recno) {
+            if (f.deleted) continue;
+            if (no_fields) f.values.clear();
+            collected->add(f, read_geometry);
+        }
+    }
+    py::dict out = to_python(*collected, wkb && read_geometry);
+    out["warnings"] = warning_list(warnings);
+    return out;
+}
+
+const char *shape_type_name(int type) {
+    switch (type) {
+    case 1:
+    case 11:
+    case 21: return "Point";
+    case 3:
+    case 13:
+    case 23: return "LineString";
+    case 5:
+    case 15:
+    case 25:
+    case 31: return "Polygon";
+    case 8:
+    case 18:
+    case 28: return "MultiPoint";
+    default: return nullptr;
+    }
+}
+
+py::dict read_info(const std::string &path, const std::optional<std::string> &encoding) {
+    features::ShapefileHeader header;
+    std::vector<features::Field> fields;
+    std::string crs, used_encoding;
+    long count = -1;
+    {
+        Decoding decoding;
+        features::ShapefileReader reader(path, shapefile_options(std::nullopt, encoding));
+        header = reader.header();
+        fields = reader.fields();
+        crs = reader.coordinate_system();
+        used_encoding = reader.encoding();
+        count = reader.record_count();
+        if (count < 0) {
+            // No .shx: the records are counted one after another.
+            features::ShapefileOptions options = shapefile_options(std::nullopt, encoding);
+            options.attributes = false;
+            options.deleted = true;
+            features::ShapefileReader counter(path, options);
+            features::Feature f;
+            count = 0;
+            while (counter.next(f)) ++count;
+        }
+    }
+    py::dict out;
+    out["count"] = count;
+    py::list names, dtypes, types;
+    for (const features::Field &f : fields) {
+        names.append(text_object(f.name));
+        dtypes.append(kind_dtype(kind_of(f)));
+        types.append(py::make_tuple(std::string(1, f.dbase_type), f.width, f.decimals));
+    }
+    out["fields"] = names;
+    out["dtypes"] = dtypes;
+    out["field_types"] = types;
+    const char *name = shape_type_name(header.shape_type);
+    out["geometry_type"] = name ? py::object(py::str(name)) : py::object(py::none());
+    out["shape_type"] = header.shape_type;
+    const int t = header.shape_type;
+    out["has_z"] = t == 11 || t == 13 || t == 15 || t == 18 || t == 31;
+    out["has_m"] = (t >= 11 && t <= 28) || t == 31;
+    out["crs_wkt"] = crs.empty() ? py::object(py::none()) : text_object(crs);
+    if (header.shape_type < 0) out["bounds"] = py::none();
+    else out["bounds"] = py::make_tuple(header.xmin, header.ymin, header.xmax, header.ymax);
+    out["encoding"] = used_encoding.empty() ? py::object(py::none()) : py::object(py::str(used_encoding));
+    return out;
+}
+
+// ---------------------------------------------------------------------------
+// Shorelines, borders and rivers
+
+std::optional<features::Box> box_of(const std::optional<std::vector<double>> &box) {
+    if (!box) return std::nullopt;
+    if (box->size() != 4) throw py::value_error("box is (west, south, east, north) in degrees");
+    const auto &b = *box;
+    for (const double v : b)
+        if (!std::isfinite(v)) throw py::value_error("box edges must be finite numbers");
+    if (!(b[1] < b[3])) throw py::value_error("the box's south edge must lie below its north edge");
+    return features::Box{b[0], b[2], b[1], b[3]};
+}
+
+py::dict read_shorelines(const std::string &resolution, const std::optional<std::vector<double>> &box,
+                         const std::string &kinds, const std::string &antarctica, bool rfc7946, bool wkb) {
+    features::ShorelineOptions options;
+    options.resolution = resolution;
+    options.kinds = kinds;
+    if (const auto b = box_of(box)) options.box = *b;
+    if (antarctica == "ice-front") options.antarctica = features::AntarcticOutline::IceFront;
+    else if (antarctica == "grounding-line") options.antarctica = features::AntarcticOutline::GroundingLine;
+    else throw py::value_error("antarctica is \"ice-front\" or \"grounding-line\", not \"" + antarctica + "\"");
+    options.rfc7946 = rfc7946;
+    std::optional<Collected> collected;
+    {
+        Decoding decoding;
+        features::ShorelineReader reader(std::move(options));
+        collected.emplace(features::ShorelineReader::fields());
+        features::Feature f;
+        while (reader.next(f)) collected->add(f, true);
+    }
+    return to_python(*collected, wkb);
+}
+
+py::dict read_lines(const std::string &resolution, const std::optional<std::vector<double>> &box,
+                    const std::string &kinds, bool rfc7946, bool wkb) {
+    features::BorderOptions options;
+    options.resolution = resolution;
+    options.kinds = kinds;
+    if (const auto b = box_of(box)) options.box = *b;
+    options.rfc7946 = rfc7946;
+    std::optional<Collected> collected;
+    {
+        Decoding decoding;
+        features::BorderReader reader(std::move(options));
+        collected.emplace(features::BorderReader::fields());
+        features::Feature f;
+        while (reader.next(f)) collected->add(f, true);
+    }
+    return to_python(*collected, wkb);
+}
+
+// ---------------------------------------------------------------------------
+// DDS textures
+
+struct Level {
+    std::uint64_t width = 0, height = 0;
+    std::vector<std::uint8_t> rgba;
+};
+
+// One mipmap level of a DXT1 or DXT5 texture through the layer's reader,
+// its ARGB pixels as RGBA bytes.
+Level texture_level(const std::string &path, long index) {
+    using features::Error;
+    using features::ErrorCode;
+    const std::string place = "level " + std::to_string(index);
+    if (index < 0) throw Error(ErrorCode::Invalid, path, place, "mipmap levels count from 0");
+    features::TextureReader reader(path);
+    const std::uint64_t levels = reader.levels();
+    if (static_cast<std::uint64_t>(index) >= levels)
+        throw Error(ErrorCode::Invalid, path, place,
+                    "the texture has " + std::to_string(levels) + " mipmap level" + (levels == 1 ? "" : "s"));
+    std::uint64_t width = reader.width(), height = reader.height();
+    for (long k = 0; k < index; ++k) width /= 2, height /= 2;
+    if (width == 0 || height == 0) throw Error(ErrorCode::Invalid, path, place, "has no pixels");
+    // A numpy array of the level is width x height x 4 bytes: past 2^20 on
+    // a side, terabytes.
+    if (width > (1u << 20) || height > (1u << 20))
+        throw Error(ErrorCode::Unsupported, path, place, "is larger than 1048576 pixels on a side");
+    const features::TextureLevel decoded = reader.level(static_cast<std::uint64_t>(index));
+    Level level{decoded.width, decoded.height, {}};
+    level.rgba.resize(decoded.argb.size() * 4);
+    for (std::size_t i = 0; i < decoded.argb.size(); ++i) {
+        const std::uint32_t p = decoded.argb[i];
+        level.rgba[4 * i] = static_cast<std::uint8_t>(p >> 16);
+        level.rgba[4 * i + 1] = static_cast<std::uint8_t>(p >> 8);
+        level.rgba[4 * i + 2] = static_cast<std::uint8_t>(p);
+        level.rgba[4 * i + 3] = static_cast<std::uint8_t>(p >> 24);
+    }
+    return level;
+}
+
+py::array read_texture(const std::string &path, long level) {
+    Level decoded;
+    {
+        Decoding decoding;
+        decoded = texture_level(path, level);
+    }
+    auto *owned = new std::vector<std::uint8_t>(std::move(decoded.rgba));
+    py::capsule free_when_done(owned, [](void *p) { delete static_cast<std::vector<std::uint8_t> *>(p); });
+    const auto h = static_cast<py::ssize_t>(decoded.height), w = static_cast<py::ssize_t>(decoded.width);
+    return py::array_t<std::uint8_t>({h, w, py::ssize_t{4}}, {w * 4, py::ssize_t{4}, py::ssize_t{1}}, owned->data(),
+                                     free_when_done);
+}
+
+// ---------------------------------------------------------------------------
+// netCDF classic headers
+
+struct NetcdfHeader {
+    NETCDFHdr *hdr = nullptr;
+    NetcdfHeader() = default;
+    NetcdfHeader(const NetcdfHeader &) = delete;
+    NetcdfHeader &operator=(const NetcdfHeader &) = delete;
+    ~NetcdfHeader() {
+        if (hdr) netcdf_clear_header(hdr);
+        std::free(hdr);
+    }
+};
+
+const char *netcdf_type_name(int type) {
+    switch (type) {
+    case NETCDF_BYTE: return "byte";
+    case NETCDF_CHAR: return "char";
+    case NETCDF_SHORT: return "short";
+    case NETCDF_INT: return "int";
+    case NETCDF_FLOAT: return "float";
+    case NETCDF_DOUBLE: return "double";
+    default: return "unknown";
+    }
+}
+
+py::object netcdf_values(const NETCDFValues &v) {
+    const std::size_t n = v.n > 0 && v.values ? static_cast<std::size_t>(v.n) : 0;
+    auto array = [&](auto sample, const char *dtype) -> py::object {
+        using T = decltype(sample);
+        std::vector<T> out(n);
+        if (n) std::memcpy(out.data(), v.values, n * sizeof(T));
+        return numpy_of(std::move(out)).attr("astype")(dtype, py::arg("copy") = false);
+    };
+    switch (v.type) {
+    case NETCDF_BYTE: return array(std::int8_t{}, "int8");
+    case NETCDF_CHAR: {
+        // Text, up to its first NUL (netCDF pads with NULs); bytes that are
+        // not UTF-8 are read as Latin-1.
+        const char *text = static_cast<const char *>(v.values);
+        std::size_t length = n ? strnlen(text, n) : 0;
+        PyObject *s = PyUnicode_DecodeUTF8(text, static_cast<Py_ssize_t>(length), nullptr);
+        if (!s) {
+            PyErr_Clear();
+            s = PyUnicode_DecodeLatin1(text, static_cast<Py_ssize_t>(length), nullptr);
+        }
+        if (!s) throw py::error_already_set();
+        return py::reinterpret_steal<py::object>(s);
+    }
+    case NETCDF_SHORT: return array(std::int16_t{}, "int16");
+    case NETCDF_INT: return array(std::int32_t{}, "int32");
+    case NETCDF_FLOAT: return array(float{}, "float32");
+    case NETCDF_DOUBLE: return array(double{}, "float64");
+    default: return py::none();
+    }
+}
+
+py::dict netcdf_attributes(const NETCDFAttr *attrs, int count) {
+    py::dict out;
+    for (int i = 0; i < count && attrs; ++i)
+        out[text_object(attrs[i].name ? attrs[i].name : "")] = netcdf_values(attrs[i].values);
+    return out;
+}
+
+py::dict netcdf_header(const std::string &path) {
+    NetcdfHeader header;
+    std::vector<unsigned char> bytes;
+    {
+        Decoding decoding;
+        bytes = file_bytes(path);
+        // The library reads the classic format (version byte 1); the 64-bit
+        // kinds and netCDF-4 (HDF5) are valid files it does not read.
+        const bool cdf = bytes.size() >= 4 && std::memcmp(bytes.data(), "CDF", 3) == 0;
+        if ((cdf && (bytes[3] == 2 || bytes[3] == 5)) ||
+            (bytes.size() >= 8 && std::memcmp(bytes.data(), "\x89HDF\r\n\x1a\n", 8) == 0))
+            throw features::Error(features::ErrorCode::Unsupported, path, "header",
+                                  "a netCDF file of a kind other than classic (version 1), which is not read");
+        LogCatch log;
+        if (netcdf_unstuff_header_sized(bytes.data(), static_cast<long>(bytes.size()), &header.hdr) < 0)
+            throw features::Error(features::ErrorCode::Invalid, path, "header", log.reason());
+    }
+    const NETCDFHdr &h = *header.hdr;
+    py::dict out, dims, vars;
+    out["numrecs"] = h.numrecs;
+    for (int i = 0; i < h.dims_n && h.dims; ++i)
+        dims[text_object(h.dims[i].name ? h.dims[i].name : "")] = h.dims[i].value == 0
+                                                                      ? py::object(py::none())
+                                                                      : py::object(py::int_(h.dims[i].value));
+    out["dimensions"] = dims;
+    out["attributes"] = netcdf_attributes(h.attrs, h.attrs_n);
+    for (int i = 0; i < h.vars_n && h.vars; ++i) {
+        const NETCDFVar &v = h.vars[i];
+        py::list shape;
+        for (int d = 0; d < v.ndims && v.dims; ++d)
+            shape.append(text_object(v.dims[d] && v.dims[d]->name ? v.dims[d]->name : ""));
+        py::dict var;
+        var["dimensions"] = py::tuple(shape);
+        var["type"] = netcdf_type_name(v.type);
+        var["attributes"] = netcdf_attributes(v.attrs, v.nattrs);
+        var["vsize"] = v.vsize;
+        var["begin"] = v.begin;
+        vars[text_object(v.name ? v.name : "")] = var;
+    }
+    out["variables"] = vars;
+    return out;
+}
+
+}  // namespace
+
+PYBIND11_MODULE(_vorpix, m) {
+    m.doc() = "The native part of vorpix: the feature layer's readers and the library's decoders.";
+    py::register_exception_translator([](std::exception_ptr p) {
+        try {
+            if (p) std::rethrow_exception(p);
+        } catch (const features::Error &e) {
+            raise_error(e);
+        }
+    });
+    m.def("read_shapefile", &read_shapefile, py::arg("path"), py::arg("columns") = py::none(),
+          py::arg("bbox") = py::none(), py::arg("skip_features") = 0, py::arg("max_features") = py::none(),
+          py::arg("encoding") = py::none(), py::arg("read_geometry") = true, py::arg("wkb") = true,
+          "Features of a shapefile as flat arrays; see vorpix/_vorpix.pyi.");
+    m.def("read_records", &read_records, py::arg("path"), py::arg("start"), py::arg("stop"),
+          py::arg("columns") = py::none(), py::arg("encoding") = py::none(), py::arg("read_geometry") = true,
+          py::arg("wkb") = true, "Records start to stop-1 by number, found through the .shx.");
+    m.def("read_info", &read_info, py::arg("path"), py::arg("encoding") = py::none(),
+          "What a shapefile holds, from its headers.");
+    m.def("read_shorelines", &read_shorelines, py::arg("resolution"), py::arg("box"), py::arg("kinds"),
+          py::arg("antarctica"), py::arg("rfc7946") = true, py::arg("wkb") = true,
+          "Shoreline polygons or outlines of a box.");
+    m.def("read_lines", &read_lines, py::arg("resolution"), py::arg("box"), py::arg("kinds"), py::arg("rfc7946") = true,
+          py::arg("wkb") = true, "Border and river lines of a box.");
+    m.def("read_texture", &read_texture, py::arg("path"), py::arg("level") = 0,
+          "One mipmap level of a DDS texture as RGBA pixels.");
+    m.def("netcdf_header", &netcdf_header, py::arg("path"), "A netCDF classic file's header.");
+}
