@@ -5,10 +5,13 @@
 #include "dds_file.hpp"
 #include "input_file.hpp"
 #include "library_log.hpp"
+#include "map_support.hpp"
 
 #include "arrays.h"
 #include "dds.h"
 #include "esri.h"
+#include "gshhsmap.h"
+#include "netcdf.h"
 
 #include <algorithm>
 #include <cctype>
@@ -329,6 +332,57 @@ void list_dds_file(const std::string &path, FILE *out) {
     char prefix[] = "";
     dds_fprint_file(out, prefix, decoded.file);
     check_stream(out, path);
+}
+
+void list_netcdf_file(const std::string &path, FILE *out) {
+    InputFile file(path);
+    const std::vector<unsigned char> bytes = file.all();
+    NETCDFHdr *hdr = nullptr;
+    {
+        LibraryLog log;
+        if (netcdf_unstuff_header_sized(bytes.data(), static_cast<long>(bytes.size()), &hdr) < 0) {
+            netcdf_clear_header(hdr);
+            std::free(hdr);
+            throw Error(ErrorCode::Invalid, path, "", log.reason());
+        }
+    }
+    netcdf_print_header(hdr, out);
+    netcdf_clear_header(hdr);
+    std::free(hdr);
+    check_stream(out, path);
+}
+
+void list_shoreline_file(const std::string &path, FILE *out) {
+    InputFile file(path);
+    std::fprintf(out, "%8s %8s %8s %5s %7s %11s %11s %10s %10s %12s\n", "offset", "id", "points", "level", "version",
+                 "west", "east", "south", "north", "area");
+    // A polygon's header is read from a window of the file that starts where
+    // it does; its points are passed over by their count.
+    constexpr std::uint64_t most_header = 64;
+    std::uint64_t at = 0;
+    while (at < file.size()) {
+        const auto window = static_cast<long>(std::min<std::uint64_t>(most_header, file.size() - at));
+        const char *data = reinterpret_cast<const char *>(file.at(at, static_cast<std::size_t>(window)));
+        GSHHSHdr hdr;
+        long position = 0;
+        {
+            LibraryLog log;
+            if (!data || gshhs_unstuff_hdr_sized(&hdr, data, window, &position) < 0)
+                throw Error(ErrorCode::Invalid, path, "", at_file_bytes(log.reason(), static_cast<long>(at)));
+        }
+        // The points, counted from the end of the whole file.
+        long end = static_cast<long>(at) + position;
+        {
+            LibraryLog log;
+            if (gshhs_skip_pts_sized(&hdr, static_cast<long>(file.size()), &end) < 0)
+                throw Error(ErrorCode::Invalid, path, "", log.reason());
+        }
+        std::fprintf(out, "%8llu %8d %8d %5d %7d %11.6f %11.6f %10.6f %10.6f %12d\n",
+                     static_cast<unsigned long long>(at), hdr.id, hdr.n, hdr.level, hdr.version, hdr.west * 1e-6,
+                     hdr.east * 1e-6, hdr.south * 1e-6, hdr.north * 1e-6, hdr.area);
+        check_stream(out, path);
+        at = static_cast<std::uint64_t>(end);
+    }
 }
 
 }  // namespace vorpix::features

@@ -59,31 +59,6 @@ int run_borders(int argc, char **argv) {
 
 }  // namespace
 
-std::string list_netcdf_file(const std::string &path, const std::vector<unsigned char> &bytes) {
-    NETCDFHdr *hdr = nullptr;
-    LogCollector log;
-    if (netcdf_unstuff_header_sized(bytes.data(), static_cast<long>(bytes.size()), &hdr) < 0) {
-        netcdf_clear_header(hdr);
-        std::free(hdr);
-        throw InputError(path + ": " + without_function(log.first()));
-    }
-    char *text = nullptr;
-    size_t length = 0;
-    FILE *memory = open_memstream(&text, &length);
-    if (!memory) {
-        netcdf_clear_header(hdr);
-        std::free(hdr);
-        throw InputError(path + ": out of memory for the listing");
-    }
-    netcdf_print_header(hdr, memory);
-    std::fclose(memory);
-    std::string listing(text, length);
-    std::free(text);
-    netcdf_clear_header(hdr);
-    std::free(hdr);
-    return listing;
-}
-
 const Command borders_command{"borders", "borders and rivers in a box as GeoJSON or SVG",
                               "usage: vorpix borders --box W/E/S/N [--rivers] [--kinds KINDS] [--res RES]\n"
                               "                      [--svg] [-o OUT]\n\n"

@@ -360,14 +360,6 @@ std::string format_coordinate(double value) {
 
 namespace {
 
-const char *kind_of(mode_t mode) {
-    if (S_ISCHR(mode)) return "a character device";
-    if (S_ISBLK(mode)) return "a block device";
-    if (S_ISFIFO(mode)) return "a named pipe";
-    if (S_ISSOCK(mode)) return "a socket";
-    return "not a regular file";
-}
-
 // Each file read, by device and inode, with the names it was read by.
 std::map<std::pair<dev_t, ino_t>, std::vector<std::string>> &inputs() {
     static std::map<std::pair<dev_t, ino_t>, std::vector<std::string>> files;
@@ -409,61 +401,6 @@ std::string input_name_of(const std::string &path) {
     for (const std::string &name : it->second)
         if (name == path) return name;
     return it->second.front();
-}
-
-namespace {
-
-// Up to most bytes of a regular file, noted as an input; *whole tells
-// whether that was all of it.
-std::vector<unsigned char> read_regular_file(const std::string &path, size_t most, bool *whole) {
-    // Non-blocking, so that opening a FIFO without a writer does not hang;
-    // it is refused below anyway.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) throw InputError(path + ": cannot open: " + std::strerror(errno));
-    struct Closer {
-        int fd;
-        ~Closer() { ::close(fd); }
-    } closer{fd};
-    struct stat st {};
-    if (::fstat(fd, &st) != 0) throw InputError(path + ": cannot open: " + std::strerror(errno));
-    if (S_ISDIR(st.st_mode)) throw InputError(path + ": is a directory");
-    if (!S_ISREG(st.st_mode))
-        throw InputError(path + ": is " + kind_of(st.st_mode) + "; vorpix reads regular files only");
-    remember(st, path);
-    const auto read_some = [&](unsigned char *into, size_t size) {
-        while (true) {
-            const ssize_t n = ::read(fd, into, size);
-            if (n >= 0) return static_cast<size_t>(n);
-            if (errno != EINTR) throw InputError(path + ": cannot read: " + std::strerror(errno));
-        }
-    };
-    std::vector<unsigned char> bytes;
-    try {
-        bytes.resize(std::min(static_cast<size_t>(st.st_size), most));
-        size_t used = 0;
-        for (size_t n = 1; used < bytes.size() && n > 0; used += n)
-            n = read_some(bytes.data() + used, bytes.size() - used);
-        bytes.resize(used);
-        // A file that grows while it is read gives the rest in pieces.
-        unsigned char more[65536];
-        for (size_t n; bytes.size() < most && (n = read_some(more, std::min(sizeof more, most - bytes.size()))) > 0;)
-            bytes.insert(bytes.end(), more, more + n);
-        if (whole) *whole = bytes.size() < most || read_some(more, 1) == 0;
-    } catch (const std::bad_alloc &) {
-        throw InputError(path + ": " + std::to_string(st.st_size) + " bytes: not enough memory to read it");
-    }
-    return bytes;
-}
-
-}  // namespace
-
-std::vector<unsigned char> read_input(const std::string &path) {
-    return read_regular_file(path, std::numeric_limits<size_t>::max(), nullptr);
-}
-
-std::string read_side_file(const std::string &path, size_t most, bool *whole) {
-    const auto bytes = read_regular_file(path, most, whole);
-    return std::string(bytes.begin(), bytes.end());
 }
 
 }  // namespace vorpix::cli

@@ -193,18 +193,9 @@ private:
 std::string json_string(const std::string &s);
 std::string format_coordinate(double value);  // shortest text that reads back as the float
 
-// Reads a whole regular file into memory (for the decoders that take bytes);
-// anything else (a directory, a device, a FIFO) is refused. The file is noted
-// as an input.
-std::vector<unsigned char> read_input(const std::string &path);
-// The first most bytes, at most, of a small file that sits beside another
-// (a .prj, a .cpg), refused as read_input refuses; *whole tells whether that
-// was all of it. A huge or sparse side file is never read whole.
-std::string read_side_file(const std::string &path, size_t most, bool *whole);
-
 // The files a command reads, by device and inode, so that its output never
-// replaces one of them under any name. Readers other than read_input (files
-// the library maps, side files, databases) note theirs here; a path that
+// replaces one of them under any name. Every reader notes its files here
+// (the feature layer through its readers' opened callbacks); a path that
 // names no file is passed over.
 void note_input(const std::string &path);
 // The file noted last ("" before any): what a run that ran out of memory was

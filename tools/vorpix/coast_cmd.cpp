@@ -136,29 +136,6 @@ int run_coast(int argc, char **argv) {
 
 }  // namespace
 
-std::string list_shoreline_file(const std::string &path, const std::vector<unsigned char> &bytes) {
-    std::string out;
-    char line[256];
-    std::snprintf(line, sizeof line, "%8s %8s %8s %5s %7s %11s %11s %10s %10s %12s\n", "offset", "id", "points",
-                  "level", "version", "west", "east", "south", "north", "area");
-    out += line;
-    const char *data = reinterpret_cast<const char *>(bytes.data());
-    const long size = static_cast<long>(bytes.size());
-    long position = 0;
-    GSHHSHdr hdr;
-    LogCollector log;
-    while (position < size) {
-        const long at = position;
-        if (gshhs_unstuff_hdr_sized(&hdr, data, size, &position) < 0 || gshhs_skip_pts_sized(&hdr, size, &position) < 0)
-            throw InputError(path + ": " + without_function(log.first()));
-        std::snprintf(line, sizeof line, "%8ld %8d %8d %5d %7d %11.6f %11.6f %10.6f %10.6f %12d\n", at, hdr.id, hdr.n,
-                      hdr.level, hdr.version, hdr.west * 1e-6, hdr.east * 1e-6, hdr.south * 1e-6, hdr.north * 1e-6,
-                      hdr.area);
-        out += line;
-    }
-    return out;
-}
-
 const Command coast_command{"coast", "shorelines, lakes and islands in a box as GeoJSON, SVG or a list",
                             "usage: vorpix coast [--res RES] [--kinds KINDS] [--box W/E/S/N] [--ref LON/LAT]\n"
                             "                    [--antarctica OUTLINE] [--list | --svg] [-o OUT]\n\n"

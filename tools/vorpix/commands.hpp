@@ -42,12 +42,6 @@ struct ShapesRequest {
 };
 void write_shapes(const ShapesRequest &request);
 
-// Listings used by "info" of the shoreline and netCDF files read into
-// bytes (shapefiles, dBase tables and textures are the feature layer's,
-// vorpix/listing.hpp); each throws InputError when the file does not decode.
-std::string list_shoreline_file(const std::string &path, const std::vector<unsigned char> &bytes);
-std::string list_netcdf_file(const std::string &path, const std::vector<unsigned char> &bytes);
-
 // What the database index keeps of each record of a shapefile: the
 // record's offset, its number from 0, its type and its bounding box
 // (xmin, ymin, xmax, ymax; NaN for a shape without points).

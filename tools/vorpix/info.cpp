@@ -1,6 +1,7 @@
 // vorpix info: the listing of any supported file, chosen by its contents.
-// Shapefiles and dBase tables are listed a record at a time as they are
-// read, so the listing of a large file comes as it is made.
+// The feature layer reads each file; shapefiles and dBase tables are listed
+// a record at a time as they are read, so the listing of a large file comes
+// as it is made.
 #include "cli.hpp"
 #include "commands.hpp"
 
@@ -12,12 +13,10 @@
 namespace vorpix::cli {
 namespace {
 
-void write_text(FILE *out, const std::string &text) { std::fwrite(text.data(), 1, text.size(), out); }
-
 void list_file(const std::string &path, FILE *out) {
     using features::FileKind;
     switch (features::file_kind(path)) {
-    case FileKind::NetcdfClassic: write_text(out, list_netcdf_file(path, read_input(path))); return;
+    case FileKind::NetcdfClassic: features::list_netcdf_file(path, out); return;
     case FileKind::Netcdf64BitOffset:
         throw InputError(path + ": a netCDF 64-bit offset file; only netCDF classic files are read");
     case FileKind::Netcdf64BitData:
@@ -26,7 +25,7 @@ void list_file(const std::string &path, FILE *out) {
     case FileKind::Dds: features::list_dds_file(path, out); return;
     case FileKind::Shapefile: features::list_shapefile(path, out); return;
     case FileKind::Dbase: features::list_dbase_file(path, out); return;
-    case FileKind::Shoreline: write_text(out, list_shoreline_file(path, read_input(path))); return;
+    case FileKind::Shoreline: features::list_shoreline_file(path, out); return;
     case FileKind::Unknown: break;
     }
     throw InputError(path +

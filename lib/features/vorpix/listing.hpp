@@ -40,6 +40,11 @@ void list_shapefile(const std::string &path, FILE *out);
 void list_dbase_file(const std::string &path, FILE *out);
 // A DDS texture with its decoded mipmap levels; the whole file is read.
 void list_dds_file(const std::string &path, FILE *out);
+// A netCDF classic file's header, as netcdf_print_header prints it.
+void list_netcdf_file(const std::string &path, FILE *out);
+// A shoreline file's polygon headers, one line each with its offset, after
+// a line of column names; the points are passed over a window at a time.
+void list_shoreline_file(const std::string &path, FILE *out);
 
 }  // namespace vorpix::features
 
