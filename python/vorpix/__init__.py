@@ -1,7 +1,9 @@
 """vorpix: map data read into numpy, pandas and GeoPandas.
 
-Shapefiles (read_dataframe, read_info, read_arrays), read by the vorpix
-library and its feature layer. Decoding runs without the GIL; coordinates go from the decoder into
+Shapefiles (read_dataframe, read_info, read_arrays), shorelines, borders and
+rivers (coast, borders, rivers), DDS textures (read_texture) and netCDF
+classic headers (netcdf_header), read by the vorpix library and its feature
+layer. Decoding runs without the GIL; coordinates go from the decoder into
 numpy arrays with no Python object per point. Every failure to read a file
 raises a vorpix.Error naming the file and the place in it.
 """
@@ -16,7 +18,7 @@ from . import _vorpix
 
 __all__ = [
     "Error", "DataWarning", "InvalidDataError", "ReadError", "UnsupportedError", "OutOfMemoryError", "ShapeArrays",
-    "read_dataframe", "read_info", "read_arrays",
+    "read_dataframe", "read_info", "read_arrays", "coast", "borders", "rivers", "read_texture", "netcdf_header",
 ]
 
 
@@ -158,3 +160,115 @@ def read_arrays(path, columns=None, bbox=None, skip_features=0, max_features=Non
     return ShapeArrays(_frames.shapely_types(table["geometry_type"]), table["coords"], table["ring_offsets"],
                        table["part_offsets"], table["geom_offsets"], table["fids"], fields,
                        table["crs_wkt"])
+
+
+# ---------------------------------------------------------------------------
+# Shorelines, borders and rivers
+
+_RESOLUTIONS = {"c": "c", "crude": "c", "l": "l", "low": "l", "i": "i", "intermediate": "i", "h": "h", "high": "h",
+                "f": "f", "full": "f"}
+
+
+def _resolution(res):
+    try:
+        return _RESOLUTIONS[str(res).lower()]
+    except KeyError:
+        raise ValueError(f"res is one of c, l, i, h, f (crude to full), not {res!r}") from None
+
+
+def _kinds(kinds, letters, default_levels):
+    """Words LETTER:LEVELS; a bare letter takes default_levels."""
+    words = []
+    for word in str(kinds).split():
+        letter, _, levels = word.partition(":")
+        if letter not in letters:
+            raise ValueError(f"kinds are words {' or '.join(k + ':LEVELS' for k in letters)}, not {word!r}")
+        if not levels:
+            levels = default_levels
+        if not levels.isdigit():
+            raise ValueError(f"the levels of {word!r} are a bitmap, a whole number")
+        words.append(f"{letter}:{int(levels)}")
+    if not words:
+        raise ValueError("kinds names no kind")
+    return " ".join(words)
+
+
+def _box(box):
+    if box is None:
+        return None
+    b = [float(v) for v in box]
+    if len(b) != 4:
+        raise ValueError("box is (west, south, east, north) in degrees")
+    return b
+
+
+_WGS84 = "OGC:CRS84"
+
+
+def _map_frame(table):
+    import pyproj
+
+    return _frames.dataframe(table, crs=pyproj.CRS.from_user_input(_WGS84))
+
+
+def coast(res="l", box=None, kinds="f", antarctica="ice-front"):
+    """Shorelines, lakes and islands of a box as a GeoDataFrame in longitude
+    and latitude (OGC:CRS84), one row per polygon, as `vorpix coast` writes
+    them as GeoJSON.
+
+    Args:
+        res: c, l, i, h or f (crude, low, intermediate, high, full).
+        box: (west, south, east, north) in degrees; the whole world when
+            None. An east edge at or below the west one runs east across 180.
+        kinds: words f:LEVELS (filled areas, as polygons) and c:LEVELS
+            (outlines, as lines); LEVELS is a bitmap, bit k selecting level
+            k+1 (1 land, 2 lake, 3 island in a lake, 4 pond), 0 every level;
+            a bare "f" or "c" is every level.
+        antarctica: "ice-front" (with the ice shelves) or "grounding-line".
+
+    Columns: id, kind ("f", "c"), level, type ("l" land, "w" water, "c"
+    outline), antipode (1 when the antipode of 0/0 lies inside the polygon).
+    Each polygon is clipped exactly to the box and cut at the antimeridian.
+    """
+    table = _vorpix.read_shorelines(_resolution(res), _box(box), _kinds(kinds, ("f", "c"), "0"), str(antarctica))
+    return _map_frame(table)
+
+
+def borders(res="l", box=None, kinds="p:7"):
+    """National, internal and maritime borders of a box as a GeoDataFrame
+    in longitude and latitude, one row per segment, as `vorpix borders`
+    writes them: kind ("border"), level (1 national, 2 internal, 3
+    maritime), type ("p"). kinds: words p:LEVELS, a bitmap of levels."""
+    table = _vorpix.read_lines(_resolution(res), _box(box), _kinds(kinds, ("p",), "7"))
+    return _map_frame(table)
+
+
+def rivers(res="l", box=None, kinds="r:4095"):
+    """Rivers and canals of a box as a GeoDataFrame in longitude and
+    latitude, one row per segment, as `vorpix borders --rivers` writes
+    them: kind ("river"), level (1-4 permanent, 5-7 intermittent, 8-10
+    canals, 0 double-lined rivers and river-lakes when every level from 1 to
+    10 is asked for), type ("r"). kinds: words r:LEVELS, a bitmap."""
+    table = _vorpix.read_lines(_resolution(res), _box(box), _kinds(kinds, ("r",), "4095"))
+    return _map_frame(table)
+
+
+# ---------------------------------------------------------------------------
+# Textures and netCDF headers
+
+
+def read_texture(path, level=0):
+    """One mipmap level of a DXT1 or DXT5 DDS texture as a numpy uint8
+    array of shape (height, width, 4): red, green, blue, alpha, rows from
+    the top. Level 0 is the largest; each halves the sides of the one before."""
+    return _vorpix.read_texture(_path(path), _count("level", level))
+
+
+def netcdf_header(path):
+    """The header of a netCDF classic file as a dict: "numrecs",
+    "dimensions" (name to length, None for the record dimension),
+    "attributes" (global: name to a numpy array, or str for text) and
+    "variables" (name to a dict of "dimensions" (names), "type" ("byte",
+    "char", "short", "int", "float", "double"), "attributes", "vsize" and
+    "begin")."""
+    return _vorpix.netcdf_header(_path(path))
