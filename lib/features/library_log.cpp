@@ -1,5 +1,5 @@
 // The library's log caught while a decoder runs, and told as one line.
-#include "library_log.hpp"
+#include "vorpix/library_log.hpp"
 
 #include "elog.h"
 

@@ -4,7 +4,7 @@
 
 #include "dds_file.hpp"
 #include "input_file.hpp"
-#include "library_log.hpp"
+#include "vorpix/library_log.hpp"
 #include "map_support.hpp"
 
 #include "arrays.h"

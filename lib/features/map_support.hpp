@@ -4,7 +4,7 @@
 #ifndef VORPIX_FEATURES_MAP_SUPPORT_HPP
 #define VORPIX_FEATURES_MAP_SUPPORT_HPP
 
-#include "library_log.hpp"
+#include "vorpix/library_log.hpp"
 #include "vorpix/clip.hpp"
 #include "vorpix/features.hpp"
 #include "vorpix/map_readers.hpp"

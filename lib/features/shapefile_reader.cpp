@@ -2,7 +2,7 @@
 // dBase decoders: geometry as flat arrays in GeoJSON's ring order, typed
 // attributes in UTF-8, coordinates in longitude and latitude.
 #include "input_file.hpp"
-#include "library_log.hpp"
+#include "vorpix/library_log.hpp"
 #include "vorpix/clip.hpp"
 #include "vorpix/features.hpp"
 #include "vorpix/reproject.hpp"

@@ -212,89 +212,11 @@ std::string printable(const std::string &text) {
 
 void print_warning(const std::string &line) { std::fprintf(stderr, "vorpix: warning: %s\n", printable(line).c_str()); }
 
-LogCollector::LogCollector() {
-    previous_handler_ = reinterpret_cast<void *>(elog_set_handler(&LogCollector::receive, this, &previous_context_));
-}
-
-LogCollector::~LogCollector() {
-    elog_set_handler(reinterpret_cast<elog_handler>(previous_handler_), previous_context_, nullptr);
-}
-
-void LogCollector::receive(int, const char *message, void *context) {
-    static_cast<LogCollector *>(context)->messages_.emplace_back(message);
-}
-
-static std::string chomp(std::string s) {
-    while (!s.empty() && (s.back() == '\n' || s.back() == ' ')) s.pop_back();
-    return s;
-}
-
-std::string LogCollector::first() const { return messages_.empty() ? "" : chomp(messages_.front()); }
-
-std::vector<std::string> LogCollector::lines() const {
-    std::vector<std::string> out;
-    for (const auto &m : messages_) out.push_back(chomp(m));
-    return out;
-}
-
 std::string without_function(const std::string &message) {
     const auto colon = message.find(": ");
     std::string text = colon == std::string::npos ? message : message.substr(colon + 2);
     if (!text.empty() && text.back() == '.') text.pop_back();
     return text;
-}
-
-namespace {
-
-bool names_a_file(const std::string &word) {
-    if (word.empty() || word.find(' ') != std::string::npos) return false;
-    if (word.find('/') != std::string::npos) return true;
-    for (const char *suffix : {".b", ".cdf", ".nc", ".shp", ".shx", ".dbf", ".dds"}) {
-        const size_t n = std::strlen(suffix);
-        if (word.size() > n && word.compare(word.size() - n, n, suffix) == 0) return true;
-    }
-    return false;
-}
-
-// "what(FILE) error": a link of the chain that names the file and nothing else.
-bool chain_link(const std::string &text, std::string *file) {
-    const auto open = text.find('('), close = text.rfind(") error");
-    if (open == std::string::npos || close == std::string::npos || close < open || close + 7 != text.size())
-        return false;
-    *file = text.substr(open + 1, close - open - 1);
-    return true;
-}
-
-}  // namespace
-
-std::string describe_failure(const LogCollector &log, const std::function<std::string(const std::string &)> &file_for) {
-    const std::vector<std::string> lines = log.lines();
-    std::string file;
-    std::vector<std::string> parts;
-    for (auto it = lines.rbegin(); it != lines.rend(); ++it) {
-        std::string text = without_function(*it), named;
-        if (chain_link(text, &named)) {
-            if (file.empty()) file = named;
-            continue;
-        }
-        const auto colon = text.find(": ");
-        if (colon != std::string::npos && names_a_file(text.substr(0, colon))) {
-            if (file.empty()) file = text.substr(0, colon);
-            if (text.compare(0, colon, file) == 0) text.erase(0, colon + 2);
-        }
-        // The outer line's verdict; the inner lines say what was wrong.
-        const std::string vague = "truncated or corrupt file";
-        if (text.size() >= vague.size() && text.compare(text.size() - vague.size(), vague.size(), vague) == 0 &&
-            std::next(it) != lines.rend()) {
-            text.erase(text.size() - vague.size());
-            while (!text.empty() && (text.back() == ' ' || text.back() == ':')) text.pop_back();
-        }
-        if (!text.empty()) parts.push_back(text);
-    }
-    if (!file.empty() && file.find('/') == std::string::npos && file_for) file = file_for(file);
-    std::string out = file;
-    for (const auto &part : parts) out += (out.empty() ? "" : ": ") + part;
-    return out;
 }
 
 OutputStream::OutputStream(Output &out) : out_(out) {

@@ -2,6 +2,7 @@
 #ifndef VORPIX_CLI_HPP
 #define VORPIX_CLI_HPP
 
+#include "vorpix/library_log.hpp"
 #include "vorpix/features.hpp"
 
 #include <cstdio>
@@ -132,36 +133,13 @@ std::string printable(const std::string &text);
 // "vorpix: warning: LINE" on standard error, printable.
 void print_warning(const std::string &line);
 
-// Collects library log messages while in scope instead of printing them.
-class LogCollector {
-public:
-    LogCollector();
-    ~LogCollector();
-    LogCollector(const LogCollector &) = delete;
-    LogCollector &operator=(const LogCollector &) = delete;
-    // The first message, without its trailing newline ("" when none).
-    std::string first() const;
-    // Every message in the order logged (innermost failure first), each
-    // without its trailing newline.
-    std::vector<std::string> lines() const;
-
-private:
-    std::vector<std::string> messages_;
-    void *previous_handler_;
-    void *previous_context_;
-    static void receive(int flags, const char *message, void *context);
-};
+// Collects library log messages while in scope instead of printing them:
+// the feature layer's catcher (first(), lines(), reason(), describe()).
+using LogCollector = features::LibraryLog;
 
 // A library message as the tool shows it after a file name: without the
 // reporting function's "name: " prefix and without the closing full stop.
 std::string without_function(const std::string &message);
-
-// The one line for a failure that the library logged as a chain of lines,
-// innermost first: the file, where in it, and what was wrong, without the
-// library's function names. A file that the log names without a directory is
-// passed through file_for, which gives the path that was read.
-std::string describe_failure(const LogCollector &log,
-                             const std::function<std::string(const std::string &)> &file_for = nullptr);
 
 // A stdio stream into an Output, for the listings that the library and the
 // feature layer print: what they write reaches the output each time the

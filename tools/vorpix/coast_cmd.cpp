@@ -25,7 +25,7 @@ namespace {
         const std::string name = first.substr(missing.size(), first.find(") error") - missing.size());
         throw InputError(missing_map_file(name));
     }
-    throw InputError(first.empty() ? "shoreline selection failed" : describe_failure(log));
+    throw InputError(first.empty() ? "shoreline selection failed" : log.describe(nullptr));
 }
 
 struct Polygon {

@@ -18,6 +18,8 @@ public:
     // The messages in the order logged (the innermost failure first), each
     // without its trailing newline.
     const std::vector<std::string> &lines() const { return lines_; }
+    // The first message as it stands ("" when none).
+    std::string first() const { return lines_.empty() ? "" : lines_.front(); }
     // The first message without the reporting function's name and the
     // closing full stop.
     std::string reason() const;
