@@ -6,6 +6,9 @@ classic headers (netcdf_header), read by the vorpix library and its feature
 layer. Decoding runs without the GIL; coordinates go from the decoder into
 numpy arrays with no Python object per point. Every failure to read a file
 raises a vorpix.Error naming the file and the place in it.
+
+vorpix.dask reads a shapefile as a Dask DataFrame, a partition per range of
+records; vorpix.cartopy draws shorelines as a cartopy feature.
 """
 import os
 import typing
