@@ -109,7 +109,7 @@ struct TextureReader::Impl {
     }
 };
 
-TextureReader::TextureReader(const std::string &path, std::function<void(const std::string &)> opened)
+TextureReader::TextureReader(const std::string &path, const std::function<void(const std::string &)> &opened)
     : impl_(std::make_unique<Impl>()) {
     impl_->path = path;
     InputFile file(path);

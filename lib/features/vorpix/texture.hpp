@@ -23,7 +23,7 @@ class TextureReader {
 public:
     // Reads the headers; an Error naming the file when it is no DXT1 or
     // DXT5 texture.
-    explicit TextureReader(const std::string &path, std::function<void(const std::string &)> opened = nullptr);
+    explicit TextureReader(const std::string &path, const std::function<void(const std::string &)> &opened = nullptr);
     ~TextureReader();
     TextureReader(const TextureReader &) = delete;
     TextureReader &operator=(const TextureReader &) = delete;
