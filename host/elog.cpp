@@ -9,6 +9,9 @@ namespace {
 
 elog_handler current_handler = nullptr;
 void *current_context = nullptr;
+// A thread's own handler comes before the process's.
+thread_local elog_handler thread_handler = nullptr;
+thread_local void *thread_context = nullptr;
 
 // Reporting must work when memory has run out, so a message is formatted
 // into a fixed buffer; a longer one is cut, marked with "...".
@@ -21,7 +24,9 @@ void emit(int flags, const char *format, va_list args) {
         const bool newline = format[0] && format[std::strlen(format) - 1] == '\n';
         std::strcpy(message + sizeof message - 5, newline ? "...\n" : "...");
     }
-    if (current_handler) {
+    if (thread_handler) {
+        thread_handler(flags, message, thread_context);
+    } else if (current_handler) {
         current_handler(flags, message, current_context);
     } else {
         std::fputs(message, stderr);
@@ -55,6 +60,14 @@ elog_handler elog_set_handler(elog_handler handler, void *context, void **old_co
     if (old_context) *old_context = current_context;
     current_handler = handler;
     current_context = handler ? context : nullptr;
+    return old;
+}
+
+elog_handler elog_set_thread_handler(elog_handler handler, void *context, void **old_context) {
+    elog_handler old = thread_handler;
+    if (old_context) *old_context = thread_context;
+    thread_handler = handler;
+    thread_context = handler ? context : nullptr;
     return old;
 }
 

@@ -28,6 +28,11 @@ typedef void (*elog_handler)(int flags, const char *message, void *context);
  * default. Returns the handler that was set before (its context through
  * old_context when not NULL). */
 VORPIX_HOST_API elog_handler elog_set_handler(elog_handler handler, void *context, void **old_context);
+/* The same for the calling thread alone: its messages go to handler before
+ * any handler of the process, whatever other threads set meanwhile; NULL
+ * leaves the thread to the process's handler. Threads that each catch their
+ * own messages use this one. */
+VORPIX_HOST_API elog_handler elog_set_thread_handler(elog_handler handler, void *context, void **old_context);
 
 #ifdef __cplusplus
 }

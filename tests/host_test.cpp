@@ -21,6 +21,7 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 using vorpix::test::LogCapture;
@@ -216,6 +217,31 @@ TEST(HostLog, CapturesMessagesWithFlagsAndDefaultsToStandardError) {
         EXPECT_EQ(log.entries()[0].flags, 1);
         EXPECT_EQ(log.entries()[0].message, "f: malloc(x,12) error.\n");
         EXPECT_EQ(log.entries()[1].flags, 0);
+    }
+    // A thread's own handler takes its messages, whatever the process's
+    // handler or other threads' are, and gives them back when cleared.
+    {
+        LogCapture process;
+        std::vector<std::string> mine, theirs;
+        const auto keep = [](int, const char *message, void *into) {
+            static_cast<std::vector<std::string> *>(into)->push_back(message);
+        };
+        std::thread other([&] {
+            elog_set_thread_handler(keep, &theirs, nullptr);
+            elog_log(0, "theirs\n");
+            elog_set_thread_handler(nullptr, nullptr, nullptr);
+            elog_log(0, "to the process\n");
+        });
+        void *before = nullptr;
+        const elog_handler previous = elog_set_thread_handler(keep, &mine, &before);
+        elog_log(0, "mine\n");
+        other.join();
+        EXPECT_EQ(elog_set_thread_handler(previous, before, nullptr), static_cast<elog_handler>(keep));
+        elog_log(0, "again to the process\n");
+        EXPECT_EQ(mine, std::vector<std::string>{"mine\n"});
+        EXPECT_EQ(theirs, std::vector<std::string>{"theirs\n"});
+        ASSERT_EQ(process.entries().size(), 2u);
+        EXPECT_EQ(process.entries()[1].message, "again to the process\n");
     }
     testing::internal::CaptureStderr();
     elog_log(0, "to stderr.\n");

@@ -44,10 +44,12 @@ bool chain_link(const std::string &text, std::string *file) {
 }  // namespace
 
 LibraryLog::LibraryLog() {
-    previous_ = reinterpret_cast<void *>(elog_set_handler(&LibraryLog::receive, this, &previous_context_));
+    previous_ = reinterpret_cast<void *>(elog_set_thread_handler(&LibraryLog::receive, this, &previous_context_));
 }
 
-LibraryLog::~LibraryLog() { elog_set_handler(reinterpret_cast<elog_handler>(previous_), previous_context_, nullptr); }
+LibraryLog::~LibraryLog() {
+    elog_set_thread_handler(reinterpret_cast<elog_handler>(previous_), previous_context_, nullptr);
+}
 
 void LibraryLog::receive(int, const char *message, void *context) {
     static_cast<LibraryLog *>(context)->lines_.push_back(chomp(message));
