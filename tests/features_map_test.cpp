@@ -4,6 +4,7 @@
 // ncgen-made border file (tests/fixtures/netcdf/border_oracle.py).
 #include "byte_writer.hpp"
 #include "test_files.hpp"
+#include "under_valgrind.hpp"
 #include "vorpix/map_readers.hpp"
 
 #include "datafile.h"
@@ -379,6 +380,7 @@ TEST(ShorelineReader, MemoryHoldsAFeatureNotTheWorld) {
 #if defined(__SANITIZE_ADDRESS__)
     GTEST_SKIP() << "the sanitizer's quarantine keeps freed memory resident";
 #endif
+    if (RUNNING_ON_VALGRIND) GTEST_SKIP() << "valgrind's own memory counts as the process's";
     auto o = options("f:0 c:0");
     o.resolution = "i";
     const long before = peak_resident_kb();
