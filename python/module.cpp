@@ -738,18 +738,6 @@ struct NetcdfHeader {
     }
 };
 
-const char *netcdf_type_name(int type) {
-    switch (type) {
-    case NETCDF_BYTE: return "byte";
-    case NETCDF_CHAR: return "char";
-    case NETCDF_SHORT: return "short";
-    case NETCDF_INT: return "int";
-    case NETCDF_FLOAT: return "float";
-    case NETCDF_DOUBLE: return "double";
-    default: return "unknown";
-    }
-}
-
 py::object netcdf_values(const NETCDFValues &v) {
     const std::size_t n = v.n > 0 && v.values ? static_cast<std::size_t>(v.n) : 0;
     auto array = [&](auto sample, const char *dtype) -> py::object {
@@ -821,7 +809,7 @@ py::dict netcdf_header(const std::string &path) {
             shape.append(text_object(v.dims[d] && v.dims[d]->name ? v.dims[d]->name : ""));
         py::dict var;
         var["dimensions"] = py::tuple(shape);
-        var["type"] = netcdf_type_name(v.type);
+        var["type"] = std::string(netcdf_type2str(v.type));  // copied before the buffer is reused
         var["attributes"] = netcdf_attributes(v.attrs, v.nattrs);
         var["vsize"] = v.vsize;
         var["begin"] = v.begin;
