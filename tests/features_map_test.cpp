@@ -8,12 +8,14 @@
 #include "vorpix/map_readers.hpp"
 
 #include "datafile.h"
+#include "gshhsmap.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -529,6 +531,63 @@ TEST(BorderReader, FilesAreNamedWhenReadAndWhenRefused) {
     } catch (const features::Error &e) {
         EXPECT_STREQ(e.what(), "no maps/vorpix/binned_river_f.cdf");
         EXPECT_EQ(e.code(), features::ErrorCode::Io);
+    }
+}
+
+// The layer walks the files with the library's header and point primitives
+// rather than its selection (which leaves out the ice front and reduces the
+// points); so the two must agree on which polygons each kind and level
+// takes. On the bundled files, with Antarctica's grounding line (the outline
+// the selection draws), the layer's polygons are the selection's, at the same
+// levels: all of them over the whole world, and no others in smaller boxes,
+// where the layer may leave out a polygon whose extent meets the box and
+// whose shape does not.
+TEST(ShorelineReader, SelectsAsTheLibrarySelects) {
+    using Taken = std::set<std::pair<int, int>>;  // (id, level)
+    const std::vector<features::Box> boxes = {{-180, 180, -90, 90}, {-20, 45, 30, 72}, {160, -150, -60, 10}};
+    for (const char res : {'c', 'l'}) {
+        const std::string path = std::string(VORPIX_SOURCE_DIR) + "/maps/vorpix/gshhs_" + res + ".b";
+        const std::vector<unsigned char> bytes = read_file(path);
+        void *map = nullptr;
+        ASSERT_EQ(gshhsmap_open(&map), 0);
+        std::string resolution(1, res);
+        ASSERT_EQ(gshhsmap_use_data(map, resolution.c_str(), reinterpret_cast<const char *>(bytes.data()),
+                                    static_cast<long>(bytes.size())),
+                  0);
+        for (const char *kinds : {"f:0", "f:1", "f:2", "f:12", "c:5", "c:0"})
+            for (const features::Box &box : boxes) {
+                const std::string what = resolution + " " + kinds + " box " + std::to_string(box.west) + "/" +
+                                         std::to_string(box.east) + "/" + std::to_string(box.south);
+                std::string types = kinds;
+                ASSERT_GE(gshhsmap_select(map, types.data(), resolution.data(), box.west, box.east, box.south,
+                                          box.north, 0, 0),
+                          0)
+                    << what;
+                Taken library;
+                for (const GSHHSHdr *hdr; (hdr = gshhsmap_peek(map)) != nullptr;) {
+                    const int id = hdr->id;
+                    int npts = 0, size = 0, level = 0, antipode = 0;
+                    float *lon = nullptr, *lat = nullptr;
+                    char type = 0;
+                    ASSERT_EQ(gshhsmap_nextseg(map, &npts, &size, &lon, &lat, &type, &level, &antipode), 1) << what;
+                    std::free(lon);
+                    std::free(lat);
+                    library.insert({id, level});
+                }
+                features::ShorelineOptions o = options(kinds, box);
+                o.antarctica = features::AntarcticOutline::GroundingLine;
+                features::ShorelineReader reader(path, o);
+                Taken layer;
+                for (const features::Feature &f : all_of(reader))
+                    layer.insert({static_cast<int>(f.id), static_cast<int>(f.values[2].integer)});
+                if (&box == &boxes.front()) {
+                    EXPECT_FALSE(layer.empty()) << what;
+                    EXPECT_EQ(layer, library) << what;
+                } else {
+                    EXPECT_TRUE(std::includes(library.begin(), library.end(), layer.begin(), layer.end())) << what;
+                }
+            }
+        gshhsmap_close(map);
     }
 }
 
