@@ -143,6 +143,30 @@ TEST(ToolOutput, ModesLinksAndRefusalsOfOutputFiles) {
 // shapefile, a database's shapefile, a map file found on the data path),
 // used to be replaced by the output. It is refused in one line, and the
 // input stays as it was, byte for byte.
+// Without a format option, the output's name chooses the format, as image
+// tools do: a map.png is a PNG; a named option wins; a name that no format
+// of the command has leaves the command's own default.
+TEST(ToolOutput, TheOutputsExtensionChoosesTheFormat) {
+    TempDir dir;
+    struct Case {
+        const char *arguments, *out, *starts;
+    };
+    const Case cases[] = {
+        {"render --box 0/10/40/50 --width 100", "map.png", "\x89PNG"},
+        {"render --box 0/10/40/50 --width 100", "map.SVG", "<svg "},
+        {"render --box 0/10/40/50 --width 100 --svg", "map.png", "<svg "},
+        {"render --box 0/10/40/50 --width 100", "map.out", "<svg "},
+        {"coast --box 0/10/40/50", "coast.svg", "<svg "},
+        {"coast --box 0/10/40/50", "coast.txt", "      id level"},
+        {"coast --box 0/10/40/50", "coast.png", "{\"type\":\"FeatureCollection\""},
+    };
+    for (const Case &c : cases) {
+        const ToolRun r = run_tool(std::string(c.arguments) + " -o " + c.out, dir.path());
+        ASSERT_EQ(r.status, 0) << c.arguments << " -o " << c.out;
+        EXPECT_EQ(read_text(dir.file(c.out)).rfind(c.starts, 0), 0u) << c.arguments << " -o " << c.out;
+    }
+}
+
 TEST(ToolOutput, AnInputIsNeverReplacedByTheOutput) {
     const std::string also = ": cannot write: the file is also ";
     const std::string coast = "data/maps/vorpix/gshhs_c.b", border = "data/maps/vorpix/binned_border_c.cdf";

@@ -4,6 +4,7 @@
 #include "elog.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -16,6 +17,7 @@
 #include <limits>
 #include <map>
 #include <new>
+#include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -106,6 +108,21 @@ constexpr std::pair<Format, const char *> format_flags[] = {{Format::GeoJson, "g
                                                             {Format::Png, "png"},
                                                             {Format::List, "list"}};
 
+// The format an output file's extension names, as image and GIS tools take
+// it: map.png is a PNG and map.svg an SVG.
+std::optional<Format> format_of_name(const std::string &path) {
+    const size_t dot = path.find_last_of("./");
+    if (dot == std::string::npos || path[dot] != '.') return std::nullopt;
+    std::string ext = path.substr(dot + 1);
+    for (char &c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    static const std::pair<const char *, Format> names[] = {
+        {"geojson", Format::GeoJson}, {"json", Format::GeoJson}, {"geojsons", Format::Seq}, {"geojsonseq", Format::Seq},
+        {"svg", Format::Svg},         {"png", Format::Png},      {"txt", Format::List}};
+    for (const auto &[name, format] : names)
+        if (ext == name) return format;
+    return std::nullopt;
+}
+
 }  // namespace
 
 Format choose_format(const Args &args, std::initializer_list<Format> allowed) {
@@ -119,6 +136,10 @@ Format choose_format(const Args &args, std::initializer_list<Format> allowed) {
         chosen = format;
     }
     if (given.size() > 1) throw UsageError("choose one output format, not " + given[0] + " and " + given[1]);
+    if (given.empty() && args.has("o"))
+        if (const auto named = format_of_name(args.get("o"));
+            named && std::find(allowed.begin(), allowed.end(), *named) != allowed.end())
+            chosen = *named;
     return chosen;
 }
 

@@ -57,8 +57,10 @@ Box parse_box(const std::string &text);
 // The output formats of the commands, one at a time: each is a flag of its
 // own name (--geojson, --seq, --svg, --png, --list).
 enum class Format { GeoJson, Seq, Svg, Png, List };
-// The format that args name among allowed, the first allowed when none;
-// two at once, or one the command does not offer, is a usage error.
+// The format that args name among allowed; when none is named, the one the
+// extension of -o names (.geojson or .json, .geojsons, .svg, .png, .txt)
+// when the command offers it, else the first allowed. Two at once, or one
+// the command does not offer, is a usage error.
 Format choose_format(const Args &args, std::initializer_list<Format> allowed);
 // The --box option when given.
 std::optional<Box> box_option(const Args &args);

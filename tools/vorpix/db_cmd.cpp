@@ -512,7 +512,8 @@ const Command fetch_command{"fetch", "fetch shapes named by database rows",
                             "  --encoding NAME  the dBase text's encoding when neither a .cpg file nor\n"
                             "                   the language-driver byte names one\n"
                             "  --no-transform   coordinates as stored, even with a projected .prj\n"
-                            "  -o OUT           write to OUT instead of standard output\n",
+                            "  -o OUT           write to OUT instead of standard output; with no format\n"
+                            "                   option, OUT's extension (.txt or .geojson) chooses\n",
                             run_fetch};
 
 }  // namespace vorpix::cli

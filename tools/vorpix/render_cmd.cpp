@@ -506,7 +506,7 @@ LegendPlace parse_legend_place(const std::string &word) {
 int run_render(int argc, char **argv) {
     Args args(argc, argv,
               {"box", "res", "line-res", "shapes", "texture", "width", "o", "kinds", "antarctica", "legend"});
-    args.allow_flags({"png", "borders", "rivers", "no-coast", "no-graticule"});
+    args.allow_flags({"png", "svg", "borders", "rivers", "no-coast", "no-graticule"});
     if (!args.positional().empty()) throw UsageError("unexpected argument \"" + args.positional()[0] + "\"");
     RenderRequest request;
     request.box = parse_box(args.get("box", "-180/180/-90/90"));
@@ -527,7 +527,7 @@ int run_render(int argc, char **argv) {
     request.legend = parse_legend_place(args.get("legend", "auto"));
     Progress progress;
     Output out(args.get("o"));
-    out.append(render_map(request, args.flag("png"), progress));
+    out.append(render_map(request, choose_format(args, {Format::Svg, Format::Png}) == Format::Png, progress));
     out.commit();
     return 0;
 }
@@ -576,7 +576,7 @@ const Command render_command{"render", "one map picture of a box from every laye
                              "                     [--antarctica OUTLINE]\n"
                              "                     [--borders] [--rivers]\n"
                              "                     [--shapes FILE.shp] [--texture FILE.dds] [--width PIXELS]\n"
-                             "                     [--no-coast] [--no-graticule] [--legend PLACE] [--png]\n"
+                             "                     [--no-coast] [--no-graticule] [--legend PLACE] [--svg | --png]\n"
                              "                     [-o OUT]\n\n"
                              "Draws the box (default the whole world) in its own frame: a box from 160\n"
                              "to 200, or from 160 to -160, runs east across 180, and every layer is\n"
@@ -599,7 +599,8 @@ const Command render_command{"render", "one map picture of a box from every laye
                              "                 or in a strip below the map when every corner holds land;\n"
                              "                 top-left, top-right, bottom-left, bottom-right or below put\n"
                              "                 it there; none leaves it out\n"
-                             "  --png          write a PNG picture instead of SVG (the same map and words)\n"
+                             "  --svg, --png   write an SVG or a PNG picture (the same map and words); without\n"
+                             "                 either, the extension of -o OUT chooses (.svg or .png), else SVG\n"
                              "  -o OUT         write to OUT instead of standard output\n"
                              "Progress is shown on standard error when it is a terminal.\n",
                              run_render};

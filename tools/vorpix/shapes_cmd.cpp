@@ -330,7 +330,9 @@ const Command shapes_command{"shapes", "shapes of a shapefile as GeoJSON or SVG"
                              "  --box W/E/S/N  only the records whose shapes meet the box (in longitude\n"
                              "                 and latitude; east below west runs across 180)\n"
                              "  --no-transform write the coordinates as stored, whatever the .prj says\n"
-                             "  -o OUT         write to OUT instead of standard output\n",
+                             "  -o OUT         write to OUT instead of standard output; with no format\n"
+                             "                 option, OUT's extension (.svg, .geojsons or .geojson)\n"
+                             "                 chooses\n",
                              run_shapes};
 
 }  // namespace vorpix::cli
