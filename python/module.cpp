@@ -4,10 +4,10 @@
 // GIL; what it collects becomes Python objects afterwards, in one pass,
 // with no Python object for any point.
 #include "vorpix/features.hpp"
+#include "vorpix/library_log.hpp"
 #include "vorpix/map_readers.hpp"
 #include "vorpix/texture.hpp"
 
-#include "elog.h"
 #include "netcdf.h"
 
 #include <pybind11/numpy.h>
@@ -21,7 +21,6 @@
 #include <cstring>
 #include <fstream>
 #include <limits>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <utility>
@@ -35,14 +34,9 @@ namespace {
 // ---------------------------------------------------------------------------
 // Running without the GIL
 
-// The library reports failures through one process-wide log handler, which
-// the feature layer sets around each decode; two decodes at once would
-// exchange each other's handlers. Decoding is therefore one thread at a
-// time within the process, while other Python threads run.
-std::mutex decode_lock;
-
-// The GIL released first, then the decode lock taken, so that a thread
-// waiting for the lock never holds the GIL; given back in the other order.
+// The GIL released while in scope. The feature layer catches the library's
+// log per thread (elog_set_thread_handler), so decodes on several threads
+// run at once and each keeps its own messages.
 class Decoding {
 public:
     Decoding() = default;
@@ -51,34 +45,6 @@ public:
 
 private:
     py::gil_scoped_release released_;
-    std::lock_guard<std::mutex> locked_{decode_lock};
-};
-
-// The library's messages while in scope: the first one, for the error made
-// of a failure.
-class LogCatch {
-public:
-    LogCatch() { previous_ = elog_set_handler(&LogCatch::receive, this, &previous_context_); }
-    ~LogCatch() { elog_set_handler(previous_, previous_context_, nullptr); }
-    LogCatch(const LogCatch &) = delete;
-    LogCatch &operator=(const LogCatch &) = delete;
-    // Without the reporting function's name and the closing full stop.
-    std::string reason() const {
-        std::string text = first_;
-        const auto colon = text.find(": ");
-        if (colon != std::string::npos) text.erase(0, colon + 2);
-        while (!text.empty() && (text.back() == '\n' || text.back() == ' ' || text.back() == '.')) text.pop_back();
-        return text.empty() ? "cannot be decoded" : text;
-    }
-
-private:
-    static void receive(int, const char *message, void *context) {
-        auto *self = static_cast<LogCatch *>(context);
-        if (self->first_.empty()) self->first_ = message;
-    }
-    elog_handler previous_;
-    void *previous_context_ = nullptr;
-    std::string first_;
 };
 
 // ---------------------------------------------------------------------------
@@ -789,7 +755,7 @@ py::dict netcdf_header(const std::string &path) {
             (bytes.size() >= 8 && std::memcmp(bytes.data(), "\x89HDF\r\n\x1a\n", 8) == 0))
             throw features::Error(features::ErrorCode::Unsupported, path, "header",
                                   "a netCDF file of a kind other than classic (version 1), which is not read");
-        LogCatch log;
+        features::LibraryLog log;  // this thread's messages alone
         if (netcdf_unstuff_header_sized(bytes.data(), static_cast<long>(bytes.size()), &header.hdr) < 0)
             throw features::Error(features::ErrorCode::Invalid, path, "header", log.reason());
     }

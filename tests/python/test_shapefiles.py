@@ -338,19 +338,3 @@ def test_decoding_lets_other_threads_run(tmp_path):
         sys.setswitchinterval(previous)
     assert ran_while_decoding
 
-
-def test_reading_from_many_threads_gives_the_same_features():
-    whole = vorpix.read_dataframe(esri("nc.shp"))
-    results = [None] * 4
-
-    def read(i):
-        results[i] = vorpix.read_dataframe(esri("nc.shp"))
-
-    threads = [threading.Thread(target=read, args=(i,)) for i in range(4)]
-    for t in threads:
-        t.start()
-    for t in threads:
-        t.join()
-    for r in results:
-        assert r["NAME"].tolist() == whole["NAME"].tolist()
-        assert all(a.equals_exact(b, 0) for a, b in zip(r.geometry, whole.geometry))
