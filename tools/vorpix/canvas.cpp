@@ -72,8 +72,10 @@ double anchored_x(double x, double advance, Anchor anchor) {
 
 class PngCanvas final : public Canvas {
 public:
-    PngCanvas(int width, int height)
-        : surface_(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height)), cr_(cairo_create(surface_)) {
+    PngCanvas(int width, int height, Sink sink)
+        : sink_(std::move(sink)),
+          surface_(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height)),
+          cr_(cairo_create(surface_)) {
         prepare_text(cr_);
         // Round joins and caps cost much more to draw and, at the widths
         // of map lines, look the same as these.
@@ -205,10 +207,14 @@ public:
                                                                      straight((p >> 8) & 255) << 8 | straight(p & 255);
             }
         }
-        return encode_png(argb.data(), width, height);
+        std::string png = encode_png(argb.data(), width, height);
+        if (!sink_) return png;
+        sink_(png.data(), png.size());
+        return {};
     }
 
 private:
+    Sink sink_;
     cairo_surface_t *surface_;
     cairo_t *cr_;
 };
@@ -258,7 +264,7 @@ std::string base64(const std::string &bytes) {
 
 class SvgCanvas final : public Canvas {
 public:
-    SvgCanvas(int width, int height) {
+    SvgCanvas(int width, int height, Sink sink) : sink_(std::move(sink)) {
         char head[320];
         std::snprintf(head, sizeof head,
                       "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%d\" height=\"%d\" viewBox=\"0 0 %d %d\" "
@@ -296,6 +302,7 @@ public:
             }
         }
         text_ += "/>\n";
+        flush();
     }
 
     void image(const std::uint32_t *argb, int width, int height, double x0, double y0, double x1, double y1) override {
@@ -306,6 +313,7 @@ public:
                       y0, x1 - x0, y1 - y0);
         text_ += place + std::string("href=\"data:image/png;base64,") + base64(encode_png(argb, width, height)) +
                  "\"/>\n";
+        flush();
     }
 
     void text(double x, double y, const std::string &utf8, const TextStyle &style) override {
@@ -318,11 +326,25 @@ public:
         if (style.halo >> 24)
             text_ += colour_attribute("stroke", style.halo) + " stroke-width=\"3\" paint-order=\"stroke\"";
         text_ += ">" + xml_text(utf8) + "</text>\n";
+        flush();
     }
 
-    std::string finish() override { return text_ + "</svg>\n"; }
+    std::string finish() override {
+        text_ += "</svg>\n";
+        if (!sink_) return std::move(text_);
+        sink_(text_.data(), text_.size());
+        return {};
+    }
 
 private:
+    // Hands what is drawn so far to the sink once it is a good piece.
+    void flush() {
+        if (!sink_ || text_.size() < (1u << 20)) return;
+        sink_(text_.data(), text_.size());
+        text_.clear();
+    }
+
+    Sink sink_;
     std::string text_;
 };
 
@@ -334,8 +356,12 @@ void no_flush(png_structp) {}
 
 }  // namespace
 
-std::unique_ptr<Canvas> svg_canvas(int width, int height) { return std::make_unique<SvgCanvas>(width, height); }
-std::unique_ptr<Canvas> png_canvas(int width, int height) { return std::make_unique<PngCanvas>(width, height); }
+std::unique_ptr<Canvas> svg_canvas(int width, int height, Sink sink) {
+    return std::make_unique<SvgCanvas>(width, height, std::move(sink));
+}
+std::unique_ptr<Canvas> png_canvas(int width, int height, Sink sink) {
+    return std::make_unique<PngCanvas>(width, height, std::move(sink));
+}
 
 double text_width(const std::string &utf8, const TextStyle &style) {
     cairo_surface_t *surface = cairo_image_surface_create(CAIRO_FORMAT_A8, 1, 1);

@@ -4,7 +4,9 @@
 #ifndef VORPIX_CANVAS_HPP
 #define VORPIX_CANVAS_HPP
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
@@ -13,6 +15,9 @@
 namespace vorpix::cli {
 
 using PixelPath = std::vector<std::pair<double, double>>;
+
+// Where a canvas's bytes go as they are made.
+using Sink = std::function<void(const char *data, std::size_t size)>;
 
 // Colours are ARGB words; an alpha of 0 means "none".
 struct PathStyle {
@@ -41,12 +46,15 @@ public:
                        double y1) = 0;
     // y is the text's baseline.
     virtual void text(double x, double y, const std::string &utf8, const TextStyle &style) = 0;
-    // The finished file's bytes.
+    // The finished file's bytes, or what is left of them when the canvas
+    // has a sink: then they go to it, and none are returned.
     virtual std::string finish() = 0;
 };
 
-std::unique_ptr<Canvas> svg_canvas(int width, int height);
-std::unique_ptr<Canvas> png_canvas(int width, int height);
+// With a sink, an SVG canvas hands its text over in pieces as it is drawn,
+// and a PNG canvas its file when finished.
+std::unique_ptr<Canvas> svg_canvas(int width, int height, Sink sink = {});
+std::unique_ptr<Canvas> png_canvas(int width, int height, Sink sink = {});
 
 // The advance of a text in the canvases' font, in pixels.
 double text_width(const std::string &utf8, const TextStyle &style);

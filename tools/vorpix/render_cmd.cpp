@@ -345,8 +345,8 @@ struct Covered {
 std::vector<Covered> covered(const Picture &pic, const std::vector<Rect> &rects) {
     std::vector<Covered> out(rects.size());
     std::vector<double> op_area(rects.size());
-    for (const Op &op : pic.ops) {
-        if (op.kind == Op::Image) continue;
+    auto cover = [&](const Op &op) {
+        if (op.kind == Op::Image) return;
         std::fill(op_area.begin(), op_area.end(), 0.0);
         for (const Ring &ring : op.rings) {
             const PixelPath path = to_pixels(pic, ring, 0);
@@ -364,7 +364,9 @@ std::vector<Covered> covered(const Picture &pic, const std::vector<Rect> &rects)
         // A fill's rings are its polygons' exteriors and their holes, turning
         // opposite ways, so that their signed areas sum to what it covers.
         for (size_t k = 0; k < rects.size(); ++k) out[k].fill += std::fabs(op_area[k]) / 2;
-    }
+    };
+    for (const Op &op : pic.ops) cover(op);
+    for (const auto &stream : pic.streamed) stream([&](Op &&op) { cover(op); });
     return out;
 }
 
@@ -527,7 +529,8 @@ int run_render(int argc, char **argv) {
     request.legend = parse_legend_place(args.get("legend", "auto"));
     Progress progress;
     Output out(args.get("o"));
-    out.append(render_map(request, choose_format(args, {Format::Svg, Format::Png}) == Format::Png, progress));
+    render_map(request, choose_format(args, {Format::Svg, Format::Png}) == Format::Png, progress,
+               [&out](const char *data, std::size_t size) { out.append(data, size); });
     out.commit();
     return 0;
 }
@@ -547,10 +550,10 @@ Picture compose(const RenderRequest &request, Progress &progress) {
     return pic;
 }
 
-std::string draw(const Picture &pic, bool graticule, bool png, LegendPlace legend) {
+std::string draw(const Picture &pic, bool graticule, bool png, LegendPlace legend, const Sink &sink) {
     const LegendSpot spot = place_legend(pic, graticule, legend);
     const int height = pic.height + static_cast<int>(spot.strip);
-    auto canvas = png ? png_canvas(pic.width, height) : svg_canvas(pic.width, height);
+    auto canvas = png ? png_canvas(pic.width, height, sink) : svg_canvas(pic.width, height, sink);
     const double w = pic.width, h = pic.height;
     canvas->path({{{0, 0}, {w, 0}, {w, h}, {0, h}}}, true, {pic.background, 0, 0, 0});
     for (auto first = pic.ops.cbegin(); first != pic.ops.cend();) {
@@ -560,15 +563,33 @@ std::string draw(const Picture &pic, bool graticule, bool png, LegendPlace legen
         draw_run(pic, first, last, *canvas);
         first = last;
     }
+    // Streamed ops are drawn as they come, alike ones together up to a
+    // bounded number of points.
+    for (const auto &stream : pic.streamed) {
+        std::vector<Op> run;
+        size_t points = 0;
+        const auto flush = [&] {
+            if (!run.empty()) draw_run(pic, run.cbegin(), run.cend(), *canvas);
+            run.clear();
+            points = 0;
+        };
+        stream([&](Op &&op) {
+            if (!run.empty() && (op.kind == Op::Image || !same_look(run.front(), op) || points > 100'000)) flush();
+            for (const Ring &ring : op.rings) points += ring.size();
+            run.push_back(std::move(op));
+            if (run.front().kind == Op::Image) flush();
+        });
+        flush();
+    }
     if (graticule) draw_graticule(pic, *canvas);
     draw_legend(pic, spot, *canvas);
     return canvas->finish();
 }
 
-std::string render_map(const RenderRequest &request, bool png, Progress &progress) {
+std::string render_map(const RenderRequest &request, bool png, Progress &progress, const Sink &sink) {
     const Picture pic = compose(request, progress);
     progress.say("drawing");
-    return draw(pic, request.graticule, png, request.legend);
+    return draw(pic, request.graticule, png, request.legend, sink);
 }
 
 const Command render_command{"render", "one map picture of a box from every layer, as SVG or PNG",

@@ -10,6 +10,7 @@
 #include "vorpix/map_readers.hpp"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -63,6 +64,11 @@ struct Picture {
     int width, height;
     std::uint32_t background = 0xffc6dcefu;  // sea
     std::vector<Op> ops;
+    // Layers whose ops are made afresh from their source at each visit rather
+    // than kept, drawn above ops in order: a shapefile's shapes, however many
+    // they are, in the memory of one. Their ops come framed.
+    using OpStream = std::function<void(const std::function<void(Op &&)> &)>;
+    std::vector<OpStream> streamed;
     std::vector<LegendEntry> legend;
 };
 
@@ -134,10 +140,12 @@ struct RenderRequest {
 };
 
 // The finished picture's bytes, SVG or PNG: the layers composed, each
-// clipped to the frame, then drawn.
-std::string render_map(const RenderRequest &request, bool png, Progress &progress);
+// clipped to the frame, then drawn. Given a sink, an SVG goes to it as it is
+// drawn, a PNG when it is done, and the bytes returned are none.
+std::string render_map(const RenderRequest &request, bool png, Progress &progress, const Sink &sink = {});
 Picture compose(const RenderRequest &request, Progress &progress);
-std::string draw(const Picture &pic, bool graticule, bool png, LegendPlace legend = LegendPlace::Auto);
+std::string draw(const Picture &pic, bool graticule, bool png, LegendPlace legend = LegendPlace::Auto,
+                 const Sink &sink = {});
 
 }  // namespace vorpix::cli
 

@@ -15,6 +15,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -209,20 +210,34 @@ std::vector<IndexedShape> index_shapefile(const std::string &path) {
     return out;
 }
 
-void add_shape_layer(Picture &pic, const std::string &path, Progress &progress) {
-    progress.say("shapes: " + path);
+namespace {
+
+// What one reading of a shapefile drew.
+struct ShapesDrawn {
+    bool areas = false, lines = false;  // within the frame: the legend names only those
+};
+
+constexpr std::uint32_t shape_fill = 0x9060b060u, shape_line = 0xff7a3fb0u;  // green over the tan land, purple lines
+
+// The ops of every shape of a shapefile in a picture's frame, each given to
+// emit as it is made. The first reading warns and notes the file as an
+// input; later ones (the picture visits the layer again rather than keep
+// it) are quiet.
+ShapesDrawn shape_ops(const std::string &path, const Box &box, int width, int height, bool first,
+                      const std::function<void(Op &&)> &emit) {
     // Drawn in longitude and latitude, as "vorpix shapes" writes them.
     ShapefileOptions options;
     options.rfc7946 = false;
-    options.warn = warning_that(" it is not drawn");
-    options.opened = note_input;
+    if (first) {
+        options.warn = warning_that(" it is not drawn");
+        options.opened = note_input;
+    }
     ShapefileReader reader(path, options);
-    constexpr std::uint32_t fill = 0x9060b060u, line = 0xff7a3fb0u;  // green over the tan land, purple lines
-    bool areas = false, lines = false;  // drawn within the frame: the legend names only those
-    bool stored = false;                // coordinates that cannot be longitudes and latitudes, drawn as they are
+    ShapesDrawn drawn;
+    bool stored = false;  // coordinates that cannot be longitudes and latitudes, drawn as they are
     // Clipped to the frame here rather than with the other layers, so that a
     // ring the geometry refuses is named by its record.
-    const geo::Frame frame{pic.box.west, pic.box.east, pic.box.south, pic.box.north};
+    const geo::Frame frame{box.west, box.east, box.south, box.north};
     auto clipped = [&](long recno, auto clip) {
         try {
             return clip();
@@ -231,10 +246,13 @@ void add_shape_layer(Picture &pic, const std::string &path, Progress &progress) 
         }
     };
     auto add_fill = [&](const std::vector<Ring> &rings, std::uint32_t colour, long recno) {
+        bool any = false;
         for (auto &polygon : clipped(recno, [&] { return geo::clip_polygon(rings, frame); })) {
-            pic.ops.push_back({Op::Fill, std::move(polygon), colour, 0, {}, 0, 0, ""});
-            pic.ops.back().framed = true;
+            Op op{Op::Fill, std::move(polygon), colour, 0, {}, 0, 0, ""};
+            op.framed = any = true;
+            emit(std::move(op));
         }
+        return any;
     };
     Feature f;
     while (reader.next(f)) {
@@ -247,46 +265,62 @@ void add_shape_layer(Picture &pic, const std::string &path, Progress &progress) 
             for (size_t i = g.runs[r]; i < end; ++i) points.push_back({g.x[i], g.y[i]});
             return points;
         };
-        const size_t before = pic.ops.size();
         switch (g.type) {
         case GeometryType::Polygon:
         case GeometryType::MultiPolygon:
             for (size_t p = 0; p < g.polygon_count(); ++p) {
                 std::vector<Ring> rings;
                 for (size_t r = g.parts[p]; r < g.parts[p + 1]; ++r) rings.push_back(ring_of(r, true));
-                add_fill(rings, fill, f.id);
+                drawn.areas = add_fill(rings, shape_fill, f.id) || drawn.areas;
             }
-            areas = areas || pic.ops.size() > before;
             break;
         case GeometryType::LineString:
         case GeometryType::MultiLineString: {
-            Op op{Op::Stroke, {}, line, 1.2, {}, 0, 0, ""};
+            Op op{Op::Stroke, {}, shape_line, 1.2, {}, 0, 0, ""};
             op.framed = true;
             for (size_t r = 0; r < g.run_count(); ++r)
                 for (auto &run : clipped(f.id, [&] { return geo::clip_line(ring_of(r, false), frame); }))
                     op.rings.push_back(std::move(run));
-            if (!op.rings.empty()) pic.ops.push_back(std::move(op));
-            lines = lines || pic.ops.size() > before;
+            if (!op.rings.empty()) {
+                emit(std::move(op));
+                drawn.lines = true;
+            }
             break;
         }
         case GeometryType::Point:
         case GeometryType::MultiPoint: {
             // A small square of a fixed size in pixels around each point.
-            const double dx = 3 * (pic.box.east - pic.box.west) / pic.width;
-            const double dy = 3 * (pic.box.north - pic.box.south) / pic.height;
+            const double dx = 3 * (box.east - box.west) / width;
+            const double dy = 3 * (box.north - box.south) / height;
             for (size_t i = 0; i < g.x.size(); ++i) {
                 const double x = g.x[i], y = g.y[i];
-                add_fill({{{x - dx, y - dy}, {x + dx, y - dy}, {x + dx, y + dy}, {x - dx, y + dy}}}, line, f.id);
+                drawn.lines = add_fill({{{x - dx, y - dy}, {x + dx, y - dy}, {x + dx, y + dy}, {x - dx, y + dy}}},
+                                       shape_line, f.id) ||
+                              drawn.lines;
             }
-            lines = lines || pic.ops.size() > before;
             break;
         }
         case GeometryType::None: break;
         }
     }
-    warn_stored(reader, stored, "drawn as if they were");
-    if (areas) pic.add_legend("shapes", fill, false);
-    if (lines) pic.add_legend("shape lines and points", line, true);
+    if (first) warn_stored(reader, stored, "drawn as if they were");
+    return drawn;
+}
+
+}  // namespace
+
+void add_shape_layer(Picture &pic, const std::string &path, Progress &progress) {
+    progress.say("shapes: " + path);
+    // Read once here for the legend and its warnings, keeping nothing; the
+    // picture reads the file again each time it visits the layer, so that
+    // memory holds one shape, not the file.
+    const ShapesDrawn drawn = shape_ops(path, pic.box, pic.width, pic.height, true, [](Op &&) {});
+    pic.streamed.push_back(
+        [path, box = pic.box, width = pic.width, height = pic.height](const std::function<void(Op &&)> &emit) {
+            shape_ops(path, box, width, height, false, emit);
+        });
+    if (drawn.areas) pic.add_legend("shapes", shape_fill, false);
+    if (drawn.lines) pic.add_legend("shape lines and points", shape_line, true);
 }
 
 const Command shapes_command{"shapes", "shapes of a shapefile as GeoJSON or SVG",
