@@ -19,10 +19,13 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <dlfcn.h>
 #include <fstream>
 #include <limits>
+#include <memory>
 #include <optional>
 #include <string>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -104,6 +107,211 @@ py::array_t<T> numpy_of(std::vector<T> &&values, std::size_t rows, std::size_t c
 }
 
 // ---------------------------------------------------------------------------
+// Geometries made in GEOS directly, for shapely 1.8
+
+// The GEOS C functions this module calls, taken from the libgeos_c that
+// shapely has loaded (its dlopen handle), so that the geometries made here
+// are those shapely's own objects hold and free. Without every function
+// (a GEOS before 3.10), geometries go to Python as WKB instead.
+struct GeosApi {
+    using Context = void *;
+    using Geom = void *;
+    using Seq = void *;
+    using Handler = void (*)(const char *, void *);
+    Context (*init)() = nullptr;
+    void (*finish)(Context) = nullptr;
+    Handler (*set_error_handler)(Context, Handler, void *) = nullptr;
+    Seq (*seq_from_arrays)(Context, const double *, const double *, const double *, const double *, unsigned) = nullptr;
+    Geom (*point)(Context, Seq) = nullptr;
+    Geom (*line)(Context, Seq) = nullptr;
+    Geom (*ring)(Context, Seq) = nullptr;
+    Geom (*polygon)(Context, Geom, Geom *, unsigned) = nullptr;
+    Geom (*collection)(Context, int, Geom *, unsigned) = nullptr;
+    void (*destroy)(Context, Geom) = nullptr;
+
+    static std::optional<GeosApi> of(std::uintptr_t library) {
+        GeosApi api;
+        bool all = true;
+        auto take = [&](auto &slot, const char *name) {
+            // NOLINTNEXTLINE(cppcoreguidelines-pro-type-reinterpret-cast): a symbol of a loaded library
+            slot = reinterpret_cast<std::remove_reference_t<decltype(slot)>>(
+                dlsym(reinterpret_cast<void *>(library), name));
+            all = all && slot != nullptr;
+        };
+        take(api.init, "GEOS_init_r");
+        take(api.finish, "GEOS_finish_r");
+        take(api.set_error_handler, "GEOSContext_setErrorMessageHandler_r");
+        take(api.seq_from_arrays, "GEOSCoordSeq_copyFromArrays_r");
+        take(api.point, "GEOSGeom_createPoint_r");
+        take(api.line, "GEOSGeom_createLineString_r");
+        take(api.ring, "GEOSGeom_createLinearRing_r");
+        take(api.polygon, "GEOSGeom_createPolygon_r");
+        take(api.collection, "GEOSGeom_createCollection_r");
+        take(api.destroy, "GEOSGeom_destroy_r");
+        if (!all) return std::nullopt;
+        return api;
+    }
+};
+
+// Shapely 1.8 geometries made from the features as they are read: each
+// feature's GEOS geometry built from its own coordinates while decoding
+// (no GIL), the Python objects that hold them made afterwards.
+class GeosShapes {
+public:
+    GeosShapes(const GeosApi &api, py::tuple classes) : api_(api), classes_(std::move(classes)) {
+        context_ = api_.init();
+        if (!context_) throw std::bad_alloc();
+        api_.set_error_handler(context_, &GeosShapes::error, this);
+    }
+    ~GeosShapes() {
+        for (void *g : made_)
+            if (g) api_.destroy(context_, g);
+        api_.finish(context_);
+    }
+    GeosShapes(const GeosShapes &) = delete;
+    GeosShapes &operator=(const GeosShapes &) = delete;
+
+    // The feature's geometry, or none for a feature without (or, with the
+    // reason kept, one GEOS refuses).
+    void add(const features::Geometry &g, bool shaped) {
+        // shapely's type numbers of the layer's types, which index classes_.
+        static const std::uint8_t shapely_type[] = {0, 0, 4, 1, 5, 3, 6};
+        types_.push_back(shapely_type[static_cast<std::size_t>(g.type)]);
+        made_.push_back(shaped ? make(g) : nullptr);
+        if (shaped && !made_.back() && refused_ < 0) {
+            refused_ = static_cast<long>(made_.size() - 1);
+            refusal_ = message_.empty() ? "GEOS cannot make it" : message_;
+        }
+        if (g.has_z()) has_z_ = true;
+    }
+    // The first feature (counted from 0 among those added) whose geometry
+    // GEOS refused, and why; -1 when none.
+    long refused() const { return refused_; }
+    const std::string &refusal() const { return refusal_; }
+
+    // An object array of shapely geometries, None for features without;
+    // from here on Python's objects own the GEOS geometries.
+    py::array objects() {
+        const std::size_t n = made_.size();
+        py::array out(py::dtype("object"), std::vector<py::ssize_t>{static_cast<py::ssize_t>(n)});
+        auto **slots = static_cast<PyObject **>(out.mutable_data());
+        const py::str geom_name("__geom__"), empty_name("_is_empty"), ndim_name("_ndim");
+        const py::int_ ndim(has_z_ ? 3 : 2);
+        const py::tuple no_arguments;
+        for (std::size_t i = 0; i < n; ++i) {
+            Py_INCREF(Py_None);
+            slots[i] = Py_None;
+            void *g = made_[i];
+            if (!g) continue;
+            auto *cls = reinterpret_cast<PyTypeObject *>(classes_[types_[i]].ptr());
+            py::object shape = py::reinterpret_steal<py::object>(cls->tp_new(cls, no_arguments.ptr(), nullptr));
+            if (!shape) throw py::error_already_set();
+            // shapely's own attributes, set as its geometry factory sets
+            // them but past its __setattr__, which warns of their names.
+            py::int_ address(reinterpret_cast<std::uintptr_t>(g));
+            if (PyObject_GenericSetAttr(shape.ptr(), geom_name.ptr(), address.ptr()) < 0) throw py::error_already_set();
+            made_[i] = nullptr;  // the object's now: its __del__ frees it
+            if (PyObject_GenericSetAttr(shape.ptr(), empty_name.ptr(), Py_False) < 0 ||
+                PyObject_GenericSetAttr(shape.ptr(), ndim_name.ptr(), ndim.ptr()) < 0)
+                throw py::error_already_set();
+            Py_DECREF(slots[i]);
+            slots[i] = shape.release().ptr();
+        }
+        return out;
+    }
+
+private:
+    static void error(const char *message, void *context) {
+        auto *self = static_cast<GeosShapes *>(context);
+        self->message_ = message ? message : "";
+    }
+    void *seq(const features::Geometry &g, std::uint32_t from, std::uint32_t to) {
+        return api_.seq_from_arrays(context_, g.x.data() + from, g.y.data() + from,
+                                    g.has_z() ? g.z.data() + from : nullptr, nullptr, to - from);
+    }
+    void *run(const features::Geometry &g, std::size_t r, void *(*make)(void *, void *)) {
+        void *s = seq(g, g.runs[r], g.runs[r + 1]);
+        return s ? make(context_, s) : nullptr;
+    }
+    // Parts made, then a collection of them; nothing when one fails.
+    void *collect(int type, std::vector<void *> &parts) {
+        for (void *p : parts)
+            if (!p) {
+                for (void *q : parts)
+                    if (q) api_.destroy(context_, q);
+                return nullptr;
+            }
+        return api_.collection(context_, type, parts.data(), static_cast<unsigned>(parts.size()));
+    }
+    void *polygon(const features::Geometry &g, std::size_t from, std::size_t to) {
+        void *shell = run(g, from, api_.ring);
+        if (!shell) return nullptr;
+        holes_.clear();
+        for (std::size_t r = from + 1; r < to; ++r) holes_.push_back(run(g, r, api_.ring));
+        for (void *h : holes_)
+            if (!h) {
+                api_.destroy(context_, shell);
+                for (void *q : holes_)
+                    if (q) api_.destroy(context_, q);
+                return nullptr;
+            }
+        return api_.polygon(context_, shell, holes_.data(), static_cast<unsigned>(holes_.size()));
+    }
+    void *make(const features::Geometry &g) {
+        using T = features::GeometryType;
+        message_.clear();
+        std::vector<void *> parts;
+        switch (g.type) {
+        case T::Point: {
+            void *s = seq(g, g.runs[0], g.runs[0] + 1);
+            return s ? api_.point(context_, s) : nullptr;
+        }
+        case T::MultiPoint:
+            for (std::uint32_t i = g.runs[0]; i < g.runs[1]; ++i) {
+                void *s = seq(g, i, i + 1);
+                parts.push_back(s ? api_.point(context_, s) : nullptr);
+            }
+            return collect(4, parts);
+        case T::LineString: return run(g, 0, api_.line);
+        case T::MultiLineString:
+            for (std::size_t r = 0; r < g.run_count(); ++r) parts.push_back(run(g, r, api_.line));
+            return collect(5, parts);
+        case T::Polygon:
+            if (g.polygon_count() > 0) return polygon(g, g.parts[0], g.parts[1]);
+            return polygon(g, 0, g.run_count());
+        case T::MultiPolygon:
+            for (std::size_t p = 0; p < g.polygon_count(); ++p) parts.push_back(polygon(g, g.parts[p], g.parts[p + 1]));
+            return collect(6, parts);
+        case T::None: return nullptr;
+        }
+        return nullptr;
+    }
+
+    GeosApi api_;
+    py::tuple classes_;
+    void *context_ = nullptr;
+    std::vector<void *> made_, holes_;
+    std::vector<std::uint8_t> types_;
+    bool has_z_ = false;
+    long refused_ = -1;
+    std::string message_, refusal_;
+};
+
+// What Python gives for shapely 1.8 geometries: (the dlopen handle of
+// shapely's libgeos_c, shapely's classes by type number), or None for WKB.
+// Made with the GIL, before decoding.
+std::unique_ptr<GeosShapes> geos_shapes(const py::object &shapes, bool read_geometry) {
+    if (shapes.is_none() || !read_geometry) return nullptr;
+    const auto given = shapes.cast<py::tuple>();
+    if (given.size() != 2) throw py::value_error("shapes is (GEOS library handle, shapely classes)");
+    const std::optional<GeosApi> api = GeosApi::of(given[0].cast<std::uintptr_t>());
+    if (!api) return nullptr;
+    const auto classes = given[1].cast<py::tuple>();
+    if (classes.size() != 7) throw py::value_error("shapely's classes by type number, 0 to 6");
+    return std::make_unique<GeosShapes>(*api, classes);
+}
+
+// ---------------------------------------------------------------------------
 // Features collected as flat arrays
 
 // Features as three levels of offsets over one array of points: feature f
@@ -119,6 +327,8 @@ struct Collected {
     bool has_z = false;
     std::vector<std::int64_t> geom_offsets{0}, part_offsets{0}, ring_offsets{0};
     std::vector<std::vector<features::Value>> columns;
+    // When set, geometries go there instead of into the arrays above.
+    std::unique_ptr<GeosShapes> shapes;
 
     explicit Collected(std::vector<features::Field> f) : fields(std::move(f)), columns(fields.size()) {}
 
@@ -127,7 +337,8 @@ struct Collected {
         const features::Geometry &g = f.geometry;
         const bool shaped = geometry && g.type != features::GeometryType::None && g.run_count() > 0;
         types.push_back(static_cast<std::uint8_t>(shaped ? g.type : features::GeometryType::None));
-        if (shaped) {
+        if (shapes && geometry) shapes->add(g, shaped);
+        else if (shaped) {
             const auto base = static_cast<std::int64_t>(x.size());
             auto add_runs = [&](std::size_t from, std::size_t to) {
                 for (std::size_t r = from; r < to; ++r) ring_offsets.push_back(base + g.runs[r + 1]);
@@ -370,8 +581,17 @@ void well_known_binary(const Collected &c, std::string &out, std::vector<std::si
     }
 }
 
+// The geometries of a file's features that GEOS refused, as the file's error.
+void check_shapes(const Collected &c, const std::string &path) {
+    if (!c.shapes || c.shapes->refused() < 0) return;
+    const auto f = static_cast<std::size_t>(c.shapes->refused());
+    throw features::Error(features::ErrorCode::Invalid, path, "record " + std::to_string(c.fids[f]),
+                          "geometry: " + c.shapes->refusal());
+}
+
 // The collected features as a dict of numpy arrays (see vorpix/_vorpix.pyi).
 py::dict to_python(Collected &c, bool wkb) {
+    if (c.shapes) wkb = false;
     std::vector<double> coords;
     std::string buffer;
     std::vector<std::size_t> starts;
@@ -404,6 +624,7 @@ py::dict to_python(Collected &c, bool wkb) {
     }
     out["fields"] = names;
     out["columns"] = values;
+    if (c.shapes) out["geometries"] = c.shapes->objects();
     if (wkb) {
         py::list geometries;
         for (std::size_t f = 0; f < n; ++f) {
@@ -461,11 +682,12 @@ std::vector<features::Field> given_fields(const features::ShapefileReader &reade
 py::dict read_shapefile(const std::string &path, const std::optional<std::vector<std::string>> &columns,
                         const std::optional<std::vector<double>> &bbox, long skip,
                         const std::optional<long> &max_features, const std::optional<std::string> &encoding,
-                        bool read_geometry, bool wkb) {
+                        bool read_geometry, bool wkb, const py::object &shapes) {
     if (bbox && bbox->size() != 4) throw py::value_error("bbox is (xmin, ymin, xmax, ymax)");
     if (skip < 0) throw py::value_error("skip_features must be 0 or more");
     if (max_features && *max_features < 0) throw py::value_error("max_features must be 0 or more");
     std::optional<Collected> collected;
+    std::unique_ptr<GeosShapes> made = geos_shapes(shapes, read_geometry && wkb);
     std::string crs;
     Warnings warnings;
     {
@@ -474,6 +696,7 @@ py::dict read_shapefile(const std::string &path, const std::optional<std::vector
         if (bbox) options.rectangle = features::Rectangle{(*bbox)[0], (*bbox)[1], (*bbox)[2], (*bbox)[3]};
         features::ShapefileReader reader(path, options);
         collected.emplace(given_fields(reader, columns));
+        collected->shapes = std::move(made);
         crs = reader.coordinate_system();
         const bool no_fields = columns && columns->empty();
         if (!bbox) reader.seek(skip);
@@ -487,6 +710,7 @@ py::dict read_shapefile(const std::string &path, const std::optional<std::vector
             if (no_fields) f.values.clear();
             collected->add(f, read_geometry);
         }
+        check_shapes(*collected, path);
     }
     py::dict out = to_python(*collected, wkb && read_geometry);
     out["crs_wkt"] = crs.empty() ? py::object(py::none()) : text_object(crs);
@@ -498,13 +722,16 @@ py::dict read_shapefile(const std::string &path, const std::optional<std::vector
 // deleted are left out, as read_shapefile leaves them out.
 py::dict read_records(const std::string &path, long start, long stop,
                       const std::optional<std::vector<std::string>> &columns,
-                      const std::optional<std::string> &encoding, bool read_geometry, bool wkb) {
+                      const std::optional<std::string> &encoding, bool read_geometry, bool wkb,
+                      const py::object &shapes) {
     std::optional<Collected> collected;
+    std::unique_ptr<GeosShapes> made = geos_shapes(shapes, read_geometry && wkb);
     Warnings warnings;
     {
         Decoding decoding;
         features::ShapefileReader reader(path, shapefile_options(columns, encoding, &warnings));
         collected.emplace(given_fields(reader, columns));
+        collected->shapes = std::move(made);
         const bool no_fields = columns && columns->empty();
         features::Feature f;
         for (long recno = std::max(start, 0L); recno < stop && reader.read(recno, f); ++recno) {
@@ -512,6 +739,7 @@ py::dict read_records(const std::string &path, long start, long stop,
             if (no_fields) f.values.clear();
             collected->add(f, read_geometry);
         }
+        check_shapes(*collected, path);
     }
     py::dict out = to_python(*collected, wkb && read_geometry);
     out["warnings"] = warning_list(warnings);
@@ -799,10 +1027,11 @@ PYBIND11_MODULE(_vorpix, m) {
     m.def("read_shapefile", &read_shapefile, py::arg("path"), py::arg("columns") = py::none(),
           py::arg("bbox") = py::none(), py::arg("skip_features") = 0, py::arg("max_features") = py::none(),
           py::arg("encoding") = py::none(), py::arg("read_geometry") = true, py::arg("wkb") = true,
-          "Features of a shapefile as flat arrays; see vorpix/_vorpix.pyi.");
+          py::arg("shapes") = py::none(), "Features of a shapefile as flat arrays; see vorpix/_vorpix.pyi.");
     m.def("read_records", &read_records, py::arg("path"), py::arg("start"), py::arg("stop"),
           py::arg("columns") = py::none(), py::arg("encoding") = py::none(), py::arg("read_geometry") = true,
-          py::arg("wkb") = true, "Records start to stop-1 by number, found through the .shx.");
+          py::arg("wkb") = true, py::arg("shapes") = py::none(),
+          "Records start to stop-1 by number, found through the .shx.");
     m.def("read_info", &read_info, py::arg("path"), py::arg("encoding") = py::none(),
           "What a shapefile holds, from its headers.");
     m.def("read_shorelines", &read_shorelines, py::arg("resolution"), py::arg("box"), py::arg("kinds"),

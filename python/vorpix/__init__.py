@@ -89,7 +89,8 @@ def read_dataframe(path, columns=None, bbox=None, skip_features=0, max_features=
     path = _path(path)
     table = _vorpix.read_shapefile(path, _columns(columns), _bbox(bbox), _count("skip_features", skip_features),
                                    _count("max_features", max_features, allow_none=True),
-                                   None if encoding is None else str(encoding), bool(read_geometry))
+                                   None if encoding is None else str(encoding), bool(read_geometry),
+                                   shapes=_frames.native_shapes())
     _frames.give_warnings(table)
     crs = _frames.crs_of(table["crs_wkt"]) if read_geometry else None
     index = None

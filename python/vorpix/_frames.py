@@ -29,6 +29,33 @@ def _wkb_reader():
         return shapely.wkb.loads
 
 
+_SHAPES = []
+
+
+def native_shapes():
+    """What the native part needs to make shapely 1.8 geometries itself:
+    the handle of the GEOS library shapely has loaded and shapely's classes
+    by type number. None with another shapely, whose geometries come from
+    WKB."""
+    if not _SHAPES:
+        found = None
+        try:
+            import shapely
+
+            if shapely.__version__.startswith("1."):
+                from shapely import geometry as g
+                from shapely.geos import lgeos
+
+                library = lgeos._lgeos._handle
+                if isinstance(library, int) and library:
+                    found = (library, (g.Point, g.LineString, None, g.Polygon, g.MultiPoint, g.MultiLineString,
+                                       g.MultiPolygon))
+        except (ImportError, AttributeError):
+            found = None
+        _SHAPES.append(found)
+    return _SHAPES[0]
+
+
 def geometries(wkb):
     """An object array of shapely geometries (None where a feature has none)
     from a list of WKB bytes, without a Python object for any point."""
@@ -113,7 +140,7 @@ def dataframe(table, crs=None, read_geometry=True, index=None):
     import geopandas
     from geopandas.array import GeometryArray
 
-    geoms = geometries(table["wkb"])
+    geoms = table["geometries"] if "geometries" in table else geometries(table["wkb"])
     try:
         array = GeometryArray(geoms, crs=crs)
     except TypeError:

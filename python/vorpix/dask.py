@@ -25,7 +25,7 @@ def _read_range(bounds, path, columns, encoding, crs_wkt):
     import pandas as pd
 
     start, stop = bounds
-    table = _vorpix.read_records(path, start, stop, columns, encoding)
+    table = _vorpix.read_records(path, start, stop, columns, encoding, shapes=_frames.native_shapes())
     _frames.give_warnings(table)
     index = pd.Index(table["fids"], name="fid")
     return _frames.dataframe(table, crs=_frames.crs_of(crs_wkt), index=index)
