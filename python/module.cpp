@@ -827,7 +827,8 @@ std::optional<features::Box> box_of(const std::optional<std::vector<double>> &bo
 }
 
 py::dict read_shorelines(const std::string &resolution, const std::optional<std::vector<double>> &box,
-                         const std::string &kinds, const std::string &antarctica, bool rfc7946, bool wkb) {
+                         const std::string &kinds, const std::string &antarctica, bool rfc7946, bool wkb,
+                         const py::object &shapes) {
     features::ShorelineOptions options;
     options.resolution = resolution;
     options.kinds = kinds;
@@ -837,30 +838,36 @@ py::dict read_shorelines(const std::string &resolution, const std::optional<std:
     else throw py::value_error("antarctica is \"ice-front\" or \"grounding-line\", not \"" + antarctica + "\"");
     options.rfc7946 = rfc7946;
     std::optional<Collected> collected;
+    std::unique_ptr<GeosShapes> made = geos_shapes(shapes, wkb);
     {
         Decoding decoding;
         features::ShorelineReader reader(std::move(options));
         collected.emplace(features::ShorelineReader::fields());
+        collected->shapes = std::move(made);
         features::Feature f;
         while (reader.next(f)) collected->add(f, true);
+        check_shapes(*collected, "shorelines");
     }
     return to_python(*collected, wkb);
 }
 
 py::dict read_lines(const std::string &resolution, const std::optional<std::vector<double>> &box,
-                    const std::string &kinds, bool rfc7946, bool wkb) {
+                    const std::string &kinds, bool rfc7946, bool wkb, const py::object &shapes) {
     features::BorderOptions options;
     options.resolution = resolution;
     options.kinds = kinds;
     if (const auto b = box_of(box)) options.box = *b;
     options.rfc7946 = rfc7946;
     std::optional<Collected> collected;
+    std::unique_ptr<GeosShapes> made = geos_shapes(shapes, wkb);
     {
         Decoding decoding;
         features::BorderReader reader(std::move(options));
         collected.emplace(features::BorderReader::fields());
+        collected->shapes = std::move(made);
         features::Feature f;
         while (reader.next(f)) collected->add(f, true);
+        check_shapes(*collected, "lines");
     }
     return to_python(*collected, wkb);
 }
@@ -1035,10 +1042,10 @@ PYBIND11_MODULE(_vorpix, m) {
     m.def("read_info", &read_info, py::arg("path"), py::arg("encoding") = py::none(),
           "What a shapefile holds, from its headers.");
     m.def("read_shorelines", &read_shorelines, py::arg("resolution"), py::arg("box"), py::arg("kinds"),
-          py::arg("antarctica"), py::arg("rfc7946") = true, py::arg("wkb") = true,
+          py::arg("antarctica"), py::arg("rfc7946") = true, py::arg("wkb") = true, py::arg("shapes") = py::none(),
           "Shoreline polygons or outlines of a box.");
     m.def("read_lines", &read_lines, py::arg("resolution"), py::arg("box"), py::arg("kinds"), py::arg("rfc7946") = true,
-          py::arg("wkb") = true, "Border and river lines of a box.");
+          py::arg("wkb") = true, py::arg("shapes") = py::none(), "Border and river lines of a box.");
     m.def("read_texture", &read_texture, py::arg("path"), py::arg("level") = 0,
           "One mipmap level of a DDS texture as RGBA pixels.");
     m.def("netcdf_header", &netcdf_header, py::arg("path"), "A netCDF classic file's header.");

@@ -234,7 +234,8 @@ def coast(res="l", box=None, kinds="f", antarctica="ice-front"):
     outline), antipode (1 when the antipode of 0/0 lies inside the polygon).
     Each polygon is clipped exactly to the box and cut at the antimeridian.
     """
-    table = _vorpix.read_shorelines(_resolution(res), _box(box), _kinds(kinds, ("f", "c"), "0"), str(antarctica))
+    table = _vorpix.read_shorelines(_resolution(res), _box(box), _kinds(kinds, ("f", "c"), "0"), str(antarctica),
+                                     shapes=_frames.native_shapes())
     return _map_frame(table)
 
 
@@ -243,7 +244,7 @@ def borders(res="l", box=None, kinds="p:7"):
     in longitude and latitude, one row per segment, as `vorpix borders`
     writes them: kind ("border"), level (1 national, 2 internal, 3
     maritime), type ("p"). kinds: words p:LEVELS, a bitmap of levels."""
-    table = _vorpix.read_lines(_resolution(res), _box(box), _kinds(kinds, ("p",), "7"))
+    table = _vorpix.read_lines(_resolution(res), _box(box), _kinds(kinds, ("p",), "7"), shapes=_frames.native_shapes())
     return _map_frame(table)
 
 
@@ -253,7 +254,8 @@ def rivers(res="l", box=None, kinds="r:4095"):
     them: kind ("river"), level (1-4 permanent, 5-7 intermittent, 8-10
     canals, 0 double-lined rivers and river-lakes when every level from 1 to
     10 is asked for), type ("r"). kinds: words r:LEVELS, a bitmap."""
-    table = _vorpix.read_lines(_resolution(res), _box(box), _kinds(kinds, ("r",), "4095"))
+    table = _vorpix.read_lines(_resolution(res), _box(box), _kinds(kinds, ("r",), "4095"),
+                               shapes=_frames.native_shapes())
     return _map_frame(table)
 
 
