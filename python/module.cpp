@@ -153,6 +153,20 @@ struct GeosApi {
     }
 };
 
+// Python's cyclic garbage collector paused while in scope, as it was.
+class CollectorPaused {
+public:
+    CollectorPaused() : was_enabled_(PyGC_Disable() != 0) {}
+    ~CollectorPaused() {
+        if (was_enabled_) PyGC_Enable();
+    }
+    CollectorPaused(const CollectorPaused &) = delete;
+    CollectorPaused &operator=(const CollectorPaused &) = delete;
+
+private:
+    bool was_enabled_;
+};
+
 // Shapely 1.8 geometries made from the features as they are read: each
 // feature's GEOS geometry built from its own coordinates while decoding
 // (no GIL), the Python objects that hold them made afterwards.
@@ -198,6 +212,9 @@ public:
         const py::str geom_name("__geom__"), empty_name("_is_empty"), ndim_name("_ndim");
         const py::int_ ndim(has_z_ ? 3 : 2);
         const py::tuple no_arguments;
+        // The collector would run every few hundred objects made, over
+        // all of them made so far, to find no cycle among them.
+        const CollectorPaused paused;
         for (std::size_t i = 0; i < n; ++i) {
             Py_INCREF(Py_None);
             slots[i] = Py_None;
