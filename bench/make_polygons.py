@@ -3,11 +3,13 @@
 polygons (about 91 MB of .shp) with five fields (about 27 MB of .dbf), the
 same bytes on every run.
 
-usage: bench/make_polygons.py [OUT_DIR]
+usage: bench/make_polygons.py [OUT_DIR [COUNT]]
 
 OUT_DIR defaults to build-data/bench under the source tree, which git
-ignores; the files are OUT_DIR/polygons.{shp,shx,dbf,prj,cpg}. Runs with
-Debian's python3-pyshp (/usr/bin/python3).
+ignores; the files are OUT_DIR/polygons.{shp,shx,dbf,prj,cpg}. COUNT
+(200,000 unless given) writes that many polygons on a grid fine enough for
+them instead, into OUT_DIR/polygons_COUNT.*; the 200,000 keep their bytes.
+Runs with Debian's python3-pyshp (/usr/bin/python3).
 
 The polygons lie on a grid over the globe between 80 degrees south and
 north, each a ring of 15 to 31 points (closed: the first point repeated)
@@ -29,7 +31,6 @@ import sys
 import shapefile
 
 COUNT = 200_000
-COLUMNS, ROWS = 500, 400  # COLUMNS * ROWS == COUNT
 WEST, EAST, SOUTH, NORTH = -179.5, 179.5, -80.0, 80.0
 
 PRJ = ('GEOGCS["GCS_WGS_1984",DATUM["D_WGS_1984",SPHEROID["WGS_1984",6378137.0,298.257223563]],'
@@ -62,11 +63,18 @@ def signed_area(points):
 def main():
     top = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
     out_dir = sys.argv[1] if len(sys.argv) > 1 else os.path.join(top, 'build-data', 'bench')
+    count = int(sys.argv[2]) if len(sys.argv) > 2 else COUNT
+    if count < 1:
+        sys.exit('COUNT is a whole number of polygons, 1 or more')
     os.makedirs(out_dir, exist_ok=True)
-    base = os.path.join(out_dir, 'polygons')
+    base = os.path.join(out_dir, 'polygons' if count == COUNT else f'polygons_{count}')
     rng = random.Random(20261207)
-    cell_x = (EAST - WEST) / COLUMNS
-    cell_y = (NORTH - SOUTH) / ROWS
+    # A grid of about five columns to four rows with room for every polygon:
+    # 500 by 400 for 200,000.
+    columns = math.ceil(math.sqrt(count * 5 / 4))
+    rows = math.ceil(count / columns)
+    cell_x = (EAST - WEST) / columns
+    cell_y = (NORTH - SOUTH) / rows
     w = shapefile.Writer(base, shapeType=shapefile.POLYGON, encoding='utf-8')
     w.field('ID', 'N', 9, 0)
     w.field('NAME', 'C', 96)
@@ -74,8 +82,8 @@ def main():
     w.field('SURVEYED', 'D')
     w.field('ACTIVE', 'L')
     first_day = datetime.date(1990, 1, 1)
-    for i in range(COUNT):
-        row, column = divmod(i, COLUMNS)
+    for i in range(count):
+        row, column = divmod(i, columns)
         cx = WEST + (column + 0.5) * cell_x
         cy = SOUTH + (row + 0.5) * cell_y
         radius = 0.45 * min(cell_x, cell_y)
