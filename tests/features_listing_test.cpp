@@ -3,7 +3,7 @@
 // corpus of real files where it has been fetched, and generated files whose
 // records the whole-file decoder walks by the bytes it decoded rather than
 // by their content lengths, or that span many windows of the reader.
-#include "byte_writer.hpp"
+#include "esri_writer.hpp"
 #include "hostile_files.hpp"
 #include "log_capture.hpp"
 #include "test_files.hpp"
@@ -32,11 +32,12 @@ using vorpix::features::Error;
 using vorpix::features::ErrorCode;
 using vorpix::features::FileKind;
 using vorpix::test::fixture_path;
-using vorpix::test::put_be32;
-using vorpix::test::put_le;
-using vorpix::test::put_le32;
+using vorpix::test::MainFile;
+using vorpix::test::point_shape;
+using vorpix::test::polygon_shape;
 using vorpix::test::set_word;
 using vorpix::test::TempDir;
+using vorpix::test::text_table;
 using vorpix::test::written;
 using Bytes = std::vector<unsigned char>;
 
@@ -104,100 +105,40 @@ std::string first_difference(const std::string &a, const std::string &b) {
 // ---------------------------------------------------------------------------
 // Generated files
 
-// A main file: its header, then records as given.
-struct MainFile {
-    Bytes b = Bytes(100, 0);
-    MainFile &record(int number, std::int32_t content_words, const Bytes &contents) {
-        put_be32(b, static_cast<std::uint32_t>(number));
-        put_be32(b, static_cast<std::uint32_t>(content_words));
-        b.insert(b.end(), contents.begin(), contents.end());
-        return *this;
-    }
-    // With the file length given in bytes, or the whole file's.
-    Bytes finish(int shape_type, long long length = -1) {
-        set_word(b, 0, 9994, 4, true);
-        set_word(b, 24, static_cast<std::uint64_t>((length < 0 ? static_cast<long long>(b.size()) : length) / 2), 4,
-                 true);
-        set_word(b, 28, 1000, 4, false);
-        set_word(b, 32, static_cast<std::uint64_t>(shape_type), 4, false);
-        return b;
-    }
-};
-
-void put_f64(Bytes &b, double v) { put_le(b, std::bit_cast<std::uint64_t>(v), 8); }
-
-Bytes point(double x, double y) {
-    Bytes c;
-    put_le32(c, 1);
-    put_f64(c, x), put_f64(c, y);
-    return c;
-}
-
-Bytes polygon(int points) {
-    Bytes c;
-    put_le32(c, 5);
-    for (const double v : {0.0, 0.0, 1.0, 1.0}) put_f64(c, v);
-    put_le32(c, 1), put_le32(c, static_cast<std::uint32_t>(points)), put_le32(c, 0);
-    for (int i = 0; i < points; ++i) put_f64(c, i * 1e-5), put_f64(c, (i % 7) * 0.125);
-    return c;
-}
-
-// A level-5 table of one character field: the usual layout (header length
-// odd, counting the terminator), or one byte more of header; records as
-// given, each after its deletion flag, then the end-of-file mark when asked.
-Bytes table(int width, const std::vector<std::string> &records, bool end_mark, bool padded_header = false) {
-    Bytes b;
-    const int header = 32 + 32 + 1 + (padded_header ? 1 : 0);
-    put_le(b, 0x7b0103, 4);
-    put_le32(b, static_cast<std::uint32_t>(records.size()));
-    put_le(b, static_cast<std::uint64_t>(header), 2), put_le(b, static_cast<std::uint64_t>(width + 1), 2);
-    b.resize(64, 0);
-    std::copy_n("TEXT", 4, b.begin() + 32);
-    b[43] = 'C', b[48] = static_cast<unsigned char>(width);
-    b.push_back(0x0d);
-    if (padded_header) b.push_back(' ');
-    for (const std::string &r : records) {
-        b.push_back(' ');
-        for (int i = 0; i < width; ++i)
-            b.push_back(i < static_cast<int>(r.size()) ? static_cast<unsigned char>(r[i]) : ' ');
-    }
-    if (end_mark) b.push_back(0x1a);
-    return b;
-}
-
 // The generated files, made once for the program.
 class Generated {
 public:
     Generated() {
         // A record whose content length (4 bytes) is shorter than its point:
         // the next record starts after the 20 bytes decoded.
-        add("outrun_content.shp", MainFile().record(1, 2, point(1, 2)).record(2, 10, point(3, 4)).finish(1, 140));
+        add("outrun_content.shp",
+            MainFile().record(1, 2, point_shape(1, 2)).record(2, 10, point_shape(3, 4)).finish(1, 140));
         // A record of no content, whose shape type is read past it.
-        add("empty_content.shp", MainFile().record(1, 0, Bytes(4, 0)).record(2, 10, point(5, 6)).finish(1, 136));
+        add("empty_content.shp", MainFile().record(1, 0, Bytes(4, 0)).record(2, 10, point_shape(5, 6)).finish(1, 136));
         {
             MainFile f;
-            for (int i = 0; i < 3; ++i) f.record(i + 1, 10, point(i, -i));
+            for (int i = 0; i < 3; ++i) f.record(i + 1, 10, point_shape(i, -i));
             const long long length = static_cast<long long>(f.b.size());
             f.b.insert(f.b.end(), 40, 0xee);
             add("trailing_bytes.shp", f.finish(1, length));
         }
         {
             MainFile f;
-            for (int i = 0; i < 100000; ++i) f.record(i + 1, 10, point(i * 0.001, -i * 0.002));
+            for (int i = 0; i < 100000; ++i) f.record(i + 1, 10, point_shape(i * 0.001, -i * 0.002));
             many_points = add("many_points.shp", f.finish(1));
         }
         {
             // One record larger than the reader's window.
             MainFile f;
-            const Bytes big = polygon(150000);
-            f.record(1, static_cast<std::int32_t>(big.size() / 2), big).record(2, 10, point(7, 8));
+            const Bytes big = polygon_shape(150000);
+            f.record(1, static_cast<std::int32_t>(big.size() / 2), big).record(2, 10, point_shape(7, 8));
             add("big_polygon.shp", f.finish(5));
         }
-        add("no_end_mark.dbf", table(6, {"Lisbon", std::string("Po\0to", 5), "Faro"}, false));
-        add("padded_header.dbf", table(6, {"Lisbon", "Porto"}, true, true));
+        add("no_end_mark.dbf", text_table(6, {"Lisbon", std::string("Po\0to", 5), "Faro"}, false));
+        add("padded_header.dbf", text_table(6, {"Lisbon", "Porto"}, true, true));
         std::vector<std::string> names;
         for (int i = 0; i < 120000; ++i) names.push_back("name " + std::to_string(i * 7919));
-        many_records = add("many_records.dbf", table(22, names, true));
+        many_records = add("many_records.dbf", text_table(22, names));
     }
     Generated(const Generated &) = delete;
     Generated &operator=(const Generated &) = delete;
@@ -221,16 +162,8 @@ const Generated &generated() {
 }
 
 std::vector<std::string> listed_files() {
-    std::vector<std::string> files;
-    for (const auto &entry : fs::directory_iterator(fixture_path("esri"))) files.push_back(entry.path().string());
-    const fs::path corpus = std::string(VORPIX_SOURCE_DIR) + "/build-data/esri-corpus/files";
-    if (fs::is_directory(corpus))
-        for (const auto &entry : fs::recursive_directory_iterator(corpus)) files.push_back(entry.path().string());
-    std::erase_if(files, [](const std::string &f) {
-        const std::string e = extension_of(f);
-        return (e != ".shp" && e != ".dbf") || f.ends_with("dbf_record_length_zero.dbf");
-    });
-    std::sort(files.begin(), files.end());
+    std::vector<std::string> files = vorpix::test::esri_files({".shp", ".dbf"});
+    std::erase_if(files, [](const std::string &f) { return f.ends_with("dbf_record_length_zero.dbf"); });
     const auto &made = generated().files;
     files.insert(files.end(), made.begin(), made.end());
     return files;
@@ -268,7 +201,7 @@ TEST(Listing, RefusesWhatCannotBeListed) {
     Bytes cut = vorpix::test::read_file(fixture_path("esri/nc.shp"));
     cut.resize(200);
     // A polygon that claims two billion points in a file of 172 bytes.
-    const Bytes one = polygon(1);
+    const Bytes one = polygon_shape(1);
     Bytes huge = MainFile().record(1, static_cast<std::int32_t>(one.size() / 2), one).finish(5);
     set_word(huge, 100 + 8 + 40, 0x7fffffff, 4, false);
     FILE *full = std::fopen("/dev/full", "w");
@@ -286,7 +219,7 @@ TEST(Listing, RefusesWhatCannotBeListed) {
          "records area: 2147483647 records of 2 bytes need 4294967294 bytes at byte 66, 2 remain", ErrorCode::Invalid},
         {made("cut.shp", cut), nullptr,
          "header: file length 23098 words (46196 bytes) runs past the data, which has 200", ErrorCode::Invalid},
-        {made("past.shp", MainFile().record(1, 1000, point(1, 1)).finish(1)), nullptr,
+        {made("past.shp", MainFile().record(1, 1000, point_shape(1, 1)).finish(1)), nullptr,
          "record 0 at byte 100: content length 1000 words (2000 bytes) runs past the data, 20 remain",
          ErrorCode::Invalid},
         {made("huge_count.shp", huge), nullptr, "", ErrorCode::Invalid},

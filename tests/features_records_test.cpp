@@ -23,7 +23,7 @@ using vorpix::features::ShapefileReader;
 
 namespace {
 
-std::string esri(const std::string &name) { return vorpix::test::fixture_path("esri/" + name); }
+const auto esri = vorpix::test::esri_fixture;
 
 std::vector<long> ids(ShapefileReader &reader) {
     std::vector<long> out;

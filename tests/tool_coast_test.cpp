@@ -125,7 +125,7 @@ TEST(CoastTool, GeoJsonFeaturesAreListedPolygonsWithKindAndLevel) {
 // Raleigh (-78.64, 35.78) is land; (-76.9, 33.5) is the Atlantic. The picture
 // is 1000 pixels for 10 degrees of longitude, 100 pixels a degree.
 TEST(CoastTool, SvgShowsLandWhereLandIsAndSeaWhereSeaIs) {
-    if (run_command("command -v rsvg-convert >/dev/null").status != 0) GTEST_SKIP() << "no rsvg-convert";
+    if (!have_program("rsvg-convert")) GTEST_SKIP() << "no rsvg-convert";
     TempDir dir;
     const std::string svg = dir.file("nc.svg"), png = dir.file("nc.png");
     ASSERT_EQ(run_command(tool("coast --res l --kinds f:0 --box -85/-75/33/37 --svg -o " + svg)).status, 0);

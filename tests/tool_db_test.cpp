@@ -15,9 +15,12 @@ using vorpix::test::python_command;
 using vorpix::test::run_command;
 using vorpix::test::tool_command;
 
+using vorpix::test::have_program;
+using vorpix::test::have_python_module;
+
 namespace {
 
-std::string esri(const std::string &name) { return vorpix::test::fixture_path("esri/" + name); }
+const auto esri = vorpix::test::esri_fixture;
 
 // A word for the shell, whatever it holds.
 std::string shell_word(const std::string &s) {
@@ -40,12 +43,10 @@ std::string files_table(const std::string &rows) {
     return "CREATE TABLE filename (fileid INTEGER, filename TEXT); INSERT INTO filename VALUES " + rows + ";";
 }
 
-bool have_pyshp() { return run_command(python_command() + " -c 'import shapefile' 2>/dev/null").status == 0; }
-
 class IndexDatabase : public testing::Test {
 protected:
     void SetUp() override {
-        if (run_command("command -v sqlite3 >/dev/null").status != 0) GTEST_SKIP() << "no sqlite3 client";
+        if (!vorpix::test::have_program("sqlite3")) GTEST_SKIP() << "no sqlite3 client";
         db_ = dir_.file("shapes.db");
     }
     vorpix::test::CommandResult tool(const std::string &args) {
@@ -112,7 +113,7 @@ TEST_F(IndexDatabase, IndexingAFileAgainReplacesItsRows) {
 // The box query through the R*Tree answers as a scan of every row does, and
 // both agree with the record boxes pyshp reads, across 180 degrees as well.
 TEST_F(IndexDatabase, BoxQueriesMatchTheRecordBoxes) {
-    if (!have_pyshp()) GTEST_SKIP() << "no pyshp";
+    if (!have_python_module("shapefile")) GTEST_SKIP() << "no pyshp";
     ASSERT_EQ(tool("index " + db_ + " " + esri("nc.shp")).status, 0);
     const std::string scan = dir_.file("scan.db");
     std::filesystem::copy_file(db_, scan);
@@ -195,7 +196,7 @@ TEST_F(IndexDatabase, AFifoOrDeviceIsNotAShapefile) {
 // attributes included, with the row, the file and the offset as members; the
 // attributes agree with pyshp's reading of the dBase file.
 TEST_F(IndexDatabase, FetchedFeaturesAreTheShapesFeaturesWithRowAndFile) {
-    if (!have_pyshp()) GTEST_SKIP() << "no pyshp";
+    if (!have_python_module("shapefile")) GTEST_SKIP() << "no pyshp";
     ASSERT_EQ(tool("index " + db_ + " " + esri("point.shp") + " " + esri("nc.shp")).status, 0);
     ASSERT_EQ(sqlite(db_, "DELETE FROM shapes WHERE rowid = 10;"), "");
     const std::string fetched = dir_.file("fetched.geojson"), direct = dir_.file("direct.geojson");

@@ -1,13 +1,12 @@
 // vorpix info on a file of each format: the listing that the library prints
 // (tested whole with the library), or for shorelines one line per polygon
 // header. What it cannot list is in the tool output tests' bad-input table.
-#include "byte_writer.hpp"
+#include "esri_writer.hpp"
 #include "hostile_files.hpp"
 #include "test_files.hpp"
 
 #include <gtest/gtest.h>
 
-#include <bit>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -52,21 +51,10 @@ TEST(InfoTool, ListsEveryFormatFromItsFirstLine) {
 // text: listed a record at a time as it is read, it fits in an address space
 // of 150 MB, which the listing of the file decoded whole, held whole, does not.
 TEST(InfoTool, ListsHalfAMillionPointsWithinBoundedMemory) {
-    constexpr std::uint32_t count = 500000;
-    constexpr std::size_t record = 28;
-    std::vector<unsigned char> b(100 + record * count);
-    const auto put = [&b](std::size_t at, std::uint64_t v, int n, bool big) {
-        vorpix::test::set_word(b, at, v, n, big);
-    };
-    put(0, 9994, 4, true);
-    put(24, b.size() / 2, 4, true);
-    put(28, 1000, 4, false), put(32, 1, 4, false);
-    for (std::uint32_t i = 0; i < count; ++i) {
-        const std::size_t at = 100 + record * i;
-        put(at, i + 1, 4, true), put(at + 4, 10, 4, true), put(at + 8, 1, 4, false);
-        put(at + 12, std::bit_cast<std::uint64_t>(i * 0.25), 8, false);
-        put(at + 20, std::bit_cast<std::uint64_t>((i % 1000) * -0.5), 8, false);
-    }
+    MainFile f;
+    for (std::uint32_t i = 0; i < 500000; ++i)
+        f.record(static_cast<int>(i) + 1, 10, point_shape(i * 0.25, (i % 1000) * -0.5));
+    const std::vector<unsigned char> b = f.finish(1);
     TempDir dir;
     const std::string path = dir.file("points.shp");
     write_file(path, b.data(), b.size());

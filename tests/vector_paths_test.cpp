@@ -7,7 +7,7 @@
 #include "gshhsmap.h"
 
 #include "arrays.h"
-#include "byte_writer.hpp"
+#include "esri_writer.hpp"
 #include "esri_release.hpp"
 #include "redblack.h"
 #include "shoreline_writer.hpp"
@@ -244,22 +244,9 @@ std::vector<std::string> fields_of(ESRIDBASEStr &dbf) {
     return out;
 }
 
-std::vector<std::string> dbase_files() {
-    std::vector<std::string> files;
-    for (const auto &entry : std::filesystem::directory_iterator(fixture_path("esri")))
-        if (entry.path().extension() == ".dbf") files.push_back(entry.path().string());
-    // Real files from Debian packages, where the corpus has been fetched.
-    const std::filesystem::path corpus = std::string(VORPIX_SOURCE_DIR) + "/build-data/esri-corpus/files";
-    if (std::filesystem::is_directory(corpus))
-        for (const auto &entry : std::filesystem::recursive_directory_iterator(corpus))
-            if (entry.path().extension() == ".dbf") files.push_back(entry.path().string());
-    std::sort(files.begin(), files.end());
-    return files;
-}
-
 TEST(VectorPathsDbase, EveryFieldOfEveryFileTrimsAlike) {
     size_t values = 0;
-    for (const auto &path : dbase_files()) {
+    for (const auto &path : vorpix::test::esri_files({".dbf"})) {
         auto bytes = read_file(path);
         ESRIDBASEStr dbf{};
         if (esri_decode_dbase_file_sized(&dbf, bytes.data(), static_cast<long>(bytes.size())) == 0) {
@@ -280,23 +267,16 @@ TEST(VectorPathsDbase, ValuesOfEveryWidthAndPaddingTrimAlike) {
                              '\0', 'a', 'Z', '7', '.',  '\x80', '\xff', '\x08', '\x0e'};
     for (int width = 1; width <= 80; ++width) {
         const int records = 200;
-        // Level 5, dated 1 January 2023, records of one character field VALUE.
-        std::vector<unsigned char> file;
-        for (const auto &[value, bytes] : {std::pair{0x7B010103, 4}, {records, 4}, {32 + 32 + 1, 2}, {1 + width, 2}})
-            vorpix::test::put_le(file, static_cast<std::uint64_t>(value), bytes);
-        file.resize(65, 0);
-        std::memcpy(&file[32], "VALUE", 5);
-        file[43] = 'C', file[48] = static_cast<unsigned char>(width), file[64] = 0x0D;
-        for (int r = 0; r < records; ++r) {
-            file.push_back(' ');
+        std::vector<std::string> values(records);
+        for (std::string &value : values)
             // Runs of one kind of byte, so that long blank runs and short words both occur.
-            for (int k = 0; k < width;) {
+            while (static_cast<int>(value.size()) < width) {
                 const char c = alphabet[rng() % sizeof alphabet];
-                for (int run = 1 + static_cast<int>(rng() % (rng() % 2 ? 24 : 3)); run > 0 && k < width; --run, ++k)
-                    file.push_back(static_cast<unsigned char>(c));
+                for (int run = 1 + static_cast<int>(rng() % (rng() % 2 ? 24 : 3));
+                     run > 0 && static_cast<int>(value.size()) < width; --run)
+                    value += c;
             }
-        }
-        file.push_back(0x1A);
+        const std::vector<unsigned char> file = vorpix::test::text_table(width, values);
         ESRIDBASEStr dbf{};
         ASSERT_EQ(esri_decode_dbase_file_sized(&dbf, file.data(), static_cast<long>(file.size())), 0) << width;
         const auto [vector, portable] = on_both_paths([&] { return fields_of(dbf); });

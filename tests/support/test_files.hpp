@@ -144,6 +144,15 @@ inline std::vector<std::string> lines_of(const std::string &text) {
 }
 
 inline std::string python_command() { return VORPIX_PYTHON; }
+inline std::string esri_fixture(const std::string &name) { return fixture_path("esri/" + name); }
+
+// Whether a program is on the path, and whether Python imports a module.
+inline bool have_program(const std::string &name) {
+    return run_command("command -v " + name + " >/dev/null").status == 0;
+}
+inline bool have_python_module(const std::string &module) {
+    return run_command(python_command() + " -c 'import " + module + "' 2>/dev/null").status == 0;
+}
 #ifdef VORPIX_TOOL
 inline std::string tool_command() { return VORPIX_TOOL; }
 #endif
