@@ -1,6 +1,7 @@
 // The feature layer's shapefile reader through its own interface: records
 // found through the .shx and by number, columns, tables alone, errors as
 // data, and the typed values that the library decodes.
+#include "byte_writer.hpp"
 #include "test_files.hpp"
 
 #include "vorpix/features.hpp"
@@ -26,7 +27,7 @@ using vorpix::features::ValueType;
 
 namespace {
 
-std::string esri(const std::string &name) { return vorpix::test::fixture_path("esri/" + name); }
+const auto esri = vorpix::test::esri_fixture;
 
 std::vector<Feature> all(ShapefileReader &reader) {
     std::vector<Feature> out;
@@ -121,6 +122,47 @@ TEST(ShapefileReader, ATableAloneGivesRowsWithoutGeometry) {
     boxed.box = vorpix::features::Box{-180, 180, -90, 90};
     ShapefileReader none(esri("cyrillic.dbf"), boxed);
     EXPECT_TRUE(all(none).empty());
+}
+
+// Records padded past what their shapes need (each gains eight bytes, its
+// content length and the .shx saying so) are found through the .shx, or
+// without it by their content lengths: the features of the file unpadded.
+TEST(ShapefileReader, PaddedRecordsReadAsTheUnpaddedFile) {
+    const vorpix::test::TempDir dir;
+    const auto shp = vorpix::test::read_file(esri("arc.shp"));
+    std::vector<unsigned char> out(shp.begin(), shp.begin() + 100), index(out);
+    const auto word = [&shp](size_t at) {
+        return std::uint32_t{shp[at]} << 24 | std::uint32_t{shp[at + 1]} << 16 | std::uint32_t{shp[at + 2]} << 8 |
+               shp[at + 3];
+    };
+    for (size_t at = 100; at < shp.size();) {
+        const std::uint32_t words = word(at + 4);
+        vorpix::test::put_be32(index, static_cast<std::uint32_t>(out.size() / 2));
+        vorpix::test::put_be32(index, words + 4);
+        vorpix::test::put_be32(out, word(at));
+        vorpix::test::put_be32(out, words + 4);
+        out.insert(out.end(), shp.begin() + static_cast<long>(at + 8),
+                   shp.begin() + static_cast<long>(at + 8 + 2 * words));
+        out.insert(out.end(), 8, 0);
+        at += 8 + 2 * words;
+    }
+    vorpix::test::set_word(out, 24, out.size() / 2, 4, true);
+    vorpix::test::set_word(index, 24, index.size() / 2, 4, true);
+    vorpix::test::write_file(dir.file("padded.shp"), out.data(), out.size());
+    vorpix::test::write_file(dir.file("padded.shx"), index.data(), index.size());
+    ShapefileReader plain(esri("arc.shp"));
+    const std::vector<Feature> expected = all(plain);
+    ASSERT_EQ(expected.size(), 2u);
+    for (const bool with_index : {true, false}) {
+        if (!with_index) std::filesystem::remove(dir.file("padded.shx"));
+        ShapefileReader padded(dir.file("padded.shp"));
+        const std::vector<Feature> got = all(padded);
+        ASSERT_EQ(got.size(), expected.size()) << with_index;
+        for (size_t i = 0; i < got.size(); ++i) {
+            EXPECT_EQ(got[i].geometry.x, expected[i].geometry.x) << with_index;
+            EXPECT_EQ(got[i].geometry.y, expected[i].geometry.y) << with_index;
+        }
+    }
 }
 
 // Failures name the file, the place and the reason apart, and say what kind

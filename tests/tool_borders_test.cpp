@@ -5,8 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
-#include <sstream>
 #include <string>
 
 using namespace vorpix::test;
@@ -32,19 +30,6 @@ public:
 private:
     TempDir dir_;
 };
-
-// Every position of a GeoJSON file, one "lon lat" line each, by Python's json.
-std::string positions(const std::string &path) {
-    const auto r = run_command(python_command() +
-                               " -c \"import json\n"
-                               "def walk(c):\n"
-                               "    if isinstance(c[0], (int, float)): print(c[0], c[1])\n"
-                               "    else: [walk(x) for x in c]\n"
-                               "[walk(f['geometry']['coordinates']) for f in json.load(open('" +
-                               path + "'))['features']]\"");
-    EXPECT_EQ(r.status, 0);
-    return r.output;
-}
 
 size_t features(const std::string &geojson) { return count_of(geojson, "\"type\":\"Feature\""); }
 
@@ -93,10 +78,10 @@ TEST(BordersTool, WritesGeoJsonAndSvgAndRefusesInOneLine) {
                             "positive\n");
 }
 
-// The bundled files, the whole world and a box across the seam, pass the
-// strict check, with each feature's kind and type; across the seam the lines
-// are clipped to the box and cut at the antimeridian.
-TEST(BordersGeoJson, BundledFilesPassTheStrictCheckAndAreCutAtTheSeam) {
+// The bundled files, the whole world and boxes across the seam, pass the
+// strict check, with each feature's kind and type. (Where the lines are cut
+// is the layer's, checked there.)
+TEST(BordersGeoJson, BundledFilesPassTheStrictCheck) {
     TempDir dir;
     const std::string borders = dir.file("borders.geojson"), rivers = dir.file("rivers.geojson");
     ASSERT_EQ(tool("borders --res c --box -180/180/-90/90 -o " + borders).status, 0);
@@ -108,26 +93,11 @@ TEST(BordersGeoJson, BundledFilesPassTheStrictCheckAndAreCutAtTheSeam) {
                                "f['properties']['type']) for p in ['" +
                                borders + "', '" + rivers + "'] for f in json.load(open(p))['features'])))\"");
     EXPECT_EQ(r.output, "[('border', 'p'), ('river', 'r')]\n");
-
     for (const char *kinds : {"p:7", "r:4095"}) {
         const std::string out = dir.file("seam.geojson");
         ASSERT_EQ(tool("borders --res l --kinds " + std::string(kinds) + " --box 160/200/-60/70 -o " + out).status, 0);
+        EXPECT_GT(count_of(read_text(out), "\"type\":\"Feature\""), 10u) << kinds;
         EXPECT_EQ(rfc7946_problems(out), "") << kinds;
-        std::istringstream lines(positions(out));
-        double lon, lat;
-        int east_of_seam = 0, at_seam = 0, count = 0;
-        while (lines >> lon >> lat) {
-            ++count;
-            EXPECT_TRUE((lon >= 160 && lon <= 180) || (lon >= -180 && lon <= -160)) << lon << " " << lat;
-            EXPECT_TRUE(lat >= -60 && lat <= 70) << lon << " " << lat;
-            east_of_seam += lon < 0;
-            at_seam += std::fabs(lon) == 180;
-        }
-        EXPECT_GT(count, 10) << kinds;
-        EXPECT_GT(east_of_seam, 0) << kinds;
-        if (std::string(kinds) == "p:7") {
-            EXPECT_GT(at_seam, 1) << "no border cut at 180";
-        }
     }
 }
 
