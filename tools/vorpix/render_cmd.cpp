@@ -22,9 +22,63 @@ Box as_box(const geo::Frame &f) { return {f.west, f.east, f.south, f.north}; }
 
 }  // namespace
 
-Picture::Picture(const Box &b, int w) : box(as_box(geo::frame_of(b))), width(std::max(16, w)) {
-    const double span_lon = std::max(box.east - box.west, 1e-9), span_lat = std::max(box.north - box.south, 1e-9);
-    const double h = std::max(16.0, std::round(width * span_lat / span_lon));
+namespace {
+
+// The pixels kept round a projected map for the labels at its edge.
+constexpr double margin = 36;
+// Edges longer than this, in degrees, are drawn through points this far
+// apart, so that lines that are straight in degrees curve as the
+// projection curves them.
+constexpr double densify_step = 0.5;
+
+// The points of a line in degrees, long edges cut into steps.
+void densified(const geo::Point *points, size_t count, size_t start, size_t n, std::vector<double> &lon,
+               std::vector<double> &lat) {
+    lon.clear();
+    lat.clear();
+    for (size_t k = 0; k < count; ++k) {
+        const geo::Point &p = points[(start + k) % n];
+        if (k > 0) {
+            const geo::Point &q = points[(start + k - 1) % n];
+            const double steps = std::ceil(std::max(std::fabs(p.lon - q.lon), std::fabs(p.lat - q.lat)) / densify_step);
+            for (double i = 1; i < steps && steps < 1e6; ++i) {
+                lon.push_back(q.lon + (p.lon - q.lon) * (i / steps));
+                lat.push_back(q.lat + (p.lat - q.lat) * (i / steps));
+            }
+        }
+        lon.push_back(p.lon);
+        lat.push_back(p.lat);
+    }
+}
+
+// The frame's edge, counter-clockwise from its south-west corner.
+Ring frame_edge(const Box &b) { return {{b.west, b.south}, {b.east, b.south}, {b.east, b.north}, {b.west, b.north}}; }
+
+}  // namespace
+
+Picture::Picture(const Box &b, int w, const features::MapProjection &proj)
+    : box(as_box(geo::frame_of(b))), width(std::max(16, w)), projection(proj) {
+    double h = 0;
+    if (projection.plain()) {
+        const double span_lon = std::max(box.east - box.west, 1e-9), span_lat = std::max(box.north - box.south, 1e-9);
+        h = std::max(16.0, std::round(width * span_lat / span_lon));
+    } else {
+        // The map's extent is that of its edge.
+        const Ring edge = frame_edge(box);
+        std::vector<double> lon, lat;
+        densified(edge.data(), edge.size() + 1, 0, edge.size(), lon, lat);
+        projection.forward(lon.data(), lat.data(), lon.size());
+        double x0 = INFINITY, x1 = -INFINITY, y0 = INFINITY, y1 = -INFINITY;
+        for (size_t i = 0; i < lon.size(); ++i) {
+            if (!std::isfinite(lon[i]) || !std::isfinite(lat[i])) continue;
+            x0 = std::min(x0, lon[i]), x1 = std::max(x1, lon[i]), y0 = std::min(y0, lat[i]), y1 = std::max(y1, lat[i]);
+        }
+        if (!(x1 > x0) || !(y1 > y0)) throw UsageError("the box is too small to draw in " + projection.name());
+        scale = (width - 2 * margin) / (x1 - x0);
+        h = std::round((y1 - y0) * scale + 2 * margin);
+        left = x0 - margin / scale;
+        top = y1 + margin / scale;
+    }
     if (!(h * width <= max_pixels))
         throw UsageError("the box and width make a picture of " + std::to_string(width) + " x " +
                          (h < 1e15 ? std::to_string(static_cast<long long>(h)) : std::string("too many")) +
@@ -34,6 +88,15 @@ Picture::Picture(const Box &b, int w) : box(as_box(geo::frame_of(b))), width(std
 
 double Picture::x(double lon) const { return (lon - box.west) / (box.east - box.west) * width; }
 double Picture::y(double lat) const { return (box.north - lat) / (box.north - box.south) * height; }
+
+void Picture::pixels_of(std::vector<double> &lon, std::vector<double> &lat) const {
+    if (projection.plain()) {
+        for (size_t i = 0; i < lon.size(); ++i) lon[i] = x(lon[i]), lat[i] = y(lat[i]);
+        return;
+    }
+    projection.forward(lon.data(), lat.data(), lon.size());
+    for (size_t i = 0; i < lon.size(); ++i) lon[i] = (lon[i] - left) * scale, lat[i] = (top - lat[i]) * scale;
+}
 
 namespace {
 
@@ -88,11 +151,26 @@ constexpr double fill_tolerance = 0.3, line_tolerance = 0.5;
 // A shoreline smaller than this across and down is drawn as a dot of its colour.
 constexpr double dot_size = 1.5;
 
-// The points ring[(start + k) % size] for k below count, in pixels.
+// The points ring[(start + k) % size] for k below count, in pixels; in a
+// projection, long edges are drawn through points between their ends.
 PixelPath to_pixels(const Picture &pic, const Ring &ring, size_t start, size_t count, double tolerance) {
     PixelPath out;
-    out.reserve(count);
     const size_t n = ring.size();
+    if (n == 0) return out;
+    if (pic.projected()) {
+        thread_local std::vector<double> lon, lat;
+        densified(ring.data(), count, start, n, lon, lat);
+        pic.pixels_of(lon, lat);
+        out.reserve(lon.size());
+        for (size_t k = 0; k < lon.size(); ++k) {
+            if (!out.empty() && k + 1 < lon.size() &&
+                std::fabs(lon[k] - out.back().first) + std::fabs(lat[k] - out.back().second) < tolerance)
+                continue;
+            out.emplace_back(lon[k], lat[k]);
+        }
+        return out;
+    }
+    out.reserve(count);
     for (size_t k = 0; k < count; ++k) {
         const geo::Point &p = ring[(start + k) % n];
         const double x = pic.x(p.lon), y = pic.y(p.lat);
@@ -104,8 +182,10 @@ PixelPath to_pixels(const Picture &pic, const Ring &ring, size_t start, size_t c
     return out;
 }
 
-PixelPath to_pixels(const Picture &pic, const Ring &ring, double tolerance) {
-    return to_pixels(pic, ring, 0, ring.size(), tolerance);
+// A line's points in pixels, or a ring's: in a projection with the points
+// of its closing edge too, which may curve.
+PixelPath to_pixels(const Picture &pic, const Ring &ring, bool closed, double tolerance) {
+    return to_pixels(pic, ring, 0, ring.size() + (closed && pic.projected() && !ring.empty() ? 1 : 0), tolerance);
 }
 
 bool is_dot(const PixelPath &path) {
@@ -161,13 +241,13 @@ void draw_run(const Picture &pic, std::vector<Op>::const_iterator first, std::ve
     std::vector<PixelPath> paths;
     if (op.kind == Op::Stroke) {
         for (auto it = first; it != last; ++it)
-            for (const auto &line : it->rings) paths.push_back(to_pixels(pic, line, line_tolerance));
+            for (const auto &line : it->rings) paths.push_back(to_pixels(pic, line, false, line_tolerance));
         canvas.path(paths, false, {0, op.colour, op.width, op.dash});
         return;
     }
     const PathStyle style = fill_style(op);
     for (auto it = first; it != last; ++it)
-        for (const auto &ring : it->rings) paths.push_back(to_pixels(pic, ring, fill_tolerance));
+        for (const auto &ring : it->rings) paths.push_back(to_pixels(pic, ring, true, fill_tolerance));
     canvas.path(paths, true, {style.fill, 0, 0, 0});
     paths.clear();
     std::vector<PixelPath> dots;
@@ -206,12 +286,13 @@ void frame_ops(Picture &pic) {
     pic.ops = std::move(framed);
 }
 
-double graticule_step(const Box &box) {
-    const double span = std::max(box.east - box.west, box.north - box.south);
+double graticule_step(double span) {
     for (double step : {0.1, 0.2, 0.25, 0.5, 1.0, 2.0, 5.0, 10.0, 15.0, 30.0})
         if (span / step <= 12) return step;
     return 60;
 }
+
+double graticule_step(const Box &box) { return graticule_step(std::max(box.east - box.west, box.north - box.south)); }
 
 // The multiples of step from low to high.
 std::vector<double> multiples(double low, double high, double step) {
@@ -267,6 +348,105 @@ void draw_graticule(const Picture &pic, Canvas &canvas) {
     style.anchor = Anchor::Start;
     for (const double lat : lats)
         if (latitude_label_shown(pic, lat)) canvas.text(4, pic.y(lat) + 4, latitude_label(lat), style);
+}
+
+std::pair<double, double> pixel_of(const Picture &pic, double lon, double lat) {
+    std::vector<double> x{lon}, y{lat};
+    pic.pixels_of(x, y);
+    return {x[0], y[0]};
+}
+
+double distance(const std::pair<double, double> &a, const std::pair<double, double> &b) {
+    return std::hypot(a.first - b.first, a.second - b.second);
+}
+
+// Whether the frame's west and east edges fall on one line of the map (a
+// polar map's seam), so that neither is an edge of the map.
+bool seamed(const Picture &pic) {
+    const Box &b = pic.box;
+    for (const double lat : {b.south, (b.south + b.north) / 2, b.north})
+        if (distance(pixel_of(pic, b.west, lat), pixel_of(pic, b.east, lat)) >= 1) return false;
+    return true;
+}
+
+// The edge of a projected map, without its seam.
+void draw_map_edge(const Picture &pic, Canvas &canvas) {
+    const Box &b = pic.box;
+    std::vector<PixelPath> sides;
+    sides.push_back(to_pixels(pic, {{b.west, b.south}, {b.east, b.south}}, false, 0.3));
+    sides.push_back(to_pixels(pic, {{b.east, b.north}, {b.west, b.north}}, false, 0.3));
+    if (!seamed(pic)) {
+        sides.push_back(to_pixels(pic, {{b.east, b.south}, {b.east, b.north}}, false, 0.3));
+        sides.push_back(to_pixels(pic, {{b.west, b.north}, {b.west, b.south}}, false, 0.3));
+    }
+    canvas.path(sides, false, {0, 0xff606060u, 0.8, 0});
+}
+
+// The graticule of a projected map: meridians and parallels as the
+// projection curves them, meridians labelled round a polar map's rim or
+// below a world map, parallels beside its west edge or along a polar
+// map's lowest meridian.
+void draw_projected_graticule(const Picture &pic, Canvas &canvas) {
+    const Box &b = pic.box;
+    const double lon_step = graticule_step(b.east - b.west), lat_step = graticule_step(b.north - b.south);
+    const bool round = seamed(pic);
+    std::vector<double> lons = multiples(b.west, b.east, lon_step);
+    if (round && !lons.empty() && lons.back() - lons.front() >= 360 - 1e-9) lons.pop_back();  // one line at the seam
+    std::vector<double> lats;
+    for (const double lat : multiples(b.south, b.north, lat_step))
+        if (std::fabs(lat) < 90 - 1e-9) lats.push_back(lat);
+    std::vector<PixelPath> lines;
+    for (const double lon : lons) lines.push_back(to_pixels(pic, {{lon, b.south}, {lon, b.north}}, false, 0.5));
+    for (const double lat : lats) lines.push_back(to_pixels(pic, {{b.west, lat}, {b.east, lat}}, false, 0.5));
+    canvas.path(lines, false, {0, graticule_colour, 0.6, 0});
+
+    TextStyle style;
+    style.size = 11;
+    style.colour = ink;
+    style.halo = halo;
+    const auto put = [&](std::pair<double, double> at, const std::string &label, Anchor anchor) {
+        style.anchor = anchor;
+        const double half = text_width(label, style) / 2 + 2;
+        const double x = anchor == Anchor::Middle ? std::clamp(at.first, half, pic.width - half) : at.first;
+        canvas.text(x, std::clamp(at.second, 12.0, pic.height - 4.0), label, style);
+    };
+    if (round) {
+        const bool south_pole = b.south <= -90 + 1e-9;
+        const double rim = south_pole ? b.north : b.south, pole = south_pole ? -90 : 90;
+        const auto centre = pixel_of(pic, 0, pole);
+        double lowest = b.west + lon_step / 2, lowest_y = -INFINITY;
+        for (const double lon : lons) {
+            const auto at = pixel_of(pic, lon, rim);
+            const double d = std::max(distance(at, centre), 1e-9);
+            const double dx = (at.first - centre.first) / d, dy = (at.second - centre.second) / d;
+            put({at.first + dx * 14, at.second + dy * 14 + 4}, longitude_label(lon), Anchor::Middle);
+            const auto between = pixel_of(pic, lon + lon_step / 2, rim);
+            if (between.second > lowest_y) lowest_y = between.second, lowest = lon + lon_step / 2;
+        }
+        for (const double lat : lats) {
+            if (std::fabs(lat - rim) < 1e-9) continue;
+            const auto at = pixel_of(pic, lowest, lat);
+            put({at.first + 3, at.second + 4}, latitude_label(lat), Anchor::Start);
+        }
+        return;
+    }
+    // Meridians are labelled below the map's south edge, or along the
+    // equator where that edge is too short for the labels (a world map whose
+    // poles are points or short lines).
+    double room = INFINITY;
+    for (size_t i = 1; i < lons.size(); ++i)
+        room = std::min(room, distance(pixel_of(pic, lons[i - 1], b.south), pixel_of(pic, lons[i], b.south)) -
+                                  text_width(longitude_label(lons[i]), style) - 4);
+    const bool on_equator = room < 0 && b.south < 0 && b.north > 0;
+    for (const double lon : lons) {
+        const auto at = pixel_of(pic, lon, on_equator ? 0 : b.south);
+        put({at.first, at.second + 15}, longitude_label(lon), Anchor::Middle);
+    }
+    for (const double lat : lats) {
+        if (on_equator && lat == 0) continue;  // where the meridians are labelled
+        const auto at = pixel_of(pic, b.west, lat);
+        put({at.first - 5, at.second + 4}, latitude_label(lat), Anchor::End);
+    }
 }
 
 // A rectangle in pixels, x0 < x1 and y0 < y1.
@@ -349,7 +529,7 @@ std::vector<Covered> covered(const Picture &pic, const std::vector<Rect> &rects)
         if (op.kind == Op::Image) return;
         std::fill(op_area.begin(), op_area.end(), 0.0);
         for (const Ring &ring : op.rings) {
-            const PixelPath path = to_pixels(pic, ring, 0);
+            const PixelPath path = to_pixels(pic, ring, op.kind == Op::Fill, 0);
             const Rect box = bounds(path);
             for (size_t k = 0; k < rects.size(); ++k) {
                 if (!box.meets(rects[k])) continue;
@@ -419,7 +599,7 @@ LegendSpot place_legend(const Picture &pic, bool graticule, LegendPlace wanted) 
     for (const auto &e : pic.legend) widest = std::max(widest, entry_width(e));
     const double w = legend_pad + widest + legend_pad, h = legend_pad + legend_row * pic.legend.size() + legend_pad / 2;
     double left = 10, bottom = 10;
-    if (graticule) {
+    if (graticule && !pic.projected()) {
         TextStyle label;
         label.size = 11;
         for (const double lat : multiples(pic.box.south, pic.box.north, graticule_step(pic.box)))
@@ -507,11 +687,17 @@ LegendPlace parse_legend_place(const std::string &word) {
 
 int run_render(int argc, char **argv) {
     Args args(argc, argv,
-              {"box", "res", "line-res", "shapes", "texture", "width", "o", "kinds", "antarctica", "legend"});
+              {"box", "proj", "res", "line-res", "shapes", "texture", "width", "o", "kinds", "antarctica", "legend"});
     args.allow_flags({"png", "svg", "borders", "rivers", "no-coast", "no-graticule"});
     if (!args.positional().empty()) throw UsageError("unexpected argument \"" + args.positional()[0] + "\"");
     RenderRequest request;
-    request.box = parse_box(args.get("box", "-180/180/-90/90"));
+    try {
+        if (args.has("proj")) request.projection = features::MapProjection(args.get("proj"));
+        request.box = request.projection.checked_box(args.has("box") ? parse_box(args.get("box"))
+                                                                     : request.projection.default_box());
+    } catch (const features::Error &e) {
+        throw UsageError(e.what());
+    }
     const long width = args.integer("width", 1200);
     if (width < 16 || width > 20000) throw UsageError("--width wants 16 to 20000 pixels");
     request.width = static_cast<int>(width);
@@ -526,6 +712,9 @@ int run_render(int argc, char **argv) {
     request.graticule = !args.flag("no-graticule");
     request.shapes = args.get("shapes");
     request.texture = args.get("texture");
+    if (!request.texture.empty() && !request.projection.plain())
+        throw UsageError("a texture is drawn on the plain longitude-latitude grid only, not in --proj " +
+                         request.projection.name());
     request.legend = parse_legend_place(args.get("legend", "auto"));
     Progress progress;
     Output out(args.get("o"));
@@ -538,7 +727,7 @@ int run_render(int argc, char **argv) {
 }  // namespace
 
 Picture compose(const RenderRequest &request, Progress &progress) {
-    Picture pic(request.box, request.width);
+    Picture pic(request.box, request.width, request.projection);
     if (!request.coast) pic.background = paper;
     if (!request.texture.empty()) add_texture_layer(pic, request.texture, progress);
     if (request.coast) add_coast_layer(pic, request.res, request.kinds, request.antarctica, progress);
@@ -555,7 +744,13 @@ std::string draw(const Picture &pic, bool graticule, bool png, LegendPlace legen
     const int height = pic.height + static_cast<int>(spot.strip);
     auto canvas = png ? png_canvas(pic.width, height, sink) : svg_canvas(pic.width, height, sink);
     const double w = pic.width, h = pic.height;
-    canvas->path({{{0, 0}, {w, 0}, {w, h}, {0, h}}}, true, {pic.background, 0, 0, 0});
+    if (pic.projected()) {
+        // Beyond the map's edge lies the page.
+        canvas->path({{{0, 0}, {w, 0}, {w, h}, {0, h}}}, true, {0xffffffffu, 0, 0, 0});
+        canvas->path({to_pixels(pic, frame_edge(pic.box), true, 0.3)}, true, {pic.background, 0, 0, 0});
+    } else {
+        canvas->path({{{0, 0}, {w, 0}, {w, h}, {0, h}}}, true, {pic.background, 0, 0, 0});
+    }
     for (auto first = pic.ops.cbegin(); first != pic.ops.cend();) {
         auto last = first + 1;
         if (first->kind != Op::Image)
@@ -581,7 +776,8 @@ std::string draw(const Picture &pic, bool graticule, bool png, LegendPlace legen
         });
         flush();
     }
-    if (graticule) draw_graticule(pic, *canvas);
+    if (graticule) (pic.projected() ? draw_projected_graticule : draw_graticule)(pic, *canvas);
+    if (pic.projected()) draw_map_edge(pic, *canvas);
     draw_legend(pic, spot, *canvas);
     return canvas->finish();
 }
@@ -593,7 +789,8 @@ std::string render_map(const RenderRequest &request, bool png, Progress &progres
 }
 
 const Command render_command{"render", "one map picture of a box from every layer, as SVG or PNG",
-                             "usage: vorpix render [--box W/E/S/N] [--res RES] [--line-res RES] [--kinds KINDS]\n"
+                             "usage: vorpix render [--box W/E/S/N] [--proj NAME] [--res RES] [--line-res RES]\n"
+                             "                     [--kinds KINDS]\n"
                              "                     [--antarctica OUTLINE]\n"
                              "                     [--borders] [--rivers]\n"
                              "                     [--shapes FILE.shp] [--texture FILE.dds] [--width PIXELS]\n"
@@ -607,6 +804,14 @@ const Command render_command{"render", "one map picture of a box from every laye
                              "borders, the shapes of a shapefile, then a graticule labelled in degrees\n"
                              "east and west of Greenwich and a legend naming every layer. The SVG and\n"
                              "the PNG show the same picture and words.\n"
+                             "  --proj NAME    the map's projection (PROJ does the arithmetic): lonlat (the\n"
+                             "                 default, the plain grid), south-polar[/LAT] and\n"
+                             "                 north-polar[/LAT] (stereographic out to LAT, default 50),\n"
+                             "                 laea/LON/LAT (Lambert azimuthal equal-area), mollweide[/LON],\n"
+                             "                 robinson[/LON], equal-earth[/LON], mercator[/LON] (world maps\n"
+                             "                 centred on LON, cut half a turn from it) or utm/ZONE[s]; each\n"
+                             "                 has its own default box, and fills close along the pole or\n"
+                             "                 the map's edge\n"
                              "  --res RES      resolution of shorelines, borders and rivers (c l i h f);\n"
                              "                 default l\n"
                              "  --line-res RES resolution of borders and rivers alone; default that of --res\n"

@@ -8,6 +8,7 @@
 #include "vorpix/clip.hpp"
 #include "vorpix/geojson_writer.hpp"
 #include "vorpix/map_readers.hpp"
+#include "vorpix/projection.hpp"
 
 #include <cstdint>
 #include <functional>
@@ -49,19 +50,29 @@ struct LegendEntry {
 inline constexpr long long max_pixels = 50'000'000;
 
 // The map's frame is its box as given, east of west: a box from 160 to 200
-// runs on across 180, and every layer is moved by whole turns into it.
+// runs on across 180, and every layer is moved by whole turns into it. In a
+// projection, the frame is drawn as the projection shows it: its edge (an
+// ellipse, a circle) bounds the map, and a margin round it holds labels.
 struct Picture {
-    // box is taken as a frame (see geo::frame_of). A picture of more than
-    // max_pixels is a usage error.
-    Picture(const Box &box, int width);
+    // box is taken as a frame (see geo::frame_of), checked against the
+    // projection. A picture of more than max_pixels is a usage error.
+    Picture(const Box &box, int width, const features::MapProjection &projection = {});
+    // Pixels of a longitude and a latitude on the plain grid.
     double x(double lon) const;
     double y(double lat) const;
+    // Points in degrees to pixels, in place, in the picture's projection.
+    void pixels_of(std::vector<double> &lon, std::vector<double> &lat) const;
+    bool projected() const { return !projection.plain(); }
     // A fill's or a line's legend entry, in the look its ops are drawn with.
     void add_legend(const std::string &label, std::uint32_t colour, bool line);
     void add_legend(const std::string &label, const PathStyle &style, bool line);
 
     Box box;
     int width, height;
+    features::MapProjection projection;
+    // Projected maps: the projection's x and y of the picture's top-left
+    // corner, and pixels per projected unit.
+    double left = 0, top = 0, scale = 1;
     std::uint32_t background = 0xffc6dcefu;  // sea
     std::vector<Op> ops;
     // Layers whose ops are made afresh from their source at each visit rather
@@ -129,6 +140,7 @@ enum class LegendPlace { Auto, None, TopRight, TopLeft, BottomRight, BottomLeft,
 
 struct RenderRequest {
     Box box{-180, 180, -90, 90};
+    features::MapProjection projection;  // the plain grid unless named
     int width = 1200;
     std::string res = "l", kinds = "f:0";
     features::AntarcticOutline antarctica = features::AntarcticOutline::IceFront;

@@ -1,0 +1,63 @@
+// "vorpix render --proj": maps in the projections atlases use, their land
+// checked against another route (tests/support/projected_fills.py: GEOS
+// clips, pyproj projects, Pillow fills), and the projections and boxes that
+// cannot be drawn refused in one line.
+#include "geojson_checks.hpp"
+#include "test_files.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <string>
+
+using namespace vorpix::test;
+
+namespace {
+
+class ProjectedMap : public testing::TestWithParam<const char *> {};
+
+TEST_P(ProjectedMap, LandAgreesWithGeosPyprojAndPillow) {
+    const auto r = run_command(support_script("projected_fills.py") + " " + tool_command() + " " + VORPIX_SOURCE_DIR +
+                               "/maps/vorpix/gshhs_c.b " + GetParam() + " 400 2>&1");
+    EXPECT_EQ(r.status, 0) << r.output;
+}
+
+// Antarctica closes along the pole in the polar maps and along the map's
+// lower edge in the world maps; the world maps are cut half a turn from
+// their centre, which mollweide/150 puts in the Weddell Sea.
+INSTANTIATE_TEST_SUITE_P(Projections, ProjectedMap,
+                         testing::Values("south-polar", "north-polar/40", "laea/10/52", "mollweide/150", "robinson",
+                                         "equal-earth", "mercator", "utm/32"),
+                         [](const testing::TestParamInfo<const char *> &info) {
+                             std::string name;
+                             for (const char *c = info.param; *c; ++c)
+                                 name += std::isalnum(static_cast<unsigned char>(*c)) ? *c : '_';
+                             return name;
+                         });
+
+TEST(RenderProjections, WhatCannotBeDrawnIsAUsageError) {
+    const struct {
+        const char *arguments, *message;
+    } cases[] = {
+        {"--proj gnomonic", "--proj gnomonic: no such projection; known are lonlat, south-polar[/LAT]"},
+        {"--proj mollweide/east", "--proj mollweide/east: \"east\" is not a number of degrees"},
+        {"--proj utm/61", "--proj utm/61: a UTM zone is a number from 1 to 60, then n or s"},
+        {"--proj laea/10", "--proj laea/10: laea takes 2 parameters after slashes"},
+        {"--proj south-polar/90", "--proj south-polar/90: a polar map reaches out to a latitude below 89.5"},
+        {"--proj mercator --box -10/10/-89/0", "a Mercator map reaches 85 degrees north and south at most"},
+        {"--proj south-polar --box -180/180/-90/70", "a south-polar map reaches north to 60 degrees at most"},
+        {"--proj mollweide --box 170/200/-10/10",
+         "the box runs across the meridian opposite the map's centre; centre the projection in it (for example "
+         "mollweide/185)"},
+        {"--proj laea/0/0 --box -180/180/-90/90", "the box holds the point opposite the map's centre"},
+        {"--proj robinson --texture x.dds", "a texture is drawn on the plain longitude-latitude grid only"},
+    };
+    for (const auto &c : cases) {
+        const auto r = run_command(tool_command() + " render " + c.arguments + " -o /dev/null 2>&1");
+        EXPECT_EQ(r.status, 2) << c.arguments;
+        EXPECT_EQ(r.output.rfind(std::string("vorpix render: ") + c.message, 0), 0u) << c.arguments << "\n" << r.output;
+        EXPECT_EQ(count_of(r.output, "\n"), 1u) << r.output;
+    }
+}
+
+}  // namespace
