@@ -1,6 +1,7 @@
 #!/bin/sh
-# Writes the README's pictures, docs/world.png and docs/tour.png, with the
-# commands its tour shows, from the map files in this tree.
+# Writes the README's pictures, docs/world.png, docs/tour.png,
+# docs/antarctica.png and docs/equal-earth.png, with the commands its tour
+# shows, from the map files in this tree.
 #   scripts/make-readme-pictures.sh [TOOL]
 # TOOL is the vorpix program to run; without it the tool is built first, as
 # scripts/run-sample.sh builds it (build/vorpix).
@@ -21,3 +22,5 @@ run() { echo "+ vorpix $*" >&2; "$tool" "$@"; }
 run render --borders --png -o docs/world.png
 run render --box -90/-70/30/40 --res i --line-res l --borders --rivers \
     --shapes tests/fixtures/esri/nc.shp --width 900 --png -o docs/tour.png
+run render --proj south-polar/60 --res i --antarctica both --width 900 -o docs/antarctica.png
+run render --proj equal-earth --borders --width 1200 -o docs/equal-earth.png

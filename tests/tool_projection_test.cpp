@@ -35,6 +35,24 @@ INSTANTIATE_TEST_SUITE_P(Projections, ProjectedMap,
                              return name;
                          });
 
+// Antarctica drawn to its ice front with the grounding line over it: the
+// line is the grounding line's own, not the coast again.
+TEST(RenderProjections, BothAntarcticOutlinesOnOneMap) {
+    const auto svg = [](const char *outline) {
+        return run_command(tool_command() + " render --proj south-polar --res c --antarctica " + outline +
+                           " --no-graticule -o - --svg 2>&1");
+    };
+    const auto both = svg("both"), ice_front = svg("ice-front");
+    ASSERT_EQ(both.status, 0) << both.output;
+    EXPECT_EQ(count_of(both.output, ">grounding line</text>"), 1u);
+    EXPECT_EQ(count_of(ice_front.output, "grounding line"), 0u);
+    // Without the grounding line, the two maps are the same.
+    const size_t line = both.output.find("stroke=\"#2f5d8c\"");
+    ASSERT_NE(line, std::string::npos);
+    EXPECT_EQ(both.output.substr(0, both.output.rfind("<path", line)),
+              ice_front.output.substr(0, both.output.rfind("<path", line)));
+}
+
 TEST(RenderProjections, WhatCannotBeDrawnIsAUsageError) {
     const struct {
         const char *arguments, *message;

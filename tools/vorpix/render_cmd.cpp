@@ -705,7 +705,9 @@ int run_render(int argc, char **argv) {
     if (args.has("line-res")) request.line_res = parse_resolution(args.get("line-res"), "--line-res");
     request.kinds = args.get("kinds", "f:0");
     check_kinds(request.kinds, KindSet::Shorelines);
-    request.antarctica = parse_antarctica(args.get("antarctica", "ice-front"));
+    const std::string outline = args.get("antarctica", "ice-front");
+    request.grounding_line = outline == "both";
+    request.antarctica = parse_antarctica(request.grounding_line ? "ice-front" : outline);
     request.coast = !args.flag("no-coast");
     request.borders = args.flag("borders");
     request.rivers = args.flag("rivers");
@@ -731,6 +733,7 @@ Picture compose(const RenderRequest &request, Progress &progress) {
     if (!request.coast) pic.background = paper;
     if (!request.texture.empty()) add_texture_layer(pic, request.texture, progress);
     if (request.coast) add_coast_layer(pic, request.res, request.kinds, request.antarctica, progress);
+    if (request.coast && request.grounding_line) add_grounding_line(pic, request.res, progress);
     const std::string &line_res = request.line_res.empty() ? request.res : request.line_res;
     if (request.rivers) add_line_layer(pic, true, request.river_kinds, line_res, progress);
     if (request.borders) add_line_layer(pic, false, request.border_kinds, line_res, progress);
@@ -817,7 +820,8 @@ const Command render_command{"render", "one map picture of a box from every laye
                              "  --line-res RES resolution of borders and rivers alone; default that of --res\n"
                              "  --kinds KINDS  the shoreline kinds, as for 'vorpix coast'; default f:0\n"
                              "  --antarctica OUTLINE\n"
-                             "                 ice-front (default, with the ice shelves) or grounding-line\n"
+                             "                 ice-front (default, with the ice shelves), grounding-line, or\n"
+                             "                 both: the ice front filled, the grounding line drawn over it\n"
                              "  --width PIXELS the picture's width; its height follows the box; default 1200;\n"
                              "                 a picture holds at most 50000000 pixels\n"
                              "  --legend PLACE where the legend goes: auto (the default) puts it in a corner\n"

@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <map>
+#include <set>
 
 namespace vorpix::cli {
 
@@ -95,6 +96,34 @@ void add_coast_layer(Picture &pic, const std::string &res, const std::string &ki
         }
         add_runs(feature.geometry, fill, pic.ops.back().rings);
     }
+}
+
+void add_grounding_line(Picture &pic, const std::string &res, Progress &progress) {
+    progress.say("grounding line");
+    // Its polygons are those that the grounding-line outline takes as land
+    // and the ice front does not: the ice shelves' inner edge and the
+    // islands within the ice.
+    std::set<std::int64_t> ice_front;
+    features::Feature feature;
+    {
+        features::ShorelineOptions options = shoreline_options(res, "f:1", pic.box,
+                                                               features::AntarcticOutline::IceFront);
+        options.rfc7946 = false;
+        features::ShorelineReader reader(std::move(options));
+        while (reader.next(feature)) ice_front.insert(feature.id);
+    }
+    features::ShorelineOptions options = shoreline_options(res, "c:1", pic.box,
+                                                           features::AntarcticOutline::GroundingLine);
+    options.rfc7946 = false;
+    features::ShorelineReader reader(std::move(options));
+    constexpr std::uint32_t colour = 0xff2f5d8cu;
+    Op op{Op::Stroke, {}, colour, 0.9, {}, 0, 0, ""};
+    op.framed = true;
+    while (reader.next(feature))
+        if (!ice_front.count(feature.id)) add_runs(feature.geometry, false, op.rings);
+    if (op.rings.empty()) return;
+    pic.ops.push_back(std::move(op));
+    pic.add_legend("grounding line", {0, colour, 0.9, 0}, true);
 }
 
 namespace {

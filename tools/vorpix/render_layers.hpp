@@ -128,6 +128,8 @@ long write_geojson(Reader &reader, const std::vector<features::Field> &fields, O
 
 void add_coast_layer(Picture &pic, const std::string &res, const std::string &kinds,
                      features::AntarcticOutline antarctica, Progress &progress);
+// Antarctica's grounding line as a line, over a coast drawn to the ice front.
+void add_grounding_line(Picture &pic, const std::string &res, Progress &progress);
 // kinds: words p:LEVELS (borders) or r:LEVELS (rivers), as gmtmap_select reads them.
 void add_line_layer(Picture &pic, bool rivers, const std::string &kinds, const std::string &res, Progress &progress);
 void add_shape_layer(Picture &pic, const std::string &shapefile, Progress &progress);
@@ -144,7 +146,8 @@ struct RenderRequest {
     int width = 1200;
     std::string res = "l", kinds = "f:0";
     features::AntarcticOutline antarctica = features::AntarcticOutline::IceFront;
-    std::string line_res;  // borders and rivers, when not those of res
+    bool grounding_line = false;  // drawn as a line too, over the ice front
+    std::string line_res;         // borders and rivers, when not those of res
     std::string border_kinds = "p:7", river_kinds = "r:4095";
     bool coast = true, borders = false, rivers = false, graticule = true;
     std::string shapes, texture;  // files, or empty
