@@ -44,12 +44,14 @@ const DDSStrdefs *registered(int str_type) {
     return dds_strdefs_index[str_type];
 }
 
+char *unknown_name() { return const_cast<char *>("Unknown"); }
+
 template <size_t N>
 char *code_name(const Codedef (&table)[N], int code) {
     const auto wanted = static_cast<std::uint64_t>(static_cast<std::int64_t>(code));
     for (const auto &row : table)
         if (row.code == wanted) return const_cast<char *>(row.str);
-    return const_cast<char *>("Unknown");
+    return unknown_name();
 }
 
 template <size_t N>
@@ -263,12 +265,22 @@ int dds_strdefs_init(void) {
     });
 }
 
-char *dds_get_type(int dds_type) { return code_name(DDS_Codedef, dds_type); }
-char *dds_get_word_type(int dds_type) { return code_name(DDSTYPE_Codedef, dds_type); }
+char *dds_get_type(int dds_type) {
+    return vorpix::guarded("dds_get_type", unknown_name(), [&] { return code_name(DDS_Codedef, dds_type); });
+}
+char *dds_get_word_type(int dds_type) {
+    return vorpix::guarded("dds_get_word_type", unknown_name(), [&] { return code_name(DDSTYPE_Codedef, dds_type); });
+}
 
-void dds_get_dds_bitmap(int dds_type, char *bitmap) { flag_names(DDSDBITMAP_Codedef, dds_type, bitmap); }
-void dds_get_pixelformat_bitmap(int dds_type, char *bitmap) { flag_names(DDPFBITMAP_Codedef, dds_type, bitmap); }
-void dds_get_ddscaps_bitmap(int dds_type, char *bitmap) { flag_names(DDSCAPSBITMAP_Codedef, dds_type, bitmap); }
+void dds_get_dds_bitmap(int dds_type, char *bitmap) {
+    vorpix::guarded("dds_get_dds_bitmap", [&] { flag_names(DDSDBITMAP_Codedef, dds_type, bitmap); });
+}
+void dds_get_pixelformat_bitmap(int dds_type, char *bitmap) {
+    vorpix::guarded("dds_get_pixelformat_bitmap", [&] { flag_names(DDPFBITMAP_Codedef, dds_type, bitmap); });
+}
+void dds_get_ddscaps_bitmap(int dds_type, char *bitmap) {
+    vorpix::guarded("dds_get_ddscaps_bitmap", [&] { flag_names(DDSCAPSBITMAP_Codedef, dds_type, bitmap); });
+}
 
 int dds_unstuff_stream(int str_type, void **dstruc, unsigned char *stream0, unsigned char **stream) {
     return vorpix::guarded("dds_unstuff_stream", -1, [&] {
@@ -309,6 +321,8 @@ void dds_fprint_file(FILE *file, char *prefix, void *dstruc) {
     });
 }
 
-void dds_print_file(char *prefix, void *dstruc) { dds_fprint_file(stdout, prefix, dstruc); }
+void dds_print_file(char *prefix, void *dstruc) {
+    vorpix::guarded("dds_print_file", [&] { dds_fprint_file(stdout, prefix, dstruc); });
+}
 
 }  // extern "C"

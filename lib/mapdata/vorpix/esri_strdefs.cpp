@@ -796,9 +796,11 @@ int esri_strdefs_init(void) {
 }
 
 char *esri_get_shapetype(int shape_type) {
-    for (const Codedef &c : SHAPETYPE_Codedef)
-        if (c.code == shape_type) return const_cast<char *>(c.str);
-    return const_cast<char *>("Unknown");
+    return vorpix::guarded("esri_get_shapetype", const_cast<char *>("Unknown"), [&] {
+        for (const Codedef &c : SHAPETYPE_Codedef)
+            if (c.code == shape_type) return const_cast<char *>(c.str);
+        return const_cast<char *>("Unknown");
+    });
 }
 
 int esri_unstuff_stream(int str_type, void **estruc, unsigned char *stream0, unsigned char **stream) {
@@ -854,9 +856,11 @@ int esri_decode_shapefile_record_sized(ESRISHPRECStr *rec, const unsigned char *
 }
 
 void esri_release_shapefile_record(ESRISHPRECStr *rec) {
-    if (!rec) return;
-    vorpix::esri::release_shape(rec->shape_type, rec->record);
-    *rec = ESRISHPRECStr{};
+    vorpix::guarded("esri_release_shapefile_record", [&] {
+        if (!rec) return;
+        vorpix::esri::release_shape(rec->shape_type, rec->record);
+        *rec = ESRISHPRECStr{};
+    });
 }
 
 int esri_decode_dbase_header_sized(ESRIDBASEStr *dbf, const unsigned char *data, long size) {
@@ -866,7 +870,9 @@ int esri_decode_dbase_header_sized(ESRIDBASEStr *dbf, const unsigned char *data,
     });
 }
 
-void esri_release_dbase_file(ESRIDBASEStr *dbf) { vorpix::esri::release_dbase_file(dbf); }
+void esri_release_dbase_file(ESRIDBASEStr *dbf) {
+    vorpix::guarded("esri_release_dbase_file", [&] { vorpix::esri::release_dbase_file(dbf); });
+}
 
 int esri_get_dbase_values(const ESRIDBASEStr *dbf, const unsigned char *record, long size, ESRIDBASEVALUEStr *values,
                           int count) {
@@ -895,13 +901,18 @@ void esri_fprint_dbase_file(FILE *file, char *prefix, void *estruc) {
     });
 }
 
-void esri_print_shapefile(char *prefix, void *estruc) { esri_fprint_shapefile(stdout, prefix, estruc); }
-
-void esri_print_shapefile_record(char *prefix, void *estruc, int recno) {
-    esri_fprint_shapefile_record(stdout, prefix, estruc, recno);
+void esri_print_shapefile(char *prefix, void *estruc) {
+    vorpix::guarded("esri_print_shapefile", [&] { esri_fprint_shapefile(stdout, prefix, estruc); });
 }
 
-void esri_print_dbase_file(char *prefix, void *estruc) { esri_fprint_dbase_file(stdout, prefix, estruc); }
+void esri_print_shapefile_record(char *prefix, void *estruc, int recno) {
+    vorpix::guarded("esri_print_shapefile_record",
+                    [&] { esri_fprint_shapefile_record(stdout, prefix, estruc, recno); });
+}
+
+void esri_print_dbase_file(char *prefix, void *estruc) {
+    vorpix::guarded("esri_print_dbase_file", [&] { esri_fprint_dbase_file(stdout, prefix, estruc); });
+}
 
 }  // extern "C"
 

@@ -859,72 +859,80 @@ int inside_eo_plain(float lontest, float lattest, int npts, const float *lon, co
 extern "C" {
 
 int gshhs_unstuff_hdr(GSHHSHdr **gshhshdr, char **stream) {
-    if (!*gshhshdr) {
-        auto *hdr = static_cast<GSHHSHdr *>(std::malloc(sizeof(GSHHSHdr)));
-        if (!hdr) {
-            elog_log(1, "gshhs_unstuff_hdr: malloc(GSHHSHdr) error.\n");
-            return -1;
+    return vorpix::guarded("gshhs_unstuff_hdr", -1, [&] {
+        if (!*gshhshdr) {
+            auto *hdr = static_cast<GSHHSHdr *>(std::malloc(sizeof(GSHHSHdr)));
+            if (!hdr) {
+                elog_log(1, "gshhs_unstuff_hdr: malloc(GSHHSHdr) error.\n");
+                return -1;
+            }
+            *gshhshdr = hdr;
         }
-        *gshhshdr = hdr;
-    }
-    auto in = vorpix::ByteReader::unbounded(*stream);
-    decode_header(in, **gshhshdr);
-    *stream += in.position();
-    return 0;
+        auto in = vorpix::ByteReader::unbounded(*stream);
+        decode_header(in, **gshhshdr);
+        *stream += in.position();
+        return 0;
+    });
 }
 
 int gshhs_skip_pts(GSHHSHdr *gshhshdr, char **stream) {
-    // n * 8 wraps as 32-bit signed arithmetic would; computed unsigned to keep it defined.
-    const auto offset = static_cast<std::int32_t>(static_cast<std::uint32_t>(gshhshdr->n) * 8u);
-    *stream += offset;
-    return 0;
+    return vorpix::guarded("gshhs_skip_pts", -1, [&] {
+        // n * 8 wraps as 32-bit signed arithmetic would; computed unsigned to keep it defined.
+        const auto offset = static_cast<std::int32_t>(static_cast<std::uint32_t>(gshhshdr->n) * 8u);
+        *stream += offset;
+        return 0;
+    });
 }
 
 int gshhs_unstuff_hdr_sized(GSHHSHdr *gshhshdr, const char *data, long size, long *position) {
-    if (!gshhshdr || !data || !position || size < 0 || *position < 0 || *position > size) {
-        elog_log(0, "gshhs_unstuff_hdr_sized: invalid arguments.\n");
-        return -1;
-    }
-    vorpix::ByteReader in(reinterpret_cast<const unsigned char *>(data), static_cast<size_t>(size));
-    in.seek(static_cast<size_t>(*position));
-    if (!in.has(header_common_size)) {
-        elog_log(0, "gshhs_unstuff_hdr_sized: header at byte %ld needs at least %d bytes, %zu remain.\n", *position,
-                 header_common_size, in.remaining());
-        return -1;
-    }
-    const int version = in.cursor()[10];
-    const int length = header_size_for_version(version);
-    if (!in.has(static_cast<size_t>(length))) {
-        elog_log(0, "gshhs_unstuff_hdr_sized: version %d header at byte %ld needs %d bytes, %zu remain.\n", version,
-                 *position, length, in.remaining());
-        return -1;
-    }
-    decode_header(in, *gshhshdr);
-    *position = static_cast<long>(in.position());
-    return 0;
+    return vorpix::guarded("gshhs_unstuff_hdr_sized", -1, [&] {
+        if (!gshhshdr || !data || !position || size < 0 || *position < 0 || *position > size) {
+            elog_log(0, "gshhs_unstuff_hdr_sized: invalid arguments.\n");
+            return -1;
+        }
+        vorpix::ByteReader in(reinterpret_cast<const unsigned char *>(data), static_cast<size_t>(size));
+        in.seek(static_cast<size_t>(*position));
+        if (!in.has(header_common_size)) {
+            elog_log(0, "gshhs_unstuff_hdr_sized: header at byte %ld needs at least %d bytes, %zu remain.\n", *position,
+                     header_common_size, in.remaining());
+            return -1;
+        }
+        const int version = in.cursor()[10];
+        const int length = header_size_for_version(version);
+        if (!in.has(static_cast<size_t>(length))) {
+            elog_log(0, "gshhs_unstuff_hdr_sized: version %d header at byte %ld needs %d bytes, %zu remain.\n", version,
+                     *position, length, in.remaining());
+            return -1;
+        }
+        decode_header(in, *gshhshdr);
+        *position = static_cast<long>(in.position());
+        return 0;
+    });
 }
 
 int gshhs_skip_pts_sized(const GSHHSHdr *gshhshdr, long size, long *position) {
-    if (!gshhshdr || !position || size < 0 || *position < 0 || *position > size) {
-        elog_log(0, "gshhs_skip_pts_sized: invalid arguments.\n");
-        return -1;
-    }
-    if (gshhshdr->n < 0) {
-        elog_log(0, "gshhs_skip_pts_sized: negative point count %d at byte %ld.\n", gshhshdr->n, *position);
-        return -1;
-    }
-    // Only the extent is needed: the reader is never read through.
-    vorpix::ByteReader in(nullptr, static_cast<size_t>(size));
-    in.seek(static_cast<size_t>(*position));
-    const auto n = static_cast<size_t>(gshhshdr->n);
-    if (!in.has(n, point_size)) {
-        elog_log(0, "gshhs_skip_pts_sized: %d points at byte %ld need %lld bytes, %zu remain.\n", gshhshdr->n,
-                 *position, static_cast<long long>(n) * point_size, in.remaining());
-        return -1;
-    }
-    in.skip_checked(n * point_size);
-    *position = static_cast<long>(in.position());
-    return 0;
+    return vorpix::guarded("gshhs_skip_pts_sized", -1, [&] {
+        if (!gshhshdr || !position || size < 0 || *position < 0 || *position > size) {
+            elog_log(0, "gshhs_skip_pts_sized: invalid arguments.\n");
+            return -1;
+        }
+        if (gshhshdr->n < 0) {
+            elog_log(0, "gshhs_skip_pts_sized: negative point count %d at byte %ld.\n", gshhshdr->n, *position);
+            return -1;
+        }
+        // Only the extent is needed: the reader is never read through.
+        vorpix::ByteReader in(nullptr, static_cast<size_t>(size));
+        in.seek(static_cast<size_t>(*position));
+        const auto n = static_cast<size_t>(gshhshdr->n);
+        if (!in.has(n, point_size)) {
+            elog_log(0, "gshhs_skip_pts_sized: %d points at byte %ld need %lld bytes, %zu remain.\n", gshhshdr->n,
+                     *position, static_cast<long long>(n) * point_size, in.remaining());
+            return -1;
+        }
+        in.skip_checked(n * point_size);
+        *position = static_cast<long>(in.position());
+        return 0;
+    });
 }
 
 int gshhs_unstuff_pts_sized(const GSHHSHdr *gshhshdr, const char *data, long size, long *position, double *lon,
@@ -984,9 +992,11 @@ int gshhsmap_close(void *handle) {
 }
 
 int gshhsmap_reset(void *handle) {
-    auto *gs = static_cast<GSHHSMap *>(handle);
-    gs->iseg = 0;
-    return gs->nsegs;
+    return vorpix::guarded("gshhsmap_reset", -1, [&] {
+        auto *gs = static_cast<GSHHSMap *>(handle);
+        gs->iseg = 0;
+        return gs->nsegs;
+    });
 }
 
 int gshhsmap_use_data(void *handle, const char *resolution, const char *data, long size) {
@@ -1071,8 +1081,10 @@ int gshhsmap_select(void *handle, char *types, char *resolution, double bb_lonwe
 }
 
 const GSHHSHdr *gshhsmap_peek(void *handle) {
-    auto *gs = static_cast<GSHHSMap *>(handle);
-    return gs->iseg < gs->nsegs ? &gs->segs[gs->iseg].hdr : nullptr;
+    return vorpix::guarded("gshhsmap_peek", static_cast<const GSHHSHdr *>(nullptr), [&] {
+        auto *gs = static_cast<GSHHSMap *>(handle);
+        return gs->iseg < gs->nsegs ? &gs->segs[gs->iseg].hdr : nullptr;
+    });
 }
 
 int gshhsmap_nextseg(void *handle, int *npts, int *npts_size, float **lon, float **lat, char *type, int *level,
@@ -1107,10 +1119,12 @@ int gshhsmap_nextseg(void *handle, int *npts, int *npts_size, float **lon, float
 }
 
 int gshhsmap_inside_eo(float lontest, float lattest, int npts, float *lon, float *lat) {
+    return vorpix::guarded("gshhsmap_inside_eo", 0, [&] {
 #if defined(VORPIX_VECTOR_AVX2)
-    if (vorpix::use_avx2()) return inside_eo_avx2(lontest, lattest, npts, lon, lat);
+        if (vorpix::use_avx2()) return inside_eo_avx2(lontest, lattest, npts, lon, lat);
 #endif
-    return inside_eo_plain(lontest, lattest, npts, lon, lat);
+        return inside_eo_plain(lontest, lattest, npts, lon, lat);
+    });
 }
 
 }  // extern "C"

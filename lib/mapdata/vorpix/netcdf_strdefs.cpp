@@ -521,8 +521,10 @@ int netcdf_unstuff_header_sized(const unsigned char *data, long size, NETCDFHdr 
 }
 
 int netcdf_clear_header(NETCDFHdr *hdr) {
-    if (hdr) clear_contents(hdr);
-    return 0;
+    return vorpix::guarded("netcdf_clear_header", -1, [&] {
+        if (hdr) clear_contents(hdr);
+        return 0;
+    });
 }
 
 }  // extern "C"

@@ -2,6 +2,7 @@
 #include "dds.h"
 
 #include "byte_reader.hpp"
+#include "c_boundary.hpp"
 #include "vector_paths.hpp"
 
 #include <array>
@@ -166,33 +167,44 @@ void decompress_image(unsigned long width, unsigned long height, const unsigned 
 
 extern "C" {
 
-unsigned int PackARGB(unsigned char a, unsigned char r, unsigned char g, unsigned char b) { return pack(a, r, g, b); }
+unsigned int PackARGB(unsigned char a, unsigned char r, unsigned char g, unsigned char b) {
+    return vorpix::guarded("PackARGB", 0u, [&] { return pack(a, r, g, b); });
+}
 
 void DecompressBlockDXT1(unsigned long x, unsigned long y, unsigned long width, const unsigned char *blockStorage,
                          unsigned int *image) {
-    if (const unsigned long columns = columns_left(x, width))
-        write_dxt1<false>(blockStorage, image + y * width + x, width, columns);
+    vorpix::guarded("DecompressBlockDXT1", [&] {
+        if (const unsigned long columns = columns_left(x, width))
+            write_dxt1<false>(blockStorage, image + y * width + x, width, columns);
+    });
 }
 
 void DecompressBlockDXT5(unsigned long x, unsigned long y, unsigned long width, const unsigned char *blockStorage,
                          unsigned int *image) {
-    if (const unsigned long columns = columns_left(x, width)) {
-        if (have_sse2 && vorpix::use_sse2())
-            write_dxt5<false, true>(blockStorage, image + y * width + x, width, columns);
-        else write_dxt5<false, false>(blockStorage, image + y * width + x, width, columns);
-    }
+    vorpix::guarded("DecompressBlockDXT5", [&] {
+        if (const unsigned long columns = columns_left(x, width)) {
+            if (have_sse2 && vorpix::use_sse2())
+                write_dxt5<false, true>(blockStorage, image + y * width + x, width, columns);
+            else write_dxt5<false, false>(blockStorage, image + y * width + x, width, columns);
+        }
+    });
 }
 
 void BlockDecompressImageDXT1(unsigned long width, unsigned long height, const unsigned char *blockStorage,
                               unsigned int *image) {
-    decompress_image<8, write_dxt1<true>, write_dxt1<false>>(width, height, blockStorage, image);
+    vorpix::guarded("BlockDecompressImageDXT1", [&] {
+        decompress_image<8, write_dxt1<true>, write_dxt1<false>>(width, height, blockStorage, image);
+    });
 }
 
 void BlockDecompressImageDXT5(unsigned long width, unsigned long height, const unsigned char *blockStorage,
                               unsigned int *image) {
-    if (have_sse2 && vorpix::use_sse2())
-        decompress_image<16, write_dxt5<true, true>, write_dxt5<false, true>>(width, height, blockStorage, image);
-    else decompress_image<16, write_dxt5<true, false>, write_dxt5<false, false>>(width, height, blockStorage, image);
+    vorpix::guarded("BlockDecompressImageDXT5", [&] {
+        if (have_sse2 && vorpix::use_sse2())
+            decompress_image<16, write_dxt5<true, true>, write_dxt5<false, true>>(width, height, blockStorage, image);
+        else
+            decompress_image<16, write_dxt5<true, false>, write_dxt5<false, false>>(width, height, blockStorage, image);
+    });
 }
 
 }  // extern "C"
