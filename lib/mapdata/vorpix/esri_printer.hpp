@@ -139,12 +139,12 @@ static void print_shapefile_record(FILE *out, char *prefix, ESRISHPRECStr *rec, 
         std::snprintf(inner, sizeof inner, "%s", prefix);
     }
     std::fprintf(out, "%soffset=%lu\n", inner, rec->offset);
-    esri_print_generic(out, inner, 58, &rec->hdr, -1);
+    esri_print_generic(out, inner, str_record_header, &rec->hdr, -1);
     esri_print_generic(out, inner, rec->shape_type, rec->record, recno);
 }
 
 static void print_shapefile(FILE *out, char *prefix, ESRISHPStr *shp) {
-    esri_print_generic(out, prefix, 59, &shp->hdr, -1);
+    esri_print_generic(out, prefix, str_file_header, &shp->hdr, -1);
     for (int i = 0; i < cnttbl(shp->records); ++i)
         print_shapefile_record(out, prefix, static_cast<ESRISHPRECStr *>(gettbl(shp->records, i)), i);
 }
@@ -153,9 +153,10 @@ static void esri_print_dbase_field_properties(char *, void *, int) {}
 
 static void print_dbase_file(FILE *out, char *prefix, ESRIDBASEStr *dbf) {
     const bool level5 = dbf->level == 5;
-    esri_print_generic(out, prefix, level5 ? 102 : 103, &dbf->hdr, -1);
+    esri_print_generic(out, prefix, level5 ? str_dbase_header5 : str_dbase_header7, &dbf->hdr, -1);
     for (int i = 0; i < cnttbl(dbf->field_descriptors); ++i)
-        esri_print_generic(out, prefix, level5 ? 104 : 105, gettbl(dbf->field_descriptors, i), i);
+        esri_print_generic(out, prefix, level5 ? str_field_descriptor5 : str_field_descriptor7,
+                           gettbl(dbf->field_descriptors, i), i);
     if (!level5) esri_print_dbase_field_properties(prefix, &dbf->field_properties, -1);
     if (!dbf->records) return;
     const size_t width = dbf->hdr.numbytesrec > 0 ? static_cast<size_t>(dbf->hdr.numbytesrec) : 0;

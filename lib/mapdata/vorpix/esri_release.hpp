@@ -7,6 +7,8 @@
 
 #include "esri.h"
 
+#include "esri_types.hpp"
+
 #include "arrays.h"
 
 #include <cstdlib>
@@ -59,19 +61,19 @@ ShapeView view_of(S *s) {
 inline ShapeView view_shape(int shape_type, void *shape) {
     if (!shape) return {};
     switch (shape_type) {
-    case 1: return view_of(static_cast<ESRISHPRECPOINTStr *>(shape));
-    case 11: return view_of(static_cast<ESRISHPRECPOINTZStr *>(shape));
-    case 21: return view_of(static_cast<ESRISHPRECPOINTMStr *>(shape));
-    case 8: return view_of(static_cast<ESRISHPRECMPOINTStr *>(shape));
-    case 18: return view_of(static_cast<ESRISHPRECMPOINTZStr *>(shape));
-    case 28: return view_of(static_cast<ESRISHPRECMPOINTMStr *>(shape));
-    case 3:
-    case 5: return view_of(static_cast<ESRISHPRECPOLYGStr *>(shape));
-    case 13:
-    case 15: return view_of(static_cast<ESRISHPRECPOLYGZStr *>(shape));
-    case 23:
-    case 25: return view_of(static_cast<ESRISHPRECPOLYGMStr *>(shape));
-    case 31: return view_of(static_cast<ESRISHPRECMULTIPAStr *>(shape));
+    case shape_point: return view_of(static_cast<ESRISHPRECPOINTStr *>(shape));
+    case shape_point_z: return view_of(static_cast<ESRISHPRECPOINTZStr *>(shape));
+    case shape_point_m: return view_of(static_cast<ESRISHPRECPOINTMStr *>(shape));
+    case shape_multipoint: return view_of(static_cast<ESRISHPRECMPOINTStr *>(shape));
+    case shape_multipoint_z: return view_of(static_cast<ESRISHPRECMPOINTZStr *>(shape));
+    case shape_multipoint_m: return view_of(static_cast<ESRISHPRECMPOINTMStr *>(shape));
+    case shape_polyline:
+    case shape_polygon: return view_of(static_cast<ESRISHPRECPOLYGStr *>(shape));
+    case shape_polyline_z:
+    case shape_polygon_z: return view_of(static_cast<ESRISHPRECPOLYGZStr *>(shape));
+    case shape_polyline_m:
+    case shape_polygon_m: return view_of(static_cast<ESRISHPRECPOLYGMStr *>(shape));
+    case shape_multipatch: return view_of(static_cast<ESRISHPRECMULTIPAStr *>(shape));
     default: return {};
     }
 }

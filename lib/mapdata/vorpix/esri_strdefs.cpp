@@ -99,8 +99,8 @@ int copy_swap(const ESRIStrdef &r) {
     case ESRI_INT:
     case ESRI_DOUBLE:
     case ESRI_SHORT: return host_order ? 0 : static_cast<int>(item_bytes(r.type));
-    case ESRI_POINT: return esri_strdefs_flat[61] ? 0 : -1;
-    case ESRI_BOX: return esri_strdefs_flat[60] ? 0 : -1;
+    case ESRI_POINT: return esri_strdefs_flat[str_point] ? 0 : -1;
+    case ESRI_BOX: return esri_strdefs_flat[str_box] ? 0 : -1;
     default: return -1;
     }
 }
@@ -154,20 +154,20 @@ const ESRIStrdefs *find_set(int str_type) {
 
 bool is_shape_type(int type) {
     switch (type) {
-    case 0:
-    case 1:
-    case 3:
-    case 5:
-    case 8:
-    case 11:
-    case 13:
-    case 15:
-    case 18:
-    case 21:
-    case 23:
-    case 25:
-    case 28:
-    case 31: return true;
+    case shape_null:
+    case shape_point:
+    case shape_polyline:
+    case shape_polygon:
+    case shape_multipoint:
+    case shape_point_z:
+    case shape_polyline_z:
+    case shape_polygon_z:
+    case shape_multipoint_z:
+    case shape_point_m:
+    case shape_polyline_m:
+    case shape_polygon_m:
+    case shape_multipoint_m:
+    case shape_multipatch: return true;
     default: return false;
     }
 }
@@ -292,8 +292,8 @@ int decode_fixed_row(Stream &s, const ESRIStrdef &row, unsigned char *member) {
         need_items(s, row, n);
         esri2h<2>(member, s, row.number, row.bigendian);
         return 0;
-    case ESRI_POINT: need_items(s, row, n); return decode_elements(s, 61, member, n);
-    case ESRI_BOX: need_items(s, row, n); return decode_elements(s, 60, member, n);
+    case ESRI_POINT: need_items(s, row, n); return decode_elements(s, str_point, member, n);
+    case ESRI_BOX: need_items(s, row, n); return decode_elements(s, str_box, member, n);
     case ESRI_CHAR:
     case ESRI_UCHAR:
         need_items(s, row, n);
@@ -333,8 +333,8 @@ int decode_counted_row(Stream &s, const ESRIStrdefs &set, const ESRIStrdef &row,
     switch (row.type) {
     case ESRI_INT: esri2h<4>(array, s, count, row.bigendian); return 0;
     case ESRI_DOUBLE: esri2h<8>(array, s, count, row.bigendian); return 0;
-    case ESRI_POINT: return decode_elements(s, 61, array, n);
-    default: return decode_elements(s, 60, array, n);
+    case ESRI_POINT: return decode_elements(s, str_point, array, n);
+    default: return decode_elements(s, str_box, array, n);
     }
 }
 
@@ -438,16 +438,16 @@ bool lacks_measures(const Stream &s, int shape_type, size_t length) {
     };
     long long head, points;
     switch (shape_type) {
-    case 11: head = 28, points = 0; break;
-    case 18: head = 40, points = word(36); break;
-    case 13:
-    case 15: head = 44 + 4 * word(36), points = word(40); break;
-    case 31: head = 44 + 8 * word(36), points = word(40); break;
+    case shape_point_z: head = 28, points = 0; break;
+    case shape_multipoint_z: head = 40, points = word(36); break;
+    case shape_polyline_z:
+    case shape_polygon_z: head = 44 + 4 * word(36), points = word(40); break;
+    case shape_multipatch: head = 44 + 8 * word(36), points = word(40); break;
     default: return false;
     }
     if (points < 0 || head < 0) return false;
-    const long long with_z = shape_type == 11 ? 28 : head + 16 * points + 16 + 8 * points;
-    const long long with_m = shape_type == 11 ? 36 : with_z + 16 + 8 * points;
+    const long long with_z = shape_type == shape_point_z ? 28 : head + 16 * points + 16 + 8 * points;
+    const long long with_m = shape_type == shape_point_z ? 36 : with_z + 16 + 8 * points;
     const auto have = static_cast<long long>(length);
     return have >= with_z && have < with_m;
 }
@@ -455,7 +455,7 @@ bool lacks_measures(const Stream &s, int shape_type, size_t length) {
 int decode_record(Stream &s, ESRISHPRECStr *rec) {
     rec->offset = static_cast<unsigned long>(s.file_offset());
     void *hdr = &rec->hdr;
-    if (unstuff(s, 58, &hdr) < 0) {
+    if (unstuff(s, str_record_header, &hdr) < 0) {
         elog_log(0, "esri_decode_shapefile_record: esri_unstuff_stream() error.\n");
         return -1;
     }
@@ -474,8 +474,9 @@ int decode_record(Stream &s, ESRISHPRECStr *rec) {
     if (!is_shape_type(rec->shape_type)) {
         if (s.in.bounded() && !s.plain_faults)
             throw DecodeError::bad_value(format("shape type %d is not a shape type", rec->shape_type));
-        // Framing and dBase types would decode in place of a shape, and type
-        // 62 would nest records without end: refused like an undefined type.
+        // Framing and dBase types would decode in place of a shape, and a
+        // record type would nest records without end: refused like an
+        // undefined type.
         elog_log(0, "esri_unstuff_stream: str_type 0x%x not defined.\n", static_cast<unsigned>(rec->shape_type));
         elog_log(0, "esri_decode_shapefile_record: esri_unstuff_stream() error.\n");
         return -1;
@@ -499,7 +500,7 @@ int decode_shapefile(Stream &s, ESRISHPStr *shp) {
     }
     void *hdr = &shp->hdr;
     s.where = Where{.item = "header"};
-    if (unstuff(s, 59, &hdr) < 0) {
+    if (unstuff(s, str_file_header, &hdr) < 0) {
         elog_log(0, "esri_decode_shapefile: esri_unstuff_stream() error.\n");
         return -1;
     }
@@ -517,7 +518,7 @@ int decode_shapefile(Stream &s, ESRISHPStr *shp) {
         void *rec = nullptr;
         int status;
         try {
-            status = unstuff(s, 62, &rec);
+            status = unstuff(s, str_record, &rec);
         } catch (...) {
             vorpix::esri::release_record(static_cast<ESRISHPRECStr *>(rec));
             throw;
@@ -560,7 +561,7 @@ int decode_dbase_header(Stream &s, ESRIDBASEStr *dbf) {
         return -1;
     }
     void *hdr = &dbf->hdr;
-    if (unstuff(s, 102, &hdr) < 0) {
+    if (unstuff(s, str_dbase_header5, &hdr) < 0) {
         elog_log(0, "esri_decode_dbase_file: esri_unstuff_stream() error.\n");
         return -1;
     }
@@ -581,7 +582,7 @@ int decode_field_descriptors(Stream &s, ESRIDBASEStr *dbf, int most) {
         void *descriptor = nullptr;
         int status;
         try {
-            status = unstuff(s, 104, &descriptor);
+            status = unstuff(s, str_field_descriptor5, &descriptor);
         } catch (...) {
             std::free(descriptor);
             throw;
@@ -661,7 +662,7 @@ int decode_dbase_header_only(Stream &s, ESRIDBASEStr *dbf) {
     dbf->level = version == 3 ? 5 : version == 4 ? 7 : version;
     if (dbf->level != 5) throw DecodeError::bad_value(format("dBase level %d; only level 5 is read", dbf->level));
     void *hdr = &dbf->hdr;
-    if (unstuff(s, 102, &hdr) < 0) return -1;
+    if (unstuff(s, str_dbase_header5, &hdr) < 0) return -1;
     const ESRIDBASEHDRStr &h = dbf->hdr;
     const int header = static_cast<unsigned short>(h.numbyteshdr);
     const int width = static_cast<unsigned short>(h.numbytesrec);

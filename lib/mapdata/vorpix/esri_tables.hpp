@@ -8,6 +8,8 @@
 
 #include "esri.h"
 
+#include "esri_types.hpp"
+
 #include <cstddef>
 #include <iterator>
 
@@ -15,6 +17,8 @@
 // clang-format off
 
 namespace {
+
+using enum vorpix::esri::StructureType;
 
 constexpr ESRIStrdef make_row(const char *name, int type, int number, size_t offset_number, size_t offset,
                               int bigendian) {
@@ -282,33 +286,33 @@ struct Codedef {
 
 // Searched in order; the first match wins, so code 0 reads "Null".
 constexpr Codedef SHAPETYPE_Codedef[] = {
-    {0, "Null"},
-    {63, "File"},
-    {62, "Record"},
-    {61, "Point"},
-    {60, "Box"},
-    {59, "FileHdr"},
-    {58, "RecordHdr"},
-    {0, "RecordNULL"},
-    {1, "RecordPoint"},
-    {8, "RecordMultiPoint"},
-    {3, "RecordPolyLine"},
-    {5, "RecordPolygon"},
-    {21, "RecordPointM"},
-    {28, "RecordMultiPointM"},
-    {23, "RecordPolyLineM"},
-    {25, "RecordPolygonM"},
-    {11, "RecordPointZ"},
-    {18, "RecordMultiPointZ"},
-    {13, "RecordPolyLineZ"},
-    {15, "RecordPolygonZ"},
-    {31, "RecordMultiPatch"},
-    {101, "DbaseFile"},
-    {102, "DbaseFileHDR5"},
-    {103, "DbaseFileHDR7"},
-    {104, "DbaseFieldDescriptor5"},
-    {105, "DbaseFieldDescriptor7"},
-    {106, "DbaseFieldProperties"},
+    {shape_null, "Null"},
+    {str_shapefile, "File"},
+    {str_record, "Record"},
+    {str_point, "Point"},
+    {str_box, "Box"},
+    {str_file_header, "FileHdr"},
+    {str_record_header, "RecordHdr"},
+    {shape_null, "RecordNULL"},
+    {shape_point, "RecordPoint"},
+    {shape_multipoint, "RecordMultiPoint"},
+    {shape_polyline, "RecordPolyLine"},
+    {shape_polygon, "RecordPolygon"},
+    {shape_point_m, "RecordPointM"},
+    {shape_multipoint_m, "RecordMultiPointM"},
+    {shape_polyline_m, "RecordPolyLineM"},
+    {shape_polygon_m, "RecordPolygonM"},
+    {shape_point_z, "RecordPointZ"},
+    {shape_multipoint_z, "RecordMultiPointZ"},
+    {shape_polyline_z, "RecordPolyLineZ"},
+    {shape_polygon_z, "RecordPolygonZ"},
+    {shape_multipatch, "RecordMultiPatch"},
+    {str_dbase_file, "DbaseFile"},
+    {str_dbase_header5, "DbaseFileHDR5"},
+    {str_dbase_header7, "DbaseFileHDR7"},
+    {str_field_descriptor5, "DbaseFieldDescriptor5"},
+    {str_field_descriptor7, "DbaseFieldDescriptor7"},
+    {str_field_properties, "DbaseFieldProperties"},
 };
 
 }  // namespace
@@ -329,32 +333,32 @@ namespace {
 #define SET(code, S, table) ESRIStrdefs{code, static_cast<int>(sizeof(S)), table, static_cast<int>(std::size(table)), nullptr, nullptr}
 
 const ESRIStrdefs esri_strdefs[] = {
-    {0x3f, static_cast<int>(sizeof(ESRISHPStr)), nullptr, 0, nullptr, esri_print_shapefile_callback},
-    {0x3e, static_cast<int>(sizeof(ESRISHPRECStr)), nullptr, 0, esri_decode_shapefile_record, nullptr},
-    SET(0x3d, ESRISHPPOINTStr, SHPPOINT_Strdef),
-    SET(0x3c, ESRISHPBOXStr, SHPBOX_Strdef),
-    SET(0x3b, ESRISHPFILEHDRStr, SHPFILEHDR_Strdef),
-    SET(0x3a, ESRISHPRECHDRStr, SHPRECHDR_Strdef),
-    SET(0, ESRISHPRECNULLStr, SHPRECNULL_Strdef),
-    SET(1, ESRISHPRECPOINTStr, SHPRECPOINT_Strdef),
-    SET(8, ESRISHPRECMPOINTStr, SHPRECMPOINT_Strdef),
-    SET(3, ESRISHPRECPOLYGStr, SHPRECPOLYL_Strdef),
-    SET(5, ESRISHPRECPOLYGStr, SHPRECPOLYG_Strdef),
-    SET(21, ESRISHPRECPOINTMStr, SHPRECPOINTM_Strdef),
-    SET(28, ESRISHPRECMPOINTMStr, SHPRECMPOINTM_Strdef),
-    SET(23, ESRISHPRECPOLYGMStr, SHPRECPOLYLM_Strdef),
-    SET(25, ESRISHPRECPOLYGMStr, SHPRECPOLYGM_Strdef),
-    SET(11, ESRISHPRECPOINTZStr, SHPRECPOINTZ_Strdef),
-    SET(18, ESRISHPRECMPOINTZStr, SHPRECMPOINTZ_Strdef),
-    SET(13, ESRISHPRECPOLYGZStr, SHPRECPOLYLZ_Strdef),
-    SET(15, ESRISHPRECPOLYGZStr, SHPRECPOLYGZ_Strdef),
-    SET(31, ESRISHPRECMULTIPAStr, SHPRECMULTIPA_Strdef),
-    {0x65, static_cast<int>(sizeof(ESRIDBASEStr)), nullptr, 0, nullptr, esri_print_dbase_file_callback},
-    SET(0x66, ESRIDBASEHDRStr, DBASEHDR5_Strdef),
-    SET(0x67, ESRIDBASEHDRStr, DBASEHDR7_Strdef),
-    SET(0x68, ESRIDBASEFIELDDESCRStr, DBASEFIELDDESCR5_Strdef),
-    SET(0x69, ESRIDBASEFIELDDESCRStr, DBASEFIELDDESCR7_Strdef),
-    {0x6a, static_cast<int>(sizeof(ESRIDBASEFIELDPROPSStr)), nullptr, 0, esri_decode_dbase_field_properties,
+    {str_shapefile, static_cast<int>(sizeof(ESRISHPStr)), nullptr, 0, nullptr, esri_print_shapefile_callback},
+    {str_record, static_cast<int>(sizeof(ESRISHPRECStr)), nullptr, 0, esri_decode_shapefile_record, nullptr},
+    SET(str_point, ESRISHPPOINTStr, SHPPOINT_Strdef),
+    SET(str_box, ESRISHPBOXStr, SHPBOX_Strdef),
+    SET(str_file_header, ESRISHPFILEHDRStr, SHPFILEHDR_Strdef),
+    SET(str_record_header, ESRISHPRECHDRStr, SHPRECHDR_Strdef),
+    SET(shape_null, ESRISHPRECNULLStr, SHPRECNULL_Strdef),
+    SET(shape_point, ESRISHPRECPOINTStr, SHPRECPOINT_Strdef),
+    SET(shape_multipoint, ESRISHPRECMPOINTStr, SHPRECMPOINT_Strdef),
+    SET(shape_polyline, ESRISHPRECPOLYGStr, SHPRECPOLYL_Strdef),
+    SET(shape_polygon, ESRISHPRECPOLYGStr, SHPRECPOLYG_Strdef),
+    SET(shape_point_m, ESRISHPRECPOINTMStr, SHPRECPOINTM_Strdef),
+    SET(shape_multipoint_m, ESRISHPRECMPOINTMStr, SHPRECMPOINTM_Strdef),
+    SET(shape_polyline_m, ESRISHPRECPOLYGMStr, SHPRECPOLYLM_Strdef),
+    SET(shape_polygon_m, ESRISHPRECPOLYGMStr, SHPRECPOLYGM_Strdef),
+    SET(shape_point_z, ESRISHPRECPOINTZStr, SHPRECPOINTZ_Strdef),
+    SET(shape_multipoint_z, ESRISHPRECMPOINTZStr, SHPRECMPOINTZ_Strdef),
+    SET(shape_polyline_z, ESRISHPRECPOLYGZStr, SHPRECPOLYLZ_Strdef),
+    SET(shape_polygon_z, ESRISHPRECPOLYGZStr, SHPRECPOLYGZ_Strdef),
+    SET(shape_multipatch, ESRISHPRECMULTIPAStr, SHPRECMULTIPA_Strdef),
+    {str_dbase_file, static_cast<int>(sizeof(ESRIDBASEStr)), nullptr, 0, nullptr, esri_print_dbase_file_callback},
+    SET(str_dbase_header5, ESRIDBASEHDRStr, DBASEHDR5_Strdef),
+    SET(str_dbase_header7, ESRIDBASEHDRStr, DBASEHDR7_Strdef),
+    SET(str_field_descriptor5, ESRIDBASEFIELDDESCRStr, DBASEFIELDDESCR5_Strdef),
+    SET(str_field_descriptor7, ESRIDBASEFIELDDESCRStr, DBASEFIELDDESCR7_Strdef),
+    {str_field_properties, static_cast<int>(sizeof(ESRIDBASEFIELDPROPSStr)), nullptr, 0, esri_decode_dbase_field_properties,
      esri_print_dbase_field_properties},
 };
 #undef SET
