@@ -20,6 +20,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <dlfcn.h>
+#include <filesystem>
 #include <fstream>
 #include <limits>
 #include <memory>
@@ -331,58 +332,6 @@ std::unique_ptr<GeosShapes> geos_shapes(const py::object &shapes, bool read_geom
 // ---------------------------------------------------------------------------
 // Features collected as flat arrays
 
-// Features as three levels of offsets over one array of points: feature f
-// holds groups geom_offsets[f] to geom_offsets[f+1]-1, group g the runs
-// part_offsets[g] to part_offsets[g+1]-1, run r the points ring_offsets[r]
-// to ring_offsets[r+1]-1. A polygon is a group (its exterior, then its
-// holes); a line, a multi-line or a set of points is one group of runs.
-struct Collected {
-    std::vector<features::Field> fields;
-    std::vector<std::int64_t> fids;
-    std::vector<std::uint8_t> types;  // features::GeometryType
-    std::vector<double> x, y, z;      // z: NaN for the points of geometries without, once any has one
-    bool has_z = false;
-    std::vector<std::int64_t> geom_offsets{0}, part_offsets{0}, ring_offsets{0};
-    std::vector<std::vector<features::Value>> columns;
-    // When set, geometries go there instead of into the arrays above.
-    std::unique_ptr<GeosShapes> shapes;
-
-    explicit Collected(std::vector<features::Field> f) : fields(std::move(f)), columns(fields.size()) {}
-
-    void add(features::Feature &f, bool geometry) {
-        fids.push_back(f.id);
-        const features::Geometry &g = f.geometry;
-        const bool shaped = geometry && g.type != features::GeometryType::None && g.run_count() > 0;
-        types.push_back(static_cast<std::uint8_t>(shaped ? g.type : features::GeometryType::None));
-        if (shapes && geometry) shapes->add(g, shaped);
-        else if (shaped) {
-            const auto base = static_cast<std::int64_t>(x.size());
-            auto add_runs = [&](std::size_t from, std::size_t to) {
-                for (std::size_t r = from; r < to; ++r) ring_offsets.push_back(base + g.runs[r + 1]);
-                part_offsets.push_back(static_cast<std::int64_t>(ring_offsets.size() - 1));
-            };
-            if (g.polygon_count() > 0)
-                for (std::size_t p = 0; p < g.polygon_count(); ++p) add_runs(g.parts[p], g.parts[p + 1]);
-            else add_runs(0, g.run_count());
-            x.insert(x.end(), g.x.begin(), g.x.end());
-            y.insert(y.end(), g.y.begin(), g.y.end());
-            if (g.has_z() && !has_z) {
-                has_z = true;
-                z.assign(static_cast<std::size_t>(base), std::nan(""));
-            }
-            if (has_z) {
-                if (g.has_z()) z.insert(z.end(), g.z.begin(), g.z.end());
-                else z.insert(z.end(), g.x.size(), std::nan(""));
-            }
-        }
-        geom_offsets.push_back(static_cast<std::int64_t>(part_offsets.size() - 1));
-        for (std::size_t i = 0; i < columns.size(); ++i)
-            columns[i].push_back(i < f.values.size() ? std::move(f.values[i]) : features::Value{});
-    }
-
-    std::size_t count() const { return fids.size(); }
-};
-
 // What kind of column a field makes.
 enum class Kind { Integer, Real, Boolean, Date, Text };
 
@@ -399,6 +348,160 @@ Kind kind_of(const features::Field &f) {
     default: return Kind::Text;
     }
 }
+
+// One field's values as they are read: numbers, logicals and dates as one
+// 64-bit word each (a real's bits), text as bytes end to end, each with its
+// value type; no object per value. A value of another type than the
+// field's kind makes the column one of features::Value from then on.
+struct Column {
+    Kind kind;
+    std::vector<std::int64_t> words;
+    std::vector<std::uint8_t> tags;  // features::ValueType
+    std::string chars;
+    std::vector<std::size_t> ends;  // text: value i is chars[ends[i-1], ends[i])
+    bool nulls = false, reals = false;
+    std::vector<features::Value> mixed;  // once a value strays
+    bool stray = false;
+
+    explicit Column(Kind k) : kind(k) {}
+
+    static bool fits(Kind kind, features::ValueType t) {
+        using V = features::ValueType;
+        switch (t) {
+        case V::Null: return true;
+        case V::Integer:
+        case V::Real: return kind == Kind::Integer || kind == Kind::Real;
+        case V::Boolean: return kind == Kind::Boolean;
+        case V::Date: return kind == Kind::Date;
+        case V::String: return kind == Kind::Text;
+        }
+        return false;
+    }
+
+    void add(features::Value &&v) {
+        if (!stray && !fits(kind, v.type)) unmix();
+        if (stray) {
+            mixed.push_back(std::move(v));
+            return;
+        }
+        tags.push_back(static_cast<std::uint8_t>(v.type));
+        nulls = nulls || v.type == features::ValueType::Null;
+        if (kind == Kind::Text) {
+            chars += v.text;
+            ends.push_back(chars.size());
+            return;
+        }
+        if (v.type == features::ValueType::Real) {
+            reals = true;
+            std::int64_t bits = 0;
+            std::memcpy(&bits, &v.real, sizeof bits);
+            words.push_back(bits);
+        } else words.push_back(v.integer);
+    }
+
+    features::Value value(std::size_t i) const {
+        features::Value v;
+        v.type = static_cast<features::ValueType>(tags[i]);
+        if (kind == Kind::Text) {
+            if (v.type == features::ValueType::String)
+                v.text.assign(chars, i ? ends[i - 1] : 0, ends[i] - (i ? ends[i - 1] : 0));
+        } else if (v.type == features::ValueType::Real) std::memcpy(&v.real, &words[i], sizeof v.real);
+        else v.integer = words[i];
+        return v;
+    }
+
+    // From typed storage to values, for a column that takes a stray.
+    void unmix() {
+        mixed.reserve(tags.size() + 1);
+        for (std::size_t i = 0; i < tags.size(); ++i) mixed.push_back(value(i));
+        stray = true;
+        std::vector<std::int64_t>().swap(words);
+        std::vector<std::uint8_t>().swap(tags);
+        std::string().swap(chars);
+        std::vector<std::size_t>().swap(ends);
+    }
+};
+
+// Features as three levels of offsets over one array of points: feature f
+// holds groups geom_offsets[f] to geom_offsets[f+1]-1, group g the runs
+// part_offsets[g] to part_offsets[g+1]-1, run r the points ring_offsets[r]
+// to ring_offsets[r+1]-1. A polygon is a group (its exterior, then its
+// holes); a line, a multi-line or a set of points is one group of runs.
+struct Collected {
+    std::vector<features::Field> fields;
+    std::vector<std::int64_t> fids;
+    std::vector<std::uint8_t> types;  // features::GeometryType
+    std::vector<double> coords;       // x, y (and z, NaN for geometries without, once any has one) per point
+    bool has_z = false;
+    std::vector<std::int64_t> geom_offsets{0}, part_offsets{0}, ring_offsets{0};
+    std::vector<Column> columns;
+    // When set, geometries go there instead of into the arrays above.
+    std::unique_ptr<GeosShapes> shapes;
+
+    explicit Collected(std::vector<features::Field> f) : fields(std::move(f)) {
+        columns.reserve(fields.size());
+        for (const features::Field &field : fields) columns.emplace_back(kind_of(field));
+    }
+
+    // Room for about this many points: a file's points are taken in one
+    // go, without the copies of an array that grows. Only what is written
+    // is ever touched; a hint beyond what can be had is let go.
+    void expect_points(std::size_t points) {
+        try {
+            coords.reserve(points * 2);
+        } catch (const std::bad_alloc &) {}
+    }
+
+    std::size_t points() const { return coords.size() / (has_z ? 3 : 2); }
+
+    void add(features::Feature &f, bool geometry) {
+        fids.push_back(f.id);
+        const features::Geometry &g = f.geometry;
+        const bool shaped = geometry && g.type != features::GeometryType::None && g.run_count() > 0;
+        types.push_back(static_cast<std::uint8_t>(shaped ? g.type : features::GeometryType::None));
+        if (shapes && geometry) shapes->add(g, shaped);
+        else if (shaped) {
+            const auto base = static_cast<std::int64_t>(points());
+            auto add_runs = [&](std::size_t from, std::size_t to) {
+                for (std::size_t r = from; r < to; ++r) ring_offsets.push_back(base + g.runs[r + 1]);
+                part_offsets.push_back(static_cast<std::int64_t>(ring_offsets.size() - 1));
+            };
+            if (g.polygon_count() > 0)
+                for (std::size_t p = 0; p < g.polygon_count(); ++p) add_runs(g.parts[p], g.parts[p + 1]);
+            else add_runs(0, g.run_count());
+            if (g.has_z() && !has_z) {
+                // From (x, y) to (x, y, z) for the points before.
+                const std::size_t n = coords.size() / 2;
+                coords.resize(n * 3);
+                for (std::size_t i = n; i-- > 0;) {
+                    coords[3 * i + 2] = std::nan("");
+                    coords[3 * i + 1] = coords[2 * i + 1];
+                    coords[3 * i] = coords[2 * i];
+                }
+                has_z = true;
+            }
+            const std::size_t dims = has_z ? 3 : 2, at = coords.size(), n = g.x.size();
+            coords.resize(at + n * dims);
+            double *out = coords.data() + at;
+            if (!has_z)
+                for (std::size_t i = 0; i < n; ++i) {
+                    out[2 * i] = g.x[i];
+                    out[2 * i + 1] = g.y[i];
+                }
+            else
+                for (std::size_t i = 0; i < n; ++i) {
+                    out[3 * i] = g.x[i];
+                    out[3 * i + 1] = g.y[i];
+                    out[3 * i + 2] = g.has_z() ? g.z[i] : std::nan("");
+                }
+        }
+        geom_offsets.push_back(static_cast<std::int64_t>(part_offsets.size() - 1));
+        for (std::size_t i = 0; i < columns.size(); ++i)
+            columns[i].add(i < f.values.size() ? std::move(f.values[i]) : features::Value{});
+    }
+
+    std::size_t count() const { return fids.size(); }
+};
 
 const char *kind_dtype(Kind kind) {
     switch (kind) {
@@ -518,6 +621,68 @@ py::array column_array(const features::Field &field, std::vector<features::Value
     return out;
 }
 
+// A column's array from its typed storage, as column_array makes it from
+// values: the words given over to numpy where they are what it holds,
+// turned into reals or milliseconds in place otherwise.
+py::array typed_column_array(const features::Field &field, Column &column) {
+    if (column.stray) return column_array(field, column.mixed);
+    const std::size_t n = column.tags.size();
+    auto as_view = [](std::vector<std::int64_t> &&words, const char *dtype) {
+        return numpy_of(std::move(words)).attr("view")(dtype).cast<py::array>();
+    };
+    switch (column.kind) {
+    case Kind::Integer:
+    case Kind::Real: {
+        if (column.kind == Kind::Integer && !column.nulls && !column.reals) return numpy_of(std::move(column.words));
+        for (std::size_t i = 0; i < n; ++i) {
+            const auto t = static_cast<features::ValueType>(column.tags[i]);
+            if (t == features::ValueType::Real) continue;  // already a real's bits
+            const double d = t == features::ValueType::Integer ? static_cast<double>(column.words[i]) : std::nan("");
+            std::memcpy(&column.words[i], &d, sizeof d);
+        }
+        return as_view(std::move(column.words), "float64");
+    }
+    case Kind::Boolean: {
+        if (column.nulls) break;
+        std::vector<std::uint8_t> out(n);
+        for (std::size_t i = 0; i < n; ++i) out[i] = column.words[i] != 0;
+        return numpy_of(std::move(out)).attr("view")("bool").cast<py::array>();
+    }
+    case Kind::Date: {
+        const std::int64_t not_a_time = std::numeric_limits<std::int64_t>::min();
+        for (std::size_t i = 0; i < n; ++i) {
+            const auto ms = static_cast<features::ValueType>(column.tags[i]) == features::ValueType::Date
+                                ? date_ms(column.words[i])
+                                : std::nullopt;
+            column.words[i] = ms ? *ms : not_a_time;
+        }
+        return as_view(std::move(column.words), "datetime64[ms]");
+    }
+    case Kind::Text: {
+        py::array out(py::dtype("object"), std::vector<py::ssize_t>{static_cast<py::ssize_t>(n)});
+        auto **slots = static_cast<PyObject **>(out.mutable_data());
+        std::size_t from = 0;
+        for (std::size_t i = 0; i < n; ++i) {
+            PyObject *o = Py_None;
+            if (static_cast<features::ValueType>(column.tags[i]) == features::ValueType::String) {
+                o = PyUnicode_DecodeUTF8(column.chars.data() + from, static_cast<Py_ssize_t>(column.ends[i] - from),
+                                         "replace");
+                if (!o) throw py::error_already_set();
+            } else Py_INCREF(o);
+            from = column.ends[i];
+            Py_XDECREF(slots[i]);
+            slots[i] = o;
+        }
+        return out;
+    }
+    }
+    // Logicals with missing values: objects, as column_array makes them.
+    std::vector<features::Value> values;
+    values.reserve(n);
+    for (std::size_t i = 0; i < n; ++i) values.push_back(column.value(i));
+    return column_array(field, values);
+}
+
 // The features' geometries as WKB (little-endian, Z flagged as extended WKB
 // does), all in one buffer: feature f's bytes from starts[f] to starts[f+1],
 // none for a feature without geometry.
@@ -532,9 +697,10 @@ void well_known_binary(const Collected &c, std::string &out, std::vector<std::si
     };
     auto point = [&](std::int64_t i) {
         const auto k = static_cast<std::size_t>(i);
-        f64(c.x[k]);
-        f64(c.y[k]);
-        if (c.has_z) f64(c.z[k]);
+        const std::size_t dims = c.has_z ? 3 : 2;
+        f64(c.coords[k * dims]);
+        f64(c.coords[k * dims + 1]);
+        if (c.has_z) f64(c.coords[k * dims + 2]);
     };
     auto points = [&](std::int64_t r) {
         const std::int64_t from = c.ring_offsets[static_cast<std::size_t>(r)],
@@ -609,35 +775,26 @@ void check_shapes(const Collected &c, const std::string &path) {
 // The collected features as a dict of numpy arrays (see vorpix/_vorpix.pyi).
 py::dict to_python(Collected &c, bool wkb) {
     if (c.shapes) wkb = false;
-    std::vector<double> coords;
     std::string buffer;
     std::vector<std::size_t> starts;
     const std::size_t dims = c.has_z ? 3 : 2;
-    // Without the GIL, when there are points to lay out.
-    {
-        std::optional<py::gil_scoped_release> released;
-        if (wkb || !c.x.empty()) released.emplace();
-        if (wkb) well_known_binary(c, buffer, starts);
-        coords.resize(c.x.size() * dims);
-        for (std::size_t i = 0; i < c.x.size(); ++i) {
-            coords[i * dims] = c.x[i];
-            coords[i * dims + 1] = c.y[i];
-            if (c.has_z) coords[i * dims + 2] = c.z[i];
-        }
+    if (wkb) {
+        const py::gil_scoped_release released;
+        well_known_binary(c, buffer, starts);
     }
     py::dict out;
-    const std::size_t n = c.count(), points = c.x.size();
+    const std::size_t n = c.count(), points = c.points();
     out["fids"] = numpy_of(std::move(c.fids));
     out["geometry_type"] = numpy_of(std::move(c.types));
-    out["coords"] = numpy_of(std::move(coords), points, dims);
+    out["coords"] = numpy_of(std::move(c.coords), points, dims);
     out["geom_offsets"] = numpy_of(std::move(c.geom_offsets));
     out["part_offsets"] = numpy_of(std::move(c.part_offsets));
     out["ring_offsets"] = numpy_of(std::move(c.ring_offsets));
     py::list names, values;
     for (std::size_t i = 0; i < c.fields.size(); ++i) {
         names.append(text_object(c.fields[i].name));
-        values.append(column_array(c.fields[i], c.columns[i]));
-        std::vector<features::Value>().swap(c.columns[i]);
+        values.append(typed_column_array(c.fields[i], c.columns[i]));
+        c.columns[i] = Column(c.columns[i].kind);
     }
     out["fields"] = names;
     out["columns"] = values;
@@ -696,6 +853,14 @@ std::vector<features::Field> given_fields(const features::ShapefileReader &reade
     return reader.fields();
 }
 
+// The points a main file can hold, at 16 bytes each; 0 when its size is
+// not known.
+std::size_t points_at_most(const std::string &path) {
+    std::error_code failed;
+    const std::uintmax_t size = std::filesystem::file_size(path, failed);
+    return failed ? 0 : static_cast<std::size_t>(size / 16);
+}
+
 py::dict read_shapefile(const std::string &path, const std::optional<std::vector<std::string>> &columns,
                         const std::optional<std::vector<double>> &bbox, long skip,
                         const std::optional<long> &max_features, const std::optional<std::string> &encoding,
@@ -714,6 +879,8 @@ py::dict read_shapefile(const std::string &path, const std::optional<std::vector
         features::ShapefileReader reader(path, options);
         collected.emplace(given_fields(reader, columns));
         collected->shapes = std::move(made);
+        if (!collected->shapes && read_geometry && !bbox && reader.header().shape_type > 0)
+            collected->expect_points(points_at_most(path));
         crs = reader.coordinate_system();
         const bool no_fields = columns && columns->empty();
         if (!bbox) reader.seek(skip);
