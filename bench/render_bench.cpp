@@ -1,5 +1,5 @@
-// A whole-world map at the finest bundled resolutions (shorelines i, borders
-// and rivers l), drawn as SVG and as PNG, against the library's bare
+// A whole-world map 1800 pixels wide at the finest bundled resolutions
+// (shorelines i, borders and rivers l), drawn as SVG and as PNG, against the library's bare
 // selection and delivery of the same layers.
 #include "bench_ratio.hpp"
 
@@ -20,6 +20,7 @@ vorpix::cli::RenderRequest world_request() {
     request.res = "i";
     request.line_res = "l";
     request.borders = request.rivers = true;
+    request.width = 1800;
     return request;
 }
 

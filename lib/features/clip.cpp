@@ -752,7 +752,17 @@ std::vector<Polygon> clip_prepared(const Prepared &prep, const Frame &f) {
         return out;
     }
     turns(lo, hi, f, first, last);
+    double south = 90, north = -90;
+    for (const Point &p : prep.rings[0]) south = std::min(south, p.lat), north = std::max(north, p.lat);
     for (long k = first; k <= last; ++k) {
+        // A ring without holes that lies inside the frame, clear of its
+        // edges, is its own clip: most of a world map's polygons.
+        if (prep.rings.size() == 1 && lo + 360.0 * k > f.west && hi + 360.0 * k < f.east && south > f.south &&
+            north < f.north) {
+            out.push_back(prep.rings);
+            shift(out.back()[0], 360.0 * k);
+            continue;
+        }
         std::vector<Ring> rings = prep.rings;
         for (Ring &r : rings) shift(r, 360.0 * k);
         append(rings);
