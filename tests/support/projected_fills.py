@@ -16,7 +16,6 @@ differ or any pixel of a polar map's seam is not the land's own colour.
 """
 import math
 import os
-import struct
 import subprocess
 import sys
 import tempfile
@@ -24,6 +23,8 @@ import tempfile
 import pyproj
 from PIL import Image, ImageChops, ImageDraw, ImageFilter
 from shapely.geometry import Polygon, box
+
+from shoreline_outlines import continuous, polygons
 
 MARGIN = 36  # the pixels vorpix keeps round a projected map
 STEP = 0.5  # degrees between the points of a long edge
@@ -56,20 +57,9 @@ def projection(name):
 def land(data):
     """Land as lists of (lon, lat), longitudes made continuous: level 1, and
     level 6, Antarctica's grounding line and the islands within its ice."""
-    pos = 0
-    while pos < len(data):
-        pid, n, flag = struct.unpack(">iiI", data[pos:pos + 12])
-        pos += 44 if (flag >> 8) & 255 > 3 else 36
-        xy = struct.unpack(f">{2 * n}i", data[pos:pos + 8 * n])
-        pos += 8 * n
-        if flag & 255 not in (1, 6) or n < 3:
-            continue
-        points = [(xy[0] * 1e-6, xy[1] * 1e-6)]
-        for i in range(1, n):
-            lon, lat = xy[2 * i] * 1e-6, xy[2 * i + 1] * 1e-6
-            lon += 360 * round((points[-1][0] - lon) / 360)
-            points.append((lon, lat))
-        yield points
+    for _, level, points in polygons(data, with_level=True):
+        if level in (1, 6) and len(points) >= 3:
+            yield continuous(points)
 
 
 def pieces(points, frame):

@@ -16,14 +16,16 @@ from shapely.geometry import Polygon
 from shapely.validation import explain_validity
 
 
-def polygons(data):
+def polygons(data, with_level=False):
+    """Each polygon's id (and level, with_level) and points in degrees."""
     pos = 0
     while pos < len(data):
         pid, n, flag = struct.unpack(">iiI", data[pos:pos + 12])
         pos += 44 if (flag >> 8) & 255 > 3 else 36
         xy = struct.unpack(f">{2 * n}i", data[pos:pos + 8 * n])
         pos += 8 * n
-        yield pid, [(xy[2 * i] * 1e-6, xy[2 * i + 1] * 1e-6) for i in range(n)]
+        points = [(xy[2 * i] * 1e-6, xy[2 * i + 1] * 1e-6) for i in range(n)]
+        yield (pid, flag & 255, points) if with_level else (pid, points)
 
 
 def continuous(points):
