@@ -30,7 +30,6 @@ public:
 
     bool bounded() const { return size_ != unbounded_size; }
     const unsigned char *begin() const { return begin_; }
-    const unsigned char *cursor() const { return begin_ + pos_; }
     size_t position() const { return pos_; }
     size_t size() const { return size_; }
     size_t remaining() const { return size_ - pos_; }
@@ -54,8 +53,6 @@ public:
         need(n);
         pos_ += n;
     }
-    // Passes over n bytes that has() has already vouched for.
-    void skip_checked(size_t n) { pos_ += n; }
     // Moves to an absolute position in the data (at most the end).
     void seek(size_t position) {
         if (position > size_) throw DecodeError::truncated(position, 0, 0);
@@ -63,10 +60,31 @@ public:
     }
     // A reader over the next n bytes, which this reader then skips.
     ByteReader take(size_t n) {
-        need(n);
-        ByteReader part(begin_ + pos_, n);
+        ByteReader part = ahead(n);
         pos_ += n;
         return part;
+    }
+    // A reader over the next n bytes, which this reader does not pass: for a
+    // look ahead, or a byte that decides how to read what follows.
+    ByteReader ahead(size_t n) const {
+        need(n);
+        return ByteReader(begin_ + pos_, n);
+    }
+    // The next n bytes as they stand, which this reader then skips: for
+    // copies and for kernels that take a block of known length.
+    const unsigned char *bytes(size_t n) {
+        need(n);
+        const unsigned char *p = begin_ + pos_;
+        pos_ += n;
+        return p;
+    }
+    // count items of T, checked once, each handed to each(i, value) in order.
+    template <typename T, bool BigEndian, typename Each>
+    void read_each(size_t count, Each &&each) {
+        need(count, sizeof(T));
+        const unsigned char *p = begin_ + pos_;
+        for (size_t i = 0; i < count; ++i) each(i, peek<T, BigEndian>(p + i * sizeof(T)));
+        pos_ += count * sizeof(T);
     }
 
     void copy(void *dst, size_t n) {
@@ -85,8 +103,15 @@ public:
     std::uint32_t le32() { return load<std::uint32_t, false>(); }
     std::int16_t be16s() { return static_cast<std::int16_t>(be16()); }
     std::int32_t be32s() { return static_cast<std::int32_t>(be32()); }
+    std::int32_t le32s() { return static_cast<std::int32_t>(le32()); }
+    std::uint64_t le64() { return load<std::uint64_t, false>(); }
+    template <typename T, bool BigEndian>
+    T word() {
+        return load<T, BigEndian>();
+    }
 
-    // Decoding helpers for bytes already known to be there.
+    // For the block kernels (S3TC blocks, shoreline points), which step
+    // through a run that bytes() or the caller has vouched for.
     template <typename T, bool BigEndian>
     static T peek(const unsigned char *p) {
         static_assert(std::is_unsigned_v<T> && sizeof(T) <= 8);

@@ -91,7 +91,7 @@ void *counted_array(unsigned char *member, std::size_t count, std::size_t item) 
     return items;
 }
 
-int unstuff(ByteReader &in, int str_type, void **dstruc, unsigned char *stream0) {
+int unstuff(ByteReader &in, int str_type, void **dstruc) {
     dds_strdefs_init();
     const DDSStrdefs *set = registered(str_type);
     if (!set) {
@@ -107,13 +107,6 @@ int unstuff(ByteReader &in, int str_type, void **dstruc, unsigned char *stream0)
     }
     auto *record = static_cast<unsigned char *>(*dstruc);
     std::memset(record, 0, static_cast<std::size_t>(set->str_size));
-    if (!set->strdef) {
-        if (!set->unstuff) return 0;
-        auto *p = const_cast<unsigned char *>(in.cursor());
-        const int result = set->unstuff(record, stream0, &p);
-        in.skip(static_cast<std::size_t>(p - in.cursor()));
-        return result;
-    }
     for (int row = 0; row < set->strdef_size; ++row) {
         const DDSStrdef &def = set->strdef[row];
         unsigned char *member = record + def.offset;
@@ -145,7 +138,7 @@ int unstuff(ByteReader &in, int str_type, void **dstruc, unsigned char *stream0)
             }
             for (std::uint64_t i = 0; i < count; ++i) {
                 void *element = inner ? items + i * size : member;
-                if (unstuff(in, nested, &element, stream0) < 0) {
+                if (unstuff(in, nested, &element) < 0) {
                     elog_log(1, "dds_unstuff_stream: dds_unstuff_stream() error.\n");
                     return -1;
                 }
@@ -166,7 +159,7 @@ unsigned int *allocate_level(std::uint64_t w, std::uint64_t h) {
     return static_cast<unsigned int *>(std::malloc(std::max<std::size_t>(pixels, 1) * sizeof(unsigned int)));
 }
 
-int decode_file(ByteReader &in, DDSFILEStr **fstr, int mipmaps_index, unsigned char *stream0, Where &where) {
+int decode_file(ByteReader &in, DDSFILEStr **fstr, int mipmaps_index, Where &where) {
     if (!*fstr) {
         *fstr = static_cast<DDSFILEStr *>(std::calloc(1, sizeof(DDSFILEStr)));
         if (!*fstr) {
@@ -183,7 +176,7 @@ int decode_file(ByteReader &in, DDSFILEStr **fstr, int mipmaps_index, unsigned c
     where.item = "header";
     in.need(header_bytes);
     void *header = &file->header;
-    if (unstuff(in, DDS_HEADER, &header, stream0) < 0) {
+    if (unstuff(in, DDS_HEADER, &header) < 0) {
         elog_log(0, "dds_decode_file: dds_unstuff_stream() error.\n");
         return -1;
     }
@@ -194,7 +187,7 @@ int decode_file(ByteReader &in, DDSFILEStr **fstr, int mipmaps_index, unsigned c
         where.item = "DX10 header";
         in.need(header10_bytes);
         void *header10 = &file->header10;
-        if (unstuff(in, DDS_HEADER10, &header10, stream0) < 0) {
+        if (unstuff(in, DDS_HEADER10, &header10) < 0) {
             elog_log(0, "dds_decode_file: dds_unstuff_stream() error.\n");
             return -1;
         }
@@ -224,13 +217,14 @@ int decode_file(ByteReader &in, DDSFILEStr **fstr, int mipmaps_index, unsigned c
         where.width = w;
         where.height = h;
         in.need(blocks, dxt1_block_bytes);
+        const unsigned char *level = in.bytes(blocks * dxt1_block_bytes);
         if (every || k == chosen) {
             unsigned int *image = allocate_level(w, h);
             if (!image) {
                 elog_log(1, "dds_decode_file: malloc() error.\n");
                 return -1;
             }
-            BlockDecompressImageDXT1(w, h, in.cursor(), image);
+            BlockDecompressImageDXT1(w, h, level, image);
             const int index = !every ? 0 : k <= INT_MAX ? static_cast<int>(k) : -1;
             if (settbl(file->argb_mipmaps, index, image) < 0) {
                 std::free(image);
@@ -238,7 +232,6 @@ int decode_file(ByteReader &in, DDSFILEStr **fstr, int mipmaps_index, unsigned c
                 return -1;
             }
         }
-        in.skip(blocks * dxt1_block_bytes);
         w /= 2;
         h /= 2;
     }
@@ -282,20 +275,19 @@ void dds_get_ddscaps_bitmap(int dds_type, char *bitmap) {
     vorpix::guarded("dds_get_ddscaps_bitmap", [&] { flag_names(DDSCAPSBITMAP_Codedef, dds_type, bitmap); });
 }
 
-int dds_unstuff_stream(int str_type, void **dstruc, unsigned char *stream0, unsigned char **stream) {
+int dds_unstuff_stream(int str_type, void **dstruc, unsigned char * /*stream0*/, unsigned char **stream) {
     return vorpix::guarded("dds_unstuff_stream", -1, [&] {
         auto in = ByteReader::unbounded(*stream);
-        return vorpix::run_plain("dds_unstuff_stream", stream, in,
-                                 [&] { return unstuff(in, str_type, dstruc, stream0); });
+        return vorpix::run_plain("dds_unstuff_stream", stream, in, [&] { return unstuff(in, str_type, dstruc); });
     });
 }
 
-int dds_decode_file(DDSFILEStr **fstr, int mipmaps_index, unsigned char *stream0, unsigned char **stream) {
+int dds_decode_file(DDSFILEStr **fstr, int mipmaps_index, unsigned char * /*stream0*/, unsigned char **stream) {
     return vorpix::guarded("dds_decode_file", -1, [&] {
         auto in = ByteReader::unbounded(*stream);
         Where where;
         return vorpix::run_plain("dds_decode_file", stream, in,
-                                 [&] { return decode_file(in, fstr, mipmaps_index, stream0, where); });
+                                 [&] { return decode_file(in, fstr, mipmaps_index, where); });
     });
 }
 
@@ -304,9 +296,8 @@ int dds_decode_file_sized(DDSFILEStr **fstr, int mipmaps_index, const unsigned c
         auto in = vorpix::sized_reader("dds_decode_file_sized", data, size, fstr != nullptr);
         if (!in) return -1;
         Where where;
-        return vorpix::run_sized("dds_decode_file_sized", "file", where, [&] {
-            return decode_file(*in, fstr, mipmaps_index, const_cast<unsigned char *>(in->begin()), where);
-        });
+        return vorpix::run_sized("dds_decode_file_sized", "file", where,
+                                 [&] { return decode_file(*in, fstr, mipmaps_index, where); });
     });
 }
 

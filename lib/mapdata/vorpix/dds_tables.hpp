@@ -43,7 +43,6 @@ struct DDSStrdefs {
     int str_size;
     const DDSStrdef *strdef;
     int strdef_size;
-    int (*unstuff)(void *record, unsigned char *stream0, unsigned char **stream);
     void (*print)(FILE *out, char *prefix, void *record);
 };
 
@@ -146,10 +145,9 @@ constexpr int rows(const T (&)[N]) {
 }
 
 constexpr DDSStrdefs dds_strdefs[] = {
-    {DDS_HEADER, sizeof(DDSHEADERStr), DDS_HEADER_Strdef, rows(DDS_HEADER_Strdef), nullptr, nullptr},
-    {DDS_HEADER10, sizeof(DDSHEADER10Str), DDS_HEADER10_Strdef, rows(DDS_HEADER10_Strdef), nullptr, nullptr},
-    {DDS_PIXELFORMAT, sizeof(DDSPIXELFORMATStr), DDS_PIXELFORMAT_Strdef, rows(DDS_PIXELFORMAT_Strdef), nullptr,
-     nullptr},
+    {DDS_HEADER, sizeof(DDSHEADERStr), DDS_HEADER_Strdef, rows(DDS_HEADER_Strdef), nullptr},
+    {DDS_HEADER10, sizeof(DDSHEADER10Str), DDS_HEADER10_Strdef, rows(DDS_HEADER10_Strdef), nullptr},
+    {DDS_PIXELFORMAT, sizeof(DDSPIXELFORMATStr), DDS_PIXELFORMAT_Strdef, rows(DDS_PIXELFORMAT_Strdef), nullptr},
 };
 
 constexpr bool is_word_type(int type) {

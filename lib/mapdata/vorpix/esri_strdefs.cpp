@@ -204,23 +204,21 @@ struct Stream {
         where.part = row.name;
     }
 
-    size_t file_offset() const { return static_cast<size_t>(in.cursor() - stream0); }
+    size_t file_offset() const { return static_cast<size_t>(in.begin() - stream0) + in.position(); }
 };
 
 // n items of N bytes each into dst, from most significant byte first when
 // bigendian, else least significant first.
 template <size_t N>
 [[gnu::always_inline]] inline void esri2h(void *dst, Stream &s, int n, int bigendian) {
-    const size_t bytes = static_cast<size_t>(n) * N;
-    s.in.need(bytes);
-    const unsigned char *src = s.in.cursor();
     using Word = std::conditional_t<N == 2, std::uint16_t, std::conditional_t<N == 4, std::uint32_t, std::uint64_t>>;
     if (n == 1) {  // most rows: one item, copied without a call
-        const Word v = bigendian ? ByteReader::peek<Word, true>(src) : ByteReader::peek<Word, false>(src);
+        const Word v = bigendian ? s.in.word<Word, true>() : s.in.word<Word, false>();
         std::memcpy(dst, &v, N);
-        s.in.skip(N);
         return;
     }
+    const size_t bytes = static_cast<size_t>(n) * N;
+    const unsigned char *src = s.in.bytes(bytes);
     if (bigendian) {
         if constexpr (N == 2) N2H2(dst, src, n);
         else if constexpr (N == 4) N2H4(dst, src, n);
@@ -232,7 +230,6 @@ template <size_t N>
         for (size_t i = 0; i < bytes; i += N)
             for (size_t b = 0; b < N; ++b) out[i + b] = src[i + N - 1 - b];
     }
-    s.in.skip(bytes);
 }
 
 int unstuff(Stream &s, int str_type, void **estruc);
@@ -340,21 +337,19 @@ int decode_counted_row(Stream &s, const ESRIStrdefs &set, const ESRIStrdef &row,
 
 int decode_record(Stream &s, ESRISHPRECStr *rec);
 
-// A run of n bytes of items into memory, the bytes of each item of width
-// swap reversed when swap is not 0.
-inline void copy_run(unsigned char *dst, const unsigned char *src, size_t n, int swap) {
+// A run of n bytes of items from in into memory, the bytes of each item of
+// width swap reversed when swap is not 0.
+inline void copy_run(unsigned char *dst, ByteReader &in, size_t n, int swap) {
     auto reversed = [&](auto word) {
         using Word = decltype(word);
-        for (size_t at = 0; at < n; at += sizeof(Word)) {
-            const Word v = ByteReader::peek<Word, std::endian::native == std::endian::little>(src + at);
-            std::memcpy(dst + at, &v, sizeof v);
-        }
+        in.read_each<Word, std::endian::native == std::endian::little>(
+            n / sizeof(Word), [&](size_t i, Word v) { std::memcpy(dst + i * sizeof v, &v, sizeof v); });
     };
     switch (swap) {
     case 2: reversed(std::uint16_t{}); break;
     case 4: reversed(std::uint32_t{}); break;
     case 8: reversed(std::uint64_t{}); break;
-    default: copy_short(dst, src, n);
+    default: copy_short(dst, in.bytes(n), n);
     }
 }
 
@@ -387,8 +382,7 @@ int unstuff(Stream &s, int str_type, void **estruc) {
         // count, a Z shape without its measures) goes row by row, so that its
         // message names the row.
         if (step.kind == Step::Copy && !s.without_m && s.in.has(static_cast<size_t>(step.bytes))) {
-            copy_run(base + step.offset, s.in.cursor(), static_cast<size_t>(step.bytes), step.swap);
-            s.in.skip_checked(static_cast<size_t>(step.bytes));
+            copy_run(base + step.offset, s.in, static_cast<size_t>(step.bytes), step.swap);
             continue;
         }
         if (step.kind == Step::CountedCopy && !s.without_m) {
@@ -403,8 +397,7 @@ int unstuff(Stream &s, int str_type, void **estruc) {
                     return -1;
                 }
                 std::memcpy(base + step.offset, &array, sizeof array);
-                copy_short(array, s.in.cursor(), bytes);
-                s.in.skip_checked(bytes);
+                copy_short(array, s.in.bytes(bytes), bytes);
                 continue;
             }
         }
@@ -432,9 +425,12 @@ int unstuff(Stream &s, int str_type, void **estruc) {
 // and less than the shape with its measures.
 bool lacks_measures(const Stream &s, int shape_type, size_t length) {
     if (length > s.in.remaining()) return false;
-    const unsigned char *c = s.in.cursor();
+    const ByteReader record = s.in.ahead(length);
     auto word = [&](size_t at) -> long long {
-        return at + 4 <= length ? static_cast<std::int32_t>(ByteReader::peek<std::uint32_t, false>(c + at)) : -1;
+        if (at + 4 > length) return -1;
+        ByteReader w = record;
+        w.seek(at);
+        return w.le32s();
     };
     long long head, points;
     switch (shape_type) {
@@ -553,8 +549,7 @@ int decode_dbase_header(Stream &s, ESRIDBASEStr *dbf) {
         return -1;
     }
     s.where = Where{.item = "header"};
-    s.in.need(1);
-    const int version = s.in.cursor()[0] & 7;
+    const int version = s.in.ahead(1).u8() & 7;
     dbf->level = version == 3 ? 5 : version == 4 ? 7 : version;
     if (dbf->level != 5) {
         elog_log(0, "esri_decode_dbase_file: dbase level = %d - only level 5 supported.\n", dbf->level);
@@ -577,8 +572,7 @@ int decode_dbase_header(Stream &s, ESRIDBASEStr *dbf) {
 int decode_field_descriptors(Stream &s, ESRIDBASEStr *dbf, int most) {
     for (int index = 0; index < most; ++index) {
         s.where = Where{.item = "field descriptor", .index = index, .at = static_cast<long long>(s.file_offset())};
-        s.in.need(1);
-        if (s.in.cursor()[0] == field_terminator) break;
+        if (s.in.ahead(1).u8() == field_terminator) break;
         void *descriptor = nullptr;
         int status;
         try {
@@ -635,7 +629,7 @@ int decode_dbase(Stream &s, ESRIDBASEStr *dbf) {
         elog_log(0, "esri_decode_dbase_file: malloc(%d) error.\n", static_cast<int>(size));
         return -1;
     }
-    if (available) std::memcpy(records, s.in.cursor(), static_cast<size_t>(available));
+    s.in.ahead(static_cast<size_t>(available)).copy(records, static_cast<size_t>(available));
     std::memset(records + available, 0, (bytes ? bytes : 1) - static_cast<size_t>(available));
     dbf->records = records;
     return 0;
@@ -657,8 +651,7 @@ int decode_dbase_header_only(Stream &s, ESRIDBASEStr *dbf) {
         return -1;
     }
     s.where = Where{.item = "header"};
-    s.in.need(1);
-    const int version = s.in.cursor()[0] & 7;
+    const int version = s.in.ahead(1).u8() & 7;
     dbf->level = version == 3 ? 5 : version == 4 ? 7 : version;
     if (dbf->level != 5) throw DecodeError::bad_value(format("dBase level %d; only level 5 is read", dbf->level));
     void *hdr = &dbf->hdr;

@@ -620,12 +620,13 @@ int gmtmap_nextseg(void *handle, int *npts, int *npts_size, float **lon, float *
         const double sclon = point_scale * mapb->lon_binsize;
         const double sclat = point_scale * mapb->lat_binsize;
         const double lon0 = seg.lon0, lat0 = seg.lat0;
-        const unsigned char *plon = seg.lon_pts, *plat = seg.lat_pts;
+        // The selection vouched for both runs of n points.
+        ByteReader lon_pts(seg.lon_pts, 2 * static_cast<size_t>(n)), lat_pts(seg.lat_pts, 2 * static_cast<size_t>(n));
         float *out_lon = *lon, *out_lat = *lat;
-        for (int i = 0; i < n; ++i) {
-            out_lon[i] = static_cast<float>(lon0 + ByteReader::peek<std::uint16_t, true>(plon + 2 * i) * sclon);
-            out_lat[i] = static_cast<float>(lat0 + ByteReader::peek<std::uint16_t, true>(plat + 2 * i) * sclat);
-        }
+        lon_pts.read_each<std::uint16_t, true>(
+            n, [&](size_t i, std::uint16_t v) { out_lon[i] = static_cast<float>(lon0 + v * sclon); });
+        lat_pts.read_each<std::uint16_t, true>(
+            n, [&](size_t i, std::uint16_t v) { out_lat[i] = static_cast<float>(lat0 + v * sclat); });
         *level = seg.level;
         type[0] = seg.type == 4 ? 'p' : 'r';
         type[1] = '\0';

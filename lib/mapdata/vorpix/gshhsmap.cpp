@@ -897,7 +897,9 @@ int gshhs_unstuff_hdr_sized(GSHHSHdr *gshhshdr, const char *data, long size, lon
                      header_common_size, in.remaining());
             return -1;
         }
-        const int version = in.cursor()[10];
+        vorpix::ByteReader common = in.ahead(header_common_size);
+        common.skip(10);
+        const int version = common.u8();
         const int length = header_size_for_version(version);
         if (!in.has(static_cast<size_t>(length))) {
             elog_log(0, "gshhs_unstuff_hdr_sized: version %d header at byte %ld needs %d bytes, %zu remain.\n", version,
@@ -920,17 +922,15 @@ int gshhs_skip_pts_sized(const GSHHSHdr *gshhshdr, long size, long *position) {
             elog_log(0, "gshhs_skip_pts_sized: negative point count %d at byte %ld.\n", gshhshdr->n, *position);
             return -1;
         }
-        // Only the extent is needed: the reader is never read through.
-        vorpix::ByteReader in(nullptr, static_cast<size_t>(size));
-        in.seek(static_cast<size_t>(*position));
+        // No bytes are read: only the extent is checked against the size.
+        const auto remaining = static_cast<size_t>(size - *position);
         const auto n = static_cast<size_t>(gshhshdr->n);
-        if (!in.has(n, point_size)) {
+        if (n > remaining / point_size) {
             elog_log(0, "gshhs_skip_pts_sized: %d points at byte %ld need %lld bytes, %zu remain.\n", gshhshdr->n,
-                     *position, static_cast<long long>(n) * point_size, in.remaining());
+                     *position, static_cast<long long>(n) * point_size, remaining);
             return -1;
         }
-        in.skip_checked(n * point_size);
-        *position = static_cast<long>(in.position());
+        *position += static_cast<long>(n * point_size);
         return 0;
     });
 }

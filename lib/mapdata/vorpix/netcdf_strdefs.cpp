@@ -164,9 +164,8 @@ inline bool negative(ByteReader &in, const char *function, const char *what, std
         elog_log(1, "netcdf_unstuff_string: malloc() error.\n");
         return nullptr;
     }
-    std::memcpy(s, in.cursor(), n);
+    std::memcpy(s, in.bytes(consumed), n);
     s[n] = '\0';
-    in.skip_checked(consumed);
     return s;
 }
 
@@ -191,7 +190,7 @@ int decode_values(ByteReader &in, NETCDFValues *values, Blocks &blocks) {
         elog_log(1, "netcdf_unstuff_values: malloc(values->values,%d) error.\n", static_cast<int>(size));
         return -1;
     }
-    const unsigned char *src = in.cursor();
+    const unsigned char *src = in.bytes(size);
     switch (values->type) {
     case NETCDF_BYTE: std::memcpy(buffer, src, size); break;
     case NETCDF_CHAR:
@@ -204,7 +203,7 @@ int decode_values(ByteReader &in, NETCDFValues *values, Blocks &blocks) {
     default: N2H8(buffer, src, values->n); break;
     }
     values->values = buffer;
-    in.skip(size + fill_of(size));
+    in.skip(fill_of(size));
     return 0;
 }
 
@@ -261,7 +260,7 @@ struct IndexAtExit {
 };
 
 int decode_header(ByteReader &in, NETCDFHdr **hdrp, Where &where) {
-    const unsigned char *start = in.cursor();
+    const unsigned char *start = in.begin() + in.position();
     where.item = "magic";
     const std::uint8_t m0 = in.u8(), m1 = in.u8(), m2 = in.u8(), m3 = in.u8();
     if (m0 != 'C' || m1 != 'D' || m2 != 'F' || m3 != 1) {
