@@ -6,7 +6,6 @@
 #include "bench_ratio.hpp"
 
 #include "esri.h"
-#include "esri_release.hpp"
 
 #include "arrays.h"
 #include "redblack.h"
@@ -43,7 +42,7 @@ void BM_VorpixShapefile(benchmark::State &state) {
         if (esri_decode_shapefile_sized(&f, shp.data(), static_cast<long>(shp.size())) < 0)
             state.SkipWithError("decode");
         benchmark::DoNotOptimize(cnttbl(f.records));
-        vorpix::esri::release_shapefile(&f);
+        esri_release_shapefile(&f);
     }
     state.SetBytesProcessed(static_cast<long long>(state.iterations()) * static_cast<long long>(shp.size()));
 }
@@ -61,7 +60,7 @@ void BM_VorpixDbase(benchmark::State &state) {
             benchmark::DoNotOptimize(fields);
         }
         freearr(fields, std::free);
-        vorpix::esri::release_dbase_file(&d);
+        esri_release_dbase_file(&d);
     }
     state.SetBytesProcessed(static_cast<long long>(state.iterations()) * static_cast<long long>(dbf.size()));
 }

@@ -6,7 +6,6 @@
 #include "fuzz_input.hpp"
 #include "arrays.h"
 #include "esri.h"
-#include "esri_release.hpp"
 #include "redblack.h"
 #include "words.h"
 
@@ -72,8 +71,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
             require(listing_of(dbf) == listing_of(plain), "the plain decoder decodes otherwise");
         require(fields_of(plain) == portable, "the plain decoder's fields differ");
     }
-    vorpix::esri::release_dbase_file(&dbf);
-    vorpix::esri::release_dbase_file(&plain);
+    esri_release_dbase_file(&dbf);
+    esri_release_dbase_file(&plain);
 
     ESRIDBASEStr header{};
     if (esri_decode_dbase_header_sized(&header, bytes.data(), static_cast<long>(bytes.size())) == 0) {

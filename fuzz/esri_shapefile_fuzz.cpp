@@ -60,7 +60,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
                 esri_release_shapefile_record(&alone);
             }
             if (any_lacks_measures(shp)) {
-                vorpix::esri::release_shapefile(&shp);
+                esri_release_shapefile(&shp);
                 continue;
             }
             ESRISHPStr plain{};
@@ -68,9 +68,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
             vorpix::fuzz::require(esri_decode_shapefile(&plain, bytes.data(), &stream) == 0, "the plain decoder fails");
             vorpix::fuzz::require(vorpix::fuzz::printed([&] { esri_print_shapefile(prefix, &plain); }) == sized,
                                   "the plain decoder decodes otherwise");
-            vorpix::esri::release_shapefile(&plain);
+            esri_release_shapefile(&plain);
         }
-        vorpix::esri::release_shapefile(&shp);
+        esri_release_shapefile(&shp);
     }
     if (bytes.size() > 100) {
         ESRISHPRECStr alone{};

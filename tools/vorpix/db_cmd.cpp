@@ -7,7 +7,6 @@
 #include "vorpix/geojson_writer.hpp"
 
 #include "esri.h"
-#include "esri_release.hpp"
 
 #include "db.h"
 
@@ -347,7 +346,7 @@ struct FetchedRecord {
     FetchedRecord() = default;
     FetchedRecord(const FetchedRecord &) = delete;
     FetchedRecord &operator=(const FetchedRecord &) = delete;
-    ~FetchedRecord() { esri::release_shape(rec.shape_type, rec.record); }
+    ~FetchedRecord() { esri_release_shapefile_record(&rec); }
 };
 
 // The host's pointer to a table of the database, for the fetch of its rows.

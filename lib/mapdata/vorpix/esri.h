@@ -286,6 +286,10 @@ VORPIX_API int esri_get_dbase_fields(ESRIDBASEStr *dbstr, int recno, Arr **field
  * the size bytes is read. */
 VORPIX_API int esri_decode_shapefile_sized(ESRISHPStr *shp, const unsigned char *data, long size);
 VORPIX_API int esri_decode_dbase_file_sized(ESRIDBASEStr *dbf, const unsigned char *data, long size);
+/* Everything under a decoded shapefile (its records, their shapes and the
+ * shapes' arrays); the structure itself stays, zeroed. NULL does nothing. A
+ * dBase file goes with esri_release_dbase_file below. */
+VORPIX_API void esri_release_shapefile(ESRISHPStr *shp);
 
 /* Beside the whole-file decoders, for readers that take a file a record at a
  * time and never hold all of it. */

@@ -849,6 +849,10 @@ int esri_decode_shapefile_record_sized(ESRISHPRECStr *rec, const unsigned char *
     });
 }
 
+void esri_release_shapefile(ESRISHPStr *shp) {
+    vorpix::guarded("esri_release_shapefile", [&] { vorpix::esri::release_shapefile(shp); });
+}
+
 void esri_release_shapefile_record(ESRISHPRECStr *rec) {
     vorpix::guarded("esri_release_shapefile_record", [&] {
         if (!rec) return;
