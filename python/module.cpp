@@ -133,10 +133,10 @@ struct GeosApi {
     static std::optional<GeosApi> of(std::uintptr_t library) {
         GeosApi api;
         bool all = true;
+        // The handle comes from Python as a number (ctypes gives it so).
+        void *handle = reinterpret_cast<void *>(library);  // NOLINT(performance-no-int-to-ptr)
         auto take = [&](auto &slot, const char *name) {
-            // NOLINTNEXTLINE(cppcoreguidelines-pro-type-reinterpret-cast): a symbol of a loaded library
-            slot = reinterpret_cast<std::remove_reference_t<decltype(slot)>>(
-                dlsym(reinterpret_cast<void *>(library), name));
+            slot = reinterpret_cast<std::remove_reference_t<decltype(slot)>>(dlsym(handle, name));
             all = all && slot != nullptr;
         };
         take(api.init, "GEOS_init_r");
