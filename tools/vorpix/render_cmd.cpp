@@ -396,6 +396,7 @@ void draw_projected_graticule(const Picture &pic, Canvas &canvas) {
     for (const double lat : multiples(b.south, b.north, lat_step))
         if (std::fabs(lat) < 90 - 1e-9) lats.push_back(lat);
     std::vector<PixelPath> lines;
+    lines.reserve(lons.size() + lats.size());
     for (const double lon : lons) lines.push_back(to_pixels(pic, {{lon, b.south}, {lon, b.north}}, false, 0.5));
     for (const double lat : lats) lines.push_back(to_pixels(pic, {{b.west, lat}, {b.east, lat}}, false, 0.5));
     canvas.path(lines, false, {0, graticule_colour, 0.6, 0});
