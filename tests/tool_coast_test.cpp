@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <sstream>
 #include <string>
+#include <vector>
 
 using namespace vorpix::test;
 
@@ -245,7 +246,10 @@ TEST(CoastTool, OutOfMemoryNamesTheFileAndTheWorldFitsInLittle) {
     const std::string file = installed("maps/vorpix/gshhs_i.b");
     ASSERT_FALSE(file.empty());
     int out_of_memory = 0;
-    for (const int megabytes : {36, 38, 40, 42, 44, 46, 100}) {
+    std::vector<int> limits;  // from about what loading the tool takes, up to ample
+    for (int megabytes = 14; megabytes <= 46; megabytes += 2) limits.push_back(megabytes);
+    limits.push_back(100);
+    for (const int megabytes : limits) {
         const auto r = run_command("(ulimit -v " + std::to_string(megabytes * 1024) + "; " +
                                    tool("coast --res i --kinds f:0") + " >/dev/null) 2>&1");
         if (megabytes == 100) {

@@ -3,6 +3,8 @@
 
 #include "vorpix/clip.hpp"
 
+#include "proj_library.hpp"
+
 #include <proj.h>
 
 #include <algorithm>
@@ -44,18 +46,19 @@ double number(const std::string &word, const std::string &text) {
 struct MapProjection::Transform {
     PJ_CONTEXT *context = nullptr;
     PJ *pj = nullptr;
-    explicit Transform(const std::string &definition) {
-        context = proj_context_create();
-        proj_log_level(context, PJ_LOG_NONE);
-        pj = proj_create(context, definition.c_str());
+    const ProjLibrary &proj;
+    explicit Transform(const std::string &definition) : proj(proj_library()) {
+        context = proj.context_create();
+        proj.log_level(context, PJ_LOG_NONE);
+        pj = proj.create(context, definition.c_str());
         if (!pj) {
-            proj_context_destroy(context);
+            proj.context_destroy(context);
             throw Error("PROJ cannot make the projection \"" + definition + "\"", ErrorCode::Unsupported);
         }
     }
     ~Transform() {
-        proj_destroy(pj);
-        proj_context_destroy(context);
+        proj.destroy(pj);
+        proj.context_destroy(context);
     }
     Transform(const Transform &) = delete;
     Transform &operator=(const Transform &) = delete;
@@ -215,8 +218,8 @@ void MapProjection::forward(double *lon, double *lat, std::size_t n) const {
         lon[i] = (lon[i] - lon0_) * degree;
         lat[i] = lat[i] * degree;
     }
-    proj_trans_generic(transform_->pj, PJ_FWD, lon, sizeof(double), n, lat, sizeof(double), n, nullptr, 0, 0, nullptr,
-                       0, 0);
+    transform_->proj.trans_generic(transform_->pj, PJ_FWD, lon, sizeof(double), n, lat, sizeof(double), n, nullptr, 0,
+                                   0, nullptr, 0, 0);
 }
 
 }  // namespace vorpix::features

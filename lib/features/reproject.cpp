@@ -2,6 +2,7 @@
 #include "vorpix/reproject.hpp"
 
 #include "input_file.hpp"
+#include "proj_library.hpp"
 
 #include <proj.h>
 
@@ -15,18 +16,25 @@
 namespace vorpix::features {
 
 ToLonLat::ToLonLat(const std::string &wkt, const std::string &file) {
-    PJ_CONTEXT *ctx = proj_context_create();
-    proj_log_level(ctx, PJ_LOG_NONE);
+    const ProjLibrary &proj = [&]() -> const ProjLibrary & {
+        try {
+            return proj_library();
+        } catch (const Error &e) {
+            throw Error(ErrorCode::Unsupported, file, "", e.what());
+        }
+    }();
+    PJ_CONTEXT *ctx = proj.context_create();
+    proj.log_level(ctx, PJ_LOG_NONE);
     context_ = ctx;
-    PJ *source = proj_create(ctx, wkt.c_str());
+    PJ *source = proj.create(ctx, wkt.c_str());
     auto fail = [&](const std::string &why) {
-        if (source) proj_destroy(source);
-        proj_context_destroy(ctx);
+        if (source) proj.destroy(source);
+        proj.context_destroy(ctx);
         context_ = nullptr;
         throw Error(ErrorCode::Unsupported, file, "", why);
     };
     if (!source) fail("PROJ cannot read the coordinate system");
-    switch (proj_get_type(source)) {
+    switch (proj.get_type(source)) {
     case PJ_TYPE_GEOGRAPHIC_2D_CRS:
     case PJ_TYPE_GEOGRAPHIC_3D_CRS:
     case PJ_TYPE_GEOGRAPHIC_CRS: geographic_ = true; break;
@@ -36,44 +44,47 @@ ToLonLat::ToLonLat(const std::string &wkt, const std::string &file) {
     case PJ_TYPE_GEOCENTRIC_CRS: break;
     default: fail("not a coordinate system PROJ can transform");
     }
-    PJ *target = proj_create(ctx, "EPSG:4326");
+    PJ *target = proj.create(ctx, "EPSG:4326");
     if (geographic_ && target) {
         // Degrees on WGS 84 (or a datum PROJ holds the same) pass unchanged;
         // other datums are shifted as ogr2ogr -t_srs EPSG:4326 shifts them.
-        PJ *datum = proj_crs_get_datum_forced(ctx, source);
-        PJ *wgs84 = proj_crs_get_datum_forced(ctx, target);
+        PJ *datum = proj.crs_get_datum_forced(ctx, source);
+        PJ *wgs84 = proj.crs_get_datum_forced(ctx, target);
         const bool same = datum && wgs84 &&
-                          (proj_is_equivalent_to(datum, wgs84, PJ_COMP_EQUIVALENT_EXCEPT_AXIS_ORDER_GEOGCRS) || [&] {
-                              const char *name = proj_get_name(datum);
+                          (proj.is_equivalent_to(datum, wgs84, PJ_COMP_EQUIVALENT_EXCEPT_AXIS_ORDER_GEOGCRS) || [&] {
+                              const char *name = proj.get_name(datum);
                               return name && (std::strstr(name, "WGS_1984") || std::strstr(name, "WGS 1984") ||
                                               std::strstr(name, "World Geodetic System 1984"));
                           }());
-        if (datum) proj_destroy(datum);
-        if (wgs84) proj_destroy(wgs84);
+        if (datum) proj.destroy(datum);
+        if (wgs84) proj.destroy(wgs84);
         if (same) {
-            proj_destroy(target);
-            proj_destroy(source);
+            proj.destroy(target);
+            proj.destroy(source);
             return;
         }
     }
-    PJ *raw = target ? proj_create_crs_to_crs_from_pj(ctx, source, target, nullptr, nullptr) : nullptr;
-    if (target) proj_destroy(target);
-    PJ *lonlat = raw ? proj_normalize_for_visualization(ctx, raw) : nullptr;
-    if (raw) proj_destroy(raw);
+    PJ *raw = target ? proj.create_crs_to_crs_from_pj(ctx, source, target, nullptr, nullptr) : nullptr;
+    if (target) proj.destroy(target);
+    PJ *lonlat = raw ? proj.normalize_for_visualization(ctx, raw) : nullptr;
+    if (raw) proj.destroy(raw);
     if (!lonlat) fail("PROJ finds no way to longitude and latitude");
-    proj_destroy(source);
+    proj.destroy(source);
     transform_ = lonlat;
 }
 
 ToLonLat::~ToLonLat() {
-    if (transform_) proj_destroy(static_cast<PJ *>(transform_));
-    if (context_) proj_context_destroy(static_cast<PJ_CONTEXT *>(context_));
+    if (!transform_ && !context_) return;
+    const ProjLibrary &proj = proj_library();
+    if (transform_) proj.destroy(static_cast<PJ *>(transform_));
+    if (context_) proj.context_destroy(static_cast<PJ_CONTEXT *>(context_));
 }
 
 void ToLonLat::apply(double *x, double *y, std::size_t stride, std::size_t n) const {
     if (!transform_ || n == 0) return;
+    const ProjLibrary &proj = proj_library();
     const std::size_t bytes = stride * sizeof(double);
-    proj_trans_generic(static_cast<PJ *>(transform_), PJ_FWD, x, bytes, n, y, bytes, n, nullptr, 0, 0, nullptr, 0, 0);
+    proj.trans_generic(static_cast<PJ *>(transform_), PJ_FWD, x, bytes, n, y, bytes, n, nullptr, 0, 0, nullptr, 0, 0);
 }
 
 namespace {

@@ -1,0 +1,63 @@
+// PROJ loaded on first use.
+#include "proj_library.hpp"
+
+#include "vorpix/features.hpp"
+
+#include <dlfcn.h>
+
+#include <mutex>
+#include <string>
+
+namespace vorpix::features {
+
+namespace {
+
+struct Loaded {
+    ProjLibrary functions{};
+    std::string error;  // empty when loaded
+};
+
+Loaded load() {
+    Loaded out;
+    // Kept for the process's life: PROJ objects outlive any one reader.
+    void *library = dlopen(VORPIX_PROJ_SONAME, RTLD_NOW | RTLD_LOCAL);
+    if (!library) {
+        const char *why = dlerror();
+        out.error = std::string("PROJ (" VORPIX_PROJ_SONAME ") cannot be loaded: ") + (why ? why : "not found");
+        return out;
+    }
+    bool complete = true;
+    auto bind = [&](auto &function, const char *name) {
+        function = reinterpret_cast<std::remove_reference_t<decltype(function)>>(dlsym(library, name));
+        if (!function && complete) {
+            complete = false;
+            out.error = std::string("PROJ (" VORPIX_PROJ_SONAME ") has no ") + name;
+        }
+    };
+    ProjLibrary &f = out.functions;
+    bind(f.context_create, "proj_context_create");
+    bind(f.context_destroy, "proj_context_destroy");
+    bind(f.log_level, "proj_log_level");
+    bind(f.create, "proj_create");
+    bind(f.destroy, "proj_destroy");
+    bind(f.get_type, "proj_get_type");
+    bind(f.get_name, "proj_get_name");
+    bind(f.crs_get_datum_forced, "proj_crs_get_datum_forced");
+    bind(f.is_equivalent_to, "proj_is_equivalent_to");
+    bind(f.create_crs_to_crs_from_pj, "proj_create_crs_to_crs_from_pj");
+    bind(f.normalize_for_visualization, "proj_normalize_for_visualization");
+    bind(f.trans_generic, "proj_trans_generic");
+    return out;
+}
+
+}  // namespace
+
+const ProjLibrary &proj_library() {
+    static std::once_flag once;
+    static Loaded loaded;
+    std::call_once(once, [] { loaded = load(); });
+    if (!loaded.error.empty()) throw Error(loaded.error, ErrorCode::Unsupported);
+    return loaded.functions;
+}
+
+}  // namespace vorpix::features
