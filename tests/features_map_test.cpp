@@ -568,8 +568,8 @@ TEST(ShorelineReader, SelectsAsTheLibrarySelects) {
                     const int id = hdr->id;
                     int npts = 0, size = 0, level = 0, antipode = 0;
                     float *lon = nullptr, *lat = nullptr;
-                    char type = 0;
-                    ASSERT_EQ(gshhsmap_nextseg(map, &npts, &size, &lon, &lat, &type, &level, &antipode), 1) << what;
+                    char type[2];  // the segment's type letter, as a string
+                    ASSERT_EQ(gshhsmap_nextseg(map, &npts, &size, &lon, &lat, type, &level, &antipode), 1) << what;
                     std::free(lon);
                     std::free(lat);
                     library.insert({id, level});
