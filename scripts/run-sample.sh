@@ -37,4 +37,7 @@ run render --box -90/-70/30/40 --res i --line-res l --borders --rivers --shapes 
     --width 900 -o "$out/map.svg"
 run render --box -90/-70/30/40 --res i --line-res l --borders --rivers --shapes "$shp" \
     --width 900 --png -o "$out/map.png"
+# Antarctica round its pole, and the world in Equal Earth.
+run render --proj south-polar/60 --res i --antarctica both --width 900 -o "$out/antarctica.png"
+run render --proj equal-earth --borders --width 1200 -o "$out/equal_earth.svg"
 ls -l "$out"
