@@ -53,6 +53,15 @@ TEST(RenderProjections, BothAntarcticOutlinesOnOneMap) {
               ice_front.output.substr(0, both.output.rfind("<path", line)));
 }
 
+// A world map whose centre is not named is centred on its box, so that a
+// box across 180 is drawn whole.
+TEST(RenderProjections, WorldMapsCentreOnTheirBox) {
+    const auto r = run_command(tool_command() +
+                               " render --proj mollweide --box 150/-150/-40/40 --res c --svg -o - 2>&1");
+    ASSERT_EQ(r.status, 0) << r.output;
+    EXPECT_NE(r.output.find(">180°</text>"), std::string::npos);
+}
+
 TEST(RenderProjections, WhatCannotBeDrawnIsAUsageError) {
     const struct {
         const char *arguments, *message;
@@ -64,7 +73,7 @@ TEST(RenderProjections, WhatCannotBeDrawnIsAUsageError) {
         {"--proj south-polar/90", "--proj south-polar/90: a polar map reaches out to a latitude below 89.5"},
         {"--proj mercator --box -10/10/-89/0", "a Mercator map reaches 85 degrees north and south at most"},
         {"--proj south-polar --box -180/180/-90/70", "a south-polar map reaches north to 60 degrees at most"},
-        {"--proj mollweide --box 170/200/-10/10",
+        {"--proj mollweide/0 --box 170/200/-10/10",
          "the box runs across the meridian opposite the map's centre; centre the projection in it (for example "
          "mollweide/185)"},
         {"--proj laea/0/0 --box -180/180/-90/90", "the box holds the point opposite the map's centre"},

@@ -73,6 +73,7 @@ MapProjection::MapProjection(const MapProjection &other)
       lon0_(other.lon0_),
       lat0_(other.lat0_),
       limit_(other.limit_),
+      centred_(other.centred_),
       definition_(other.definition_) {
     if (!definition_.empty()) transform_ = std::make_unique<Transform>(definition_);
 }
@@ -83,6 +84,7 @@ MapProjection &MapProjection::operator=(const MapProjection &other) {
         kind_ = copy.kind_;
         name_ = std::move(copy.name_);
         lon0_ = copy.lon0_, lat0_ = copy.lat0_, limit_ = copy.limit_;
+        centred_ = copy.centred_;
         definition_ = std::move(copy.definition_);
         transform_ = std::move(copy.transform_);
     }
@@ -131,6 +133,7 @@ MapProjection::MapProjection(const std::string &text) : name_(text) {
         want(0, 1);
         kind_ = name == "mercator" ? Kind::Mercator : Kind::World;
         lon0_ = params ? longitude(1) : 0;
+        centred_ = params > 0;
         definition_ = name == "mollweide"  ? "+proj=moll +R=6371008.8"
                       : name == "robinson" ? "+proj=robin +R=6371008.8"
                       : name == "mercator" ? "+proj=merc +ellps=WGS84"
@@ -172,9 +175,10 @@ Box MapProjection::default_box() const {
     return {-180, 180, -90, 90};
 }
 
-Box MapProjection::checked_box(const Box &box) const {
+Box MapProjection::checked_box(const Box &box) {
     const geo::Frame f = geo::frame_of(box);
     const Box out{f.west, f.east, f.south, f.north};
+    if ((kind_ == Kind::World || kind_ == Kind::Mercator) && !centred_) lon0_ = (f.west + f.east) / 2;
     switch (kind_) {
     case Kind::Plain: return box;
     case Kind::SouthPolar:

@@ -432,16 +432,22 @@ void draw_projected_graticule(const Picture &pic, Canvas &canvas) {
         return;
     }
     // Meridians are labelled below the map's south edge, or along the
-    // equator where that edge is too short for the labels (a world map whose
-    // poles are points or short lines).
-    double room = INFINITY;
-    for (size_t i = 1; i < lons.size(); ++i)
-        room = std::min(room, distance(pixel_of(pic, lons[i - 1], b.south), pixel_of(pic, lons[i], b.south)) -
-                                  text_width(longitude_label(lons[i]), style) - 4);
-    const bool on_equator = room < 0 && b.south < 0 && b.north > 0;
-    for (const double lon : lons) {
-        const auto at = pixel_of(pic, lon, on_equator ? 0 : b.south);
-        put({at.first, at.second + 15}, longitude_label(lon), Anchor::Middle);
+    // equator where that edge is less than half the map's width (a world
+    // map whose poles are points).
+    const double south_edge = std::fabs(pixel_of(pic, b.east, b.south).first - pixel_of(pic, b.west, b.south).first);
+    const bool on_equator = south_edge < (pic.width - 2 * margin) / 2 && b.south < 0 && b.north > 0;
+    const double along = on_equator ? 0 : b.south;
+    // Every k-th meridian where the labels would otherwise overlap.
+    size_t every = 1;
+    for (bool fits = false; !fits && every < lons.size(); every += fits ? 0 : 1) {
+        fits = true;
+        for (size_t i = every; i < lons.size() && fits; i += every)
+            fits = distance(pixel_of(pic, lons[i - every], along), pixel_of(pic, lons[i], along)) >=
+                   text_width(longitude_label(lons[i]), style) + 6;
+    }
+    for (size_t i = 0; i < lons.size(); i += every) {
+        const auto at = pixel_of(pic, lons[i], along);
+        put({at.first, at.second + 15}, longitude_label(lons[i]), Anchor::Middle);
     }
     for (const double lat : lats) {
         if (on_equator && lat == 0) continue;  // where the meridians are labelled

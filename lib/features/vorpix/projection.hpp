@@ -37,8 +37,9 @@ public:
     // The box as this projection can draw it: its longitudes span at most a
     // turn round the projection's centre, and latitudes that the projection
     // cannot reach (the far pole of a polar map, beyond 85 degrees in
-    // Mercator) are an Error.
-    Box checked_box(const Box &box) const;
+    // Mercator) are an Error. A world map whose centre was not named is
+    // centred on the box.
+    Box checked_box(const Box &box);
     // The meridian at the middle of the map: a box across it is cut at the
     // meridian half a turn away.
     double central_longitude() const { return lon0_; }
@@ -51,6 +52,7 @@ private:
     Kind kind_ = Kind::Plain;
     std::string name_ = "lonlat";
     double lon0_ = 0, lat0_ = 0, limit_ = 0;
+    bool centred_ = false;    // the centre's longitude named
     std::string definition_;  // PROJ's, centred on longitude 0
     struct Transform;
     std::unique_ptr<Transform> transform_;
