@@ -31,8 +31,9 @@ constexpr double margin = 36;
 // projection curves them.
 constexpr double densify_step = 0.5;
 
-// The points of a line in degrees, long edges cut into steps.
-void densified(const geo::Point *points, size_t count, size_t start, size_t n, std::vector<double> &lon,
+// The points of a line in degrees, edges longer than step cut into steps
+// (none with an infinite step).
+void densified(const geo::Point *points, size_t count, size_t start, size_t n, double step, std::vector<double> &lon,
                std::vector<double> &lat) {
     lon.clear();
     lat.clear();
@@ -40,7 +41,7 @@ void densified(const geo::Point *points, size_t count, size_t start, size_t n, s
         const geo::Point &p = points[(start + k) % n];
         if (k > 0) {
             const geo::Point &q = points[(start + k - 1) % n];
-            const double steps = std::ceil(std::max(std::fabs(p.lon - q.lon), std::fabs(p.lat - q.lat)) / densify_step);
+            const double steps = std::ceil(std::max(std::fabs(p.lon - q.lon), std::fabs(p.lat - q.lat)) / step);
             for (double i = 1; i < steps && steps < 1e6; ++i) {
                 lon.push_back(q.lon + (p.lon - q.lon) * (i / steps));
                 lat.push_back(q.lat + (p.lat - q.lat) * (i / steps));
@@ -66,7 +67,7 @@ Picture::Picture(const Box &b, int w, const features::MapProjection &proj)
         // The map's extent is that of its edge.
         const Ring edge = frame_edge(box);
         std::vector<double> lon, lat;
-        densified(edge.data(), edge.size() + 1, 0, edge.size(), lon, lat);
+        densified(edge.data(), edge.size() + 1, 0, edge.size(), densify_step, lon, lat);
         projection.forward(lon.data(), lat.data(), lon.size());
         double x0 = INFINITY, x1 = -INFINITY, y0 = INFINITY, y1 = -INFINITY;
         for (size_t i = 0; i < lon.size(); ++i) {
@@ -157,27 +158,15 @@ PixelPath to_pixels(const Picture &pic, const Ring &ring, size_t start, size_t c
     PixelPath out;
     const size_t n = ring.size();
     if (n == 0) return out;
-    if (pic.projected()) {
-        thread_local std::vector<double> lon, lat;
-        densified(ring.data(), count, start, n, lon, lat);
-        pic.pixels_of(lon, lat);
-        out.reserve(lon.size());
-        for (size_t k = 0; k < lon.size(); ++k) {
-            if (!out.empty() && k + 1 < lon.size() &&
-                std::fabs(lon[k] - out.back().first) + std::fabs(lat[k] - out.back().second) < tolerance)
-                continue;
-            out.emplace_back(lon[k], lat[k]);
-        }
-        return out;
-    }
-    out.reserve(count);
-    for (size_t k = 0; k < count; ++k) {
-        const geo::Point &p = ring[(start + k) % n];
-        const double x = pic.x(p.lon), y = pic.y(p.lat);
-        if (!out.empty() && k + 1 < count &&
-            std::fabs(x - out.back().first) + std::fabs(y - out.back().second) < tolerance)
+    thread_local std::vector<double> lon, lat;
+    densified(ring.data(), count, start, n, pic.projected() ? densify_step : INFINITY, lon, lat);
+    pic.pixels_of(lon, lat);
+    out.reserve(lon.size());
+    for (size_t k = 0; k < lon.size(); ++k) {
+        if (!out.empty() && k + 1 < lon.size() &&
+            std::fabs(lon[k] - out.back().first) + std::fabs(lat[k] - out.back().second) < tolerance)
             continue;
-        out.emplace_back(x, y);
+        out.emplace_back(lon[k], lat[k]);
     }
     return out;
 }
