@@ -22,6 +22,19 @@ struct ProjLibrary {
     decltype(&::proj_create_crs_to_crs_from_pj) create_crs_to_crs_from_pj;
     decltype(&::proj_normalize_for_visualization) normalize_for_visualization;
     decltype(&::proj_trans_generic) trans_generic;
+    decltype(&::proj_context_is_network_enabled) context_is_network_enabled;
+    decltype(&::proj_create_operation_factory_context) create_operation_factory_context;
+    decltype(&::proj_operation_factory_context_destroy) operation_factory_context_destroy;
+    decltype(&::proj_operation_factory_context_set_grid_availability_use) set_grid_availability_use;
+    decltype(&::proj_operation_factory_context_set_spatial_criterion) set_spatial_criterion;
+    decltype(&::proj_operation_factory_context_set_area_of_interest) set_area_of_interest;
+    decltype(&::proj_create_operations) create_operations;
+    decltype(&::proj_list_get_count) list_get_count;
+    decltype(&::proj_list_get) list_get;
+    decltype(&::proj_list_destroy) list_destroy;
+    decltype(&::proj_coordoperation_is_instantiable) coordoperation_is_instantiable;
+    decltype(&::proj_get_area_of_use) get_area_of_use;
+    decltype(&::proj_coordoperation_get_accuracy) coordoperation_get_accuracy;
 };
 
 // PROJ, loaded once per process; an Error (Unsupported) naming the library

@@ -743,7 +743,10 @@ ShapefileReader::ShapefileReader(const std::string &path, ShapefileOptions optio
         const std::string table = !d.options.dbf.empty() ? d.options.dbf : file_beside(path, {".dbf", ".DBF"});
         if (!table.empty()) d.open_table(table);
     }
-    if (d.options.transform) d.coordinates = coordinates_of(path, d.warn);
+    if (d.options.transform) {
+        const Extent extent{d.file_header.xmin, d.file_header.ymin, d.file_header.xmax, d.file_header.ymax};
+        d.coordinates = coordinates_of(path, d.warn, d.shp ? &extent : nullptr);
+    }
     if (!d.coordinates.prj.empty()) d.opened(d.coordinates.prj);
 }
 
