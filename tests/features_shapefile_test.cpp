@@ -6,6 +6,7 @@
 
 #include "vorpix/features.hpp"
 #include "vorpix/geojson_writer.hpp"
+#include "vorpix/reproject.hpp"
 
 #include "arrays.h"
 #include "esri.h"
@@ -286,4 +287,55 @@ TEST(GeoJsonWriter, SequencesAndBoxesAcross180) {
     std::string json;
     box.json(json);
     EXPECT_EQ(json, "[170,0,-170,10]");
+}
+
+// Where one operation serves the whole extent of a file, PROJ is asked for
+// it alone, and it moves every point as PROJ's choice per point does; where
+// none does, the choice stays per point. A datum named "D_unknown", which
+// the reader passes to PROJ as "unknown", moves points as the text written.
+TEST(ShapefileCoordinateSystem, OperationsChosenForTheExtentMovePointsAsPerPoint) {
+    using vorpix::features::Extent;
+    using vorpix::features::ToLonLat;
+    const std::string nad27 =
+        "GEOGCS[\"GCS_North_American_1927\",DATUM[\"D_North_American_1927\",SPHEROID["
+        "\"Clarke_1866\",6378206.4,294.9786982]],PRIMEM[\"Greenwich\",0],UNIT[\"Degree\","
+        "0.017453292519943295]]";
+    const auto moved = [](const ToLonLat &t, std::vector<double> xy) {
+        t.apply(xy.data(), xy.data() + 1, 2, xy.size() / 2);
+        return xy;
+    };
+    const ToLonLat per_point(nad27, "nad27.prj");
+    const Extent carolina{-84.3, 33.9, -75.5, 36.6};
+    const ToLonLat once(nad27, "nad27.prj", &carolina);
+    ASSERT_TRUE(per_point.per_point());
+    ASSERT_FALSE(once.per_point());
+    std::vector<double> grid;
+    for (double x = carolina.xmin; x <= carolina.xmax; x += 0.55)
+        for (double y = carolina.ymin; y <= carolina.ymax; y += 0.3) grid.insert(grid.end(), {x, y});
+    EXPECT_EQ(moved(once, grid), moved(per_point, grid));
+    EXPECT_NE(moved(once, grid), grid);
+    const Extent continent{-170, 20, -50, 75};
+    EXPECT_TRUE(ToLonLat(nad27, "nad27.prj", &continent).per_point());
+
+    vorpix::test::TempDir dir;
+    for (const char *ext : {".shp", ".shx", ".dbf"})
+        std::filesystem::copy_file(esri(std::string("utm") + ext), dir.file(std::string("utm") + ext));
+    std::string prj = vorpix::test::read_text(esri("utm.prj"));
+    prj.replace(prj.find("D_WGS_1984"), 10, "D_unknown");
+    vorpix::test::write_file(dir.file("utm.prj"), prj.data(), prj.size());
+    ShapefileOptions stored;
+    stored.transform = false;
+    stored.rfc7946 = false;
+    ShapefileReader as_stored(dir.file("utm.shp"), stored), as_lonlat(dir.file("utm.shp"));
+    const ToLonLat written(prj, "utm.prj");
+    Feature a, b;
+    ASSERT_TRUE(as_stored.next(a) && as_lonlat.next(b));
+    std::vector<double> xy;
+    for (size_t i = 0; i < a.geometry.x.size(); ++i) xy.insert(xy.end(), {a.geometry.x[i], a.geometry.y[i]});
+    xy = moved(written, xy);
+    ASSERT_EQ(b.geometry.x.size() * 2, xy.size());
+    for (size_t i = 0; i < b.geometry.x.size(); ++i) {
+        EXPECT_EQ(b.geometry.x[i], xy[2 * i]);
+        EXPECT_EQ(b.geometry.y[i], xy[2 * i + 1]);
+    }
 }
