@@ -115,21 +115,6 @@ std::string listing_of(const Layout &layout, int index = -1, const char *prefix 
     return out;
 }
 
-// The listings below show the flag words' names for the usual values; these
-// are codes outside the tables, and bits that have no name.
-TEST(DdsNames, CodesOutsideTheTablesAreUnknownAndUnnamedBitsLeftOut) {
-    for (int code : {0, 5, -1}) EXPECT_STREQ(dds_get_type(code), "Unknown") << code;
-    for (int code : {0, 9, -7}) EXPECT_STREQ(dds_get_word_type(code), "Unknown") << code;
-    const std::tuple<void (*)(int, char *), int, const char *> cases[] = {
-        {dds_get_dds_bitmap, 0x10, ""}, {dds_get_ddscaps_bitmap, -1, "DDSCAPS_COMPLEX DDSCAPS_MIPMAP DDSCAPS_TEXTURE"}};
-    for (const auto &[function, value, names] : cases) {
-        char bitmap[512];
-        std::memset(bitmap, 'x', sizeof bitmap);
-        function(value, bitmap);
-        EXPECT_STREQ(bitmap, names) << std::hex << value;
-    }
-}
-
 TEST(DdsUnstuff, HeaderTakes124BytesInFileOrderAndUndefinedCodesFail) {
     Bytes stream;
     for (std::uint32_t w = 1; w <= 40; ++w) put_le32(stream, w);
@@ -355,37 +340,6 @@ TEST(DdsDecodeSized, HugeSidesAndCountsFailBeforeAllocating) {
     EXPECT_EQ(stream - bytes.data(), 128);
     release(file);
 }
-
-const char *const listing_8x8 =
-    "Header:\n"
-    "  dwSize=124\n"
-    "  dwFlags=0x21007 DSD_CAPS DSD_HEIGHT DSD_WIDTH DSD_PIXELFORMAT DSD_MIPMAPCOUNT\n"
-    "  dwHeight=8\n"
-    "  dwWidth=8\n"
-    "  dwPitchOrLinearSize=32\n"
-    "  dwDepth=0\n"
-    "  dwMipMapCount=4\n"
-    "  dwReserved=0, 0, 0, 0, 0, 0, 0, 0, 0, 0, ...\n"
-    "  ddspf=  PixelFormat:\n"
-    "    dwSize=32\n"
-    "    dwFlags=0x4 DPF_FOURCC\n"
-    "    dwFourCC=DXT1\n"
-    "    dwRGBBitCount=0\n"
-    "    dwRBitMask=0\n"
-    "    dwGBitMask=0\n"
-    "    dwBBitMask=0\n"
-    "    dwABitMask=0\n"
-    "  dwCaps=0x401008 DDSCAPS_COMPLEX DDSCAPS_MIPMAP DDSCAPS_TEXTURE\n"
-    "  dwCaps2=0\n"
-    "  dwCaps3=0\n"
-    "  dwCaps4=0\n"
-    "  dwReserved2=0\n"
-    "mipmap[0] = 8x8 ffff0000 ffff0000 ffff0000 ffff0000 ffff0000 ffff0000 ffff0000 ffff0000 ffff0000 ffff0000\n"
-    "mipmap[1] = 4x4 ff00ff00 ff00ff00 ff00ff00 ff00ff00 ff00ff00 ff00ff00 ff00ff00 ff00ff00 ff00ff00 ff00ff00\n"
-    "mipmap[2] = 2x2 ff0000ff ff0000ff ff0000ff ff0000ff\n"
-    "mipmap[3] = 1x1 ffffffff\n";
-
-TEST(DdsPrint, ListsTheEightByEightTextureLineByLine) { EXPECT_EQ(listing_of({}), listing_8x8); }
 
 // A prefix starts every line and the nested title repeats it; an empty flag
 // word prints zero and a blank; a single level keeps its own number and size;

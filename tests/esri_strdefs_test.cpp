@@ -138,14 +138,6 @@ bool has_m(int type) { return has_z(type) || type == 21 || type == 23 || type ==
 // ---------------------------------------------------------------------------
 // Names and the engine
 
-// The listings below show most names; these are the ends of the table (0 has
-// two rows: the first names it) and codes outside it.
-TEST(EsriNames, FirstMatchingRowNamesACode) {
-    for (const auto &[code, name] : std::vector<std::pair<int, std::string>>{
-             {0, "Null"}, {31, "RecordMultiPatch"}, {106, "DbaseFieldProperties"}, {2, "Unknown"}, {200, "Unknown"}})
-        EXPECT_EQ(esri_get_shapetype(code), name) << code;
-}
-
 // An undefined type is named in hex and consumes nothing; a negative count
 // fails as an allocation would.
 TEST(EsriEngine, UndefinedTypesAndNegativeCountsFailWithOneMessage) {
@@ -656,20 +648,6 @@ TEST(DbaseFields, TheArrayHandedBackIsReleasedWhateverItHolds) {
 
 // ---------------------------------------------------------------------------
 // Listings
-
-TEST(EsriPrint, OnePointFileListsHeaderRecordAndShape) {
-    Builder b;
-    b.be(9994).zeros(20).be(64).le(1000).le(1).f64(1.5).f64(2.25).f64(1.5).f64(2.25).zeros(32);
-    b.be(1).be(10).le(1).f64(1.5).f64(2.25);
-    Shapefile f(b.b);
-    char prefix[] = "";
-    EXPECT_EQ(printed([&] { esri_print_shapefile(prefix, &f.shp); }),
-              "FileHdr:\n  magic=9994\n  unused1=0\n  unused2=0\n  unused3=0\n  unused4=0\n  unused5=0\n"
-              "  length=64\n  version=1000\n  shape_type=RecordPoint\n  xmin=1.500000\n  ymin=2.250000\n"
-              "  xmax=1.500000\n  ymax=2.250000\n  zmin=0.000000\n  zmax=0.000000\n  mmin=0.000000\n  mmax=0.000000\n"
-              "Record(0):\n  offset=100\n  RecordHdr:\n    number=1\n    length=10\n  RecordPoint(0):\n"
-              "    shape_type=RecordPoint\n    x=1.500000\n    y=2.250000\n");
-}
 
 TEST(EsriPrint, ArraysShowTheirFirstItemsAndMarkTheRest) {
     Shapefile f(fixture("nc.shp"));

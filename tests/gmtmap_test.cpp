@@ -148,37 +148,6 @@ TEST(BorderSelect, FilesByKindAndResolutionReadOnce) {
     EXPECT_EQ(deliver_all(map).size(), 14u);
 }
 
-// Bin 180 holds segments of 2 and 3 points, bin 182 one of 2 and one of none.
-TEST(BorderSegments, OutputArraysGrowToTheLongestSegmentOnly) {
-    BorderData data("border_good.nc");
-    void *map = new_map();
-    ASSERT_EQ(select(map, "p:7", "c", 0, 30, 30, 40), 4);
-    float *lon = nullptr, *lat = nullptr;
-    int size = 0, npts = -1, level = -1;
-    char type[2] = "";
-    const auto next = [&](int n, int capacity, int lvl) {
-        ASSERT_EQ(gmtmap_nextseg(map, &npts, &size, &lon, &lat, type, &level), 1);
-        EXPECT_EQ(npts, n);
-        EXPECT_EQ(size, capacity);
-        EXPECT_EQ(level, lvl);
-    };
-    next(2, 2, 1);
-    next(3, 3, 3);
-    // With one array missing both are allocated afresh.
-    std::free(std::exchange(lat, nullptr));
-    next(2, 2, 1);
-    EXPECT_EQ(lon[0], 20.0f);
-    // The segment without points leaves type, level and the arrays alone.
-    level = 99, type[0] = 'z';
-    next(0, 2, 99);
-    EXPECT_EQ(type[0], 'z');
-    for (int i = 0; i < 2; ++i) EXPECT_EQ(gmtmap_nextseg(map, &npts, &size, &lon, &lat, type, &level), 0);
-    std::free(lon);
-    std::free(lat);
-    ASSERT_EQ(select(map, "p:7", "c", 0, 10, -90, -80), 0);
-    EXPECT_EQ(gmtmap_nextseg(map, &npts, &size, &lon, &lat, type, &level), 0);
-}
-
 TEST(BorderBinding, RefusesTheFileWithItsMessage) {
     const std::string bind = "gmtmap_process_border_hdr: ", variable = bind + "netcdf \"";
     // clang-format off

@@ -518,35 +518,6 @@ TEST(ShorelineDeliver, TypeLettersLevelsAntipodesAndEmptyPolygons) {
     EXPECT_EQ((std::vector{antipodes[201], antipodes[204], antipodes[205]}), (std::vector{0, 1, 1}));
 }
 
-TEST(ShorelineDeliver, OutputArraysGrowFromOneHundredByDoubling) {
-    ShorelineData data({{'c', "special.b"}});
-    Shorelines map;
-    map.select("c:0", "c", -1, 1, -1, 1);
-    void *h = map.handle();
-    int npts = 0, size = 0, level = 0, anti = 0;
-    float *lon = nullptr, *lat = nullptr;
-    char type[2];
-    const auto next = [&] { return gshhsmap_nextseg(h, &npts, &size, &lon, &lat, type, &level, &anti); };
-    // 150 points leave a capacity of 200 (grown from 100, or new), and 450 of
-    // 800 (doubled from 200, or new). Arrays with no capacity, or a negative
-    // one, are taken as new rather than doubled for ever.
-    for (const int given : {0, -5}) {
-        gshhsmap_reset(h);
-        while (gshhsmap_peek(h)->id != 207) next();
-        EXPECT_EQ(size, given == 0 ? 100 : 800) << "the capacity the polygons before left";
-        if (given < 0) size = given;
-        ASSERT_EQ(next(), 1);
-        EXPECT_EQ(npts, 150);
-        EXPECT_EQ(size, 200);
-        if (given == 0) size = given;
-        ASSERT_EQ(next(), 1);
-        EXPECT_EQ(npts, 450);
-        EXPECT_EQ(size, 800);
-    }
-    std::free(lon);
-    std::free(lat);
-}
-
 TEST(ShorelineDeliver, EquallyNearPointsLeaveTheWrapOfTheFirst) {
     // 170 and -170 (360 + -170 = 190 in the frame) are exactly 10 from the
     // centre 180 of the whole world's frame: the first of the two decides.

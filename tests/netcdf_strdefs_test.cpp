@@ -535,35 +535,6 @@ TEST(NetcdfHeader, EveryTruncationFailsCleanly) {
     }
 }
 
-// The listing of the documented example (its data at 128), line by line.
-TEST(NetcdfListing, PrintsTheExampleByteForByte) {
-    Header h;
-    ASSERT_EQ(decode(fixture("example.nc"), h), 0);
-    EXPECT_EQ(listing(h.hdr),
-              "numrecs  =  0\n"
-              "dims_n   =  1\n"
-              "dims[00].name   =  x\n"
-              "dims[00].value  =  3\n"
-              "attrs_n  =  1\n"
-              "attrs[00].name  =  title\n"
-              "attrs[00].values.type  =  char\n"
-              "attrs[00].values.n     =  3\n"
-              "attrs[00].values.values[..]  =  abc\n"
-              "vars_n   =  1\n"
-              "vars[00].name   =  v\n"
-              "vars[00].type   =  short\n"
-              "vars[00].vsize  =  8\n"
-              "vars[00].begin  =  128\n"
-              "vars[00].fixed  =  1\n"
-              "vars[00].dims_n =  1\n"
-              "vars[00].dims[00].name   =  x (3)\n"
-              "vars[00].attrs_n=  1\n"
-              "vars[00].attrs[00].name  =  scale\n"
-              "vars[00].attrs[00].values.type  =  float\n"
-              "vars[00].attrs[00].values.n     =  1\n"
-              "vars[00].attrs[00].values.values[00]  =  2.500000\n");
-}
-
 // An empty char attribute, indices of three digits, and conversions: each
 // has its own buffer, so a type name already taken survives a value text of
 // a list tag, and a value too long for the buffer is cut.
