@@ -18,10 +18,45 @@
 
 namespace vorpix {
 
+// The message of a failure that names its own function (function is the
+// entry point's name, for an error that does not), then the line of each
+// caller that relied on the failed step:
+//   "FUNCTION: malloc[(WHAT[,BYTES])] error."  (an allocation, mostly flags 1)
+//   "FUNCTION: STEP([FILE]) error."            (a step that failed, on a file)
+//   "FUNCTION: CALL(FILE) error."              (a file that cannot be opened)
+//   "FUNCTION: DETAIL."                        (anything else)
+[[gnu::cold]] inline void log_failure(const char *function, const DecodeError &error) {
+    const char *name = error.function() ? error.function() : function;
+    switch (error.kind()) {
+    case Failure::allocation: {
+        if (!error.detail().empty()) {  // a call whose argument is data
+            elog_log(error.flags(), "%s: %s.\n", name, error.detail().c_str());
+            break;
+        }
+        const char *tail = error.says_error() ? " error" : "";
+        const int flags = error.flags();
+        if (!error.object()) elog_log(flags, "%s: %s()%s.\n", name, error.call(), tail);
+        else if (error.bytes() < 0) elog_log(flags, "%s: %s(%s)%s.\n", name, error.call(), error.object(), tail);
+        else elog_log(flags, "%s: %s(%s,%lld)%s.\n", name, error.call(), error.object(), error.bytes(), tail);
+        break;
+    }
+    case Failure::step_failed:
+    case Failure::cannot_open: elog_log(error.flags(), "%s: %s(%s) error.\n", name, error.call(), error.file()); break;
+    default: elog_log(0, "%s: %s.\n", name, error.detail().c_str());
+    }
+    for (int i = 0; i < error.trail_count(); ++i) {
+        const DecodeError::Trail &line = error.trail(i);
+        elog_log(line.flags, "%s: %s(%s) error%s.\n", line.function, line.step, line.argument.c_str(),
+                 line.about.c_str());
+    }
+}
+
 template <typename Result, typename Body>
 Result guarded(const char *function, Result failure, Body &&body) noexcept {
     try {
         return body();
+    } catch (const DecodeError &error) {
+        log_failure(function, error);
     } catch (const std::bad_alloc &) {
         elog_log(1, "%s: malloc() error.\n", function);
     } catch (const std::exception &e) {
@@ -57,8 +92,8 @@ int run_plain(const char *function, unsigned char **stream, const ByteReader &in
         return decode();
     } catch (const DecodeError &error) {
         // An unbounded reader runs out only for sizes beyond the address space.
-        if (error.truncation()) elog_log(0, "%s: data size beyond the address space.\n", function);
-        else elog_log(0, "%s: %s.\n", function, error.detail().c_str());
+        if (error.truncation() && !error.function()) elog_log(0, "%s: data size beyond the address space.\n", function);
+        else log_failure(function, error);
     }
     return -1;
 }
@@ -82,6 +117,10 @@ inline std::optional<ByteReader> sized_reader(const char *function, const unsign
 // detail alone when where is empty). whole names what ran short ("file").
 [[gnu::cold]] inline void report_decode_error(const char *function, const char *subject, const char *whole,
                                               const Where &where, const DecodeError &error) {
+    if (error.function()) {  // a failure that names itself
+        log_failure(function, error);
+        return;
+    }
     std::string place = where.describe();
     const std::string head = std::string(function) + ": " + (subject ? std::string(subject) + ": " : std::string());
     if (error.truncation()) {

@@ -25,6 +25,8 @@
 namespace {
 
 using vorpix::ByteReader;
+using vorpix::DecodeError;
+using vorpix::Failure;
 using vorpix::Where;
 
 constexpr int registry_slots = 512;
@@ -94,16 +96,12 @@ void *counted_array(unsigned char *member, std::size_t count, std::size_t item) 
 int unstuff(ByteReader &in, int str_type, void **dstruc) {
     dds_strdefs_init();
     const DDSStrdefs *set = registered(str_type);
-    if (!set) {
-        elog_log(0, "dds_unstuff_stream: str_type 0x%x not defined.\n", static_cast<unsigned>(str_type));
-        return -1;
-    }
+    if (!set)
+        throw DecodeError::failed(Failure::bad_value, "dds_unstuff_stream", "str_type 0x%x not defined",
+                                  static_cast<unsigned>(str_type));
     if (!*dstruc) {
         *dstruc = std::malloc(static_cast<std::size_t>(set->str_size));
-        if (!*dstruc) {
-            elog_log(1, "dds_unstuff_stream: malloc() error.\n");
-            return -1;
-        }
+        if (!*dstruc) throw DecodeError::allocation("dds_unstuff_stream");
     }
     auto *record = static_cast<unsigned char *>(*dstruc);
     std::memset(record, 0, static_cast<std::size_t>(set->str_size));
@@ -118,10 +116,7 @@ int unstuff(ByteReader &in, int str_type, void **dstruc) {
             void *items = member;
             if (counted) {
                 in.need(count, 4);
-                if (!(items = counted_array(member, count, item))) {
-                    elog_log(1, "dds_unstuff_stream: malloc() error.\n");
-                    return -1;
-                }
+                if (!(items = counted_array(member, count, item))) throw DecodeError::allocation("dds_unstuff_stream");
             }
             if (item == sizeof(std::uint64_t)) dds2h4(items, in, count, def.bigendian);
             else dds2h4_32(items, in, count, def.bigendian);
@@ -131,21 +126,16 @@ int unstuff(ByteReader &in, int str_type, void **dstruc) {
             auto *items = member;
             if (counted && inner) {
                 if (inner->strdef) in.need(count, stream_length(*inner));
-                if (!(items = static_cast<unsigned char *>(counted_array(member, count, size)))) {
-                    elog_log(1, "dds_unstuff_stream: malloc() error.\n");
-                    return -1;
-                }
+                if (!(items = static_cast<unsigned char *>(counted_array(member, count, size))))
+                    throw DecodeError::allocation("dds_unstuff_stream");
             }
             for (std::uint64_t i = 0; i < count; ++i) {
                 void *element = inner ? items + i * size : member;
-                if (unstuff(in, nested, &element) < 0) {
-                    elog_log(1, "dds_unstuff_stream: dds_unstuff_stream() error.\n");
-                    return -1;
-                }
+                vorpix::relying_on("dds_unstuff_stream", "dds_unstuff_stream", 1,
+                                   [&] { return unstuff(in, nested, &element); });
             }
         } else {
-            elog_log(0, "dds_unstuff_stream: Unknown type %d.\n", def.type);
-            return -1;
+            throw DecodeError::failed(Failure::bad_value, "dds_unstuff_stream", "Unknown type %d", def.type);
         }
     }
     return 0;
@@ -162,10 +152,7 @@ unsigned int *allocate_level(std::uint64_t w, std::uint64_t h) {
 int decode_file(ByteReader &in, DDSFILEStr **fstr, int mipmaps_index, Where &where) {
     if (!*fstr) {
         *fstr = static_cast<DDSFILEStr *>(std::calloc(1, sizeof(DDSFILEStr)));
-        if (!*fstr) {
-            elog_log(1, "dds_decode_file: malloc() error.\n");
-            return -1;
-        }
+        if (!*fstr) throw DecodeError::allocation("dds_decode_file");
     }
     DDSFILEStr *file = *fstr;
     if (file->argb_mipmaps) freetbl(file->argb_mipmaps, std::free);
@@ -176,10 +163,7 @@ int decode_file(ByteReader &in, DDSFILEStr **fstr, int mipmaps_index, Where &whe
     where.item = "header";
     in.need(header_bytes);
     void *header = &file->header;
-    if (unstuff(in, DDS_HEADER, &header) < 0) {
-        elog_log(0, "dds_decode_file: dds_unstuff_stream() error.\n");
-        return -1;
-    }
+    vorpix::relying_on("dds_decode_file", "dds_unstuff_stream", 0, [&] { return unstuff(in, DDS_HEADER, &header); });
     const DDSPIXELFORMATStr &format = file->header.ddspf;
     const auto fourcc = static_cast<std::uint32_t>(format.dwFourCC);
     const bool has_fourcc = (format.dwFlags & DPF_FOURCC) != 0;
@@ -187,10 +171,8 @@ int decode_file(ByteReader &in, DDSFILEStr **fstr, int mipmaps_index, Where &whe
         where.item = "DX10 header";
         in.need(header10_bytes);
         void *header10 = &file->header10;
-        if (unstuff(in, DDS_HEADER10, &header10) < 0) {
-            elog_log(0, "dds_decode_file: dds_unstuff_stream() error.\n");
-            return -1;
-        }
+        vorpix::relying_on("dds_decode_file", "dds_unstuff_stream", 0,
+                           [&] { return unstuff(in, DDS_HEADER10, &header10); });
     }
     if (!(file->header.dwFlags & DSD_PIXELFORMAT) || !(file->header.dwFlags & DSD_MIPMAPCOUNT)) return 0;
     if (!has_fourcc || fourcc != DDS_FOURCC_DXT1) return 0;
@@ -203,10 +185,7 @@ int decode_file(ByteReader &in, DDSFILEStr **fstr, int mipmaps_index, Where &whe
     // The count is only a hint for the list: a header may claim far more
     // levels than its data holds, and each level is checked as it comes.
     file->argb_mipmaps = newtbl(every ? static_cast<int>(std::min<std::uint64_t>(count, max_hinted_levels)) : 1);
-    if (!file->argb_mipmaps) {
-        elog_log(0, "dds_decode_file: newtbl() error.\n");
-        return -1;
-    }
+    if (!file->argb_mipmaps) throw DecodeError::step_failed("dds_decode_file", "newtbl");
     if (!every && chosen < count) file->argb_first_level = static_cast<int>(chosen);
     where.item = "mipmap level";
     where.sized = true;
@@ -220,16 +199,12 @@ int decode_file(ByteReader &in, DDSFILEStr **fstr, int mipmaps_index, Where &whe
         const unsigned char *level = in.bytes(blocks * dxt1_block_bytes);
         if (every || k == chosen) {
             unsigned int *image = allocate_level(w, h);
-            if (!image) {
-                elog_log(1, "dds_decode_file: malloc() error.\n");
-                return -1;
-            }
+            if (!image) throw DecodeError::allocation("dds_decode_file");
             BlockDecompressImageDXT1(w, h, level, image);
             const int index = !every ? 0 : k <= INT_MAX ? static_cast<int>(k) : -1;
             if (settbl(file->argb_mipmaps, index, image) < 0) {
                 std::free(image);
-                elog_log(1, "dds_decode_file: malloc() error.\n");
-                return -1;
+                throw DecodeError::allocation("dds_decode_file");
             }
         }
         w /= 2;
@@ -303,10 +278,7 @@ int dds_decode_file_sized(DDSFILEStr **fstr, int mipmaps_index, const unsigned c
 
 void dds_fprint_file(FILE *file, char *prefix, void *dstruc) {
     vorpix::guarded("dds_fprint_file", [&] {
-        if (!file) {
-            elog_log(0, "dds_fprint_file: no stream.\n");
-            return;
-        }
+        if (!file) throw DecodeError::failed(Failure::invalid_argument, "dds_fprint_file", "no stream");
         dds_strdefs_init();
         dds_print_file_callback(file, prefix, dstruc);
     });
