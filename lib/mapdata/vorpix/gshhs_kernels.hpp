@@ -9,7 +9,7 @@
 #include "gshhs_selection.hpp"
 #include "vector_paths.hpp"
 
-#include "elog.h"
+#include "decode_error.hpp"
 
 #include <cmath>
 #include <cstdlib>
@@ -19,17 +19,14 @@ namespace {
 
 // The output arrays grow from 100 points by doubling. n is the polygon's
 // point count, which the messages show (times 4, as a float array's bytes).
-int make_room(long needed, int n, int *npts_size, float **lon, float **lat) {
+void make_room(long needed, int n, int *npts_size, float **lon, float **lat) {
+    using vorpix::DecodeError;
     const long shown = static_cast<long>(n) * 4;
     const bool fresh = !*lon || !*lat || *npts_size <= 0;
-    if (!fresh && needed <= *npts_size) return 0;
+    if (!fresh && needed <= *npts_size) return;
     long capacity = fresh ? 100 : *npts_size;
     while (needed > capacity) capacity *= 2;
-    if (capacity > INT_MAX) {
-        elog_log(1, fresh ? "gshhs_nextseg: malloc(lon,%ld) error.\n" : "gshhs_nextseg: realloc(lon,%ld) error.\n",
-                 shown);
-        return -1;
-    }
+    if (capacity > INT_MAX) throw DecodeError::allocation("gshhs_nextseg", fresh ? "malloc" : "realloc", "lon", shown);
     const size_t bytes = static_cast<size_t>(capacity) * sizeof(float);
     if (fresh) {
         std::free(*lon);
@@ -37,31 +34,18 @@ int make_room(long needed, int n, int *npts_size, float **lon, float **lat) {
         *lon = nullptr;
         *lat = nullptr;
         *lon = static_cast<float *>(std::malloc(bytes));
-        if (!*lon) {
-            elog_log(1, "gshhs_nextseg: malloc(lon,%ld) error.\n", shown);
-            return -1;
-        }
+        if (!*lon) throw DecodeError::allocation("gshhs_nextseg", "malloc", "lon", shown);
         *lat = static_cast<float *>(std::malloc(bytes));
-        if (!*lat) {
-            elog_log(1, "gshhs_nextseg: malloc(lat,%ld) error.\n", shown);
-            return -1;
-        }
+        if (!*lat) throw DecodeError::allocation("gshhs_nextseg", "malloc", "lat", shown);
     } else {
         auto *grown = static_cast<float *>(std::realloc(*lon, bytes));
-        if (!grown) {
-            elog_log(1, "gshhs_nextseg: realloc(lon,%ld) error.\n", shown);
-            return -1;
-        }
+        if (!grown) throw DecodeError::allocation("gshhs_nextseg", "realloc", "lon", shown);
         *lon = grown;
         grown = static_cast<float *>(std::realloc(*lat, bytes));
-        if (!grown) {
-            elog_log(1, "gshhs_nextseg: realloc(lat,%ld) error.\n", shown);
-            return -1;
-        }
+        if (!grown) throw DecodeError::allocation("gshhs_nextseg", "realloc", "lat", shown);
         *lat = grown;
     }
     *npts_size = static_cast<int>(capacity);
-    return 0;
 }
 
 // Where a point outside the box sits relative to it: 3 * row + column, 4 inside.
@@ -282,8 +266,8 @@ struct Delivery {
           capacity(*lon_array && *lat_array ? *size : 0) {}
 
     // One point with its continuous longitude w (the wrap added) and
-    // latitude y. False when the arrays could not grow.
-    bool take(bool first, double w, double y) {
+    // latitude y. Throws when the arrays cannot grow.
+    void take(bool first, double w, double y) {
         const int zone = box.zone(w, y);
         int plot_this = 1, plot_last = 0;
         if (!first) {
@@ -300,7 +284,7 @@ struct Delivery {
         }
         const long needed = j + plot_this + plot_last;
         if (needed > capacity || !out_lon) {
-            if (make_room(needed, n, npts_size, lon, lat) < 0) return false;
+            make_room(needed, n, npts_size, lon, lat);
             out_lon = *lon, out_lat = *lat;
             capacity = *npts_size;
         }
@@ -317,7 +301,6 @@ struct Delivery {
         last_zone = zone;
         last_lon = w;
         last_lat = y;
-        return true;
     }
 
     // A chunk of 32 points from p (not the polygon's first). Two cases go
@@ -416,7 +399,7 @@ VORPIX_INLINE long deliver_points(const GSHHSMap *gs, const unsigned char *point
     // Pass 2: deliver, replacing runs outside the box by points on its edges.
     Delivery out(Box{gs->bb_lonwest, gs->bb_loneast, gs->bb_latsouth, gs->bb_latnorth}, n, npts_size, lon, lat);
     previous = point_coordinate(points);
-    if (!out.take(true, previous + wrap, point_coordinate(points + 4))) return -1;
+    out.take(true, previous + wrap, point_coordinate(points + 4));
     shift = 0;
     for (i = 1; i + chunk_points <= n; i += chunk_points) {
         const unsigned char *p = points + 8L * i;
@@ -425,14 +408,14 @@ VORPIX_INLINE long deliver_points(const GSHHSMap *gs, const unsigned char *point
         }
         for (int k = 0; k < chunk_points; ++k) {
             previous = continue_longitude(point_coordinate(p + 8 * k), previous);
-            if (!out.take(false, previous + wrap, point_coordinate(p + 8 * k + 4))) return -1;
+            out.take(false, previous + wrap, point_coordinate(p + 8 * k + 4));
         }
         shift = likely_shift(previous, point_coordinate(p + 8 * (chunk_points - 1)));
     }
     for (; i < n; ++i) {
         const unsigned char *p = points + 8L * i;
         previous = continue_longitude(point_coordinate(p), previous);
-        if (!out.take(false, previous + wrap, point_coordinate(p + 4))) return -1;
+        out.take(false, previous + wrap, point_coordinate(p + 4));
     }
     return out.j;
 }

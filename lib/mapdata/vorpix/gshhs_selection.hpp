@@ -11,7 +11,6 @@
 #include "gshhs_format.hpp"
 
 #include "datafile.h"
-#include "elog.h"
 
 #include <climits>
 #include <cmath>
@@ -20,6 +19,9 @@
 #include <cstring>
 
 namespace {
+
+using vorpix::DecodeError;
+using vorpix::Failure;
 
 struct gshhsmap_list_ {
     char *stream;
@@ -124,29 +126,21 @@ void empty_selection(GSHHSMap *gs) {
     gs->iseg = 0;
 }
 
-int append_segment(GSHHSMap *gs, const GSHHSHdr &hdr, gshhsmap_list_ *entry, char *data) {
+void append_segment(GSHHSMap *gs, const GSHHSHdr &hdr, gshhsmap_list_ *entry, char *data) {
     if (!gs->segs) {
         const long bytes = 2000L * static_cast<long>(sizeof(GSHHSMapSegment));
         auto *segs = static_cast<GSHHSMapSegment *>(std::malloc(static_cast<size_t>(bytes)));
-        if (!segs) {
-            elog_log(1, "gshhs_select: malloc(gs->segs,%ld).\n", bytes);
-            return -1;
-        }
+        if (!segs) throw DecodeError::allocation("gshhs_select", "malloc", "gs->segs", bytes, false);
         gs->segs = segs;
         gs->segs_size = 2000;
     } else if (gs->nsegs + 1 > gs->segs_size) {
         const long bytes = 2L * gs->segs_size * static_cast<long>(sizeof(GSHHSMapSegment));
         // The capacity is an int: past that, growing fails like a refused allocation.
-        if (gs->segs_size > INT_MAX / 2) {
-            elog_log(1, "gshhs_select: realloc(gmt->segs,%ld).\n", bytes);
-            return -1;
-        }
+        if (gs->segs_size > INT_MAX / 2)
+            throw DecodeError::allocation("gshhs_select", "realloc", "gmt->segs", bytes, false);
         const int capacity = gs->segs_size * 2;
         auto *segs = static_cast<GSHHSMapSegment *>(std::realloc(gs->segs, static_cast<size_t>(bytes)));
-        if (!segs) {
-            elog_log(1, "gshhs_select: realloc(gmt->segs,%ld).\n", bytes);
-            return -1;
-        }
+        if (!segs) throw DecodeError::allocation("gshhs_select", "realloc", "gmt->segs", bytes, false);
         gs->segs = segs;
         gs->segs_size = capacity;
     }
@@ -156,7 +150,6 @@ int append_segment(GSHHSMap *gs, const GSHHSHdr &hdr, gshhsmap_list_ *entry, cha
     seg.data = data;
     seg.map = entry;
     gs->nsegs += 1;
-    return 0;
 }
 
 bool polygon_selected(const GSHHSMap *gs, const GSHHSHdr &hdr, unsigned int bitmap) {
@@ -173,56 +166,52 @@ bool polygon_selected(const GSHHSMap *gs, const GSHHSHdr &hdr, unsigned int bitm
     return level_selected(bitmap, hdr.level);
 }
 
-// Maps the file of a resolution into the object's cache. 0 or -1.
-int load_resolution(GSHHSMap *gs, int index) {
+// Maps the file of a resolution into the object's cache.
+void load_resolution(GSHHSMap *gs, int index) {
     char name[256];
     std::snprintf(name, sizeof name, "%s/%s%s", "maps/vorpix", "gshhs_", gshhsmap_names[index]);
     char *path = datafile(nullptr, name);
-    if (!path) {
-        elog_log(0, "gshhs_select: datafile(%s) error.\n", name);
-        return -1;
-    }
+    if (!path) throw DecodeError::cannot_open("gshhs_select", "datafile", name);
     char *data = nullptr;
     const long size = mapfile(path, nullptr, &data);
     if (size < 0) {
-        elog_log(0, "gshhsmap_select: mapfile(%s) error.\n", path);
+        DecodeError error = DecodeError::cannot_open("gshhsmap_select", "mapfile", path);
         std::free(path);
-        return -1;
+        throw error;
     }
     if (size > INT_MAX) {
-        elog_log(0, "gshhsmap_select: %s: %ld bytes is too large for a shoreline file.\n", path, size);
+        DecodeError error = DecodeError::failed(Failure::bad_value, "gshhsmap_select",
+                                                "%s: %ld bytes is too large for a shoreline file", path, size)
+                                .about(path);
         std::free(path);
-        return -1;
+        throw error;
     }
     gs->streams[index] = data;
     gs->size[index] = static_cast<int>(size);
     std::free(gs->paths[index]);
     gs->paths[index] = path;
-    return 0;
 }
 
 // Walks the polygon headers of an entry's file and keeps those that pass.
-int scan_entry(GSHHSMap *gs, gshhsmap_list_ *entry, const char *path) {
+void scan_entry(GSHHSMap *gs, gshhsmap_list_ *entry, const char *path) {
     GSHHSHdr hdr;
     long position = 0;
     int polygon = 0;
     while (position < entry->size) {
         const long header_at = position;
-        if (gshhs_unstuff_hdr_sized(&hdr, entry->stream, entry->size, &position) < 0) {
-            elog_log(0, "gshhsmap_select: %s: polygon %d at byte %ld: truncated or corrupt file.\n", path, polygon,
-                     header_at);
-            return -1;
-        }
+        if (gshhs_unstuff_hdr_sized(&hdr, entry->stream, entry->size, &position) < 0)
+            throw DecodeError::failed(Failure::truncated, "gshhsmap_select",
+                                      "%s: polygon %d at byte %ld: truncated or corrupt file", path, polygon, header_at)
+                .about(path);
         char *points = entry->stream + position;
-        if (gshhs_skip_pts_sized(&hdr, entry->size, &position) < 0) {
-            elog_log(0, "gshhsmap_select: %s: polygon %d (id %d) at byte %ld: truncated or corrupt file.\n", path,
-                     polygon, hdr.id, header_at);
-            return -1;
-        }
-        if (polygon_selected(gs, hdr, entry->levels_bitmap) && append_segment(gs, hdr, entry, points) < 0) return -1;
+        if (gshhs_skip_pts_sized(&hdr, entry->size, &position) < 0)
+            throw DecodeError::failed(Failure::truncated, "gshhsmap_select",
+                                      "%s: polygon %d (id %d) at byte %ld: truncated or corrupt file", path, polygon,
+                                      hdr.id, header_at)
+                .about(path);
+        if (polygon_selected(gs, hdr, entry->levels_bitmap)) append_segment(gs, hdr, entry, points);
         ++polygon;
     }
-    return 0;
 }
 
 }  // namespace

@@ -12,7 +12,6 @@
 #include "gshhs_selection.hpp"
 #include "vector_paths.hpp"
 
-#include "elog.h"
 #include "words.h"
 
 #include <climits>
@@ -21,16 +20,16 @@
 #include <cstdlib>
 #include <cstring>
 
+using vorpix::DecodeError;
+using vorpix::Failure;
+
 extern "C" {
 
 int gshhs_unstuff_hdr(GSHHSHdr **gshhshdr, char **stream) {
     return vorpix::guarded("gshhs_unstuff_hdr", -1, [&] {
         if (!*gshhshdr) {
             auto *hdr = static_cast<GSHHSHdr *>(std::malloc(sizeof(GSHHSHdr)));
-            if (!hdr) {
-                elog_log(1, "gshhs_unstuff_hdr: malloc(GSHHSHdr) error.\n");
-                return -1;
-            }
+            if (!hdr) throw DecodeError::allocation("gshhs_unstuff_hdr", "malloc", "GSHHSHdr");
             *gshhshdr = hdr;
         }
         auto in = vorpix::ByteReader::unbounded(*stream);
@@ -51,26 +50,22 @@ int gshhs_skip_pts(GSHHSHdr *gshhshdr, char **stream) {
 
 int gshhs_unstuff_hdr_sized(GSHHSHdr *gshhshdr, const char *data, long size, long *position) {
     return vorpix::guarded("gshhs_unstuff_hdr_sized", -1, [&] {
-        if (!gshhshdr || !data || !position || size < 0 || *position < 0 || *position > size) {
-            elog_log(0, "gshhs_unstuff_hdr_sized: invalid arguments.\n");
-            return -1;
-        }
+        if (!gshhshdr || !data || !position || size < 0 || *position < 0 || *position > size)
+            throw DecodeError::invalid_arguments("gshhs_unstuff_hdr_sized");
         vorpix::ByteReader in(reinterpret_cast<const unsigned char *>(data), static_cast<size_t>(size));
         in.seek(static_cast<size_t>(*position));
-        if (!in.has(header_common_size)) {
-            elog_log(0, "gshhs_unstuff_hdr_sized: header at byte %ld needs at least %d bytes, %zu remain.\n", *position,
-                     header_common_size, in.remaining());
-            return -1;
-        }
+        if (!in.has(header_common_size))
+            throw DecodeError::failed(Failure::truncated, "gshhs_unstuff_hdr_sized",
+                                      "header at byte %ld needs at least %d bytes, %zu remain", *position,
+                                      header_common_size, in.remaining());
         vorpix::ByteReader common = in.ahead(header_common_size);
         common.skip(10);
         const int version = common.u8();
         const int length = header_size_for_version(version);
-        if (!in.has(static_cast<size_t>(length))) {
-            elog_log(0, "gshhs_unstuff_hdr_sized: version %d header at byte %ld needs %d bytes, %zu remain.\n", version,
-                     *position, length, in.remaining());
-            return -1;
-        }
+        if (!in.has(static_cast<size_t>(length)))
+            throw DecodeError::failed(Failure::truncated, "gshhs_unstuff_hdr_sized",
+                                      "version %d header at byte %ld needs %d bytes, %zu remain", version, *position,
+                                      length, in.remaining());
         decode_header(in, *gshhshdr);
         *position = static_cast<long>(in.position());
         return 0;
@@ -79,22 +74,18 @@ int gshhs_unstuff_hdr_sized(GSHHSHdr *gshhshdr, const char *data, long size, lon
 
 int gshhs_skip_pts_sized(const GSHHSHdr *gshhshdr, long size, long *position) {
     return vorpix::guarded("gshhs_skip_pts_sized", -1, [&] {
-        if (!gshhshdr || !position || size < 0 || *position < 0 || *position > size) {
-            elog_log(0, "gshhs_skip_pts_sized: invalid arguments.\n");
-            return -1;
-        }
-        if (gshhshdr->n < 0) {
-            elog_log(0, "gshhs_skip_pts_sized: negative point count %d at byte %ld.\n", gshhshdr->n, *position);
-            return -1;
-        }
+        if (!gshhshdr || !position || size < 0 || *position < 0 || *position > size)
+            throw DecodeError::invalid_arguments("gshhs_skip_pts_sized");
+        if (gshhshdr->n < 0)
+            throw DecodeError::failed(Failure::bad_value, "gshhs_skip_pts_sized", "negative point count %d at byte %ld",
+                                      gshhshdr->n, *position);
         // No bytes are read: only the extent is checked against the size.
         const auto remaining = static_cast<size_t>(size - *position);
         const auto n = static_cast<size_t>(gshhshdr->n);
-        if (n > remaining / point_size) {
-            elog_log(0, "gshhs_skip_pts_sized: %d points at byte %ld need %lld bytes, %zu remain.\n", gshhshdr->n,
-                     *position, static_cast<long long>(n) * point_size, remaining);
-            return -1;
-        }
+        if (n > remaining / point_size)
+            throw DecodeError::failed(Failure::truncated, "gshhs_skip_pts_sized",
+                                      "%d points at byte %ld need %lld bytes, %zu remain", gshhshdr->n, *position,
+                                      static_cast<long long>(n) * point_size, remaining);
         *position += static_cast<long>(n * point_size);
         return 0;
     });
@@ -105,22 +96,18 @@ int gshhs_unstuff_pts_sized(const GSHHSHdr *gshhshdr, const char *data, long siz
     return vorpix::guarded("gshhs_unstuff_pts_sized", -1, [&] {
         // A polygon of no points needs no arrays.
         if (!gshhshdr || !data || !position || (gshhshdr->n > 0 && (!lon || !lat)) || size < 0 || *position < 0 ||
-            *position > size) {
-            elog_log(0, "gshhs_unstuff_pts_sized: invalid arguments.\n");
-            return -1;
-        }
-        if (gshhshdr->n < 0) {
-            elog_log(0, "gshhs_unstuff_pts_sized: negative point count %d at byte %ld.\n", gshhshdr->n, *position);
-            return -1;
-        }
+            *position > size)
+            throw DecodeError::invalid_arguments("gshhs_unstuff_pts_sized");
+        if (gshhshdr->n < 0)
+            throw DecodeError::failed(Failure::bad_value, "gshhs_unstuff_pts_sized",
+                                      "negative point count %d at byte %ld", gshhshdr->n, *position);
         vorpix::ByteReader in(reinterpret_cast<const unsigned char *>(data), static_cast<size_t>(size));
         in.seek(static_cast<size_t>(*position));
         const auto n = static_cast<size_t>(gshhshdr->n);
-        if (!in.has(n, point_size)) {
-            elog_log(0, "gshhs_unstuff_pts_sized: %d points at byte %ld need %lld bytes, %zu remain.\n", gshhshdr->n,
-                     *position, static_cast<long long>(n) * point_size, in.remaining());
-            return -1;
-        }
+        if (!in.has(n, point_size))
+            throw DecodeError::failed(Failure::truncated, "gshhs_unstuff_pts_sized",
+                                      "%d points at byte %ld need %lld bytes, %zu remain", gshhshdr->n, *position,
+                                      static_cast<long long>(n) * point_size, in.remaining());
         for (size_t i = 0; i < n; ++i) {
             lon[i] = in.be32s() * 1e-6;
             lat[i] = in.be32s() * 1e-6;
@@ -134,10 +121,7 @@ int gshhsmap_open(void **handle) {
     return vorpix::guarded("gshhsmap_open", -1, [&] {
         if (!*handle) {
             auto *gs = static_cast<GSHHSMap *>(std::calloc(1, sizeof(GSHHSMap)));
-            if (!gs) {
-                elog_log(1, "gshhsmap_open: malloc(gshhsmap) error.\n");
-                return -1;
-            }
+            if (!gs) throw DecodeError::allocation("gshhsmap_open", "malloc", "gshhsmap");
             *handle = gs;
         }
         empty_selection(static_cast<GSHHSMap *>(*handle));
@@ -167,10 +151,9 @@ int gshhsmap_reset(void *handle) {
 int gshhsmap_use_data(void *handle, const char *resolution, const char *data, long size) {
     return vorpix::guarded("gshhsmap_use_data", -1, [&] {
         auto *gs = static_cast<GSHHSMap *>(handle);
-        if (!gs || size < 0 || size > INT_MAX || (!data && size > 0)) {
-            elog_log(0, "gshhsmap_use_data: %ld bytes cannot be a shoreline file.\n", size);
-            return -1;
-        }
+        if (!gs || size < 0 || size > INT_MAX || (!data && size > 0))
+            throw DecodeError::failed(Failure::invalid_argument, "gshhsmap_use_data",
+                                      "%ld bytes cannot be a shoreline file", size);
         static char empty[1];
         const int index = resolution_index(resolution);
         gs->streams[index] = data ? const_cast<char *>(data) : empty;
@@ -212,10 +195,8 @@ int gshhsmap_select(void *handle, char *types, char *resolution, double bb_lonwe
 
         int argc = 0;
         char **argv = nullptr;
-        if (!types || splitlist(types, &argc, &argv) < 0) {
-            elog_log(0, "gshhsmap_select: splitlist() error.\n");
-            return -1;
-        }
+        if (!types || splitlist(types, &argc, &argv) < 0)
+            throw DecodeError::step_failed("gshhsmap_select", "splitlist");
         int nmaps = 0;
         for (int i = 0; i < argc && nmaps < 2; ++i) {
             const char letter = argv[i][0];
@@ -235,11 +216,11 @@ int gshhsmap_select(void *handle, char *types, char *resolution, double bb_lonwe
         for (int m = 0; m < nmaps; ++m) {
             gshhsmap_list_ &entry = gs->map_list[m];
             if (!entry.stream) {
-                if (!gs->streams[index] && load_resolution(gs, index) < 0) return -1;
+                if (!gs->streams[index]) load_resolution(gs, index);
                 entry.stream = gs->streams[index];
                 entry.size = gs->size[index];
             }
-            if (scan_entry(gs, &entry, gs->paths[index] ? gs->paths[index] : "shoreline file") < 0) return -1;
+            scan_entry(gs, &entry, gs->paths[index] ? gs->paths[index] : "shoreline file");
         }
         return gs->nsegs;
     });
@@ -271,7 +252,6 @@ int gshhsmap_nextseg(void *handle, int *npts, int *npts_size, float **lon, float
 #else
         const long j = deliver_points_plain(gs, points, n, npts_size, lon, lat);
 #endif
-        if (j < 0) return -1;
         *npts = static_cast<int>(j);
         *level = seg.hdr.level;
         if (seg.type == 2) std::strcpy(type, "c");
