@@ -6,7 +6,6 @@
 #include "c_boundary.hpp"
 
 #include "datafile.h"
-#include "elog.h"
 #include "redblack.h"
 #include "words.h"
 
@@ -18,6 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 
 namespace {
 
@@ -40,6 +40,11 @@ struct NETCDFMapSegment {
 };
 
 using vorpix::ByteReader;
+using vorpix::DecodeError;
+using vorpix::Failure;
+
+// The name the binding's messages carry, whoever asked for it.
+constexpr const char *border_function = "gmtmap_process_border_hdr";
 
 // A bound file's arrays, each a reader over exactly its values, so that no id
 // read from the file can reach outside them.
@@ -166,7 +171,7 @@ void empty_selection(GMTMap *gmt) {
 // segment and point is delivered at most once per selection. A file whose
 // ranges overlap or run backwards could make a small file select billions of
 // points; it is refused, naming the first bin or segment out of order.
-bool ranges_overlap(const NETCDFMapBorder *map, const Arrays &arrays) {
+void check_ranges(const NETCDFMapBorder *map, const Arrays &arrays) {
     // The first of count ranges that starts before an earlier one ends, or -1.
     // Empty ranges and ranges outside the file (refused when selected) are
     // passed over.
@@ -187,71 +192,56 @@ bool ranges_overlap(const NETCDFMapBorder *map, const Arrays &arrays) {
         std::min<long long>(arrays.bins(), map->nbin), arrays.segments(),
         [&](size_t i) { return static_cast<long long>(int_at(arrays.seg0_bin, i)); },
         [&](size_t i) { return static_cast<long long>(short_at(arrays.nseg_bin, i)); }, first, n, end);
-    if (bin >= 0) {
-        elog_log(0,
-                 "gmtmap_process_border_hdr: bin %lld: segments %lld to %lld overlap or precede those of an earlier "
-                 "bin, which end at %lld.\n",
-                 bin, first, first + n - 1, end - 1);
-        return true;
-    }
+    if (bin >= 0)
+        throw DecodeError::failed(Failure::bad_value, "gmtmap_process_border_hdr",
+                                  "bin %lld: segments %lld to %lld overlap or precede those of an earlier bin, which "
+                                  "end at %lld",
+                                  bin, first, first + n - 1, end - 1);
     const long long segment = out_of_order(
         arrays.segments(), arrays.points(),
         [&](size_t j) { return static_cast<long long>(int_at(arrays.pts0_seg, j)); },
         [&](size_t j) { return static_cast<long long>(ushort_at(arrays.npts_seg, j)); }, first, n, end);
-    if (segment >= 0) {
-        elog_log(0,
-                 "gmtmap_process_border_hdr: segment %lld: points %lld to %lld overlap or precede those of an "
-                 "earlier segment, which end at %lld.\n",
-                 segment, first, first + n - 1, end - 1);
-        return true;
-    }
-    return false;
+    if (segment >= 0)
+        throw DecodeError::failed(Failure::bad_value, "gmtmap_process_border_hdr",
+                                  "segment %lld: points %lld to %lld overlap or precede those of an earlier segment, "
+                                  "which end at %lld",
+                                  segment, first, first + n - 1, end - 1);
 }
 
 // Binds map->hdr; with size >= 0 also checks every bound array against the
-// file's size and gives the arrays' readers.
+// file's size and gives the arrays' readers. Returns 0.
 int bind_border(NETCDFMapBorder *map, long size, Arrays *arrays) {
     NETCDFHdr *hdr = map->hdr;
     Arrays bound;
     for (int r = 0; r < border_defs_n; ++r) {
         const GMTDef &def = border_defs[r];
         auto *var = hdr && hdr->vars_array ? static_cast<NETCDFVar *>(getarr(hdr->vars_array, def.name)) : nullptr;
-        if (!var) {
-            elog_log(0, "gmtmap_process_border_hdr: Cannot find \"%s\" variable in netcdf header.\n", def.name);
-            return -1;
-        }
-        if (!var->fixed) {
-            elog_log(0,
-                     "gmtmap_process_border_hdr: netcdf \"%s\" variable is a record variable, must be a non-record "
-                     "variable (fixed).\n",
-                     def.name);
-            return -1;
-        }
-        if (var->ndims != 1) {
-            elog_log(0, "gmtmap_process_border_hdr: netcdf \"%s\" variable ndims = %d, must be 1.\n", def.name,
-                     var->ndims);
-            return -1;
-        }
-        if (std::strcmp(var->dims[0]->name, def.dim) != 0) {
-            elog_log(0, "gmtmap_process_border_hdr: netcdf \"%s\" variable dim = \"%s\", must be \"%s\".\n", def.name,
-                     var->dims[0]->name, def.dim);
-            return -1;
-        }
+        if (!var)
+            throw DecodeError::failed(Failure::bad_value, border_function,
+                                      "Cannot find \"%s\" variable in netcdf header", def.name);
+        if (!var->fixed)
+            throw DecodeError::failed(Failure::bad_value, border_function,
+                                      "netcdf \"%s\" variable is a record variable, must be a non-record variable "
+                                      "(fixed)",
+                                      def.name);
+        if (var->ndims != 1)
+            throw DecodeError::failed(Failure::bad_value, border_function,
+                                      "netcdf \"%s\" variable ndims = %d, must be 1", def.name, var->ndims);
+        if (std::strcmp(var->dims[0]->name, def.dim) != 0)
+            throw DecodeError::failed(Failure::bad_value, border_function,
+                                      "netcdf \"%s\" variable dim = \"%s\", must be \"%s\"", def.name,
+                                      var->dims[0]->name, def.dim);
         const int required = def.type == bind_short_array ? NETCDF_SHORT : NETCDF_INT;
-        if (var->type != required) {
-            elog_log(0, "gmtmap_process_border_hdr: netcdf \"%s\" variable type = %d, must be %d.\n", def.name,
-                     var->type, required);
-            return -1;
-        }
+        if (var->type != required)
+            throw DecodeError::failed(Failure::bad_value, border_function,
+                                      "netcdf \"%s\" variable type = %d, must be %d", def.name, var->type, required);
         const long long length = var->dims[0]->value;
         const long long item = required == NETCDF_SHORT ? 2 : 4;
-        if (size >= 0 && (var->begin < 0 || length < 1 || length * item > size - var->begin)) {
-            elog_log(0,
-                     "gmtmap_process_border_hdr: netcdf \"%s\" variable of %lld values at byte %d lies outside the "
-                     "%ld bytes of the file.\n",
-                     def.name, length, var->begin, size);
-            return -1;
-        }
+        if (size >= 0 && (var->begin < 0 || length < 1 || length * item > size - var->begin))
+            throw DecodeError::failed(Failure::truncated, border_function,
+                                      "netcdf \"%s\" variable of %lld values at byte %d lies outside the %ld bytes of "
+                                      "the file",
+                                      def.name, length, var->begin, size);
         // A trusted file's array reaches as far as any id read from it.
         ByteReader file = size >= 0 ? ByteReader(hdr->stream, static_cast<size_t>(size))
                                     : ByteReader::unbounded(hdr->stream);
@@ -268,20 +258,17 @@ int bind_border(NETCDFMapBorder *map, long size, Arrays *arrays) {
         }
     }
     // Guards the divisions below and the bin arithmetic of the selection.
-    if (map->nbinlon <= 0 || map->nbinlat <= 0 || map->nbin < 0) {
-        elog_log(0,
-                 "gmtmap_process_border_hdr: a file of %d bins by %d bins (%d in the file) cannot be binned; the "
-                 "counts must be positive.\n",
-                 map->nbinlon, map->nbinlat, map->nbin);
-        return -1;
-    }
+    if (map->nbinlon <= 0 || map->nbinlat <= 0 || map->nbin < 0)
+        throw DecodeError::failed(Failure::bad_value, border_function,
+                                  "a file of %d bins by %d bins (%d in the file) cannot be binned; the counts must be "
+                                  "positive",
+                                  map->nbinlon, map->nbinlat, map->nbin);
     if (size >= 0) {
-        if (map->nbin > bound.bins()) {
-            elog_log(0, "gmtmap_process_border_hdr: \"N_bins_in_file\" = %d, but the bin arrays hold %lld bins.\n",
-                     map->nbin, bound.bins());
-            return -1;
-        }
-        if (ranges_overlap(map, bound)) return -1;
+        if (map->nbin > bound.bins())
+            throw DecodeError::failed(Failure::bad_value, border_function,
+                                      "\"N_bins_in_file\" = %d, but the bin arrays hold %lld bins", map->nbin,
+                                      bound.bins());
+        check_ranges(map, bound);
         if (arrays) *arrays = bound;
     }
     map->lon_binsize = 360.0 / map->nbinlon;
@@ -295,83 +282,70 @@ void release_header(NETCDFMapBorder *mapb) {
     mapb->hdr = nullptr;
 }
 
-// Decodes and binds size bytes as the file of map_border[index]. 0 or -1.
+// Decodes and binds size bytes as the file of map_border[index]. Returns 0.
 int attach_file(GMTMap *gmt, int index, const unsigned char *bytes, long size, const char *what, const char *function) {
     NETCDFMapBorder *mapb = &gmt->map_border[index];
     NETCDFHdr *hdr = nullptr;
     if (netcdf_unstuff_header_sized(bytes, size, &hdr) < 0) {
-        elog_log(0, "%s: netcdf_unstuff_header(%s) error.\n", function, what);
         netcdf_clear_header(hdr);
         std::free(hdr);
-        return -1;
+        throw DecodeError::step_failed(function, "netcdf_unstuff_header", 0, what);
     }
     if (mapb->hdr) release_header(mapb);
     mapb->hdr = hdr;
     Arrays arrays;
-    if (bind_border(mapb, size, &arrays) < 0) {
-        elog_log(0, "%s: gmtmap_process_border_hdr(%s) error.\n", function, what);
+    try {
+        bind_border(mapb, size, &arrays);
+    } catch (DecodeError &error) {
+        error.then(function, "gmtmap_process_border_hdr", 0, what);
         release_header(mapb);
-        return -1;
+        throw;
     }
     gmt->arrays[index] = arrays;
     return 0;
 }
 
-int load_file(GMTMap *gmt, int index) {
+void load_file(GMTMap *gmt, int index) {
     NETCDFMapBorder *mapb = &gmt->map_border[index];
     char name[256];
     std::snprintf(name, sizeof name, "%s/%s%s", "maps/vorpix", "binned_", mapb->name);
-    char *path = datafile(nullptr, name);
-    if (!path) {
-        elog_log(0, "gmtmap_select: datafile(%s) error.\n", name);
-        return -1;
-    }
+    const std::unique_ptr<char, decltype(&std::free)> path(datafile(nullptr, name), &std::free);
+    if (!path) throw DecodeError::cannot_open("gmtmap_select", "datafile", name);
     char *bytes = nullptr;
-    const long size = mapfile(path, nullptr, &bytes);
-    if (size < 0) {
-        elog_log(0, "gmtmap_select: mapfile(%s) error.\n", path);
-        std::free(path);
-        return -1;
-    }
-    const int result = attach_file(gmt, index, reinterpret_cast<unsigned char *>(bytes), size, path, "gmtmap_select");
-    std::free(path);
-    return result;
+    const long size = mapfile(path.get(), nullptr, &bytes);
+    if (size < 0) throw DecodeError::cannot_open("gmtmap_select", "mapfile", path.get());
+    attach_file(gmt, index, reinterpret_cast<unsigned char *>(bytes), size, path.get(), "gmtmap_select");
 }
 
 // Room for extra more segments; after a failed growth the list is emptied,
 // so that no count ever refers to an absent array.
-int make_room(GMTMap *gmt, int extra) {
+void make_room(GMTMap *gmt, int extra) {
     if (!gmt->segs) {
         gmt->segs_size = 2000;
         gmt->nsegs = 0;
         const long bytes = 2000L * static_cast<long>(sizeof(NETCDFMapSegment));
         gmt->segs = static_cast<NETCDFMapSegment *>(std::malloc(static_cast<size_t>(bytes)));
-        if (!gmt->segs) {
-            elog_log(1, "gmtmap: malloc(gmt->segs,%ld).\n", bytes);
-            return -1;
-        }
+        if (!gmt->segs) throw DecodeError::allocation("gmtmap", "malloc", "gmt->segs", bytes, false);
     }
-    if (static_cast<long long>(gmt->nsegs) + extra <= gmt->segs_size) return 0;
+    if (static_cast<long long>(gmt->nsegs) + extra <= gmt->segs_size) return;
     long long capacity = gmt->segs_size;
     while (gmt->nsegs + static_cast<long long>(extra) > capacity) capacity *= 2;
     const long long bytes = capacity * static_cast<long long>(sizeof(NETCDFMapSegment));
     void *grown = capacity > INT_MAX ? nullptr : std::realloc(gmt->segs, static_cast<size_t>(bytes));
     if (!grown) {
-        elog_log(1, "gmtmap_select: realloc(gmt->segs,%ld) error.\n", static_cast<long>(bytes));
         std::free(gmt->segs);
         gmt->segs = nullptr;
         gmt->segs_size = capacity > INT_MAX ? INT_MAX : static_cast<int>(capacity);
         gmt->nsegs = 0;
-        return -1;
+        throw DecodeError::allocation("gmtmap_select", "realloc", "gmt->segs", static_cast<long>(bytes));
     }
     gmt->segs = static_cast<NETCDFMapSegment *>(grown);
     gmt->segs_size = static_cast<int>(capacity);
-    return 0;
 }
 
 // level0: also take the segments of level 0, for which a mask has no bit.
-int select_entry(GMTMap *gmt, map_list_ &entry, int index, double bb_lonwest, double bb_loneast, double bb_latsouth,
-                 double bb_latnorth, bool level0) {
+void select_entry(GMTMap *gmt, map_list_ &entry, int index, double bb_lonwest, double bb_loneast, double bb_latsouth,
+                  double bb_latnorth, bool level0) {
     NETCDFMapBorder *mapb = &gmt->map_border[index];
     const Arrays &arrays = gmt->arrays[index];
     const long long segments = arrays.segments(), points = arrays.points();
@@ -396,12 +370,11 @@ int select_entry(GMTMap *gmt, map_list_ &entry, int index, double bb_lonwest, do
         const double lon0 = col * dlon;
         const double lat0 = 90.0 - (row + 1) * dlat;
         const int seg0 = int_at(arrays.seg0_bin, static_cast<size_t>(ibin));
-        if (seg0 < 0 || seg0 + static_cast<long long>(nseg) > segments) {
-            elog_log(0, "gmtmap_select: %s: bin %d: segments %d to %lld lie outside the %lld segments of the file.\n",
-                     mapb->name, ibin, seg0, seg0 + static_cast<long long>(nseg) - 1, segments);
-            return -1;
-        }
-        if (make_room(gmt, nseg) < 0) return -1;
+        if (seg0 < 0 || seg0 + static_cast<long long>(nseg) > segments)
+            throw DecodeError::failed(Failure::bad_value, "gmtmap_select",
+                                      "%s: bin %d: segments %d to %lld lie outside the %lld segments of the file",
+                                      mapb->name, ibin, seg0, seg0 + static_cast<long long>(nseg) - 1, segments);
+        make_room(gmt, nseg);
         int nsegs = gmt->nsegs;
         for (int k = 0; k < nseg; ++k) {
             const size_t j = static_cast<size_t>(seg0) + static_cast<size_t>(k);
@@ -411,11 +384,10 @@ int select_entry(GMTMap *gmt, map_list_ &entry, int index, double bb_lonwest, do
             const int pts0 = int_at(arrays.pts0_seg, j);
             if (pts0 < 0 || pts0 + static_cast<long long>(npts) > points) {
                 gmt->nsegs = nsegs;
-                elog_log(0,
-                         "gmtmap_select: %s: segment %zu of bin %d: points %d to %lld lie outside the %lld points of "
-                         "the file.\n",
-                         mapb->name, j, ibin, pts0, pts0 + static_cast<long long>(npts) - 1, points);
-                return -1;
+                throw DecodeError::failed(Failure::bad_value, "gmtmap_select",
+                                          "%s: segment %zu of bin %d: points %d to %lld lie outside the %lld points "
+                                          "of the file",
+                                          mapb->name, j, ibin, pts0, pts0 + static_cast<long long>(npts) - 1, points);
             }
             NETCDFMapSegment &seg = gmt->segs[nsegs++];
             seg.lon0 = lon0;
@@ -429,7 +401,6 @@ int select_entry(GMTMap *gmt, map_list_ &entry, int index, double bb_lonwest, do
         }
         gmt->nsegs = nsegs;
     }
-    return 0;
 }
 
 // As the C library's atoi reads it (strtol narrowed to int), minus the
@@ -440,7 +411,7 @@ unsigned int parse_levels(const char *word) {
     return static_cast<unsigned int>(static_cast<int>(value));
 }
 
-int grow_output(int n, int *npts_size, float **lon, float **lat) {
+void grow_output(int n, int *npts_size, float **lon, float **lat) {
     const long bytes = static_cast<long>(n) * static_cast<long>(sizeof(float));
     if (!*lon || !*lat) {
         std::free(*lon);
@@ -448,36 +419,27 @@ int grow_output(int n, int *npts_size, float **lon, float **lat) {
         *lon = nullptr;
         *lat = nullptr;
         *lon = static_cast<float *>(std::malloc(static_cast<size_t>(bytes)));
-        if (!*lon) {
-            elog_log(1, "gmtmap_nextseg: malloc(lon,%ld) error.\n", bytes);
-            return -1;
-        }
+        if (!*lon) throw DecodeError::allocation("gmtmap_nextseg", "malloc", "lon", bytes);
         *lat = static_cast<float *>(std::malloc(static_cast<size_t>(bytes)));
-        if (!*lat) {
-            elog_log(1, "gmtmap_nextseg: malloc(lat,%ld) error.\n", bytes);
-            return -1;
-        }
+        if (!*lat) throw DecodeError::allocation("gmtmap_nextseg", "malloc", "lat", bytes);
         *npts_size = n;
     } else if (n > *npts_size) {
         auto *grown = static_cast<float *>(std::realloc(*lon, static_cast<size_t>(bytes)));
         if (!grown) {
             std::free(*lon);
             *lon = nullptr;
-            elog_log(1, "gmtmap_nextseg: realloc(lon,%ld) error.\n", bytes);
-            return -1;
+            throw DecodeError::allocation("gmtmap_nextseg", "realloc", "lon", bytes);
         }
         *lon = grown;
         grown = static_cast<float *>(std::realloc(*lat, static_cast<size_t>(bytes)));
         if (!grown) {
             std::free(*lat);
             *lat = nullptr;
-            elog_log(1, "gmtmap_nextseg: realloc(lat,%ld) error.\n", bytes);
-            return -1;
+            throw DecodeError::allocation("gmtmap_nextseg", "realloc", "lat", bytes);
         }
         *lat = grown;
         *npts_size = n;
     }
-    return 0;
 }
 
 }  // namespace
@@ -488,10 +450,7 @@ int gmtmap_open(void **handle) {
     return vorpix::guarded("gmtmap_open", -1, [&] {
         if (!*handle) {
             auto *gmt = static_cast<GMTMap *>(std::calloc(1, sizeof(GMTMap)));
-            if (!gmt) {
-                elog_log(1, "gmtmap_open: malloc(gmtmap) error.\n");
-                return -1;
-            }
+            if (!gmt) throw DecodeError::allocation("gmtmap_open", "malloc", "gmtmap");
             for (int i = 0; i < file_count; ++i) {
                 std::snprintf(gmt->map_border[i].name, sizeof gmt->map_border[i].name, "%s", gmtmap_names_borders[i]);
                 gmt->arrays[i] = Arrays{};
@@ -521,10 +480,7 @@ int gmtmap_process_border_hdr(NETCDFMapBorder *map) {
 
 int gmtmap_process_border_hdr_sized(NETCDFMapBorder *map, long size) {
     return vorpix::guarded("gmtmap_process_border_hdr_sized", -1, [&] {
-        if (!map || size < 0) {
-            elog_log(0, "gmtmap_process_border_hdr_sized: invalid arguments (size %ld).\n", size);
-            return -1;
-        }
+        if (!map || size < 0) throw DecodeError::invalid_arguments("gmtmap_process_border_hdr_sized", size);
         return bind_border(map, size, nullptr);
     });
 }
@@ -533,11 +489,10 @@ int gmtmap_use_data(void *handle, char kind, const char *resolution, const unsig
     return vorpix::guarded("gmtmap_use_data", -1, [&] {
         auto *gmt = static_cast<GMTMap *>(handle);
         const int first = first_file_of_kind(kind);
-        if (!gmt || first < 0 || size < 0 || (!data && size > 0)) {
-            elog_log(0, "gmtmap_use_data: kind '%c' with %ld bytes cannot be a border or river file.\n",
-                     kind ? kind : '?', size);
-            return -1;
-        }
+        if (!gmt || first < 0 || size < 0 || (!data && size > 0))
+            throw DecodeError::failed(Failure::invalid_argument, "gmtmap_use_data",
+                                      "kind '%c' with %ld bytes cannot be a border or river file", kind ? kind : '?',
+                                      size);
         const int index = first + resolution_index(resolution);
         empty_selection(gmt);  // the selected segments may come from the file replaced
         return attach_file(gmt, index, data, size, gmt->map_border[index].name, "gmtmap_use_data");
@@ -554,10 +509,7 @@ int select_kinds(void *handle, char *types, const char *resolution, double bb_lo
     empty_selection(gmt);
     int argc = 0;
     char **argv = nullptr;
-    if (splitlist(types, &argc, &argv) < 0) {
-        elog_log(0, "gmtmap_select: splitlist() error.\n");
-        return -1;
-    }
+    if (splitlist(types, &argc, &argv) < 0) throw DecodeError::step_failed("gmtmap_select", "splitlist");
     int nmaps = 0;
     for (int i = 0; i < argc && nmaps < 4; ++i) {
         const char letter = argv[i][0];
@@ -579,8 +531,8 @@ int select_kinds(void *handle, char *types, const char *resolution, double bb_lo
         map_list_ &entry = gmt->map_list[m];
         const int index = static_cast<int>(static_cast<NETCDFMapBorder *>(entry.map) - gmt->map_border) + res;
         entry.map = &gmt->map_border[index];
-        if (!gmt->map_border[index].hdr && load_file(gmt, index) < 0) return -1;
-        if (select_entry(gmt, entry, index, bb_lonwest, bb_loneast, bb_latsouth, bb_latnorth, level0) < 0) return -1;
+        if (!gmt->map_border[index].hdr) load_file(gmt, index);
+        select_entry(gmt, entry, index, bb_lonwest, bb_loneast, bb_latsouth, bb_latnorth, level0);
     }
     return gmt->nsegs;
 }
@@ -614,7 +566,7 @@ int gmtmap_nextseg(void *handle, int *npts, int *npts_size, float **lon, float *
             gmt->iseg += 1;
             return 1;
         }
-        if (grow_output(n, npts_size, lon, lat) < 0) return -1;
+        grow_output(n, npts_size, lon, lat);
         *npts = n;
         const auto *mapb = static_cast<const NETCDFMapBorder *>(seg.map);
         const double sclon = point_scale * mapb->lon_binsize;
