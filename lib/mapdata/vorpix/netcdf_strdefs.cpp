@@ -10,7 +10,6 @@
 #include "netcdf_tables.hpp"
 
 #include "byteorder.h"
-#include "elog.h"
 #include "redblack.h"
 
 #include <algorithm>
@@ -28,7 +27,11 @@ namespace {
 
 using vorpix::ByteReader;
 using vorpix::DecodeError;
+using vorpix::Failure;
+using vorpix::relying_on;
 using vorpix::Where;
+
+constexpr const char *header_function = "netcdf_unstuff_header";
 
 // Where the pieces of a header come from: malloc, or first the blocks of
 // what the record held before. Decoding again into one record would
@@ -142,54 +145,45 @@ void clear_contents(NETCDFHdr *hdr) {
 // The sized decoder reports a negative count in one message with its place;
 // the plain one fails at the level that read it, so that every caller above
 // adds its own line as for any other failure.
-[[gnu::noinline, gnu::cold]] bool report_negative(ByteReader &in, const char *function, const char *what,
-                                                  std::int32_t value) {
+[[noreturn, gnu::noinline, gnu::cold]] void refuse_negative(ByteReader &in, const char *function, const char *what,
+                                                            std::int32_t value) {
     if (in.bounded()) throw DecodeError::bad_value(std::string(what) + " " + std::to_string(value), in.position());
-    elog_log(0, "%s: file error: %s %d is negative.\n", function, what, static_cast<int>(value));
-    return true;
+    throw DecodeError::failed(Failure::bad_value, function, "file error: %s %d is negative", what,
+                              static_cast<int>(value));
 }
 
-inline bool negative(ByteReader &in, const char *function, const char *what, std::int32_t value) {
-    return value < 0 && report_negative(in, function, what, value);
+inline void not_negative(ByteReader &in, const char *function, const char *what, std::int32_t value) {
+    if (value < 0) refuse_negative(in, function, what, value);
 }
 
 [[gnu::always_inline]] inline char *decode_string(ByteReader &in, Blocks &blocks) {
     const std::int32_t length = in.be32s();
-    if (negative(in, "netcdf_unstuff_string", "name length", length)) return nullptr;
+    not_negative(in, "netcdf_unstuff_string", "name length", length);
     const size_t n = static_cast<size_t>(length);
     const size_t consumed = n + fill_of(n);
     in.need(consumed);
     auto *s = static_cast<char *>(blocks.get(n + 1));
-    if (!s) {
-        elog_log(1, "netcdf_unstuff_string: malloc() error.\n");
-        return nullptr;
-    }
+    if (!s) throw DecodeError::allocation("netcdf_unstuff_string");
     std::memcpy(s, in.bytes(consumed), n);
     s[n] = '\0';
     return s;
 }
 
 int decode_values(ByteReader &in, NETCDFValues *values, Blocks &blocks) {
-    if (!values) {
-        elog_log(0, "netcdf_unstuff_values: values == NULL.\n");
-        return -1;
-    }
+    if (!values) throw DecodeError::failed(Failure::invalid_argument, "netcdf_unstuff_values", "values == NULL");
     blocks.give(std::exchange(values->values, nullptr));
     const int item = value_size(values->type);
-    if (item == 0) {
-        elog_log(0, "netcdf_unstuff_values: Unrecognized values type = %d.\n", values->type);
-        return -1;
-    }
-    if (negative(in, "netcdf_unstuff_values", "value count", values->n)) return -1;
+    if (item == 0)
+        throw DecodeError::failed(Failure::bad_value, "netcdf_unstuff_values", "Unrecognized values type = %d",
+                                  values->type);
+    not_negative(in, "netcdf_unstuff_values", "value count", values->n);
     const size_t n = static_cast<size_t>(values->n);
     const size_t size = n * static_cast<size_t>(item);  // n < 2^31 and item <= 8: no overflow
     in.need(size);
     in.need(size + fill_of(size));
     void *buffer = blocks.get(values->type == NETCDF_CHAR ? size + 1 : size);
-    if (!buffer) {
-        elog_log(1, "netcdf_unstuff_values: malloc(values->values,%d) error.\n", static_cast<int>(size));
-        return -1;
-    }
+    if (!buffer)
+        throw DecodeError::allocation("netcdf_unstuff_values", "malloc", "values->values", static_cast<int>(size));
     const unsigned char *src = in.bytes(size);
     switch (values->type) {
     case NETCDF_BYTE: std::memcpy(buffer, src, size); break;
@@ -211,40 +205,31 @@ int decode_values(ByteReader &in, NETCDFValues *values, Blocks &blocks) {
                                                Blocks &blocks) {
     const std::int32_t tag = in.be32s();
     if (tag == tag_absent) {
-        if (in.be32s() != 0) {
-            elog_log(0, "netcdf_unstuff_attrs: file error: expecting NC_ATTRIBUTE or ABSENT.\n");
-            return -1;
-        }
+        if (in.be32s() != 0)
+            throw DecodeError::failed(Failure::bad_value, "netcdf_unstuff_attrs",
+                                      "file error: expecting NC_ATTRIBUTE or ABSENT");
         return 0;
     }
-    if (tag != tag_attribute) {
-        elog_log(0, "netcdf_unstuff_attrs: file error: expecting NC_ATTRIBUTE.\n");
-        return -1;
-    }
+    if (tag != tag_attribute)
+        throw DecodeError::failed(Failure::bad_value, "netcdf_unstuff_attrs", "file error: expecting NC_ATTRIBUTE");
     const std::int32_t count = in.be32s();
-    if (negative(in, "netcdf_unstuff_attrs", "attribute count", count)) return -1;
+    not_negative(in, "netcdf_unstuff_attrs", "attribute count", count);
     in.need(static_cast<size_t>(count), min_attribute_bytes);
     auto *list = static_cast<NETCDFAttr *>(blocks.zeroed(static_cast<size_t>(count), sizeof(NETCDFAttr)));
-    if (!list) {
-        elog_log(1, "netcdf_unstuff_attrs: malloc(attrs) error.\n");
-        return -1;
-    }
+    if (!list) throw DecodeError::allocation("netcdf_unstuff_attrs", "malloc", "attrs");
     *attrs = list;
     *nattrs = count;
     for (int i = 0; i < count; ++i) {
         where.sub_index = i;
         NETCDFAttr &a = list[i];
-        a.name = decode_string(in, blocks);
-        if (!a.name) {
-            elog_log(1, "netcdf_unstuff_attrs: netcdf_unstuff_string(attrs->name) error.\n");
-            return -1;
-        }
+        a.name = relying_on(
+            "netcdf_unstuff_attrs", "netcdf_unstuff_string", 1, [&] { return decode_string(in, blocks); },
+            "attrs->name");
         a.values.type = in.be32s();
         a.values.n = in.be32s();
-        if (decode_values(in, &a.values, blocks) < 0) {
-            elog_log(1, "netcdf_unstuff_attrs: netcdf_unstuff_values(attrs->values) error.\n");
-            return -1;
-        }
+        relying_on(
+            "netcdf_unstuff_attrs", "netcdf_unstuff_values", 1, [&] { return decode_values(in, &a.values, blocks); },
+            "attrs->values");
     }
     where.sub_index = -1;
     return 0;
@@ -263,17 +248,12 @@ int decode_header(ByteReader &in, NETCDFHdr **hdrp, Where &where) {
     const unsigned char *start = in.begin() + in.position();
     where.item = "magic";
     const std::uint8_t m0 = in.u8(), m1 = in.u8(), m2 = in.u8(), m3 = in.u8();
-    if (m0 != 'C' || m1 != 'D' || m2 != 'F' || m3 != 1) {
-        elog_log(0, "netcdf_unstuff_header: Wrong magic number.\n");
-        return -1;
-    }
+    if (m0 != 'C' || m1 != 'D' || m2 != 'F' || m3 != 1)
+        throw DecodeError::failed(Failure::bad_value, "netcdf_unstuff_header", "Wrong magic number");
     Blocks blocks;
     if (!*hdrp) {
         auto *fresh = static_cast<NETCDFHdr *>(blocks.zeroed(1, sizeof(NETCDFHdr)));
-        if (!fresh) {
-            elog_log(1, "netcdf_unstuff_header: malloc(hdr) error.\n");
-            return -1;
-        }
+        if (!fresh) throw DecodeError::allocation("netcdf_unstuff_header", "malloc", "hdr");
         *hdrp = fresh;
     }
     NETCDFHdr *hdr = *hdrp;
@@ -285,31 +265,24 @@ int decode_header(ByteReader &in, NETCDFHdr **hdrp, Where &where) {
     where.item = "dimension list";
     std::int32_t tag = in.be32s();
     if (tag == tag_absent) {
-        if (in.be32s() != 0) {
-            elog_log(0, "netcdf_unstuff_header: file error: expecting NC_DIMENSION or ABSENT.\n");
-            return -1;
-        }
+        if (in.be32s() != 0)
+            throw DecodeError::failed(Failure::bad_value, header_function,
+                                      "file error: expecting NC_DIMENSION or ABSENT");
     } else if (tag != tag_dimension) {
-        elog_log(0, "netcdf_unstuff_header: file error: expecting NC_DIMENSION.\n");
-        return -1;
+        throw DecodeError::failed(Failure::bad_value, header_function, "file error: expecting NC_DIMENSION");
     } else {
         const std::int32_t count = in.be32s();
-        if (negative(in, "netcdf_unstuff_header", "dimension count", count)) return -1;
+        not_negative(in, header_function, "dimension count", count);
         in.need(static_cast<size_t>(count), min_dimension_bytes);
         hdr->dims = static_cast<NETCDFDim *>(blocks.zeroed(static_cast<size_t>(count), sizeof(NETCDFDim)));
-        if (!hdr->dims) {
-            elog_log(1, "netcdf_unstuff_header: malloc(hdr->dims) error.\n");
-            return -1;
-        }
+        if (!hdr->dims) throw DecodeError::allocation(header_function, "malloc", "hdr->dims");
         hdr->dims_n = count;
         where.item = "dimension";
         for (int i = 0; i < count; ++i) {
             where.index = i;
-            hdr->dims[i].name = decode_string(in, blocks);
-            if (!hdr->dims[i].name) {
-                elog_log(1, "netcdf_unstuff_header: netcdf_unstuff_string(hdr->dims->name) error.\n");
-                return -1;
-            }
+            hdr->dims[i].name = relying_on(
+                header_function, "netcdf_unstuff_string", 1, [&] { return decode_string(in, blocks); },
+                "hdr->dims->name");
             hdr->dims[i].value = in.be32s();
             if (hdr->dims[i].value < 0 && in.bounded())
                 throw DecodeError::bad_value("length " + std::to_string(hdr->dims[i].value), in.position());
@@ -318,50 +291,36 @@ int decode_header(ByteReader &in, NETCDFHdr **hdrp, Where &where) {
     }
 
     where.item = "global attribute";
-    if (decode_attrs(in, &hdr->attrs_n, &hdr->attrs, where, blocks) < 0) {
-        elog_log(0, "netcdf_unstuff_header: netcdf_unstuff_attrs() error.\n");
-        return -1;
-    }
+    relying_on(header_function, "netcdf_unstuff_attrs", 0,
+               [&] { return decode_attrs(in, &hdr->attrs_n, &hdr->attrs, where, blocks); });
     where.sub_index = -1;
 
     where.item = "variable list";
     tag = in.be32s();
     if (tag == tag_absent) {
-        if (in.be32s() != 0) {
-            elog_log(0, "netcdf_unstuff_header: file error: expecting NC_VARIABLE or ABSENT.\n");
-            return -1;
-        }
+        if (in.be32s() != 0)
+            throw DecodeError::failed(Failure::bad_value, header_function,
+                                      "file error: expecting NC_VARIABLE or ABSENT");
         return 0;
     }
-    if (tag != tag_variable) {
-        elog_log(0, "netcdf_unstuff_header: file error: expecting NC_VARIABLE.\n");
-        return -1;
-    }
+    if (tag != tag_variable)
+        throw DecodeError::failed(Failure::bad_value, header_function, "file error: expecting NC_VARIABLE");
     const std::int32_t count = in.be32s();
-    if (negative(in, "netcdf_unstuff_header", "variable count", count)) return -1;
+    not_negative(in, header_function, "variable count", count);
     in.need(static_cast<size_t>(count), min_variable_bytes);
     hdr->vars = static_cast<NETCDFVar *>(blocks.zeroed(static_cast<size_t>(count), sizeof(NETCDFVar)));
-    if (!hdr->vars) {
-        elog_log(1, "netcdf_unstuff_header: malloc(hdr->vars) error.\n");
-        return -1;
-    }
+    if (!hdr->vars) throw DecodeError::allocation(header_function, "malloc", "hdr->vars");
     hdr->vars_n = count;
     hdr->vars_array = newarr(nullptr);
-    if (!hdr->vars_array) {
-        elog_log(0, "netcdf_unstuff_header: newarr(hdr->vars_array) error.\n");
-        return -1;
-    }
+    if (!hdr->vars_array) throw DecodeError::step_failed(header_function, "newarr", 0, "hdr->vars_array");
     where.item = "variable";
     where.sub = "attribute";
     for (int i = 0; i < count; ++i) {
         NETCDFVar &v = hdr->vars[i];
         where.index = i;
         where.name = nullptr;
-        v.name = decode_string(in, blocks);
-        if (!v.name) {
-            elog_log(1, "netcdf_unstuff_header: netcdf_unstuff_string(hdr->vars->name) error.\n");
-            return -1;
-        }
+        v.name = relying_on(
+            header_function, "netcdf_unstuff_string", 1, [&] { return decode_string(in, blocks); }, "hdr->vars->name");
         where.name = v.name;
         // The name enters the index when this variable's decoding ends, by
         // any way out, so before the caller can see the header; by then the
@@ -369,14 +328,12 @@ int decode_header(ByteReader &in, NETCDFHdr **hdrp, Where &where) {
         // host's reads of them a wait.
         IndexAtExit index{hdr->vars_array, &v};
         const std::int32_t ndims = in.be32s();
-        if (negative(in, "netcdf_unstuff_header", "variable dimension count", ndims)) return -1;
+        not_negative(in, header_function, "variable dimension count", ndims);
         in.need(static_cast<size_t>(ndims), 4);
         // Every pointer is written below, or the rest cleared on a failure.
         v.dims = static_cast<NETCDFDim **>(blocks.get(static_cast<size_t>(ndims) * sizeof(NETCDFDim *)));
-        if (!v.dims) {
-            elog_log(1, "netcdf_unstuff_header: malloc(hdr->vars[%s].dims) error.\n", v.name);
-            return -1;
-        }
+        if (!v.dims)
+            throw DecodeError::failed(Failure::allocation, header_function, "malloc(hdr->vars[%s].dims) error", v.name);
         v.ndims = ndims;
         v.fixed = 1;
         for (int j = 0; j < ndims; ++j) {
@@ -384,19 +341,21 @@ int decode_header(ByteReader &in, NETCDFHdr **hdrp, Where &where) {
             if (id < 0 || id > hdr->dims_n - 1) {
                 std::fill(v.dims + j, v.dims + ndims, nullptr);
                 if (id < 0)
-                    elog_log(0, "netcdf_unstuff_header: hdr->vars[%s].idim[%d]=%d error - cannot be less than 0.\n",
-                             v.name, j, id);
-                else
-                    elog_log(0, "netcdf_unstuff_header: hdr->vars[%s].idim[%d]=%d error - cannot be greater than %d.\n",
-                             v.name, j, id, hdr->dims_n - 1);
-                return -1;
+                    throw DecodeError::failed(Failure::bad_value, header_function,
+                                              "hdr->vars[%s].idim[%d]=%d error - cannot be less than 0", v.name, j, id);
+                throw DecodeError::failed(Failure::bad_value, header_function,
+                                          "hdr->vars[%s].idim[%d]=%d error - cannot be greater than %d", v.name, j, id,
+                                          hdr->dims_n - 1);
             }
             v.dims[j] = &hdr->dims[id];
             if (hdr->dims[id].value == 0) v.fixed = 0;
         }
-        if (decode_attrs(in, &v.nattrs, &v.attrs, where, blocks) < 0) {
-            elog_log(0, "netcdf_unstuff_header: netcdf_unstuff_attrs() error for hdr->vars[%s].\n", v.name);
-            return -1;
+        try {
+            decode_attrs(in, &v.nattrs, &v.attrs, where, blocks);
+        } catch (DecodeError &error) {
+            error.then(header_function, "netcdf_unstuff_attrs", 0, nullptr,
+                       std::string(" for hdr->vars[") + v.name + "]");
+            throw;
         }
         where.sub_index = -1;
         v.type = in.be32s();
@@ -499,7 +458,7 @@ char *netcdf_unstuff_string(unsigned char **stream) {
         Blocks blocks;
         vorpix::run_plain("netcdf_unstuff_string", stream, in, [&] {
             s = decode_string(in, blocks);
-            return s ? 0 : -1;
+            return 0;
         });
         return s;
     });
@@ -511,7 +470,7 @@ int netcdf_unstuff_header_sized(const unsigned char *data, long size, NETCDFHdr 
         if (!in) return -1;
         Where where;
         return vorpix::run_sized("netcdf_unstuff_header_sized", "header", where, [&] {
-            if (decode_header(*in, hdr, where) < 0) return -1;
+            decode_header(*in, hdr, where);
             where = Where{};  // each message of the extents check names its variable itself
             check_data_extents(*hdr, static_cast<size_t>(size));
             return 0;
