@@ -9,7 +9,6 @@
 #include "short_copy.hpp"
 
 #include "arrays.h"
-#include "elog.h"
 #include "redblack.h"
 
 #include <algorithm>
@@ -312,10 +311,9 @@ int get_dbase_fields(ESRIDBASEStr *dbstr, int recno, Arr **fields) {
     spare.take(std::exchange(*fields, nullptr));
     if (!dbstr->records) return 0;
     const ESRIDBASEHDRStr &h = dbstr->hdr;
-    if (recno < 0 || recno >= h.numrecs || h.numbytesrec < 0) {
-        elog_log(0, "esri_get_dbase_fields: record %d outside 0 to %d.\n", recno, h.numrecs - 1);
-        return -1;
-    }
+    if (recno < 0 || recno >= h.numrecs || h.numbytesrec < 0)
+        throw vorpix::DecodeError::failed(vorpix::Failure::invalid_argument, "esri_get_dbase_fields",
+                                          "record %d outside 0 to %d", recno, h.numrecs - 1);
     const PlanLease lease;
     FieldPlan &plan = *lease;
     if (!plan.matches(dbstr->field_descriptors)) plan.make(dbstr->field_descriptors);
@@ -325,10 +323,7 @@ int get_dbase_fields(ESRIDBASEStr *dbstr, int recno, Arr **fields) {
     const size_t room = static_cast<size_t>(h.numrecs) * static_cast<size_t>(h.numbytesrec) - start;
     const char *record = reinterpret_cast<const char *>(dbstr->records) + start;
     Arr *values = newarr(nullptr);
-    if (!values) {
-        elog_log(0, "esri_get_dbase_fields: newarr() error.\n");
-        return -1;
-    }
+    if (!values) throw vorpix::DecodeError::step_failed("esri_get_dbase_fields", "newarr");
     const bool vector = vorpix::use_sse2();
     for (const FieldPlan::Field &f : plan.fields()) {
         const size_t at = std::min(f.offset, room);
@@ -343,8 +338,7 @@ int get_dbase_fields(ESRIDBASEStr *dbstr, int recno, Arr **fields) {
         if (!value || getarr(values, f.key.c_str()) != value) {
             std::free(value);
             freearr(values, std::free);
-            elog_log(1, "esri_get_dbase_fields: malloc() error.\n");
-            return -1;
+            throw vorpix::DecodeError::allocation("esri_get_dbase_fields");
         }
     }
     *fields = values;

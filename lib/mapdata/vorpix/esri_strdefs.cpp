@@ -46,7 +46,15 @@ namespace {
 using vorpix::ByteReader;
 using vorpix::copy_short;
 using vorpix::DecodeError;
+using vorpix::Failure;
+using vorpix::relying_on;
 using vorpix::Where;
+
+// The names the decoders' messages carry, whichever entry point ran them.
+constexpr const char *unstuff_function = "esri_unstuff_stream";
+constexpr const char *record_function = "esri_decode_shapefile_record";
+constexpr const char *dbase_function = "esri_decode_dbase_file";
+constexpr const char *db_function = "esri_get_db_shp_record";
 
 constexpr int index_slots = 512;
 constexpr int highest_str_type = 199;
@@ -266,10 +274,7 @@ int decode_elements(Stream &s, int str_type, unsigned char *dst, size_t count) {
     }
     for (size_t i = 0; i < count; ++i) {
         void *element = dst + i * size;
-        if (unstuff(s, str_type, &element) < 0) {
-            elog_log(1, "esri_unstuff_stream: esri_unstuff_stream() error.\n");
-            return -1;
-        }
+        relying_on(unstuff_function, unstuff_function, 1, [&] { return unstuff(s, str_type, &element); });
     }
     return 0;
 }
@@ -315,17 +320,13 @@ int decode_counted_row(Stream &s, const ESRIStrdefs &set, const ESRIStrdef &row,
             s.name_row(row);
             throw DecodeError::bad_value(format("%s %d is negative", row_name_at(set, row.offset_number), count));
         }
-        elog_log(1, "esri_unstuff_stream: malloc() error.\n");
-        return -1;
+        throw DecodeError::allocation(unstuff_function);
     }
     const size_t n = static_cast<size_t>(count), item = item_bytes(row.type);
     // Checked before allocating, so that a hostile count allocates nothing.
     need_items(s, row, n);
     auto *array = static_cast<unsigned char *>(std::malloc(n ? n * item : 1));
-    if (!array) {
-        elog_log(1, "esri_unstuff_stream: malloc() error.\n");
-        return -1;
-    }
+    if (!array) throw DecodeError::allocation(unstuff_function);
     std::memcpy(base + row.offset, &array, sizeof array);
     switch (row.type) {
     case ESRI_INT: esri2h<4>(array, s, count, row.bigendian); return 0;
@@ -355,16 +356,12 @@ inline void copy_run(unsigned char *dst, ByteReader &in, size_t n, int swap) {
 
 int unstuff(Stream &s, int str_type, void **estruc) {
     const ESRIStrdefs *set = find_set(str_type);
-    if (!set) {
-        elog_log(0, "esri_unstuff_stream: str_type 0x%x not defined.\n", static_cast<unsigned>(str_type));
-        return -1;
-    }
+    if (!set)
+        throw DecodeError::failed(Failure::bad_value, unstuff_function, "str_type 0x%x not defined",
+                                  static_cast<unsigned>(str_type));
     if (!*estruc) {
         *estruc = std::malloc(static_cast<size_t>(set->str_size));
-        if (!*estruc) {
-            elog_log(1, "esri_unstuff_stream: malloc() error.\n");
-            return -1;
-        }
+        if (!*estruc) throw DecodeError::allocation(unstuff_function);
     }
     std::memset(*estruc, 0, static_cast<size_t>(set->str_size));
     if (!set->strdef) {
@@ -392,10 +389,7 @@ int unstuff(Stream &s, int str_type, void **estruc) {
             if (count >= 0 && s.in.has(static_cast<size_t>(count), item)) {
                 const size_t bytes = static_cast<size_t>(count) * item;
                 void *array = std::malloc(bytes ? bytes : 1);
-                if (!array) {
-                    elog_log(1, "esri_unstuff_stream: malloc() error.\n");
-                    return -1;
-                }
+                if (!array) throw DecodeError::allocation(unstuff_function);
                 std::memcpy(base + step.offset, &array, sizeof array);
                 copy_short(array, s.in.bytes(bytes), bytes);
                 continue;
@@ -408,9 +402,8 @@ int unstuff(Stream &s, int str_type, void **estruc) {
                 s.structure = outer_structure;
                 return 0;
             }
-            const int status = row.number >= 1 ? decode_fixed_row(s, row, base + row.offset)
-                                               : decode_counted_row(s, *set, row, base);
-            if (status < 0) return -1;
+            if (row.number >= 1) decode_fixed_row(s, row, base + row.offset);
+            else decode_counted_row(s, *set, row, base);
         }
     }
     s.structure = outer_structure;
@@ -451,10 +444,7 @@ bool lacks_measures(const Stream &s, int shape_type, size_t length) {
 int decode_record(Stream &s, ESRISHPRECStr *rec) {
     rec->offset = static_cast<unsigned long>(s.file_offset());
     void *hdr = &rec->hdr;
-    if (unstuff(s, str_record_header, &hdr) < 0) {
-        elog_log(0, "esri_decode_shapefile_record: esri_unstuff_stream() error.\n");
-        return -1;
-    }
+    relying_on(record_function, unstuff_function, 0, [&] { return unstuff(s, str_record_header, &hdr); });
     if (s.in.bounded() && !s.plain_faults) {
         const int length = rec->hdr.length;
         if (length < 0) throw DecodeError::bad_value(format("content length %d words is negative", length));
@@ -473,17 +463,19 @@ int decode_record(Stream &s, ESRISHPRECStr *rec) {
         // Framing and dBase types would decode in place of a shape, and a
         // record type would nest records without end: refused like an
         // undefined type.
-        elog_log(0, "esri_unstuff_stream: str_type 0x%x not defined.\n", static_cast<unsigned>(rec->shape_type));
-        elog_log(0, "esri_decode_shapefile_record: esri_unstuff_stream() error.\n");
-        return -1;
+        throw DecodeError::failed(Failure::bad_value, unstuff_function, "str_type 0x%x not defined",
+                                  static_cast<unsigned>(rec->shape_type))
+            .then(record_function, unstuff_function);
     }
     s.without_m = s.in.bounded() && lacks_measures(s, rec->shape_type, 2 * static_cast<size_t>(rec->hdr.length));
-    const int status = unstuff(s, rec->shape_type, &rec->record);
-    s.without_m = false;
-    if (status < 0) {
-        elog_log(0, "esri_decode_shapefile_record: esri_unstuff_stream() error.\n");
-        return -1;
+    try {
+        unstuff(s, rec->shape_type, &rec->record);
+    } catch (DecodeError &error) {
+        s.without_m = false;
+        error.then(record_function, unstuff_function);
+        throw;
     }
+    s.without_m = false;
     return 0;
 }
 
@@ -491,15 +483,11 @@ int decode_shapefile(Stream &s, ESRISHPStr *shp) {
     if (shp->records) {
         clrtbl(shp->records, nullptr);
     } else if (!(shp->records = newtbl(0))) {
-        elog_log(0, "esri_decode_shapefile: newtbl() error.\n");
-        return -1;
+        throw DecodeError::step_failed("esri_decode_shapefile", "newtbl");
     }
     void *hdr = &shp->hdr;
     s.where = Where{.item = "header"};
-    if (unstuff(s, str_file_header, &hdr) < 0) {
-        elog_log(0, "esri_decode_shapefile: esri_unstuff_stream() error.\n");
-        return -1;
-    }
+    relying_on("esri_decode_shapefile", unstuff_function, 0, [&] { return unstuff(s, str_file_header, &hdr); });
     const long long length = shp->hdr.length;
     if (s.in.bounded()) {
         if (length < 0) throw DecodeError::bad_value(format("file length %lld words is negative", length));
@@ -512,17 +500,15 @@ int decode_shapefile(Stream &s, ESRISHPStr *shp) {
     for (int index = 0; remaining > 0; ++index) {
         s.where = Where{.item = "record", .index = index, .at = static_cast<long long>(s.file_offset())};
         void *rec = nullptr;
-        int status;
         try {
-            status = unstuff(s, str_record, &rec);
+            unstuff(s, str_record, &rec);
+        } catch (DecodeError &error) {
+            vorpix::esri::release_record(static_cast<ESRISHPRECStr *>(rec));
+            error.then("esri_decode_shapefile", unstuff_function);
+            throw;
         } catch (...) {
             vorpix::esri::release_record(static_cast<ESRISHPRECStr *>(rec));
             throw;
-        }
-        if (status < 0) {
-            vorpix::esri::release_record(static_cast<ESRISHPRECStr *>(rec));
-            elog_log(0, "esri_decode_shapefile: esri_unstuff_stream() error.\n");
-            return -1;
         }
         if (settbl(shp->records, -1, rec) < 0) {
             vorpix::esri::release_record(static_cast<ESRISHPRECStr *>(rec));
@@ -545,21 +531,16 @@ int decode_dbase_header(Stream &s, ESRIDBASEStr *dbf) {
     if (dbf->field_descriptors) {
         clrtbl(dbf->field_descriptors, nullptr);
     } else if (!(dbf->field_descriptors = newtbl(0))) {
-        elog_log(0, "esri_decode_dbase_file: newtbl() error.\n");
-        return -1;
+        throw DecodeError::step_failed(dbase_function, "newtbl");
     }
     s.where = Where{.item = "header"};
     const int version = s.in.ahead(1).u8() & 7;
     dbf->level = version == 3 ? 5 : version == 4 ? 7 : version;
-    if (dbf->level != 5) {
-        elog_log(0, "esri_decode_dbase_file: dbase level = %d - only level 5 supported.\n", dbf->level);
-        return -1;
-    }
+    if (dbf->level != 5)
+        throw DecodeError::failed(Failure::bad_value, dbase_function, "dbase level = %d - only level 5 supported",
+                                  dbf->level);
     void *hdr = &dbf->hdr;
-    if (unstuff(s, str_dbase_header5, &hdr) < 0) {
-        elog_log(0, "esri_decode_dbase_file: esri_unstuff_stream() error.\n");
-        return -1;
-    }
+    relying_on(dbase_function, unstuff_function, 0, [&] { return unstuff(s, str_dbase_header5, &hdr); });
     const ESRIDBASEHDRStr &h = dbf->hdr;
     if (s.in.bounded()) {
         if (h.numrecs < 0) throw DecodeError::bad_value(format("numrecs %d is negative", h.numrecs));
@@ -574,24 +555,26 @@ int decode_field_descriptors(Stream &s, ESRIDBASEStr *dbf, int most) {
         s.where = Where{.item = "field descriptor", .index = index, .at = static_cast<long long>(s.file_offset())};
         if (s.in.ahead(1).u8() == field_terminator) break;
         void *descriptor = nullptr;
-        int status;
         try {
-            status = unstuff(s, str_field_descriptor5, &descriptor);
+            unstuff(s, str_field_descriptor5, &descriptor);
+        } catch (DecodeError &error) {
+            std::free(descriptor);
+            error.then(dbase_function, unstuff_function);
+            throw;
         } catch (...) {
             std::free(descriptor);
             throw;
         }
-        if (status < 0 || settbl(dbf->field_descriptors, -1, descriptor) < 0) {
+        if (settbl(dbf->field_descriptors, -1, descriptor) < 0) {
             std::free(descriptor);
-            elog_log(0, "esri_decode_dbase_file: esri_unstuff_stream() error.\n");
-            return -1;
+            throw DecodeError::step_failed(dbase_function, unstuff_function);
         }
     }
     return 0;
 }
 
 int decode_dbase(Stream &s, ESRIDBASEStr *dbf) {
-    if (decode_dbase_header(s, dbf) < 0) return -1;
+    decode_dbase_header(s, dbf);
     const ESRIDBASEHDRStr &h = dbf->hdr;
     s.where = Where{.item = "records area"};
     s.in.skip(1);
@@ -619,16 +602,15 @@ int decode_dbase(Stream &s, ESRIDBASEStr *dbf) {
                                                 s.file_offset() + (flag_missing ? 1 : 0), remaining));
         available = static_cast<long long>(remaining);
     }
-    if (size < 0 || size > 0x7fffffffLL) {
-        elog_log(0, "esri_decode_dbase_file: malloc(%d) error.\n", static_cast<int>(size));
-        return -1;
-    }
+    // The records' copy is refused with the same message whether its size
+    // cannot be or malloc has no room for it.
+    if (size < 0 || size > 0x7fffffffLL)
+        throw DecodeError::failed(Failure::bad_value, dbase_function, "malloc(%d) error", static_cast<int>(size));
     const size_t bytes = static_cast<size_t>(size);
     auto *records = static_cast<unsigned char *>(std::malloc(bytes ? bytes : 1));
-    if (!records) {
-        elog_log(0, "esri_decode_dbase_file: malloc(%d) error.\n", static_cast<int>(size));
-        return -1;
-    }
+    if (!records)
+        throw DecodeError::failed(Failure::allocation, dbase_function, "malloc(%d) error", static_cast<int>(size))
+            .logged_with(0);
     s.in.ahead(static_cast<size_t>(available)).copy(records, static_cast<size_t>(available));
     std::memset(records + available, 0, (bytes ? bytes : 1) - static_cast<size_t>(available));
     dbf->records = records;
@@ -647,15 +629,14 @@ int decode_dbase_header_only(Stream &s, ESRIDBASEStr *dbf) {
     if (dbf->field_descriptors) {
         clrtbl(dbf->field_descriptors, std::free);
     } else if (!(dbf->field_descriptors = newtbl(0))) {
-        elog_log(0, "esri_decode_dbase_header_sized: newtbl() error.\n");
-        return -1;
+        throw DecodeError::step_failed("esri_decode_dbase_header_sized", "newtbl");
     }
     s.where = Where{.item = "header"};
     const int version = s.in.ahead(1).u8() & 7;
     dbf->level = version == 3 ? 5 : version == 4 ? 7 : version;
     if (dbf->level != 5) throw DecodeError::bad_value(format("dBase level %d; only level 5 is read", dbf->level));
     void *hdr = &dbf->hdr;
-    if (unstuff(s, str_dbase_header5, &hdr) < 0) return -1;
+    unstuff(s, str_dbase_header5, &hdr);
     const ESRIDBASEHDRStr &h = dbf->hdr;
     const int header = static_cast<unsigned short>(h.numbyteshdr);
     const int width = static_cast<unsigned short>(h.numbytesrec);
@@ -667,7 +648,7 @@ int decode_dbase_header_only(Stream &s, ESRIDBASEStr *dbf) {
         throw DecodeError::bad_value(format(
             "header length of %d bytes runs past the end of the data, which has %zu bytes", header, s.in.size()));
     if (width <= 0) throw DecodeError::bad_value("record length of 0 bytes leaves no room for the deletion flag");
-    if (decode_field_descriptors(s, dbf, (header - 32) / 32) < 0) return -1;
+    decode_field_descriptors(s, dbf, (header - 32) / 32);
     int taken = 1;
     for (int i = 0; i < cnttbl(dbf->field_descriptors); ++i)
         taken += static_cast<const ESRIDBASEFIELDDESCRStr *>(gettbl(dbf->field_descriptors, i))->length;
@@ -705,10 +686,8 @@ void number_value(std::string_view text, ESRIDBASEVALUEStr &v) {
 
 int get_dbase_values(const ESRIDBASEStr *dbf, const unsigned char *record, long size, ESRIDBASEVALUEStr *values,
                      int count) {
-    if (!dbf || (!record && size > 0) || size < 0 || (!values && count > 0) || count < 0) {
-        elog_log(0, "esri_get_dbase_values: invalid arguments.\n");
-        return -1;
-    }
+    if (!dbf || (!record && size > 0) || size < 0 || (!values && count > 0) || count < 0)
+        throw DecodeError::invalid_arguments("esri_get_dbase_values");
     const int fields = dbf->field_descriptors ? cnttbl(dbf->field_descriptors) : 0;
     const auto room = static_cast<size_t>(size);
     size_t offset = 1;
@@ -880,22 +859,22 @@ int esri_get_dbase_values(const ESRIDBASEStr *dbf, const unsigned char *record, 
 
 void esri_fprint_shapefile(FILE *file, char *prefix, void *estruc) {
     vorpix::guarded("esri_fprint_shapefile", [&] {
-        if (!file) elog_log(0, "esri_fprint_shapefile: no stream.\n");
-        else print_shapefile(file, prefix, static_cast<ESRISHPStr *>(estruc));
+        if (!file) throw DecodeError::failed(Failure::invalid_argument, "esri_fprint_shapefile", "no stream");
+        print_shapefile(file, prefix, static_cast<ESRISHPStr *>(estruc));
     });
 }
 
 void esri_fprint_shapefile_record(FILE *file, char *prefix, void *estruc, int recno) {
     vorpix::guarded("esri_fprint_shapefile_record", [&] {
-        if (!file) elog_log(0, "esri_fprint_shapefile_record: no stream.\n");
-        else print_shapefile_record(file, prefix, static_cast<ESRISHPRECStr *>(estruc), recno);
+        if (!file) throw DecodeError::failed(Failure::invalid_argument, "esri_fprint_shapefile_record", "no stream");
+        print_shapefile_record(file, prefix, static_cast<ESRISHPRECStr *>(estruc), recno);
     });
 }
 
 void esri_fprint_dbase_file(FILE *file, char *prefix, void *estruc) {
     vorpix::guarded("esri_fprint_dbase_file", [&] {
-        if (!file) elog_log(0, "esri_fprint_dbase_file: no stream.\n");
-        else print_dbase_file(file, prefix, static_cast<ESRIDBASEStr *>(estruc));
+        if (!file) throw DecodeError::failed(Failure::invalid_argument, "esri_fprint_dbase_file", "no stream");
+        print_dbase_file(file, prefix, static_cast<ESRIDBASEStr *>(estruc));
     });
 }
 
@@ -976,33 +955,25 @@ namespace {
 
 int get_db_shp_record(Dbptr db, ESRISHPRECStr *record) {
     long fileid = 0, offset = 0;
-    if (dbgetv(db, nullptr, "fileid", &fileid, "offset", &offset, nullptr) < 0) {
-        elog_log(0, "esri_get_db_shp_record: dbgetv() error.\n");
-        return -1;
-    }
+    if (dbgetv(db, nullptr, "fileid", &fileid, "offset", &offset, nullptr) < 0)
+        throw DecodeError::step_failed(db_function, "dbgetv");
     char *dbname = nullptr;
     dbquery(db, dbDATABASE_NAME, &dbname);
     char id[32], key[1024];
     std::snprintf(id, sizeof id, "%ld", fileid);
     std::snprintf(key, sizeof key, "%s:%s", dbname ? dbname : "", id);
     char *path = nullptr;
-    if (!cached_path(key, &path)) {
-        elog_log(0, "esri_get_db_shp_record: newarr() error.\n");
-        return -1;
-    }
+    if (!cached_path(key, &path)) throw DecodeError::step_failed(db_function, "newarr");
     std::unique_ptr<char, FreeBlock> unkept;
     if (!path) {
         Dbptr file = dblookup(db, nullptr, "filename", "fileid", id);
-        if (file.record == dbINVALID) {
-            elog_log(0, "esri_get_db_shp_record: Cannot find fileid=%ld in filename table.\n", fileid);
-            return -1;
-        }
+        if (file.record == dbINVALID)
+            throw DecodeError::failed(Failure::bad_value, db_function, "Cannot find fileid=%ld in filename table",
+                                      fileid);
         file = dblookup(file, nullptr, nullptr, "dbALL", nullptr);
         char filename[256];
-        if (dbgetv(file, nullptr, "filename", filename, nullptr) < 0) {
-            elog_log(0, "esri_get_db_shp_record: dbgetv() error.\n");
-            return -1;
-        }
+        if (dbgetv(file, nullptr, "filename", filename, nullptr) < 0)
+            throw DecodeError::step_failed(db_function, "dbgetv");
         if (filename[0] != '/') {
             // Relative to the directory that holds the database.
             char *name = nullptr;
@@ -1012,20 +983,16 @@ int get_db_shp_record(Dbptr db, ESRISHPRECStr *record) {
             if (char *slash = std::strrchr(full, '/')) {
                 slash[1] = '\0';
                 const size_t used = std::strlen(full);
-                if (used + std::strlen(filename) >= sizeof full) {
-                    elog_log(0, "esri_get_db_shp_record: %s%s is longer than 255 characters.\n", full, filename);
-                    return -1;
-                }
+                if (used + std::strlen(filename) >= sizeof full)
+                    throw DecodeError::failed(Failure::bad_value, db_function, "%s%s is longer than 255 characters",
+                                              full, filename);
                 std::memcpy(full + used, filename, std::strlen(filename) + 1);
                 std::memcpy(filename, full, std::strlen(full) + 1);
             }
         }
         const size_t length = std::strlen(filename);
         auto *resolved = static_cast<char *>(std::malloc(length + 1));
-        if (!resolved) {
-            elog_log(1, "esri_get_db_shp_record: malloc() error.\n");
-            return -1;
-        }
+        if (!resolved) throw DecodeError::allocation(db_function);
         std::memcpy(resolved, filename, length + 1);
         path = cache_path(key, resolved, &unkept);
     }
@@ -1037,14 +1004,10 @@ int get_db_shp_record(Dbptr db, ESRISHPRECStr *record) {
         const std::lock_guard lock(cache_mutex);
         size = mapfile(path, &maparr, &data);
     }
-    if (size < 0) {
-        elog_log(0, "esri_get_db_shp_record: mapfile(%s) error.\n", path);
-        return -1;
-    }
-    if (decode_record_at(record, path, reinterpret_cast<const unsigned char *>(data), size, offset) < 0) {
-        elog_log(0, "esri_get_db_shp_record: esri_decode_shapefile_record() error.\n");
-        return -1;
-    }
+    if (size < 0) throw DecodeError::cannot_open(db_function, "mapfile", path);
+    // The decoder has logged what is wrong with the data, naming the file.
+    if (decode_record_at(record, path, reinterpret_cast<const unsigned char *>(data), size, offset) < 0)
+        throw DecodeError::step_failed(db_function, "esri_decode_shapefile_record");
     return 0;
 }
 
