@@ -4,7 +4,8 @@
 // checks that enough bytes remain; a read past the end throws a truncation
 // DecodeError and moves nothing. The length-less C entry points make an
 // unbounded reader (no end is known, so no check can fail), the sized ones
-// give the real end, and both run the same decoding code.
+// give the real end, and both run the same decoding code. The block kernels
+// read fixed-size blocks through a BlockReader, checked when compiled.
 #ifndef VORPIX_BYTE_READER_HPP
 #define VORPIX_BYTE_READER_HPP
 
@@ -110,8 +111,10 @@ public:
         return load<T, BigEndian>();
     }
 
-    // For the block kernels (S3TC blocks, shoreline points), which step
-    // through a run that bytes() or the caller has vouched for.
+private:
+    template <size_t N>
+    friend class BlockReader;
+
     template <typename T, bool BigEndian>
     static T peek(const unsigned char *p) {
         static_assert(std::is_unsigned_v<T> && sizeof(T) <= 8);
@@ -120,8 +123,6 @@ public:
         if constexpr (BigEndian != (std::endian::native == std::endian::big)) value = swap_bytes(value);
         return value;
     }
-
-private:
     template <typename T>
     static T swap_bytes(T v) {
         if constexpr (sizeof(T) == 1) return v;
@@ -140,6 +141,52 @@ private:
     const unsigned char *begin_;
     size_t size_;
     size_t pos_ = 0;
+};
+
+// A reader over one block of N bytes that the caller has vouched for: an
+// S3TC block, a shoreline point record. Every read names its offset at
+// compile time, so its check is a static_assert and the kernels that step
+// through millions of blocks pay nothing for it.
+template <size_t N>
+class BlockReader {
+public:
+    explicit BlockReader(const unsigned char *block) : block_(block) {}
+
+    template <size_t Offset>
+    std::uint8_t u8() const {
+        static_assert(Offset < N, "read past the block");
+        return block_[Offset];
+    }
+    template <size_t Offset, typename T, bool BigEndian>
+    T word() const {
+        static_assert(Offset + sizeof(T) <= N, "read past the block");
+        return ByteReader::peek<T, BigEndian>(block_ + Offset);
+    }
+    template <size_t Offset>
+    std::uint16_t le16() const {
+        return word<Offset, std::uint16_t, false>();
+    }
+    template <size_t Offset>
+    std::uint32_t le32() const {
+        return word<Offset, std::uint32_t, false>();
+    }
+    template <size_t Offset>
+    std::uint64_t le64() const {
+        return word<Offset, std::uint64_t, false>();
+    }
+    template <size_t Offset>
+    std::int32_t be32s() const {
+        return static_cast<std::int32_t>(word<Offset, std::uint32_t, true>());
+    }
+    // The part of the block from Offset on, as a block of its own.
+    template <size_t Offset>
+    BlockReader<N - Offset> from() const {
+        static_assert(Offset <= N, "read past the block");
+        return BlockReader<N - Offset>(block_ + Offset);
+    }
+
+private:
+    const unsigned char *block_;
 };
 
 }  // namespace vorpix

@@ -42,10 +42,9 @@ void decode_header(vorpix::ByteReader &in, GSHHSHdr &hdr) {
     if (hdr.level == 6) hdr.level = 1;
 }
 
-// Point records are 32-bit big-endian micro-degrees.
-inline double point_coordinate(const unsigned char *p) {
-    return static_cast<std::int32_t>(vorpix::ByteReader::peek<std::uint32_t, true>(p)) * 1e-6;
-}
+// Point records are 32-bit big-endian micro-degrees; p is one coordinate of
+// a run of points that the caller has checked.
+inline double point_coordinate(const unsigned char *p) { return vorpix::BlockReader<4>(p).be32s<0>() * 1e-6; }
 
 }  // namespace
 

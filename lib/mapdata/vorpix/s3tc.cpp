@@ -14,7 +14,10 @@
 
 namespace {
 
-using vorpix::ByteReader;
+// An 8-byte colour block (all of DXT1, the second half of DXT5) and a
+// 16-byte DXT5 block, its alpha block first.
+using ColourBlock = vorpix::BlockReader<8>;
+using Dxt5Block = vorpix::BlockReader<16>;
 
 // 5:6:5 endpoints expand with this shift-and-add form, not plain rounding:
 // the 5-bit values 20, 25 and 29 and the 6-bit value 53 come out one lower.
@@ -43,9 +46,9 @@ inline std::uint32_t pack(unsigned a, unsigned r, unsigned g, unsigned b) {
 
 // The four colours of a colour block, alpha 255. DXT5 blocks always take
 // the four-colour form, whatever the order of their endpoints.
-inline void colour_palette(const unsigned char *block, bool dxt1, std::uint32_t palette[4]) {
-    const unsigned c0 = ByteReader::peek<std::uint16_t, false>(block);
-    const unsigned c1 = ByteReader::peek<std::uint16_t, false>(block + 2);
+inline void colour_palette(ColourBlock block, bool dxt1, std::uint32_t palette[4]) {
+    const unsigned c0 = block.le16<0>();
+    const unsigned c1 = block.le16<2>();
     const unsigned r0 = expand5[c0 >> 11], g0 = expand6[(c0 >> 5) & 63], b0 = expand5[c0 & 31];
     const unsigned r1 = expand5[c1 >> 11], g1 = expand6[(c1 >> 5) & 63], b1 = expand5[c1 & 31];
     palette[0] = pack(255, r0, g0, b0);
@@ -63,8 +66,8 @@ inline void colour_palette(const unsigned char *block, bool dxt1, std::uint32_t 
 // The eight alpha values of a DXT5 block, in the top byte. Both modes are
 // computed and one is chosen by a mask: the order of the two alphas is as
 // good as random from block to block, and a branch on it mispredicts.
-inline void alpha_palette_portable(const unsigned char *block, std::uint32_t alpha[8]) {
-    const unsigned a0 = block[0], a1 = block[1];
+inline void alpha_palette_portable(Dxt5Block block, std::uint32_t alpha[8]) {
+    const unsigned a0 = block.u8<0>(), a1 = block.u8<1>();
     const unsigned eight = 0u - static_cast<unsigned>(a0 > a1);
     alpha[0] = a0 << 24;
     alpha[1] = a1 << 24;
@@ -81,8 +84,8 @@ inline void alpha_palette_portable(const unsigned char *block, std::uint32_t alp
 constexpr bool have_sse2 = true;
 // All eight codes at once in 16-bit lanes. The divisions by 7 and 5 are a
 // multiply-high by 9363 and 13108, exact for numerators up to 7 * 255.
-inline void alpha_palette_sse2(const unsigned char *block, std::uint32_t alpha[8]) {
-    const __m128i a0 = _mm_set1_epi16(block[0]), a1 = _mm_set1_epi16(block[1]);
+inline void alpha_palette_sse2(Dxt5Block block, std::uint32_t alpha[8]) {
+    const __m128i a0 = _mm_set1_epi16(block.u8<0>()), a1 = _mm_set1_epi16(block.u8<1>());
     const __m128i sevenths = _mm_mulhi_epu16(_mm_add_epi16(_mm_mullo_epi16(_mm_setr_epi16(7, 0, 6, 5, 4, 3, 2, 1), a0),
                                                            _mm_mullo_epi16(_mm_setr_epi16(0, 7, 1, 2, 3, 4, 5, 6), a1)),
                                              _mm_set1_epi16(9363));
@@ -99,17 +102,16 @@ inline void alpha_palette_sse2(const unsigned char *block, std::uint32_t alpha[8
 }
 #else
 constexpr bool have_sse2 = false;
-inline void alpha_palette_sse2(const unsigned char *block, std::uint32_t alpha[8]) {
-    alpha_palette_portable(block, alpha);
-}
+inline void alpha_palette_sse2(Dxt5Block block, std::uint32_t alpha[8]) { alpha_palette_portable(block, alpha); }
 #endif
 
 // columns is 4 for a whole block, fewer at the image's right edge.
 template <bool Whole>
-inline void write_dxt1(const unsigned char *block, unsigned int *out, unsigned long width, unsigned long columns) {
+inline void write_dxt1(const unsigned char *data, unsigned int *out, unsigned long width, unsigned long columns) {
+    const ColourBlock block(data);
     std::uint32_t palette[4];
     colour_palette(block, true, palette);
-    std::uint32_t indices = ByteReader::peek<std::uint32_t, false>(block + 4);
+    std::uint32_t indices = block.le32<4>();
     for (int j = 0; j < 4; ++j, out += width, indices >>= 8) {
         if (Whole) {
             out[0] = palette[indices & 3];
@@ -123,14 +125,16 @@ inline void write_dxt1(const unsigned char *block, unsigned int *out, unsigned l
 }
 
 template <bool Whole, bool Sse2>
-inline void write_dxt5(const unsigned char *block, unsigned int *out, unsigned long width, unsigned long columns) {
+inline void write_dxt5(const unsigned char *data, unsigned int *out, unsigned long width, unsigned long columns) {
+    const Dxt5Block block(data);
     std::uint32_t alpha[8], palette[4];
     if constexpr (Sse2) alpha_palette_sse2(block, alpha);
     else alpha_palette_portable(block, alpha);
-    colour_palette(block + 8, false, palette);
+    const ColourBlock colour = block.from<8>();
+    colour_palette(colour, false, palette);
     for (auto &c : palette) c &= 0x00FFFFFFu;
-    std::uint64_t alpha_codes = ByteReader::peek<std::uint64_t, false>(block) >> 16;  // 48 bits after the two alphas
-    std::uint32_t indices = ByteReader::peek<std::uint32_t, false>(block + 12);
+    std::uint64_t alpha_codes = block.le64<0>() >> 16;  // 48 bits after the two alphas
+    std::uint32_t indices = colour.le32<4>();
     for (int j = 0; j < 4; ++j, out += width, indices >>= 8, alpha_codes >>= 12) {
         if (Whole) {
             out[0] = palette[indices & 3] | alpha[alpha_codes & 7];
