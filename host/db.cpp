@@ -19,6 +19,7 @@
 #include <new>
 #include <string>
 #include <type_traits>
+#include <unordered_map>
 #include <vector>
 
 namespace {
@@ -36,6 +37,15 @@ struct Database {
     sqlite3 *handle = nullptr;
     std::vector<std::string> tables;  // a pointer's table member indexes this
     std::vector<std::vector<Field>> fields;
+    // Statements made once and used again, by their SQL: a fetch reads a few
+    // fields of every row, and making each statement anew cost more than
+    // running it.
+    std::unordered_map<std::string, sqlite3_stmt *> statements;
+
+    void forget_statements() {
+        for (auto &[sql, statement] : statements) sqlite3_finalize(statement);
+        statements.clear();
+    }
 };
 
 // Open databases by index; a closed one leaves a null slot, so that a
@@ -68,12 +78,32 @@ std::string quoted(const std::string &identifier) {
     return out + "\"";
 }
 
+// A statement of a database, made the first time its SQL is asked for and
+// kept with the database; reset when done with, which ends its reading.
 class Statement {
 public:
-    Statement(sqlite3 *db, const std::string &sql) {
-        if (sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt_, nullptr) != SQLITE_OK) stmt_ = nullptr;
+    Statement(Database &db, const std::string &sql) {
+        const auto known = db.statements.find(sql);
+        if (known != db.statements.end()) {
+            stmt_ = known->second;
+            return;
+        }
+        if (sqlite3_prepare_v2(db.handle, sql.c_str(), -1, &stmt_, nullptr) != SQLITE_OK) {
+            sqlite3_finalize(stmt_);
+            stmt_ = nullptr;
+            return;
+        }
+        try {
+            db.statements.emplace(sql, stmt_);
+        } catch (...) {
+            sqlite3_finalize(stmt_);
+            throw;
+        }
     }
-    ~Statement() { sqlite3_finalize(stmt_); }
+    ~Statement() {
+        sqlite3_reset(stmt_);
+        sqlite3_clear_bindings(stmt_);
+    }
     Statement(const Statement &) = delete;
     Statement &operator=(const Statement &) = delete;
     sqlite3_stmt *get() const { return stmt_; }
@@ -122,7 +152,7 @@ Kind kind_of(const std::string &field, const std::string &declared) {
 long table_index(Database &db, const std::string &name) {
     for (size_t i = 0; i < db.tables.size(); ++i)
         if (db.tables[i] == name) return static_cast<long>(i);
-    Statement info(db.handle, "PRAGMA table_info(" + quoted(name) + ")");
+    Statement info(db, "PRAGMA table_info(" + quoted(name) + ")");
     if (!info) return -1;
     std::vector<Field> fields;
     while (sqlite3_step(info.get()) == SQLITE_ROW) {
@@ -239,7 +269,7 @@ int read_fields(Database &d, Dbptr db, va_list args) {
         void *address = va_arg(args, void *);
         // Checked here: SQLite would take an unknown quoted name for a string.
         const long index = field_index(d, db.table, name);
-        Statement get(d.handle, "SELECT " + quoted(name) + " FROM " + quoted(table_name) + " WHERE rowid = ?1");
+        Statement get(d, "SELECT " + quoted(name) + " FROM " + quoted(table_name) + " WHERE rowid = ?1");
         if (index < 0 || !get) {
             elog_log(0, "dbgetv: %s: no field \"%s\" in table \"%s\".\n", d.path.c_str(), name, table_name.c_str());
             return -1;
@@ -308,6 +338,7 @@ int dbclose(Dbptr db) {
         closing = std::move(list.all[static_cast<size_t>(db.database)]);
     }
     if (!closing) return -1;
+    closing->forget_statements();
     sqlite3_close(closing->handle);
     return 0;
 }
@@ -345,8 +376,8 @@ Dbptr dblookup(Dbptr db, const char *database, const char *table, const char *fi
             long value;
             if (db.field >= 0) {
                 const auto &name = d->fields[static_cast<size_t>(db.table)][static_cast<size_t>(db.field)].name;
-                Statement find(d->handle, "SELECT rowid FROM " + quoted(d->tables[static_cast<size_t>(db.table)]) +
-                                              " WHERE " + quoted(name) + " = ?1 ORDER BY rowid LIMIT 1");
+                Statement find(*d, "SELECT rowid FROM " + quoted(d->tables[static_cast<size_t>(db.table)]) + " WHERE " +
+                                       quoted(name) + " = ?1 ORDER BY rowid LIMIT 1");
                 db.record = dbINVALID;
                 if (find) {
                     if (parse_long(record, &value)) sqlite3_bind_int64(find.get(), 1, value);
@@ -401,6 +432,8 @@ int dbexec(Dbptr db, const char *sql) {
         elog_log(0, "dbexec: no such database.\n");
         return -1;
     }
+    // What the SQL changes, statements made before may no longer fit.
+    d->forget_statements();
     char *error = nullptr;
     if (sqlite3_exec(d->handle, sql, nullptr, nullptr, &error) != SQLITE_OK) {
         elog_log(0, "dbexec: %s: %s.\n", d->path.c_str(), error ? error : "failed");
@@ -435,7 +468,7 @@ int dbquery(Dbptr db, int code, void *result) {
     case dbRECORD_COUNT: {
         if (db.table < 0 || static_cast<size_t>(db.table) >= d->tables.size()) return -1;
         try {
-            Statement count(d->handle, "SELECT count(*) FROM " + quoted(d->tables[static_cast<size_t>(db.table)]));
+            Statement count(*d, "SELECT count(*) FROM " + quoted(d->tables[static_cast<size_t>(db.table)]));
             if (!count || sqlite3_step(count.get()) != SQLITE_ROW) return -1;
             *static_cast<long *>(result) = static_cast<long>(sqlite3_column_int64(count.get(), 0));
         } catch (...) {
