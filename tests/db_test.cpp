@@ -83,6 +83,36 @@ TEST_F(ClientDatabase, PointsAtRowsAndReadsTheirFieldsOrFailsWithAMessage) {
     EXPECT_EQ(dbgetv(Dbptr{99, 0, 0, 0}, nullptr, "x", &v, nullptr), -1);
 }
 
+// A handle keeps the statements it makes: reading rows in turn, each read
+// sees its own row, what another handle has since written, and after the
+// handle's own SQL has renamed a field, the field by its new name alone.
+TEST_F(ClientDatabase, ReadsAgainSeeTheirRowAndWhatHasChanged) {
+    const auto offset_of = [this](const char *record, const char *field = "offset") {
+        long v = -1;
+        const Dbptr row = dblookup(db_, nullptr, "shapes", nullptr, record);
+        return dbgetv(row, nullptr, field, &v, nullptr) == 0 ? v : -1;
+    };
+    EXPECT_EQ(offset_of("2"), 236);
+    EXPECT_EQ(offset_of("1"), 100);
+    EXPECT_EQ(offset_of("2"), 236);
+    Dbptr writer;
+    ASSERT_EQ(dbopen(path_.c_str(), "r+", &writer), 0);
+    writer = dblookup(writer, nullptr, "shapes", nullptr, nullptr);
+    ASSERT_EQ(dbexec(writer, "UPDATE shapes SET offset = 999 WHERE rowid = 1"), 0);
+    ASSERT_EQ(dbclose(writer), 0);
+    EXPECT_EQ(offset_of("1"), 999);
+    EXPECT_EQ(dblookup(db_, nullptr, "shapes", "offset", "999").record, 1);
+    ASSERT_EQ(dbclose(db_), 0);
+    ASSERT_EQ(dbopen(path_.c_str(), "r+", &db_), 0);
+    EXPECT_EQ(offset_of("2"), 236);
+    ASSERT_EQ(
+        dbexec(dblookup(db_, nullptr, "shapes", nullptr, nullptr), "ALTER TABLE shapes RENAME COLUMN offset TO at"), 0);
+    LogCapture log;
+    EXPECT_EQ(offset_of("2"), -1);
+    EXPECT_NE(log.text().find("no field \"offset\""), std::string::npos);
+    EXPECT_EQ(offset_of("2", "at"), 236);
+}
+
 namespace {
 
 // A destination followed by bytes that must stay untouched.
