@@ -76,6 +76,38 @@ for program in "$work/cmake-build/use_cpp" "$work/pc_cpp"; do
   [[ $(LD_LIBRARY_PATH="$libdir" "$program") == "1 1" ]] || { echo "$program failed"; exit 1; }
 done
 if [[ $with_tool == ON ]]; then
+  # The feature layer from C, through the CMake package: the features of a
+  # shapefile and the error for a file that is not there.
+  mkdir -p "$work/features"
+  cat > "$work/features/read.c" <<'C'
+#include <stdio.h>
+#include <vorpix/vorpix_features.h>
+int main(int argc, char **argv) {
+    vpx_error error;
+    if (vpx_open_shapefile("no-such-file.shp", NULL, &error) || error.code != VPX_IO) return 1;
+    vpx_reader *reader = vpx_open_shapefile(argv[argc - 1], NULL, &error);
+    if (!reader) return 1;
+    vpx_feature f;
+    long count = 0, points = 0;
+    while (vpx_next(reader, &f, &error) == 1) ++count, points += (long)f.point_count;
+    vpx_close(reader);
+    printf("%ld %ld %d\n", count, points, error.code);
+    return 0;
+}
+C
+  cat > "$work/features/CMakeLists.txt" <<'CM'
+cmake_minimum_required(VERSION 3.25)
+project(read_features C CXX)
+find_package(vorpix REQUIRED)
+add_executable(read read.c)
+target_link_libraries(read PRIVATE vorpix::features)
+CM
+  cmake -S "$work/features" -B "$work/features-build" -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
+  cmake --build "$work/features-build" >/dev/null
+  # North Carolina's 100 counties, as pyshp counts their points.
+  nc=$(cd "$(dirname "$0")/../fixtures/esri" && pwd)/nc.shp
+  got=$(LD_LIBRARY_PATH="$libdir" "$work/features-build/read" "$nc")
+  [[ $got == "100 2529 0" ]] || { echo "feature layer consumer read: $got"; exit 1; }
   "$prefix/bin/vorpix" --version | grep -q '^vorpix ' || { echo "installed tool does not run"; exit 1; }
   [[ -f $prefix/share/man/man1/vorpix.1 ]] || { echo "no man page"; exit 1; }
 fi
