@@ -147,6 +147,55 @@ TEST(Geometry, HolesTouchingAtAPointClipValid) {
     EXPECT_EQ(r.output, std::to_string(count) + " cases\n");
 }
 
+// A ring inside the frame, clear of its edges, is its own clip without the
+// full clip's work; it comes out as the full clip gives the same ring a
+// turn away: points that repeat their predecessor dropped, no closing
+// point, counter-clockwise. Rings across or on an edge, or with an edge of
+// half a turn or more, take the full clip.
+TEST(Geometry, RingsInsideTheFrameComeOutAsTheFullClipGivesThem) {
+    const geo::Ring star = {{-165, 10}, {-160, 12}, {-160, 12}, {-163, 14}, {-165, 20}, {-167, 14}, {-170, 12}};
+    std::vector<geo::Polygon> given = {{star}, {reversed(star)}, {star}};
+    given[2][0].push_back(star[0]);
+    given[2][0].push_back(star[0]);
+    std::rotate(given[1][0].begin(), given[1][0].begin() + 2, given[1][0].end());
+    for (const geo::Polygon &polygon : given) {
+        const auto own = geo::clip_polygon(polygon, geo::frame_of(-175, -155, 0, 30));
+        const auto full = geo::clip_polygon(polygon, geo::frame_of(180, -150, 0, 30));
+        ASSERT_EQ(own.size(), 1u);
+        ASSERT_EQ(full.size(), 1u);
+        ASSERT_EQ(own[0].size(), 1u);
+        ASSERT_EQ(full[0].size(), 1u);
+        ASSERT_EQ(own[0][0].size(), 6u);
+        EXPECT_GT(geo::signed_area2(own[0][0]), 0);
+        // The full clip's ring may start elsewhere.
+        const auto &a = own[0][0], &b = full[0][0];
+        const auto start = std::find_if(b.begin(), b.end(), [&](const geo::Point &p) {
+            return std::fabs(p.lon - 360 - a[0].lon) < 1e-9 && p.lat == a[0].lat;
+        });
+        ASSERT_NE(start, b.end());
+        for (size_t i = 0; i < a.size(); ++i) {
+            const geo::Point &q = b[(static_cast<size_t>(start - b.begin()) + i) % b.size()];
+            EXPECT_NEAR(a[i].lon, q.lon - 360, 1e-9) << i;
+            EXPECT_EQ(a[i].lat, q.lat) << i;
+        }
+        const auto rfc = geo::clip_polygon_rfc7946(polygon, geo::frame_of(-175, -155, 0, 30));
+        ASSERT_EQ(rfc.size(), 1u);
+        ASSERT_EQ(rfc[0].size(), 1u);
+        EXPECT_TRUE(
+            std::equal(a.begin(), a.end(), rfc[0][0].begin(), rfc[0][0].end(),
+                       [](const geo::Point &p, const geo::Point &q) { return p.lon == q.lon && p.lat == q.lat; }));
+    }
+    // On the frame's edge, or with an edge of half a turn (which the short
+    // way takes round the other side): the full clip.
+    const geo::Polygon touching = {{{-170, 0}, {-160, 0}, {-165, 10}}};
+    EXPECT_EQ(geo::clip_polygon(touching, geo::frame_of(-175, -155, 0, 30)).size(), 1u);
+    const geo::Polygon wide = {{{-100, 10}, {100, 10}, {0, 20}}};
+    bool cut = false;
+    for (const auto &part : geo::clip_polygon(wide, geo::frame_of(-180, 180, 0, 30)))
+        for (const geo::Point &p : part[0]) cut = cut || std::fabs(p.lon) == 180;
+    EXPECT_TRUE(cut);
+}
+
 TEST(Geometry, FramesRunEastFromTheWestEdge) {
     const struct {
         double west, east, want_east;

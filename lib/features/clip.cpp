@@ -1,6 +1,7 @@
 #include "vorpix/clip.hpp"
 
 #include <algorithm>
+#include <optional>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -840,9 +841,38 @@ std::vector<Line> clip_continuous_line(const Line &c, const Frame &frame) {
     return out;
 }
 
+// A ring without holes whose every edge, the closing one too, runs less
+// than half a turn (so that taking edges the short way moves nothing), and
+// which lies inside the frame clear of its edges: its own clip, as the full
+// clip would give it (points that repeat their predecessor dropped, without
+// the closing point, counter-clockwise), made without copying it to prepare
+// it. Most of a world map's polygons are so; nullopt for the others.
+std::optional<Polygon> alone_inside(const Polygon &polygon, const Frame &f) {
+    if (polygon.size() != 1) return std::nullopt;
+    const Ring &in = polygon[0];
+    size_t n = in.size();
+    while (n > 1 && in[n - 1].lon == in[0].lon && in[n - 1].lat == in[0].lat) --n;
+    if (n < 3) return std::nullopt;
+    for (size_t i = 0; i < n; ++i) {
+        const Point &p = in[i], &q = in[i + 1 < n ? i + 1 : 0];
+        if (!(f.west < p.lon && p.lon < f.east && f.south < p.lat && p.lat < f.north) || std::fabs(q.lon - p.lon) > 180)
+            return std::nullopt;
+    }
+    Ring ring;
+    ring.reserve(n);
+    for (size_t i = 0; i < n; ++i)
+        if (ring.empty() || in[i].lon != ring.back().lon || in[i].lat != ring.back().lat) ring.push_back(in[i]);
+    while (ring.size() > 1 && ring.back().lon == ring.front().lon && ring.back().lat == ring.front().lat)
+        ring.pop_back();
+    if (ring.size() < 3) return std::nullopt;
+    if (signed_area2(ring) < 0) std::reverse(ring.begin(), ring.end());
+    return Polygon{std::move(ring)};
+}
+
 }  // namespace
 
 std::vector<Polygon> clip_polygon(const Polygon &polygon, const Frame &frame) {
+    if (std::optional<Polygon> own = alone_inside(polygon, frame)) return {std::move(*own)};
     return clip_prepared(prepare(polygon), frame);
 }
 
@@ -860,6 +890,10 @@ std::vector<Shape> clip_rfc7946(const Frame &frame, Clip clip) {
 }  // namespace
 
 std::vector<Polygon> clip_polygon_rfc7946(const Polygon &polygon, const Frame &frame) {
+    // Inside one piece of the frame, clear of its edges, a ring is outside
+    // the others, whatever whole turns move it.
+    for (const Frame &piece : rfc7946_frames(frame))
+        if (std::optional<Polygon> own = alone_inside(polygon, piece)) return {std::move(*own)};
     const Prepared prep = prepare(polygon);
     return clip_rfc7946<Polygon>(frame, [&prep](const Frame &piece) { return clip_prepared(prep, piece); });
 }
