@@ -103,7 +103,7 @@ std::string listing_of(const Layout &layout, int index = -1, const char *prefix 
     Bytes bytes = make_file(layout);
     DDSFILEStr *file = nullptr;
     decode_plain(bytes, file, index);
-    const std::string out = printed([&] { dds_print_file(const_cast<char *>(prefix), file); });
+    std::string out = printed([&] { dds_print_file(const_cast<char *>(prefix), file); });
     std::string streamed;
     EXPECT_EQ(
         printed([&] {

@@ -270,6 +270,7 @@ TEST(ShapefileDecode, RecordsRunToTheFileLengthAndASecondFileReplacesThem) {
     ASSERT_EQ(f.decode_plain(first), 0);
     EXPECT_EQ(f.count(), 2);
     std::vector<ESRISHPRECStr *> old;
+    old.reserve(static_cast<size_t>(f.count()));
     for (int i = 0; i < f.count(); ++i) old.push_back(f.at(i));
     ASSERT_EQ(f.decode_plain(second), 0);
     EXPECT_EQ(f.count(), 2);

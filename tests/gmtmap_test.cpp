@@ -86,6 +86,7 @@ std::vector<Delivered> deliver_all(void *map) {
 using Identity = std::tuple<int, int, int, int>;
 std::vector<Identity> identities(const std::vector<Delivered> &segments) {
     std::vector<Identity> out;
+    out.reserve(segments.size());
     for (const auto &s : segments)
         out.emplace_back(s.npts ? static_cast<int>(std::floor(s.lon[0])) : -1,
                          s.npts ? static_cast<int>(std::floor(s.lat[0])) : -1, s.level, s.npts);

@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <fstream>
 #include <map>
+#include <new>
 #include <set>
 #include <sstream>
 #include <string>
@@ -76,8 +77,8 @@ public:
         std::free(lon_);
         std::free(lat_);
         // Map objects live as long as the process; keep them reachable.
-        static auto *kept = new std::vector<void *>;
-        kept->push_back(map_);
+        static auto *kept = new (std::nothrow) std::vector<void *>;
+        if (kept) kept->push_back(map_);
     }
     int select(std::string types, std::string resolution, double w, double e, double s, double n, double lonref = 0,
                double latref = 0) {

@@ -83,6 +83,7 @@ std::vector<std::string> split(const std::string &s, char sep) {
 std::vector<std::string> value_texts(const NETCDFValues &v) {
     if (v.type == NETCDF_CHAR) return {static_cast<char *>(v.values)};
     std::vector<std::string> out;
+    out.reserve(static_cast<size_t>(std::max(v.n, 0)));
     for (int i = 0; i < v.n; ++i) out.push_back(netcdf_value2str(v.type, i, v.values));
     return out;
 }
@@ -365,7 +366,8 @@ TEST(NetcdfOwnership, PiecesReplacedByTheClientServeADecodeAgainOnlyWhereTheyFit
 
 template <typename T>
 T *zeroed(size_t n) {
-    return static_cast<T *>(std::calloc(n, sizeof(T)));
+    // T is a pointer type for lists of pointers, whose size is meant.
+    return static_cast<T *>(std::calloc(n, sizeof(T)));  // NOLINT(bugprone-sizeof-expression)
 }
 
 // A client may take or free any piece of a decoded header and set it NULL,
