@@ -249,6 +249,7 @@ TEST(DbaseValues, EachFieldTypeReadsAsItsKind) {
         {'N', "nan", ESRI_VALUE_NULL, 0, 0, ""},
         {'L', "T", ESRI_VALUE_LOGICAL, 1, 0, ""},
         {'L', "n", ESRI_VALUE_LOGICAL, 0, 0, ""},
+        {'L', "y", ESRI_VALUE_LOGICAL, 1, 0, ""},
         {'L', "?", ESRI_VALUE_NULL, 0, 0, ""},
         {'D', "20240131", ESRI_VALUE_DATE, 20240131, 0, ""},
         {'D', "00000000", ESRI_VALUE_NULL, 0, 0, ""},
@@ -271,7 +272,10 @@ TEST(DbaseValues, EachFieldTypeReadsAsItsKind) {
         unsigned char record[21];
         std::memset(record, ' ', sizeof record);
         std::memcpy(record + 1, c.text, std::min<size_t>(std::strlen(c.text), 20));
-        if (std::strcmp(c.value, "cut") == 0) std::memcpy(record + 1, "cut\0off", 7);
+        if (std::strcmp(c.value, "cut") == 0) {
+            const std::string cut("cut\0off", 7);
+            std::copy(cut.begin(), cut.end(), record + 1);
+        }
         ESRIDBASEVALUEStr v{};
         EXPECT_EQ(esri_get_dbase_values(&table, record, sizeof record, &v, 1), 0);
         freetbl(descriptors, nullptr);
@@ -315,6 +319,26 @@ TEST(GeoJsonWriter, SequencesAndBoxesAcross180) {
     std::string json;
     box.json(json);
     EXPECT_EQ(json, "[170,0,-170,10]");
+}
+
+// Text holding every control character, DEL, quotes and backslashes is a
+// JSON string that Python's json module, strict about control characters,
+// reads back as it was.
+TEST(GeoJsonWriter, StringsOfEveryControlCharacterReadBackAsTheyWere) {
+    std::string text = "\"quoted\" back\\slash / \xc3\xa9 ";
+    for (char c = 1; c < 0x20; ++c) text += c;
+    text += '\x7f';
+    std::string json;
+    vorpix::features::json_string(text, json);
+    vorpix::test::TempDir dir;
+    vorpix::test::write_file(dir.file("s.json"), json.data(), json.size());
+    vorpix::test::write_file(dir.file("s.txt"), text.data(), text.size());
+    const auto r = vorpix::test::run_command(
+        vorpix::test::python_command() +
+        " -c \"import json, sys; read = lambda p: open(p, 'rb').read().decode('utf-8'); "
+        "print(json.loads(read(sys.argv[1])) == read(sys.argv[2]))\" " +
+        dir.file("s.json") + " " + dir.file("s.txt") + " 2>&1");
+    EXPECT_EQ(r.output, "True\n") << json;
 }
 
 // What the reader tells of a file beside its features, for the Python
