@@ -223,6 +223,24 @@ TEST(ShapefileReader, ErrorsAreDataNotText) {
             EXPECT_EQ(e.reason(), c.reason);
         }
     }
+    // A last record cut 4 bytes short, in a file whose length in the header
+    // (170 words) agrees with the cut: refused when it is read.
+    std::vector<unsigned char> cut(whole.begin(), whole.end() - 4);
+    cut[27] = 170;
+    const std::string path = dir.file("cut_record.shp");
+    vorpix::test::write_file(path, cut.data(), cut.size());
+    ShapefileReader reader(path);
+    Feature f;
+    ASSERT_TRUE(reader.next(f));
+    try {
+        reader.next(f);
+        ADD_FAILURE() << path;
+    } catch (const Error &e) {
+        EXPECT_EQ(e.code(), ErrorCode::Invalid);
+        EXPECT_EQ(e.place(), "record 1");
+        EXPECT_EQ(e.reason(),
+                  "content length 40 words (80 bytes) at byte 256 runs past the end of the file, which has 340 bytes");
+    }
 }
 
 // The library's typed values: numbers as integers when they are whole and
