@@ -1,6 +1,7 @@
 // A whole-world map 1800 pixels wide at the finest bundled resolutions
 // (shorelines i, borders and rivers l), drawn as SVG and as PNG, against the library's bare
-// selection and delivery of the same layers.
+// selection and delivery of the same layers; and the same map at full
+// resolution, when scripts/install-high-resolutions.sh has installed it.
 #include "bench_ratio.hpp"
 
 #include "datafile.h"
@@ -24,8 +25,14 @@ vorpix::cli::RenderRequest world_request() {
     return request;
 }
 
+// The source tree's data, after any directories the caller names (where
+// scripts/install-high-resolutions.sh put the full resolution, say).
 struct Data {
-    Data() { setenv(VORPIX_DATA_PATH_ENV, VORPIX_SOURCE_DIR, 1); }
+    Data() {
+        const char *given = std::getenv(VORPIX_DATA_PATH_ENV);
+        const std::string path = given && *given ? std::string(given) + ":" VORPIX_SOURCE_DIR : VORPIX_SOURCE_DIR;
+        setenv(VORPIX_DATA_PATH_ENV, path.c_str(), 1);
+    }
 } data;
 
 void DeliverLayers(benchmark::State &state) {
@@ -75,12 +82,34 @@ void ComposeLayers(benchmark::State &state) {
 void RenderSvg(benchmark::State &state) { Render(state, false); }
 void RenderPng(benchmark::State &state) { Render(state, true); }
 
+// The whole world with every layer at full resolution, when installed: the
+// time a user waits for the finest map there is.
+void RenderFull(benchmark::State &state, bool png) {
+    char *found = datafile(nullptr, "maps/vorpix/gshhs_f.b");
+    if (!found) {
+        state.SkipWithError("no full-resolution shorelines (scripts/install-high-resolutions.sh)");
+        return;
+    }
+    std::free(found);
+    auto request = world_request();
+    request.res = request.line_res = "f";
+    vorpix::cli::Progress quiet(false);
+    for (auto _ : state) {
+        std::string picture = vorpix::cli::render_map(request, png, quiet);
+        benchmark::DoNotOptimize(picture);
+    }
+}
+void RenderFullSvg(benchmark::State &state) { RenderFull(state, false); }
+void RenderFullPng(benchmark::State &state) { RenderFull(state, true); }
+
 }  // namespace
 
 BENCHMARK(DeliverLayers)->Unit(benchmark::kMillisecond);
 BENCHMARK(ComposeLayers)->Unit(benchmark::kMillisecond);
 BENCHMARK(RenderSvg)->Unit(benchmark::kMillisecond);
 BENCHMARK(RenderPng)->Unit(benchmark::kMillisecond);
+BENCHMARK(RenderFullSvg)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(RenderFullPng)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 // Printed as render time over delivery time: what a picture costs on top of
 // reading its layers.
