@@ -161,13 +161,17 @@ PixelPath to_pixels(const Picture &pic, const Ring &ring, size_t start, size_t c
     thread_local std::vector<double> lon, lat;
     densified(ring.data(), count, start, n, pic.projected() ? densify_step : INFINITY, lon, lat);
     pic.pixels_of(lon, lat);
-    out.reserve(lon.size());
+    // Kept points gather in a buffer of the thread's, and the path takes as
+    // many as were kept: a run of paths drawn at once holds only what it draws.
+    thread_local PixelPath kept;
+    kept.clear();
     for (size_t k = 0; k < lon.size(); ++k) {
-        if (!out.empty() && k + 1 < lon.size() &&
-            std::fabs(lon[k] - out.back().first) + std::fabs(lat[k] - out.back().second) < tolerance)
+        if (!kept.empty() && k + 1 < lon.size() &&
+            std::fabs(lon[k] - kept.back().first) + std::fabs(lat[k] - kept.back().second) < tolerance)
             continue;
-        out.emplace_back(lon[k], lat[k]);
+        kept.emplace_back(lon[k], lat[k]);
     }
+    out.assign(kept.begin(), kept.end());
     return out;
 }
 
