@@ -373,4 +373,13 @@ TEST(DdsPrint, ListingsOfOtherLayoutsLevelsAndPrefixes) {
     }
 }
 
+// A listing with nowhere to go is refused, in one line, and nothing printed.
+TEST(DdsPrint, NoStreamIsOneMessage) {
+    LogCapture log;
+    dds_fprint_file(nullptr, const_cast<char *>(""), nullptr);
+    ASSERT_EQ(log.entries().size(), 1u);
+    EXPECT_EQ(log.entries()[0].flags, 0);
+    EXPECT_EQ(log.text(), "dds_fprint_file: no stream.\n");
+}
+
 }  // namespace

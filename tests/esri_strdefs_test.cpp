@@ -26,6 +26,7 @@
 #include <string>
 #include <thread>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 using vorpix::test::fixture_path;
@@ -730,6 +731,28 @@ TEST(EsriPrint, StreamFormsWriteWhatTheStandardOutputFormsPrint) {
         });
     for (std::thread &t : threads) t.join();
     for (size_t i = 0; i < listings.size(); ++i) EXPECT_EQ(got[i], expected[i]) << listings[i].name;
+}
+
+// Calls that cannot be right fail with one message each, flags 0.
+TEST(EsriArguments, EachRefusalIsOneMessage) {
+    ESRIDBASEStr dbf{};
+    const std::pair<std::function<void()>, const char *> cases[] = {
+        {[&] { EXPECT_EQ(esri_get_dbase_values(&dbf, nullptr, -1, nullptr, 0), -1); },
+         "esri_get_dbase_values: invalid arguments.\n"},
+        {[] { esri_fprint_shapefile(nullptr, const_cast<char *>(""), nullptr); },
+         "esri_fprint_shapefile: no stream.\n"},
+        {[] { esri_fprint_shapefile_record(nullptr, const_cast<char *>(""), nullptr, 0); },
+         "esri_fprint_shapefile_record: no stream.\n"},
+        {[] { esri_fprint_dbase_file(nullptr, const_cast<char *>(""), nullptr); },
+         "esri_fprint_dbase_file: no stream.\n"},
+    };
+    for (const auto &[call, message] : cases) {
+        LogCapture log;
+        call();
+        ASSERT_EQ(log.entries().size(), 1u) << message;
+        EXPECT_EQ(log.entries()[0].flags, 0) << message;
+        EXPECT_EQ(log.text(), message);
+    }
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <cstdio>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <new>
 #include <set>
@@ -125,6 +126,29 @@ std::vector<std::array<long, 16>> recorded_headers() {
         for (long &f : rows.emplace_back()) fields >> f;
     }
     return rows;
+}
+
+// Arguments that cannot be right fail with one message each, flags 0.
+TEST(ShorelineArguments, EachRefusalIsOneMessage) {
+    GSHHSHdr hdr{};
+    long position = -1;
+    const char data[8] = {};
+    const std::pair<std::function<int()>, const char *> cases[] = {
+        {[&] { return gshhs_unstuff_hdr_sized(&hdr, data, 8, &position); },
+         "gshhs_unstuff_hdr_sized: invalid arguments.\n"},
+        {[&] { return gshhs_skip_pts_sized(nullptr, 8, &position); }, "gshhs_skip_pts_sized: invalid arguments.\n"},
+        {[&] { return gshhs_unstuff_pts_sized(&hdr, nullptr, 8, &position, nullptr, nullptr); },
+         "gshhs_unstuff_pts_sized: invalid arguments.\n"},
+        {[&] { return gshhsmap_use_data(nullptr, "c", data, -1); },
+         "gshhsmap_use_data: -1 bytes cannot be a shoreline file.\n"},
+    };
+    for (const auto &[call, message] : cases) {
+        LogCapture log;
+        EXPECT_EQ(call(), -1) << message;
+        ASSERT_EQ(log.entries().size(), 1u) << message;
+        EXPECT_EQ(log.entries()[0].flags, 0) << message;
+        EXPECT_EQ(log.text(), message);
+    }
 }
 
 }  // namespace

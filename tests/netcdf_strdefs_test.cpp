@@ -572,4 +572,16 @@ TEST(NetcdfListing, EmptyCharAttributeWideIndicesAndConversionTexts) {
     EXPECT_STREQ(netcdf_value2str(NETCDF_DOUBLE, 1, const_cast<double *>(huge)), "99999999999999991611392.000000");
 }
 
+// No record to decode into is refused in one line; the stream stays put.
+TEST(NetcdfValues, NoRecordIsOneMessage) {
+    unsigned char bytes[8] = {};
+    unsigned char *cursor = bytes;
+    LogCapture log;
+    EXPECT_EQ(netcdf_unstuff_values(&cursor, nullptr), -1);
+    EXPECT_EQ(cursor, bytes);
+    ASSERT_EQ(log.entries().size(), 1u);
+    EXPECT_EQ(log.entries()[0].flags, 0);
+    EXPECT_EQ(log.text(), "netcdf_unstuff_values: values == NULL.\n");
+}
+
 }  // namespace
