@@ -111,7 +111,11 @@ TEST(Geometry, HolesTouchingAtAPointClipValid) {
     const std::string cases = dir.file("cases.txt");
     FILE *out = std::fopen(cases.c_str(), "w");
     ASSERT_NE(out, nullptr);
-    auto write = [out](const geo::Frame &f, const geo::Polygon &source, const std::vector<geo::Polygon> &clip) {
+    size_t turned = 0;  // rings the wrong way round: exteriors go counter-clockwise, holes clockwise
+    auto write = [out, &turned](const geo::Frame &f, const geo::Polygon &source,
+                                const std::vector<geo::Polygon> &clip) {
+        for (const geo::Polygon &part : clip)
+            for (size_t r = 0; r < part.size(); ++r) turned += (geo::signed_area2(part[r]) > 0) != (r == 0);
         std::fprintf(out, "%.17g %.17g %.17g %.17g;%s;%s\n", f.west, f.south, f.east, f.north,
                      ("POLYGON " + wkt(source)).c_str(), wkt(clip).c_str());
     };
@@ -142,6 +146,7 @@ TEST(Geometry, HolesTouchingAtAPointClipValid) {
     }
     std::fclose(out);
     ASSERT_GT(count, 500u);
+    EXPECT_EQ(turned, 0u);
     const auto r = run_command(support_script("compare_clips.py") + " " + cases + " 2>&1");
     EXPECT_EQ(r.status, 0) << r.output;
     EXPECT_EQ(r.output, std::to_string(count) + " cases\n");

@@ -342,12 +342,10 @@ void within_180(Geometry &g) {
         for (size_t p = 0; p < g.polygon_count(); ++p) {
             geo::Polygon rings;
             for (size_t r = g.parts[p]; r < g.parts[p + 1]; ++r) rings.push_back(run_points(g, r, true));
+            // The clip gives exteriors counter-clockwise and holes
+            // clockwise, as GeoJSON wants them.
             for (const geo::Polygon &cut : geo::clip_polygon_rfc7946(rings, world)) {
-                for (size_t r = 0; r < cut.size(); ++r) {
-                    geo::Ring ring = cut[r];
-                    if ((geo::signed_area2(ring) > 0) != (r == 0)) std::reverse(ring.begin(), ring.end());
-                    append_run(out, ring, true);
-                }
+                for (const geo::Ring &ring : cut) append_run(out, ring, true);
                 out.parts.push_back(static_cast<std::uint32_t>(out.run_count()));
             }
         }
