@@ -34,18 +34,19 @@ python=/usr/bin/python3
 exclude='^(ThreadSanitizer\.|AllocationFailure\.|HostileFiles\.|VectorPaths|ShapesTool\.RealShapefilesReadAsGdalReadsThem$|python_errors$|RenderTool\.LegendHidesNoLandUnlessPlacedThere$)'
 
 # ---------------------------------------------------------------------------
-# The mutants: name, file, tests (a ctest -R expression), pattern, replacement.
+# The mutants: name, file, tests (a ctest -R expression; the instances of a
+# parameterized suite are named PREFIX/Suite.Test), pattern, replacement.
 names=() files=() tests=() froms=() tos=()
 mutant() { names+=("$1") files+=("$2") tests+=("$3") froms+=("$4") tos+=("$5"); }
 
-shp='^(Shapefile|TruncatedShapefile|ShapeFetch|EsriPrint|EsriEngine|ShapesTool|InfoTool|IndexDatabase|python_shapefiles)'
-dbf='^(Dbase|TruncatedFile|ShapesTool|IndexDatabase|ShapefileReader|python_shapefiles|ToolMessages)'
-ncdf='^(Netcdf|BorderBinding|BorderReader|BordersTool|BordersGeoJson|Listing|InfoTool)'
-shore='^(Shoreline|WorldShorelines|LongRunningClient|CoastTool|ExactClip|LandArea|python_maps)'
-border='^(Border|HostileBorders|RealBorders|BordersTool|BordersGeoJson|python_maps)'
-dds='^(Dds|S3tc|ToolTexture|python_rasters)'
-layer='^(ShapesTool|ShapefileReader|ShapefileCoordinateSystem|GeoJsonWriter|CoastTool|ExactClip|BordersGeoJson|ShorelineSeam|RenderTool|ProjectedMap|python_shapefiles|python_maps)'
-tool='^(ShapesTool|CoastTool|BordersTool|BordersGeoJson|RenderTool|DataTool|InfoTool|ToolMessages|ToolOutput|ToolTexture|GeoJsonWriter|python_errors)'
+shp='^([A-Za-z0-9]+/)?(Shapefile|TruncatedShapefile|ShapeFetch|EsriPrint|EsriEngine|ShapesTool|InfoTool|IndexDatabase|python_shapefiles)'
+dbf='^([A-Za-z0-9]+/)?(Dbase|TruncatedFile|ShapesTool|IndexDatabase|ShapefileReader|python_shapefiles|ToolMessages)'
+ncdf='^([A-Za-z0-9]+/)?(Netcdf|BorderBinding|BorderReader|BordersTool|BordersGeoJson|Listing|InfoTool)'
+shore='^([A-Za-z0-9]+/)?(Shoreline|WorldShorelines|LongRunningClient|CoastTool|ExactClip|LandArea|python_maps)'
+border='^([A-Za-z0-9]+/)?(Border|HostileBorders|RealBorders|BordersTool|BordersGeoJson|python_maps)'
+dds='^([A-Za-z0-9]+/)?(Dds|S3tc|ToolTexture|python_rasters)'
+layer='^([A-Za-z0-9]+/)?(ShapesTool|ShapefileReader|ShapefileCoordinateSystem|GeoJsonWriter|CoastTool|ExactClip|BordersGeoJson|ShorelineSeam|RenderTool|ProjectedMap|python_shapefiles|python_maps)'
+tool='^([A-Za-z0-9]+/)?(ShapesTool|CoastTool|BordersTool|BordersGeoJson|RenderTool|DataTool|InfoTool|ToolMessages|ToolOutput|ToolTexture|GeoJsonWriter|python_errors)'
 
 # ESRI shapefiles
 mutant shp-file-length-order lib/mapdata/vorpix/esri_tables.hpp "$shp" \
@@ -94,10 +95,11 @@ mutant proj-direction lib/features/reproject.cpp "$layer" \
     'PJ_FWD, x, bytes' 'PJ_INV, x, bytes'
 mutant clip-east-edge lib/features/clip.cpp "$layer" \
     'if (p.lon == e_ && p.lat < n_) return dx_ + (p.lat - s_);' 'if (p.lon == e_ && p.lat < n_) return dx_ + (n_ - p.lat);'
-mutant ring-orientation-inverted lib/features/shapefile_reader.cpp "$layer" \
-    'if ((geo::signed_area2(ring) > 0) != (r == 0)) std::reverse' 'if ((geo::signed_area2(ring) > 0) == (r == 0)) std::reverse'
-# (Dropping that re-orientation altogether changes nothing: the clip to the
-# world already gives exteriors counter-clockwise and holes clockwise.)
+# Rings as GeoJSON's right-hand rule wants them: the clip turns exteriors
+# counter-clockwise and holes clockwise (the shapes command once turned each
+# ring again after it).
+mutant ring-orientation-inverted lib/features/clip.cpp "$layer" \
+    '} else if (signed_area2(outer) < 0) {' '} else if (signed_area2(outer) > 0) {'
 mutant map-ring-orientation lib/features/map_support.cpp "$layer" \
     'const bool reverse = (geo::signed_area2(ring) > 0) != (r == 0);' 'const bool reverse = (geo::signed_area2(ring) > 0) == (r == 0);'
 # The tool: options and GeoJSON
@@ -168,8 +170,8 @@ targets+=(signal_at_sync vorpix_python_files)
 echo "== building the unchanged tree" >&2
 cmake --build "$build" -j"$jobs" --target "${targets[@]}" >"$logs/build.log" 2>&1 || { tail -30 "$logs/build.log"; exit 2; }
 
-union=$(printf '%s\n' "${tests[@]}" | sed -E 's/^\^\((.*)\)$/\1/' | tr '\n' '|')
-union="^(${union%|})"
+union=$(printf '%s\n' "${tests[@]}" | sed -E 's/^\^\(\[A-Za-z0-9\]\+\/\)\?\((.*)\)$/\1/' | sort -u | tr '\n' '|')
+union="^([A-Za-z0-9]+/)?(${union%|})"
 echo "== the tests the mutants use, on the unchanged tree" >&2
 if ! ctest --test-dir "$build" -R "$union" -E "$exclude" -j"$jobs" >"$logs/baseline.log" 2>&1; then
     sed -n '/tests FAILED/,$p' "$logs/baseline.log" >&2
