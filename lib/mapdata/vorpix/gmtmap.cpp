@@ -4,6 +4,7 @@
 
 #include "byte_reader.hpp"
 #include "c_boundary.hpp"
+#include "map_resolutions.hpp"
 
 #include "datafile.h"
 #include "redblack.h"
@@ -20,6 +21,9 @@
 #include <memory>
 
 namespace {
+
+using vorpix::resolution_index;
+using vorpix::resolution_names;
 
 struct map_list_ {
     void *map;
@@ -131,21 +135,10 @@ const char *const gmtmap_names_borders[file_count] = {
     "border_c.cdf", "border_l.cdf", "border_i.cdf", "border_h.cdf", "border_f.cdf",
     "river_c.cdf",  "river_l.cdf",  "river_i.cdf",  "river_h.cdf",  "river_f.cdf",
 };
-const char *const resolution_names[5] = {"crude", "low", "intermediate", "high", "full"};
 
 // A relative coordinate spans its bin in 65535 steps, not 65536: 65535 is
 // exactly the north or east edge.
 constexpr double point_scale = 1.0 / 65535.0;
-
-int resolution_index(const char *resolution) {
-    switch (resolution ? resolution[0] : '\0') {
-    case 'c': return 0;
-    case 'l': return 1;
-    case 'h': return 3;
-    case 'f': return 4;
-    default: return 2;
-    }
-}
 
 int first_file_of_kind(char letter) { return letter == 'p' ? 0 : (letter == 'r' ? 5 : -1); }
 

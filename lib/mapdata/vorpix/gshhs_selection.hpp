@@ -9,6 +9,7 @@
 
 #include "byte_reader.hpp"
 #include "gshhs_format.hpp"
+#include "map_resolutions.hpp"
 
 #include "datafile.h"
 
@@ -19,6 +20,9 @@
 #include <cstring>
 
 namespace {
+
+using vorpix::resolution_index;
+using vorpix::resolution_names;
 
 using vorpix::DecodeError;
 using vorpix::Failure;
@@ -59,18 +63,6 @@ struct GSHHSMap {
 };
 
 const char *const gshhsmap_names[5] = {"c.b", "l.b", "i.b", "h.b", "f.b"};
-const char *const resolution_names[5] = {"crude", "low", "intermediate", "high", "full"};
-
-// Resolutions by their first character; anything else is intermediate.
-int resolution_index(const char *resolution) {
-    switch (resolution ? resolution[0] : '\0') {
-    case 'c': return 0;
-    case 'l': return 1;
-    case 'h': return 3;
-    case 'f': return 4;
-    default: return 2;
-    }
-}
 
 // `while (v < limit) v += 360` and `while (v > limit) v -= 360`. Values more
 // than 64 turns from the limit (a polygon's continuous longitude can drift
