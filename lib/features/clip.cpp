@@ -862,8 +862,7 @@ std::optional<Polygon> alone_inside(const Polygon &polygon, const Frame &f) {
     ring.reserve(n);
     for (size_t i = 0; i < n; ++i)
         if (ring.empty() || in[i].lon != ring.back().lon || in[i].lat != ring.back().lat) ring.push_back(in[i]);
-    while (ring.size() > 1 && ring.back().lon == ring.front().lon && ring.back().lat == ring.front().lat)
-        ring.pop_back();
+    // Its last point is in[n - 1] or one equal to it, never the first.
     if (ring.size() < 3) return std::nullopt;
     if (signed_area2(ring) < 0) std::reverse(ring.begin(), ring.end());
     return Polygon{std::move(ring)};
