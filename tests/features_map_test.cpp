@@ -3,6 +3,7 @@
 // borders and rivers (features::BorderReader) against scipy's reading of an
 // ncgen-made border file (tests/fixtures/netcdf/border_oracle.py).
 #include "byte_writer.hpp"
+#include "feature_checks.hpp"
 #include "test_files.hpp"
 #include "under_valgrind.hpp"
 #include "vorpix/map_readers.hpp"
@@ -90,35 +91,11 @@ features::ShorelineOptions options(const std::string &kinds, features::Box box =
     return o;
 }
 
-std::vector<features::Feature> all_of(features::ShorelineReader &reader) {
-    std::vector<features::Feature> out;
-    for (features::Feature f; reader.next(f);) out.push_back(f);
-    return out;
-}
-
-// Twice the signed area of run r (positive counter-clockwise).
-double area2(const features::Geometry &g, std::size_t r) {
-    double sum = 0;
-    for (std::size_t i = g.runs[r]; i + 1 < g.runs[r + 1]; ++i) sum += g.x[i] * g.y[i + 1] - g.x[i + 1] * g.y[i];
-    return sum;
-}
-
 // The area of a polygon geometry: exteriors less holes.
 double area(const features::Geometry &g) {
     double sum = 0;
     for (std::size_t r = 0; r < g.run_count(); ++r) sum += area2(g, r) / 2;
     return sum;
-}
-
-// Rings are closed, exteriors counter-clockwise and holes clockwise.
-void expect_rings_in_order(const features::Geometry &g, const std::string &what) {
-    for (std::size_t p = 0; p < g.polygon_count(); ++p)
-        for (std::size_t r = g.parts[p]; r < g.parts[p + 1]; ++r) {
-            const std::size_t first = g.runs[r], last = g.runs[r + 1] - 1;
-            EXPECT_EQ(g.x[first], g.x[last]) << what;
-            EXPECT_EQ(g.y[first], g.y[last]) << what;
-            EXPECT_EQ(area2(g, r) > 0, r == g.parts[p]) << what << " ring " << r;
-        }
 }
 
 // Lakes (2) and islands in them (3) come before and among the land (1) in
@@ -151,7 +128,7 @@ TEST_P(ShorelineOrder, KindThenLevelThenFileOrder) {
     features::ShorelineReader reader(file.path(), options(c.kinds, c.box));
     std::vector<int> ids;
     std::string kinds;
-    for (const auto &f : all_of(reader)) {
+    for (const auto &f : all_features(reader)) {
         ids.push_back(static_cast<int>(f.id));
         kinds += f.values[features::ShorelineReader::Kind].text;
         const long level = f.values[features::ShorelineReader::Level].integer;
@@ -213,7 +190,7 @@ TEST_P(ShorelineSeam, BoxAcrossTheSeamKeepsBothSides) {
         auto o = options(kinds, {170, -170, -5, 5});
         o.rfc7946 = c.rfc7946;
         features::ShorelineReader reader(file.path(), o);
-        const auto all = all_of(reader);
+        const auto all = all_features(reader);
         ASSERT_EQ(all.size(), 1u) << kinds;
         const features::Geometry &g = all[0].geometry;
         double west = 1e9, east = -1e9;
@@ -273,7 +250,7 @@ TEST(ShorelineReader, AntarcticaAtItsIceFrontOrGroundingLine) {
         auto o = options("f:0", {-180, 180, -90, -60});
         o.antarctica = row.outline;
         features::ShorelineReader reader(file.path(), o);
-        const auto all = all_of(reader);
+        const auto all = all_features(reader);
         ASSERT_EQ(all.size(), 2u);
         EXPECT_EQ(all[0].id, row.continent);
         EXPECT_EQ(all[1].id, 32);
@@ -301,7 +278,7 @@ TEST(ShorelineReader, AntipodeIsTestedAgainstTheWholePolygon) {
         auto o = options("f:0 c:0", {0, 12, 0, 12});
         o.lonref = row.lonref, o.latref = row.latref;
         features::ShorelineReader reader(file.path(), o);
-        const auto all = all_of(reader);
+        const auto all = all_features(reader);
         ASSERT_EQ(all.size(), 2u);
         for (const auto &f : all)
             EXPECT_EQ(f.values[features::ShorelineReader::Antipode].integer, row.antipode)
@@ -326,15 +303,12 @@ TEST(ShorelineReader, CutFilesNameThePolygonAndItsBytes) {
     for (const auto &row : rows) {
         const ShoreFile file(std::vector<unsigned char>(whole.begin(), whole.begin() + static_cast<long>(row.cut)));
         features::ShorelineReader reader(file.path(), options("f:0"));
-        features::Feature f;
-        try {
-            while (reader.next(f)) EXPECT_EQ(f.id, 1) << row.cut;  // the polygon before the cut
-            ADD_FAILURE() << row.cut << ": no error";
-        } catch (const features::Error &e) {
-            EXPECT_EQ(e.what(), file.path() + row.message) << row.cut;
-            EXPECT_EQ(e.file(), file.path());
-            EXPECT_EQ(e.code(), features::ErrorCode::Invalid);
-        }
+        const auto e = error_of([&] {
+            for (features::Feature f; reader.next(f);) EXPECT_EQ(f.id, 1) << row.cut;  // the polygon before the cut
+        });
+        EXPECT_EQ(e.what(), file.path() + row.message) << row.cut;
+        EXPECT_EQ(e.file(), file.path());
+        EXPECT_EQ(e.code(), features::ErrorCode::Invalid);
     }
 }
 
@@ -358,13 +332,9 @@ TEST(ShorelineReader, FilesAreFoundAndMissingOnesNamed) {
     if (full) GTEST_SKIP() << "the full resolution is installed";
     o.resolution = "f";
     o.missing = [](const std::string &relative) { return "no " + relative; };
-    try {
-        features::ShorelineReader missing(o);
-        ADD_FAILURE() << "no error";
-    } catch (const features::Error &e) {
-        EXPECT_STREQ(e.what(), "no maps/vorpix/gshhs_f.b");
-        EXPECT_EQ(e.code(), features::ErrorCode::Io);
-    }
+    const auto e = error_of([&] { features::ShorelineReader missing(o); });
+    EXPECT_STREQ(e.what(), "no maps/vorpix/gshhs_f.b");
+    EXPECT_EQ(e.code(), features::ErrorCode::Io);
 }
 
 // The peak of the process's resident memory, in kilobytes.
@@ -396,21 +366,6 @@ TEST(ShorelineReader, MemoryHoldsAFeatureNotTheWorld) {
 // ---------------------------------------------------------------------------
 // Borders and rivers
 
-// A data directory whose crude border file is the given one.
-class BorderRoot {
-public:
-    explicit BorderRoot(const std::string &file, const std::string &as = "border_c.cdf")
-        : env_("VORPIX_DATA_PATH", dir_.path()) {
-        const auto bytes = read_file(file);
-        write_file(path(as), bytes.data(), bytes.size());
-    }
-    std::string path(const std::string &name) const { return dir_.file("maps/vorpix/binned_" + name); }
-
-private:
-    TempDir dir_;
-    ScopedEnv env_;
-};
-
 features::BorderOptions border_options(const std::string &kinds, features::Box box, bool rfc7946 = true) {
     features::BorderOptions o;
     o.resolution = "c";
@@ -427,7 +382,7 @@ features::BorderOptions border_options(const std::string &kinds, features::Box b
 // are left out. Ids count the features.
 TEST(BorderReader, SegmentsComeInTheSelectionsOrder) {
     const std::string file = fixture_path("netcdf/border_good.nc");
-    const BorderRoot root(file);
+    const DataRoot root({{"binned_border_c.cdf", "netcdf/border_good.nc"}});
     const auto oracle = run_command(python_command() + " -c \"import sys; sys.argv = ['', '" + file +
                                     "', '1']; sys.path.insert(0, '" + fixture_path("netcdf") + "'); exec(open('" +
                                     fixture_path("netcdf/border_oracle.py") + "').read())\"");
@@ -471,7 +426,7 @@ TEST(BorderReader, SegmentsComeInTheSelectionsOrder) {
 // same lines as the box given from 170 to 190, cut at the antimeridian into
 // +-180 for GeoJSON, or in the box's own frame.
 TEST(BorderReader, BoxAcrossTheSeamClipsToTheBox) {
-    const BorderRoot root(fixture_path("netcdf/border_good.nc"));
+    const DataRoot root({{"binned_border_c.cdf", "netcdf/border_good.nc"}});
     for (const bool rfc7946 : {true, false}) {
         size_t counts[2] = {0, 0};
         const features::Box boxes[2] = {{170, -170, 30, 40}, {170, 190, 30, 40}};
@@ -493,31 +448,26 @@ TEST(BorderReader, BoxAcrossTheSeamClipsToTheBox) {
 // The caller hears of each file the selection read; a file that does not
 // bind, or is not installed, is one line naming it.
 TEST(BorderReader, FilesAreNamedWhenReadAndWhenRefused) {
-    const BorderRoot root(fixture_path("netcdf/border_good.nc"));
+    const DataRoot root({{"binned_border_c.cdf", "netcdf/border_good.nc"}});
     std::vector<std::string> opened;
     auto o = border_options("p:7", {-30, 30, 30, 40});
     o.opened = [&opened](const std::string &path) { opened.push_back(path); };
     features::BorderReader reader(o);
-    EXPECT_EQ(opened, std::vector<std::string>{root.path("border_c.cdf")});
+    EXPECT_EQ(opened, std::vector<std::string>{root.path("binned_border_c.cdf")});
     {
         // A resolution of no letter the library knows is the intermediate one.
-        const BorderRoot intermediate(fixture_path("netcdf/border_good.nc"), "border_i.cdf");
+        const DataRoot intermediate({{"binned_border_i.cdf", "netcdf/border_good.nc"}});
         opened.clear();
         o.resolution = "x";
         features::BorderReader any(o);
-        EXPECT_EQ(opened, std::vector<std::string>{intermediate.path("border_i.cdf")});
+        EXPECT_EQ(opened, std::vector<std::string>{intermediate.path("binned_border_i.cdf")});
     }
 
-    const BorderRoot zero(fixture_path("netcdf/border_zerobins.nc"), "border_l.cdf");
+    const DataRoot zero({{"binned_border_l.cdf", "netcdf/border_zerobins.nc"}});
     o.resolution = "l";
-    try {
-        features::BorderReader refused(o);
-        ADD_FAILURE() << "no error";
-    } catch (const features::Error &e) {
-        EXPECT_EQ(std::string(e.what()), zero.path("border_l.cdf") +
-                                             ": a file of 0 bins by 18 bins (648 in the file) cannot be binned; the "
-                                             "counts must be positive");
-    }
+    EXPECT_EQ(std::string(error_of([&] { features::BorderReader refused(o); }).what()),
+              zero.path("binned_border_l.cdf") +
+                  ": a file of 0 bins by 18 bins (648 in the file) cannot be binned; the counts must be positive");
 
     char *full = datafile(nullptr, "maps/vorpix/binned_river_f.cdf");
     std::free(full);
@@ -525,13 +475,9 @@ TEST(BorderReader, FilesAreNamedWhenReadAndWhenRefused) {
     o.kinds = "r:1";
     o.resolution = "f";
     o.missing = [](const std::string &relative) { return "no " + relative; };
-    try {
-        features::BorderReader missing(o);
-        ADD_FAILURE() << "no error";
-    } catch (const features::Error &e) {
-        EXPECT_STREQ(e.what(), "no maps/vorpix/binned_river_f.cdf");
-        EXPECT_EQ(e.code(), features::ErrorCode::Io);
-    }
+    const auto e = error_of([&] { features::BorderReader missing(o); });
+    EXPECT_STREQ(e.what(), "no maps/vorpix/binned_river_f.cdf");
+    EXPECT_EQ(e.code(), features::ErrorCode::Io);
 }
 
 // The layer walks the files with the library's header and point primitives
@@ -578,7 +524,7 @@ TEST(ShorelineReader, SelectsAsTheLibrarySelects) {
                 o.antarctica = features::AntarcticOutline::GroundingLine;
                 features::ShorelineReader reader(path, o);
                 Taken layer;
-                for (const features::Feature &f : all_of(reader))
+                for (const features::Feature &f : all_features(reader))
                     layer.insert({static_cast<int>(f.id), static_cast<int>(f.values[2].integer)});
                 if (&box == &boxes.front()) {
                     EXPECT_FALSE(layer.empty()) << what;

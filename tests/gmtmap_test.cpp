@@ -34,24 +34,6 @@ void *new_map() {
     return map;
 }
 
-// A data root searched first, holding border and river files under maps/vorpix/.
-class BorderData {
-public:
-    // border_c: the fixture to serve as the crude border file, if any.
-    explicit BorderData(const std::string &border_c = "") : env_(VORPIX_DATA_PATH_ENV, dir_.path()) {
-        if (!border_c.empty()) add("border_c.cdf", border_c);
-    }
-    void add(const std::string &file, const std::string &fixture) {
-        const Bytes bytes = read_file(fixture_path("netcdf/" + fixture));
-        write_file(path(file), bytes.data(), bytes.size());
-    }
-    std::string path(const std::string &file) const { return dir_.file("maps/vorpix/binned_" + file); }
-
-private:
-    TempDir dir_;
-    ScopedEnv env_;
-};
-
 struct Delivered {
     std::vector<float> lon, lat;
     std::string type;
@@ -114,8 +96,8 @@ TEST(BorderSelect, DeliversTheSegmentsOfTheBinsTheBoxTouches) {
         {"OtherLettersAreIgnored", "x:1 P:1 q r", 0, 10, 80, 90, {}},
     };
     // clang-format on
-    BorderData data("border_good.nc");
-    data.add("river_c.cdf", "border_good.nc");
+    DataRoot data({{"binned_border_c.cdf", "netcdf/border_good.nc"}});
+    data.add_fixture("binned_river_c.cdf", "netcdf/border_good.nc");
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         void *map = new_map();
@@ -127,7 +109,7 @@ TEST(BorderSelect, DeliversTheSegmentsOfTheBinsTheBoxTouches) {
 // Kinds that name no file load none; the resolution is read from its first
 // letter, intermediate for any other; a file is read once per map.
 TEST(BorderSelect, FilesByKindAndResolutionReadOnce) {
-    BorderData data;
+    DataRoot data;
     void *map = new_map();
     LogCapture log;
     EXPECT_EQ(select(map, "", "c", 0, 10, 0, 10), 0);
@@ -141,10 +123,10 @@ TEST(BorderSelect, FilesByKindAndResolutionReadOnce) {
         EXPECT_EQ(log.text(), "gmtmap_select: datafile(maps/vorpix/binned_border_i.cdf) error.\n");
     }
     std::free(installed);
-    data.add("border_i.cdf", "border_good.nc");
+    data.add_fixture("binned_border_i.cdf", "netcdf/border_good.nc");
     for (const char *res : {"C", "", "intermediate", "x"}) EXPECT_EQ(select(map, "p:1", res, 0, 10, 80, 90), 1) << res;
     ASSERT_EQ(select(map, "p:7", "i", -180, 180, -90, 90), 14);
-    std::filesystem::remove(data.path("border_i.cdf"));
+    std::filesystem::remove(data.path("binned_border_i.cdf"));
     EXPECT_EQ(select(map, "p:7", "i", -180, 180, -90, 90), 14);
     EXPECT_EQ(deliver_all(map).size(), 14u);
 }
@@ -163,7 +145,7 @@ TEST(BorderBinding, RefusesTheFileWithItsMessage) {
     // clang-format on
     for (const auto &[fixture, message] : cases) {
         SCOPED_TRACE(fixture);
-        BorderData data(fixture);
+        DataRoot data({{"binned_border_c.cdf", std::string("netcdf/") + fixture}});
         void *map = new_map();
         {
             LogCapture log;
@@ -176,7 +158,7 @@ TEST(BorderBinding, RefusesTheFileWithItsMessage) {
             EXPECT_EQ(got, std::vector<std::string>({"0" + message, failed}));
         }
         // A failed load is tried again by the next selection.
-        data.add("border_c.cdf", "border_good.nc");
+        data.add_fixture("binned_border_c.cdf", "netcdf/border_good.nc");
         EXPECT_EQ(select(map, "p:1", "c", 0, 10, 80, 90), 1);
     }
 }

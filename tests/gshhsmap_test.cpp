@@ -25,35 +25,17 @@
 #include <utility>
 #include <vector>
 
+using vorpix::test::DataRoot;
 using vorpix::test::fixture_path;
 using vorpix::test::LogCapture;
+using vorpix::test::one_message;
 using vorpix::test::Polygon;
 using vorpix::test::read_file;
-using vorpix::test::ScopedEnv;
 using vorpix::test::shoreline_file;
-using vorpix::test::TempDir;
-using vorpix::test::write_file;
 
 namespace {
 
 using Points = std::vector<std::pair<float, float>>;
-
-// A data root holding shoreline files under maps/vorpix/, searched first.
-class ShorelineData {
-public:
-    // fixtures: resolution letter -> fixture name.
-    explicit ShorelineData(const std::map<char, std::string> &fixtures = {}) : env_(VORPIX_DATA_PATH_ENV, dir_.path()) {
-        for (const auto &[letter, name] : fixtures) add(letter, read_file(fixture_path("gshhs/" + name)));
-    }
-    void add(char letter, const std::vector<unsigned char> &bytes) {
-        write_file(path(letter), bytes.data(), bytes.size());
-    }
-    std::string path(char letter) const { return dir_.file(std::string("maps/vorpix/gshhs_") + letter + ".b"); }
-
-private:
-    TempDir dir_;
-    ScopedEnv env_;
-};
 
 // Whether the search finds a shoreline file of this resolution besides the
 // test's own: one installed in a built-in data directory.
@@ -142,13 +124,7 @@ TEST(ShorelineArguments, EachRefusalIsOneMessage) {
         {[&] { return gshhsmap_use_data(nullptr, "c", data, -1); },
          "gshhsmap_use_data: -1 bytes cannot be a shoreline file.\n"},
     };
-    for (const auto &[call, message] : cases) {
-        LogCapture log;
-        EXPECT_EQ(call(), -1) << message;
-        ASSERT_EQ(log.entries().size(), 1u) << message;
-        EXPECT_EQ(log.entries()[0].flags, 0) << message;
-        EXPECT_EQ(log.text(), message);
-    }
+    for (const auto &c : cases) EXPECT_EQ(one_message([&c] { EXPECT_EQ(c.first(), -1); }), c.second);
 }
 
 }  // namespace
@@ -228,7 +204,7 @@ TEST(ShorelineHeader, SizedDecodingRefusesHeadersAndPointsPastTheEnd) {
 TEST(ShorelineSelect, ResolutionNamesPickTheirFiles) {
     // selection.b as the high file (19 polygons for c:0), clipping.b (4) as the
     // intermediate one, which any unknown name picks; no full file.
-    ShorelineData data({{'h', "selection.b"}, {'i', "clipping.b"}});
+    DataRoot data({{"gshhs_h.b", "gshhs/selection.b"}, {"gshhs_i.b", "gshhs/clipping.b"}});
     // clang-format off
     const std::pair<const char *, int> cases[] = {
         {"h", 19}, {"high", 19}, {"x", 4}, {"Full", 4}, {"", 4}, {"i", 4}, {"full", -1}};
@@ -248,7 +224,7 @@ TEST(ShorelineSelect, ResolutionNamesPickTheirFiles) {
 
 // Each delivered polygon as its id and type letter, in delivery order.
 TEST(ShorelineSelect, LevelBitmapsTheLevelFiveRuleAndBothKindsInEntryOrder) {
-    ShorelineData data({{'c', "selection.b"}});
+    DataRoot data({{"gshhs_c.b", "gshhs/selection.b"}});
     // Ids 11..16 carry levels 1..6 (6 reads as 1) inside 0.2..0.7 degrees; probe
     // 27 (290..365 degrees, level 1) wraps onto the box too.
     const std::vector<std::pair<std::string, std::string>> cases = {
@@ -272,7 +248,7 @@ TEST(ShorelineSelect, LevelBitmapsTheLevelFiveRuleAndBothKindsInEntryOrder) {
 }
 
 TEST(ShorelineSelect, LookupFailuresAreLoggedOnceWithTheirNames) {
-    ShorelineData data({{'c', "selection.b"}});
+    DataRoot data({{"gshhs_c.b", "gshhs/selection.b"}});
     {
         Shorelines map;
         LogCapture log;
@@ -280,14 +256,15 @@ TEST(ShorelineSelect, LookupFailuresAreLoggedOnceWithTheirNames) {
         EXPECT_EQ(map.select("x:1 p:3", "f", 0, 10, 0, 10), 0);
         EXPECT_EQ(map.select("", "f", 0, 10, 0, 10), 0);
         EXPECT_TRUE(log.empty());
-        EXPECT_EQ(gshhsmap_select(map.handle(), nullptr, const_cast<char *>("c"), 0, 10, 0, 10, 0, 0), -1);
-        ASSERT_EQ(log.entries().size(), 1u);
-        EXPECT_EQ(log.entries()[0].flags, 0);
-        EXPECT_EQ(log.entries()[0].message, "gshhsmap_select: splitlist() error.\n");
+        EXPECT_EQ(one_message([&] {
+                      EXPECT_EQ(gshhsmap_select(map.handle(), nullptr, const_cast<char *>("c"), 0, 10, 0, 10, 0, 0),
+                                -1);
+                  }),
+                  "gshhsmap_select: splitlist() error.\n");
     }
     // The file is found but cannot be opened (no descriptor is left): the message
     // names the resolved path, not the relative one.
-    const std::string path = data.path('c');
+    const std::string path = data.path("gshhs_c.b");
     const auto select_without_descriptors = [&path] {
         Shorelines map;
         LogCapture log;
@@ -304,7 +281,7 @@ TEST(ShorelineSelect, LookupFailuresAreLoggedOnceWithTheirNames) {
 }
 
 TEST(ShorelineSelect, BoxEdgesTouchAndLongitudeFramesCrossTheSeam) {
-    ShorelineData data({{'c', "selection.b"}});
+    DataRoot data({{"gshhs_c.b", "gshhs/selection.b"}});
     // Probe ids and their stored extents: 21 170..175, 22 185..190, 23 -175..-170,
     // 24 350..355, 25 -10..-5, 26 100..110, 27 290..365, 28 20..30, 29 10..10.5,
     // 30 -30.5..-30, 31 540..545; all at latitude 0..0.5. 41 starts at 40N, 42
@@ -346,11 +323,11 @@ TEST(ShorelineSelect, BoxEdgesTouchAndLongitudeFramesCrossTheSeam) {
 }
 
 TEST(ShorelineSelect, FileIsMappedOncePerObject) {
-    ShorelineData data({{'c', "selection.b"}});
+    DataRoot data({{"gshhs_c.b", "gshhs/selection.b"}});
     Shorelines map;
     EXPECT_EQ(map.select("c:0 f:0", "c", -180, 180, -90, 90), 38);
     // Once mapped, the file is not looked up again: remove it.
-    std::remove(data.path('c').c_str());
+    std::remove(data.path("gshhs_c.b").c_str());
     EXPECT_EQ(map.select("c:0", "crude", -180, 180, -90, 90), 19);
     EXPECT_EQ(gshhsmap_reset(map.handle()), 19);
     // Opened again, the object stays the same.
@@ -359,10 +336,10 @@ TEST(ShorelineSelect, FileIsMappedOncePerObject) {
     EXPECT_EQ(handle, map.handle());
     EXPECT_EQ(map.select("c:0", "c", -180, 180, -90, 90), 19);
     // A fresh object must look the file up.
-    ShorelineData high({{'h', "selection.b"}});
+    DataRoot high({{"gshhs_h.b", "gshhs/selection.b"}});
     Shorelines other;
     EXPECT_EQ(other.select("c:0", "h", -180, 180, -90, 90), 19);
-    std::remove(high.path('h').c_str());
+    std::remove(high.path("gshhs_h.b").c_str());
     Shorelines third;
     LogCapture log;
     if (!found_elsewhere('h')) EXPECT_EQ(third.select("c:0", "h", -180, 180, -90, 90), -1);
@@ -374,7 +351,7 @@ TEST(ShorelineSelect, TruncatedFileNeverReadsPastTheMapping) {
     const auto bytes = read_file(fixture_path("gshhs/headers.b"));
     std::set<long> boundaries = {static_cast<long>(bytes.size())};
     for (const auto &row : recorded_headers()) boundaries.insert(row[14]);
-    ShorelineData data;
+    DataRoot data;
     vorpix::test::for_each_cut(bytes, 0, false, [&](const unsigned char *part, size_t cut) {
         {
             // The bytes as an exact-size heap block, so that the sanitizer sees any
@@ -385,7 +362,7 @@ TEST(ShorelineSelect, TruncatedFileNeverReadsPastTheMapping) {
             heap.select("c:0", "c", -180, 180, -90, 90);
             heap.read_all();
         }
-        data.add('c', std::vector<unsigned char>(part, part + cut));
+        data.add("gshhs_c.b", std::vector<unsigned char>(part, part + cut));
         Shorelines map;
         LogCapture log;
         const int n = map.select("c:0", "c", -180, 180, -90, 90);
@@ -395,7 +372,7 @@ TEST(ShorelineSelect, TruncatedFileNeverReadsPastTheMapping) {
         } else {
             ASSERT_EQ(n, -1) << "cut " << cut;
             ASSERT_EQ(log.entries().size(), 2u);
-            EXPECT_NE(log.entries()[1].message.find(data.path('c')), std::string::npos);
+            EXPECT_NE(log.entries()[1].message.find(data.path("gshhs_c.b")), std::string::npos);
             EXPECT_NE(log.entries()[1].message.find("truncated or corrupt file"), std::string::npos);
         }
         map.read_all();  // whatever was selected reads from inside the mapping
@@ -406,14 +383,14 @@ TEST(ShorelineSelect, NegativePointCountFailsTheSelectionButKeepsEarlierSegments
     auto bytes = read_file(fixture_path("gshhs/headers.b"));
     // Polygon 2 starts at byte 68; its count is bytes 72..75.
     bytes[72] = 0xff, bytes[73] = 0xff, bytes[74] = 0xff, bytes[75] = 0xfe;
-    ShorelineData data;
-    data.add('c', bytes);
+    DataRoot data;
+    data.add("gshhs_c.b", bytes);
     Shorelines map;
     LogCapture log;
     EXPECT_EQ(map.select("c:0", "c", -180, 180, -90, 90), -1);
     EXPECT_EQ(log.messages(),
               (std::vector<std::string>{"gshhs_skip_pts_sized: negative point count -2 at byte 112.\n",
-                                        "gshhsmap_select: " + data.path('c') +
+                                        "gshhsmap_select: " + data.path("gshhs_c.b") +
                                             ": polygon 1 (id 2) at byte 68: truncated or corrupt file.\n"}));
     EXPECT_EQ(gshhsmap_reset(map.handle()), 1);
     EXPECT_EQ(map.ids(), std::vector<int>{1});
@@ -510,7 +487,7 @@ TEST(ShorelineDeliver, PointsContinuousInTheBoxFrameWithRunsOutsideOnItsEdges) {
     for (const auto &c : cases) {
         SCOPED_TRACE(std::string(c.file) + " polygon " + std::to_string(c.id) + " in " + std::to_string(c.west) + "/" +
                      std::to_string(c.east));
-        ShorelineData data({{'c', c.file}});
+        DataRoot data({{"gshhs_c.b", std::string("gshhs/") + c.file}});
         Shorelines map;
         const int selected = map.select("c:0", "c", c.west, c.east, c.south, c.north);
         EXPECT_EQ(selected, c.selected);
@@ -522,7 +499,7 @@ TEST(ShorelineDeliver, PointsContinuousInTheBoxFrameWithRunsOutsideOnItsEdges) {
 }
 
 TEST(ShorelineDeliver, TypeLettersLevelsAntipodesAndEmptyPolygons) {
-    ShorelineData data({{'c', "special.b"}});
+    DataRoot data({{"gshhs_c.b", "gshhs/special.b"}});
     Shorelines map;
     map.select("f:0", "c", 0, 1, 0, 1);
     std::map<int, Delivered> by_id;
@@ -557,8 +534,8 @@ TEST(ShorelineDeliver, EquallyNearPointsLeaveTheWrapOfTheFirst) {
         const std::int32_t x = i == 40 ? -170 : i == 50 ? 170 : i < 40 ? -100 - (i % 3) : (i < 50 ? -120 : 120);
         second.emplace_back(x * 1000000, -(i % 5) * 1000000);
     }
-    ShorelineData data;
-    data.add('c', shoreline_file({first, second}));
+    DataRoot data;
+    data.add("gshhs_c.b", shoreline_file({first, second}));
     Shorelines map;
     ASSERT_EQ(map.select("c:0", "c", -180, 180, -90, 90), 2);
     // The first polygon keeps its longitudes (170 came first); the second is turned once (-170 came first).

@@ -17,20 +17,6 @@ CommandResult tool(const std::string &args, const std::string &root = "") {
     return run_command("VORPIX_DATA_PATH=" + root + " " + tool_command() + " " + args + " 2>&1");
 }
 
-// A data root whose border files are the given bytes.
-class BorderRoot {
-public:
-    void add(const std::string &file, const std::string &path) {
-        const auto bytes = read_file(path);
-        write_file(this->path(file), bytes.data(), bytes.size());
-    }
-    std::string path(const std::string &file) const { return dir_.file("maps/vorpix/binned_" + file); }
-    CommandResult borders(const std::string &args) const { return tool("borders " + args, dir_.path()); }
-
-private:
-    TempDir dir_;
-};
-
 size_t features(const std::string &geojson) { return count_of(geojson, "\"type\":\"Feature\""); }
 
 }  // namespace
@@ -38,9 +24,9 @@ size_t features(const std::string &geojson) { return count_of(geojson, "\"type\"
 // Refusals reach the user as one whole line (the library's may hold any
 // punctuation inside) that ends without a full stop.
 TEST(BordersTool, WritesGeoJsonAndSvgAndRefusesInOneLine) {
-    BorderRoot data;
-    data.add("border_c.cdf", fixture_path("netcdf/border_good.nc"));
-    auto r = data.borders("--res c --box -30/30/30/40");
+    const DataRoot data({{"binned_border_c.cdf", "netcdf/border_good.nc"}});
+    const auto borders = [&data](const std::string &args) { return tool("borders " + args, data.root()); };
+    auto r = borders("--res c --box -30/30/30/40");
     ASSERT_EQ(r.status, 0) << r.output;
     EXPECT_EQ(features(r.output), 4u);  // the segment without points is left out
     EXPECT_NE(r.output.find("{\"kind\":\"border\",\"level\":3,\"type\":\"p\"}"), std::string::npos);
@@ -48,21 +34,21 @@ TEST(BordersTool, WritesGeoJsonAndSvgAndRefusesInOneLine) {
 
     // East given as the smaller number means across the 180-degree meridian
     // to the user, as it does for the picture's frame.
-    const auto across = data.borders("--res c --box 170/-170/30/40");
+    const auto across = borders("--res c --box 170/-170/30/40");
     ASSERT_EQ(across.status, 0) << across.output;
     EXPECT_EQ(features(across.output), 2u);
-    EXPECT_EQ(across.output, data.borders("--res c --box 170/190/30/40").output);
+    EXPECT_EQ(across.output, borders("--res c --box 170/190/30/40").output);
 
-    r = data.borders("--res c --box -30/30/30/40 --svg");
+    r = borders("--res c --box -30/30/30/40 --svg");
     ASSERT_EQ(r.status, 0);
     EXPECT_EQ(r.output.rfind("<svg", 0), 0u);
     EXPECT_NE(r.output.find("<path d=\"M"), std::string::npos);
 
-    r = data.borders("--help");
+    r = borders("--help");
     EXPECT_NE(r.output.find("usage: vorpix borders --box W/E/S/N"), std::string::npos) << r.output;
 
     if (tool("data").output.find("binned_river_h.cdf              not found") != std::string::npos) {
-        r = data.borders("--rivers --res h --box 0/10/0/10");
+        r = borders("--rivers --res h --box 0/10/0/10");
         EXPECT_NE(r.status, 0);
         EXPECT_EQ(r.output,
                   "vorpix: maps/vorpix/binned_river_h.cdf: the high-resolution rivers are not installed "
@@ -70,10 +56,10 @@ TEST(BordersTool, WritesGeoJsonAndSvgAndRefusesInOneLine) {
                   "search)\n");
     }
 
-    data.add("border_l.cdf", fixture_path("netcdf/border_zerobins.nc"));
-    r = data.borders("--res l --box 0/10/0/10");
+    data.add_fixture("binned_border_l.cdf", "netcdf/border_zerobins.nc");
+    r = borders("--res l --box 0/10/0/10");
     EXPECT_NE(r.status, 0);
-    EXPECT_EQ(r.output, "vorpix: " + data.path("border_l.cdf") +
+    EXPECT_EQ(r.output, "vorpix: " + data.path("binned_border_l.cdf") +
                             ": a file of 0 bins by 18 bins (648 in the file) cannot be binned; the counts must be "
                             "positive\n");
 }

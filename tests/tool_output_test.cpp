@@ -1,14 +1,12 @@
 // Where the tool writes (-o FILE of every kind, standard output) and how it
 // reports input it cannot read: one line that names the file first.
-#include "byte_writer.hpp"
+#include "esri_writer.hpp"
 #include "hostile_files.hpp"
 #include "test_files.hpp"
 
 #include <gtest/gtest.h>
 
-#include <bit>
 #include <csignal>
-#include <cstdint>
 #include <fcntl.h>
 #include <filesystem>
 #include <set>
@@ -175,37 +173,14 @@ TEST(ToolOutput, TheOutputsExtensionChoosesTheFormat) {
 // both within an address space that the file's shapes kept whole would
 // overflow several times over.
 TEST(ToolOutput, PicturesOfLargeShapefilesTakeMemoryOfOneShape) {
-    constexpr int count = 200'000;
-    std::vector<unsigned char> shp;
-    const auto put_double = [&shp](double v) { put_le(shp, std::bit_cast<std::uint64_t>(v), 8); };
-    const auto header = [&](std::uint64_t bytes) {
-        put_be32(shp, 9994);
-        for (int i = 0; i < 5; ++i) put_be32(shp, 0);
-        put_be32(shp, static_cast<std::uint32_t>(bytes / 2));
-        put_le32(shp, 1000);
-        put_le32(shp, 5);
-        for (const double v : {-180.0, -90.0, 180.0, 90.0, 0.0, 0.0, 0.0, 0.0}) put_double(v);
-    };
-    constexpr std::uint64_t content = 4 + 32 + 4 + 4 + 4 + 5 * 16;
-    header(100 + count * (8 + content));
-    for (int i = 0; i < count; ++i) {
-        const double west = -180 + (i % 500) * 0.72, south = -80 + (i / 500) * 0.4;
-        put_be32(shp, static_cast<std::uint32_t>(i + 1));
-        put_be32(shp, static_cast<std::uint32_t>(content / 2));
-        put_le32(shp, 5);
-        for (const double v : {west, south, west + 0.5, south + 0.3}) put_double(v);
-        put_le32(shp, 1);
-        put_le32(shp, 5);
-        put_le32(shp, 0);
-        for (const auto &[x, y] : {std::pair{west, south},
-                                   {west, south + 0.3},
-                                   {west + 0.5, south + 0.3},
-                                   {west + 0.5, south},
-                                   {west, south}}) {
-            put_double(x);
-            put_double(y);
-        }
+    MainFile squares;
+    for (int i = 0; i < 200'000; ++i) {
+        const int column = i % 500, row = i / 500;
+        const double west = -180 + column * 0.72, south = -80 + row * 0.4, east = west + 0.5, north = south + 0.3;
+        squares.record(i + 1, 64,
+                       ring_shape({{west, south}, {west, north}, {east, north}, {east, south}, {west, south}}));
     }
+    const auto shp = squares.bounds(-180, -90, 180, 90).finish(5);
     TempDir dir;
     write_file(dir.file("squares.shp"), shp.data(), shp.size());
     for (const char *out : {"map.svg", "map.png"}) {

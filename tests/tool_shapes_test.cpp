@@ -152,8 +152,7 @@ print(ours == theirs, ascii(ours))
 // never obeyed: a .cpg cannot retitle or clear the screen.
 TEST(ShapesTool, ControlCharactersFromFilesAreShownNotSent) {
     TempDir dir;
-    for (const char *ext : {".shp", ".shx", ".dbf"})
-        std::filesystem::copy_file(esri(std::string("latin_z") + ext), dir.file(std::string("t") + ext));
+    vorpix::test::copy_with_sides(esri("latin_z"), dir.file("t"));
     put_text(dir.file("t.cpg"), "\x1b]0;PWNED\x07\x1b[2J\xc2\x9b");
     const auto r = shapes(dir.file("t.shp") + " -o " + dir.file("t.geojson"));
     EXPECT_EQ(r.status, 0);
@@ -242,8 +241,7 @@ print(len(o), len(o) == len(g), max(abs(a - b) for p, q in zip(o, g) for a, b in
                               ours + " " + gdal + " " + kept);
     EXPECT_EQ(r.output.substr(r.output.find(' ')), " True True True True\n") << r.output;
 
-    for (const char *ext : {".shp", ".shx"})
-        std::filesystem::copy_file(esri(std::string("utm") + ext), dir.file(std::string("bad") + ext));
+    vorpix::test::copy_with_sides(esri("utm"), dir.file("bad"), {".shp", ".shx"});
     put_text(dir.file("bad.prj"), "PROJCS[\"nothing known\"");
     const auto bad = shapes(dir.file("bad.shp") + " -o " + dir.file("bad.geojson"));
     EXPECT_EQ(bad.status, 0);
@@ -518,10 +516,9 @@ TEST(ShapesTool, HugeSideFilesAreNeverReadWhole) {
     GTEST_SKIP() << "the address sanitizer needs an unlimited address space";
 #endif
     TempDir dir;
-    for (const char *ext : {".shp", ".shx", ".dbf"})
-        std::filesystem::copy_file(esri(std::string("nc") + ext), dir.file(std::string("nc") + ext));
+    vorpix::test::copy_with_sides(esri("nc"), dir.file("nc"));
     for (const char *side : {"nc.prj", "nc.cpg"}) {
-        std::ofstream{dir.file(side)};
+        std::ofstream created{dir.file(side)};
         std::filesystem::resize_file(dir.file(side), 4ull << 30);
     }
     const auto r = run_command("(ulimit -v 1000000; " + vorpix::test::tool_command() + " shapes " + dir.file("nc.shp") +

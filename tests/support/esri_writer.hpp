@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace vorpix::test {
@@ -22,6 +23,11 @@ struct MainFile {
         put_be32(b, static_cast<std::uint32_t>(number));
         put_be32(b, static_cast<std::uint32_t>(content_words));
         b.insert(b.end(), contents.begin(), contents.end());
+        return *this;
+    }
+    MainFile &bounds(double xmin, double ymin, double xmax, double ymax) {
+        for (int k = 0; const double v : {xmin, ymin, xmax, ymax})
+            set_word(b, 36 + 8 * k++, std::bit_cast<std::uint64_t>(v), 8, false);
         return *this;
     }
     // With the file length given in bytes, or the whole file's.
@@ -42,6 +48,20 @@ inline std::vector<unsigned char> point_shape(double x, double y) {
     std::vector<unsigned char> c;
     put_le32(c, 1);
     put_f64(c, x), put_f64(c, y);
+    return c;
+}
+
+// A polygon of one ring, its box taken from the points.
+inline std::vector<unsigned char> ring_shape(const std::vector<std::pair<double, double>> &ring) {
+    std::vector<unsigned char> c;
+    put_le32(c, 5);
+    double box[4] = {ring[0].first, ring[0].second, ring[0].first, ring[0].second};
+    for (const auto &[x, y] : ring)
+        box[0] = std::min(box[0], x), box[1] = std::min(box[1], y), box[2] = std::max(box[2], x),
+        box[3] = std::max(box[3], y);
+    for (const double v : box) put_f64(c, v);
+    put_le32(c, 1), put_le32(c, static_cast<std::uint32_t>(ring.size())), put_le32(c, 0);
+    for (const auto &[x, y] : ring) put_f64(c, x), put_f64(c, y);
     return c;
 }
 

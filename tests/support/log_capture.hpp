@@ -4,6 +4,8 @@
 
 #include "elog.h"
 
+#include <gtest/gtest.h>
+
 #include <cstdio>
 #include <functional>
 #include <string>
@@ -48,6 +50,17 @@ private:
     elog_handler previous_ = nullptr;
     void *previous_context_ = nullptr;
 };
+
+// What act logs, which must be one message with these flags.
+inline std::string one_message(const std::function<void()> &act, int flags = 0) {
+    LogCapture log;
+    act();
+    EXPECT_EQ(log.entries().size(), 1u) << log.text();
+    if (log.entries().size() == 1) {
+        EXPECT_EQ(log.entries()[0].flags, flags) << log.text();
+    }
+    return log.text();
+}
 
 // What print writes to standard output, through the C stream or the descriptor.
 inline std::string printed(const std::function<void()> &print) {

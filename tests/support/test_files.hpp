@@ -3,14 +3,17 @@
 #define VORPIX_TEST_FILES_HPP
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <initializer_list>
 #include <iterator>
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -75,6 +78,39 @@ private:
     std::string old_;
     bool had_ = false;
 };
+
+// A data directory that VORPIX_DATA_PATH names while it lives, holding map
+// files under maps/vorpix/: each given as its name there and a fixture.
+class DataRoot {
+public:
+    DataRoot(std::initializer_list<std::pair<std::string, std::string>> fixtures = {})
+        : env_("VORPIX_DATA_PATH", dir_.path()) {
+        for (const auto &[name, fixture] : fixtures) add_fixture(name, fixture);
+    }
+    void add(const std::string &name, const std::vector<unsigned char> &bytes) const {
+        write_file(path(name), bytes.data(), bytes.size());
+    }
+    void add_fixture(const std::string &name, const std::string &fixture) const {
+        add(name, read_file(fixture_path(fixture)));
+    }
+    std::string path(const std::string &name) const { return dir_.file("maps/vorpix/" + name); }
+    const std::string &root() const { return dir_.path(); }
+
+private:
+    TempDir dir_;
+    ScopedEnv env_;
+};
+
+// Copies of FROM.EXT as TO.EXT for each extension: a shapefile and its side files.
+inline void copy_with_sides(const std::string &from, const std::string &to,
+                            std::initializer_list<const char *> extensions = {".shp", ".shx", ".dbf"}) {
+    for (const char *ext : extensions) std::filesystem::copy_file(from + ext, to + ext);
+}
+
+// The big-endian word at at.
+inline std::uint32_t big32(const std::vector<unsigned char> &b, size_t at) {
+    return std::uint32_t{b[at]} << 24 | std::uint32_t{b[at + 1]} << 16 | std::uint32_t{b[at + 2]} << 8 | b[at + 3];
+}
 
 struct CommandResult {
     int status;
