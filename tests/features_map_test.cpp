@@ -70,10 +70,7 @@ std::vector<std::pair<double, double>> round_the_pole(double lat) {
 // A shoreline file written into a directory of its own.
 class ShoreFile {
 public:
-    explicit ShoreFile(const std::vector<Shape> &shapes) : path_(dir_.file("shore.b")) {
-        const auto bytes = shoreline_bytes(shapes);
-        write_file(path_, bytes.data(), bytes.size());
-    }
+    explicit ShoreFile(const std::vector<Shape> &shapes) : ShoreFile(shoreline_bytes(shapes)) {}
     explicit ShoreFile(const std::vector<unsigned char> &bytes) : path_(dir_.file("shore.b")) {
         write_file(path_, bytes.data(), bytes.size());
     }
