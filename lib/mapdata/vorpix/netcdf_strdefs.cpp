@@ -21,8 +21,6 @@
 #include <string>
 #include <utility>
 
-#include <malloc.h>
-
 namespace {
 
 using vorpix::ByteReader;
@@ -35,47 +33,47 @@ constexpr const char *header_function = "netcdf_unstuff_header";
 
 // Where the pieces of a header come from: malloc, or first the blocks of
 // what the record held before. Decoding again into one record would
-// otherwise free a few dozen small blocks and ask for as many again, more
-// of one size than malloc's per-thread cache keeps (seven); a block is
-// offered here to a piece of the size class that malloc would have served
-// it from. Every piece stays a block of its own that the client may free or
-// realloc, and the blocks not taken again are freed at the end.
-class Blocks {
+// otherwise free a few dozen small blocks and ask for as many again. The old
+// blocks are kept in the order in which a decode asks for its pieces, each
+// with the size it was asked for, and the piece asked for at the same place
+// takes the block when it wants exactly that size: a file decoded again
+// finds every block at hand. Every piece stays a block of its own that the
+// client may free or realloc, and the blocks not taken again are freed at
+// the end.
+class Recycled {
 public:
-    Blocks() = default;
-    Blocks(const Blocks &) = delete;
-    Blocks &operator=(const Blocks &) = delete;
-    ~Blocks() {
-        for (int i = 0; i < kept_ && taken_ < kept_; ++i)
-            if (block_[i]) std::free(block_[i]);
+    Recycled() = default;
+    Recycled(const Recycled &) = delete;
+    Recycled &operator=(const Recycled &) = delete;
+    ~Recycled() {
+        if (taken_ == kept_) return;
+        for (int i = 0; i < kept_; ++i) std::free(piece_[i].block);
     }
 
-    void give(void *p) {
-        if (!p) return;
-        const size_t usable = malloc_usable_size(p);
-        const size_t k = usable < 24 ? 0 : (usable - 8) / 16;  // usable >= 16 k + 8
-        if (k == 0 || k >= classes || kept_ == capacity) {
-            std::free(p);
-            return;
-        }
-        if (kept_ == 0) std::fill(std::begin(head_), std::end(head_), none);
-        block_[kept_] = p;
-        next_[kept_] = head_[k];
-        head_[k] = static_cast<std::int16_t>(kept_++);
+    // A block of the old record and the size it held; NULL keeps its place.
+    // False when there is no room for it: the caller frees it, an array once
+    // it has offered what the array holds.
+    bool keep(void *block, size_t size) {
+        if (kept_ == capacity) return false;
+        piece_[kept_++] = Piece{block, block ? size : no_size};
+        if (!block) ++taken_;
+        return true;
+    }
+    void keep_leaf(void *block, size_t size) {
+        if (!keep(block, size)) std::free(block);
     }
 
-    // At least n bytes (at least one), or NULL.
+    // n bytes (at least one), or NULL.
     void *get(size_t n) {
-        if (kept_) {
-            const size_t k = n <= 24 ? 1 : (n + 7) / 16;  // n <= 16 k + 8
-            if (k < classes && head_[k] != none) {
-                const int i = head_[k];
-                head_[k] = next_[i];
+        if (!n) n = 1;
+        if (next_ < kept_) {
+            Piece &p = piece_[next_++];
+            if (p.size == n) {
                 ++taken_;
-                return std::exchange(block_[i], nullptr);
+                return std::exchange(p.block, nullptr);
             }
         }
-        return std::malloc(n ? n : 1);
+        return std::malloc(n);
     }
 
     // malloc and a clear rather than calloc: glibc's calloc passes by the
@@ -91,15 +89,70 @@ public:
     }
 
 private:
-    static constexpr std::int16_t none = -1;
-    static constexpr size_t classes = 64;  // blocks of up to 1 KiB
+    static constexpr size_t no_size = 0;  // no request asks for 0 bytes
     static constexpr int capacity = 256;
-    std::int16_t head_[classes];
-    std::int16_t next_[capacity];
-    void *block_[capacity];
+    struct Piece {
+        void *block;
+        size_t size;
+    };
+    Piece piece_[capacity];
     int kept_ = 0;
     int taken_ = 0;
+    int next_ = 0;
 };
+
+// The size a piece was asked for: a name's length and its NUL, an array's
+// entries, a value buffer's values (and a char buffer's NUL); no_size when
+// the counts cannot be right.
+size_t name_size(const char *name) { return name ? std::strlen(name) + 1 : 0; }
+
+size_t array_size(const void *array, int n, size_t item) {
+    return array && n >= 0 ? std::max<size_t>(1, static_cast<size_t>(n) * item) : 0;
+}
+
+size_t values_size(const NETCDFValues &v) {
+    if (!v.values || v.n < 0) return 0;
+    const size_t size = static_cast<size_t>(v.n) * static_cast<size_t>(value_size(v.type));
+    return std::max<size_t>(1, v.type == NETCDF_CHAR ? size + 1 : size);
+}
+
+// Offers the pieces of hdr to recycled in the order in which a decode asks
+// for them, frees its index, and leaves the header empty.
+void recycle_contents(NETCDFHdr *hdr, Recycled &recycled) {
+    const auto attrs = [&](NETCDFAttr *list, int n) {
+        const bool kept = recycled.keep(list, array_size(list, n, sizeof(NETCDFAttr)));
+        for (int i = 0; i < n; ++i) {
+            recycled.keep_leaf(list[i].name, name_size(list[i].name));
+            recycled.keep_leaf(list[i].values.values, values_size(list[i].values));
+        }
+        if (!kept) std::free(list);
+    };
+    if (hdr->dims) {
+        const bool kept = recycled.keep(hdr->dims, array_size(hdr->dims, hdr->dims_n, sizeof(NETCDFDim)));
+        for (int i = 0; i < hdr->dims_n; ++i) recycled.keep_leaf(hdr->dims[i].name, name_size(hdr->dims[i].name));
+        if (!kept) std::free(hdr->dims);
+    }
+    hdr->dims = nullptr;
+    hdr->dims_n = 0;
+    if (hdr->attrs) attrs(hdr->attrs, hdr->attrs_n);
+    hdr->attrs = nullptr;
+    hdr->attrs_n = 0;
+    if (hdr->vars) {
+        const bool kept = recycled.keep(hdr->vars, array_size(hdr->vars, hdr->vars_n, sizeof(NETCDFVar)));
+        for (int i = 0; i < hdr->vars_n; ++i) {
+            NETCDFVar &v = hdr->vars[i];
+            recycled.keep_leaf(v.name, name_size(v.name));
+            recycled.keep_leaf(v.dims, array_size(v.dims, v.ndims, sizeof(NETCDFDim *)));
+            // An attribute list that was ABSENT asked for nothing.
+            if (v.attrs) attrs(v.attrs, v.nattrs);
+        }
+        if (!kept) std::free(hdr->vars);
+    }
+    hdr->vars = nullptr;
+    hdr->vars_n = 0;
+    if (hdr->vars_array) freearr(hdr->vars_array, nullptr);
+    hdr->vars_array = nullptr;
+}
 
 // Hands every piece of the header to release and leaves the header empty.
 // Entries whose pointers are NULL are skipped, so that a client may take or
@@ -156,7 +209,7 @@ inline void not_negative(ByteReader &in, const char *function, const char *what,
     if (value < 0) refuse_negative(in, function, what, value);
 }
 
-[[gnu::always_inline]] inline char *decode_string(ByteReader &in, Blocks &blocks) {
+[[gnu::always_inline]] inline char *decode_string(ByteReader &in, Recycled &blocks) {
     const std::int32_t length = in.be32s();
     not_negative(in, "netcdf_unstuff_string", "name length", length);
     const size_t n = static_cast<size_t>(length);
@@ -169,9 +222,9 @@ inline void not_negative(ByteReader &in, const char *function, const char *what,
     return s;
 }
 
-int decode_values(ByteReader &in, NETCDFValues *values, Blocks &blocks) {
+int decode_values(ByteReader &in, NETCDFValues *values, Recycled &blocks) {
     if (!values) throw DecodeError::failed(Failure::invalid_argument, "netcdf_unstuff_values", "values == NULL");
-    blocks.give(std::exchange(values->values, nullptr));
+    std::free(std::exchange(values->values, nullptr));
     const int item = value_size(values->type);
     if (item == 0)
         throw DecodeError::failed(Failure::bad_value, "netcdf_unstuff_values", "Unrecognized values type = %d",
@@ -202,7 +255,7 @@ int decode_values(ByteReader &in, NETCDFValues *values, Blocks &blocks) {
 }
 
 [[gnu::always_inline]] inline int decode_attrs(ByteReader &in, int *nattrs, NETCDFAttr **attrs, Where &where,
-                                               Blocks &blocks) {
+                                               Recycled &blocks) {
     const std::int32_t tag = in.be32s();
     if (tag == tag_absent) {
         if (in.be32s() != 0)
@@ -250,14 +303,14 @@ int decode_header(ByteReader &in, NETCDFHdr **hdrp, Where &where) {
     const std::uint8_t m0 = in.u8(), m1 = in.u8(), m2 = in.u8(), m3 = in.u8();
     if (m0 != 'C' || m1 != 'D' || m2 != 'F' || m3 != 1)
         throw DecodeError::failed(Failure::bad_value, "netcdf_unstuff_header", "Wrong magic number");
-    Blocks blocks;
+    Recycled blocks;
     if (!*hdrp) {
         auto *fresh = static_cast<NETCDFHdr *>(blocks.zeroed(1, sizeof(NETCDFHdr)));
         if (!fresh) throw DecodeError::allocation("netcdf_unstuff_header", "malloc", "hdr");
         *hdrp = fresh;
     }
     NETCDFHdr *hdr = *hdrp;
-    release_contents(hdr, [&blocks](void *p) { blocks.give(p); });
+    recycle_contents(hdr, blocks);
     hdr->stream = const_cast<unsigned char *>(start);
     where.item = "numrecs";
     hdr->numrecs = in.be32s();
@@ -436,7 +489,7 @@ int netcdf_unstuff_attrs(unsigned char **stream, int *nattrs, NETCDFAttr **attrs
     return vorpix::guarded("netcdf_unstuff_attrs", -1, [&] {
         auto in = ByteReader::unbounded(*stream);
         Where where;
-        Blocks blocks;
+        Recycled blocks;
         return vorpix::run_plain("netcdf_unstuff_attrs", stream, in,
                                  [&] { return decode_attrs(in, nattrs, attrs, where, blocks); });
     });
@@ -445,7 +498,7 @@ int netcdf_unstuff_attrs(unsigned char **stream, int *nattrs, NETCDFAttr **attrs
 int netcdf_unstuff_values(unsigned char **stream, NETCDFValues *values) {
     return vorpix::guarded("netcdf_unstuff_values", -1, [&] {
         auto in = ByteReader::unbounded(*stream);
-        Blocks blocks;
+        Recycled blocks;
         return vorpix::run_plain("netcdf_unstuff_values", stream, in,
                                  [&] { return decode_values(in, values, blocks); });
     });
@@ -455,7 +508,7 @@ char *netcdf_unstuff_string(unsigned char **stream) {
     return vorpix::guarded("netcdf_unstuff_string", static_cast<char *>(nullptr), [&] {
         char *s = nullptr;
         auto in = ByteReader::unbounded(*stream);
-        Blocks blocks;
+        Recycled blocks;
         vorpix::run_plain("netcdf_unstuff_string", stream, in, [&] {
             s = decode_string(in, blocks);
             return 0;
