@@ -10,6 +10,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -34,6 +35,14 @@ constexpr int NC_NOWRITE = 0, NC_NOERR = 0, NC_GLOBAL = -1, NC_MAX_NAME = 256, N
 
 namespace {
 
+// The least and greatest repetition besides the median, so that each ratio
+// comes with its spread.
+void with_extremes(benchmark::internal::Benchmark *b) {
+    using Values = const std::vector<double> &;
+    b->ComputeStatistics("min", [](Values v) { return *std::min_element(v.begin(), v.end()); });
+    b->ComputeStatistics("max", [](Values v) { return *std::max_element(v.begin(), v.end()); });
+}
+
 const std::vector<unsigned char> &border_file() {
     static const std::vector<unsigned char> bytes = vorpix::bench::read_or_exit(std::string(VORPIX_SOURCE_DIR) +
                                                                                 "/maps/vorpix/binned_border_c.cdf");
@@ -51,7 +60,7 @@ void BM_VorpixHeader(benchmark::State &state) {
     netcdf_clear_header(hdr);
     std::free(hdr);
 }
-BENCHMARK(BM_VorpixHeader);
+BENCHMARK(BM_VorpixHeader)->Apply(with_extremes);
 
 // As the peer does with each open: a new header record every time, released
 // after the decode, so nothing is reused from one decode to the next.
@@ -66,7 +75,7 @@ void BM_VorpixHeaderFresh(benchmark::State &state) {
         std::free(hdr);
     }
 }
-BENCHMARK(BM_VorpixHeaderFresh);
+BENCHMARK(BM_VorpixHeaderFresh)->Apply(with_extremes);
 
 #ifdef VORPIX_HAVE_NETCDF
 void BM_NetcdfCHeader(benchmark::State &state) {
@@ -105,7 +114,7 @@ void BM_NetcdfCHeader(benchmark::State &state) {
         nc_close(ncid);
     }
 }
-BENCHMARK(BM_NetcdfCHeader);
+BENCHMARK(BM_NetcdfCHeader)->Apply(with_extremes);
 #endif
 
 }  // namespace
