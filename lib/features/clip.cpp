@@ -39,6 +39,24 @@ double signed_area2(const Ring &ring) {
 
 namespace {
 
+// Relative size of rounding noise in coordinates: a few hundred units in the
+// last place.
+constexpr double noise = 0x1p-44;
+
+// Twice the area of a ring narrower everywhere than rounding noise (a sliver
+// between a point and an edge that pass a hair apart) is not worth its sign:
+// such rings bound no ground.
+bool sliver(const Ring &ring, double area2) {
+    double perimeter = 0, largest = 1;
+    for (size_t i = 0; i < ring.size(); ++i) {
+        const Point &a = ring[i], &b = ring[(i + 1) % ring.size()];
+        const double dx = b.lon - a.lon, dy = b.lat - a.lat;
+        perimeter += std::sqrt(dx * dx + dy * dy);
+        largest = std::max({largest, std::fabs(a.lon), std::fabs(a.lat)});
+    }
+    return std::fabs(area2) <= noise * largest * perimeter;
+}
+
 // Moves lon by whole turns to within half a turn of ref.
 double near(double lon, double ref) {
     const double d = lon - ref;
@@ -161,7 +179,9 @@ public:
         if (pieces_.empty() && covers_box(inner, others)) walks.push_back(box_ring());
         // Walks meet inside the box only where rings touch one another (a
         // hole its exterior or another hole): a lone ring needs no retrace.
-        const bool retraced = inner.size() + others.size() > 1 && retrace(walks);
+        const bool several = inner.size() + others.size() > 1;
+        const bool dissolved = several && dissolve(walks);
+        const bool retraced = (several && retrace(walks)) || dissolved;
         std::vector<Polygon> out;
         std::vector<Ring> holes;
         for (size_t w = 0; w < walks.size(); ++w) {
@@ -175,8 +195,9 @@ public:
             for (Ring &loop : split) {
                 if (loop.size() < 3) continue;
                 const double area = signed_area2(loop);
+                if (sliver(loop, area)) continue;
                 if (area > 0) out.push_back({std::move(loop)});
-                else if (area < 0) holes.push_back(std::move(loop));
+                else holes.push_back(std::move(loop));
             }
             if (out.size() != first + 1) continue;
             for (size_t h = held; h < holes.size(); ++h) out.back().push_back(std::move(holes[h]));
@@ -435,6 +456,66 @@ private:
         return true;
     }
 
+    // Rings that run along one another the opposite ways (holes side by
+    // side, or a hole against its exterior, with an edge in common) bound
+    // the region on neither side of that edge: both copies go, and the walks
+    // are linked again through the points where they went, one arrival to
+    // one departure (retrace then pairs them as the region needs). False
+    // when no edge is shared so.
+    static bool dissolve(std::vector<Ring> &walks) {
+        std::vector<Point> point;
+        std::vector<size_t> after;
+        for (const Ring &walk : walks)
+            for (size_t i = 0, n = walk.size(), base = point.size(); i < n; ++i) {
+                point.push_back(walk[i]);
+                after.push_back(base + (i + 1) % n);
+            }
+        using Key = std::pair<std::pair<double, double>, std::pair<double, double>>;
+        auto key = [&](size_t from, size_t to) {
+            return Key{{point[from].lon, point[from].lat}, {point[to].lon, point[to].lat}};
+        };
+        std::vector<std::pair<Key, size_t>> edges;
+        edges.reserve(point.size());
+        for (size_t g = 0; g < point.size(); ++g) edges.push_back({key(g, after[g]), g});
+        std::sort(edges.begin(), edges.end());
+        std::vector<bool> gone(point.size(), false);
+        bool any = false;
+        for (const auto &[k, g] : edges) {
+            if (gone[g]) continue;
+            const Key back{k.second, k.first};
+            for (auto it = std::lower_bound(edges.begin(), edges.end(), std::make_pair(back, size_t{0}));
+                 it != edges.end() && it->first == back; ++it)
+                if (!gone[it->second] && it->second != g) {
+                    gone[g] = gone[it->second] = any = true;
+                    break;
+                }
+        }
+        if (!any) return false;
+        // Edges kept, as (their start, the edge), and as (their end, the edge).
+        std::vector<std::pair<std::pair<double, double>, size_t>> departs, arrives;
+        for (size_t g = 0; g < point.size(); ++g) {
+            if (gone[g]) continue;
+            departs.push_back({{point[g].lon, point[g].lat}, g});
+            arrives.push_back({{point[after[g]].lon, point[after[g]].lat}, g});
+        }
+        std::sort(departs.begin(), departs.end());
+        std::sort(arrives.begin(), arrives.end());
+        std::vector<size_t> next(point.size());
+        for (size_t i = 0; i < arrives.size(); ++i) next[arrives[i].second] = departs[i].second;
+        std::vector<Ring> out;
+        std::vector<bool> used(point.size(), false);
+        for (const auto &start : departs) {
+            Ring ring;
+            for (size_t g = start.second; !used[g]; g = next[g]) {
+                used[g] = true;
+                ring.push_back(point[g]);
+            }
+            if (!ring.empty()) out.push_back(std::move(ring));
+        }
+        walks.swap(out);
+        return true;
+    }
+
     // A ring that passes a point twice (where a hole touched the border or
     // its exterior) as the simple loops it is made of.
     static std::vector<Ring> loops(const Ring &ring) {
@@ -566,46 +647,15 @@ void refuse_winding(double lo, double hi) {
                               " turns of longitude is not a polygon");
 }
 
-// a + b as a rounded sum and its exact error.
-void two_sum(double a, double b, double &sum, double &error) {
-    sum = a + b;
-    const double bb = sum - a;
-    error = (a - (sum - bb)) + (b - bb);
-}
-
-// Which way a -> b -> p turns: 1 left, -1 right, 0 for p exactly on the
-// line through a and b. The rounded products decide when they are clearly
-// apart; else their exact parts are summed without rounding.
-int orientation(const Point &a, const Point &b, const Point &p) {
-    const double left = (b.lon - a.lon) * (p.lat - a.lat), right = (b.lat - a.lat) * (p.lon - a.lon);
-    const double det = left - right, bound = 3.3306690738754716e-16 * (std::fabs(left) + std::fabs(right));
-    if (det > bound) return 1;
-    if (det < -bound) return -1;
-    double d[4][2];  // b.lon - a.lon, p.lat - a.lat, b.lat - a.lat, p.lon - a.lon, each as value and error
-    two_sum(b.lon, -a.lon, d[0][0], d[0][1]);
-    two_sum(p.lat, -a.lat, d[1][0], d[1][1]);
-    two_sum(b.lat, -a.lat, d[2][0], d[2][1]);
-    two_sum(p.lon, -a.lon, d[3][0], d[3][1]);
-    // An expansion: parts that do not overlap, in increasing magnitude.
-    double parts[16];
-    int count = 0;
-    auto add = [&](double x) {
-        for (int k = 0; k < count; ++k) two_sum(x, parts[k], x, parts[k]);
-        parts[count++] = x;
-    };
-    for (int u = 0; u < 2; ++u)
-        for (int v = 0; v < 2; ++v) {
-            const double l = d[0][u] * d[1][v], r = d[2][u] * d[3][v];
-            add(l), add(std::fma(d[0][u], d[1][v], -l)), add(-r), add(-std::fma(d[2][u], d[3][v], -r));
-        }
-    for (int k = count - 1; k >= 0; --k)
-        if (parts[k] != 0) return parts[k] > 0 ? 1 : -1;
-    return 0;
-}
-
 // Where a vertex of one ring lies inside an edge of another (a hole that
 // touches its exterior or another hole there), that edge gets the vertex
 // too, so that the clip meets every touch as a point the rings share.
+// "Inside" allows for rounding: a touch written in decimal degrees is seldom
+// exactly on the edge in binary, and the point where the clip cuts such an
+// edge is rounded too, so that the cut edge could pass on the wrong side of
+// a vertex lying a hair inside it. Vertices within a few hundred units in
+// the last place of the coordinates are taken as on the edge, and the edge
+// bends through them by that much.
 // Vertices are sorted by longitude, so that each edge looks only at those
 // within its own extent. The edge that closes an exterior round a pole
 // runs a turn further east than its ends say, and is left alone.
@@ -617,8 +667,13 @@ void node(std::vector<Ring> &rings, bool polar) {
     };
     // The exterior (often long) is looked for by the holes' edges only.
     std::vector<Vertex> exterior, holes;
+    double largest = 1;
     for (size_t r = 0; r < rings.size(); ++r)
-        for (const Point &p : rings[r]) (r ? holes : exterior).push_back({p.lon, p.lat, r});
+        for (const Point &p : rings[r]) {
+            (r ? holes : exterior).push_back({p.lon, p.lat, r});
+            largest = std::max({largest, std::fabs(p.lon), std::fabs(p.lat)});
+        }
+    const double tolerance = noise * largest;
     std::sort(exterior.begin(), exterior.end());
     std::sort(holes.begin(), holes.end());
     struct Insertion {
@@ -632,17 +687,21 @@ void node(std::vector<Ring> &rings, bool polar) {
         const size_t n = ring.size();
         std::vector<Insertion> found;
         auto look = [&](const std::vector<Vertex> &vertices, size_t i, const Point &a, const Point &b) {
-            const double lo = std::min(a.lon, b.lon), hi = std::max(a.lon, b.lon);
-            const double south = std::min(a.lat, b.lat), north = std::max(a.lat, b.lat);
-            const bool by_lon = std::fabs(b.lon - a.lon) >= std::fabs(b.lat - a.lat);
+            const double lo = std::min(a.lon, b.lon) - tolerance, hi = std::max(a.lon, b.lon) + tolerance;
+            const double south = std::min(a.lat, b.lat) - tolerance, north = std::max(a.lat, b.lat) + tolerance;
+            const double dx = b.lon - a.lon, dy = b.lat - a.lat, length2 = dx * dx + dy * dy;
             for (auto v = std::lower_bound(vertices.begin(), vertices.end(), Vertex{lo, 0, 0});
                  v != vertices.end() && v->lon <= hi; ++v) {
                 if (v->ring == r || v->lat < south || v->lat > north) continue;
                 const Point p{v->lon, v->lat};
-                if ((p.lon == a.lon && p.lat == a.lat) || (p.lon == b.lon && p.lat == b.lat) ||
-                    orientation(a, b, p) != 0)
+                const double across = dx * (p.lat - a.lat) - dy * (p.lon - a.lon);
+                const double along = dx * (p.lon - a.lon) + dy * (p.lat - a.lat);
+                // Off the line, or at (or beside) either end, where the rings
+                // meet at a vertex, or nearly so, and the cut cannot move.
+                if (across * across > tolerance * tolerance * length2 || along <= tolerance * std::sqrt(length2) ||
+                    along >= length2 - tolerance * std::sqrt(length2))
                     continue;
-                found.push_back({i, by_lon ? std::fabs(p.lon - a.lon) : std::fabs(p.lat - a.lat), p});
+                found.push_back({i, along, p});
             }
         };
         for (size_t i = 0; i < n; ++i) {
@@ -704,8 +763,9 @@ Prepared prepare(const Polygon &polygon) {
         shift(hole, near((hlo + hhi) / 2, middle) - (hlo + hhi) / 2);
         while (hole.size() > 1 && hole.back().lon == hole.front().lon && hole.back().lat == hole.front().lat)
             hole.pop_back();
-        if (hole.size() < 3) continue;
-        if (signed_area2(hole) > 0) std::reverse(hole.begin(), hole.end());
+        const double area = signed_area2(hole);
+        if (hole.size() < 3 || sliver(hole, area)) continue;
+        if (area > 0) std::reverse(hole.begin(), hole.end());
         out.rings.push_back(std::move(hole));
     }
     if (out.rings.size() > 1) node(out.rings, out.polar);

@@ -2,14 +2,19 @@
 """Random polygons whose holes touch their exterior or each other, and boxes
 to clip them to, for the differential test of geo::clip_polygon.
 
-    touching_holes.py SEED POLYGONS
+    touching_holes.py SEED POLYGONS [tenths]
 
 Every polygon is valid by GEOS and has a hole that touches the exterior or
 another hole at one point: a vertex of the hole at a vertex of the other
 ring or in the middle of one of its edges, or a vertex of the other ring in
 the middle of an edge of the hole. Coordinates are multiples of 1/16, so
 that such points lie exactly on both rings, and stay exact when moved by
-whole turns. Some polygons lie across 180, some of them over more than a
+whole turns. With "tenths" they are multiples of a tenth of a degree (and
+touch points a quarter of the way between them), as data written in
+decimal degrees has them: a touch is then exact in decimal but seldom in
+binary, where the point lies a hair off the other ring. Such polygons are
+valid both as GEOS reads them and in exact arithmetic (scaled to whole
+numbers). Some polygons lie across 180, some of them over more than a
 third of the globe. The boxes run through touch points, have a corner at
 one, or are drawn at random over the polygon.
 
@@ -28,8 +33,21 @@ import sys
 from shapely.geometry import LinearRing, Polygon
 
 
+GRID = 16  # coordinates are multiples of 1 / GRID
+
+
 def snap(v):
-    return round(v * 16) / 16
+    return round(v * GRID) / GRID
+
+
+def valid(shell, holes):
+    """Valid as GEOS reads the coordinates, and in exact arithmetic."""
+    if not Polygon(shell, holes).is_valid:
+        return False
+    if GRID == 16:
+        return True
+    exact = lambda ring: [(round(x * 256 * GRID), round(y * 256 * GRID)) for x, y in ring]
+    return Polygon(exact(shell), [exact(h) for h in holes]).is_valid
 
 
 def star(rng, cx, cy, count, rmin, rmax, stretch=1.0):
@@ -95,7 +113,7 @@ def polygon(rng):
                 hole = hole_at(rng, p, through)
             if hole is None or not Polygon(hole).is_valid:
                 continue
-            if Polygon(shell, holes + [hole]).is_valid:
+            if valid(shell, holes + [hole]):
                 holes.append(hole)
                 if p is not None and LinearRing(hole).intersects(LinearRing(target)):
                     touches.append(p)
@@ -179,4 +197,6 @@ def main(seed, count):
 
 
 if __name__ == "__main__":
+    if sys.argv[3:] == ["tenths"]:
+        GRID = 10
     main(int(sys.argv[1]), int(sys.argv[2]))
