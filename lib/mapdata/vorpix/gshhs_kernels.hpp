@@ -11,7 +11,9 @@
 
 #include "decode_error.hpp"
 
+#include <bit>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
@@ -254,8 +256,14 @@ struct Delivery {
     long j = 0;
     double last_lon = 0, last_lat = 0;
     int last_zone = 4;
+    // A delivery on trial never grows the arrays: it stops, abandoned, at
+    // the first point that would need more room.
+    bool trial, abandoned = false;
+    // The least and greatest continuous longitude (the wrap not added) of
+    // the points taken so far.
+    double c_low = 1e300, c_high = -1e300;
 
-    Delivery(const Box &b, int count, int *size, float **lon_array, float **lat_array)
+    Delivery(const Box &b, int count, int *size, float **lon_array, float **lat_array, bool on_trial)
         : box(b),
           n(count),
           npts_size(size),
@@ -263,11 +271,19 @@ struct Delivery {
           lat(lat_array),
           out_lon(*lon_array),
           out_lat(*lat_array),
-          capacity(*lon_array && *lat_array ? *size : 0) {}
+          capacity(*lon_array && *lat_array ? *size : 0),
+          trial(on_trial) {}
 
-    // One point with its continuous longitude w (the wrap added) and
+    void extend(double c) {
+        c_low = c < c_low ? c : c_low;
+        c_high = c_high < c ? c : c_high;
+    }
+
+    // One point with its continuous longitude c, the wrap to add, and its
     // latitude y. Throws when the arrays cannot grow.
-    void take(bool first, double w, double y) {
+    void take(bool first, double c, double wrap, double y) {
+        extend(c);
+        double w = c + wrap;
         const int zone = box.zone(w, y);
         int plot_this = 1, plot_last = 0;
         if (!first) {
@@ -284,6 +300,10 @@ struct Delivery {
         }
         const long needed = j + plot_this + plot_last;
         if (needed > capacity || !out_lon) {
+            if (trial) {
+                abandoned = true;
+                return;
+            }
             make_room(needed, n, npts_size, lon, lat);
             out_lon = *lon, out_lat = *lat;
             capacity = *npts_size;
@@ -325,12 +345,13 @@ struct Delivery {
     VORPIX_INLINE bool take_chunk(const unsigned char *p, double &previous, double shift, double wrap) {
         f64x4 before = {previous, previous, previous, previous};
         f64x4 bad = {}, w = {}, y = {};
-        f64x4 w_low, w_high, lon360_low, lon360_high, y_low, y_high;
+        f64x4 w_low, w_high, lon360_low, lon360_high, y_low, y_high, c_lo = before, c_hi = before;
         for (int b = 0; b < chunk_points / 4; ++b) {
             f64x4 x, c;
             decode4(p + 32 * b, &x, &y);
             continue4<Shifted>(x, before, shift, &c, &bad);
             before = c;
+            take_lesser(c_lo, c), take_greater(c_hi, c);
             w = c + wrap;
             const f64x4 lon360 = w < 0 ? w + 360 : w;
             if (b == 0) {
@@ -362,6 +383,8 @@ struct Delivery {
         }
         if (!row_ok || !column_ok) return false;
         if constexpr (Inside) j += chunk_points;
+        extend(least(c_lo));
+        extend(greatest(c_hi));
         last_lon = w[3];
         last_lat = y[3];
         previous = before[3];
@@ -369,11 +392,9 @@ struct Delivery {
     }
 };
 
-// Both passes of one delivery; the point count delivered, or -1. Chunks go
-// the vector way with Vector, otherwise point by point.
+// Pass 1: the wrap, from every point of the polygon.
 template <bool Vector>
-VORPIX_INLINE long deliver_points(const GSHHSMap *gs, const unsigned char *points, int n, int *npts_size, float **lon,
-                                  float **lat) {
+VORPIX_INLINE double nearest_wrap(const GSHHSMap *gs, const unsigned char *points, int n) {
     NearestToCentre nearest(gs->bb_lonwrap);
     double previous = point_coordinate(points);
     nearest.take(previous);
@@ -394,29 +415,85 @@ VORPIX_INLINE long deliver_points(const GSHHSMap *gs, const unsigned char *point
         previous = continue_longitude(point_coordinate(points + 8L * i), previous);
         nearest.take(previous);
     }
-    const double wrap = nearest.wrap;
+    return nearest.wrap;
+}
 
-    // Pass 2: deliver, replacing runs outside the box by points on its edges.
-    Delivery out(Box{gs->bb_lonwest, gs->bb_loneast, gs->bb_latsouth, gs->bb_latnorth}, n, npts_size, lon, lat);
-    previous = point_coordinate(points);
-    out.take(true, previous + wrap, point_coordinate(points + 4));
-    shift = 0;
-    for (i = 1; i + chunk_points <= n; i += chunk_points) {
+// The wrap that pass 1 would find, known without it when every point of the
+// polygon, at continuous longitudes from low to high, gets the same offset:
+// 0 when all lie in the frame; 360 when all lie below it and within a turn
+// of it, -360 when all lie above it likewise. Each such point's offset is
+// (c + 360) - c, or (c - 360) - c, computed, which is exactly 360 or -360
+// for c from -720 to 151, or from -151 to 720: from +-180 to +-720 the inner
+// sum is exact, and nearer zero it is off by at most half a unit in the last
+// place of 360, which rounds back to 360 (evenly at a tie). False when the
+// points may get different offsets.
+inline bool wrap_from_extent(double frame_west, double low, double high, double *wrap) {
+    const double frame_east = frame_west + 360;
+    if (low >= frame_west && high <= frame_east) *wrap = 0;
+    else if (high < frame_west && low >= frame_west - 359 && low >= -720 && high <= 151) *wrap = 360;
+    else if (low > frame_east && high <= frame_east + 359 && low >= -151 && high <= 720) *wrap = -360;
+    else return false;
+    return true;
+}
+
+// Pass 2: delivers the polygon with the wrap, replacing runs outside the
+// box by points on its edges. False when a delivery on trial is abandoned.
+template <bool Vector>
+VORPIX_INLINE bool deliver_with(Delivery &out, const unsigned char *points, int n, double wrap) {
+    double previous = point_coordinate(points);
+    out.take(true, previous, wrap, point_coordinate(points + 4));
+    if (out.abandoned) return false;
+    double shift = 0;
+    int i = 1;
+    for (; i + chunk_points <= n; i += chunk_points) {
         const unsigned char *p = points + 8L * i;
         if constexpr (Vector) {
             if (out.take_chunk(p, previous, shift, wrap)) continue;
         }
         for (int k = 0; k < chunk_points; ++k) {
             previous = continue_longitude(point_coordinate(p + 8 * k), previous);
-            out.take(false, previous + wrap, point_coordinate(p + 8 * k + 4));
+            out.take(false, previous, wrap, point_coordinate(p + 8 * k + 4));
         }
+        if (out.abandoned) return false;
         shift = likely_shift(previous, point_coordinate(p + 8 * (chunk_points - 1)));
     }
     for (; i < n; ++i) {
         const unsigned char *p = points + 8L * i;
         previous = continue_longitude(point_coordinate(p), previous);
-        out.take(false, previous + wrap, point_coordinate(p + 4));
+        out.take(false, previous, wrap, point_coordinate(p + 4));
     }
+    return !out.abandoned;
+}
+
+// One delivery; the point count delivered. Chunks go the vector way with
+// Vector, otherwise point by point.
+//
+// The wrap is that of the point nearest the frame's centre, which pass 1
+// finds; but nearly always every point of a polygon gets the same offset,
+// that of its first point. So the polygon is first delivered on trial with
+// that offset, and the extent of its continuous longitudes, found on the
+// way, shows whether the offset was the right one; pass 1 runs only when
+// the extent cannot tell, and the delivery again only when it was wrong.
+template <bool Vector>
+VORPIX_INLINE long deliver_points(const GSHHSMap *gs, const unsigned char *points, int n, int *npts_size, float **lon,
+                                  float **lat) {
+    const Box box{gs->bb_lonwest, gs->bb_loneast, gs->bb_latsouth, gs->bb_latnorth};
+    NearestToCentre first(gs->bb_lonwrap);
+    first.take(point_coordinate(points));
+    const double guess = first.wrap;
+    double wrap;
+    {
+        Delivery trial(box, n, npts_size, lon, lat, true);
+        if (deliver_with<Vector>(trial, points, n, guess)) {
+            if (!wrap_from_extent(gs->bb_lonwrap, trial.c_low, trial.c_high, &wrap))
+                wrap = nearest_wrap<Vector>(gs, points, n);
+            if (std::bit_cast<std::uint64_t>(wrap) == std::bit_cast<std::uint64_t>(guess)) return trial.j;
+        } else {
+            wrap = nearest_wrap<Vector>(gs, points, n);
+        }
+    }
+    Delivery out(box, n, npts_size, lon, lat, false);
+    deliver_with<Vector>(out, points, n, wrap);
     return out.j;
 }
 
