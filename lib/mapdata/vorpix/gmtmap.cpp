@@ -5,6 +5,7 @@
 #include "byte_reader.hpp"
 #include "c_boundary.hpp"
 #include "map_resolutions.hpp"
+#include "vector_paths.hpp"
 
 #include "datafile.h"
 #include "redblack.h"
@@ -20,6 +21,10 @@
 #include <cstring>
 #include <memory>
 
+#if defined(VORPIX_VECTOR_SSE2)
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 using vorpix::resolution_index;
@@ -32,15 +37,16 @@ struct map_list_ {
     unsigned int levels_bitmap;
 };
 
+// A selected segment: its bin's corner, and where its points start in the
+// file's point arrays (checked against them when selected).
 struct NETCDFMapSegment {
     double lon0;
     double lat0;
+    const NETCDFMapBorder *map;
+    int pts0;
+    unsigned short npts;
     short type;
     short level;
-    unsigned short npts;
-    unsigned char *lon_pts;
-    unsigned char *lat_pts;
-    void *map;
 };
 
 using vorpix::ByteReader;
@@ -83,6 +89,8 @@ inline std::int32_t int_at(ByteReader array, size_t i) {
 }
 
 constexpr int file_count = 10;
+
+#define VORPIX_INLINE [[gnu::always_inline]] inline
 
 struct GMTMap {
     char resolution[64];
@@ -368,29 +376,41 @@ void select_entry(GMTMap *gmt, map_list_ &entry, int index, double bb_lonwest, d
                                       "%s: bin %d: segments %d to %lld lie outside the %lld segments of the file",
                                       mapb->name, ibin, seg0, seg0 + static_cast<long long>(nseg) - 1, segments);
         make_room(gmt, nseg);
+        // The bin's segments lie within all three segment arrays.
+        const auto run = [&](ByteReader array, size_t item) {
+            array.seek(static_cast<size_t>(seg0) * item);
+            return array.bytes(static_cast<size_t>(nseg) * item);
+        };
+        const unsigned char *levels = run(arrays.levl_seg, 2), *counts = run(arrays.npts_seg, 2),
+                            *firsts = run(arrays.pts0_seg, 4);
+        // Every segment's record is written and kept only when selected, so
+        // that a mask that keeps some segments and drops others costs no
+        // mispredicted branch.
         int nsegs = gmt->nsegs;
         for (int k = 0; k < nseg; ++k) {
-            const size_t j = static_cast<size_t>(seg0) + static_cast<size_t>(k);
-            const int level = short_at(arrays.levl_seg, j);
-            if (level == 0 ? !(level0 && bitmap) : level < 1 || level > 32 || !((bitmap >> (level - 1)) & 1u)) continue;
-            const std::uint16_t npts = ushort_at(arrays.npts_seg, j);
-            const int pts0 = int_at(arrays.pts0_seg, j);
-            if (pts0 < 0 || pts0 + static_cast<long long>(npts) > points) {
+            const int level = static_cast<std::int16_t>(
+                vorpix::BlockReader<2>(levels + 2 * k).word<0, std::uint16_t, true>());
+            const auto bit = static_cast<unsigned int>(level - 1);
+            const bool selected = bit < 32 ? ((bitmap >> bit) & 1u) != 0 : level == 0 && level0 && bitmap != 0;
+            const std::uint16_t npts = vorpix::BlockReader<2>(counts + 2 * k).word<0, std::uint16_t, true>();
+            const int pts0 = vorpix::BlockReader<4>(firsts + 4 * k).be32s<0>();
+            if (selected && (pts0 < 0 || pts0 + static_cast<long long>(npts) > points)) [[unlikely]] {
                 gmt->nsegs = nsegs;
                 throw DecodeError::failed(Failure::bad_value, "gmtmap_select",
                                           "%s: segment %zu of bin %d: points %d to %lld lie outside the %lld points "
                                           "of the file",
-                                          mapb->name, j, ibin, pts0, pts0 + static_cast<long long>(npts) - 1, points);
+                                          mapb->name, static_cast<size_t>(seg0) + static_cast<size_t>(k), ibin, pts0,
+                                          pts0 + static_cast<long long>(npts) - 1, points);
             }
-            NETCDFMapSegment &seg = gmt->segs[nsegs++];
+            NETCDFMapSegment &seg = gmt->segs[nsegs];
             seg.lon0 = lon0;
             seg.lat0 = lat0;
+            seg.map = mapb;
+            seg.pts0 = pts0;
+            seg.npts = npts;
             seg.type = static_cast<short>(entry.itype);
             seg.level = static_cast<short>(level);
-            seg.npts = npts;
-            seg.lon_pts = mapb->lon_pts + 2 * static_cast<size_t>(pts0);
-            seg.lat_pts = mapb->lat_pts + 2 * static_cast<size_t>(pts0);
-            seg.map = mapb;
+            nsegs += selected;
         }
         gmt->nsegs = nsegs;
     }
@@ -404,7 +424,7 @@ unsigned int parse_levels(const char *word) {
     return static_cast<unsigned int>(static_cast<int>(value));
 }
 
-void grow_output(int n, int *npts_size, float **lon, float **lat) {
+[[gnu::noinline]] void grow_output(int n, int *npts_size, float **lon, float **lat) {
     const long bytes = static_cast<long>(n) * static_cast<long>(sizeof(float));
     if (!*lon || !*lat) {
         std::free(*lon);
@@ -433,6 +453,63 @@ void grow_output(int n, int *npts_size, float **lon, float **lat) {
         *lat = grown;
         *npts_size = n;
     }
+}
+
+// Relative coordinates, 16-bit big-endian from p, as base + v * scale: the
+// value at index i, written to out[i].
+inline float relative_coordinate(const unsigned char *p, size_t i, double base, double scale) {
+    const std::uint16_t v = vorpix::BlockReader<2>(p + 2 * i).word<0, std::uint16_t, true>();
+    return static_cast<float>(base + v * scale);
+}
+
+// Four values from index i, or, with Clamped, from indices i to i + 3 each
+// taken no further than last; stored at the indices they were read from.
+template <bool Vector, bool Clamped>
+VORPIX_INLINE void decode4(const unsigned char *p, size_t i, size_t last, double base, double scale, float *out) {
+    const auto at = [&](size_t k) { return Clamped && i + k > last ? last : i + k; };
+#if defined(VORPIX_VECTOR_SSE2)
+    if constexpr (Vector) {
+        __m128i v;
+        if constexpr (Clamped) {
+            const auto raw = [&](size_t k) {
+                return static_cast<short>(vorpix::BlockReader<2>(p + 2 * at(k)).word<0, std::uint16_t, false>());
+            };
+            v = _mm_setr_epi16(raw(0), raw(1), raw(2), raw(3), 0, 0, 0, 0);
+        } else {
+            v = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(p + 2 * i));
+        }
+        v = _mm_unpacklo_epi16(_mm_or_si128(_mm_slli_epi16(v, 8), _mm_srli_epi16(v, 8)), _mm_setzero_si128());
+        const __m128d b = _mm_set1_pd(base), s = _mm_set1_pd(scale);
+        const __m128d lo = _mm_add_pd(b, _mm_mul_pd(_mm_cvtepi32_pd(v), s));
+        const __m128d hi = _mm_add_pd(b, _mm_mul_pd(_mm_cvtepi32_pd(_mm_shuffle_epi32(v, 0xee)), s));
+        const __m128 f = _mm_movelh_ps(_mm_cvtpd_ps(lo), _mm_cvtpd_ps(hi));
+        if constexpr (Clamped) {
+            float lanes[4];
+            _mm_storeu_ps(lanes, f);
+            for (size_t k = 0; k < 4; ++k) out[at(k)] = lanes[k];
+        } else {
+            _mm_storeu_ps(out + i, f);
+        }
+        return;
+    }
+#endif
+    for (size_t k = 0; k < 4; ++k) out[at(k)] = relative_coordinate(p, at(k), base, scale);
+}
+
+// n > 0 relative coordinates from p into out. Segments are mostly a few
+// points long, of lengths that vary from one to the next: blocks of four,
+// the last one overlapping the one before (or, below four points, indices
+// clamped to the last point), keep the branches few and alike from one
+// segment to the next. Overlapping stores write equal values.
+template <bool Vector>
+VORPIX_INLINE void decode_relative(const unsigned char *p, int n, double base, double scale, float *out) {
+    const auto count = static_cast<size_t>(n);
+    if (count < 4) {
+        decode4<Vector, true>(p, 0, count - 1, base, scale, out);
+        return;
+    }
+    for (size_t i = 0; i + 4 < count; i += 4) decode4<Vector, false>(p, i, 0, base, scale, out);
+    decode4<Vector, false>(p, count - 4, 0, base, scale, out);
 }
 
 }  // namespace
@@ -559,19 +636,20 @@ int gmtmap_nextseg(void *handle, int *npts, int *npts_size, float **lon, float *
             gmt->iseg += 1;
             return 1;
         }
-        grow_output(n, npts_size, lon, lat);
+        if (!*lon || !*lat || n > *npts_size) grow_output(n, npts_size, lon, lat);
         *npts = n;
-        const auto *mapb = static_cast<const NETCDFMapBorder *>(seg.map);
+        const NETCDFMapBorder *mapb = seg.map;
         const double sclon = point_scale * mapb->lon_binsize;
         const double sclat = point_scale * mapb->lat_binsize;
-        const double lon0 = seg.lon0, lat0 = seg.lat0;
         // The selection vouched for both runs of n points.
-        ByteReader lon_pts(seg.lon_pts, 2 * static_cast<size_t>(n)), lat_pts(seg.lat_pts, 2 * static_cast<size_t>(n));
-        float *out_lon = *lon, *out_lat = *lat;
-        lon_pts.read_each<std::uint16_t, true>(
-            n, [&](size_t i, std::uint16_t v) { out_lon[i] = static_cast<float>(lon0 + v * sclon); });
-        lat_pts.read_each<std::uint16_t, true>(
-            n, [&](size_t i, std::uint16_t v) { out_lat[i] = static_cast<float>(lat0 + v * sclat); });
+        const size_t first = 2 * static_cast<size_t>(seg.pts0);
+        if (vorpix::use_sse2()) {
+            decode_relative<true>(mapb->lon_pts + first, n, seg.lon0, sclon, *lon);
+            decode_relative<true>(mapb->lat_pts + first, n, seg.lat0, sclat, *lat);
+        } else {
+            decode_relative<false>(mapb->lon_pts + first, n, seg.lon0, sclon, *lon);
+            decode_relative<false>(mapb->lat_pts + first, n, seg.lat0, sclat, *lat);
+        }
         *level = seg.level;
         type[0] = seg.type == 4 ? 'p' : 'r';
         type[1] = '\0';
