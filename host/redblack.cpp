@@ -90,6 +90,21 @@ bool bytewise_less(const Key &a, const Key &b) {
     return c != 0 ? c < 0 : a.n < b.n;
 }
 
+// Whether the n bytes at a and b are the same: as copy_key reads them.
+bool same_bytes(const char *a, const char *b, size_t n) {
+    auto two = [a, b, n](auto word) {
+        decltype(word) a_first, a_last, b_first, b_last;
+        std::memcpy(&a_first, a, sizeof word);
+        std::memcpy(&a_last, a + n - sizeof word, sizeof word);
+        std::memcpy(&b_first, b, sizeof word);
+        std::memcpy(&b_last, b + n - sizeof word, sizeof word);
+        return ((a_first ^ b_first) | (a_last ^ b_last)) == 0;
+    };
+    if (n >= 8 && n <= 16) return two(std::uint64_t{});
+    if (n >= 4 && n < 8) return two(std::uint32_t{});
+    return std::memcmp(a, b, n) == 0;
+}
+
 struct KeyLess {
     KeyCompare cmp;  // NULL: byte-wise
     bool operator()(const Key &a, const Key &b) const { return cmp ? cmp(a.s, b.s) < 0 : bytewise_less(a, b); }
@@ -206,8 +221,7 @@ struct Arr {
         return low;
     }
     // Out of line, so that the lookup of the key just stored stays short.
-    [[gnu::noinline]] void *find(const char *key) const {
-        const Key probe(key);
+    [[gnu::noinline]] void *find(const Key &probe) const {
         if (!in_tree) {
             const int at = lower_bound(probe);
             return at < flat_n && !less(probe, flat[at].key) ? flat[at].value : nullptr;
@@ -229,8 +243,10 @@ struct Arr {
     Pool pool;  // declared before entries: outlives it
     bool in_tree = false;
     // The entry stored last, for a lookup of its key right after (a caller
-    // that checks what it stored): its key and its value's slot.
-    const Key *last_key = nullptr;
+    // that checks what it stored): its key's copy and length, and its
+    // value's slot, each read without first reading another.
+    const char *last_text = nullptr;
+    size_t last_n = 0;
     void **last_value = nullptr;
     int flat_n = 0;
     Entry flat[flat_capacity];
@@ -244,9 +260,10 @@ namespace {
 // Everything but a key that goes at the end of the flat entries; at is
 // where the key belongs among them, while they are flat.
 [[gnu::noinline]] void *store(Arr *a, const Key &probe, const char *key, void *value, int at) {
-    a->last_key = nullptr;
+    a->last_text = nullptr;
     auto stored = [a](const Key &k, void *&slot) {
-        a->last_key = &k;
+        a->last_text = k.s;
+        a->last_n = k.n;
         a->last_value = &slot;
     };
     try {
@@ -314,7 +331,8 @@ void *setarr(Arr *a, const char *key, void *value) {
             Entry &e = a->flat[a->flat_n++];
             e = Entry{probe, value};
             e.key.s = copy;
-            a->last_key = &e.key;
+            a->last_text = copy;
+            a->last_n = probe.n;
             a->last_value = &e.value;
             return nullptr;
         }
@@ -324,14 +342,9 @@ void *setarr(Arr *a, const char *key, void *value) {
 
 void *getarr(Arr *a, const char *key) {
     if (!a || !key) return nullptr;
-    if (const Key *last = a->last_key) {
-        // The copy holds no NUL before its end, so a shorter key differs
-        // from it at its own NUL at the latest, and no byte past that is read.
-        size_t i = 0;
-        while (i < last->n && key[i] == last->s[i]) ++i;
-        if (i == last->n && key[i] == '\0') return *a->last_value;
-    }
-    return a->find(key);
+    const size_t n = std::strlen(key);
+    if (a->last_n == n && a->last_text && same_bytes(key, a->last_text, n)) return *a->last_value;
+    return a->find(Key(key, n));
 }
 
 int cntarr(Arr *a) {

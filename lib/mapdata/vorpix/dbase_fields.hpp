@@ -30,6 +30,10 @@
 #if defined(VORPIX_VECTOR_SSE2)
 #include <emmintrin.h>
 #endif
+#if defined(VORPIX_VECTOR_SSE2) && defined(VORPIX_VECTOR_AVX2)
+#define VORPIX_DBASE_AVX2 1
+#include <immintrin.h>
+#endif
 
 namespace {
 
@@ -158,6 +162,57 @@ std::string_view field_text_sse2(const char *text, size_t n, size_t readable) {
 }
 #endif
 
+#if defined(VORPIX_DBASE_AVX2)
+// The AVX2 form: 32 bytes at a time, so that a field of up to 64 bytes
+// takes one or two loads. Padding of wider fields is passed 32 bytes at a
+// step; what is still wider, or lies too near the end of the records for a
+// whole load, goes to the SSE2 form.
+[[gnu::target("avx2"), gnu::always_inline]] inline void classify_avx2(const char *p, std::uint32_t &blank,
+                                                                      std::uint32_t &zero) {
+    const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p));
+    const __m256i control = _mm256_sub_epi8(v, _mm256_set1_epi8('\t'));  // \t to \r become 0 to 4
+    const __m256i is_control = _mm256_cmpeq_epi8(_mm256_min_epu8(control, _mm256_set1_epi8(4)), control);
+    blank = static_cast<std::uint32_t>(
+        _mm256_movemask_epi8(_mm256_or_si256(_mm256_cmpeq_epi8(v, _mm256_set1_epi8(' ')), is_control)));
+    zero = static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(v, _mm256_setzero_si256())));
+}
+
+[[gnu::target("avx2"), gnu::always_inline]] inline std::string_view field_text_avx2(const char *text, size_t n,
+                                                                                    size_t readable) {
+    while (n > 64) {
+        const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(text + n - 32));
+        if (static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(v, _mm256_set1_epi8(' ')))) !=
+            0xffffffffU)
+            return field_text_sse2(text, n, readable);
+        n -= 32;
+    }
+    std::uint64_t blank, zero;
+    std::uint32_t b, z;
+    if (n > 32) {
+        // The last 32 bytes overlap the first: the same bits again.
+        classify_avx2(text, b, z);
+        blank = b, zero = z;
+        classify_avx2(text + n - 32, b, z);
+        blank |= std::uint64_t{b} << (n - 32);
+        zero |= std::uint64_t{z} << (n - 32);
+    } else if (readable >= 32) {
+        classify_avx2(text, b, z);
+        blank = b, zero = z;
+    } else {
+        return field_text_sse2(text, n, readable);
+    }
+    const std::uint64_t within = n == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << n) - 1;
+    zero &= within;
+    // Below the first zero byte, or all of the field.
+    const std::uint64_t before_zero = zero ? (zero & (0 - zero)) - 1 : within;
+    const std::uint64_t kept = ~blank & before_zero;
+    if (!kept) return {text, text};
+    const auto begin = static_cast<size_t>(std::countr_zero(kept));
+    const auto end = 64 - static_cast<size_t>(std::countl_zero(kept));
+    return {text + begin, end - begin};
+}
+#endif
+
 // readable: how many bytes from text may be read, at least n; vector: the
 // answer of vorpix::use_sse2(), asked once for many fields.
 std::string_view field_text(const char *text, size_t n, size_t readable, bool vector) {
@@ -189,8 +244,7 @@ public:
         const int n = cnttbl(descriptors);
         if (n != count_) return false;
         for (int i = 0; i < n; ++i)
-            if (std::memcmp(gettbl(descriptors, i), &made_from_[static_cast<size_t>(i) * used_bytes], used_bytes) != 0)
-                return false;
+            if (used(gettbl(descriptors, i)) != made_from_[static_cast<size_t>(i)]) return false;
         return true;
     }
 
@@ -198,11 +252,11 @@ public:
         count_ = -1;
         fields_.clear();
         const int n = cnttbl(descriptors);
-        made_from_.resize(static_cast<size_t>(n) * used_bytes);
+        made_from_.resize(static_cast<size_t>(n));
         size_t offset = 0;
         for (int i = 0; i < n; ++i) {
             const auto *d = static_cast<const ESRIDBASEFIELDDESCRStr *>(gettbl(descriptors, i));
-            std::memcpy(&made_from_[static_cast<size_t>(i) * used_bytes], d, used_bytes);
+            made_from_[static_cast<size_t>(i)] = used(d);
             if (d->type == 'C' || d->type == 'N')
                 fields_.push_back({std::string(field_text(d->name, sizeof d->name, sizeof d->name, vorpix::use_sse2())),
                                    offset, d->length});
@@ -214,20 +268,85 @@ public:
         std::reverse(fields_.begin(), fields_.end());
         fields_.erase(std::unique(fields_.begin(), fields_.end(), same_name), fields_.end());
         std::reverse(fields_.begin(), fields_.end());
+        texts_.resize(fields_.size());
         count_ = n;
     }
 
     const std::vector<Field> &fields() const { return fields_; }
+    // Room for the values of one record, a view for each field.
+    std::string_view *texts() { return texts_.data(); }
 
 private:
-    // The members of a descriptor that decide the plan: name, type, length.
+    // The members of a descriptor that decide the plan (name, type, length),
+    // as two words that overlap.
+    struct Used {
+        std::uint64_t head, tail;
+        bool operator==(const Used &) const = default;
+    };
     static constexpr size_t used_bytes = offsetof(ESRIDBASEFIELDDESCRStr, length) + 1;
     static_assert(offsetof(ESRIDBASEFIELDDESCRStr, name) == 0 && offsetof(ESRIDBASEFIELDDESCRStr, type) < used_bytes);
+    static_assert(used_bytes > 8 && used_bytes <= 16);
+    static Used used(const void *descriptor) {
+        const auto *bytes = static_cast<const unsigned char *>(descriptor);
+        Used u;
+        std::memcpy(&u.head, bytes, 8);
+        std::memcpy(&u.tail, bytes + used_bytes - 8, 8);
+        return u;
+    }
 
     int count_ = -1;  // -1: not made
-    std::vector<unsigned char> made_from_;
+    std::vector<Used> made_from_;
     std::vector<Field> fields_;
+    std::vector<std::string_view> texts_;
 };
+
+// The values of one record's fields, trimmed where they stand. Fields wider
+// than their record read into the next one, as the widths say, but never
+// past the records copy: room bytes from record on.
+template <typename Trim>
+[[gnu::always_inline]] inline void trim_record(const FieldPlan::Field *fields, size_t n, const char *record,
+                                               size_t room, std::string_view *texts, Trim trim) {
+    for (size_t i = 0; i < n; ++i) {
+        const size_t at = std::min(fields[i].offset, room);
+        texts[i] = trim(record + at, std::min(fields[i].length, room - at), room - at);
+    }
+}
+
+void trim_record_words(const FieldPlan::Field *fields, size_t n, const char *record, size_t room,
+                       std::string_view *texts) {
+    trim_record(fields, n, record, room, texts,
+                [](const char *text, size_t length, size_t) { return field_text_words(text, length); });
+}
+
+#if defined(VORPIX_VECTOR_SSE2)
+void trim_record_sse2(const FieldPlan::Field *fields, size_t n, const char *record, size_t room,
+                      std::string_view *texts) {
+    trim_record(fields, n, record, room, texts, field_text_sse2);
+}
+#endif
+
+#if defined(VORPIX_DBASE_AVX2)
+[[gnu::target("avx2")]] void trim_record_avx2(const FieldPlan::Field *fields, size_t n, const char *record, size_t room,
+                                              std::string_view *texts) {
+    for (size_t i = 0; i < n; ++i) {
+        const size_t at = std::min(fields[i].offset, room);
+        texts[i] = field_text_avx2(record + at, std::min(fields[i].length, room - at), room - at);
+    }
+}
+#endif
+
+void trim_record_chosen(const FieldPlan::Field *fields, size_t n, const char *record, size_t room,
+                        std::string_view *texts) {
+    switch (vorpix::vector_level()) {
+#if defined(VORPIX_DBASE_AVX2)
+    case vorpix::VectorLevel::avx2: return trim_record_avx2(fields, n, record, room, texts);
+#endif
+#if defined(VORPIX_VECTOR_SSE2)
+    case vorpix::VectorLevel::sse2: return trim_record_sse2(fields, n, record, room, texts);
+#endif
+    default: return trim_record_words(fields, n, record, room, texts);
+    }
+}
 
 // The plan of the last call waits here for the next one. A call while it is
 // out (on another thread) makes a plan of its own; whichever is handed back
@@ -317,25 +436,25 @@ int get_dbase_fields(ESRIDBASEStr *dbstr, int recno, Arr **fields) {
     const PlanLease lease;
     FieldPlan &plan = *lease;
     if (!plan.matches(dbstr->field_descriptors)) plan.make(dbstr->field_descriptors);
-    // Fields wider than their record read into the next one, as the widths
-    // say, but never past the records copy.
     const size_t start = static_cast<size_t>(recno) * static_cast<size_t>(h.numbytesrec);
     const size_t room = static_cast<size_t>(h.numrecs) * static_cast<size_t>(h.numbytesrec) - start;
     const char *record = reinterpret_cast<const char *>(dbstr->records) + start;
+    const std::vector<FieldPlan::Field> &planned = plan.fields();
+    std::string_view *texts = plan.texts();
+    trim_record_chosen(planned.data(), planned.size(), record, room, texts);
     Arr *values = newarr(nullptr);
     if (!values) throw vorpix::DecodeError::step_failed("esri_get_dbase_fields", "newarr");
-    const bool vector = vorpix::use_sse2();
-    for (const FieldPlan::Field &f : plan.fields()) {
-        const size_t at = std::min(f.offset, room);
-        const std::string_view text = field_text(record + at, std::min(f.length, room - at), room - at, vector);
+    for (size_t i = 0; i < planned.size(); ++i) {
+        const std::string_view text = texts[i];
+        const char *key = planned[i].key.c_str();
         auto *value = static_cast<char *>(spare.block(text.size() + 1));
         if (value) {
             copy_short(value, text.data(), text.size());
             value[text.size()] = '\0';
-            setarr(values, f.key.c_str(), value);
+            setarr(values, key, value);
         }
         // setarr has no failure result: a key it could not store is missing.
-        if (!value || getarr(values, f.key.c_str()) != value) {
+        if (!value || getarr(values, key) != value) {
             std::free(value);
             freearr(values, std::free);
             throw vorpix::DecodeError::allocation("esri_get_dbase_fields");
