@@ -9,6 +9,7 @@
 #include "gshhsmap.h"
 #include "netcdf.h"
 #include "redblack.h"
+#include "vorpix_failure.h"
 #include "words.h"
 
 #include <stdio.h>
@@ -18,6 +19,37 @@
 /* Map objects live as long as the process: keep it reachable. */
 static void *map = NULL;
 
+static char logged[256];
+static void keep_line(int flags, const char *message, void *context) {
+    (void)flags, (void)context;
+    strncpy(logged, message, sizeof logged - 1);
+}
+
+/* Each failure is handed out as data too, as its log line tells it: a
+ * shoreline header cut short, arguments that cannot be right. */
+static int failures_are_data(void) {
+    const char header[10] = {0};
+    GSHHSHdr hdr;
+    ESRISHPRECStr rec;
+    long position = 0;
+    vorpix_failure failure;
+    void *old_context = NULL;
+    elog_handler old = elog_set_thread_handler(keep_line, NULL, &old_context);
+    int ok = vorpix_last_failure(NULL) == VORPIX_FAILURE_NONE;
+    ok &= gshhs_unstuff_hdr_sized(&hdr, header, sizeof header, &position) < 0;
+    ok &= vorpix_last_failure(&failure) == VORPIX_FAILURE_TRUNCATED && failure.kind == VORPIX_FAILURE_TRUNCATED;
+    ok &= strcmp(failure.function, "gshhs_unstuff_hdr_sized") == 0 && failure.detail[0] != '\0';
+    ok &= strncmp(logged, "gshhs_unstuff_hdr_sized: ", 25) == 0 && strstr(logged, failure.detail) == logged + 25;
+    memset(&rec, 0, sizeof rec);
+    ok &= esri_decode_shapefile_record_sized(&rec, NULL, -1, 0) < 0;
+    ok &= vorpix_last_failure(&failure) == VORPIX_FAILURE_INVALID_ARGUMENT && failure.position == -1;
+    ok &= strcmp(failure.function, "esri_decode_shapefile_record_sized") == 0 && failure.file[0] == '\0';
+    vorpix_clear_failure();
+    ok &= vorpix_last_failure(&failure) == VORPIX_FAILURE_NONE && failure.function[0] == '\0';
+    elog_set_thread_handler(old, old_context, NULL);
+    return ok;
+}
+
 int main(void) {
     Tbl *t = newtbl(0);
     Arr *a = newarr(NULL);
@@ -26,6 +58,7 @@ int main(void) {
     float lon[4] = {0, 1, 1, 0}, lat[4] = {0, 0, 1, 1};
     unsigned char be[4] = {0, 0, 1, 2};
     int host = 0;
+    if (!failures_are_data()) return 1;
     if (!t || !a || gshhsmap_open(&map) != 0) return 1;
     settbl(t, -1, a);
     setarr(a, "key", t);

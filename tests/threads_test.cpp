@@ -7,6 +7,8 @@
 #include "elog.h"
 #include "esri.h"
 #include "esri_release.hpp"
+#include "gshhsmap.h"
+#include "vorpix_failure.h"
 
 #include "test_files.hpp"
 #include "under_valgrind.hpp"
@@ -189,6 +191,33 @@ TEST(SeparateHandles, ThreadsFetchingShapesGetWhatOneThreadGetsAlone) {
         EXPECT_EQ(logged, 0) << "round " << round;
     }
     EXPECT_EQ(wrong, 0) << "records that differ from those fetched alone";
+}
+
+// Each thread's last failure is its own: threads that fail at once, each in
+// its own way, read back what they met and nothing another thread met.
+TEST(SeparateHandles, EachThreadReadsItsOwnLastFailure) {
+    std::atomic<int> wrong{0};
+    run_together([&](int t) {
+        const std::vector<char> data(static_cast<size_t>(t) + 1, 0);  // shorter than any header
+        for (int round = 0; round < 200; ++round) {
+            GSHHSHdr hdr;
+            ESRISHPRECStr rec{};
+            long position = 0;
+            vorpix_failure failure;
+            const bool odd = (t + round) % 2 != 0;
+            if (odd) esri_decode_shapefile_record_sized(&rec, nullptr, -1 - t, 0);
+            else gshhs_unstuff_hdr_sized(&hdr, data.data(), static_cast<long>(data.size()), &position);
+            const int kind = vorpix_last_failure(&failure);
+            const std::string detail = failure.detail, function = failure.function;
+            if (kind != (odd ? VORPIX_FAILURE_INVALID_ARGUMENT : VORPIX_FAILURE_TRUNCATED) ||
+                function != (odd ? "esri_decode_shapefile_record_sized" : "gshhs_unstuff_hdr_sized") ||
+                (!odd && detail.find(", " + std::to_string(t + 1) + " remain") == std::string::npos))
+                ++wrong;
+            vorpix_clear_failure();
+            if (vorpix_last_failure(nullptr) != VORPIX_FAILURE_NONE) ++wrong;
+        }
+    });
+    EXPECT_EQ(wrong, 0);
 }
 
 }  // namespace

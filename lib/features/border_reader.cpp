@@ -8,6 +8,7 @@
 #include "netcdf.h"
 
 #include <cstdlib>
+#include <cstring>
 #include <sstream>
 
 namespace vorpix::features {
@@ -56,15 +57,14 @@ struct BorderReader::Impl {
     }
 
     [[noreturn]] void fail(const MapLog &log) const {
-        const std::string missing = "gmtmap_select: datafile(";
-        for (const auto &text : log.lines())
-            if (text.rfind(missing, 0) == 0) {
-                const std::string name = text.substr(missing.size(), text.find(") error") - missing.size());
-                throw Error(options.missing ? options.missing(name) : name + ": not found in the data directories",
-                            ErrorCode::Io);
-            }
+        const vorpix_failure failure = log.failure();
+        if (failure.kind == VORPIX_FAILURE_CANNOT_OPEN && std::strcmp(failure.step, "datafile") == 0) {
+            const std::string name = failure.file;
+            throw Error(options.missing ? options.missing(name) : name + ": not found in the data directories",
+                        ErrorCode::Io);
+        }
         if (log.lines().empty()) throw Error("border selection failed");
-        throw Error(log.describe(data_file_named));
+        throw Error(log.describe(data_file_named), log.code());
     }
 
     void select() {

@@ -44,6 +44,7 @@ bool chain_link(const std::string &text, std::string *file) {
 }  // namespace
 
 LibraryLog::LibraryLog() {
+    vorpix_clear_failure();
     previous_ = reinterpret_cast<void *>(elog_set_thread_handler(&LibraryLog::receive, this, &previous_context_));
 }
 
@@ -53,6 +54,20 @@ LibraryLog::~LibraryLog() {
 
 void LibraryLog::receive(int, const char *message, void *context) {
     static_cast<LibraryLog *>(context)->lines_.push_back(chomp(message));
+}
+
+vorpix_failure LibraryLog::failure() const {
+    vorpix_failure out{};
+    vorpix_last_failure(&out);
+    return out;
+}
+
+ErrorCode LibraryLog::code() const {
+    switch (vorpix_last_failure(nullptr)) {
+    case VORPIX_FAILURE_ALLOCATION: return ErrorCode::Memory;
+    case VORPIX_FAILURE_CANNOT_OPEN: return ErrorCode::Io;
+    default: return ErrorCode::Invalid;
+    }
 }
 
 std::string LibraryLog::reason() const { return lines_.empty() ? "cannot be decoded" : without_function(lines_[0]); }

@@ -133,8 +133,7 @@ void unstuff_32(int str_type, void **into, const unsigned char *p, const std::st
     std::memcpy(bytes, p, sizeof bytes);
     unsigned char *cursor = bytes;
     LibraryLog log;
-    if (esri_unstuff_stream(str_type, into, bytes, &cursor) < 0)
-        throw Error(ErrorCode::Invalid, path, place, log.reason());
+    if (esri_unstuff_stream(str_type, into, bytes, &cursor) < 0) throw Error(log.code(), path, place, log.reason());
 }
 
 }  // namespace
@@ -167,7 +166,7 @@ void list_shapefile(const std::string &path, FILE *out) {
         LibraryLog log;
         esri_decode_shapefile_sized(&shp, all, static_cast<long>(size));
         if (shp.records) freetbl(shp.records, nullptr);
-        throw Error(ErrorCode::Invalid, path, "", log.reason());
+        throw Error(log.code(), path, "", log.reason());
     }
     {
         void *into = &header;
@@ -175,8 +174,7 @@ void list_shapefile(const std::string &path, FILE *out) {
         std::memcpy(bytes, file.at(0, header_bytes), header_bytes);
         unsigned char *cursor = bytes;
         LibraryLog log;
-        if (esri_unstuff_stream(59, &into, bytes, &cursor) < 0)
-            throw Error(ErrorCode::Invalid, path, "header", log.reason());
+        if (esri_unstuff_stream(59, &into, bytes, &cursor) < 0) throw Error(log.code(), path, "header", log.reason());
     }
     const long long words = header.length;
     if (words < 0)
@@ -224,7 +222,7 @@ void list_shapefile(const std::string &path, FILE *out) {
             LibraryLog log;
             if (!bytes || esri_decode_shapefile_record_sized(&record.rec, bytes, static_cast<long>(window),
                                                              static_cast<long>(offset)) < 0)
-                throw Error(ErrorCode::Invalid, path, place, log.reason());
+                throw Error(log.code(), path, place, log.reason());
         }
         esri_fprint_shapefile_record(out, prefix, &record.rec, index);
         check_stream(out, path);
@@ -327,7 +325,7 @@ void list_dds_file(const std::string &path, FILE *out) {
     {
         LibraryLog log;
         if (dds_decode_file_sized(&decoded.file, -1, data, static_cast<long>(size)) < 0)
-            throw Error(ErrorCode::Invalid, path, "", log.reason());
+            throw Error(log.code(), path, "", log.reason());
     }
     char prefix[] = "";
     dds_fprint_file(out, prefix, decoded.file);
@@ -343,7 +341,7 @@ void list_netcdf_file(const std::string &path, FILE *out) {
         if (netcdf_unstuff_header_sized(bytes.data(), static_cast<long>(bytes.size()), &hdr) < 0) {
             netcdf_clear_header(hdr);
             std::free(hdr);
-            throw Error(ErrorCode::Invalid, path, "", log.reason());
+            throw Error(log.code(), path, "", log.reason());
         }
     }
     netcdf_print_header(hdr, out);
@@ -368,14 +366,14 @@ void list_shoreline_file(const std::string &path, FILE *out) {
         {
             LibraryLog log;
             if (!data || gshhs_unstuff_hdr_sized(&hdr, data, window, &position) < 0)
-                throw Error(ErrorCode::Invalid, path, "", at_file_bytes(log.reason(), static_cast<long>(at)));
+                throw Error(log.code(), path, "", at_file_bytes(log.reason(), static_cast<long>(at)));
         }
         // The points, counted from the end of the whole file.
         long end = static_cast<long>(at) + position;
         {
             LibraryLog log;
             if (gshhs_skip_pts_sized(&hdr, static_cast<long>(file.size()), &end) < 0)
-                throw Error(ErrorCode::Invalid, path, "", log.reason());
+                throw Error(log.code(), path, "", log.reason());
         }
         std::fprintf(out, "%8llu %8d %8d %5d %7d %11.6f %11.6f %10.6f %10.6f %12d\n",
                      static_cast<unsigned long long>(at), hdr.id, hdr.n, hdr.level, hdr.version, hdr.west * 1e-6,

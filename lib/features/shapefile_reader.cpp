@@ -471,8 +471,7 @@ struct ShapefileReader::Impl {
         void *into = &hdr;
         unsigned char *cursor = const_cast<unsigned char *>(h);
         LibraryLog log;
-        if (esri_unstuff_stream(59, &into, cursor, &cursor) < 0)
-            throw Error(ErrorCode::Invalid, file, "header", log.reason());
+        if (esri_unstuff_stream(59, &into, cursor, &cursor) < 0) throw Error(log.code(), file, "header", log.reason());
         if (hdr.magic != 9994)
             throw Error(ErrorCode::Invalid, file, "header",
                         "not a shapefile: its file code is " + std::to_string(hdr.magic) + ", not 9994");
@@ -512,7 +511,7 @@ struct ShapefileReader::Impl {
         {
             LibraryLog log;
             if (!bytes || esri_decode_dbase_header_sized(&table, bytes, static_cast<long>(n)) < 0)
-                throw Error(ErrorCode::Invalid, file, "", log.reason());
+                throw Error(log.code(), file, "", log.reason());
         }
         header = static_cast<unsigned short>(table.hdr.numbyteshdr);
         width = static_cast<unsigned short>(table.hdr.numbytesrec);
@@ -638,8 +637,7 @@ struct ShapefileReader::Impl {
         LibraryLog log;
         if (!bytes || esri_decode_shapefile_record_sized(&rec, bytes, static_cast<long>(8 + length),
                                                          static_cast<long>(offset)) < 0)
-            throw Error(ErrorCode::Invalid, shp->path(), place_of(recno) + " at byte " + std::to_string(offset),
-                        log.reason());
+            throw Error(log.code(), shp->path(), place_of(recno) + " at byte " + std::to_string(offset), log.reason());
         return offset + 8 + length;
     }
 

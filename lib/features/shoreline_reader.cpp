@@ -115,7 +115,7 @@ struct ShorelineReader::Impl {
 
     // The library's message about a window of the file from window on.
     Error failure(long polygon, std::uint64_t at, const MapLog &log, std::uint64_t window) const {
-        return Error(ErrorCode::Invalid, path, "polygon " + std::to_string(polygon) + " at byte " + std::to_string(at),
+        return Error(log.code(), path, "polygon " + std::to_string(polygon) + " at byte " + std::to_string(at),
                      at_file_bytes(log.reason(), static_cast<long>(window)));
     }
 

@@ -49,7 +49,9 @@ struct TextureReader::Impl {
     bool dxt5 = false;
     std::uint64_t levels = 1;  // as the decoder walks them: sides halve down to 0
 
-    [[noreturn]] void fail(const std::string &reason) const { throw Error(ErrorCode::Invalid, path, "", reason); }
+    [[noreturn]] void fail(const std::string &reason, ErrorCode code = ErrorCode::Invalid) const {
+        throw Error(code, path, "", reason);
+    }
 
     void read_header() {
         if (bytes.size() < header_bytes)
@@ -59,7 +61,7 @@ struct TextureReader::Impl {
         auto *start = bytes.data();
         unsigned char *stream = start + 4;
         MapLog log;
-        if (dds_unstuff_stream(DDS_HEADER, &record, start, &stream) < 0) fail(log.reason());
+        if (dds_unstuff_stream(DDS_HEADER, &record, start, &stream) < 0) fail(log.reason(), log.code());
         const DDSPIXELFORMATStr &pf = header.ddspf;
         const auto code = static_cast<std::uint32_t>(pf.dwFourCC);
         if (!(pf.dwFlags & DPF_FOURCC) || (code != DDS_FOURCC_DXT1 && code != DDS_FOURCC_DXT5))
@@ -80,7 +82,7 @@ struct TextureReader::Impl {
             MapLog log;
             if (dds_decode_file_sized(&decoded.file, static_cast<int>(std::min<std::uint64_t>(index, INT32_MAX)),
                                       bytes.data(), static_cast<long>(bytes.size())) < 0)
-                fail(log.reason());
+                fail(log.reason(), log.code());
             const auto *pixels = static_cast<const std::uint32_t *>(gettbl(decoded.file->argb_mipmaps, 0));
             if (!pixels) fail("the texture holds no image");
             level.argb.assign(pixels, pixels + level.width * level.height);

@@ -3,6 +3,9 @@
 #ifndef VORPIX_FEATURES_LIBRARY_LOG_HPP
 #define VORPIX_FEATURES_LIBRARY_LOG_HPP
 
+#include "vorpix/features.hpp"
+#include "vorpix_failure.h"
+
 #include <functional>
 #include <string>
 #include <vector>
@@ -18,6 +21,12 @@ public:
     // The messages in the order logged (the innermost failure first), each
     // without its trailing newline.
     const std::vector<std::string> &lines() const { return lines_; }
+    // The library's last failure on this thread while in scope, as data
+    // (kind VORPIX_FAILURE_NONE when there was none).
+    vorpix_failure failure() const;
+    // What that failure is to the layer's callers: memory that ran out, a
+    // file that could not be opened, or else data that do not add up.
+    ErrorCode code() const;
     // The first message as it stands ("" when none).
     std::string first() const { return lines_.empty() ? "" : lines_.front(); }
     // The first message without the reporting function's name and the

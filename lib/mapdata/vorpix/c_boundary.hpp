@@ -18,6 +18,45 @@
 
 namespace vorpix {
 
+// The calling thread's last failure, as vorpix_last_failure() hands it out.
+struct LastFailure {
+    int kind = 0;  // VORPIX_FAILURE_*: a Failure plus one, or 7 for anything else
+    const char *function = "", *step = "";
+    std::string file, detail;
+    long long position = -1;
+};
+inline thread_local LastFailure last_failure;
+
+static_assert(static_cast<int>(Failure::truncated) + 1 == 1 && static_cast<int>(Failure::step_failed) + 1 == 6,
+              "failure kinds are handed out as VORPIX_FAILURE_* (vorpix_failure.h)");
+constexpr int other_failure = 7;
+
+// Keeps a failure as the thread's last; the strings are copied, and left
+// empty when no memory is left to copy them.
+[[gnu::cold]] inline void remember(int kind, const char *function, const char *step = nullptr,
+                                   const char *file = nullptr, const char *detail = nullptr,
+                                   long long position = -1) noexcept {
+    LastFailure &last = last_failure;
+    last.kind = kind;
+    last.function = function ? function : "";
+    last.step = step ? step : "";
+    last.position = position;
+    try {
+        last.file = file ? file : "";
+        last.detail = detail ? detail : "";
+    } catch (...) {
+        last.file.clear();
+        last.detail.clear();
+    }
+}
+
+inline void remember(const char *function, const DecodeError &error) noexcept {
+    const bool said = error.kind() != Failure::allocation || !error.detail().empty();
+    remember(static_cast<int>(error.kind()) + 1, function, error.call(), error.file(),
+             said ? error.detail().c_str() : nullptr,
+             error.has_position() ? static_cast<long long>(error.position()) : -1);
+}
+
 // The message of a failure that names its own function (function is the
 // entry point's name, for an error that does not), then the line of each
 // caller that relied on the failed step:
@@ -27,6 +66,7 @@ namespace vorpix {
 //   "FUNCTION: DETAIL."                        (anything else)
 [[gnu::cold]] inline void log_failure(const char *function, const DecodeError &error) {
     const char *name = error.function() ? error.function() : function;
+    remember(name, error);
     switch (error.kind()) {
     case Failure::allocation: {
         if (!error.detail().empty()) {  // a call whose argument is data
@@ -59,10 +99,13 @@ Result guarded(const char *function, Result failure, Body &&body) noexcept {
         log_failure(function, error);
     } catch (const std::bad_alloc &) {
         elog_log(1, "%s: malloc() error.\n", function);
+        remember(static_cast<int>(Failure::allocation) + 1, function, "malloc");
     } catch (const std::exception &e) {
         elog_log(0, "%s: %s.\n", function, e.what());
+        remember(other_failure, function, nullptr, nullptr, e.what());
     } catch (...) {
         elog_log(0, "%s: unexpected failure.\n", function);
+        remember(other_failure, function, nullptr, nullptr, "unexpected failure");
     }
     return failure;
 }
@@ -92,8 +135,12 @@ int run_plain(const char *function, unsigned char **stream, const ByteReader &in
         return decode();
     } catch (const DecodeError &error) {
         // An unbounded reader runs out only for sizes beyond the address space.
-        if (error.truncation() && !error.function()) elog_log(0, "%s: data size beyond the address space.\n", function);
-        else log_failure(function, error);
+        if (error.truncation() && !error.function()) {
+            elog_log(0, "%s: data size beyond the address space.\n", function);
+            remember(function, error);
+        } else {
+            log_failure(function, error);
+        }
     }
     return -1;
 }
@@ -105,6 +152,7 @@ inline std::optional<ByteReader> sized_reader(const char *function, const unsign
                                               bool valid = true) {
     if (!valid || size < 0 || (!data && size > 0)) {
         elog_log(0, "%s: invalid arguments (size %ld).\n", function, size);
+        remember(static_cast<int>(Failure::invalid_argument) + 1, function, nullptr, nullptr, "invalid arguments");
         return std::nullopt;
     }
     static const unsigned char nothing = 0;
@@ -121,6 +169,7 @@ inline std::optional<ByteReader> sized_reader(const char *function, const unsign
         log_failure(function, error);
         return;
     }
+    remember(function, error);
     std::string place = where.describe();
     const std::string head = std::string(function) + ": " + (subject ? std::string(subject) + ": " : std::string());
     if (error.truncation()) {
