@@ -37,10 +37,13 @@ void densified(const geo::Point *points, size_t count, size_t start, size_t n, d
                std::vector<double> &lat) {
     lon.clear();
     lat.clear();
-    for (size_t k = 0; k < count; ++k) {
-        const geo::Point &p = points[(start + k) % n];
-        if (k > 0) {
-            const geo::Point &q = points[(start + k - 1) % n];
+    lon.reserve(count);
+    lat.reserve(count);
+    const bool cut = std::isfinite(step);
+    for (size_t k = 0, at = start % n, before = at; k < count; ++k, before = at, at = at + 1 == n ? 0 : at + 1) {
+        const geo::Point &p = points[at];
+        if (cut && k > 0) {
+            const geo::Point &q = points[before];
             const double steps = std::ceil(std::max(std::fabs(p.lon - q.lon), std::fabs(p.lat - q.lat)) / step);
             for (double i = 1; i < steps && steps < 1e6; ++i) {
                 lon.push_back(q.lon + (p.lon - q.lon) * (i / steps));
