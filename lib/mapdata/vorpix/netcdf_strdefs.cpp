@@ -21,6 +21,8 @@
 #include <string>
 #include <utility>
 
+#include <malloc.h>
+
 namespace {
 
 using vorpix::ByteReader;
@@ -34,12 +36,13 @@ constexpr const char *header_function = "netcdf_unstuff_header";
 // Where the pieces of a header come from: malloc, or first the blocks of
 // what the record held before. Decoding again into one record would
 // otherwise free a few dozen small blocks and ask for as many again. The old
-// blocks are kept in the order in which a decode asks for its pieces, each
-// with the size it was asked for, and the piece asked for at the same place
-// takes the block when it wants exactly that size: a file decoded again
-// finds every block at hand. Every piece stays a block of its own that the
-// client may free or realloc, and the blocks not taken again are freed at
-// the end.
+// blocks are kept in the order in which a decode asks for its pieces, and the
+// piece asked for at the same place takes the block when malloc would have
+// given it a block of that size class: a file decoded again finds every
+// block at hand. A block's size is malloc's word, not the record's counts,
+// for the client may have replaced any piece with a block of its own. Every
+// piece stays a block of its own that the client may free or realloc, and
+// the blocks not taken again are freed at the end.
 class Recycled {
 public:
     Recycled() = default;
@@ -50,17 +53,17 @@ public:
         for (int i = 0; i < kept_; ++i) std::free(piece_[i].block);
     }
 
-    // A block of the old record and the size it held; NULL keeps its place.
-    // False when there is no room for it: the caller frees it, an array once
-    // it has offered what the array holds.
-    bool keep(void *block, size_t size) {
+    // A block of the old record; NULL keeps its place. False when there is
+    // no room for it: the caller frees it, an array once it has offered what
+    // the array holds.
+    bool keep(void *block) {
         if (kept_ == capacity) return false;
-        piece_[kept_++] = Piece{block, block ? size : no_size};
+        piece_[kept_++] = Piece{block, block ? malloc_usable_size(block) : 0};
         if (!block) ++taken_;
         return true;
     }
-    void keep_leaf(void *block, size_t size) {
-        if (!keep(block, size)) std::free(block);
+    void keep_leaf(void *block) {
+        if (!keep(block)) std::free(block);
     }
 
     // n bytes (at least one), or NULL.
@@ -68,7 +71,7 @@ public:
         if (!n) n = 1;
         if (next_ < kept_) {
             Piece &p = piece_[next_++];
-            if (p.size == n) {
+            if (p.usable >= n && usable_size(p.usable) == usable_size(n)) {
                 ++taken_;
                 return std::exchange(p.block, nullptr);
             }
@@ -89,11 +92,18 @@ public:
     }
 
 private:
-    static constexpr size_t no_size = 0;  // no request asks for 0 bytes
+    // What malloc_usable_size says of glibc's block for n bytes: chunks in
+    // steps of 16 bytes, 8 of them its header, 32 at the least. Where malloc
+    // reports the size asked for (under a sanitizer), a block serves the
+    // sizes of its class that it holds.
+    static size_t usable_size(size_t n) {
+        return n > SIZE_MAX - 32 ? 0 : std::max<size_t>(32, (n + 8 + 15) & ~size_t{15}) - 8;
+    }
+
     static constexpr int capacity = 256;
     struct Piece {
         void *block;
-        size_t size;
+        size_t usable;
     };
     Piece piece_[capacity];
     int kept_ = 0;
@@ -101,35 +111,20 @@ private:
     int next_ = 0;
 };
 
-// The size a piece was asked for: a name's length and its NUL, an array's
-// entries, a value buffer's values (and a char buffer's NUL); no_size when
-// the counts cannot be right.
-size_t name_size(const char *name) { return name ? std::strlen(name) + 1 : 0; }
-
-size_t array_size(const void *array, int n, size_t item) {
-    return array && n >= 0 ? std::max<size_t>(1, static_cast<size_t>(n) * item) : 0;
-}
-
-size_t values_size(const NETCDFValues &v) {
-    if (!v.values || v.n < 0) return 0;
-    const size_t size = static_cast<size_t>(v.n) * static_cast<size_t>(value_size(v.type));
-    return std::max<size_t>(1, v.type == NETCDF_CHAR ? size + 1 : size);
-}
-
 // Offers the pieces of hdr to recycled in the order in which a decode asks
 // for them, frees its index, and leaves the header empty.
 void recycle_contents(NETCDFHdr *hdr, Recycled &recycled) {
     const auto attrs = [&](NETCDFAttr *list, int n) {
-        const bool kept = recycled.keep(list, array_size(list, n, sizeof(NETCDFAttr)));
+        const bool kept = recycled.keep(list);
         for (int i = 0; i < n; ++i) {
-            recycled.keep_leaf(list[i].name, name_size(list[i].name));
-            recycled.keep_leaf(list[i].values.values, values_size(list[i].values));
+            recycled.keep_leaf(list[i].name);
+            recycled.keep_leaf(list[i].values.values);
         }
         if (!kept) std::free(list);
     };
     if (hdr->dims) {
-        const bool kept = recycled.keep(hdr->dims, array_size(hdr->dims, hdr->dims_n, sizeof(NETCDFDim)));
-        for (int i = 0; i < hdr->dims_n; ++i) recycled.keep_leaf(hdr->dims[i].name, name_size(hdr->dims[i].name));
+        const bool kept = recycled.keep(hdr->dims);
+        for (int i = 0; i < hdr->dims_n; ++i) recycled.keep_leaf(hdr->dims[i].name);
         if (!kept) std::free(hdr->dims);
     }
     hdr->dims = nullptr;
@@ -138,11 +133,11 @@ void recycle_contents(NETCDFHdr *hdr, Recycled &recycled) {
     hdr->attrs = nullptr;
     hdr->attrs_n = 0;
     if (hdr->vars) {
-        const bool kept = recycled.keep(hdr->vars, array_size(hdr->vars, hdr->vars_n, sizeof(NETCDFVar)));
+        const bool kept = recycled.keep(hdr->vars);
         for (int i = 0; i < hdr->vars_n; ++i) {
             NETCDFVar &v = hdr->vars[i];
-            recycled.keep_leaf(v.name, name_size(v.name));
-            recycled.keep_leaf(v.dims, array_size(v.dims, v.ndims, sizeof(NETCDFDim *)));
+            recycled.keep_leaf(v.name);
+            recycled.keep_leaf(v.dims);
             // An attribute list that was ABSENT asked for nothing.
             if (v.attrs) attrs(v.attrs, v.nattrs);
         }
@@ -209,10 +204,12 @@ inline void not_negative(ByteReader &in, const char *function, const char *what,
     if (value < 0) refuse_negative(in, function, what, value);
 }
 
-[[gnu::always_inline]] inline char *decode_string(ByteReader &in, Recycled &blocks) {
+// length, when given, receives the name's length.
+[[gnu::always_inline]] inline char *decode_string(ByteReader &in, Recycled &blocks, size_t *length_out = nullptr) {
     const std::int32_t length = in.be32s();
     not_negative(in, "netcdf_unstuff_string", "name length", length);
     const size_t n = static_cast<size_t>(length);
+    if (length_out) *length_out = n;
     const size_t consumed = n + fill_of(n);
     in.need(consumed);
     auto *s = static_cast<char *>(blocks.get(n + 1));
@@ -288,13 +285,102 @@ int decode_values(ByteReader &in, NETCDFValues *values, Recycled &blocks) {
     return 0;
 }
 
-struct IndexAtExit {
-    IndexAtExit(Arr *a, NETCDFVar *v) : index(a), var(v) {}
-    IndexAtExit(const IndexAtExit &) = delete;
-    IndexAtExit &operator=(const IndexAtExit &) = delete;
-    ~IndexAtExit() { setarr(index, var->name, var); }
-    Arr *index;
-    NETCDFVar *var;
+// The first 16 bytes of a name up to its first NUL, as two big-endian words
+// padded with zeros: the index's byte-wise order of names, which they settle
+// unless both agree in them. Shorter names are read as overlapping words, so
+// that nothing past the name's NUL is read.
+struct NamePrefix {
+    std::uint64_t hi, lo;
+};
+
+std::uint64_t be64_at(const char *p) {
+    std::uint64_t w;
+    std::memcpy(&w, p, sizeof w);
+    return __builtin_bswap64(w);
+}
+
+std::uint64_t be32_at(const char *p) {
+    std::uint32_t w;
+    std::memcpy(&w, p, sizeof w);
+    return __builtin_bswap32(w);
+}
+
+// Clears the bytes of w from its first zero byte on; true when it has one.
+// Exact per byte: no carry passes from one byte into the next.
+bool cut_at_nul(std::uint64_t &w) {
+    constexpr std::uint64_t low7 = 0x7F7F7F7F7F7F7F7FULL;
+    const std::uint64_t zero = ~(((w & low7) + low7) | w | low7);
+    if (!zero) return false;
+    const int before = __builtin_clzll(zero) / 8;
+    w = before ? w & (~std::uint64_t{0} << (64 - 8 * before)) : 0;
+    return true;
+}
+
+NamePrefix name_prefix(const char *s, size_t n) {
+    std::uint64_t hi = 0, lo = 0;
+    if (n >= 16) {
+        hi = be64_at(s);
+        lo = be64_at(s + 8);
+    } else if (n >= 8) {
+        hi = be64_at(s);
+        if (n > 8) lo = be64_at(s + n - 8) << 8 * (16 - n);
+    } else if (n >= 4) {
+        hi = be32_at(s) << 32 | be32_at(s + n - 4) << 8 * (8 - n);
+    } else {
+        for (size_t i = 0; i < n; ++i) hi |= std::uint64_t{static_cast<unsigned char>(s[i])} << (56 - 8 * i);
+    }
+    if (cut_at_nul(hi)) lo = 0;
+    else cut_at_nul(lo);
+    return NamePrefix{hi, lo};
+}
+
+// The variables' names enter the index when the variable list's decoding
+// ends, by any way out, so before the caller can see the header: every
+// variable whose name was read, in the index's own order, so that each goes
+// in at the end of what it holds and the index neither searches nor moves
+// its entries; names that are the same go in in file order, the later
+// replacing the earlier. By then the bytes just written for the names have
+// settled, which spares the index's reads of them a wait.
+class VariableIndex {
+public:
+    VariableIndex(Arr *index, NETCDFVar *vars) : index_(index), vars_(vars) {}
+    VariableIndex(const VariableIndex &) = delete;
+    VariableIndex &operator=(const VariableIndex &) = delete;
+    ~VariableIndex() {
+        if (named_ > sorted_capacity) {
+            for (int i = 0; i < named_; ++i) setarr(index_, vars_[i].name, &vars_[i]);
+            return;
+        }
+        for (int i = 1; i < named_; ++i) {
+            const Entry e = entry_[i];
+            int j = i;
+            for (; j > 0 && less(e, entry_[j - 1]); --j) entry_[j] = entry_[j - 1];
+            entry_[j] = e;
+        }
+        for (int i = 0; i < named_; ++i) setarr(index_, vars_[entry_[i].var].name, &vars_[entry_[i].var]);
+    }
+
+    // The next variable has its name, of n bytes before its NUL.
+    void named(size_t n) {
+        if (named_ < sorted_capacity) entry_[named_] = Entry{name_prefix(vars_[named_].name, n), named_};
+        ++named_;
+    }
+
+private:
+    static constexpr int sorted_capacity = 64;
+    struct Entry {
+        NamePrefix prefix;
+        int var;
+    };
+    bool less(const Entry &a, const Entry &b) const {
+        if (a.prefix.hi != b.prefix.hi) return a.prefix.hi < b.prefix.hi;
+        if (a.prefix.lo != b.prefix.lo) return a.prefix.lo < b.prefix.lo;
+        return std::strcmp(vars_[a.var].name, vars_[b.var].name) < 0;
+    }
+    Arr *index_;
+    NETCDFVar *vars_;
+    int named_ = 0;
+    Entry entry_[sorted_capacity];
 };
 
 int decode_header(ByteReader &in, NETCDFHdr **hdrp, Where &where) {
@@ -368,18 +454,17 @@ int decode_header(ByteReader &in, NETCDFHdr **hdrp, Where &where) {
     if (!hdr->vars_array) throw DecodeError::step_failed(header_function, "newarr", 0, "hdr->vars_array");
     where.item = "variable";
     where.sub = "attribute";
+    VariableIndex index{hdr->vars_array, hdr->vars};
     for (int i = 0; i < count; ++i) {
         NETCDFVar &v = hdr->vars[i];
         where.index = i;
         where.name = nullptr;
+        size_t length = 0;
         v.name = relying_on(
-            header_function, "netcdf_unstuff_string", 1, [&] { return decode_string(in, blocks); }, "hdr->vars->name");
+            header_function, "netcdf_unstuff_string", 1, [&] { return decode_string(in, blocks, &length); },
+            "hdr->vars->name");
+        index.named(length);
         where.name = v.name;
-        // The name enters the index when this variable's decoding ends, by
-        // any way out, so before the caller can see the header; by then the
-        // bytes just written for the name have settled, which spares the
-        // host's reads of them a wait.
-        IndexAtExit index{hdr->vars_array, &v};
         const std::int32_t ndims = in.be32s();
         not_negative(in, header_function, "variable dimension count", ndims);
         in.need(static_cast<size_t>(ndims), 4);
