@@ -21,7 +21,9 @@
 #include <cstring>
 #include <memory>
 
-#if defined(VORPIX_VECTOR_SSE2)
+#if defined(VORPIX_VECTOR_AVX2)
+#include <immintrin.h>
+#elif defined(VORPIX_VECTOR_SSE2)
 #include <emmintrin.h>
 #endif
 
@@ -357,17 +359,18 @@ void select_entry(GMTMap *gmt, map_list_ &entry, int index, double bb_lonwest, d
     const long long is = 90 - trunc_clamped(std::ceil((90.0 - bb_latsouth) / dlat) * dlat);
     const long long in = 90 - trunc_clamped(std::floor((90.0 - bb_latnorth) / dlat) * dlat);
     const unsigned int bitmap = entry.levels_bitmap;
-    for (int ibin = 0; ibin < mapb->nbin; ++ibin) {
-        const int row = ibin / mapb->nbinlon;
-        const int col = ibin % mapb->nbinlon;
+    // Bins run west to east along each row; most hold no segment, and those
+    // are passed over before their place is worked out.
+    for (int ibin = 0, row = 0, col = 0; ibin < mapb->nbin; ++ibin, ++col) {
+        if (col == mapb->nbinlon) col = 0, ++row;
+        const int nseg = short_at(arrays.nseg_bin, static_cast<size_t>(ibin));
+        if (nseg <= 0) continue;
         const long long south = 90 - trunc_clamped(dlat * (row + 1));
         if (south < is || south >= in) continue;
         long long west = trunc_clamped(dlon * col) - 360;
         // The same as adding 360 while west < iw, in one step.
         if (west < iw) west += (iw - west + 359) / 360 * 360;
         if (west >= ie) continue;
-        const int nseg = short_at(arrays.nseg_bin, static_cast<size_t>(ibin));
-        if (nseg <= 0) continue;
         const double lon0 = col * dlon;
         const double lat0 = 90.0 - (row + 1) * dlat;
         const int seg0 = int_at(arrays.seg0_bin, static_cast<size_t>(ibin));
@@ -462,54 +465,104 @@ inline float relative_coordinate(const unsigned char *p, size_t i, double base, 
     return static_cast<float>(base + v * scale);
 }
 
+// A run of relative coordinates, 16-bit big-endian from p, turned into
+// base + v * scale and stored in out.
+struct Relative {
+    const unsigned char *p;
+    double base, scale;
+    float *out;
+};
+
 // Four values from index i, or, with Clamped, from indices i to i + 3 each
 // taken no further than last; stored at the indices they were read from.
 template <bool Vector, bool Clamped>
-VORPIX_INLINE void decode4(const unsigned char *p, size_t i, size_t last, double base, double scale, float *out) {
+VORPIX_INLINE void decode4(const Relative &r, size_t i, size_t last) {
     const auto at = [&](size_t k) { return Clamped && i + k > last ? last : i + k; };
 #if defined(VORPIX_VECTOR_SSE2)
     if constexpr (Vector) {
         __m128i v;
         if constexpr (Clamped) {
             const auto raw = [&](size_t k) {
-                return static_cast<short>(vorpix::BlockReader<2>(p + 2 * at(k)).word<0, std::uint16_t, false>());
+                return static_cast<short>(vorpix::BlockReader<2>(r.p + 2 * at(k)).word<0, std::uint16_t, false>());
             };
             v = _mm_setr_epi16(raw(0), raw(1), raw(2), raw(3), 0, 0, 0, 0);
         } else {
-            v = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(p + 2 * i));
+            v = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(r.p + 2 * i));
         }
         v = _mm_unpacklo_epi16(_mm_or_si128(_mm_slli_epi16(v, 8), _mm_srli_epi16(v, 8)), _mm_setzero_si128());
-        const __m128d b = _mm_set1_pd(base), s = _mm_set1_pd(scale);
+        const __m128d b = _mm_set1_pd(r.base), s = _mm_set1_pd(r.scale);
         const __m128d lo = _mm_add_pd(b, _mm_mul_pd(_mm_cvtepi32_pd(v), s));
         const __m128d hi = _mm_add_pd(b, _mm_mul_pd(_mm_cvtepi32_pd(_mm_shuffle_epi32(v, 0xee)), s));
         const __m128 f = _mm_movelh_ps(_mm_cvtpd_ps(lo), _mm_cvtpd_ps(hi));
         if constexpr (Clamped) {
             float lanes[4];
             _mm_storeu_ps(lanes, f);
-            for (size_t k = 0; k < 4; ++k) out[at(k)] = lanes[k];
+            for (size_t k = 0; k < 4; ++k) r.out[at(k)] = lanes[k];
         } else {
-            _mm_storeu_ps(out + i, f);
+            _mm_storeu_ps(r.out + i, f);
         }
         return;
     }
 #endif
-    for (size_t k = 0; k < 4; ++k) out[at(k)] = relative_coordinate(p, at(k), base, scale);
+    for (size_t k = 0; k < 4; ++k) r.out[at(k)] = relative_coordinate(r.p, at(k), r.base, r.scale);
 }
 
-// n > 0 relative coordinates from p into out. Segments are mostly a few
-// points long, of lengths that vary from one to the next: blocks of four,
-// the last one overlapping the one before (or, below four points, indices
-// clamped to the last point), keep the branches few and alike from one
-// segment to the next. Overlapping stores write equal values.
+// n > 0 points of both coordinates. Segments are mostly a few points long,
+// of lengths that vary from one to the next: blocks of four, the last one
+// overlapping the one before (or, below four points, indices clamped to the
+// last point), both coordinates in the same loop, keep the branches few and
+// alike from one segment to the next. Overlapping stores write equal values.
 template <bool Vector>
-VORPIX_INLINE void decode_relative(const unsigned char *p, int n, double base, double scale, float *out) {
+VORPIX_INLINE void decode_relative(const Relative &lon, const Relative &lat, int n) {
     const auto count = static_cast<size_t>(n);
     if (count < 4) {
-        decode4<Vector, true>(p, 0, count - 1, base, scale, out);
+        decode4<Vector, true>(lon, 0, count - 1);
+        decode4<Vector, true>(lat, 0, count - 1);
         return;
     }
-    for (size_t i = 0; i + 4 < count; i += 4) decode4<Vector, false>(p, i, 0, base, scale, out);
-    decode4<Vector, false>(p, count - 4, 0, base, scale, out);
+    for (size_t i = 0; i + 4 < count; i += 4) {
+        decode4<Vector, false>(lon, i, 0);
+        decode4<Vector, false>(lat, i, 0);
+    }
+    decode4<Vector, false>(lon, count - 4, 0);
+    decode4<Vector, false>(lat, count - 4, 0);
+}
+
+#if defined(VORPIX_VECTOR_AVX2)
+// Eight values from index i.
+[[gnu::target("avx2")]] VORPIX_INLINE void decode8_avx2(const Relative &r, size_t i) {
+    const __m128i swap = _mm_setr_epi8(1, 0, 3, 2, 5, 4, 7, 6, 9, 8, 11, 10, 13, 12, 15, 14);
+    const __m128i v = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(r.p + 2 * i)), swap);
+    const __m256i w = _mm256_cvtepu16_epi32(v);
+    const __m256d b = _mm256_set1_pd(r.base), s = _mm256_set1_pd(r.scale);
+    const __m256d lo = _mm256_add_pd(b, _mm256_mul_pd(_mm256_cvtepi32_pd(_mm256_castsi256_si128(w)), s));
+    const __m256d hi = _mm256_add_pd(b, _mm256_mul_pd(_mm256_cvtepi32_pd(_mm256_extracti128_si256(w, 1)), s));
+    _mm256_storeu_ps(r.out + i, _mm256_set_m128(_mm256_cvtpd_ps(hi), _mm256_cvtpd_ps(lo)));
+}
+
+// As decode_relative, in blocks of eight from eight points on.
+[[gnu::target("avx2")]] void decode_relative_avx2(const Relative &lon, const Relative &lat, int n) {
+    const auto count = static_cast<size_t>(n);
+    if (count < 8) {
+        decode_relative<true>(lon, lat, n);
+        return;
+    }
+    for (size_t i = 0; i + 8 < count; i += 8) {
+        decode8_avx2(lon, i);
+        decode8_avx2(lat, i);
+    }
+    decode8_avx2(lon, count - 8);
+    decode8_avx2(lat, count - 8);
+}
+#endif
+
+// n > 0 points on the widest path that the processor allows.
+inline void decode_points(const Relative &lon, const Relative &lat, int n) {
+#if defined(VORPIX_VECTOR_AVX2)
+    if (n >= 8 && vorpix::use_avx2()) return decode_relative_avx2(lon, lat, n);
+#endif
+    if (vorpix::use_sse2()) decode_relative<true>(lon, lat, n);
+    else decode_relative<false>(lon, lat, n);
 }
 
 }  // namespace
@@ -643,13 +696,9 @@ int gmtmap_nextseg(void *handle, int *npts, int *npts_size, float **lon, float *
         const double sclat = point_scale * mapb->lat_binsize;
         // The selection vouched for both runs of n points.
         const size_t first = 2 * static_cast<size_t>(seg.pts0);
-        if (vorpix::use_sse2()) {
-            decode_relative<true>(mapb->lon_pts + first, n, seg.lon0, sclon, *lon);
-            decode_relative<true>(mapb->lat_pts + first, n, seg.lat0, sclat, *lat);
-        } else {
-            decode_relative<false>(mapb->lon_pts + first, n, seg.lon0, sclon, *lon);
-            decode_relative<false>(mapb->lat_pts + first, n, seg.lat0, sclat, *lat);
-        }
+        const Relative lon_run{mapb->lon_pts + first, seg.lon0, sclon, *lon};
+        const Relative lat_run{mapb->lat_pts + first, seg.lat0, sclat, *lat};
+        decode_points(lon_run, lat_run, n);
         *level = seg.level;
         type[0] = seg.type == 4 ? 'p' : 'r';
         type[1] = '\0';
