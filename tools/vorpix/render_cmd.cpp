@@ -31,18 +31,16 @@ constexpr double margin = 36;
 // projection curves them.
 constexpr double densify_step = 0.5;
 
-// The points of a line in degrees, edges longer than step cut into steps
-// (none with an infinite step).
+// The points of a line in degrees, edges longer than step cut into steps.
 void densified(const geo::Point *points, size_t count, size_t start, size_t n, double step, std::vector<double> &lon,
                std::vector<double> &lat) {
     lon.clear();
     lat.clear();
     lon.reserve(count);
     lat.reserve(count);
-    const bool cut = std::isfinite(step);
     for (size_t k = 0, at = start % n, before = at; k < count; ++k, before = at, at = at + 1 == n ? 0 : at + 1) {
         const geo::Point &p = points[at];
-        if (cut && k > 0) {
+        if (k > 0) {
             const geo::Point &q = points[before];
             const double steps = std::ceil(std::max(std::fabs(p.lon - q.lon), std::fabs(p.lat - q.lat)) / step);
             for (double i = 1; i < steps && steps < 1e6; ++i) {
@@ -161,18 +159,23 @@ PixelPath to_pixels(const Picture &pic, const Ring &ring, size_t start, size_t c
     PixelPath out;
     const size_t n = ring.size();
     if (n == 0) return out;
-    thread_local std::vector<double> lon, lat;
-    densified(ring.data(), count, start, n, pic.projected() ? densify_step : INFINITY, lon, lat);
-    pic.pixels_of(lon, lat);
     // Kept points gather in a buffer of the thread's, and the path takes as
     // many as were kept: a run of paths drawn at once holds only what it draws.
     thread_local PixelPath kept;
     kept.clear();
-    for (size_t k = 0; k < lon.size(); ++k) {
-        if (!kept.empty() && k + 1 < lon.size() &&
-            std::fabs(lon[k] - kept.back().first) + std::fabs(lat[k] - kept.back().second) < tolerance)
-            continue;
-        kept.emplace_back(lon[k], lat[k]);
+    auto keep = [&](double x, double y, bool last) {
+        if (kept.empty() || last || !(std::fabs(x - kept.back().first) + std::fabs(y - kept.back().second) < tolerance))
+            kept.emplace_back(x, y);
+    };
+    if (pic.projected()) {
+        thread_local std::vector<double> lon, lat;
+        densified(ring.data(), count, start, n, densify_step, lon, lat);
+        pic.pixels_of(lon, lat);
+        for (size_t k = 0; k < lon.size(); ++k) keep(lon[k], lat[k], k + 1 == lon.size());
+    } else {
+        // Straight in degrees is straight in pixels: no points between.
+        for (size_t k = 0, at = start % n; k < count; ++k, at = at + 1 == n ? 0 : at + 1)
+            keep(pic.x(ring[at].lon), pic.y(ring[at].lat), k + 1 == count);
     }
     out.assign(kept.begin(), kept.end());
     return out;
