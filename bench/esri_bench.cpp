@@ -155,11 +155,10 @@ BENCHMARK(BM_ShapelibShapefile);
 void BM_ShapelibShapefileHeld(benchmark::State &state) { shapelib_shapefile_pass(state, true); }
 BENCHMARK(BM_ShapelibShapefileHeld);
 
-// Every field of every record through shapelib: by default each with the
-// reader its type calls for (DBFReadIntegerAttribute, DBFReadDoubleAttribute,
-// DBFReadStringAttribute, ...), as shapelib's users read attributes; as_text
-// reads every field with DBFReadStringAttribute instead.
-void shapelib_dbase_pass(benchmark::State &state, bool as_text) {
+// nc.dbf opened through shapelib (from memory) on each iteration, handed to
+// read with its field and record counts, and closed.
+template <typename Read>
+void with_shapelib_dbase(benchmark::State &state, Read &&read) {
     SAHooks hooks = memory_hooks();
     for (auto _ : state) {
         DBFHandle h = DBFOpenLL("nc.dbf", "rb", &hooks);
@@ -167,7 +166,18 @@ void shapelib_dbase_pass(benchmark::State &state, bool as_text) {
             state.SkipWithError("DBFOpenLL");
             break;
         }
-        const int fields = DBFGetFieldCount(h), records = DBFGetRecordCount(h);
+        read(h, DBFGetFieldCount(h), DBFGetRecordCount(h));
+        DBFClose(h);
+    }
+    state.SetBytesProcessed(static_cast<long long>(state.iterations()) * static_cast<long long>(file("nc.dbf").size()));
+}
+
+// Every field of every record through shapelib: by default each with the
+// reader its type calls for (DBFReadIntegerAttribute, DBFReadDoubleAttribute,
+// DBFReadStringAttribute, ...), as shapelib's users read attributes; as_text
+// reads every field with DBFReadStringAttribute instead.
+void shapelib_dbase_pass(benchmark::State &state, bool as_text) {
+    with_shapelib_dbase(state, [as_text](DBFHandle h, int fields, int records) {
         std::vector<DBFFieldType> types;
         for (int f = 0; f < fields; ++f) types.push_back(DBFGetFieldInfo(h, f, nullptr, nullptr, nullptr));
         for (int r = 0; r < records; ++r)
@@ -179,9 +189,7 @@ void shapelib_dbase_pass(benchmark::State &state, bool as_text) {
                 default: benchmark::DoNotOptimize(DBFReadStringAttribute(h, r, f));
                 }
             }
-        DBFClose(h);
-    }
-    state.SetBytesProcessed(static_cast<long long>(state.iterations()) * static_cast<long long>(file("nc.dbf").size()));
+    });
 }
 
 void BM_ShapelibDbase(benchmark::State &state) { shapelib_dbase_pass(state, false); }
@@ -200,15 +208,8 @@ BENCHMARK(BM_ShapelibDbaseText);
 // been read a value is stored without an allocation unless it outgrows the
 // one before.
 void BM_ShapelibDbaseTextHeld(benchmark::State &state) {
-    SAHooks hooks = memory_hooks();
     std::map<std::string, std::string> row;
-    for (auto _ : state) {
-        DBFHandle h = DBFOpenLL("nc.dbf", "rb", &hooks);
-        if (!h) {
-            state.SkipWithError("DBFOpenLL");
-            break;
-        }
-        const int fields = DBFGetFieldCount(h), records = DBFGetRecordCount(h);
+    with_shapelib_dbase(state, [&row](DBFHandle h, int fields, int records) {
         std::vector<std::string *> values;
         for (int f = 0; f < fields; ++f) {
             char name[XBASE_FLDNAME_LEN_READ + 1];
@@ -219,9 +220,7 @@ void BM_ShapelibDbaseTextHeld(benchmark::State &state) {
             for (int f = 0; f < fields; ++f) *values[static_cast<size_t>(f)] = DBFReadStringAttribute(h, r, f);
             benchmark::DoNotOptimize(row);
         }
-        DBFClose(h);
-    }
-    state.SetBytesProcessed(static_cast<long long>(state.iterations()) * static_cast<long long>(file("nc.dbf").size()));
+    });
 }
 BENCHMARK(BM_ShapelibDbaseTextHeld);
 #endif
