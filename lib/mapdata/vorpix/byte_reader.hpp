@@ -178,6 +178,13 @@ public:
     std::int32_t be32s() const {
         return static_cast<std::int32_t>(word<Offset, std::uint32_t, true>());
     }
+    // Bytes bytes from Offset, as they stand, into dst: a vector kernel's
+    // load, which the compiler makes one move.
+    template <size_t Offset, size_t Bytes>
+    void copy(void *dst) const {
+        static_assert(Offset + Bytes <= N, "read past the block");
+        std::memcpy(dst, block_ + Offset, Bytes);
+    }
     // The part of the block from Offset on, as a block of its own.
     template <size_t Offset>
     BlockReader<N - Offset> from() const {

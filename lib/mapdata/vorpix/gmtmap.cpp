@@ -487,7 +487,9 @@ VORPIX_INLINE void decode4(const Relative &r, size_t i, size_t last) {
             };
             v = _mm_setr_epi16(raw(0), raw(1), raw(2), raw(3), 0, 0, 0, 0);
         } else {
-            v = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(r.p + 2 * i));
+            std::uint64_t bits;
+            vorpix::BlockReader<8>(r.p + 2 * i).copy<0, 8>(&bits);
+            v = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(&bits));
         }
         v = _mm_unpacklo_epi16(_mm_or_si128(_mm_slli_epi16(v, 8), _mm_srli_epi16(v, 8)), _mm_setzero_si128());
         const __m128d b = _mm_set1_pd(r.base), s = _mm_set1_pd(r.scale);
@@ -532,7 +534,9 @@ VORPIX_INLINE void decode_relative(const Relative &lon, const Relative &lat, int
 // Eight values from index i.
 [[gnu::target("avx2")]] VORPIX_INLINE void decode8_avx2(const Relative &r, size_t i) {
     const __m128i swap = _mm_setr_epi8(1, 0, 3, 2, 5, 4, 7, 6, 9, 8, 11, 10, 13, 12, 15, 14);
-    const __m128i v = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(r.p + 2 * i)), swap);
+    __m128i raw;
+    vorpix::BlockReader<16>(r.p + 2 * i).copy<0, 16>(&raw);
+    const __m128i v = _mm_shuffle_epi8(raw, swap);
     const __m256i w = _mm256_cvtepu16_epi32(v);
     const __m256d b = _mm256_set1_pd(r.base), s = _mm256_set1_pd(r.scale);
     const __m256d lo = _mm256_add_pd(b, _mm256_mul_pd(_mm256_cvtepi32_pd(_mm256_castsi256_si128(w)), s));
@@ -694,10 +698,11 @@ int gmtmap_nextseg(void *handle, int *npts, int *npts_size, float **lon, float *
         const NETCDFMapBorder *mapb = seg.map;
         const double sclon = point_scale * mapb->lon_binsize;
         const double sclat = point_scale * mapb->lat_binsize;
-        // The selection vouched for both runs of n points.
-        const size_t first = 2 * static_cast<size_t>(seg.pts0);
-        const Relative lon_run{mapb->lon_pts + first, seg.lon0, sclon, *lon};
-        const Relative lat_run{mapb->lat_pts + first, seg.lat0, sclat, *lat};
+        // The selection vouched for both runs of n points; the kernels read
+        // them in blocks.
+        const size_t first = 2 * static_cast<size_t>(seg.pts0), bytes = 2 * static_cast<size_t>(n);
+        const Relative lon_run{vorpix::ByteReader(mapb->lon_pts + first, bytes).bytes(bytes), seg.lon0, sclon, *lon};
+        const Relative lat_run{vorpix::ByteReader(mapb->lat_pts + first, bytes).bytes(bytes), seg.lat0, sclat, *lat};
         decode_points(lon_run, lat_run, n);
         *level = seg.level;
         type[0] = seg.type == 4 ? 'p' : 'r';

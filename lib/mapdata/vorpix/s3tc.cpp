@@ -218,7 +218,9 @@ inline void write_dxt5(const unsigned char *data, unsigned int *out, unsigned lo
 
 [[gnu::target("avx2")]] inline void write_dxt1_pair_avx2(const unsigned char *data, unsigned int *out,
                                                          unsigned long width) {
-    const __m256i raw = _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i *>(data)));
+    __m128i pair;
+    vorpix::BlockReader<2 * 8>(data).copy<0, 16>(&pair);
+    const __m256i raw = _mm256_castsi128_si256(pair);
     const __m256i palette = colour_palettes_avx2(spread_words_avx2(raw, 0, 2), true);
     __m256i indices = spread_words_avx2(raw, 1, 3);
     for (int j = 0; j < 4; ++j, out += width, indices = _mm256_srli_epi32(indices, 8))
@@ -252,7 +254,8 @@ inline void write_dxt5(const unsigned char *data, unsigned int *out, unsigned lo
 
 [[gnu::target("avx2")]] inline void write_dxt5_pair_avx2(const unsigned char *data, unsigned int *out,
                                                          unsigned long width) {
-    const __m256i raw = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(data));
+    __m256i raw;
+    vorpix::BlockReader<2 * 16>(data).copy<0, 32>(&raw);
     const __m256i palette = colour_palettes_avx2(spread_words_avx2(raw, 2, 6), false);
     __m256i indices = spread_words_avx2(raw, 3, 7);
     __m256i first, second;
