@@ -80,9 +80,9 @@ mutant gshhs-south-edge lib/mapdata/vorpix/gshhs_selection.hpp "$shore" \
 mutant gmt-bin-row lib/mapdata/vorpix/gmtmap.cpp "$border" \
     'const double lat0 = 90.0 - (row + 1) * dlat;' 'const double lat0 = 90.0 - row * dlat;'
 mutant gmt-point-order lib/mapdata/vorpix/gmtmap.cpp "$border" \
-    'lon_pts.read_each<std::uint16_t, true>(' 'lon_pts.read_each<std::uint16_t, false>('
+    '_mm_or_si128(_mm_slli_epi16(v, 8), _mm_srli_epi16(v, 8))' 'v'
 mutant gmt-level-bit lib/mapdata/vorpix/gmtmap.cpp "$border" \
-    '!((bitmap >> (level - 1)) & 1u)) continue;' '!((bitmap >> level) & 1u)) continue;'
+    'const auto bit = static_cast<unsigned int>(level - 1);' 'const auto bit = static_cast<unsigned int>(level);'
 # Textures
 mutant s3tc-third-colour lib/mapdata/vorpix/s3tc.cpp "$dds" \
     'palette[2] = pack(255, (2 * r0 + r1) / 3,' 'palette[2] = pack(255, (r0 + 2 * r1) / 3,'
