@@ -8,6 +8,7 @@
 
 #include "byte_reader.hpp"
 #include "decode_error.hpp"
+#include "vorpix_failure.h"
 
 #include "elog.h"
 
@@ -20,16 +21,22 @@ namespace vorpix {
 
 // The calling thread's last failure, as vorpix_last_failure() hands it out.
 struct LastFailure {
-    int kind = 0;  // VORPIX_FAILURE_*: a Failure plus one, or 7 for anything else
+    int kind = VORPIX_FAILURE_NONE;
     const char *function = "", *step = "";
     std::string file, detail;
     long long position = -1;
 };
 inline thread_local LastFailure last_failure;
 
-static_assert(static_cast<int>(Failure::truncated) + 1 == 1 && static_cast<int>(Failure::step_failed) + 1 == 6,
-              "failure kinds are handed out as VORPIX_FAILURE_* (vorpix_failure.h)");
-constexpr int other_failure = 7;
+// The kind a Failure is handed out as.
+constexpr int failure_kind(Failure kind) { return static_cast<int>(kind) + 1; }
+static_assert(failure_kind(Failure::truncated) == VORPIX_FAILURE_TRUNCATED &&
+                  failure_kind(Failure::bad_value) == VORPIX_FAILURE_BAD_VALUE &&
+                  failure_kind(Failure::invalid_argument) == VORPIX_FAILURE_INVALID_ARGUMENT &&
+                  failure_kind(Failure::cannot_open) == VORPIX_FAILURE_CANNOT_OPEN &&
+                  failure_kind(Failure::allocation) == VORPIX_FAILURE_ALLOCATION &&
+                  failure_kind(Failure::step_failed) == VORPIX_FAILURE_STEP_FAILED,
+              "every Failure is handed out as its VORPIX_FAILURE_*");
 
 // Keeps a failure as the thread's last; the strings are copied, and left
 // empty when no memory is left to copy them.
@@ -52,8 +59,7 @@ constexpr int other_failure = 7;
 
 inline void remember(const char *function, const DecodeError &error) noexcept {
     const bool said = error.kind() != Failure::allocation || !error.detail().empty();
-    remember(static_cast<int>(error.kind()) + 1, function, error.call(), error.file(),
-             said ? error.detail().c_str() : nullptr,
+    remember(failure_kind(error.kind()), function, error.call(), error.file(), said ? error.detail().c_str() : nullptr,
              error.has_position() ? static_cast<long long>(error.position()) : -1);
 }
 
@@ -99,13 +105,13 @@ Result guarded(const char *function, Result failure, Body &&body) noexcept {
         log_failure(function, error);
     } catch (const std::bad_alloc &) {
         elog_log(1, "%s: malloc() error.\n", function);
-        remember(static_cast<int>(Failure::allocation) + 1, function, "malloc");
+        remember(VORPIX_FAILURE_ALLOCATION, function, "malloc");
     } catch (const std::exception &e) {
         elog_log(0, "%s: %s.\n", function, e.what());
-        remember(other_failure, function, nullptr, nullptr, e.what());
+        remember(VORPIX_FAILURE_OTHER, function, nullptr, nullptr, e.what());
     } catch (...) {
         elog_log(0, "%s: unexpected failure.\n", function);
-        remember(other_failure, function, nullptr, nullptr, "unexpected failure");
+        remember(VORPIX_FAILURE_OTHER, function, nullptr, nullptr, "unexpected failure");
     }
     return failure;
 }
@@ -152,7 +158,7 @@ inline std::optional<ByteReader> sized_reader(const char *function, const unsign
                                               bool valid = true) {
     if (!valid || size < 0 || (!data && size > 0)) {
         elog_log(0, "%s: invalid arguments (size %ld).\n", function, size);
-        remember(static_cast<int>(Failure::invalid_argument) + 1, function, nullptr, nullptr, "invalid arguments");
+        remember(VORPIX_FAILURE_INVALID_ARGUMENT, function, nullptr, nullptr, "invalid arguments");
         return std::nullopt;
     }
     static const unsigned char nothing = 0;
