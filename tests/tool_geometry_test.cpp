@@ -183,10 +183,11 @@ INSTANTIATE_TEST_SUITE_P(Geometry, HolesTouching, ::testing::Values("1 200", "8 
 });
 
 // A ring inside the frame, clear of its edges, is its own clip without the
-// full clip's work; it comes out as the full clip gives the same ring a
-// turn away: points that repeat their predecessor dropped, no closing
-// point, counter-clockwise. Rings across or on an edge, or with an edge of
-// half a turn or more, take the full clip.
+// full clip's work, moved by whole turns into the frame if need be; it
+// comes out as the full clip gives the same ring a turn away in a frame
+// that its corners touch: points that repeat their predecessor dropped, no
+// closing point, counter-clockwise. Rings across or on an edge, or with an
+// edge of half a turn or more, take the full clip.
 TEST(Geometry, RingsInsideTheFrameComeOutAsTheFullClipGivesThem) {
     const geo::Ring star = {{-165, 10}, {-160, 12}, {-160, 12}, {-163, 14}, {-165, 20}, {-167, 14}, {-170, 12}};
     std::vector<geo::Polygon> given = {{star}, {reversed(star)}, {star}};
@@ -195,8 +196,14 @@ TEST(Geometry, RingsInsideTheFrameComeOutAsTheFullClipGivesThem) {
     std::rotate(given[1][0].begin(), given[1][0].begin() + 2, given[1][0].end());
     for (const geo::Polygon &polygon : given) {
         const auto own = geo::clip_polygon(polygon, geo::frame_of(-175, -155, 0, 30));
-        const auto full = geo::clip_polygon(polygon, geo::frame_of(180, -150, 0, 30));
+        const auto moved = geo::clip_polygon(polygon, geo::frame_of(180, -150, 0, 30));
+        const auto full = geo::clip_polygon(polygon, geo::frame_of(190, -160, 10, 20));
         ASSERT_EQ(own.size(), 1u);
+        ASSERT_EQ(moved.size(), 1u);
+        ASSERT_EQ(moved[0].size(), 1u);
+        EXPECT_TRUE(std::equal(
+            own[0][0].begin(), own[0][0].end(), moved[0][0].begin(), moved[0][0].end(),
+            [](const geo::Point &p, const geo::Point &q) { return p.lon + 360 == q.lon && p.lat == q.lat; }));
         ASSERT_EQ(full.size(), 1u);
         ASSERT_EQ(own[0].size(), 1u);
         ASSERT_EQ(full[0].size(), 1u);

@@ -903,35 +903,57 @@ std::vector<Line> clip_continuous_line(const Line &c, const Frame &frame) {
 
 // A ring without holes whose every edge, the closing one too, runs less
 // than half a turn (so that taking edges the short way moves nothing), and
-// which lies inside the frame clear of its edges: its own clip, as the full
-// clip would give it (points that repeat their predecessor dropped, without
-// the closing point, counter-clockwise), made without copying it to prepare
-// it. Most of a world map's polygons are so; nullopt for the others.
-std::optional<Polygon> alone_inside(const Polygon &polygon, const Frame &f) {
+// which lies inside the frame clear of its edges, as it stands or moved by
+// whole turns, is its own clip. Most of a world map's polygons are so,
+// those stored east of 180 too. The whole turns that move it there, or
+// nullopt for the others.
+std::optional<double> inside_by(const Polygon &polygon, const Frame &f) {
     if (polygon.size() != 1) return std::nullopt;
     const Ring &in = polygon[0];
     size_t n = in.size();
     while (n > 1 && in[n - 1].lon == in[0].lon && in[n - 1].lat == in[0].lat) --n;
     if (n < 3) return std::nullopt;
+    // The turns that bring the first point nearest the frame's middle; in a
+    // frame of at most a turn, no other copy can lie inside too.
+    const double by = near(in[0].lon, (f.west + f.east) / 2) - in[0].lon;
     for (size_t i = 0; i < n; ++i) {
         const Point &p = in[i], &q = in[i + 1 < n ? i + 1 : 0];
-        if (!(f.west < p.lon && p.lon < f.east && f.south < p.lat && p.lat < f.north) || std::fabs(q.lon - p.lon) > 180)
+        const double lon = p.lon + by;
+        if (!(f.west < lon && lon < f.east && f.south < p.lat && p.lat < f.north) || std::fabs(q.lon - p.lon) > 180)
             return std::nullopt;
     }
-    Ring ring;
-    ring.reserve(n);
-    for (size_t i = 0; i < n; ++i)
-        if (ring.empty() || in[i].lon != ring.back().lon || in[i].lat != ring.back().lat) ring.push_back(in[i]);
-    // Its last point is in[n - 1] or one equal to it, never the first.
-    if (ring.size() < 3) return std::nullopt;
+    return by;
+}
+
+// Such a polygon as the full clip would give it (points that repeat their
+// predecessor dropped, without the closing point, counter-clockwise, then
+// moved), made in its own storage rather than prepared from a copy. With
+// fewer than three points left there is nothing, as there is for the full
+// clip, which takes its edges as they are.
+std::vector<Polygon> own_clip(Polygon &&polygon, double by) {
+    Ring &ring = polygon[0];
+    while (ring.size() > 1 && ring.back().lon == ring[0].lon && ring.back().lat == ring[0].lat) ring.pop_back();
+    ring.erase(std::unique(ring.begin(), ring.end(),
+                           [](const Point &a, const Point &b) { return a.lon == b.lon && a.lat == b.lat; }),
+               ring.end());
+    // Its last point is the last before the closing ones, never the first.
+    std::vector<Polygon> out;
+    if (ring.size() < 3) return out;
     if (signed_area2(ring) < 0) std::reverse(ring.begin(), ring.end());
-    return Polygon{std::move(ring)};
+    if (by != 0) shift(ring, by);
+    out.push_back(std::move(polygon));
+    return out;
 }
 
 }  // namespace
 
+std::vector<Polygon> clip_polygon(Polygon &&polygon, const Frame &frame) {
+    if (const std::optional<double> by = inside_by(polygon, frame)) return own_clip(std::move(polygon), *by);
+    return clip_prepared(prepare(polygon), frame);
+}
+
 std::vector<Polygon> clip_polygon(const Polygon &polygon, const Frame &frame) {
-    if (std::optional<Polygon> own = alone_inside(polygon, frame)) return {std::move(*own)};
+    if (const std::optional<double> by = inside_by(polygon, frame)) return own_clip(Polygon(polygon), *by);
     return clip_prepared(prepare(polygon), frame);
 }
 
@@ -948,13 +970,17 @@ std::vector<Shape> clip_rfc7946(const Frame &frame, Clip clip) {
 
 }  // namespace
 
-std::vector<Polygon> clip_polygon_rfc7946(const Polygon &polygon, const Frame &frame) {
+std::vector<Polygon> clip_polygon_rfc7946(Polygon &&polygon, const Frame &frame) {
     // Inside one piece of the frame, clear of its edges, a ring is outside
     // the others, whatever whole turns move it.
     for (const Frame &piece : rfc7946_frames(frame))
-        if (std::optional<Polygon> own = alone_inside(polygon, piece)) return {std::move(*own)};
+        if (const std::optional<double> by = inside_by(polygon, piece)) return own_clip(std::move(polygon), *by);
     const Prepared prep = prepare(polygon);
     return clip_rfc7946<Polygon>(frame, [&prep](const Frame &piece) { return clip_prepared(prep, piece); });
+}
+
+std::vector<Polygon> clip_polygon_rfc7946(const Polygon &polygon, const Frame &frame) {
+    return clip_polygon_rfc7946(Polygon(polygon), frame);
 }
 
 std::vector<Line> clip_line(const Line &line, const Frame &frame) {

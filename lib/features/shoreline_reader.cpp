@@ -143,7 +143,9 @@ struct ShorelineReader::Impl {
         if (!bytes || gshhs_unstuff_pts_sized(&hdr, reinterpret_cast<const char *>(bytes), static_cast<long>(n * 8),
                                               &position, lons.data(), lats.data()) < 0)
             throw failure(index - 1, p.at, log, p.points);
-        geo::Ring ring(n);
+        geo::Polygon polygon(1);
+        geo::Ring &ring = polygon[0];
+        ring.resize(n);
         lon_f.resize(n);
         lat_f.resize(n);
         for (size_t i = 0; i < n; ++i) {
@@ -155,8 +157,11 @@ struct ShorelineReader::Impl {
         const bool rfc = options.rfc7946;
         try {
             if (kind == 'f') {
+                // The clip may take the ring's storage.
                 set_polygons(f.geometry,
-                             rfc ? geo::clip_polygon_rfc7946({ring}, frame) : geo::clip_polygon({ring}, frame), rfc);
+                             rfc ? geo::clip_polygon_rfc7946(std::move(polygon), frame)
+                                 : geo::clip_polygon(std::move(polygon), frame),
+                             rfc);
             } else {
                 const geo::Line outline = geo::outline_once_round(ring);
                 set_lines(f.geometry, rfc ? geo::clip_line_rfc7946(outline, frame) : geo::clip_line(outline, frame),

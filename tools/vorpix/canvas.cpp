@@ -11,6 +11,7 @@
 #include <cmath>
 #include <csetjmp>
 #include <cstdio>
+#include <cstring>
 
 namespace vorpix::cli {
 
@@ -231,20 +232,41 @@ std::string colour_attribute(const char *name, std::uint32_t argb) {
 
 // Tenths of a pixel are finer than any renderer shows; shorter text keeps
 // large maps quick to write and to read. Written by hand: these numbers are
-// most of a map's bytes.
+// most of a map's bytes. v in tenths ("-12.3"), rounded half away from zero
+// as lround rounds, at out, which has room for number_room bytes; returns
+// the end.
+constexpr size_t number_room = 24;
+char *put_number(char *out, double v) {
+    if (!(std::fabs(v) <= 1e12)) v = std::isnan(v) ? 0 : std::copysign(1e12, v);
+    const double scaled = v * 10;
+    auto tenths = static_cast<long long>(scaled);              // toward zero, and exact
+    const double rest = scaled - static_cast<double>(tenths);  // exact too
+    tenths += static_cast<long long>(rest >= 0.5) - static_cast<long long>(rest <= -0.5);
+    if (tenths < 0) *out++ = '-', tenths = -tenths;
+    auto whole = static_cast<unsigned long long>(tenths / 10);
+    const auto tenth = static_cast<char>('0' + tenths % 10);
+    int digits = 1;
+    for (unsigned long long power = 10; digits < 20 && whole >= power; power *= 10) ++digits;
+    // Two digits at a time, from the last.
+    static constexpr char pairs[] =
+        "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+        "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+        "8081828384858687888990919293949596979899";
+    char *end = out + digits, *p = end;
+    for (; whole >= 10; whole /= 100) {
+        const auto pair = static_cast<size_t>(whole % 100) * 2;
+        *--p = pairs[pair + 1];
+        *--p = pairs[pair];
+    }
+    if (p > out) *--p = static_cast<char>('0' + whole);
+    end[0] = '.';
+    end[1] = tenth;
+    return end + 2;
+}
+
 void append_number(std::string &out, double v) {
-    if (!(std::fabs(v) <= 1e12)) v = std::isnan(v) ? 0 : std::copysign(1e12, v);  // lround's range
-    long tenths = std::lround(v * 10);
-    char buffer[32], *end = buffer + sizeof buffer, *p = end;
-    const bool negative = tenths < 0;
-    if (negative) tenths = -tenths;
-    *--p = static_cast<char>('0' + tenths % 10);
-    *--p = '.';
-    tenths /= 10;
-    do *--p = static_cast<char>('0' + tenths % 10);
-    while ((tenths /= 10) != 0);
-    if (negative) *--p = '-';
-    out.append(p, end);
+    char text[number_room];
+    out.append(text, put_number(text, v));
 }
 
 std::string base64(const std::string &bytes) {
@@ -276,16 +298,24 @@ public:
     void path(const std::vector<PixelPath> &paths, bool closed, const PathStyle &style) override {
         text_ += "<path d=\"";
         PixelPath fixed;
+        // Points are written through a buffer of their own, a few hundred at
+        // a time, rather than a character at a time onto the text.
+        char points[8192], *at = points;
         for (const auto &given : paths) {
             const PixelPath &p = drawable(given, fixed);
             for (size_t i = 0; i < p.size(); ++i) {
-                text_ += i ? (i == 1 ? 'L' : ' ') : 'M';
-                append_number(text_, p[i].first);
-                text_ += ' ';
-                append_number(text_, p[i].second);
+                if (at > points + sizeof points - 2 * number_room - 3) {
+                    text_.append(points, at);
+                    at = points;
+                }
+                *at++ = i ? (i == 1 ? 'L' : ' ') : 'M';
+                at = put_number(at, p[i].first);
+                *at++ = ' ';
+                at = put_number(at, p[i].second);
             }
-            if (closed && !p.empty()) text_ += 'Z';
+            if (closed && !p.empty()) *at++ = 'Z';
         }
+        text_.append(points, at);
         text_ += '"';
         if (style.fill >> 24) text_ += colour_attribute("fill", style.fill) + " fill-rule=\"evenodd\"";
         else text_ += " fill=\"none\"";

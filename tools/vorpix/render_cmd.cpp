@@ -468,6 +468,16 @@ Rect bounds(const PixelPath &path) {
     return r;
 }
 
+// The same box as bounds() of the ring in pixels on the plain grid, whose
+// pixels grow with longitude and shrink with latitude.
+Rect grid_bounds(const Picture &pic, const Ring &ring) {
+    double west = INFINITY, east = -INFINITY, south = INFINITY, north = -INFINITY;
+    for (const geo::Point &p : ring)
+        west = std::min(west, p.lon), east = std::max(east, p.lon), south = std::min(south, p.lat),
+        north = std::max(north, p.lat);
+    return ring.empty() ? bounds({}) : Rect{pic.x(west), pic.y(north), pic.x(east), pic.y(south)};
+}
+
 double area2(const PixelPath &ring) {
     double sum = 0;
     for (size_t i = 0, n = ring.size(); i < n; ++i) {
@@ -535,6 +545,13 @@ std::vector<Covered> covered(const Picture &pic, const std::vector<Rect> &rects)
         if (op.kind == Op::Image) return;
         std::fill(op_area.begin(), op_area.end(), 0.0);
         for (const Ring &ring : op.rings) {
+            // On the plain grid a ring's box in pixels is that of its box in
+            // degrees, and most rings are far from every corner: those are
+            // not taken to pixels at all.
+            if (!pic.projected()) {
+                const Rect box = grid_bounds(pic, ring);
+                if (std::none_of(rects.begin(), rects.end(), [&box](const Rect &r) { return box.meets(r); })) continue;
+            }
             const PixelPath path = to_pixels(pic, ring, op.kind == Op::Fill, 0);
             const Rect box = bounds(path);
             for (size_t k = 0; k < rects.size(); ++k) {

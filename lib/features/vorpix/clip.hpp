@@ -44,6 +44,8 @@ Frame frame_of(const features::Box &box);
 // out as separate polygons. A ring that spans more than a turn without going
 // round a pole is refused (features::Error).
 std::vector<Polygon> clip_polygon(const Polygon &polygon, const Frame &frame);
+// The same, in the polygon's own storage where it may be.
+std::vector<Polygon> clip_polygon(Polygon &&polygon, const Frame &frame);
 
 // The parts of a line inside the frame (its border included), for every
 // whole turn, with no closing edges along the border. Points are made
@@ -54,6 +56,7 @@ std::vector<Line> clip_line(const Line &line, const Frame &frame);
 // -180..180, every part cut where it meets the antimeridian (the frame is
 // split at every 180 + 360k and each piece moved by whole turns into range).
 std::vector<Polygon> clip_polygon_rfc7946(const Polygon &polygon, const Frame &frame);
+std::vector<Polygon> clip_polygon_rfc7946(Polygon &&polygon, const Frame &frame);
 std::vector<Line> clip_line_rfc7946(const Line &line, const Frame &frame);
 
 // Whether an extent in degrees, moved by whole turns, meets the frame.
