@@ -43,11 +43,15 @@ public:
         size_t bytes;  // a product that overflows is more than any data holds
         return !__builtin_mul_overflow(count, item_size, &bytes) && bytes <= size_ - pos_;
     }
+    // Inlined at every read; the throw is out of line, so that a check costs
+    // a compare and a branch.
     void need(size_t n) const {
-        if (!has(n)) throw DecodeError::truncated(pos_, n, size_ - pos_);
+        if (!has(n)) [[unlikely]]
+            short_of(pos_, n, size_ - pos_);
     }
     void need(size_t count, size_t item_size) const {
-        if (!has(count, item_size)) throw DecodeError::truncated(pos_, count * item_size, size_ - pos_);
+        if (!has(count, item_size)) [[unlikely]]
+            short_of(pos_, count * item_size, size_ - pos_);
     }
 
     void skip(size_t n) {
@@ -114,6 +118,12 @@ public:
 private:
     template <size_t N>
     friend class BlockReader;
+
+    // Takes values, not the reader, so that a reader held in registers
+    // need not be stored for it.
+    [[noreturn, gnu::cold, gnu::noinline]] static void short_of(size_t position, size_t n, size_t remaining) {
+        throw DecodeError::truncated(position, n, remaining);
+    }
 
     template <typename T, bool BigEndian>
     static T peek(const unsigned char *p) {

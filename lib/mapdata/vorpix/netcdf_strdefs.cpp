@@ -49,7 +49,9 @@ public:
     Recycled(const Recycled &) = delete;
     Recycled &operator=(const Recycled &) = delete;
     ~Recycled() {
-        if (taken_ == kept_) return;
+        // Every block was taken when every place was asked for and none
+        // refused; the rest are NULL.
+        if (next_ == kept_ && !refused_) return;
         for (int i = 0; i < kept_; ++i) std::free(piece_[i].block);
     }
 
@@ -57,9 +59,9 @@ public:
     // no room for it: the caller frees it, an array once it has offered what
     // the array holds.
     bool keep(void *block) {
-        if (kept_ == capacity) return false;
+        if (kept_ == capacity) [[unlikely]]
+            return false;
         piece_[kept_++] = Piece{block, block ? malloc_usable_size(block) : 0};
-        if (!block) ++taken_;
         return true;
     }
     void keep_leaf(void *block) {
@@ -71,10 +73,10 @@ public:
         if (!n) n = 1;
         if (next_ < kept_) {
             Piece &p = piece_[next_++];
-            if (p.usable >= n && usable_size(p.usable) == usable_size(n)) {
-                ++taken_;
+            // Of n's class when it holds n and no more than n's class does.
+            if (p.usable - n <= usable_size(n) - n) [[likely]]
                 return std::exchange(p.block, nullptr);
-            }
+            refused_ = true;
         }
         return std::malloc(n);
     }
@@ -97,7 +99,7 @@ private:
     // reports the size asked for (under a sanitizer), a block serves the
     // sizes of its class that it holds.
     static size_t usable_size(size_t n) {
-        return n > SIZE_MAX - 32 ? 0 : std::max<size_t>(32, (n + 8 + 15) & ~size_t{15}) - 8;
+        return n > SIZE_MAX - 32 ? n : std::max<size_t>(32, (n + 8 + 15) & ~size_t{15}) - 8;
     }
 
     static constexpr int capacity = 256;
@@ -107,8 +109,8 @@ private:
     };
     Piece piece_[capacity];
     int kept_ = 0;
-    int taken_ = 0;
     int next_ = 0;
+    bool refused_ = false;
 };
 
 // Offers the pieces of hdr to recycled in the order in which a decode asks
@@ -193,63 +195,101 @@ void clear_contents(NETCDFHdr *hdr) {
 // The sized decoder reports a negative count in one message with its place;
 // the plain one fails at the level that read it, so that every caller above
 // adds its own line as for any other failure.
-[[noreturn, gnu::noinline, gnu::cold]] void refuse_negative(ByteReader &in, const char *function, const char *what,
-                                                            std::int32_t value) {
-    if (in.bounded()) throw DecodeError::bad_value(std::string(what) + " " + std::to_string(value), in.position());
+[[noreturn, gnu::noinline, gnu::cold]] void refuse_negative(bool bounded, size_t position, const char *function,
+                                                            const char *what, std::int32_t value) {
+    if (bounded) throw DecodeError::bad_value(std::string(what) + " " + std::to_string(value), position);
     throw DecodeError::failed(Failure::bad_value, function, "file error: %s %d is negative", what,
                               static_cast<int>(value));
 }
 
-inline void not_negative(ByteReader &in, const char *function, const char *what, std::int32_t value) {
-    if (value < 0) refuse_negative(in, function, what, value);
+inline void not_negative(const ByteReader &in, const char *function, const char *what, std::int32_t value) {
+    if (value < 0) [[unlikely]]
+        refuse_negative(in.bounded(), in.position(), function, what, value);
 }
 
-// length, when given, receives the name's length.
-[[gnu::always_inline]] inline char *decode_string(ByteReader &in, Recycled &blocks, size_t *length_out = nullptr) {
-    const std::int32_t length = in.be32s();
-    not_negative(in, "netcdf_unstuff_string", "name length", length);
-    const size_t n = static_cast<size_t>(length);
-    if (length_out) *length_out = n;
+// n bytes from src to dst: names are short, and overlapping moves of a
+// fixed width cost less than a call.
+[[gnu::always_inline]] inline void copy_short(char *dst, const unsigned char *src, size_t n) {
+    const auto move = [](char *to, const unsigned char *from, auto word) {
+        std::memcpy(&word, from, sizeof word);
+        std::memcpy(to, &word, sizeof word);
+    };
+    if (n >= 8 && n <= 64) {
+        for (size_t i = 0; i + 8 < n; i += 8) move(dst + i, src + i, std::uint64_t{});
+        move(dst + n - 8, src + n - 8, std::uint64_t{});
+    } else if (n >= 4 && n < 8) {
+        move(dst, src, std::uint32_t{});
+        move(dst + n - 4, src + n - 4, std::uint32_t{});
+    } else if (n) {
+        std::memcpy(dst, src, n);
+    }
+}
+
+// source and length, when given, receive where the name lies in the data.
+[[gnu::always_inline]] inline char *decode_string(ByteReader &in, Recycled &blocks,
+                                                  const unsigned char **source = nullptr, size_t *length = nullptr) {
+    const std::int32_t stored = in.be32s();
+    not_negative(in, "netcdf_unstuff_string", "name length", stored);
+    const size_t n = static_cast<size_t>(stored);
     const size_t consumed = n + fill_of(n);
     in.need(consumed);
     auto *s = static_cast<char *>(blocks.get(n + 1));
     if (!s) throw DecodeError::allocation("netcdf_unstuff_string");
-    std::memcpy(s, in.bytes(consumed), n);
+    const unsigned char *from = in.bytes(consumed);
+    copy_short(s, from, n);
     s[n] = '\0';
+    if (source) *source = from;
+    if (length) *length = n;
     return s;
+}
+
+// Reads values->n values of values->type into a new buffer, over whatever
+// values->values held (a list entry's, still NULL).
+[[gnu::always_inline]] inline void decode_values(ByteReader &in, NETCDFValues &values, Recycled &blocks) {
+    const int item = value_size(values.type);
+    if (item == 0) [[unlikely]]
+        throw DecodeError::failed(Failure::bad_value, "netcdf_unstuff_values", "Unrecognized values type = %d",
+                                  values.type);
+    not_negative(in, "netcdf_unstuff_values", "value count", values.n);
+    const size_t n = static_cast<size_t>(values.n);
+    const size_t size = n * static_cast<size_t>(item);  // n < 2^31 and item <= 8: no overflow
+    const size_t padded = size + fill_of(size);
+    if (!in.has(padded)) [[unlikely]] {
+        in.need(size);  // the values themselves first, then their padding
+        in.need(padded);
+    }
+    const bool text = values.type == NETCDF_CHAR;
+    void *buffer = blocks.get(text ? size + 1 : size);
+    if (!buffer)
+        throw DecodeError::allocation("netcdf_unstuff_values", "malloc", "values->values", static_cast<int>(size));
+    const unsigned char *src = in.bytes(padded);
+    switch (values.type) {
+    case NETCDF_BYTE:
+    case NETCDF_CHAR:
+        copy_short(static_cast<char *>(buffer), src, size);
+        if (text) static_cast<char *>(buffer)[size] = '\0';
+        break;
+    case NETCDF_SHORT: N2H2(buffer, src, values.n); break;
+    case NETCDF_INT:
+    case NETCDF_FLOAT: N2H4(buffer, src, values.n); break;
+    default: N2H8(buffer, src, values.n); break;
+    }
+    values.values = buffer;
 }
 
 int decode_values(ByteReader &in, NETCDFValues *values, Recycled &blocks) {
     if (!values) throw DecodeError::failed(Failure::invalid_argument, "netcdf_unstuff_values", "values == NULL");
     std::free(std::exchange(values->values, nullptr));
-    const int item = value_size(values->type);
-    if (item == 0)
-        throw DecodeError::failed(Failure::bad_value, "netcdf_unstuff_values", "Unrecognized values type = %d",
-                                  values->type);
-    not_negative(in, "netcdf_unstuff_values", "value count", values->n);
-    const size_t n = static_cast<size_t>(values->n);
-    const size_t size = n * static_cast<size_t>(item);  // n < 2^31 and item <= 8: no overflow
-    in.need(size);
-    in.need(size + fill_of(size));
-    void *buffer = blocks.get(values->type == NETCDF_CHAR ? size + 1 : size);
-    if (!buffer)
-        throw DecodeError::allocation("netcdf_unstuff_values", "malloc", "values->values", static_cast<int>(size));
-    const unsigned char *src = in.bytes(size);
-    switch (values->type) {
-    case NETCDF_BYTE: std::memcpy(buffer, src, size); break;
-    case NETCDF_CHAR:
-        std::memcpy(buffer, src, size);
-        static_cast<char *>(buffer)[size] = '\0';
-        break;
-    case NETCDF_SHORT: N2H2(buffer, src, values->n); break;
-    case NETCDF_INT:
-    case NETCDF_FLOAT: N2H4(buffer, src, values->n); break;
-    default: N2H8(buffer, src, values->n); break;
-    }
-    values->values = buffer;
-    in.skip(fill_of(size));
+    decode_values(in, *values, blocks);
     return 0;
 }
+
+// A failure of a step of a list entry passes on with the line of the list's
+// decoder: one handler for the entry's steps, which name themselves.
+struct Step {
+    const char *name;
+    const char *argument;
+};
 
 [[gnu::always_inline]] inline int decode_attrs(ByteReader &in, int *nattrs, NETCDFAttr **attrs, Where &where,
                                                Recycled &blocks) {
@@ -269,17 +309,23 @@ int decode_values(ByteReader &in, NETCDFValues *values, Recycled &blocks) {
     if (!list) throw DecodeError::allocation("netcdf_unstuff_attrs", "malloc", "attrs");
     *attrs = list;
     *nattrs = count;
-    for (int i = 0; i < count; ++i) {
-        where.sub_index = i;
-        NETCDFAttr &a = list[i];
-        a.name = relying_on(
-            "netcdf_unstuff_attrs", "netcdf_unstuff_string", 1, [&] { return decode_string(in, blocks); },
-            "attrs->name");
-        a.values.type = in.be32s();
-        a.values.n = in.be32s();
-        relying_on(
-            "netcdf_unstuff_attrs", "netcdf_unstuff_values", 1, [&] { return decode_values(in, &a.values, blocks); },
-            "attrs->values");
+    constexpr Step name_step{"netcdf_unstuff_string", "attrs->name"};
+    constexpr Step values_step{"netcdf_unstuff_values", "attrs->values"};
+    const Step *step = &name_step;
+    try {
+        for (int i = 0; i < count; ++i) {
+            where.sub_index = i;
+            NETCDFAttr &a = list[i];
+            step = &name_step;
+            a.name = decode_string(in, blocks);
+            a.values.type = in.be32s();
+            a.values.n = in.be32s();
+            step = &values_step;
+            decode_values(in, a.values, blocks);
+        }
+    } catch (DecodeError &error) {
+        error.then("netcdf_unstuff_attrs", step->name, 1, step->argument);
+        throw;
     }
     where.sub_index = -1;
     return 0;
@@ -351,39 +397,58 @@ public:
             for (int i = 0; i < named_; ++i) setarr(index_, vars_[i].name, &vars_[i]);
             return;
         }
+        // By a name's first 7 bytes, a word whose last byte holds the
+        // variable's number: plain numbers that settle most of the order;
+        // names with the same head by the whole of them.
         for (int i = 1; i < named_; ++i) {
-            const Entry e = entry_[i];
+            const std::uint64_t k = order_[i];
             int j = i;
-            for (; j > 0 && less(e, entry_[j - 1]); --j) entry_[j] = entry_[j - 1];
-            entry_[j] = e;
+            for (; j > 0 && before(k, order_[j - 1]); --j) order_[j] = order_[j - 1];
+            order_[j] = k;
         }
-        for (int i = 0; i < named_; ++i) setarr(index_, vars_[entry_[i].var].name, &vars_[entry_[i].var]);
+        for (int i = 0; i < named_; ++i) {
+            NETCDFVar &v = vars_[var(order_[i])];
+            setarr(index_, v.name, &v);
+        }
     }
 
-    // The next variable has its name, of n bytes before its NUL.
-    void named(size_t n) {
-        if (named_ < sorted_capacity) entry_[named_] = Entry{name_prefix(vars_[named_].name, n), named_};
+    // The next variable has its name, read from the n bytes at file (which
+    // may hold a NUL): the file's bytes, which no store has just written.
+    void named(const unsigned char *file, size_t n) {
+        if (named_ < sorted_capacity) {
+            prefix_[named_] = name_prefix(reinterpret_cast<const char *>(file), n);
+            order_[named_] = (prefix_[named_].hi & ~std::uint64_t{0xFF}) | static_cast<unsigned>(named_);
+        }
         ++named_;
     }
 
 private:
     static constexpr int sorted_capacity = 64;
-    struct Entry {
-        NamePrefix prefix;
-        int var;
-    };
-    bool less(const Entry &a, const Entry &b) const {
-        if (a.prefix.hi != b.prefix.hi) return a.prefix.hi < b.prefix.hi;
-        if (a.prefix.lo != b.prefix.lo) return a.prefix.lo < b.prefix.lo;
-        return std::strcmp(vars_[a.var].name, vars_[b.var].name) < 0;
+    static int var(std::uint64_t key) { return static_cast<int>(key & 0xFF); }
+    bool before(std::uint64_t a, std::uint64_t b) const { return (a ^ b) > 0xFF ? a < b : less(var(a), var(b)); }
+    // Byte-wise order of the names of variables a and b, then file order.
+    bool less(int a, int b) const {
+        const NamePrefix &p = prefix_[a], &q = prefix_[b];
+        if (p.hi != q.hi) return p.hi < q.hi;
+        if (p.lo != q.lo) return p.lo < q.lo;
+        const int c = std::strcmp(vars_[a].name, vars_[b].name);
+        return c != 0 ? c < 0 : a < b;
     }
     Arr *index_;
     NETCDFVar *vars_;
     int named_ = 0;
-    Entry entry_[sorted_capacity];
+    std::uint64_t order_[sorted_capacity];
+    NamePrefix prefix_[sorted_capacity];
 };
 
-int decode_header(ByteReader &in, NETCDFHdr **hdrp, Where &where) {
+int decode_header(ByteReader &reader, NETCDFHdr **hdrp, Where &where) {
+    // A copy that the compiler keeps in registers, handed back on every way out.
+    ByteReader in = reader;
+    struct HandBack {
+        ByteReader &to;
+        const ByteReader &from;
+        ~HandBack() { to = from; }
+    } hand_back{reader, in};
     const unsigned char *start = in.begin() + in.position();
     where.item = "magic";
     const std::uint8_t m0 = in.u8(), m1 = in.u8(), m2 = in.u8(), m3 = in.u8();
@@ -417,14 +482,18 @@ int decode_header(ByteReader &in, NETCDFHdr **hdrp, Where &where) {
         if (!hdr->dims) throw DecodeError::allocation(header_function, "malloc", "hdr->dims");
         hdr->dims_n = count;
         where.item = "dimension";
-        for (int i = 0; i < count; ++i) {
-            where.index = i;
-            hdr->dims[i].name = relying_on(
-                header_function, "netcdf_unstuff_string", 1, [&] { return decode_string(in, blocks); },
-                "hdr->dims->name");
-            hdr->dims[i].value = in.be32s();
-            if (hdr->dims[i].value < 0 && in.bounded())
-                throw DecodeError::bad_value("length " + std::to_string(hdr->dims[i].value), in.position());
+        int i = 0;
+        try {
+            for (; i < count; ++i) {
+                where.index = i;
+                hdr->dims[i].name = decode_string(in, blocks);
+                hdr->dims[i].value = in.be32s();
+                if (hdr->dims[i].value < 0 && in.bounded()) [[unlikely]]
+                    throw DecodeError::bad_value("length " + std::to_string(hdr->dims[i].value), in.position());
+            }
+        } catch (DecodeError &error) {
+            if (!hdr->dims[i].name) error.then(header_function, "netcdf_unstuff_string", 1, "hdr->dims->name");
+            throw;
         }
         where.index = -1;
     }
@@ -455,50 +524,66 @@ int decode_header(ByteReader &in, NETCDFHdr **hdrp, Where &where) {
     where.item = "variable";
     where.sub = "attribute";
     VariableIndex index{hdr->vars_array, hdr->vars};
-    for (int i = 0; i < count; ++i) {
-        NETCDFVar &v = hdr->vars[i];
-        where.index = i;
-        where.name = nullptr;
-        size_t length = 0;
-        v.name = relying_on(
-            header_function, "netcdf_unstuff_string", 1, [&] { return decode_string(in, blocks, &length); },
-            "hdr->vars->name");
-        index.named(length);
-        where.name = v.name;
-        const std::int32_t ndims = in.be32s();
-        not_negative(in, header_function, "variable dimension count", ndims);
-        in.need(static_cast<size_t>(ndims), 4);
-        // Every pointer is written below, or the rest cleared on a failure.
-        v.dims = static_cast<NETCDFDim **>(blocks.get(static_cast<size_t>(ndims) * sizeof(NETCDFDim *)));
-        if (!v.dims)
-            throw DecodeError::failed(Failure::allocation, header_function, "malloc(hdr->vars[%s].dims) error", v.name);
-        v.ndims = ndims;
-        v.fixed = 1;
-        for (int j = 0; j < ndims; ++j) {
-            const std::int32_t id = in.be32s();
-            if (id < 0 || id > hdr->dims_n - 1) {
-                std::fill(v.dims + j, v.dims + ndims, nullptr);
-                if (id < 0)
+    // The steps that name themselves, whose failure passes on with a line of
+    // this function's.
+    enum class Step { other, name, attrs } step = Step::other;
+    NETCDFVar *const vars = hdr->vars;
+    NETCDFDim *const dims = hdr->dims;
+    const int last_dim = hdr->dims_n - 1;
+    int i = 0;
+    try {
+        for (; i < count; ++i) {
+            NETCDFVar &v = vars[i];
+            where.index = i;
+            where.name = nullptr;
+            const unsigned char *source = nullptr;
+            size_t length = 0;
+            step = Step::name;
+            v.name = decode_string(in, blocks, &source, &length);
+            step = Step::other;
+            index.named(source, length);
+            where.name = v.name;
+            const std::int32_t ndims = in.be32s();
+            not_negative(in, header_function, "variable dimension count", ndims);
+            in.need(static_cast<size_t>(ndims), 4);
+            // Every pointer is written below, or the rest cleared on a failure.
+            v.dims = static_cast<NETCDFDim **>(blocks.get(static_cast<size_t>(ndims) * sizeof(NETCDFDim *)));
+            if (!v.dims)
+                throw DecodeError::failed(Failure::allocation, header_function, "malloc(hdr->vars[%s].dims) error",
+                                          v.name);
+            v.ndims = ndims;
+            int fixed = 1;
+            for (int j = 0; j < ndims; ++j) {
+                const std::int32_t id = in.be32s();
+                if (id < 0 || id > last_dim) [[unlikely]] {
+                    v.fixed = fixed;
+                    std::fill(v.dims + j, v.dims + ndims, nullptr);
+                    if (id < 0)
+                        throw DecodeError::failed(Failure::bad_value, header_function,
+                                                  "hdr->vars[%s].idim[%d]=%d error - cannot be less than 0", v.name, j,
+                                                  id);
                     throw DecodeError::failed(Failure::bad_value, header_function,
-                                              "hdr->vars[%s].idim[%d]=%d error - cannot be less than 0", v.name, j, id);
-                throw DecodeError::failed(Failure::bad_value, header_function,
-                                          "hdr->vars[%s].idim[%d]=%d error - cannot be greater than %d", v.name, j, id,
-                                          hdr->dims_n - 1);
+                                              "hdr->vars[%s].idim[%d]=%d error - cannot be greater than %d", v.name, j,
+                                              id, last_dim);
+                }
+                v.dims[j] = &dims[id];
+                if (dims[id].value == 0) fixed = 0;
             }
-            v.dims[j] = &hdr->dims[id];
-            if (hdr->dims[id].value == 0) v.fixed = 0;
-        }
-        try {
+            v.fixed = fixed;
+            step = Step::attrs;
             decode_attrs(in, &v.nattrs, &v.attrs, where, blocks);
-        } catch (DecodeError &error) {
-            error.then(header_function, "netcdf_unstuff_attrs", 0, nullptr,
-                       std::string(" for hdr->vars[") + v.name + "]");
-            throw;
+            step = Step::other;
+            where.sub_index = -1;
+            v.type = in.be32s();
+            v.vsize = in.be32s();
+            v.begin = in.be32s();
         }
-        where.sub_index = -1;
-        v.type = in.be32s();
-        v.vsize = in.be32s();
-        v.begin = in.be32s();
+    } catch (DecodeError &error) {
+        if (step == Step::name) error.then(header_function, "netcdf_unstuff_string", 1, "hdr->vars->name");
+        else if (step == Step::attrs)
+            error.then(header_function, "netcdf_unstuff_attrs", 0, nullptr,
+                       std::string(" for hdr->vars[") + vars[i].name + "]");
+        throw;
     }
     return 0;
 }
@@ -515,26 +600,47 @@ long long capped_product(long long a, long long b) {
     return __builtin_mul_overflow(a, b, &product) || product > cap ? cap : product;
 }
 
+// The message for variable i, whose offset or data of bytes bytes do not lie
+// inside the size bytes.
+[[noreturn, gnu::cold, gnu::noinline]] void refuse_extent(const NETCDFVar &v, int i, long long bytes, size_t size) {
+    char buffer[160];
+    if (v.begin < 0 || static_cast<size_t>(v.begin) > size) {
+        std::snprintf(buffer, sizeof buffer, "variable %d (\"%s\") data offset %d outside the %zu bytes", i, v.name,
+                      v.begin, size);
+    } else {
+        std::snprintf(buffer, sizeof buffer, "variable %d (\"%s\") data at byte %d: %lld bytes needed, %lld remain", i,
+                      v.name, v.begin, bytes, static_cast<long long>(size) - v.begin);
+    }
+    throw DecodeError::bad_value(buffer);
+}
+
 void check_data_extents(const NETCDFHdr *hdr, size_t size) {
+    const NETCDFVar *vars = hdr->vars;
+    const int n = hdr->vars_n;
     long long record_size = 0;
     int record_vars = 0;
-    for (int i = 0; i < hdr->vars_n; ++i)
-        if (!hdr->vars[i].fixed) {
-            record_size = std::min(cap, record_size + static_cast<std::uint32_t>(hdr->vars[i].vsize));
+    for (int i = 0; i < n; ++i)
+        if (!vars[i].fixed) {
+            record_size = std::min(cap, record_size + static_cast<std::uint32_t>(vars[i].vsize));
             ++record_vars;
         }
-    for (int i = 0; i < hdr->vars_n; ++i) {
-        const NETCDFVar &v = hdr->vars[i];
-        char buffer[160];
+    const long long records = hdr->numrecs;
+    for (int i = 0; i < n; ++i) {
+        const NETCDFVar &v = vars[i];
         const int item = value_size(v.type);
+        // An offset outside the file reads as more than its size.
+        const auto begin = static_cast<unsigned long long>(static_cast<long long>(v.begin));
+        if (item == 0) {
+            // Nothing to read, but the offset must still lie inside.
+            if (begin > size) refuse_extent(v, i, 0, size);
+            continue;
+        }
         long long bytes = item;
-        for (int j = 0; j < v.ndims && bytes; ++j) {
+        for (int j = 0; j < v.ndims; ++j) {
             const int length = v.dims[j]->value;
-            if (length == 0) continue;  // the record dimension
-            bytes = capped_product(bytes, length);
+            if (length != 0) bytes = capped_product(bytes, length);  // 0: the record dimension
         }
         if (!v.fixed) {
-            const long long records = hdr->numrecs;
             if (records <= 0) bytes = 0;
             else if (record_vars > 1) bytes = std::min(cap, bytes + capped_product(records - 1, record_size));
             else bytes = capped_product(bytes, records);
@@ -542,19 +648,8 @@ void check_data_extents(const NETCDFHdr *hdr, size_t size) {
         // A record variable of a file without records reads nothing, and its
         // offset may be the file's end or beyond (each record variable after
         // the first starts later in the empty record).
-        if (item != 0 && bytes == 0) continue;
-        if (v.begin < 0 || static_cast<size_t>(v.begin) > size) {
-            std::snprintf(buffer, sizeof buffer, "variable %d (\"%s\") data offset %d outside the %zu bytes", i, v.name,
-                          v.begin, size);
-            throw DecodeError::bad_value(buffer);
-        }
-        if (item == 0) continue;
-        const long long remain = static_cast<long long>(size) - v.begin;
-        if (bytes > remain) {
-            std::snprintf(buffer, sizeof buffer, "variable %d (\"%s\") data at byte %d: %lld bytes needed, %lld remain",
-                          i, v.name, v.begin, bytes, remain);
-            throw DecodeError::bad_value(buffer);
-        }
+        if (bytes == 0) continue;
+        if (begin > size || static_cast<unsigned long long>(bytes) > size - begin) refuse_extent(v, i, bytes, size);
     }
 }
 
