@@ -194,28 +194,22 @@ bool is_dot(const PixelPath &path) {
     return x1 - x0 < dot_size && y1 - y0 < dot_size;
 }
 
-// A clipped fill's shoreline, in pixels: its edges that run along the
-// frame's border are not coast and are left out. Whole rings too small to
-// stroke go to dots.
-void add_shoreline(const Picture &pic, const Ring &ring, std::vector<PixelPath> &lines, std::vector<PixelPath> &dots) {
-    const Box &b = pic.box;
+// Whether the edge from ring[i] to the next point runs along the frame's
+// border: not coast, but where the clip cut the fill.
+bool on_border(const Box &b, const Ring &ring, size_t i) {
     const size_t n = ring.size();
-    auto on_border = [&](size_t i) {
-        const geo::Point &p = ring[i % n], &q = ring[(i + 1) % n];
-        return (p.lon == q.lon && (p.lon == b.west || p.lon == b.east)) ||
-               (p.lat == q.lat && (p.lat == b.south || p.lat == b.north));
-    };
-    if (n < 2) return;
-    size_t start = 0;  // the first edge on the border, after which a run of coast may begin
-    while (start < n && !on_border(start)) ++start;
-    if (start == n) {
-        PixelPath whole = to_pixels(pic, ring, 0, n + 1, line_tolerance);
-        (is_dot(whole) ? dots : lines).push_back(std::move(whole));
-        return;
-    }
+    const geo::Point &p = ring[i % n], &q = ring[(i + 1) % n];
+    return (p.lon == q.lon && (p.lon == b.west || p.lon == b.east)) ||
+           (p.lat == q.lat && (p.lat == b.south || p.lat == b.north));
+}
+
+// The shoreline of a fill that the frame cut, in pixels: its runs of edges
+// that are not on the border, from the border edge start on.
+void add_coast(const Picture &pic, const Ring &ring, size_t start, std::vector<PixelPath> &lines) {
+    const size_t n = ring.size();
     size_t first = 0, count = 0;  // the run of coast: vertices from first on
     for (size_t i = start + 1; i <= start + n; ++i) {
-        if (on_border(i)) {
+        if (on_border(pic.box, ring, i)) {
             if (count > 1) lines.push_back(to_pixels(pic, ring, first, count, line_tolerance));
             count = 0;
         } else {
@@ -226,8 +220,11 @@ void add_shoreline(const Picture &pic, const Ring &ring, std::vector<PixelPath> 
     if (count > 1) lines.push_back(to_pixels(pic, ring, first, count, line_tolerance));
 }
 
-// A run of ops that look alike is drawn in one call per part (fills, then
-// their shorelines), which costs a renderer far less than one call per op.
+// A run of ops that look alike is drawn in one call per part, which costs a
+// renderer far less than one call per op. A fill's rings that are coast all
+// round are filled and outlined as one path, whose outline hides the edge of
+// the fill; those that the frame cut are filled, then their coast drawn;
+// rings too small to outline are filled and drawn over as dots.
 void draw_run(const Picture &pic, std::vector<Op>::const_iterator first, std::vector<Op>::const_iterator last,
               Canvas &canvas) {
     const Op &op = *first;
@@ -237,23 +234,38 @@ void draw_run(const Picture &pic, std::vector<Op>::const_iterator first, std::ve
                      pic.x(r[1].lon), pic.y(r[0].lat));
         return;
     }
-    std::vector<PixelPath> paths;
     if (op.kind == Op::Stroke) {
+        std::vector<PixelPath> paths;
         for (auto it = first; it != last; ++it)
             for (const auto &line : it->rings) paths.push_back(to_pixels(pic, line, false, line_tolerance));
         canvas.path(paths, false, {0, op.colour, op.width, op.dash});
         return;
     }
     const PathStyle style = fill_style(op);
+    std::vector<PixelPath> outlined, filled, coast, dots;
     for (auto it = first; it != last; ++it)
-        for (const auto &ring : it->rings) paths.push_back(to_pixels(pic, ring, true, fill_tolerance));
-    canvas.path(paths, true, {style.fill, 0, 0, 0});
-    paths.clear();
-    std::vector<PixelPath> dots;
-    for (auto it = first; it != last; ++it)
-        for (const auto &ring : it->rings) add_shoreline(pic, ring, paths, dots);
-    canvas.path(paths, false, {0, style.stroke, style.width, 0});
-    canvas.path(dots, true, {style.stroke, 0, 0, 0});
+        for (const auto &ring : it->rings) {
+            const size_t n = ring.size();
+            size_t start = 0;  // the first edge on the border
+            while (start < n && !on_border(pic.box, ring, start)) ++start;
+            if (start == n && n >= 2) {
+                PixelPath outline = to_pixels(pic, ring, true, line_tolerance);
+                if (!is_dot(outline)) {
+                    outlined.push_back(std::move(outline));
+                    continue;
+                }
+                dots.push_back(std::move(outline));
+            }
+            filled.push_back(to_pixels(pic, ring, true, fill_tolerance));
+            if (start < n) add_coast(pic, ring, start, coast);
+        }
+    auto draw = [&canvas](const std::vector<PixelPath> &paths, bool closed, const PathStyle &look) {
+        if (!paths.empty()) canvas.path(paths, closed, look);
+    };
+    draw(filled, true, {style.fill, 0, 0, 0});
+    draw(outlined, true, style);
+    draw(coast, false, {0, style.stroke, style.width, 0});
+    draw(dots, true, {style.stroke, 0, 0, 0});
 }
 
 // Layers come in their own longitudes; each fill and line is clipped to the
