@@ -238,6 +238,30 @@ TEST(Geometry, RingsInsideTheFrameComeOutAsTheFullClipGivesThem) {
     EXPECT_TRUE(cut);
 }
 
+// The same for lines: one inside the frame, clear of its edges, comes out
+// as the full clip gives it in a frame that its ends and corners touch,
+// with repeated points dropped, whole turns away or not.
+TEST(Geometry, LinesInsideTheFrameComeOutAsTheFullClipGivesThem) {
+    const geo::Line line = {{-165, 10}, {-160, 12}, {-160, 12}, {-163, 14}, {-165, 20}, {-170, 12}};
+    const auto own = geo::clip_line(line, geo::frame_of(-175, -155, 0, 30));
+    const auto moved = geo::clip_line(line, geo::frame_of(180, -150, 0, 30));
+    const auto full = geo::clip_line(line, geo::frame_of(190, -160, 10, 20));
+    const auto rfc = geo::clip_line_rfc7946(line, geo::frame_of(-175, -155, 0, 30));
+    for (const auto *clip : {&own, &moved, &full, &rfc}) {
+        ASSERT_EQ(clip->size(), 1u);
+        ASSERT_EQ(clip->front().size(), 5u);
+    }
+    auto turned = [](double by) {
+        return [by](const geo::Point &p, const geo::Point &q) { return p.lon + by == q.lon && p.lat == q.lat; };
+    };
+    const geo::Line &a = own[0];
+    EXPECT_TRUE(std::equal(a.begin(), a.end(), moved[0].begin(), turned(360)));
+    EXPECT_TRUE(std::equal(a.begin(), a.end(), full[0].begin(), turned(360)));
+    EXPECT_TRUE(std::equal(a.begin(), a.end(), rfc[0].begin(), turned(0)));
+    EXPECT_EQ(a[1].lon, -160);
+    EXPECT_EQ(a[2].lon, -163);
+}
+
 TEST(Geometry, FramesRunEastFromTheWestEdge) {
     const struct {
         double west, east, want_east;

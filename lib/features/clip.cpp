@@ -58,11 +58,14 @@ bool sliver(const Ring &ring, double area2) {
 }
 
 // Moves lon by whole turns to within half a turn of ref.
-double near(double lon, double ref) {
+// The whole turns, exactly a multiple of 360, that bring lon within half a
+// turn of ref.
+double turns_to(double lon, double ref) {
     const double d = lon - ref;
-    if (d > 180 || d < -180) lon -= 360 * std::round(d / 360);
-    return lon;
+    return d > 180 || d < -180 ? -360 * std::round(d / 360) : 0;
 }
+
+double near(double lon, double ref) { return lon + turns_to(lon, ref); }
 
 // Every edge taken the short way; points that repeat their predecessor dropped.
 Line continuous(const Line &in) {
@@ -915,7 +918,7 @@ std::optional<double> inside_by(const Polygon &polygon, const Frame &f) {
     if (n < 3) return std::nullopt;
     // The turns that bring the first point nearest the frame's middle; in a
     // frame of at most a turn, no other copy can lie inside too.
-    const double by = near(in[0].lon, (f.west + f.east) / 2) - in[0].lon;
+    const double by = turns_to(in[0].lon, (f.west + f.east) / 2);
     for (size_t i = 0; i < n; ++i) {
         const Point &p = in[i], &q = in[i + 1 < n ? i + 1 : 0];
         const double lon = p.lon + by;
@@ -983,11 +986,47 @@ std::vector<Polygon> clip_polygon_rfc7946(const Polygon &polygon, const Frame &f
     return clip_polygon_rfc7946(Polygon(polygon), frame);
 }
 
+namespace {
+
+// A line whose every edge runs less than half a turn, inside the frame as
+// it stands or moved by whole turns, and clear of the frame's edges by more
+// than rounding could close: its own clip, as the full clip gives it (points
+// that repeat their predecessor dropped, then moved), without the full
+// clip's copies and cuts. Most of a map's borders and rivers are so;
+// nullopt for the others.
+std::optional<std::vector<Line>> line_inside(const Line &line, const Frame &f) {
+    constexpr double clear = 1e-9;  // degrees; the cut's rounding is some 1e-13
+    const size_t n = line.size();
+    if (n == 0) return std::nullopt;
+    const double by = turns_to(line[0].lon, (f.west + f.east) / 2);
+    for (size_t i = 0; i < n; ++i) {
+        const Point &p = line[i];
+        const double lon = p.lon + by;
+        if (!(f.west + clear < lon && lon < f.east - clear && f.south + clear < p.lat && p.lat < f.north - clear) ||
+            (i + 1 < n && std::fabs(line[i + 1].lon - p.lon) > 180))
+            return std::nullopt;
+    }
+    Line own;
+    own.reserve(n);
+    for (const Point &p : line)
+        if (own.empty() || p.lon != own.back().lon || p.lat != own.back().lat) own.push_back(p);
+    std::vector<Line> out;
+    if (own.size() < 2) return out;
+    if (by != 0) shift(own, by);
+    out.push_back(std::move(own));
+    return out;
+}
+
+}  // namespace
+
 std::vector<Line> clip_line(const Line &line, const Frame &frame) {
+    if (std::optional<std::vector<Line>> own = line_inside(line, frame)) return std::move(*own);
     return clip_continuous_line(continuous(line), frame);
 }
 
 std::vector<Line> clip_line_rfc7946(const Line &line, const Frame &frame) {
+    for (const Frame &piece : rfc7946_frames(frame))
+        if (std::optional<std::vector<Line>> own = line_inside(line, piece)) return std::move(*own);
     const Line c = continuous(line);
     return clip_rfc7946<Line>(frame, [&c](const Frame &piece) { return clip_continuous_line(c, piece); });
 }
