@@ -102,6 +102,15 @@ mutant ring-orientation-inverted lib/features/clip.cpp "$layer" \
     '} else if (signed_area2(outer) < 0) {' '} else if (signed_area2(outer) > 0) {'
 mutant map-ring-orientation lib/features/map_support.cpp "$layer" \
     'const bool reverse = (geo::signed_area2(ring) > 0) != (r == 0);' 'const bool reverse = (geo::signed_area2(ring) > 0) == (r == 0);'
+# The shapefile reader: columns by name, the .prj beside the file, and rings
+# turned as GeoJSON wants them (the Python module's and the tool's tests
+# hold these to GDAL and to the RFC 7946 check).
+mutant shp-columns-by-name lib/features/shapefile_reader.cpp "$layer" \
+    'columns.push_back(static_cast<int>(it - all_fields.begin()));' 'columns.push_back(static_cast<int>(columns.size()));'
+mutant shp-prj-beside lib/features/shapefile_reader.cpp "$layer" \
+    'file_beside(d.path, {".prj", ".PRJ"})' 'file_beside(d.path, {".PRJ"})'
+mutant shp-ring-orientation lib/features/shapefile_reader.cpp "$layer" \
+    'shape.run(from, to, starts ? area < 0 : area > 0, true);' 'shape.run(from, to, starts ? area > 0 : area < 0, true);'
 # The tool: options and GeoJSON
 mutant box-north-pole tools/vorpix/cli.cpp "$tool" \
     'box.north > 90)' 'box.north >= 90)'

@@ -29,14 +29,12 @@ using vorpix::features::GeometryType;
 using vorpix::features::Rectangle;
 using vorpix::features::ShapefileOptions;
 using vorpix::features::ShapefileReader;
-using vorpix::features::ValueType;
 
 namespace {
 
 const auto esri = vorpix::test::esri_fixture;
 
 using vorpix::test::all_features;
-using vorpix::test::area2;
 using vorpix::test::error_of;
 
 std::vector<long> ids(ShapefileReader &reader) {
@@ -80,61 +78,6 @@ TEST(ShapefileReader, RecordsByNumberAreTheRecordsInTurn) {
     }
     Feature none;
     EXPECT_FALSE(reader.read(100, none));
-}
-
-// Rings are closed, exteriors counter-clockwise and holes clockwise, whatever
-// the file's orientation; polygons group their holes.
-TEST(ShapefileReader, RingsAreClosedAndOrientedAsGeoJsonWantsThem) {
-    ShapefileReader reader(esri("areas.shp"));
-    const std::vector<Feature> features = all_features(reader);
-    ASSERT_EQ(features.size(), 2u);
-    const auto &g = features[0].geometry;
-    EXPECT_EQ(g.type, GeometryType::MultiPolygon);
-    ASSERT_EQ(g.parts, (std::vector<std::uint32_t>{0, 2, 3}));
-    for (size_t r = 0; r < g.run_count(); ++r) {
-        EXPECT_EQ(g.x[g.runs[r]], g.x[g.runs[r + 1] - 1]);
-        EXPECT_EQ(g.y[g.runs[r]], g.y[g.runs[r + 1] - 1]);
-    }
-    EXPECT_GT(area2(g, 0), 0);  // exterior
-    EXPECT_LT(area2(g, 1), 0);  // its hole
-    EXPECT_GT(area2(g, 2), 0);
-}
-
-// Columns choose and order the fields; one that does not exist is an error
-// that says so as data.
-TEST(ShapefileReader, ColumnsChooseTheFieldsAndUnknownOnesAreErrors) {
-    ShapefileOptions options;
-    options.columns = {"RATIO", "CITY"};
-    ShapefileReader reader(esri("fieldtypes.shp"), options);
-    ASSERT_EQ(reader.fields().size(), 2u);
-    EXPECT_EQ(reader.fields()[0].name, "RATIO");
-    Feature f;
-    ASSERT_TRUE(reader.next(f));
-    ASSERT_EQ(f.values.size(), 2u);
-    EXPECT_EQ(f.values[0].type, ValueType::Real);
-    EXPECT_EQ(f.values[0].real, 0.25);
-    EXPECT_EQ(f.values[1].text, "Lisbon");
-
-    options.columns = {"NOPE"};
-    const Error e = error_of([&] { ShapefileReader bad(esri("fieldtypes.shp"), options); });
-    EXPECT_EQ(e.code(), ErrorCode::Invalid);
-    EXPECT_EQ(e.file(), esri("fieldtypes.dbf"));
-    EXPECT_EQ(e.reason(), "no field named \"NOPE\"");
-}
-
-// A table alone gives its rows without geometry; a box leaves them all out.
-TEST(ShapefileReader, ATableAloneGivesRowsWithoutGeometry) {
-    ShapefileReader reader(esri("cyrillic.dbf"));
-    EXPECT_EQ(reader.record_count(), 3);
-    const std::vector<Feature> rows = all_features(reader);
-    ASSERT_EQ(rows.size(), 2u);  // one is marked deleted
-    EXPECT_EQ(rows[1].id, 2);
-    EXPECT_EQ(rows[1].geometry.type, GeometryType::None);
-    EXPECT_EQ(rows[0].values[0].text, "Москва");
-    ShapefileOptions boxed;
-    boxed.box = vorpix::features::Box{-180, 180, -90, 90};
-    ShapefileReader none(esri("cyrillic.dbf"), boxed);
-    EXPECT_TRUE(all_features(none).empty());
 }
 
 // Records padded past what their shapes need (each gains eight bytes, its
@@ -333,9 +276,9 @@ TEST(GeoJsonWriter, StringsOfEveryControlCharacterReadBackAsTheyWere) {
 }
 
 // What the reader tells of a file beside its features, for the Python
-// module: going on from a record by number (seek), the main file's header,
-// the .prj's text whatever the transform option, and a rectangle in the
-// file's own coordinates.
+// module: going on from a record by number (seek), the main file's header
+// and a rectangle in the file's own coordinates. (The module's own tests
+// hold its columns, tables alone and .prj to what GDAL reads.)
 // seek goes on from a record, by the .shx or by walking the headers, the
 // same records and geometries as reading them all; ahead of or behind the
 // place it stands; beyond the end it ends.
@@ -369,12 +312,18 @@ TEST(ShapefileSeek, GoesOnFromARecordWithOrWithoutTheIndex) {
     }
 }
 
-TEST(ShapefileSeek, TablesAloneGoOnFromARow) {
+// A table alone goes on from a row too; its rows have no geometry, so a box
+// leaves them all out.
+TEST(ShapefileSeek, TablesAloneGoOnFromARowAndABoxLeavesThemOut) {
     ShapefileReader reader(esri("cities.dbf"));
     const long count = reader.record_count();
     ASSERT_GT(count, 2);
     reader.seek(count - 2);
     EXPECT_EQ(ids(reader), range(count - 2, count));
+    ShapefileOptions boxed;
+    boxed.box = vorpix::features::Box{-180, 180, -90, 90};
+    ShapefileReader none(esri("cities.dbf"), boxed);
+    EXPECT_TRUE(all_features(none).empty());
 }
 
 // The header as shapelib's shpdump lists it (tests/fixtures/esri/*.shpdump):
@@ -391,18 +340,6 @@ TEST(ShapefileHeader, IsTheMainFilesHeader) {
     EXPECT_NE(dump.find(bounds), std::string::npos) << bounds << "\n" << dump.substr(0, 300);
     ShapefileReader table(esri("cities.dbf"));
     EXPECT_EQ(table.header().shape_type, -1);
-}
-
-// The .prj's text as it stands, with or without the transform; none without
-// a .prj or for a table alone.
-TEST(ShapefileCoordinateSystem, IsThePrjText) {
-    const std::string prj = vorpix::test::read_text(esri("utm.prj"));
-    ShapefileOptions plain;
-    plain.transform = false;
-    EXPECT_EQ(ShapefileReader(esri("utm.shp"), plain).coordinate_system(), prj);
-    EXPECT_EQ(ShapefileReader(esri("utm.shp")).coordinate_system(), prj);
-    EXPECT_EQ(ShapefileReader(esri("nc.shp")).coordinate_system(), "");
-    EXPECT_EQ(ShapefileReader(esri("cities.dbf")).coordinate_system(), "");
 }
 
 // A rectangle in metres selects the features that meet it, with no turns
