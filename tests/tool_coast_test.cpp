@@ -30,7 +30,7 @@ public:
     }
     // "vorpix coast --res c ARGS -o FILE" on this data, stopped after a minute; the file.
     std::string coast(const std::string &args) const {
-        const std::string out = dir_.file("out.geojson");
+        std::string out = dir_.file("out.geojson");
         const auto r = run_command("timeout 60 env VORPIX_DATA_PATH=" + dir_.path() + " " + tool_command() +
                                    " coast --res c " + args + " -o " + out + " 2>&1");
         EXPECT_EQ(r.status, 0) << r.output;
@@ -173,13 +173,15 @@ TEST_P(LandArea, AgreesWithTheSourceBoxByBox) {
 INSTANTIATE_TEST_SUITE_P(EveryResolution, LandArea, testing::Values('c', 'l', 'i', 'h', 'f'),
                          [](const auto &info) { return std::string(1, info.param); });
 
-// Options that cannot mean anything are usage errors: one line, status 2,
-// nothing written.
+// Options that cannot mean anything, and two output formats at once in any
+// command, are usage errors: one line, status 2, nothing written.
 TEST(CoastTool, OptionsThatSelectNothingAreUsageErrors) {
     TempDir dir;
     const std::string out = dir.file("never");
+    const std::string arc = fixture_path("esri/arc.shp");
     const struct {
-        const char *args, *line;
+        std::string args;
+        const char *line;
     } rows[] = {
         {"coast --res x", "--res is one of c, l, i, h, f (crude, low, intermediate, high, full), not \"x\""},
         {"render --line-res q", "--line-res is one of c, l, i, h, f (crude, low, intermediate, high, full), not \"q\""},
@@ -198,14 +200,17 @@ TEST(CoastTool, OptionsThatSelectNothingAreUsageErrors) {
         {"coast --box 10/20/30/400", "the box's latitudes lie within -90 to 90, not \"10/20/30/400\""},
         {"coast --list --svg", "choose one output format, not --svg and --list"},
         {"borders --box 0/10/0/10 --svg --geojson", "choose one output format, not --geojson and --svg"},
+        {"shapes --seq --svg " + arc, "choose one output format, not --seq and --svg"},
+        {"fetch x.db --geojson --list " + arc, "choose one output format, not --geojson and --list"},
+        {"shapes --png " + arc, "unknown option --png"},
         {"coast --antarctica floating", "--antarctica is ice-front or grounding-line, not \"floating\""},
         {"coast --list --antarctica ice-front",
          "--list shows what the library's selection delivers, Antarctica at "
          "its grounding line; --antarctica is for GeoJSON and SVG"},
     };
     for (const auto &row : rows) {
-        const std::string command = std::string(row.args).substr(0, std::string(row.args).find(' '));
-        const auto r = run_command(tool(std::string(row.args) + " -o " + out) + " 2>&1");
+        const std::string command = row.args.substr(0, row.args.find(' '));
+        const auto r = run_command(tool(row.args + " -o " + out) + " 2>&1");
         EXPECT_EQ(r.status, 2) << row.args;
         EXPECT_EQ(r.output, "vorpix " + command + ": " + row.line + " (see 'vorpix " + command + " --help')\n")
             << row.args;

@@ -195,25 +195,6 @@ w.close()
     EXPECT_NE(kept.output.find("[530000,880774]"), std::string::npos) << kept.output;
 }
 
-// One output format at a time, among those the command offers; a usage
-// error otherwise, with nothing written.
-TEST(ShapesTool, OneOutputFormatAtATime) {
-    TempDir dir;
-    const std::string out = dir.file("never");
-    for (const auto &[args, line] : {
-             std::pair<std::string, std::string>{"shapes --seq --svg", "choose one output format, not --seq and --svg"},
-             {"shapes --png", "unknown option --png"},
-             {"fetch x.db --geojson --list", "choose one output format, not --geojson and --list"},
-         }) {
-        const std::string command = args.substr(0, args.find(' '));
-        const auto r = run_command(vorpix::test::tool_command() + " " + args + " " + esri("arc.shp") + " -o " + out +
-                                   " 2>&1");
-        EXPECT_EQ(r.status, 2) << args;
-        EXPECT_EQ(r.output, "vorpix " + command + ": " + line + " (see 'vorpix " + command + " --help')\n");
-        EXPECT_FALSE(std::filesystem::exists(out));
-    }
-}
-
 // A .prj naming a projected system (UTM 17N, by GDAL) is undone to longitude
 // and latitude as ogr2ogr -t_srs EPSG:4326 does it; --no-transform keeps the
 // stored numbers; an unreadable .prj warns, and so do numbers that cannot be
