@@ -20,6 +20,9 @@
 
 namespace vorpix {
 
+template <size_t N>
+class BlockReader;
+
 class ByteReader {
 public:
     static constexpr size_t unbounded_size = std::numeric_limits<size_t>::max() / 2;
@@ -83,6 +86,9 @@ public:
         pos_ += n;
         return p;
     }
+    // The next N bytes as a block, checked once, which this reader then skips.
+    template <size_t N>
+    BlockReader<N> block();
     // count items of T, checked once, each handed to each(i, value) in order.
     template <typename T, bool BigEndian, typename Each>
     void read_each(size_t count, Each &&each) {
@@ -205,6 +211,11 @@ public:
 private:
     const unsigned char *block_;
 };
+
+template <size_t N>
+BlockReader<N> ByteReader::block() {
+    return BlockReader<N>(bytes(N));
+}
 
 }  // namespace vorpix
 

@@ -44,6 +44,12 @@ constexpr const char *header_function = "netcdf_unstuff_header";
 // piece stays a block of its own that the client may free or realloc, and
 // the blocks not taken again are freed at the end.
 class Recycled {
+    static constexpr int capacity = 256;
+    struct Piece {
+        void *block;
+        size_t usable;
+    };
+
 public:
     Recycled() = default;
     Recycled(const Recycled &) = delete;
@@ -55,18 +61,31 @@ public:
         for (int i = 0; i < kept_; ++i) std::free(piece_[i].block);
     }
 
-    // A block of the old record; NULL keeps its place. False when there is
-    // no room for it: the caller frees it, an array once it has offered what
-    // the array holds.
-    bool keep(void *block) {
-        if (kept_ == capacity) [[unlikely]]
-            return false;
-        piece_[kept_++] = Piece{block, block ? malloc_usable_size(block) : 0};
-        return true;
-    }
-    void keep_leaf(void *block) {
-        if (!keep(block)) std::free(block);
-    }
+    // Takes the blocks of the old record, NULL keeping its place, through a
+    // cursor of its own that stays in a register while malloc is asked the
+    // size of each.
+    class Keeper {
+    public:
+        explicit Keeper(Recycled &to) : to_(to), out_(to.piece_ + to.kept_) {}
+        Keeper(const Keeper &) = delete;
+        Keeper &operator=(const Keeper &) = delete;
+        ~Keeper() { to_.kept_ = static_cast<int>(out_ - to_.piece_); }
+        // False when there is no room for the block: the caller frees it, an
+        // array once it has offered what the array holds.
+        bool keep(void *block) {
+            if (out_ == to_.piece_ + capacity) [[unlikely]]
+                return false;
+            *out_++ = Piece{block, block ? malloc_usable_size(block) : 0};
+            return true;
+        }
+        void keep_leaf(void *block) {
+            if (!keep(block)) std::free(block);
+        }
+
+    private:
+        Recycled &to_;
+        Piece *out_;
+    };
 
     // n bytes (at least one), or NULL.
     void *get(size_t n) {
@@ -102,11 +121,6 @@ private:
         return n > SIZE_MAX - 32 ? n : std::max<size_t>(32, (n + 8 + 15) & ~size_t{15}) - 8;
     }
 
-    static constexpr int capacity = 256;
-    struct Piece {
-        void *block;
-        size_t usable;
-    };
     Piece piece_[capacity];
     int kept_ = 0;
     int next_ = 0;
@@ -116,17 +130,18 @@ private:
 // Offers the pieces of hdr to recycled in the order in which a decode asks
 // for them, frees its index, and leaves the header empty.
 void recycle_contents(NETCDFHdr *hdr, Recycled &recycled) {
+    Recycled::Keeper keeper(recycled);
     const auto attrs = [&](NETCDFAttr *list, int n) {
-        const bool kept = recycled.keep(list);
+        const bool kept = keeper.keep(list);
         for (int i = 0; i < n; ++i) {
-            recycled.keep_leaf(list[i].name);
-            recycled.keep_leaf(list[i].values.values);
+            keeper.keep_leaf(list[i].name);
+            keeper.keep_leaf(list[i].values.values);
         }
         if (!kept) std::free(list);
     };
     if (hdr->dims) {
-        const bool kept = recycled.keep(hdr->dims);
-        for (int i = 0; i < hdr->dims_n; ++i) recycled.keep_leaf(hdr->dims[i].name);
+        const bool kept = keeper.keep(hdr->dims);
+        for (int i = 0; i < hdr->dims_n; ++i) keeper.keep_leaf(hdr->dims[i].name);
         if (!kept) std::free(hdr->dims);
     }
     hdr->dims = nullptr;
@@ -135,11 +150,11 @@ void recycle_contents(NETCDFHdr *hdr, Recycled &recycled) {
     hdr->attrs = nullptr;
     hdr->attrs_n = 0;
     if (hdr->vars) {
-        const bool kept = recycled.keep(hdr->vars);
+        const bool kept = keeper.keep(hdr->vars);
         for (int i = 0; i < hdr->vars_n; ++i) {
             NETCDFVar &v = hdr->vars[i];
-            recycled.keep_leaf(v.name);
-            recycled.keep_leaf(v.dims);
+            keeper.keep_leaf(v.name);
+            keeper.keep_leaf(v.dims);
             // An attribute list that was ABSENT asked for nothing.
             if (v.attrs) attrs(v.attrs, v.nattrs);
         }
@@ -318,8 +333,14 @@ struct Step {
             NETCDFAttr &a = list[i];
             step = &name_step;
             a.name = decode_string(in, blocks);
-            a.values.type = in.be32s();
-            a.values.n = in.be32s();
+            if (in.has(8)) [[likely]] {
+                const auto words = in.block<8>();
+                a.values.type = words.be32s<0>();
+                a.values.n = words.be32s<4>();
+            } else {  // word by word, for the message that names the first one missing
+                a.values.type = in.be32s();
+                a.values.n = in.be32s();
+            }
             step = &values_step;
             decode_values(in, a.values, blocks);
         }
@@ -574,9 +595,16 @@ int decode_header(ByteReader &reader, NETCDFHdr **hdrp, Where &where) {
             decode_attrs(in, &v.nattrs, &v.attrs, where, blocks);
             step = Step::other;
             where.sub_index = -1;
-            v.type = in.be32s();
-            v.vsize = in.be32s();
-            v.begin = in.be32s();
+            if (in.has(12)) [[likely]] {
+                const auto words = in.block<12>();
+                v.type = words.be32s<0>();
+                v.vsize = words.be32s<4>();
+                v.begin = words.be32s<8>();
+            } else {  // word by word, for the message that names the first one missing
+                v.type = in.be32s();
+                v.vsize = in.be32s();
+                v.begin = in.be32s();
+            }
         }
     } catch (DecodeError &error) {
         if (step == Step::name) error.then(header_function, "netcdf_unstuff_string", 1, "hdr->vars->name");
