@@ -405,6 +405,38 @@ double text_width(const std::string &utf8, const TextStyle &style) {
     return extents.x_advance;
 }
 
+namespace {
+
+// The image through libpng into out, row by row through row (3 or 4 bytes a
+// pixel: without alpha when opaque). libpng reports failure by longjmp back
+// here, so nothing in this frame needs destroying.
+bool write_png(png_structp png, png_infop info, std::string *out, const std::uint32_t *argb, int width, int height,
+               bool opaque, unsigned char *row) {
+    if (setjmp(png_jmpbuf(png))) return false;
+    png_set_write_fn(png, out, append_bytes, no_flush);
+    png_set_IHDR(png, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), 8,
+                 opaque ? PNG_COLOR_TYPE_RGB : PNG_COLOR_TYPE_RGB_ALPHA, PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    // Maps are mostly flat colour: the cheap filter and a fast level pack
+    // them nearly as small as the slow ones, in a fraction of the time.
+    png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_SUB);
+    png_set_compression_level(png, 3);
+    png_write_info(png, info);
+    for (int y = 0; y < height; ++y) {
+        unsigned char *at = row;
+        for (int x = 0; x < width; ++x) {
+            const std::uint32_t p = argb[static_cast<size_t>(y) * width + x];
+            *at++ = (p >> 16) & 255, *at++ = (p >> 8) & 255, *at++ = p & 255;
+            if (!opaque) *at++ = p >> 24;
+        }
+        png_write_row(png, row);
+    }
+    png_write_end(png, nullptr);
+    return true;
+}
+
+}  // namespace
+
 std::string encode_png(const std::uint32_t *argb, int width, int height) {
     std::string out;
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
@@ -413,29 +445,14 @@ std::string encode_png(const std::uint32_t *argb, int width, int height) {
         png_destroy_write_struct(&png, &info);
         throw InputError("cannot start a PNG image");
     }
-    std::vector<unsigned char> row(static_cast<size_t>(width) * 4);
-    if (setjmp(png_jmpbuf(png))) {
-        png_destroy_write_struct(&png, &info);
-        throw InputError("cannot encode the PNG image");
-    }
-    png_set_write_fn(png, &out, append_bytes, no_flush);
-    png_set_IHDR(png, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), 8,
-                 PNG_COLOR_TYPE_RGB_ALPHA, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    // Maps are mostly flat colour: the cheap filter and a fast level pack
-    // them nearly as small as the slow ones, in a fraction of the time.
-    png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_SUB);
-    png_set_compression_level(png, 3);
-    png_write_info(png, info);
-    for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x) {
-            const std::uint32_t p = argb[static_cast<size_t>(y) * width + x];
-            row[4 * x] = (p >> 16) & 255, row[4 * x + 1] = (p >> 8) & 255, row[4 * x + 2] = p & 255,
-                    row[4 * x + 3] = p >> 24;
-        }
-        png_write_row(png, row.data());
-    }
-    png_write_end(png, nullptr);
+    // An image with no pixel that shows through (a map on its sea, most
+    // textures) is written without alpha: a quarter fewer bytes to pack.
+    const size_t pixels = static_cast<size_t>(width) * static_cast<size_t>(height);
+    const bool opaque = std::all_of(argb, argb + pixels, [](std::uint32_t p) { return p >> 24 == 255; });
+    std::vector<unsigned char> row(static_cast<size_t>(width) * (opaque ? 3 : 4));
+    const bool written = write_png(png, info, &out, argb, width, height, opaque, row.data());
     png_destroy_write_struct(&png, &info);
+    if (!written) throw InputError("cannot encode the PNG image");
     return out;
 }
 

@@ -59,7 +59,7 @@ std::unique_ptr<Canvas> png_canvas(int width, int height, Sink sink = {});
 // The advance of a text in the canvases' font, in pixels.
 double text_width(const std::string &utf8, const TextStyle &style);
 
-// PNG bytes of an ARGB image (alpha kept).
+// PNG bytes of an ARGB image (alpha kept, unless every pixel is opaque).
 std::string encode_png(const std::uint32_t *argb, int width, int height);
 
 }  // namespace vorpix::cli
