@@ -68,7 +68,7 @@ mutant dbf-driver-0x57 lib/features/text.cpp "$dbf" \
 mutant nc-padding lib/mapdata/vorpix/netcdf_tables.hpp "$ncdf" \
     'return (4 - size % 4) % 4;' 'return size % 4;'
 mutant nc-short-order lib/mapdata/vorpix/netcdf_strdefs.cpp "$ncdf" \
-    'case NETCDF_SHORT: N2H2(buffer, src, values->n); break;' 'case NETCDF_SHORT: std::memcpy(buffer, src, size); break;'
+    'case NETCDF_SHORT: N2H2(buffer, src, values.n); break;' 'case NETCDF_SHORT: std::memcpy(buffer, src, size); break;'
 # Shorelines: selection and delivery
 mutant gshhs-version-byte lib/mapdata/vorpix/gshhs_format.hpp "$shore" \
     '((flag >> 8) & 255)' '((flag >> 16) & 255)'
@@ -111,6 +111,10 @@ mutant shp-prj-beside lib/features/shapefile_reader.cpp "$layer" \
     'file_beside(d.path, {".prj", ".PRJ"})' 'file_beside(d.path, {".PRJ"})'
 mutant shp-ring-orientation lib/features/shapefile_reader.cpp "$layer" \
     'shape.run(from, to, starts ? area < 0 : area > 0, true);' 'shape.run(from, to, starts ? area > 0 : area < 0, true);'
+# Records by number, as the Dask partitions read them and compare them with
+# the whole file.
+mutant shp-record-by-number lib/features/shapefile_reader.cpp '^([A-Za-z0-9]+/)?(python_dask|python_shapefiles)' \
+    'offset = d.listed_offset(recno);' 'offset = d.listed_offset(0);'
 # The tool: options and GeoJSON
 mutant box-north-pole tools/vorpix/cli.cpp "$tool" \
     'box.north > 90)' 'box.north >= 90)'

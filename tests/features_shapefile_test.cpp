@@ -60,26 +60,6 @@ struct WithoutIndex {
 
 }  // namespace
 
-// Records come in file order, the same by number as in turn; every record
-// of the .shx starts one, and no other offset does.
-TEST(ShapefileReader, RecordsByNumberAreTheRecordsInTurn) {
-    ShapefileReader reader(esri("nc.shp"));
-    EXPECT_EQ(reader.record_count(), 100);
-    const std::vector<Feature> features = all_features(reader);
-    ASSERT_EQ(features.size(), 100u);
-    for (const long recno : {0L, 57L, 99L}) {
-        Feature f;
-        ASSERT_TRUE(reader.read(recno, f));
-        EXPECT_EQ(f.id, recno);
-        EXPECT_EQ(f.geometry.x, features[static_cast<size_t>(recno)].geometry.x);
-        EXPECT_EQ(f.values[0].type, features[static_cast<size_t>(recno)].values[0].type);
-        EXPECT_TRUE(reader.starts_record(reader.record_offset()));
-        EXPECT_FALSE(reader.starts_record(reader.record_offset() + 2));
-    }
-    Feature none;
-    EXPECT_FALSE(reader.read(100, none));
-}
-
 // Records padded past what their shapes need (each gains eight bytes, its
 // content length and the .shx saying so) are found through the .shx, or
 // without it by their content lengths: the features of the file unpadded.
