@@ -13,7 +13,13 @@
                                             and the rows PNG adds below
   picture_probe.py svg-texts SVG            the words of every <text> element, one a line
                                             (exit status 1 when the SVG does not parse)
+  picture_probe.py svg-points SVG           the points of every <path> (moves and lines,
+                                            absolute or relative) in the picture's own
+                                            coordinates: their number, whether every number
+                                            is finite, and their least and greatest x and y
 """
+import math
+import re
 import sys
 import xml.etree.ElementTree as ET
 
@@ -68,6 +74,35 @@ def svg_texts(path):
         print("".join(element.itertext()))
 
 
+def svg_points(path):
+    root = ET.parse(path).getroot()
+    number = r"[-+]?(?:[0-9]+\.?[0-9]*|\.[0-9]+)(?:[eE][-+]?[0-9]+)?"
+    points, finite = [], True
+    for element in root.iter("{http://www.w3.org/2000/svg}path"):
+        d = element.get("d", "")
+        finite = finite and re.search("(?i)nan|inf", d) is None
+        tokens = re.findall("[MmLlZz]|" + number, d)
+        x = y = start_x = start_y = 0.0
+        command, i = "M", 0
+        while i < len(tokens):
+            if tokens[i] in "MmLlZz":
+                command = tokens[i]
+                if command in "Zz":
+                    x, y = start_x, start_y
+                i += 1
+                continue
+            u, v = float(tokens[i]), float(tokens[i + 1])
+            i += 2
+            x, y = (x + u, y + v) if command in "ml" else (u, v)
+            if command in "Mm":
+                start_x, start_y = x, y
+                command = "l" if command == "m" else "L"  # pairs after a move are lines
+            points.append((x, y))
+    finite = finite and all(math.isfinite(c) for p in points for c in p)
+    xs, ys = [p[0] for p in points] or [0], [p[1] for p in points] or [0]
+    print(len(points), finite, min(xs), max(xs), min(ys), max(ys))
+
+
 if __name__ == "__main__":
     command, path, rest = sys.argv[1], sys.argv[2], sys.argv[3:]
     if command == "colours":
@@ -78,5 +113,7 @@ if __name__ == "__main__":
         hidden(path, *rest)
     elif command == "svg-texts":
         svg_texts(path)
+    elif command == "svg-points":
+        svg_points(path)
     else:
         sys.exit("unknown command " + command)
