@@ -229,8 +229,14 @@ inline void not_negative(const ByteReader &in, const char *function, const char 
         std::memcpy(&word, from, sizeof word);
         std::memcpy(to, &word, sizeof word);
     };
-    if (n >= 8 && n <= 64) {
-        for (size_t i = 0; i + 8 < n; i += 8) move(dst + i, src + i, std::uint64_t{});
+    struct Wide {
+        unsigned char bytes[16];
+    };
+    if (n >= 16 && n <= 64) {
+        for (size_t i = 0; i + 16 < n; i += 16) move(dst + i, src + i, Wide{});
+        move(dst + n - 16, src + n - 16, Wide{});
+    } else if (n >= 8 && n < 16) {
+        move(dst, src, std::uint64_t{});
         move(dst + n - 8, src + n - 8, std::uint64_t{});
     } else if (n >= 4 && n < 8) {
         move(dst, src, std::uint32_t{});

@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <iterator>
 
 namespace {
 
@@ -41,15 +42,11 @@ const char *type_name(int type) {
 inline size_t fill_of(size_t size) { return (4 - size % 4) % 4; }
 
 int value_size(int type) {
-    switch (type) {
-    case NETCDF_BYTE:
-    case NETCDF_CHAR: return 1;
-    case NETCDF_SHORT: return 2;
-    case NETCDF_INT:
-    case NETCDF_FLOAT: return 4;
-    case NETCDF_DOUBLE: return 8;
-    default: return 0;
-    }
+    // NETCDF_BYTE to NETCDF_DOUBLE, which are 1 to 6.
+    static constexpr std::int8_t sizes[] = {0, 1, 1, 2, 4, 4, 8};
+    static_assert(NETCDF_BYTE == 1 && NETCDF_CHAR == 2 && NETCDF_SHORT == 3 && NETCDF_INT == 4 && NETCDF_FLOAT == 5 &&
+                  NETCDF_DOUBLE == 6);
+    return static_cast<unsigned>(type) < std::size(sizes) ? sizes[type] : 0;
 }
 
 }  // namespace
