@@ -57,7 +57,6 @@ bool sliver(const Ring &ring, double area2) {
     return std::fabs(area2) <= noise * largest * perimeter;
 }
 
-// Moves lon by whole turns to within half a turn of ref.
 // The whole turns, exactly a multiple of 360, that bring lon within half a
 // turn of ref.
 double turns_to(double lon, double ref) {
@@ -65,6 +64,7 @@ double turns_to(double lon, double ref) {
     return d > 180 || d < -180 ? -360 * std::round(d / 360) : 0;
 }
 
+// Moves lon by whole turns to within half a turn of ref.
 double near(double lon, double ref) { return lon + turns_to(lon, ref); }
 
 // Every edge taken the short way; points that repeat their predecessor dropped.
@@ -904,12 +904,31 @@ std::vector<Line> clip_continuous_line(const Line &c, const Frame &frame) {
     return out;
 }
 
-// A ring without holes whose every edge, the closing one too, runs less
-// than half a turn (so that taking edges the short way moves nothing), and
-// which lies inside the frame clear of its edges, as it stands or moved by
-// whole turns, is its own clip. Most of a world map's polygons are so,
-// those stored east of 180 too. The whole turns that move it there, or
-// nullopt for the others.
+// Whether the first n points, moved by the whole turns by, lie inside the
+// frame clear of its edges by more than clear, each edge (the closing one
+// too when closed) running less than half a turn, so that taking edges the
+// short way moves nothing.
+bool inside_moved(const Line &points, size_t n, bool closed, double by, const Frame &f, double clear) {
+    for (size_t i = 0; i < n; ++i) {
+        const Point &p = points[i];
+        const double lon = p.lon + by;
+        if (!(f.west + clear < lon && lon < f.east - clear && f.south + clear < p.lat && p.lat < f.north - clear))
+            return false;
+        if ((i + 1 < n || closed) && std::fabs(points[i + 1 < n ? i + 1 : 0].lon - p.lon) > 180) return false;
+    }
+    return true;
+}
+
+void drop_repeats(Line &line) {
+    line.erase(std::unique(line.begin(), line.end(),
+                           [](const Point &a, const Point &b) { return a.lon == b.lon && a.lat == b.lat; }),
+               line.end());
+}
+
+// A ring without holes that lies inside the frame clear of its edges (see
+// inside_moved), as it stands or moved by whole turns, is its own clip.
+// Most of a world map's polygons are so, those stored east of 180 too. The
+// whole turns that move it there, or nullopt for the others.
 std::optional<double> inside_by(const Polygon &polygon, const Frame &f) {
     if (polygon.size() != 1) return std::nullopt;
     const Ring &in = polygon[0];
@@ -919,12 +938,7 @@ std::optional<double> inside_by(const Polygon &polygon, const Frame &f) {
     // The turns that bring the first point nearest the frame's middle; in a
     // frame of at most a turn, no other copy can lie inside too.
     const double by = turns_to(in[0].lon, (f.west + f.east) / 2);
-    for (size_t i = 0; i < n; ++i) {
-        const Point &p = in[i], &q = in[i + 1 < n ? i + 1 : 0];
-        const double lon = p.lon + by;
-        if (!(f.west < lon && lon < f.east && f.south < p.lat && p.lat < f.north) || std::fabs(q.lon - p.lon) > 180)
-            return std::nullopt;
-    }
+    if (!inside_moved(in, n, true, by, f, 0)) return std::nullopt;
     return by;
 }
 
@@ -936,9 +950,7 @@ std::optional<double> inside_by(const Polygon &polygon, const Frame &f) {
 std::vector<Polygon> own_clip(Polygon &&polygon, double by) {
     Ring &ring = polygon[0];
     while (ring.size() > 1 && ring.back().lon == ring[0].lon && ring.back().lat == ring[0].lat) ring.pop_back();
-    ring.erase(std::unique(ring.begin(), ring.end(),
-                           [](const Point &a, const Point &b) { return a.lon == b.lon && a.lat == b.lat; }),
-               ring.end());
+    drop_repeats(ring);
     // Its last point is the last before the closing ones, never the first.
     std::vector<Polygon> out;
     if (ring.size() < 3) return out;
@@ -988,28 +1000,18 @@ std::vector<Polygon> clip_polygon_rfc7946(const Polygon &polygon, const Frame &f
 
 namespace {
 
-// A line whose every edge runs less than half a turn, inside the frame as
-// it stands or moved by whole turns, and clear of the frame's edges by more
-// than rounding could close: its own clip, as the full clip gives it (points
-// that repeat their predecessor dropped, then moved), without the full
-// clip's copies and cuts. Most of a map's borders and rivers are so;
-// nullopt for the others.
+// A line inside the frame as it stands or moved by whole turns, clear of
+// the frame's edges by more than rounding could close (see inside_moved):
+// its own clip, as the full clip gives it (points that repeat their
+// predecessor dropped, then moved), without the full clip's copies and
+// cuts. Most of a map's borders and rivers are so; nullopt for the others.
 std::optional<std::vector<Line>> line_inside(const Line &line, const Frame &f) {
     constexpr double clear = 1e-9;  // degrees; the cut's rounding is some 1e-13
-    const size_t n = line.size();
-    if (n == 0) return std::nullopt;
+    if (line.empty()) return std::nullopt;
     const double by = turns_to(line[0].lon, (f.west + f.east) / 2);
-    for (size_t i = 0; i < n; ++i) {
-        const Point &p = line[i];
-        const double lon = p.lon + by;
-        if (!(f.west + clear < lon && lon < f.east - clear && f.south + clear < p.lat && p.lat < f.north - clear) ||
-            (i + 1 < n && std::fabs(line[i + 1].lon - p.lon) > 180))
-            return std::nullopt;
-    }
-    Line own;
-    own.reserve(n);
-    for (const Point &p : line)
-        if (own.empty() || p.lon != own.back().lon || p.lat != own.back().lat) own.push_back(p);
+    if (!inside_moved(line, line.size(), false, by, f, clear)) return std::nullopt;
+    Line own = line;
+    drop_repeats(own);
     std::vector<Line> out;
     if (own.size() < 2) return out;
     if (by != 0) shift(own, by);
