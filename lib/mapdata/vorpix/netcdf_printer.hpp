@@ -83,9 +83,15 @@ char *netcdf_value2str(int type, int i, void *values) {
 
 namespace {
 
+// A header that a failed decode left half-filled lists what it holds: its
+// counts as they stand, names not yet read as empty, and neither values nor
+// entries that no buffer holds.
+const char *text(const char *name) { return name ? name : ""; }
+
 int netcdf_print_vals(NETCDFValues *vals, char *pre, FILE *file) {
     std::fprintf(file, "%svalues.type  =  %s\n", pre, netcdf_type2str(vals->type));
     std::fprintf(file, "%svalues.n     =  %d\n", pre, vals->n);
+    if (!vals->values) return 0;
     if (vals->type != NETCDF_CHAR) {
         for (int i = 0; i < vals->n; ++i)
             std::fprintf(file, "%svalues.values[%2.2d]  =  %s\n", pre, i,
@@ -105,31 +111,32 @@ extern "C" int netcdf_print_header(NETCDFHdr *hdr, FILE *file) {
         char pre[512];
         std::fprintf(file, "numrecs  =  %d\n", hdr->numrecs);
         std::fprintf(file, "dims_n   =  %d\n", hdr->dims_n);
-        for (int i = 0; i < hdr->dims_n; ++i) {
-            std::fprintf(file, "dims[%2.2d].name   =  %s\n", i, hdr->dims[i].name);
+        for (int i = 0; hdr->dims && i < hdr->dims_n; ++i) {
+            std::fprintf(file, "dims[%2.2d].name   =  %s\n", i, text(hdr->dims[i].name));
             std::fprintf(file, "dims[%2.2d].value  =  %d\n", i, hdr->dims[i].value);
         }
         std::fprintf(file, "attrs_n  =  %d\n", hdr->attrs_n);
-        for (int i = 0; i < hdr->attrs_n; ++i) {
-            std::fprintf(file, "attrs[%2.2d].name  =  %s\n", i, hdr->attrs[i].name);
+        for (int i = 0; hdr->attrs && i < hdr->attrs_n; ++i) {
+            std::fprintf(file, "attrs[%2.2d].name  =  %s\n", i, text(hdr->attrs[i].name));
             std::snprintf(pre, sizeof pre, "attrs[%2.2d].", i);
             netcdf_print_vals(&hdr->attrs[i].values, pre, file);
         }
         std::fprintf(file, "vars_n   =  %d\n", hdr->vars_n);
-        for (int i = 0; i < hdr->vars_n; ++i) {
+        for (int i = 0; hdr->vars && i < hdr->vars_n; ++i) {
             const NETCDFVar &v = hdr->vars[i];
-            std::fprintf(file, "vars[%2.2d].name   =  %s\n", i, v.name);
+            std::fprintf(file, "vars[%2.2d].name   =  %s\n", i, text(v.name));
             std::fprintf(file, "vars[%2.2d].type   =  %s\n", i, netcdf_type2str(v.type));
             std::fprintf(file, "vars[%2.2d].vsize  =  %d\n", i, v.vsize);
             std::fprintf(file, "vars[%2.2d].begin  =  %d\n", i, v.begin);
             std::fprintf(file, "vars[%2.2d].fixed  =  %d\n", i, v.fixed);
             std::fprintf(file, "vars[%2.2d].dims_n =  %d\n", i, v.ndims);
-            for (int j = 0; j < v.ndims; ++j)
-                std::fprintf(file, "vars[%2.2d].dims[%2.2d].name   =  %s (%d)\n", i, j, v.dims[j]->name,
-                             v.dims[j]->value);
+            for (int j = 0; v.dims && j < v.ndims; ++j)
+                if (v.dims[j])
+                    std::fprintf(file, "vars[%2.2d].dims[%2.2d].name   =  %s (%d)\n", i, j, text(v.dims[j]->name),
+                                 v.dims[j]->value);
             std::fprintf(file, "vars[%2.2d].attrs_n=  %d\n", i, v.nattrs);
-            for (int j = 0; j < v.nattrs; ++j) {
-                std::fprintf(file, "vars[%2.2d].attrs[%2.2d].name  =  %s\n", i, j, v.attrs[j].name);
+            for (int j = 0; v.attrs && j < v.nattrs; ++j) {
+                std::fprintf(file, "vars[%2.2d].attrs[%2.2d].name  =  %s\n", i, j, text(v.attrs[j].name));
                 std::snprintf(pre, sizeof pre, "vars[%2.2d].attrs[%2.2d].", i, j);
                 netcdf_print_vals(&v.attrs[j].values, pre, file);
             }
