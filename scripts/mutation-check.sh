@@ -78,7 +78,7 @@ mutant gshhs-south-edge lib/mapdata/vorpix/gshhs_selection.hpp "$shore" \
     'if (gs->bb_latsouth > hdr.north * 1e-6) return false;' 'if (gs->bb_latsouth > hdr.south * 1e-6) return false;'
 # Borders and rivers
 mutant gmt-bin-row lib/mapdata/vorpix/gmtmap.cpp "$border" \
-    'const double lat0 = 90.0 - (row + 1) * dlat;' 'const double lat0 = 90.0 - row * dlat;'
+    'lat0 = 90.0 - (row + 1) * dlat;' 'lat0 = 90.0 - row * dlat;'
 mutant gmt-point-order lib/mapdata/vorpix/gmtmap.cpp "$border" \
     '_mm_or_si128(_mm_slli_epi16(v, 8), _mm_srli_epi16(v, 8))' 'v'
 mutant gmt-level-bit lib/mapdata/vorpix/gmtmap.cpp "$border" \

@@ -65,6 +65,7 @@ struct Arrays {
     ByteReader seg0_bin{none, 0}, nseg_bin{none, 0};
     ByteReader npts_seg{none, 0}, levl_seg{none, 0}, pts0_seg{none, 0};
     ByteReader lon_pts{none, 0}, lat_pts{none, 0};
+    bool segments_inside = false;  // every segment's points lie in the point arrays
 
     long long bins() const { return count(std::min(seg0_bin.size() / 4, nseg_bin.size() / 2)); }
     long long segments() const {
@@ -211,6 +212,17 @@ void check_ranges(const NETCDFMapBorder *map, const Arrays &arrays) {
                                   segment, first, first + n - 1, end - 1);
 }
 
+// Whether every segment's points lie within the point arrays, which spares
+// the selection its check of each segment.
+bool every_segment_inside(const Arrays &arrays) {
+    const long long points = arrays.points();
+    for (size_t j = 0; j < static_cast<size_t>(arrays.segments()); ++j) {
+        const long long first = int_at(arrays.pts0_seg, j);
+        if (first < 0 || first + ushort_at(arrays.npts_seg, j) > points) return false;
+    }
+    return true;
+}
+
 // Binds map->hdr; with size >= 0 also checks every bound array against the
 // file's size and gives the arrays' readers. Returns 0.
 int bind_border(NETCDFMapBorder *map, long size, Arrays *arrays) {
@@ -272,6 +284,7 @@ int bind_border(NETCDFMapBorder *map, long size, Arrays *arrays) {
                                       "\"N_bins_in_file\" = %d, but the bin arrays hold %lld bins", map->nbin,
                                       bound.bins());
         check_ranges(map, bound);
+        bound.segments_inside = every_segment_inside(bound);
         if (arrays) *arrays = bound;
     }
     map->lon_binsize = 360.0 / map->nbinlon;
@@ -359,20 +372,34 @@ void select_entry(GMTMap *gmt, map_list_ &entry, int index, double bb_lonwest, d
     const long long is = 90 - trunc_clamped(std::ceil((90.0 - bb_latsouth) / dlat) * dlat);
     const long long in = 90 - trunc_clamped(std::floor((90.0 - bb_latnorth) / dlat) * dlat);
     const unsigned int bitmap = entry.levels_bitmap;
+    const auto type = static_cast<short>(entry.itype);
+    const bool inside = arrays.segments_inside;
+    const int nbin = mapb->nbin, nbinlon = mapb->nbinlon;
     // Bins run west to east along each row; most hold no segment, and those
-    // are passed over before their place is worked out.
-    for (int ibin = 0, row = 0, col = 0; ibin < mapb->nbin; ++ibin, ++col) {
-        if (col == mapb->nbinlon) col = 0, ++row;
-        const int nseg = short_at(arrays.nseg_bin, static_cast<size_t>(ibin));
+    // are passed over before their place is worked out. A row's place is
+    // worked out once.
+    int placed_row = -1;
+    bool row_inside = false;
+    double lat0 = 0;
+    // Binding checked that the bin arrays hold every bin.
+    const unsigned char *nseg_bin = ByteReader(arrays.nseg_bin).bytes(2 * static_cast<size_t>(nbin));
+    for (int ibin = 0, row = 0, col = 0; ibin < nbin; ++ibin, ++col) {
+        if (col == nbinlon) col = 0, ++row;
+        const int nseg = static_cast<std::int16_t>(
+            vorpix::BlockReader<2>(nseg_bin + 2 * static_cast<size_t>(ibin)).word<0, std::uint16_t, true>());
         if (nseg <= 0) continue;
-        const long long south = 90 - trunc_clamped(dlat * (row + 1));
-        if (south < is || south >= in) continue;
+        if (row != placed_row) {
+            placed_row = row;
+            const long long south = 90 - trunc_clamped(dlat * (row + 1));
+            row_inside = south >= is && south < in;
+            lat0 = 90.0 - (row + 1) * dlat;
+        }
+        if (!row_inside) continue;
         long long west = trunc_clamped(dlon * col) - 360;
         // The same as adding 360 while west < iw, in one step.
         if (west < iw) west += (iw - west + 359) / 360 * 360;
         if (west >= ie) continue;
         const double lon0 = col * dlon;
-        const double lat0 = 90.0 - (row + 1) * dlat;
         const int seg0 = int_at(arrays.seg0_bin, static_cast<size_t>(ibin));
         if (seg0 < 0 || seg0 + static_cast<long long>(nseg) > segments)
             throw DecodeError::failed(Failure::bad_value, "gmtmap_select",
@@ -388,7 +415,9 @@ void select_entry(GMTMap *gmt, map_list_ &entry, int index, double bb_lonwest, d
                             *firsts = run(arrays.pts0_seg, 4);
         // Every segment's record is written and kept only when selected, so
         // that a mask that keeps some segments and drops others costs no
-        // mispredicted branch.
+        // mispredicted branch. The list and the count stay in locals: stores
+        // to the records could otherwise be taken to change them.
+        NETCDFMapSegment *const segs = gmt->segs;
         int nsegs = gmt->nsegs;
         for (int k = 0; k < nseg; ++k) {
             const int level = static_cast<std::int16_t>(
@@ -397,7 +426,7 @@ void select_entry(GMTMap *gmt, map_list_ &entry, int index, double bb_lonwest, d
             const bool selected = bit < 32 ? ((bitmap >> bit) & 1u) != 0 : level == 0 && level0 && bitmap != 0;
             const std::uint16_t npts = vorpix::BlockReader<2>(counts + 2 * k).word<0, std::uint16_t, true>();
             const int pts0 = vorpix::BlockReader<4>(firsts + 4 * k).be32s<0>();
-            if (selected && (pts0 < 0 || pts0 + static_cast<long long>(npts) > points)) [[unlikely]] {
+            if (!inside && selected && (pts0 < 0 || pts0 + static_cast<long long>(npts) > points)) [[unlikely]] {
                 gmt->nsegs = nsegs;
                 throw DecodeError::failed(Failure::bad_value, "gmtmap_select",
                                           "%s: segment %zu of bin %d: points %d to %lld lie outside the %lld points "
@@ -405,14 +434,7 @@ void select_entry(GMTMap *gmt, map_list_ &entry, int index, double bb_lonwest, d
                                           mapb->name, static_cast<size_t>(seg0) + static_cast<size_t>(k), ibin, pts0,
                                           pts0 + static_cast<long long>(npts) - 1, points);
             }
-            NETCDFMapSegment &seg = gmt->segs[nsegs];
-            seg.lon0 = lon0;
-            seg.lat0 = lat0;
-            seg.map = mapb;
-            seg.pts0 = pts0;
-            seg.npts = npts;
-            seg.type = static_cast<short>(entry.itype);
-            seg.level = static_cast<short>(level);
+            segs[nsegs] = NETCDFMapSegment{lon0, lat0, mapb, pts0, npts, type, static_cast<short>(level)};
             nsegs += selected;
         }
         gmt->nsegs = nsegs;
@@ -473,61 +495,47 @@ struct Relative {
     float *out;
 };
 
-// Four values from index i, or, with Clamped, from indices i to i + 3 each
-// taken no further than last; stored at the indices they were read from.
-template <bool Vector, bool Clamped>
-VORPIX_INLINE void decode4(const Relative &r, size_t i, size_t last) {
-    const auto at = [&](size_t k) { return Clamped && i + k > last ? last : i + k; };
+// Four values from index i, stored at the indices they were read from.
+template <bool Vector>
+VORPIX_INLINE void decode4(const Relative &r, size_t i) {
 #if defined(VORPIX_VECTOR_SSE2)
     if constexpr (Vector) {
-        __m128i v;
-        if constexpr (Clamped) {
-            const auto raw = [&](size_t k) {
-                return static_cast<short>(vorpix::BlockReader<2>(r.p + 2 * at(k)).word<0, std::uint16_t, false>());
-            };
-            v = _mm_setr_epi16(raw(0), raw(1), raw(2), raw(3), 0, 0, 0, 0);
-        } else {
-            std::uint64_t bits;
-            vorpix::BlockReader<8>(r.p + 2 * i).copy<0, 8>(&bits);
-            v = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(&bits));
-        }
+        std::uint64_t bits;
+        vorpix::BlockReader<8>(r.p + 2 * i).copy<0, 8>(&bits);
+        __m128i v = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(&bits));
         v = _mm_unpacklo_epi16(_mm_or_si128(_mm_slli_epi16(v, 8), _mm_srli_epi16(v, 8)), _mm_setzero_si128());
         const __m128d b = _mm_set1_pd(r.base), s = _mm_set1_pd(r.scale);
         const __m128d lo = _mm_add_pd(b, _mm_mul_pd(_mm_cvtepi32_pd(v), s));
         const __m128d hi = _mm_add_pd(b, _mm_mul_pd(_mm_cvtepi32_pd(_mm_shuffle_epi32(v, 0xee)), s));
-        const __m128 f = _mm_movelh_ps(_mm_cvtpd_ps(lo), _mm_cvtpd_ps(hi));
-        if constexpr (Clamped) {
-            float lanes[4];
-            _mm_storeu_ps(lanes, f);
-            for (size_t k = 0; k < 4; ++k) r.out[at(k)] = lanes[k];
-        } else {
-            _mm_storeu_ps(r.out + i, f);
-        }
+        _mm_storeu_ps(r.out + i, _mm_movelh_ps(_mm_cvtpd_ps(lo), _mm_cvtpd_ps(hi)));
         return;
     }
 #endif
-    for (size_t k = 0; k < 4; ++k) r.out[at(k)] = relative_coordinate(r.p, at(k), r.base, r.scale);
+    for (size_t k = 0; k < 4; ++k) r.out[i + k] = relative_coordinate(r.p, i + k, r.base, r.scale);
 }
 
 // n > 0 points of both coordinates. Segments are mostly a few points long,
-// of lengths that vary from one to the next: blocks of four, the last one
-// overlapping the one before (or, below four points, indices clamped to the
-// last point), both coordinates in the same loop, keep the branches few and
-// alike from one segment to the next. Overlapping stores write equal values.
+// of lengths that vary from one to the next: below four points one value at
+// a time, which costs less than a block; from four on blocks of four, the
+// last one overlapping the one before, both coordinates in the same loop,
+// which keeps the branches few and alike from one segment to the next.
+// Overlapping stores write equal values.
 template <bool Vector>
 VORPIX_INLINE void decode_relative(const Relative &lon, const Relative &lat, int n) {
     const auto count = static_cast<size_t>(n);
     if (count < 4) {
-        decode4<Vector, true>(lon, 0, count - 1);
-        decode4<Vector, true>(lat, 0, count - 1);
+        for (size_t k = 0; k < count; ++k) {
+            lon.out[k] = relative_coordinate(lon.p, k, lon.base, lon.scale);
+            lat.out[k] = relative_coordinate(lat.p, k, lat.base, lat.scale);
+        }
         return;
     }
     for (size_t i = 0; i + 4 < count; i += 4) {
-        decode4<Vector, false>(lon, i, 0);
-        decode4<Vector, false>(lat, i, 0);
+        decode4<Vector>(lon, i);
+        decode4<Vector>(lat, i);
     }
-    decode4<Vector, false>(lon, count - 4, 0);
-    decode4<Vector, false>(lat, count - 4, 0);
+    decode4<Vector>(lon, count - 4);
+    decode4<Vector>(lat, count - 4);
 }
 
 #if defined(VORPIX_VECTOR_AVX2)
@@ -544,13 +552,13 @@ VORPIX_INLINE void decode_relative(const Relative &lon, const Relative &lat, int
     _mm256_storeu_ps(r.out + i, _mm256_set_m128(_mm256_cvtpd_ps(hi), _mm256_cvtpd_ps(lo)));
 }
 
-// As decode_relative, in blocks of eight from eight points on.
-[[gnu::target("avx2")]] void decode_relative_avx2(const Relative &lon, const Relative &lat, int n) {
+// As decode_relative, from eight points on, in blocks of eight. Both runs
+// are given field by field, so that they travel in registers.
+[[gnu::target("avx2")]] void decode_relative_avx2(const unsigned char *lon_p, const unsigned char *lat_p, double lon0,
+                                                  double lat0, double sclon, double sclat, float *lon_out,
+                                                  float *lat_out, int n) {
+    const Relative lon{lon_p, lon0, sclon, lon_out}, lat{lat_p, lat0, sclat, lat_out};
     const auto count = static_cast<size_t>(n);
-    if (count < 8) {
-        decode_relative<true>(lon, lat, n);
-        return;
-    }
     for (size_t i = 0; i + 8 < count; i += 8) {
         decode8_avx2(lon, i);
         decode8_avx2(lat, i);
@@ -562,10 +570,12 @@ VORPIX_INLINE void decode_relative(const Relative &lon, const Relative &lat, int
 
 // n > 0 points on the widest path that the processor allows.
 inline void decode_points(const Relative &lon, const Relative &lat, int n) {
+    const vorpix::VectorLevel level = vorpix::vector_level();
 #if defined(VORPIX_VECTOR_AVX2)
-    if (n >= 8 && vorpix::use_avx2()) return decode_relative_avx2(lon, lat, n);
+    if (n >= 8 && level >= vorpix::VectorLevel::avx2)
+        return decode_relative_avx2(lon.p, lat.p, lon.base, lat.base, lon.scale, lat.scale, lon.out, lat.out, n);
 #endif
-    if (vorpix::use_sse2()) decode_relative<true>(lon, lat, n);
+    if (level >= vorpix::VectorLevel::sse2) decode_relative<true>(lon, lat, n);
     else decode_relative<false>(lon, lat, n);
 }
 
