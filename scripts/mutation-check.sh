@@ -83,6 +83,8 @@ mutant gmt-point-order lib/mapdata/vorpix/gmtmap.cpp "$border" \
     '_mm_or_si128(_mm_slli_epi16(v, 8), _mm_srli_epi16(v, 8))' 'v'
 mutant gmt-level-bit lib/mapdata/vorpix/gmtmap.cpp "$border" \
     'const auto bit = static_cast<unsigned int>(level - 1);' 'const auto bit = static_cast<unsigned int>(level);'
+mutant gmt-points-inside lib/mapdata/vorpix/gmtmap.cpp "$border" \
+    'if (first < 0 || first + ushort_at(arrays.npts_seg, j) > points) return false;' 'if (first < 0) return false;'
 # Textures
 mutant s3tc-third-colour lib/mapdata/vorpix/s3tc.cpp "$dds" \
     'palette[2] = pack(255, (2 * r0 + r1) / 3,' 'palette[2] = pack(255, (r0 + 2 * r1) / 3,'

@@ -35,7 +35,7 @@ std::string what_is_at(const std::string &rgb) {
 // Runs "vorpix render ARGS -o NAME" in dir, which must succeed quietly (no
 // progress when standard error is not a terminal); the file's path.
 std::string render(const TempDir &dir, const std::string &args, const std::string &name) {
-    const std::string out = dir.file(name);
+    std::string out = dir.file(name);
     const auto r = run_command("VORPIX_DATA_PATH= " + tool_command() + " render " + args + " -o " + out + " 2>&1");
     EXPECT_EQ(r.status, 0) << args;
     EXPECT_EQ(r.output, "") << args;
