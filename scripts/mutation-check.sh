@@ -84,7 +84,7 @@ mutant gmt-point-order lib/mapdata/vorpix/gmtmap.cpp "$border" \
 mutant gmt-level-bit lib/mapdata/vorpix/gmtmap.cpp "$border" \
     'const auto bit = static_cast<unsigned int>(level - 1);' 'const auto bit = static_cast<unsigned int>(level);'
 mutant gmt-points-inside lib/mapdata/vorpix/gmtmap.cpp "$border" \
-    'first + ushort_at(arrays.npts_seg, j) > points' 'first > points'
+    'if (first < 0 || first + n > limit) {' 'if (first < 0 || first > limit) {'
 # Textures
 mutant s3tc-third-colour lib/mapdata/vorpix/s3tc.cpp "$dds" \
     'palette[2] = pack(255, (2 * r0 + r1) / 3,' 'palette[2] = pack(255, (r0 + 2 * r1) / 3,'

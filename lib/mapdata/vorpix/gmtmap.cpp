@@ -175,27 +175,35 @@ void empty_selection(GMTMap *gmt) {
 // segment and point is delivered at most once per selection. A file whose
 // ranges overlap or run backwards could make a small file select billions of
 // points; it is refused, naming the first bin or segment out of order.
-void check_ranges(const NETCDFMapBorder *map, const Arrays &arrays) {
-    // The first of count ranges that starts before an earlier one ends, or -1.
-    // Empty ranges and ranges outside the file (refused when selected) are
-    // passed over.
+// Returns whether every segment's points lie within the point arrays, which
+// spares the selection its check of each segment.
+bool check_ranges(const NETCDFMapBorder *map, const Arrays &arrays) {
+    // The first of count ranges that starts before an earlier one ends, or -1;
+    // inside tells whether all ranges lie within limit. Empty ranges and
+    // ranges outside the file (refused when selected) are passed over.
     const auto out_of_order = [](long long count, long long limit, auto first_of, auto length_of, long long &first,
-                                 long long &n, long long &end) {
+                                 long long &n, long long &end, bool &inside) {
         end = 0;
+        inside = true;
         for (long long i = 0; i < count; ++i) {
             n = length_of(static_cast<size_t>(i));
             first = first_of(static_cast<size_t>(i));
-            if (n <= 0 || first < 0 || first + n > limit) continue;
+            if (first < 0 || first + n > limit) {
+                inside = false;
+                continue;
+            }
+            if (n <= 0) continue;
             if (first < end) return i;
             end = first + n;
         }
         return -1LL;
     };
     long long first = 0, n = 0, end = 0;
+    bool inside = false;
     const long long bin = out_of_order(
         std::min<long long>(arrays.bins(), map->nbin), arrays.segments(),
         [&](size_t i) { return static_cast<long long>(int_at(arrays.seg0_bin, i)); },
-        [&](size_t i) { return static_cast<long long>(short_at(arrays.nseg_bin, i)); }, first, n, end);
+        [&](size_t i) { return static_cast<long long>(short_at(arrays.nseg_bin, i)); }, first, n, end, inside);
     if (bin >= 0)
         throw DecodeError::failed(Failure::bad_value, "gmtmap_process_border_hdr",
                                   "bin %lld: segments %lld to %lld overlap or precede those of an earlier bin, which "
@@ -204,23 +212,13 @@ void check_ranges(const NETCDFMapBorder *map, const Arrays &arrays) {
     const long long segment = out_of_order(
         arrays.segments(), arrays.points(),
         [&](size_t j) { return static_cast<long long>(int_at(arrays.pts0_seg, j)); },
-        [&](size_t j) { return static_cast<long long>(ushort_at(arrays.npts_seg, j)); }, first, n, end);
+        [&](size_t j) { return static_cast<long long>(ushort_at(arrays.npts_seg, j)); }, first, n, end, inside);
     if (segment >= 0)
         throw DecodeError::failed(Failure::bad_value, "gmtmap_process_border_hdr",
                                   "segment %lld: points %lld to %lld overlap or precede those of an earlier segment, "
                                   "which end at %lld",
                                   segment, first, first + n - 1, end - 1);
-}
-
-// Whether every segment's points lie within the point arrays, which spares
-// the selection its check of each segment.
-bool every_segment_inside(const Arrays &arrays) {
-    const long long points = arrays.points();
-    for (size_t j = 0; j < static_cast<size_t>(arrays.segments()); ++j) {
-        const long long first = int_at(arrays.pts0_seg, j);
-        if (first < 0 || first + ushort_at(arrays.npts_seg, j) > points) return false;
-    }
-    return true;
+    return inside;
 }
 
 // Binds map->hdr; with size >= 0 also checks every bound array against the
@@ -283,8 +281,7 @@ int bind_border(NETCDFMapBorder *map, long size, Arrays *arrays) {
             throw DecodeError::failed(Failure::bad_value, border_function,
                                       "\"N_bins_in_file\" = %d, but the bin arrays hold %lld bins", map->nbin,
                                       bound.bins());
-        check_ranges(map, bound);
-        bound.segments_inside = every_segment_inside(bound);
+        bound.segments_inside = check_ranges(map, bound);
         if (arrays) *arrays = bound;
     }
     map->lon_binsize = 360.0 / map->nbinlon;
